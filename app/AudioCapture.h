@@ -1,0 +1,57 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "transport/MainLoop.h"
+
+// One audio input of the sound server (monitors of outputs included).
+struct AudioDevice {
+    std::string name;         // the server's identifier, stable while the device exists
+    std::string description;  // what the technician sees
+    friend bool operator==(const AudioDevice&, const AudioDevice&) = default;
+};
+
+// The media-capture service the controller drives: one session with at most one input and a
+// preview output that plays the input at its own volume and measures it. All calls on the main
+// thread.
+class AudioCapture {
+public:
+    virtual ~AudioCapture() = default;
+
+    // The server's inputs now, in the server's order; empty without a server.
+    virtual std::vector<AudioDevice> audioInputDevices() = 0;
+    // The server's default input, or nothing.
+    virtual std::optional<AudioDevice> defaultAudioInputDevice() = 0;
+
+    // Configuration batches nest; changes take effect at the outermost commit.
+    virtual void beginConfiguration() = 0;
+    virtual void commitConfiguration() = 0;
+    // Makes `device` the session's input. On failure returns false, fills `error` with a
+    // description for the log, and leaves the session without input.
+    virtual bool addInput(const AudioDevice& device, std::string& error) = 0;
+    virtual void removeInput() = 0;
+    virtual std::optional<AudioDevice> currentInput() const = 0;
+
+    virtual void startRunning() = 0;
+    virtual void stopRunning() = 0;
+
+    // Preview playback volume, 0.0 to 1.0, linear.
+    virtual float previewVolume() const = 0;
+    virtual void setPreviewVolume(float volume) = 0;
+
+    // Per connection of the preview output, per channel: the average power in dBFS of what was
+    // captured since the previous call (-160 for silence or no frames). Empty without input.
+    virtual std::vector<std::vector<float>> channelAveragePowerLevels() = 0;
+
+    // Called on the main thread when the server adds or removes an input, and when the server
+    // goes away or comes back (`serverReconnected` then runs after the list changed).
+    virtual void setDevicesChangedHandler(std::function<void()> handler) = 0;
+    virtual void setServerReconnectedHandler(std::function<void()> handler) = 0;
+};
+
+// The system's capture service.
+std::unique_ptr<AudioCapture> makeSystemAudioCapture(MainLoop& mainLoop);

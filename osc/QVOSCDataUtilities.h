@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "QVOSCTypes.h"
+
+// Conversions between values and OSC data blocks. Big-endian on the wire; stateless.
+class QVOSCDataUtilities {
+public:
+    QVOSCDataUtilities() = delete;
+
+    static QVOSCData dataBlockFromInt(int32_t value);
+    static QVOSCData dataBlockFromUInt(uint32_t value);
+    static QVOSCData dataBlockFromFloat(float value);
+    // Text outside ASCII is written as the empty string block.
+    static QVOSCData dataBlockFromString(std::string_view text);
+    static QVOSCData dataBlockFromBlob(QVOSCBytes blob);
+    // A copy followed by 1 to 4 zero bytes, up to a multiple of four.
+    static QVOSCData paddedDataFromData(QVOSCBytes data);
+    // Outside the uint32 range of seconds since 1900 the seconds saturate; distantPast gives the
+    // "immediately" tag.
+    static QVOSCData ntpTimestampFromNSDate(QVOSCTimePoint date);
+    static QVOSCData ntpTimestampForImmediate();
+
+    // Appending forms of the writers, used to encode without intermediate buffers.
+    static void appendInt(QVOSCData& out, int32_t value);
+    static void appendUInt(QVOSCData& out, uint32_t value);
+    static void appendFloat(QVOSCData& out, float value);
+    static void appendString(QVOSCData& out, std::string_view text);
+    static void appendBlob(QVOSCData& out, QVOSCBytes blob);
+    static void appendNtpTimestamp(QVOSCData& out, QVOSCTimePoint date);
+
+    // Readers: 0 when fewer than four bytes.
+    static int32_t intFromDataBlock(QVOSCBytes data);
+    static uint32_t uIntFromDataBlock(QVOSCBytes data);
+    static float floatFromDataBlock(QVOSCBytes data);
+    // The whole buffer as ASCII with zero characters trimmed from both ends; nothing if not ASCII.
+    static std::optional<std::string> stringFromDataBlock(QVOSCBytes data);
+    // Nothing when the size field is negative or larger than the bytes that follow it.
+    static std::optional<QVOSCData> blobFromDataBlock(QVOSCBytes data);
+    // `data` holds the eight bytes of a time tag; the fraction is dropped.
+    static QVOSCTimePoint dateFromNTPTimestamp(QVOSCBytes data);
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "QVOSCAddress.h"
+#include "QVOSCArgument.h"
+#include "QVOSCPacket.h"
+
+// An address and its arguments, in order.
+class QVOSCMessage : public QVOSCPacket {
+public:
+    explicit QVOSCMessage(std::shared_ptr<QVOSCAddress> address);  // initWithQVOSCAddress
+
+    // Nothing when `address` is nothing.
+    static std::shared_ptr<QVOSCMessage> messageWithQVOSCAddress(std::shared_ptr<QVOSCAddress> address);
+
+    void attachArgument(std::shared_ptr<QVOSCArgument> argument);
+    void attachArguments(const std::vector<std::shared_ptr<QVOSCArgument>>& arguments);
+    // The attached arguments, in order.
+    std::vector<std::shared_ptr<QVOSCArgument>> arguments() const;
+
+    // ',' and one type character per argument.
+    std::string typeTagString() const;
+
+    const std::shared_ptr<QVOSCAddress>& address() const { return address_; }
+    void setAddress(std::shared_ptr<QVOSCAddress> address) { address_ = std::move(address); }
+
+    void appendPacketizedData(QVOSCData& out) const override;
+    std::string stringRepresentation() const override;
+
+protected:
+    bool canHold(const QVOSCObject& object) const override;
+
+private:
+    std::shared_ptr<QVOSCAddress> address_;
+};

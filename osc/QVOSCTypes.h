@@ -1,0 +1,18 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+// An owned, growable byte buffer: encoded blocks, packets, blobs.
+using QVOSCData = std::vector<uint8_t>;
+
+// A read-only view of bytes that belong to someone else (a received datagram, an element of it).
+using QVOSCBytes = std::span<const uint8_t>;
+
+// An instant in UTC.
+using QVOSCTimePoint = std::chrono::system_clock::time_point;
+
+// Lies before every instant a time tag can express; stands for the "immediately" time tag.
+inline constexpr QVOSCTimePoint distantPast = QVOSCTimePoint::min();

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour of the tree: build.sh DIR [cmake options...]
+set -euo pipefail
+dir=$1
+shift
+cd "$(dirname "$0")/.."
+export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/kestrano-ccache}
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$dir" --parallel "$(nproc)"

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Kestrano needs.
+# Idempotent and non-interactive; outside CI it skips apt when everything is already there.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build ccache pkg-config git
+    clang libclang-rt-14-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    libpulse-dev pulseaudio pulseaudio-utils sox libsox-fmt-pulse
+    libgtest-dev libgmock-dev libbenchmark-dev
+    liblo-dev liblo-tools liboscpack-dev
+    xvfb xauth procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+# CI always asks apt, so that a clean machine and a reused one take the same path.
+if [ ${#missing[@]} -gt 0 ] || [ "${CI:-}" = "true" ]; then
+    echo "install-deps: installing ${missing[*]:-(checking all)}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update
+    apt-get install -y --no-install-recommends "${packages[@]}"
+fi

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Kestrano in each test flavour and runs the whole test suite
+# through ctest: the plain build with every test, the OSC, transport and program tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the transport tests under ThreadSanitizer, and
+# the decoder fuzz target for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+echo "== plain build, all tests =="
+bash scripts/build.sh build/main -DKESTRANO_WERROR=ON
+ctest --test-dir build/main --output-on-failure -j "$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
+bash scripts/build.sh build/asan -DKESTRANO_WERROR=ON -DKESTRANO_SANITIZE=address \
+    -DKESTRANO_BUILD_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build/asan --output-on-failure -j "$jobs" -L 'osc|transport|app'
+
+echo "== ThreadSanitizer =="
+bash scripts/build.sh build/tsan -DKESTRANO_WERROR=ON -DKESTRANO_SANITIZE=thread \
+    -DKESTRANO_BUILD_APP=OFF -DKESTRANO_BUILD_BENCH=OFF
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L transport
+
+echo "== decoder fuzzing (libFuzzer, ASan + UBSan) =="
+CC=clang CXX=clang++ bash scripts/build.sh build/fuzz -DKESTRANO_WERROR=ON \
+    -DKESTRANO_SANITIZE=address -DKESTRANO_BUILD_FUZZ=ON -DKESTRANO_BUILD_APP=OFF -DKESTRANO_BUILD_BENCH=OFF
+ctest --test-dir build/fuzz --output-on-failure -L fuzz
