@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <vector>
+
+// Average power per channel of interleaved float frames, gathered on the audio thread and read
+// (and reset) on the main thread. The audio thread sums a whole chunk on its own and only takes
+// the lock to add the chunk's totals, so neither side ever waits for long.
+class ChannelPowerMeter {
+  public:
+    // Reading for silence or for no frames at all: large, negative and finite.
+    static constexpr float kSilenceDecibels = -160.0f;
+
+    // Starts over with `channelCount` channels (0 for none).
+    void reset(std::size_t channelCount);
+    // Adds `frameCount` frames of `channelCount` interleaved samples (full scale = 1.0); ignored
+    // when the channel count is not the one the meter was reset to.
+    void accumulate(const float* samples, std::size_t frameCount, std::size_t channelCount);
+    // Per channel, 10*log10 of the mean square since the previous call, in dBFS; then starts over.
+    std::vector<float> takeDecibels();
+
+    std::size_t channelCount() const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<double> sumsOfSquares_;  // guarded by mutex_
+    std::size_t frameCount_ = 0;         // guarded by mutex_
+};
