@@ -6,17 +6,17 @@
 #include <string>
 #include <string_view>
 
-#include "QVOSCObject.h"
+#include "osc/QVOSCObject.h"
 
 // One typed message argument, stored already encoded: `type` is 'i', 'f', 's' or 'b' (0 when
 // unset) and `data` holds the value's wire bytes exactly as they follow the type tag.
 class QVOSCArgument : public QVOSCObject {
-public:
+  public:
     QVOSCArgument() = default;
-    explicit QVOSCArgument(int32_t value);           // initWithInt
-    explicit QVOSCArgument(float value);             // initWithFloat
-    explicit QVOSCArgument(std::string_view text);   // initWithString
-    explicit QVOSCArgument(const QVOSCData& blob);   // initWithDataBlob
+    explicit QVOSCArgument(int32_t value);          // initWithInt
+    explicit QVOSCArgument(float value);            // initWithFloat
+    explicit QVOSCArgument(std::string_view text);  // initWithString
+    explicit QVOSCArgument(const QVOSCData& blob);  // initWithDataBlob
 
     static std::shared_ptr<QVOSCArgument> argumentWithInt(int32_t value);
     static std::shared_ptr<QVOSCArgument> argumentWithFloat(float value);
@@ -43,7 +43,7 @@ public:
     void appendPacketizedData(QVOSCData& out) const override;
     std::string description() const;
 
-private:
+  private:
     char type_ = 0;
     QVOSCData data_;
 };

@@ -5,11 +5,11 @@
 #include <string>
 #include <string_view>
 
-#include "QVOSCTypes.h"
+#include "osc/QVOSCTypes.h"
 
 // Conversions between values and OSC data blocks. Big-endian on the wire; stateless.
 class QVOSCDataUtilities {
-public:
+  public:
     QVOSCDataUtilities() = delete;
 
     static QVOSCData dataBlockFromInt(int32_t value);

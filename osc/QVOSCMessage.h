@@ -4,17 +4,18 @@
 #include <string>
 #include <vector>
 
-#include "QVOSCAddress.h"
-#include "QVOSCArgument.h"
-#include "QVOSCPacket.h"
+#include "osc/QVOSCAddress.h"
+#include "osc/QVOSCArgument.h"
+#include "osc/QVOSCPacket.h"
 
 // An address and its arguments, in order.
 class QVOSCMessage : public QVOSCPacket {
-public:
+  public:
     explicit QVOSCMessage(std::shared_ptr<QVOSCAddress> address);  // initWithQVOSCAddress
 
     // Nothing when `address` is nothing.
-    static std::shared_ptr<QVOSCMessage> messageWithQVOSCAddress(std::shared_ptr<QVOSCAddress> address);
+    static std::shared_ptr<QVOSCMessage> messageWithQVOSCAddress(
+        std::shared_ptr<QVOSCAddress> address);
 
     void attachArgument(std::shared_ptr<QVOSCArgument> argument);
     void attachArguments(const std::vector<std::shared_ptr<QVOSCArgument>>& arguments);
@@ -30,9 +31,9 @@ public:
     void appendPacketizedData(QVOSCData& out) const override;
     std::string stringRepresentation() const override;
 
-protected:
+  protected:
     bool canHold(const QVOSCObject& object) const override;
 
-private:
+  private:
     std::shared_ptr<QVOSCAddress> address_;
 };

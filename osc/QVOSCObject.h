@@ -1,10 +1,10 @@
 #pragma once
 
-#include "QVOSCTypes.h"
+#include "osc/QVOSCTypes.h"
 
 // Anything that can be attached to a packet: arguments to messages, packets to bundles.
 class QVOSCObject {
-public:
+  public:
     virtual ~QVOSCObject() = default;
 
     // Appends this object's wire bytes to `out`.

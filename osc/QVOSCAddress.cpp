@@ -1,0 +1,31 @@
+#include "osc/QVOSCAddress.h"
+
+#include "osc/QVOSCDataUtilities.h"
+
+QVOSCAddress::QVOSCAddress(std::string address) : address_(std::move(address)) {}
+
+std::shared_ptr<QVOSCAddress> QVOSCAddress::addressWithString(
+    std::optional<std::string_view> address) {
+    if (!address) {
+        return nullptr;
+    }
+    return std::make_shared<QVOSCAddress>(std::string(*address));
+}
+
+std::shared_ptr<QVOSCAddress> QVOSCAddress::addressWithArray(
+    const std::vector<std::string>& components) {
+    std::string text;
+    for (const std::string& component : components) {
+        text += '/';
+        text += component;
+    }
+    return std::make_shared<QVOSCAddress>(std::move(text));
+}
+
+void QVOSCAddress::appendPacketizedData(QVOSCData& out) const {
+    QVOSCDataUtilities::appendString(out, address_);
+}
+
+QVOSCData QVOSCAddress::packetizedData() const {
+    return QVOSCDataUtilities::dataBlockFromString(address_);
+}

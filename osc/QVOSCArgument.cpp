@@ -1,0 +1,139 @@
+#include "osc/QVOSCArgument.h"
+
+#include <cstdio>
+
+#include "osc/QVOSCDataUtilities.h"
+
+QVOSCArgument::QVOSCArgument(int32_t value) {
+    setIntValue(value);
+}
+
+QVOSCArgument::QVOSCArgument(float value) {
+    setFloatValue(value);
+}
+
+QVOSCArgument::QVOSCArgument(std::string_view text) {
+    setStringValue(text);
+}
+
+QVOSCArgument::QVOSCArgument(const QVOSCData& blob) {
+    setDataBlobValue(blob);
+}
+
+std::shared_ptr<QVOSCArgument> QVOSCArgument::argumentWithInt(int32_t value) {
+    return std::make_shared<QVOSCArgument>(value);
+}
+
+std::shared_ptr<QVOSCArgument> QVOSCArgument::argumentWithFloat(float value) {
+    return std::make_shared<QVOSCArgument>(value);
+}
+
+std::shared_ptr<QVOSCArgument> QVOSCArgument::argumentWithString(
+    std::optional<std::string_view> text) {
+    if (!text) {
+        return nullptr;
+    }
+    return std::make_shared<QVOSCArgument>(*text);
+}
+
+std::shared_ptr<QVOSCArgument> QVOSCArgument::argumentWithDataBlob(std::optional<QVOSCBytes> blob) {
+    auto argument = std::make_shared<QVOSCArgument>();
+    argument->setDataBlobValue(blob.value_or(QVOSCBytes{}));
+    return argument;
+}
+
+void QVOSCArgument::setIntValue(int32_t value) {
+    type_ = 'i';
+    data_ = QVOSCDataUtilities::dataBlockFromInt(value);
+}
+
+void QVOSCArgument::setFloatValue(float value) {
+    type_ = 'f';
+    data_ = QVOSCDataUtilities::dataBlockFromFloat(value);
+}
+
+void QVOSCArgument::setStringValue(std::string_view text) {
+    type_ = 's';
+    data_ = QVOSCDataUtilities::dataBlockFromString(text);
+}
+
+void QVOSCArgument::setDataBlobValue(QVOSCBytes blob) {
+    type_ = 'b';
+    data_ = QVOSCDataUtilities::dataBlockFromBlob(blob);
+}
+
+int32_t QVOSCArgument::intValue() const {
+    float value = floatValue();
+    // Written as a range test so that NaN fails it too; the cast below is then always defined.
+    if (!(value >= -2147483648.0f && value < 2147483648.0f)) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(value);
+}
+
+float QVOSCArgument::floatValue() const {
+    switch (type_) {
+        case 'i':
+            return static_cast<float>(QVOSCDataUtilities::intFromDataBlock(data_));
+        case 'f':
+            return QVOSCDataUtilities::floatFromDataBlock(data_);
+        default:
+            return 0.0f;
+    }
+}
+
+std::optional<std::string> QVOSCArgument::stringValue() const {
+    return QVOSCDataUtilities::stringFromDataBlock(data_);
+}
+
+std::optional<QVOSCData> QVOSCArgument::dataBlobValue() const {
+    return QVOSCDataUtilities::blobFromDataBlock(data_);
+}
+
+void QVOSCArgument::appendPacketizedData(QVOSCData& out) const {
+    out.insert(out.end(), data_.begin(), data_.end());
+}
+
+namespace {
+
+std::string blobText(const std::optional<QVOSCData>& blob) {
+    if (!blob) {
+        return "(null)";
+    }
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text = "<";
+    for (uint8_t byte : *blob) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0f];
+    }
+    text += '>';
+    return text;
+}
+
+std::string valueText(char type, const std::string& value) {
+    std::string text(1, type);
+    text += " { ";
+    text += value;
+    text += " }";
+    return text;
+}
+
+}  // namespace
+
+std::string QVOSCArgument::description() const {
+    switch (type_) {
+        case 'i':
+            return valueText(type_, std::to_string(intValue()));
+        case 'f': {
+            char digits[64];
+            std::snprintf(digits, sizeof digits, "%f", static_cast<double>(floatValue()));
+            return valueText(type_, digits);
+        }
+        case 's':
+            return valueText(type_, stringValue().value_or("(null)"));
+        case 'b':
+            return valueText(type_, blobText(dataBlobValue()));
+        default:
+            return "no arg value";
+    }
+}

@@ -1,0 +1,80 @@
+#include "osc/QVOSCMessage.h"
+
+#include "osc/QVOSCDataUtilities.h"
+
+QVOSCMessage::QVOSCMessage(std::shared_ptr<QVOSCAddress> address) : address_(std::move(address)) {}
+
+std::shared_ptr<QVOSCMessage> QVOSCMessage::messageWithQVOSCAddress(
+    std::shared_ptr<QVOSCAddress> address) {
+    if (!address) {
+        return nullptr;
+    }
+    return std::make_shared<QVOSCMessage>(std::move(address));
+}
+
+void QVOSCMessage::attachArgument(std::shared_ptr<QVOSCArgument> argument) {
+    if (argument) {
+        containedObjects.push_back(std::move(argument));
+    }
+}
+
+void QVOSCMessage::attachArguments(const std::vector<std::shared_ptr<QVOSCArgument>>& arguments) {
+    for (const std::shared_ptr<QVOSCArgument>& argument : arguments) {
+        attachArgument(argument);
+    }
+}
+
+std::vector<std::shared_ptr<QVOSCArgument>> QVOSCMessage::arguments() const {
+    std::vector<std::shared_ptr<QVOSCArgument>> arguments;
+    arguments.reserve(containedObjects.size());
+    for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
+        // canHold admits arguments only.
+        arguments.push_back(std::static_pointer_cast<QVOSCArgument>(object));
+    }
+    return arguments;
+}
+
+std::string QVOSCMessage::typeTagString() const {
+    std::string tags(1, ',');
+    tags.reserve(1 + containedObjects.size());
+    for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
+        tags += static_cast<const QVOSCArgument&>(*object).type();
+    }
+    return tags;
+}
+
+void QVOSCMessage::appendPacketizedData(QVOSCData& out) const {
+    static const std::string kNoAddress;
+    const std::string& address = address_ ? address_->address() : kNoAddress;
+
+    // One allocation for the whole message: the blocks are at most these sizes.
+    size_t bound = address.size() + 4 + containedObjects.size() + 5;
+    for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
+        bound += static_cast<const QVOSCArgument&>(*object).data().size();
+    }
+    if (out.capacity() < out.size() + bound) {
+        out.reserve(std::max(out.size() + bound, 2 * out.capacity()));
+    }
+
+    QVOSCDataUtilities::appendString(out, address);
+    QVOSCDataUtilities::appendString(out, typeTagString());
+    for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
+        object->appendPacketizedData(out);
+    }
+}
+
+std::string QVOSCMessage::stringRepresentation() const {
+    std::string text = "MESSAGE:\naddress:";
+    text += address_ ? address_->address() : "(null)";
+    text += "\n types:";
+    text += typeTagString();
+    for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
+        text += '\n';
+        text += static_cast<const QVOSCArgument&>(*object).description();
+    }
+    return text;
+}
+
+bool QVOSCMessage::canHold(const QVOSCObject& object) const {
+    return dynamic_cast<const QVOSCArgument*>(&object) != nullptr;
+}
