@@ -5,7 +5,7 @@
 
 // A repeating timer on the main loop; invalidation stops it for good.
 class RepeatingTimer {
-public:
+  public:
     virtual ~RepeatingTimer() = default;
     virtual void invalidate() = 0;
 };
@@ -13,14 +13,14 @@ public:
 // The services of the program's main event loop. Every action, posted call and task runs on the
 // main thread, one at a time, and keeps running while the user drags a control or holds a menu.
 class MainLoop {
-public:
+  public:
     virtual ~MainLoop() = default;
 
     // Fires `action` one interval from now and then every interval until invalidated (or the
     // handle is destroyed); a firing that falls due while the loop is busy runs late, not twice.
     // Call on the main thread.
-    virtual std::unique_ptr<RepeatingTimer> scheduleRepeatingTimer(double intervalSeconds,
-                                                                   std::function<void()> action) = 0;
+    virtual std::unique_ptr<RepeatingTimer> scheduleRepeatingTimer(
+        double intervalSeconds, std::function<void()> action) = 0;
 
     // Runs `call` once on the main thread, in posting order. Never waits; safe from any thread.
     virtual void postToMainThread(std::function<void()> call) = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -11,7 +12,7 @@
 // Receives UDP datagrams on one local port on a detached thread named "OSCListener" and posts
 // each one to the main thread, where the delegate gets it.
 class QVOSCListener : public std::enable_shared_from_this<QVOSCListener> {
-public:
+  public:
     explicit QVOSCListener(MainLoop& mainLoop);
     // Stops listening if still listening.
     ~QVOSCListener();
@@ -22,13 +23,39 @@ public:
     // cannot be opened or bound ("socket: ..." / "bind: ..." on standard error).
     static std::shared_ptr<QVOSCListener> defaultListenerOnPort(int32_t port, MainLoop& mainLoop);
 
-    // Binds the IPv4 wildcard address on the port's low 16 bits and starts the thread.
+    // Binds the IPv4 wildcard address on the port's low 16 bits and starts the thread. A
+    // listener starts once, and only while a std::shared_ptr owns it (its thread holds a share).
     bool startListeningOnPort(int32_t port);
     // Closes the socket before returning; the thread leaves at once and never reads again.
+    // Calls already posted to the main loop still run.
     void stopListening();
 
     std::shared_ptr<QVOSCDatagramDelegate> delegate() const;
     void setDelegate(std::shared_ptr<QVOSCDatagramDelegate> delegate);
 
     int32_t socketDescriptor() const { return socketDescriptor_.load(); }
+
+  private:
+    // The body of the listening thread; returns when told to stop or when a receive fails.
+    void listenThread(int socket, int stopEvent);
+    void receiveDatagrams(int socket, int stopEvent);
+    void deliver(const uint8_t* bytes, size_t length);
+
+    MainLoop& mainLoop_;
+    std::atomic<int32_t> socketDescriptor_{0};
+
+    // Owned by the main thread: whether socketDescriptor_ is ours to close (a descriptor may be
+    // 0), and the eventfd that wakes the thread out of its wait.
+    bool socketOpen_ = false;
+    bool started_ = false;
+    int stopEvent_ = -1;
+    std::atomic<bool> stopRequested_{false};
+
+    // The thread clears threadRunning_ once it has left its loop and will touch no descriptor.
+    std::mutex threadStateLock_;
+    std::condition_variable threadLeft_;
+    bool threadRunning_ = false;
+
+    mutable std::mutex delegateLock_;
+    std::shared_ptr<QVOSCDatagramDelegate> delegate_;
 };

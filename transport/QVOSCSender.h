@@ -16,7 +16,7 @@
 // Sends OSC packets as UDP datagrams to one IPv4 destination fixed at creation, either at once
 // (sendOSCPacket) or gathered into a pending bundle that a 0.01 s timer flushes.
 class QVOSCSender {
-public:
+  public:
     // Nothing when the socket cannot be opened (reported as "socket: ..." on standard error) or
     // the host name is absent, not ASCII, or does not resolve (silently). Call on the main thread.
     static std::unique_ptr<QVOSCSender> senderWithDestinationHostName(
@@ -39,7 +39,7 @@ public:
     const std::optional<std::string>& destinationHostName() const { return destinationHostName_; }
     const sockaddr_in& destinationAddress() const { return destinationAddress_; }
 
-private:
+  private:
     QVOSCSender(std::optional<std::string> hostName, int32_t portNumber);
     bool prepareSocket();
 

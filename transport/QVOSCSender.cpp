@@ -1,0 +1,103 @@
+#include "transport/QVOSCSender.h"
+
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr double flushIntervalSeconds = 0.01;
+
+// A zero byte would cut the name short and resolve a different host.
+bool isPlainAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte != 0 && byte < 0x80;
+    });
+}
+
+}  // namespace
+
+std::unique_ptr<QVOSCSender> QVOSCSender::senderWithDestinationHostName(
+    std::optional<std::string> hostName, int32_t portNumber, MainLoop& mainLoop) {
+    std::unique_ptr<QVOSCSender> sender(new QVOSCSender(std::move(hostName), portNumber));
+    if (!sender->prepareSocket()) {
+        return nullptr;  // the destructor closes a socket that was opened
+    }
+    QVOSCSender* self = sender.get();
+    sender->timer =
+        mainLoop.scheduleRepeatingTimer(flushIntervalSeconds, [self] { self->sendMainBundle(); });
+    return sender;
+}
+
+QVOSCSender::QVOSCSender(std::optional<std::string> hostName, int32_t portNumber)
+    : portNumber_(portNumber), destinationHostName_(std::move(hostName)) {}
+
+QVOSCSender::~QVOSCSender() {
+    if (socketDescriptor_ >= 0) {
+        close(socketDescriptor_);
+    }
+    if (timer) {
+        timer->invalidate();
+    }
+    // The pending bundle goes with the members, unsent.
+}
+
+bool QVOSCSender::prepareSocket() {
+    socketDescriptor_ = socket(AF_INET, SOCK_DGRAM, 0);
+    if (socketDescriptor_ == -1) {
+        perror("socket");
+        return false;
+    }
+    if (!destinationHostName_ || !isPlainAscii(*destinationHostName_)) {
+        return false;
+    }
+    const hostent* host = gethostbyname(destinationHostName_->c_str());
+    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != sizeof(in_addr) ||
+        host->h_addr_list[0] == nullptr) {
+        return false;
+    }
+    destinationAddress_ = sockaddr_in{};
+    destinationAddress_.sin_family = AF_INET;
+    destinationAddress_.sin_port = htons(static_cast<uint16_t>(portNumber_ & 0xFFFF));
+    std::memcpy(&destinationAddress_.sin_addr, host->h_addr_list[0], sizeof(in_addr));
+    return true;
+}
+
+bool QVOSCSender::sendOSCPacket(const QVOSCPacket& packet) const {
+    const QVOSCData bytes = packet.packetizedData();
+    ssize_t sent;
+    do {
+        sent = sendto(socketDescriptor_, bytes.data(), bytes.size(), 0,
+                      reinterpret_cast<const sockaddr*>(&destinationAddress_),
+                      sizeof(destinationAddress_));
+    } while (sent == -1 && errno == EINTR);
+    return sent != -1;
+}
+
+void QVOSCSender::addOSCMessage(std::shared_ptr<QVOSCMessage> message) {
+    // Nothing to gather: an empty pending bundle would go out as a zero-length datagram.
+    if (!message) {
+        return;
+    }
+    std::lock_guard lock(mainBundleLock);
+    if (!mainBundle) {
+        mainBundle = QVOSCBundle::bundleWithTimestamp(std::chrono::system_clock::now());
+    }
+    mainBundle->attachObject(std::move(message));
+}
+
+void QVOSCSender::sendMainBundle() {
+    std::lock_guard lock(mainBundleLock);
+    if (!mainBundle) {
+        return;
+    }
+    sendOSCPacket(*mainBundle);  // a bundle that fails to go is dropped all the same
+    mainBundle.reset();
+}
