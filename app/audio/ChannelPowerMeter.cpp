@@ -1,5 +1,6 @@
 #include "app/audio/ChannelPowerMeter.h"
 
+#include <array>
 #include <cmath>
 
 namespace {
@@ -25,8 +26,11 @@ void ChannelPowerMeter::reset(std::size_t channelCount) {
 
 void ChannelPowerMeter::accumulate(const float* samples, std::size_t frameCount,
                                    std::size_t channelCount) {
-    // Summed outside the lock; at most a few hundred frames per call.
-    std::vector<double> sums(channelCount, 0.0);
+    if (channelCount > kMaxChannels) {
+        return;
+    }
+    // Summed outside the lock and without allocating: this runs on the audio thread.
+    std::array<double, kMaxChannels> sums{};
     for (std::size_t frame = 0; frame < frameCount; ++frame) {
         for (std::size_t channel = 0; channel < channelCount; ++channel) {
             const double sample = samples[frame * channelCount + channel];

@@ -11,6 +11,8 @@ class ChannelPowerMeter {
   public:
     // Reading for silence or for no frames at all: large, negative and finite.
     static constexpr float kSilenceDecibels = -160.0f;
+    // As many channels as a sound server stream can carry.
+    static constexpr std::size_t kMaxChannels = 32;
 
     // Starts over with `channelCount` channels (0 for none).
     void reset(std::size_t channelCount);

@@ -1,39 +1,201 @@
 #include "app/audio/PulseAudioCapture.h"
 
-PulseAudioCapture::PulseAudioCapture(MainLoop& mainLoop) : mainLoop_(mainLoop) {}
-PulseAudioCapture::~PulseAudioCapture() = default;
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+#include "transport/SystemLog.h"
+
+namespace {
+
+// Long enough for a busy local server to answer, short enough that a hung one does not make
+// start-up feel stuck; the connection carries on in the background either way.
+constexpr std::chrono::milliseconds kStartupWait{1500};
+
+}  // namespace
+
+PulseAudioCapture::PulseAudioCapture(MainLoop& mainLoop)
+    : mainLoop_(mainLoop),
+      link_(loop_, [this](PulseServerLink::Event event) { onServerEvent(event); }) {
+    std::lock_guard lock(loop_);
+    link_.connect();
+    if (!loop_.waitUntil([this] { return link_.firstAttemptSettled(); }, kStartupWait)) {
+        systemLog("sound server: no answer yet, still trying");
+    } else if (!link_.isReady()) {
+        systemLog("sound server: " + link_.lastError() + "; no input device until it appears");
+    }
+    constructed_ = true;
+}
+
+PulseAudioCapture::~PulseAudioCapture() {
+    {
+        std::lock_guard lock(loop_);
+        streams_.reset();
+        link_.close();
+    }
+    handlers_.reset();
+}
 
 std::vector<AudioDevice> PulseAudioCapture::audioInputDevices() {
-    return {};
+    std::lock_guard lock(loop_);
+    std::vector<AudioDevice> devices;
+    devices.reserve(link_.sources().size());
+    for (const PulseSource& source : link_.sources()) {
+        devices.push_back(source.device);
+    }
+    return devices;
 }
+
 std::optional<AudioDevice> PulseAudioCapture::defaultAudioInputDevice() {
+    std::lock_guard lock(loop_);
+    for (const PulseSource& source : link_.sources()) {
+        if (source.device.name == link_.defaultSourceName()) {
+            return source.device;
+        }
+    }
     return std::nullopt;
 }
-void PulseAudioCapture::beginConfiguration() {}
-void PulseAudioCapture::commitConfiguration() {}
-bool PulseAudioCapture::addInput(const AudioDevice& device, std::string& error) {
-    error = "no such source: " + device.name;
-    return false;
+
+void PulseAudioCapture::beginConfiguration() {
+    ++configurationDepth_;
 }
+
+void PulseAudioCapture::commitConfiguration() {
+    if (configurationDepth_ > 0) {
+        --configurationDepth_;
+    }
+    if (configurationDepth_ == 0 && configurationPending_) {
+        applyConfiguration();
+    }
+}
+
+bool PulseAudioCapture::addInput(const AudioDevice& device, std::string& error) {
+    std::optional<PulseSource> found;
+    {
+        std::lock_guard lock(loop_);
+        if (!link_.isReady()) {
+            error = "no sound server (" + link_.lastError() + ")";
+        } else {
+            const auto& sources = link_.sources();
+            const auto match = std::find_if(sources.begin(), sources.end(), [&](const auto& s) {
+                return s.device.name == device.name;
+            });
+            if (match == sources.end()) {
+                error = "no such source: " + device.name;
+            } else {
+                found = *match;
+            }
+        }
+    }
+    input_ = found;
+    configurationChanged();
+    return found.has_value();
+}
+
 void PulseAudioCapture::removeInput() {
     input_.reset();
+    configurationChanged();
 }
+
 std::optional<AudioDevice> PulseAudioCapture::currentInput() const {
-    return input_;
+    if (!input_) {
+        return std::nullopt;
+    }
+    return input_->device;
 }
-void PulseAudioCapture::startRunning() {}
-void PulseAudioCapture::stopRunning() {}
+
+void PulseAudioCapture::startRunning() {
+    running_ = true;
+    configurationChanged();
+}
+
+void PulseAudioCapture::stopRunning() {
+    running_ = false;
+    configurationChanged();
+}
+
 float PulseAudioCapture::previewVolume() const {
-    return previewVolume_;
+    return previewGain_.load(std::memory_order_relaxed);
 }
+
 void PulseAudioCapture::setPreviewVolume(float volume) {
-    previewVolume_ = volume;
+    // NaN fails both comparisons and ends up as silence.
+    const float clamped = volume > 0.0f ? std::min(volume, 1.0f) : 0.0f;
+    previewGain_.store(clamped, std::memory_order_relaxed);
 }
+
 std::vector<std::vector<float>> PulseAudioCapture::channelAveragePowerLevels() {
-    return {};
+    if (!input_) {
+        return {};
+    }
+    return {meter_.takeDecibels()};
 }
-void PulseAudioCapture::setDevicesChangedHandler(std::function<void()>) {}
-void PulseAudioCapture::setServerReconnectedHandler(std::function<void()>) {}
+
+void PulseAudioCapture::setDevicesChangedHandler(std::function<void()> handler) {
+    handlers_->devicesChanged = std::move(handler);
+}
+
+void PulseAudioCapture::setServerReconnectedHandler(std::function<void()> handler) {
+    handlers_->serverReconnected = std::move(handler);
+}
+
+void PulseAudioCapture::configurationChanged() {
+    configurationPending_ = true;
+    if (configurationDepth_ == 0) {
+        applyConfiguration();
+    }
+}
+
+void PulseAudioCapture::applyConfiguration() {
+    configurationPending_ = false;
+    std::string error;
+    {
+        std::lock_guard lock(loop_);
+        // Fresh streams for every change, so re-selecting a device restarts its capture.
+        streams_.reset();
+        meter_.reset(input_ ? input_->sampleSpec.channels : 0);
+        if (running_ && input_) {
+            streams_ =
+                PulseInputStreams::open(link_.context(), *input_, meter_, previewGain_, error);
+        }
+    }
+    if (running_ && input_ && !streams_) {
+        mainLoop_.postToMainQueue(
+            [line = "audio input " + input_->device.name + ": " + error] { systemLog(line); });
+    }
+}
+
+void PulseAudioCapture::onServerEvent(PulseServerLink::Event event) {
+    switch (event) {
+        case PulseServerLink::Event::connected:
+            systemLog("sound server: connected");
+            // The constructor's callers read the list themselves; later connections are news.
+            if (constructed_) {
+                postToHandlers(true);
+            }
+            break;
+        case PulseServerLink::Event::sourcesChanged:
+            postToHandlers(false);
+            break;
+        case PulseServerLink::Event::lost:
+            systemLog("sound server: connection lost (" + link_.lastError() + ")");
+            streams_.reset();
+            postToHandlers(false);
+            break;
+    }
+}
+
+void PulseAudioCapture::postToHandlers(bool serverReconnected) {
+    mainLoop_.postToMainThread([handlers = weakHandlers_, serverReconnected] {
+        const auto alive = handlers.lock();
+        if (alive && alive->devicesChanged) {
+            alive->devicesChanged();
+        }
+        if (alive && serverReconnected && alive->serverReconnected) {
+            alive->serverReconnected();
+        }
+    });
+}
 
 std::unique_ptr<AudioCapture> makeSystemAudioCapture(MainLoop& mainLoop) {
     return std::make_unique<PulseAudioCapture>(mainLoop);

@@ -1,8 +1,18 @@
 #pragma once
 
-#include "app/AudioCapture.h"
+#include <atomic>
+#include <memory>
 
-// The capture service on a PulseAudio (or pipewire-pulse) server, through libpulse.
+#include "app/AudioCapture.h"
+#include "app/audio/ChannelPowerMeter.h"
+#include "app/audio/PulseInputStreams.h"
+#include "app/audio/PulseServerLink.h"
+#include "app/audio/PulseThreadedLoop.h"
+
+// The capture service on a PulseAudio (or pipewire-pulse) server, through libpulse. The device
+// list and the default source are kept current by the loop thread from the server's events, so
+// the main thread reads them without asking the server; only construction waits for the server,
+// and for a bounded time.
 class PulseAudioCapture : public AudioCapture {
   public:
     explicit PulseAudioCapture(MainLoop& mainLoop);
@@ -26,7 +36,36 @@ class PulseAudioCapture : public AudioCapture {
     void setServerReconnectedHandler(std::function<void()> handler) override;
 
   private:
+    struct Handlers {
+        std::function<void()> devicesChanged;
+        std::function<void()> serverReconnected;
+    };
+
+    // Loop thread: what the server did, passed on to the main thread.
+    void onServerEvent(PulseServerLink::Event event);
+    void postToHandlers(bool serverReconnected);
+    // Main thread: applies the input and the running state now, or at the outermost commit.
+    void configurationChanged();
+    void applyConfiguration();
+
     MainLoop& mainLoop_;
-    std::optional<AudioDevice> input_;
-    float previewVolume_ = 0.0f;
+    // The handlers live on the main thread; calls posted from the loop thread hold them weakly,
+    // so that a call arriving after destruction does nothing.
+    std::shared_ptr<Handlers> handlers_ = std::make_shared<Handlers>();
+    const std::weak_ptr<Handlers> weakHandlers_ = handlers_;
+
+    // Main thread only.
+    int configurationDepth_ = 0;
+    bool configurationPending_ = false;
+    bool running_ = false;
+    std::optional<PulseSource> input_;
+
+    std::atomic<float> previewGain_{0.0f};
+    ChannelPowerMeter meter_;
+
+    // Guarded by the loop's lock. The loop is declared first so that it outlives the others.
+    PulseThreadedLoop loop_;
+    PulseServerLink link_;
+    std::unique_ptr<PulseInputStreams> streams_;
+    bool constructed_ = false;
 };

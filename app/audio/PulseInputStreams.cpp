@@ -1,0 +1,150 @@
+#include "app/audio/PulseInputStreams.h"
+
+#include <pulse/error.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Fragments of 10 ms reach the meter well within one 50 ms tick without waking the loop
+// thread more than a hundred times a second.
+constexpr pa_usec_t kRecordFragmentUsec = 10'000;
+// Enough queued preview audio to ride out scheduling hiccups, little enough to stay in sync.
+constexpr pa_usec_t kPreviewTargetUsec = 40'000;
+constexpr std::size_t kChunkFrames = 512;
+
+void disconnectAndRelease(pa_stream*& stream) {
+    if (stream == nullptr) {
+        return;
+    }
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<PulseInputStreams> PulseInputStreams::open(pa_context* context,
+                                                           const PulseSource& source,
+                                                           ChannelPowerMeter& meter,
+                                                           const std::atomic<float>& previewGain,
+                                                           std::string& error) {
+    pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, source.sampleSpec.rate,
+                              source.sampleSpec.channels};
+    if (context == nullptr) {
+        error = "no sound server";
+        return nullptr;
+    }
+    if (!pa_sample_spec_valid(&sampleSpec) ||
+        !pa_channel_map_compatible(&source.channelMap, &sampleSpec)) {
+        error = "unusable format of source " + source.device.name;
+        return nullptr;
+    }
+    std::unique_ptr<PulseInputStreams> streams(
+        new PulseInputStreams(sampleSpec, meter, previewGain));
+    if (!streams->connect(context, source, error)) {
+        return nullptr;
+    }
+    return streams;
+}
+
+PulseInputStreams::PulseInputStreams(const pa_sample_spec& sampleSpec, ChannelPowerMeter& meter,
+                                     const std::atomic<float>& previewGain)
+    : sampleSpec_(sampleSpec),
+      channelCount_(sampleSpec.channels),
+      meter_(meter),
+      previewGain_(previewGain),
+      chunk_(kChunkFrames * sampleSpec.channels) {}
+
+PulseInputStreams::~PulseInputStreams() {
+    disconnectAndRelease(record_);
+    disconnectAndRelease(preview_);
+}
+
+bool PulseInputStreams::connect(pa_context* context, const PulseSource& source,
+                                std::string& error) {
+    record_ = pa_stream_new(context, "Level capture", &sampleSpec_, &source.channelMap);
+    preview_ = pa_stream_new(context, "Preview", &sampleSpec_, &source.channelMap);
+    if (record_ == nullptr || preview_ == nullptr) {
+        error = pa_strerror(pa_context_errno(context));
+        return false;
+    }
+    pa_stream_set_read_callback(record_, onReadable, this);
+
+    pa_buffer_attr recordBuffer{};
+    recordBuffer.maxlength = static_cast<uint32_t>(-1);
+    recordBuffer.fragsize =
+        static_cast<uint32_t>(pa_usec_to_bytes(kRecordFragmentUsec, &sampleSpec_));
+    // Don't follow the stream to another source when this one goes: the selection is this device.
+    const auto recordFlags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(record_, source.device.name.c_str(), &recordBuffer, recordFlags) <
+        0) {
+        error = pa_strerror(pa_context_errno(context));
+        return false;
+    }
+
+    pa_buffer_attr previewBuffer{};
+    previewBuffer.maxlength = static_cast<uint32_t>(-1);
+    previewBuffer.tlength =
+        static_cast<uint32_t>(pa_usec_to_bytes(kPreviewTargetUsec, &sampleSpec_));
+    previewBuffer.prebuf = static_cast<uint32_t>(-1);
+    previewBuffer.minreq = static_cast<uint32_t>(-1);
+    if (pa_stream_connect_playback(preview_, nullptr, &previewBuffer, PA_STREAM_ADJUST_LATENCY,
+                                   nullptr, nullptr) < 0) {
+        error = pa_strerror(pa_context_errno(context));
+        return false;
+    }
+    return true;
+}
+
+void PulseInputStreams::onReadable(pa_stream*, size_t, void* userdata) {
+    static_cast<PulseInputStreams*>(userdata)->readAll();
+}
+
+void PulseInputStreams::readAll() {
+    const std::size_t frameBytes = pa_frame_size(&sampleSpec_);
+    while (pa_stream_readable_size(record_) > 0) {
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        if (pa_stream_peek(record_, &data, &bytes) < 0 || bytes == 0) {
+            return;
+        }
+        // A hole (data lost by the server) has no samples to measure or play.
+        if (data != nullptr) {
+            consume(static_cast<const unsigned char*>(data), bytes / frameBytes);
+        }
+        pa_stream_drop(record_);
+    }
+}
+
+void PulseInputStreams::consume(const unsigned char* bytes, std::size_t frameCount) {
+    const std::size_t frameBytes = channelCount_ * sizeof(float);
+    const float gain = previewGain_.load(std::memory_order_relaxed);
+    // What the preview cannot take now is dropped rather than queued, so it never lags behind.
+    std::size_t previewFrames = 0;
+    if (gain > 0.0f && pa_stream_get_state(preview_) == PA_STREAM_READY) {
+        const std::size_t writable = pa_stream_writable_size(preview_);
+        previewFrames = writable == static_cast<std::size_t>(-1) ? 0 : writable / frameBytes;
+    }
+    while (frameCount > 0) {
+        const std::size_t frames = std::min(frameCount, kChunkFrames);
+        std::memcpy(chunk_.data(), bytes, frames * frameBytes);
+        meter_.accumulate(chunk_.data(), frames, channelCount_);
+
+        const std::size_t played = std::min(frames, previewFrames);
+        if (played > 0) {
+            const auto samples =
+                chunk_.begin() + static_cast<std::ptrdiff_t>(played * channelCount_);
+            std::transform(chunk_.begin(), samples, chunk_.begin(),
+                           [gain](float sample) { return sample * gain; });
+            pa_stream_write(preview_, chunk_.data(), played * frameBytes, nullptr, 0,
+                            PA_SEEK_RELATIVE);
+            previewFrames -= played;
+        }
+        bytes += frames * frameBytes;
+        frameCount -= frames;
+    }
+}

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include "app/audio/PulseAudioCapture.h"
+#include "tests/audio/PulseTestSupport.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A sine at -6 dBFS peak (amplitude 0.5012): mean square 0.5012^2 / 2.
+constexpr float kSineDecibels = -9.01f;
+constexpr float kTolerance = 0.2f;
+constexpr float kSixDecibels = 6.02f;
+
+class PulseAudioCaptureTest : public ::testing::Test {
+  protected:
+    PulseAudioCaptureTest() : capture_(loop_) {}
+
+    void selectAndRun(const std::string& sourceName) {
+        std::string error;
+        ASSERT_TRUE(capture_.addInput({sourceName, ""}, error)) << error;
+        capture_.startRunning();
+    }
+
+    EventLoop loop_;
+    PulseAudioCapture capture_;
+};
+
+TEST_F(PulseAudioCaptureTest, ListsEverySourceIncludingMonitorsAndKnowsTheDefault) {
+    const auto devices = capture_.audioInputDevices();
+    ASSERT_FALSE(devices.empty()) << "the private sound server is not reachable";
+    EXPECT_NE(
+        std::find(devices.begin(), devices.end(), AudioDevice{"feed.monitor", "Monitor of Feed"}),
+        devices.end());
+    EXPECT_NE(
+        std::find(devices.begin(), devices.end(), AudioDevice{"out.monitor", "Monitor of Out"}),
+        devices.end());
+    EXPECT_NE(std::find(devices.begin(), devices.end(), AudioDevice{"mic", "Mic"}), devices.end());
+    EXPECT_EQ(capture_.defaultAudioInputDevice(), (AudioDevice{"mic", "Mic"}));
+}
+
+TEST_F(PulseAudioCaptureTest, SineAtMinus6dBFSPeakReadsMinus9dBFSOnEveryChannel) {
+    selectAndRun("mic");
+    SineTone tone("feed");
+    ASSERT_TRUE(tone.started());
+    LevelSampler sampler(loop_, capture_);
+    ASSERT_TRUE(sampler.waitUntilAbove(-40.0f, 5s));
+
+    const auto levels = sampler.medianOver(1s);
+    ASSERT_EQ(levels.size(), 2u);
+    for (float level : levels) {
+        EXPECT_NEAR(level, kSineDecibels, kTolerance);
+    }
+}
+
+TEST_F(PulseAudioCaptureTest, ChannelAttenuatedBySixDecibelsReadsSixDecibelsLower) {
+    selectAndRun("mic");
+    SineTone tone("feed", {"remix", "1", "1v0.5"});
+    LevelSampler sampler(loop_, capture_);
+    ASSERT_TRUE(sampler.waitUntilAbove(-40.0f, 5s));
+
+    const auto levels = sampler.medianOver(1s);
+    ASSERT_EQ(levels.size(), 2u);
+    EXPECT_NEAR(levels[0], kSineDecibels, kTolerance);
+    EXPECT_NEAR(levels[1], kSineDecibels - kSixDecibels, kTolerance);
+}
+
+TEST_F(PulseAudioCaptureTest, SilenceReadsTheFloorAndNoInputReadsNoChannel) {
+    selectAndRun("mic");
+    LevelSampler sampler(loop_, capture_);
+    const auto silent = sampler.medianOver(500ms);
+    ASSERT_EQ(silent.size(), 2u);
+    EXPECT_EQ(silent[0], -160.0f);
+    EXPECT_EQ(silent[1], -160.0f);
+
+    capture_.removeInput();
+    EXPECT_EQ(capture_.currentInput(), std::nullopt);
+    EXPECT_TRUE(capture_.channelAveragePowerLevels().empty());
+}
+
+TEST_F(PulseAudioCaptureTest, MissingSourceFailsWithADescriptionAndLeavesNoInput) {
+    selectAndRun("mic");
+    std::string error;
+    EXPECT_FALSE(capture_.addInput({"no-such-source", "Gone"}, error));
+    EXPECT_EQ(error, "no such source: no-such-source");
+    EXPECT_EQ(capture_.currentInput(), std::nullopt);
+    EXPECT_TRUE(capture_.channelAveragePowerLevels().empty());
+}
+
+// The server's record streams of this client: one line per stream.
+std::vector<std::string> levelCaptureStreams() {
+    std::vector<std::string> streams;
+    const auto listing = pactl({"list", "source-outputs"});
+    std::string block;
+    std::size_t start = 0;
+    const std::string text = listing.value_or("");
+    while (start < text.size()) {
+        const auto next = text.find("Source Output #", start + 1);
+        block = text.substr(start, next == std::string::npos ? std::string::npos : next - start);
+        if (block.find("media.name = \"Level capture\"") != std::string::npos) {
+            streams.push_back(block.substr(0, block.find('\n')));
+        }
+        start = next == std::string::npos ? text.size() : next;
+    }
+    return streams;
+}
+
+TEST_F(PulseAudioCaptureTest, NestedBatchTakesEffectAtTheOutermostCommitWithAFreshStream) {
+    capture_.startRunning();
+    capture_.beginConfiguration();
+    capture_.beginConfiguration();
+    std::string error;
+    ASSERT_TRUE(capture_.addInput({"mic", "Mic"}, error)) << error;
+    capture_.commitConfiguration();
+    EXPECT_EQ(capture_.currentInput(), (AudioDevice{"mic", "Mic"}));
+    runLoopUntil(
+        loop_, [] { return false; }, 300ms);
+    EXPECT_TRUE(levelCaptureStreams().empty());
+
+    capture_.commitConfiguration();
+    std::vector<std::string> first;
+    ASSERT_TRUE(runLoopUntil(
+        loop_, [&] { return (first = levelCaptureStreams()).size() == 1; }, 3s));
+
+    // Re-selecting the same device replaces its stream.
+    capture_.beginConfiguration();
+    capture_.removeInput();
+    ASSERT_TRUE(capture_.addInput({"mic", "Mic"}, error)) << error;
+    capture_.commitConfiguration();
+    std::vector<std::string> second;
+    ASSERT_TRUE(runLoopUntil(
+        loop_, [&] { return (second = levelCaptureStreams()).size() == 1 && second != first; },
+        3s));
+}
+
+TEST_F(PulseAudioCaptureTest, SourcesLoadedAndUnloadedWhileRunningComeAndGoByThemselves) {
+    int changes = 0;
+    capture_.setDevicesChangedHandler([&] { ++changes; });
+    const auto module = pactl({"load-module", "module-null-sink", "sink_name=hotplug",
+                               "sink_properties=device.description=Hotplug"});
+    ASSERT_TRUE(module.has_value());
+    EXPECT_TRUE(runLoopUntil(
+        loop_,
+        [&] {
+            return changes > 0 && containsDevice(capture_.audioInputDevices(), "hotplug.monitor");
+        },
+        3s));
+
+    changes = 0;
+    ASSERT_TRUE(pactl({"unload-module", module->substr(0, module->find('\n'))}).has_value());
+    EXPECT_TRUE(runLoopUntil(
+        loop_,
+        [&] {
+            return changes > 0 && !containsDevice(capture_.audioInputDevices(), "hotplug.monitor");
+        },
+        3s));
+}
+
+TEST_F(PulseAudioCaptureTest, PreviewPlaysTheInputAtItsVolumeOnTheDefaultOutput) {
+    EXPECT_EQ(capture_.previewVolume(), 0.0f);
+    selectAndRun("mic");
+    PulseAudioCapture listener(loop_);
+    std::string error;
+    ASSERT_TRUE(listener.addInput({"out.monitor", ""}, error)) << error;
+    listener.startRunning();
+    SineTone tone("feed");
+    LevelSampler input(loop_, capture_);
+    ASSERT_TRUE(input.waitUntilAbove(-40.0f, 5s));
+
+    capture_.setPreviewVolume(0.5f);
+    EXPECT_EQ(capture_.previewVolume(), 0.5f);
+    LevelSampler output(loop_, listener);
+    ASSERT_TRUE(output.waitUntilAbove(-40.0f, 3s));
+    const auto halfVolume = output.medianOver(1s);
+    ASSERT_EQ(halfVolume.size(), 2u);
+    for (float level : halfVolume) {
+        EXPECT_NEAR(level, kSineDecibels - kSixDecibels, kTolerance);
+    }
+
+    capture_.setPreviewVolume(0.0f);
+    ASSERT_TRUE(output.waitUntilBelow(-150.0f, 3s));
+    const auto muted = output.medianOver(500ms);
+    ASSERT_EQ(muted.size(), 2u);
+    EXPECT_EQ(muted[0], -160.0f);
+    EXPECT_EQ(muted[1], -160.0f);
+}
+
+TEST_F(PulseAudioCaptureTest, PreviewVolumeStaysWithinZeroAndOne) {
+    capture_.setPreviewVolume(1.5f);
+    EXPECT_EQ(capture_.previewVolume(), 1.0f);
+    capture_.setPreviewVolume(-0.5f);
+    EXPECT_EQ(capture_.previewVolume(), 0.0f);
+    capture_.setPreviewVolume(std::numeric_limits<float>::quiet_NaN());
+    EXPECT_EQ(capture_.previewVolume(), 0.0f);
+}
+
+}  // namespace

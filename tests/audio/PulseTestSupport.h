@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/AudioCapture.h"
+#include "tests/support/ChildProcess.h"
+#include "transport/EventLoop.h"
+
+// Helpers for tests against the private sound server that PULSE_SERVER names: its sinks are
+// "feed" (the test signal goes in) and "out" (the default output); "mic", a remap of feed's
+// monitor, is the default source.
+
+// Runs pactl against the server; its standard output, or nothing when it failed.
+std::optional<std::string> pactl(const std::vector<std::string>& arguments);
+
+// A 1 kHz sine at -6 dBFS peak played into `sink` until destroyed; `effects` are sox effects
+// applied after it (for example {"remix", "1", "1v0.5"} to lower the right channel by 6 dB).
+class SineTone {
+  public:
+    explicit SineTone(const std::string& sink, const std::vector<std::string>& effects = {});
+    bool started() const { return sox_.started(); }
+
+  private:
+    ChildProcess sox_;
+};
+
+// Polls the capture like the controller's tick, every 50 ms on `loop`.
+class LevelSampler {
+  public:
+    LevelSampler(EventLoop& loop, AudioCapture& capture);
+
+    // Runs the loop until every channel read above `decibels` on three ticks in a row.
+    bool waitUntilAbove(float decibels, std::chrono::milliseconds timeout);
+    // Runs the loop until every channel read below `decibels` on three ticks in a row.
+    bool waitUntilBelow(float decibels, std::chrono::milliseconds timeout);
+    // Per channel, the median of the ticks over `duration`; empty when the readings were.
+    std::vector<float> medianOver(std::chrono::milliseconds duration);
+
+  private:
+    bool waitForRun(const std::function<bool(float)>& holds, std::chrono::milliseconds timeout);
+
+    EventLoop& loop_;
+    AudioCapture& capture_;
+    std::vector<std::vector<float>> ticks_;  // the channels of one connection, tick by tick
+    std::unique_ptr<RepeatingTimer> timer_;
+};
+
+// Runs `loop` until `done` holds or `timeout` passes (a timer keeps the check going).
+bool runLoopUntil(EventLoop& loop, const std::function<bool()>& done,
+                  std::chrono::milliseconds timeout);
+
+bool containsDevice(const std::vector<AudioDevice>& devices, const std::string& name);
