@@ -19,7 +19,7 @@ struct AudioDevice {
 // preview output that plays the input at its own volume and measures it. All calls on the main
 // thread.
 class AudioCapture {
-public:
+  public:
     virtual ~AudioCapture() = default;
 
     // The server's inputs now, in the server's order; empty without a server.

@@ -1,0 +1,77 @@
+#include "app/CommandLine.h"
+
+#include <cstdlib>
+
+namespace {
+
+bool environmentHas(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+}  // namespace
+
+std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& arguments,
+                                            std::string& error) {
+    CommandLine commandLine;
+    bool modeChosen = false;
+    const auto choose = [&](RunMode mode, const std::string& option) {
+        if (modeChosen) {
+            error = "'" + option + "' cannot be combined with another option";
+            return false;
+        }
+        modeChosen = true;
+        commandLine.mode = mode;
+        return true;
+    };
+
+    for (size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        bool chosen = false;
+        if (argument == "--headless") {
+            chosen = choose(RunMode::headless, argument);
+        } else if (argument == "--help" || argument == "-h") {
+            chosen = choose(RunMode::help, argument);
+        } else if (argument == "--version") {
+            chosen = choose(RunMode::version, argument);
+        } else if (argument == "--set") {
+            if (index + 1 == arguments.size()) {
+                error = "'--set' needs KEY=VALUE";
+                return std::nullopt;
+            }
+            chosen = choose(RunMode::setSetting, argument);
+            commandLine.assignment = arguments[++index];
+        } else if (argument.starts_with("--set=")) {
+            chosen = choose(RunMode::setSetting, "--set");
+            commandLine.assignment = argument.substr(6);
+        } else {
+            error = "unknown option '" + argument + "'";
+        }
+        if (!chosen) {
+            return std::nullopt;
+        }
+    }
+    return commandLine;
+}
+
+std::string usageText() {
+    return "Usage: kestrano [--headless | --set KEY=VALUE | --help | --version]\n"
+           "Meters an audio input and sends its level to Zandorex as OSC over UDP.\n"
+           "\n"
+           "  (no option)      open the window\n"
+           "  --headless       run without a window on the stored settings; SIGINT or SIGTERM "
+           "stops it\n"
+           "  --set KEY=VALUE  store one setting and exit:\n"
+           "                     zandorexSendPort, zandorexListenPort  port, 1 to 65535\n"
+           "                     volumeAmplification, minValue, maxValue  decimal number\n"
+           "                     active  true or false\n"
+           "                     type  continuous, trigger (or 0, 1)\n"
+           "                     address  the name after /zandorex/\n"
+           "  --help           show this text\n"
+           "  --version        show the version\n";
+}
+
+bool displayAvailable() {
+    return environmentHas("DISPLAY") || environmentHas("WAYLAND_DISPLAY") ||
+           environmentHas("QT_QPA_PLATFORM");
+}

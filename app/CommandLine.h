@@ -1,0 +1,22 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class RunMode { window, headless, setSetting, help, version };
+
+struct CommandLine {
+    RunMode mode = RunMode::window;
+    std::string assignment;  // KEY=VALUE, for setSetting
+};
+
+// The program's options, without the program name. Nothing when they make no sense; `error`
+// then says why.
+std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& arguments,
+                                            std::string& error);
+
+std::string usageText();
+
+// Whether a window can be shown: an X11 or Wayland display, or a Qt platform chosen explicitly.
+bool displayAvailable();

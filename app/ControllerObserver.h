@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The controller's properties a view shows and edits.
+enum class ControllerProperty {
+    audioDevices,
+    selectedAudioDevice,
+    previewVolume,
+    volumeAmplification,
+    active,
+    type,
+    address,
+    minValue,
+    maxValue,
+    zandorexSendPort,
+    zandorexListenPort,
+};
+
+// What a technician needs to know while the program runs.
+struct ControllerStatus {
+    // The last tick's meter value; nothing when that tick had no audio channel.
+    std::optional<float> meter;
+    // The value of the last message handed to the sender.
+    std::optional<float> lastValueSent;
+    // Failures in words; empty when all is well.
+    std::string senderError;
+    std::string listenerError;
+    std::string deviceError;
+};
+
+// Told by the controller, on the main thread, whenever a property or the status changes.
+class ControllerObserver {
+  public:
+    virtual ~ControllerObserver() = default;
+    virtual void controllerPropertyChanged(ControllerProperty property) = 0;
+    virtual void controllerStatusChanged(const ControllerStatus& status) = 0;
+};

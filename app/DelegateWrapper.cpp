@@ -1,0 +1,13 @@
+#include "app/DelegateWrapper.h"
+
+#include "app/KestranoController.h"
+
+DelegateWrapper::DelegateWrapper(KestranoController* target, Selector selector)
+    : target_(target), selector_(selector) {}
+
+void DelegateWrapper::dispatchRawPacket(std::shared_ptr<const QVOSCData> data) {
+    KestranoController* const target = target_.load();
+    if (target != nullptr && selector_ != nullptr) {
+        (target->*selector_)(std::move(data));
+    }
+}

@@ -1,0 +1,48 @@
+#include "app/HeadlessRunner.h"
+
+#include <unistd.h>
+
+#include <QTimer>
+#include <cstdio>
+
+#include "app/KestranoController.h"
+#include "app/QSettingsPreferencesStore.h"
+#include "app/QtMainLoop.h"
+#include "app/SignalQuitter.h"
+#include "app/StatusText.h"
+
+namespace {
+
+constexpr int terminalStatusInterval = 250;  // milliseconds
+constexpr int logStatusInterval = 1000;
+
+}  // namespace
+
+int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCapture) {
+    // Armed first, so that a signal during start-up still ends in the orderly shut-down.
+    SignalQuitter quitter([&application] { application.quit(); });
+
+    QtMainLoop mainLoop;
+    QSettingsPreferencesStore preferences;
+    KestranoController controller(mainLoop, preferences, makeCapture(mainLoop));
+    controller.awakeFromNib();
+
+    const bool terminal = isatty(STDOUT_FILENO) == 1;
+    QTimer statusTimer;
+    QObject::connect(&statusTimer, &QTimer::timeout, [&controller, terminal] {
+        const std::string line = statusLine(controller.status());
+        if (terminal) {
+            std::printf("\r%s\033[K", line.c_str());
+        } else {
+            std::printf("%s\n", line.c_str());
+        }
+        std::fflush(stdout);
+    });
+    statusTimer.start(terminal ? terminalStatusInterval : logStatusInterval);
+
+    const int status = application.exec();
+    if (terminal) {
+        std::printf("\n");
+    }
+    return status;
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/AudioCapture.h"
+#include "app/ControllerObserver.h"
+#include "app/DelegateWrapper.h"
+#include "app/LevelIndicator.h"
+#include "app/PreferencesStore.h"
+#include "osc/QVOSCMessage.h"
+#include "osc/QVOSCPacket.h"
+#include "transport/MainLoop.h"
+#include "transport/QVOSCListener.h"
+#include "transport/QVOSCSender.h"
+
+// Runs the program: meters the captured audio twenty times a second, maps the level to a value
+// and sends it to Zandorex, listens for what Zandorex sends back, and keeps the settings.
+// Everything runs on the main thread.
+class KestranoController {
+  public:
+    static constexpr int32_t defaultSendPort = 5000;
+    static constexpr int32_t defaultListenPort = 5001;
+    static constexpr double tickInterval = 0.05;
+
+    // `session` is the capture the controller drives and owns; nothing starts before
+    // awakeFromNib.
+    KestranoController(MainLoop& mainLoop, PreferencesStore& preferences,
+                       std::unique_ptr<AudioCapture> session);
+    // The orderly shut-down.
+    virtual ~KestranoController();
+    KestranoController(const KestranoController&) = delete;
+    KestranoController& operator=(const KestranoController&) = delete;
+
+    // Start-up, once, after the view has connected its meter and observer.
+    void awakeFromNib();
+
+    // The tick.
+    void updateAudioLevels();
+    void sendOSCMessageForPosition(float position);
+
+    // Each port setter stores, persists and reopens, also for the current port.
+    int32_t zandorexSendPort() const { return zandorexSendPort_; }
+    void setZandorexSendPort(int32_t port);
+    int32_t zandorexListenPort() const { return zandorexListenPort_; }
+    void setZandorexListenPort(int32_t port);
+
+    // Persists the six settings that are not ports.
+    void save();
+
+    // Audio devices.
+    const std::vector<AudioDevice>& audioDevices() const { return audioDevices_; }
+    void setAudioDevices(std::vector<AudioDevice> devices);
+    void refreshDevices();
+    std::optional<AudioDevice> selectedAudioDevice() const;
+    // The technician's choice; it is selected again when the sound server comes back.
+    void setSelectedAudioDevice(std::optional<AudioDevice> device);
+    float previewVolume() const;
+    void setPreviewVolume(float volume);
+
+    // The incoming route.
+    void packetFromZandorex(std::shared_ptr<const QVOSCData> data);
+    void decodePacket(const std::shared_ptr<QVOSCPacket>& packet);
+    // The hook for each incoming message; takes no action.
+    virtual void decodeMessage(const QVOSCMessage& message);
+
+    // Plain properties.
+    float currentPosition() const { return currentPosition_; }
+    float volumeAmplification() const { return volumeAmplification_; }
+    void setVolumeAmplification(float amplification);
+    bool active() const { return active_; }
+    void setActive(bool active);
+    int32_t type() const { return type_; }
+    void setType(int32_t type);
+    // Nothing is sent as the empty text.
+    const std::optional<std::string>& address() const { return address_; }
+    void setAddress(std::optional<std::string> address);
+    float minValue() const { return minValue_; }
+    void setMinValue(float value);
+    float maxValue() const { return maxValue_; }
+    void setMaxValue(float value);
+    LevelIndicator* audioLevelMeter() const { return audioLevelMeter_; }
+    void setAudioLevelMeter(LevelIndicator* meter) { audioLevelMeter_ = meter; }
+
+    const std::shared_ptr<DelegateWrapper>& fromZandorex() const { return fromZandorex_; }
+    const QVOSCListener* zandorexListener() const { return zandorexListener_.get(); }
+    const QVOSCSender* zandorexSender() const { return zandorexSender_.get(); }
+    AudioCapture* session() const { return session_.get(); }
+    RepeatingTimer* audioLevelTimer() const { return audioLevelTimer_.get(); }
+
+    const ControllerStatus& status() const { return status_; }
+    // One observer at a time, not owned; nothing to stop telling.
+    void setObserver(ControllerObserver* observer) { observer_ = observer; }
+
+  private:
+    void selectInput(const std::optional<AudioDevice>& device);
+    void reselectAfterServerReconnected();
+    void showNoInput();
+    void propertyChanged(ControllerProperty property);
+    void statusChanged();
+
+    std::shared_ptr<DelegateWrapper> fromZandorex_;
+    std::shared_ptr<QVOSCListener> zandorexListener_;
+    std::unique_ptr<QVOSCSender> zandorexSender_;
+    int32_t zandorexSendPort_ = 0;
+    int32_t zandorexListenPort_ = 0;
+    float currentPosition_ = 0.0f;
+    float volumeAmplification_ = 0.0f;
+    bool active_ = false;
+    int32_t type_ = 0;
+    std::optional<std::string> address_;
+    float minValue_ = 0.0f;
+    float maxValue_ = 0.0f;
+    LevelIndicator* audioLevelMeter_ = nullptr;
+    std::unique_ptr<AudioCapture> session_;
+    std::vector<AudioDevice> audioDevices_;
+    std::unique_ptr<RepeatingTimer> audioLevelTimer_;
+
+    MainLoop& mainLoop_;
+    PreferencesStore& preferences_;
+    std::optional<AudioDevice> chosenAudioDevice_;
+    ControllerObserver* observer_ = nullptr;
+    ControllerStatus status_;
+};

@@ -1,0 +1,192 @@
+#include "app/MainWindow.h"
+
+#include <QKeySequence>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QValidator>
+#include <algorithm>
+
+#include "app/OscAddressName.h"
+#include "app/StatusText.h"
+#include "ui_MainWindow.h"
+
+namespace {
+
+constexpr int previewVolumeSteps = 100;
+constexpr int saveMessageMilliseconds = 3000;
+
+class AddressNameValidator : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& /*position*/) const override {
+        return isOscAddressName(input.toStdString()) ? Acceptable : Invalid;
+    }
+};
+
+}  // namespace
+
+MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
+    : QMainWindow(parent),
+      ui_(std::make_unique<Ui::MainWindow>()),
+      statusLabel_(new QLabel(this)),
+      controller_(controller) {
+    ui_->setupUi(this);
+    statusLabel_->setObjectName("statusLabel");
+    statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ui_->statusbar->addWidget(statusLabel_, 1);
+    ui_->addressLineEdit->setValidator(new AddressNameValidator(ui_->addressLineEdit));
+
+    for (const ControllerProperty property :
+         {ControllerProperty::audioDevices, ControllerProperty::previewVolume,
+          ControllerProperty::volumeAmplification, ControllerProperty::active,
+          ControllerProperty::type, ControllerProperty::address, ControllerProperty::minValue,
+          ControllerProperty::maxValue, ControllerProperty::zandorexSendPort,
+          ControllerProperty::zandorexListenPort}) {
+        controllerPropertyChanged(property);
+    }
+    controllerStatusChanged(controller_.status());
+    connectControls();
+
+    controller_.setAudioLevelMeter(ui_->levelMeter);
+    controller_.setObserver(this);
+}
+
+MainWindow::~MainWindow() {
+    controller_.setObserver(nullptr);
+    controller_.setAudioLevelMeter(nullptr);
+}
+
+void MainWindow::connectControls() {
+    connect(ui_->deviceComboBox, &QComboBox::currentIndexChanged, this, [this](int index) {
+        const std::vector<AudioDevice>& devices = controller_.audioDevices();
+        // Entry 0 is "no input"; the others follow the controller's list.
+        const auto device = index > 0 && static_cast<size_t>(index) <= devices.size()
+                                ? std::optional<AudioDevice>(devices[index - 1])
+                                : std::nullopt;
+        controller_.setSelectedAudioDevice(device);
+    });
+    connect(ui_->refreshButton, &QPushButton::clicked, this,
+            [this] { controller_.refreshDevices(); });
+    connect(ui_->previewVolumeSlider, &QSlider::valueChanged, this, [this](int value) {
+        controller_.setPreviewVolume(static_cast<float>(value) / previewVolumeSteps);
+    });
+    connect(ui_->activeCheckBox, &QCheckBox::toggled, this,
+            [this](bool checked) { controller_.setActive(checked); });
+    connect(ui_->modeComboBox, &QComboBox::currentIndexChanged, this,
+            [this](int index) { controller_.setType(index); });
+    connect(ui_->amplificationSpinBox, &QDoubleSpinBox::valueChanged, this, [this](double value) {
+        controller_.setVolumeAmplification(static_cast<float>(value));
+    });
+    connect(ui_->minValueSpinBox, &QDoubleSpinBox::valueChanged, this,
+            [this](double value) { controller_.setMinValue(static_cast<float>(value)); });
+    connect(ui_->maxValueSpinBox, &QDoubleSpinBox::valueChanged, this,
+            [this](double value) { controller_.setMaxValue(static_cast<float>(value)); });
+    connect(ui_->addressLineEdit, &QLineEdit::textEdited, this,
+            [this](const QString& text) { controller_.setAddress(text.toStdString()); });
+    connect(ui_->sendPortSpinBox, &QSpinBox::valueChanged, this,
+            [this](int port) { controller_.setZandorexSendPort(port); });
+    connect(ui_->listenPortSpinBox, &QSpinBox::valueChanged, this,
+            [this](int port) { controller_.setZandorexListenPort(port); });
+
+    const auto save = [this] {
+        controller_.save();
+        ui_->statusbar->showMessage(tr("Settings saved"), saveMessageMilliseconds);
+    };
+    connect(ui_->saveButton, &QPushButton::clicked, this, save);
+    connect(new QShortcut(QKeySequence::Save, this), &QShortcut::activated, this, save);
+    connect(new QShortcut(QKeySequence::Quit, this), &QShortcut::activated, this, &QWidget::close);
+}
+
+void MainWindow::controllerPropertyChanged(ControllerProperty property) {
+    switch (property) {
+        case ControllerProperty::audioDevices:
+            showDevices();
+            break;
+        case ControllerProperty::selectedAudioDevice:
+            showSelectedDevice();
+            break;
+        case ControllerProperty::previewVolume: {
+            const int percent =
+                static_cast<int>(controller_.previewVolume() * previewVolumeSteps + 0.5f);
+            const QSignalBlocker blocker(ui_->previewVolumeSlider);
+            ui_->previewVolumeSlider->setValue(percent);
+            ui_->previewVolumeValueLabel->setText(tr("%1 %").arg(percent));
+            break;
+        }
+        case ControllerProperty::volumeAmplification: {
+            const QSignalBlocker blocker(ui_->amplificationSpinBox);
+            ui_->amplificationSpinBox->setValue(controller_.volumeAmplification());
+            break;
+        }
+        case ControllerProperty::active: {
+            const QSignalBlocker blocker(ui_->activeCheckBox);
+            ui_->activeCheckBox->setChecked(controller_.active());
+            break;
+        }
+        case ControllerProperty::type: {
+            const QSignalBlocker blocker(ui_->modeComboBox);
+            ui_->modeComboBox->setCurrentIndex(controller_.type() == 0 ? 0 : 1);
+            break;
+        }
+        case ControllerProperty::address:
+            showAddress();
+            break;
+        case ControllerProperty::minValue: {
+            const QSignalBlocker blocker(ui_->minValueSpinBox);
+            ui_->minValueSpinBox->setValue(controller_.minValue());
+            break;
+        }
+        case ControllerProperty::maxValue: {
+            const QSignalBlocker blocker(ui_->maxValueSpinBox);
+            ui_->maxValueSpinBox->setValue(controller_.maxValue());
+            break;
+        }
+        case ControllerProperty::zandorexSendPort: {
+            const QSignalBlocker blocker(ui_->sendPortSpinBox);
+            ui_->sendPortSpinBox->setValue(controller_.zandorexSendPort());
+            break;
+        }
+        case ControllerProperty::zandorexListenPort: {
+            const QSignalBlocker blocker(ui_->listenPortSpinBox);
+            ui_->listenPortSpinBox->setValue(controller_.zandorexListenPort());
+            break;
+        }
+    }
+}
+
+void MainWindow::showDevices() {
+    {
+        const QSignalBlocker blocker(ui_->deviceComboBox);
+        ui_->deviceComboBox->clear();
+        ui_->deviceComboBox->addItem(tr("No input"));
+        for (const AudioDevice& device : controller_.audioDevices()) {
+            ui_->deviceComboBox->addItem(QString::fromStdString(device.description));
+        }
+    }
+    showSelectedDevice();
+}
+
+void MainWindow::showSelectedDevice() {
+    const std::vector<AudioDevice>& devices = controller_.audioDevices();
+    const std::optional<AudioDevice> selected = controller_.selectedAudioDevice();
+    const auto found =
+        selected ? std::find(devices.begin(), devices.end(), *selected) : devices.end();
+    const QSignalBlocker blocker(ui_->deviceComboBox);
+    ui_->deviceComboBox->setCurrentIndex(
+        found == devices.end() ? 0 : static_cast<int>(found - devices.begin()) + 1);
+}
+
+void MainWindow::showAddress() {
+    const QString address = QString::fromStdString(controller_.address().value_or(std::string()));
+    // Only when different, so that typing keeps its cursor.
+    if (ui_->addressLineEdit->text() != address) {
+        ui_->addressLineEdit->setText(address);
+    }
+    ui_->fullAddressLabel->setText("/zandorex/" + address);
+}
+
+void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
+    const QString line = QString::fromStdString(statusLine(status));
+    statusLabel_->setText(line);
+    statusLabel_->setToolTip(line);
+}

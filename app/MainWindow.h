@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+
+#include "app/ControllerObserver.h"
+#include "app/KestranoController.h"
+
+namespace Ui {
+class MainWindow;
+}
+class QLabel;
+
+// The one window: its controls edit the controller's properties, and the controller's changes
+// show in the controls. The controller must outlive the window.
+class MainWindow : public QMainWindow, public ControllerObserver {
+    Q_OBJECT
+  public:
+    explicit MainWindow(KestranoController& controller, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    void controllerPropertyChanged(ControllerProperty property) override;
+    void controllerStatusChanged(const ControllerStatus& status) override;
+
+  private:
+    void connectControls();
+    void showDevices();
+    void showSelectedDevice();
+    void showAddress();
+
+    std::unique_ptr<Ui::MainWindow> ui_;
+    QLabel* statusLabel_;
+    KestranoController& controller_;
+};

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string_view>
+
+// Whether `name` can follow "/zandorex/": printable ASCII without the characters that would make
+// the address a pattern (space # * , ? [ ] { }). Text outside ASCII would blank the address.
+bool isOscAddressName(std::string_view name);

@@ -1,0 +1,71 @@
+#include "app/QSettingsPreferencesStore.h"
+
+namespace {
+
+QString keyText(std::string_view key) {
+    return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+}
+
+}  // namespace
+
+QSettingsPreferencesStore::QSettingsPreferencesStore()
+    : settings_(QSettings::NativeFormat, QSettings::UserScope, "Kestrano", "Kestrano") {}
+
+QVariant QSettingsPreferencesStore::valueForKey(std::string_view key) const {
+    return settings_.value(keyText(key));
+}
+
+int64_t QSettingsPreferencesStore::integerForKey(std::string_view key) const {
+    bool ok = false;
+    const qlonglong value = valueForKey(key).toLongLong(&ok);
+    return ok ? value : 0;
+}
+
+float QSettingsPreferencesStore::floatForKey(std::string_view key) const {
+    bool ok = false;
+    const float value = valueForKey(key).toFloat(&ok);
+    return ok ? value : 0.0f;
+}
+
+std::optional<bool> QSettingsPreferencesStore::boolObjectForKey(std::string_view key) const {
+    const QVariant value = valueForKey(key);
+    if (!value.isValid()) {
+        return std::nullopt;
+    }
+    return value.toBool();
+}
+
+std::optional<std::string> QSettingsPreferencesStore::stringForKey(std::string_view key) const {
+    const QVariant value = valueForKey(key);
+    if (!value.isValid()) {
+        return std::nullopt;
+    }
+    return value.toString().toStdString();
+}
+
+void QSettingsPreferencesStore::write(std::string_view key, const QVariant& value) {
+    settings_.setValue(keyText(key), value);
+    settings_.sync();
+}
+
+void QSettingsPreferencesStore::setInteger(std::string_view key, int64_t value) {
+    write(key, QVariant::fromValue<qlonglong>(value));
+}
+
+void QSettingsPreferencesStore::setFloat(std::string_view key, float value) {
+    // Widened exactly; the configuration file then holds plain decimal text.
+    write(key, static_cast<double>(value));
+}
+
+void QSettingsPreferencesStore::setBool(std::string_view key, bool value) {
+    write(key, value);
+}
+
+void QSettingsPreferencesStore::setString(std::string_view key, std::optional<std::string> value) {
+    if (!value) {
+        settings_.remove(keyText(key));
+        settings_.sync();
+        return;
+    }
+    write(key, QString::fromStdString(*value));
+}

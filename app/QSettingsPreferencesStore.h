@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QSettings>
+
+#include "app/PreferencesStore.h"
+
+// The settings in the user's Kestrano configuration file ($XDG_CONFIG_HOME/Kestrano/Kestrano.conf).
+// Every write reaches the file at once, so a killed program keeps what was set.
+class QSettingsPreferencesStore : public PreferencesStore {
+  public:
+    QSettingsPreferencesStore();
+
+    int64_t integerForKey(std::string_view key) const override;
+    float floatForKey(std::string_view key) const override;
+    std::optional<bool> boolObjectForKey(std::string_view key) const override;
+    std::optional<std::string> stringForKey(std::string_view key) const override;
+
+    void setInteger(std::string_view key, int64_t value) override;
+    void setFloat(std::string_view key, float value) override;
+    void setBool(std::string_view key, bool value) override;
+    void setString(std::string_view key, std::optional<std::string> value) override;
+
+    QString fileName() const { return settings_.fileName(); }
+    // Whether the file took the writes so far.
+    bool writesSucceeded() const { return settings_.status() == QSettings::NoError; }
+
+  private:
+    QVariant valueForKey(std::string_view key) const;
+    void write(std::string_view key, const QVariant& value);
+
+    QSettings settings_;
+};

@@ -1,0 +1,64 @@
+#include <QApplication>
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "app/AudioCapture.h"
+#include "app/CommandLine.h"
+#include "app/HeadlessRunner.h"
+#include "app/QSettingsPreferencesStore.h"
+#include "app/SettingsAssignment.h"
+#include "app/WindowRunner.h"
+
+namespace {
+
+constexpr int usageError = 2;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const std::optional<CommandLine> commandLine =
+        parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!commandLine) {
+        std::fprintf(stderr, "kestrano: %s\nTry 'kestrano --help'.\n", error.c_str());
+        return usageError;
+    }
+
+    switch (commandLine->mode) {
+        case RunMode::help:
+            std::fputs(usageText().c_str(), stdout);
+            return 0;
+        case RunMode::version:
+            std::printf("kestrano %s\n", KESTRANO_VERSION);
+            return 0;
+        case RunMode::setSetting: {
+            QSettingsPreferencesStore preferences;
+            if (const auto problem = applySettingAssignment(preferences, commandLine->assignment)) {
+                std::fprintf(stderr, "kestrano: %s\n", problem->c_str());
+                return usageError;
+            }
+            if (!preferences.writesSucceeded()) {
+                std::fprintf(stderr, "kestrano: cannot write %s\n",
+                             preferences.fileName().toLocal8Bit().constData());
+                return 1;
+            }
+            return 0;
+        }
+        case RunMode::headless: {
+            QCoreApplication application(argc, argv);
+            return runHeadless(application, makeSystemAudioCapture);
+        }
+        case RunMode::window:
+            break;
+    }
+
+    if (!displayAvailable()) {
+        std::fputs(
+            "kestrano: no display is available (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+            "Run 'kestrano --headless' to run without a window on the stored settings.\n",
+            stderr);
+        return 1;
+    }
+    QApplication application(argc, argv);
+    return runWindow(application, makeSystemAudioCapture);
+}
