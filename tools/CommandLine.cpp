@@ -60,7 +60,7 @@ std::optional<int32_t> parsePort(std::string_view text, int32_t lowest) {
 
 std::optional<QVOSCData> parseHex(std::string_view text, bool allowBlanks) {
     QVOSCData bytes;
-    std::optional<uint8_t> highNibble;
+    int highNibble = -1;  // the first digit of a pair, while the second is awaited
     for (const char c : text) {
         if (allowBlanks && isBlank(c)) {
             continue;
@@ -69,14 +69,14 @@ std::optional<QVOSCData> parseHex(std::string_view text, bool allowBlanks) {
         if (!digit) {
             return std::nullopt;
         }
-        if (highNibble) {
-            bytes.push_back(static_cast<uint8_t>(*highNibble << 4 | *digit));
-            highNibble.reset();
+        if (highNibble < 0) {
+            highNibble = *digit;
         } else {
-            highNibble = digit;
+            bytes.push_back(static_cast<uint8_t>(highNibble << 4 | *digit));
+            highNibble = -1;
         }
     }
-    if (highNibble) {
+    if (highNibble >= 0) {
         return std::nullopt;  // an odd number of digits
     }
     return bytes;

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "osc/QVOSCTypes.h"
+
+// A UDP socket bound to 127.0.0.1 on a port the system picks, for catching what a sender sends.
+class UdpReceiver {
+  public:
+    UdpReceiver();
+    ~UdpReceiver();
+    UdpReceiver(const UdpReceiver&) = delete;
+    UdpReceiver& operator=(const UdpReceiver&) = delete;
+
+    uint16_t port() const { return port_; }
+    int descriptor() const { return socket_; }
+
+    // The next datagram, whole (up to 65535 bytes), or nothing when none comes within `timeout`.
+    std::optional<QVOSCData> receive(std::chrono::milliseconds timeout);
+
+  private:
+    int socket_ = -1;
+    uint16_t port_ = 0;
+};
+
+// Sends `bytes` as one datagram to 127.0.0.1 on `port`; false when the system refused it.
+bool sendDatagram(uint16_t port, QVOSCBytes bytes);
+
+// A port that was free a moment ago, for programs that must bind it themselves.
+uint16_t freeUdpPort();
+
+// The port the socket is bound to, or 0.
+uint16_t boundPort(int socket);
