@@ -1,20 +1,11 @@
 #include "app/KestranoController.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "app/SettingsKeys.h"
+#include "app/SocketDiagnosis.h"
 
 namespace {
 
 constexpr const char* loopbackHost = "127.0.0.1";
-
-// "cannot <doing> port <port>: <why>", with the error of the failing system call when there was
-// one (`error` is errno, cleared before the attempt).
-std::string portFailure(const char* doing, int32_t port, int error, const char* otherwise) {
-    return std::string("cannot ") + doing + " port " + std::to_string(port) + ": " +
-           (error != 0 ? std::strerror(error) : otherwise);
-}
 
 }  // namespace
 
@@ -23,7 +14,7 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
     : session_(std::move(session)), mainLoop_(mainLoop), preferences_(preferences) {}
 
 void KestranoController::awakeFromNib() {
-    session_->setPreviewVolume(0.0f);
+    setPreviewVolume(0.0f);
     session_->setDevicesChangedHandler([this] { refreshDevices(); });
     session_->setServerReconnectedHandler([this] { reselectAfterServerReconnected(); });
     setSelectedAudioDevice(session_->defaultAudioInputDevice());
@@ -77,12 +68,8 @@ void KestranoController::setZandorexSendPort(int32_t port) {
     zandorexSendPort_ = port;
     preferences_.setInteger(settings_keys::zandorexSendPort, zandorexSendPort());
     zandorexSender_.reset();
-    errno = 0;
     zandorexSender_ = QVOSCSender::senderWithDestinationHostName(loopbackHost, port, mainLoop_);
-    const int error = errno;
-    status_.senderError =
-        zandorexSender_ ? std::string()
-                        : portFailure("send to", port, error, "no address for the local host");
+    status_.senderError = zandorexSender_ ? std::string() : sendFailure(port);
     propertyChanged(ControllerProperty::zandorexSendPort);
     statusChanged();
 }
@@ -94,14 +81,11 @@ void KestranoController::setZandorexListenPort(int32_t port) {
         zandorexListener_->stopListening();
         zandorexListener_.reset();
     }
-    errno = 0;
     zandorexListener_ = QVOSCListener::defaultListenerOnPort(port, mainLoop_);
-    const int error = errno;
     if (zandorexListener_) {
         zandorexListener_->setDelegate(fromZandorex_);
     }
-    status_.listenerError =
-        zandorexListener_ ? std::string() : portFailure("listen on", port, error, "failed");
+    status_.listenerError = zandorexListener_ ? std::string() : listenFailure(port);
     propertyChanged(ControllerProperty::zandorexListenPort);
     statusChanged();
 }

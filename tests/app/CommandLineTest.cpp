@@ -1,0 +1,52 @@
+// The program's options and the status line it prints.
+#include <gtest/gtest.h>
+
+#include "app/CommandLine.h"
+#include "app/StatusText.h"
+
+namespace {
+
+std::optional<CommandLine> parse(std::vector<std::string> arguments, std::string& error) {
+    return parseCommandLine(arguments, error);
+}
+
+TEST(CommandLineTest, OptionsChooseTheMode) {
+    std::string error;
+    EXPECT_EQ(parse({}, error)->mode, RunMode::window);
+    EXPECT_EQ(parse({"--headless"}, error)->mode, RunMode::headless);
+    EXPECT_EQ(parse({"--help"}, error)->mode, RunMode::help);
+    EXPECT_EQ(parse({"-h"}, error)->mode, RunMode::help);
+    EXPECT_EQ(parse({"--version"}, error)->mode, RunMode::version);
+    const auto set = parse({"--set", "type=1"}, error);
+    EXPECT_EQ(set->mode, RunMode::setSetting);
+    EXPECT_EQ(set->assignment, "type=1");
+    EXPECT_EQ(parse({"--set=address=x"}, error)->assignment, "address=x");
+}
+
+TEST(CommandLineTest, NonsenseIsRefusedInWords) {
+    std::string error;
+    EXPECT_FALSE(parse({"--frobnicate"}, error));
+    EXPECT_EQ(error, "unknown option '--frobnicate'");
+    EXPECT_FALSE(parse({"--set"}, error));
+    EXPECT_EQ(error, "'--set' needs KEY=VALUE");
+    EXPECT_FALSE(parse({"--headless", "--version"}, error));
+    EXPECT_EQ(error, "'--version' cannot be combined with another option");
+}
+
+TEST(StatusTextTest, ShowsLevelLastValueAndFailures) {
+    ControllerStatus status;
+    EXPECT_EQ(statusLine(status), "no input device | nothing sent");
+
+    status.meter = 2.0f;  // a tenth of full scale
+    status.lastValueSent = 3.25f;
+    EXPECT_EQ(statusLine(status), "level -20.0 dBFS | sent 3.250");
+
+    status.meter = 0.0f;
+    status.senderError = "cannot send to port 5000: x";
+    status.listenerError = "cannot listen on port 5001: Address already in use";
+    EXPECT_EQ(statusLine(status),
+              "level -inf dBFS | sent 3.250 | cannot send to port 5000: x | cannot listen on "
+              "port 5001: Address already in use");
+}
+
+}  // namespace

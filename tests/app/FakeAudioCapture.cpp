@@ -1,0 +1,58 @@
+#include "tests/app/FakeAudioCapture.h"
+
+FakeAudioCapture::FakeAudioCapture(std::vector<AudioDevice> devices,
+                                   std::optional<AudioDevice> defaultDevice)
+    : devices(std::move(devices)), defaultDevice(std::move(defaultDevice)) {}
+
+FakeAudioCapture::~FakeAudioCapture() {
+    calls->push_back("destroyed");
+}
+
+void FakeAudioCapture::beginConfiguration() {
+    calls->push_back("begin");
+}
+
+void FakeAudioCapture::commitConfiguration() {
+    calls->push_back("commit");
+}
+
+bool FakeAudioCapture::addInput(const AudioDevice& device, std::string& error) {
+    calls->push_back("add " + device.name);
+    if (failingDevice == device) {
+        error = "device " + device.name + " is busy";
+        return false;
+    }
+    input_ = device;
+    return true;
+}
+
+void FakeAudioCapture::removeInput() {
+    calls->push_back("remove");
+    input_.reset();
+}
+
+void FakeAudioCapture::startRunning() {
+    calls->push_back("start");
+}
+
+void FakeAudioCapture::stopRunning() {
+    calls->push_back("stop");
+}
+
+void FakeAudioCapture::setPreviewVolume(float volume) {
+    calls->push_back("volume " + std::to_string(volume));
+    previewVolume_ = volume;
+}
+
+std::vector<std::vector<float>> FakeAudioCapture::channelAveragePowerLevels() {
+    calls->push_back("read");
+    return input_ ? readings : std::vector<std::vector<float>>();
+}
+
+void FakeAudioCapture::setDevicesChangedHandler(std::function<void()> handler) {
+    devicesChanged = std::move(handler);
+}
+
+void FakeAudioCapture::setServerReconnectedHandler(std::function<void()> handler) {
+    serverReconnected = std::move(handler);
+}

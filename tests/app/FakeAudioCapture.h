@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/AudioCapture.h"
+
+// A capture whose devices and power readings the test chooses. What the controller did to it is
+// kept in `calls`, which the test shares and which outlives the capture.
+class FakeAudioCapture : public AudioCapture {
+  public:
+    explicit FakeAudioCapture(std::vector<AudioDevice> devices = {},
+                              std::optional<AudioDevice> defaultDevice = std::nullopt);
+    ~FakeAudioCapture() override;
+
+    std::vector<AudioDevice> devices;
+    std::optional<AudioDevice> defaultDevice;
+    // Per connection, per channel, in dBFS; what every tick reads while there is an input.
+    std::vector<std::vector<float>> readings;
+    // A device whose input cannot be made.
+    std::optional<AudioDevice> failingDevice;
+    std::shared_ptr<std::vector<std::string>> calls = std::make_shared<std::vector<std::string>>();
+    std::function<void()> devicesChanged;
+    std::function<void()> serverReconnected;
+
+    std::vector<AudioDevice> audioInputDevices() override { return devices; }
+    std::optional<AudioDevice> defaultAudioInputDevice() override { return defaultDevice; }
+    void beginConfiguration() override;
+    void commitConfiguration() override;
+    bool addInput(const AudioDevice& device, std::string& error) override;
+    void removeInput() override;
+    std::optional<AudioDevice> currentInput() const override { return input_; }
+    void startRunning() override;
+    void stopRunning() override;
+    float previewVolume() const override { return previewVolume_; }
+    void setPreviewVolume(float volume) override;
+    std::vector<std::vector<float>> channelAveragePowerLevels() override;
+    void setDevicesChangedHandler(std::function<void()> handler) override;
+    void setServerReconnectedHandler(std::function<void()> handler) override;
+
+  private:
+    std::optional<AudioDevice> input_;
+    float previewVolume_ = -1.0f;
+};

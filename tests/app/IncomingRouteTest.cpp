@@ -1,0 +1,123 @@
+// Datagrams from Zandorex through the real listener down to the per-message hook.
+#include <cerrno>
+
+#include "osc/QVOSCAddress.h"
+#include "osc/QVOSCArgument.h"
+#include "osc/QVOSCBundle.h"
+#include "tests/app/AppTestEnvironment.h"
+#include "tests/app/ControllerTestFixture.h"
+#include "tests/app/PortProbe.h"
+
+namespace {
+
+// Notes the address of every message the walk hands to the hook.
+class RecordingController : public KestranoController {
+  public:
+    using KestranoController::KestranoController;
+    void decodeMessage(const QVOSCMessage& message) override {
+        addresses.push_back(message.address()->address());
+    }
+    std::vector<std::string> addresses;
+};
+
+std::shared_ptr<QVOSCMessage> message(const std::string& address) {
+    auto result = std::make_shared<QVOSCMessage>(QVOSCAddress::addressWithString(address));
+    result->attachArgument(QVOSCArgument::argumentWithInt(1));
+    return result;
+}
+
+class IncomingRouteTest : public ControllerTest {
+  protected:
+    void send(const QVOSCPacket& packet, uint16_t port) {
+        ASSERT_TRUE(sendDatagram(port, packet.packetizedData()));
+    }
+    bool waitForMessages(const RecordingController& controller, size_t count) {
+        return processEventsUntil([&] { return controller.addresses.size() >= count; },
+                                  std::chrono::seconds(2));
+    }
+};
+
+TEST_F(IncomingRouteTest, NestedBundlesAreWalkedDepthFirstInDatagramOrder) {
+    const auto controller = startController<RecordingController>();
+    const auto port = static_cast<uint16_t>(controller->zandorexListenPort());
+    QVOSCBundle inner;
+    inner.attachObject(message("/b/inner"));
+    QVOSCBundle outer;
+    outer.attachObject(message("/a/first"));
+    outer.attachObject(std::make_shared<QVOSCBundle>(inner));
+    outer.attachObject(message("/c/last"));
+
+    send(outer, port);
+
+    ASSERT_TRUE(waitForMessages(*controller, 3));
+    EXPECT_EQ(controller->addresses, (std::vector<std::string>{"/a/first", "/b/inner", "/c/last"}));
+}
+
+TEST_F(IncomingRouteTest, EmptyBundlesAndUndecodableBytesReachNoMessage) {
+    const auto controller = startController<RecordingController>();
+    const auto port = static_cast<uint16_t>(controller->zandorexListenPort());
+    send(QVOSCBundle(), port);
+    QVOSCBundle holdingAnEmptyBundle;
+    holdingAnEmptyBundle.attachObject(std::make_shared<QVOSCBundle>());
+    send(holdingAnEmptyBundle, port);
+    ASSERT_TRUE(sendDatagram(port, QVOSCData{'#', 'b', 'u', 'n'}));
+    send(*message("/after"), port);
+
+    ASSERT_TRUE(waitForMessages(*controller, 1));
+    processEventsFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(controller->addresses, std::vector<std::string>{"/after"});
+}
+
+TEST_F(IncomingRouteTest, ChangingTheListenPortMovesTheListener) {
+    const auto controller = startController<RecordingController>();
+    const auto oldPort = static_cast<uint16_t>(controller->zandorexListenPort());
+    const uint16_t newPort = freeUdpPort();
+
+    controller->setZandorexListenPort(newPort);
+
+    EXPECT_EQ(bindErrorOnPort(oldPort), 0);
+    EXPECT_EQ(bindErrorOnPort(newPort), EADDRINUSE);
+    send(*message("/moved"), newPort);
+    ASSERT_TRUE(waitForMessages(*controller, 1));
+    EXPECT_EQ(controller->addresses, std::vector<std::string>{"/moved"});
+}
+
+TEST_F(IncomingRouteTest, PortTakenByAnotherProgramLeavesTheControllerRunning) {
+    const auto controller = startController<RecordingController>();
+    {
+        const PortHolder otherProgram;
+        controller->setZandorexListenPort(otherProgram.port());
+
+        EXPECT_EQ(controller->zandorexListener(), nullptr);
+        EXPECT_EQ(controller->status().listenerError, "cannot listen on port " +
+                                                          std::to_string(otherProgram.port()) +
+                                                          ": Address already in use");
+        // The level still goes out.
+        controller->sendOSCMessageForPosition(0.5f);
+        EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 5.0f));
+
+        controller->setZandorexListenPort(otherProgram.port());
+        EXPECT_EQ(controller->zandorexListener(), nullptr);
+    }
+    const uint16_t freedPort = freeUdpPort();
+    controller->setZandorexListenPort(freedPort);
+    EXPECT_NE(controller->zandorexListener(), nullptr);
+    EXPECT_TRUE(controller->status().listenerError.empty());
+    send(*message("/back"), freedPort);
+    EXPECT_TRUE(waitForMessages(*controller, 1));
+}
+
+TEST_F(IncomingRouteTest, WrapperCallsItsTargetUntilTheTargetIsCleared) {
+    const auto controller = startController<RecordingController>();
+    DelegateWrapper& wrapper = *controller->fromZandorex();
+    EXPECT_EQ(wrapper.target(), controller.get());
+    const auto datagram = std::make_shared<const QVOSCData>(message("/direct")->packetizedData());
+
+    wrapper.dispatchRawPacket(datagram);
+    wrapper.setTarget(nullptr);
+    wrapper.dispatchRawPacket(datagram);
+
+    EXPECT_EQ(controller->addresses, std::vector<std::string>{"/direct"});
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// The real kestrano program: options, the settings it stores, and a headless run.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+#include "tests/app/PortProbe.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Udp.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class KestranoProgramTest : public testing::Test {
+  protected:
+    KestranoProgramTest() {
+        setenv("XDG_CONFIG_HOME", configHome.path().c_str(), 1);
+        // A sound server that is certainly not there: the program must run without one.
+        setenv("PULSE_SERVER", ("unix:" + (configHome.path() / "no-server").string()).c_str(), 1);
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        unsetenv("QT_QPA_PLATFORM");
+    }
+
+    static ProgramResult kestrano(const std::vector<std::string>& options) {
+        std::vector<std::string> arguments = {KESTRANO_PATH};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        return runProgram(arguments);
+    }
+
+    TempDir configHome;
+};
+
+TEST_F(KestranoProgramTest, HeadlessRunsOnTheStoredPortsAndStopsCleanlyOnSignals) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        const uint16_t listenPort = freeUdpPort();
+        UdpReceiver zandorex;
+        ASSERT_EQ(kestrano({"--set", "zandorexListenPort=" + std::to_string(listenPort)}).status,
+                  0);
+        ASSERT_EQ(kestrano({"--set", "zandorexSendPort=" + std::to_string(zandorex.port())}).status,
+                  0);
+
+        ChildProcess program({KESTRANO_PATH, "--headless"});
+        ASSERT_TRUE(program.started());
+        // Bound once start-up is through; then it keeps running and reports once a second.
+        const auto listening = [&] { return bindErrorOnPort(listenPort) == EADDRINUSE; };
+        EXPECT_TRUE(program.readUntil(listening, 5s)) << program.errorOutput();
+        program.readUntil([&] { return program.output().find('\n') != std::string::npos; }, 2s);
+        EXPECT_NE(program.output().find("no input device"), std::string::npos) << program.output();
+        std::this_thread::sleep_for(300ms);
+        EXPECT_TRUE(listening()) << "still running";
+
+        program.sendSignal(signal);
+        EXPECT_EQ(program.wait(3s), 0) << program.errorOutput();
+        EXPECT_EQ(bindErrorOnPort(listenPort), 0);
+    }
+}
+
+TEST_F(KestranoProgramTest, SetRefusesUnknownKeysAndBadValuesWithStatusTwo) {
+    const ProgramResult unknown = kestrano({"--set", "colour=red"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.errorOutput.find("unknown setting 'colour'"), std::string::npos);
+
+    const ProgramResult bad = kestrano({"--set", "active=perhaps"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.errorOutput,
+              "kestrano: bad value 'perhaps' for active: expected true or false\n");
+
+    EXPECT_EQ(kestrano({"--no-such-option"}).status, 2);
+    EXPECT_FALSE(std::filesystem::exists(configHome.path() / "Kestrano" / "Kestrano.conf"));
+}
+
+TEST_F(KestranoProgramTest, HelpVersionAndMissingDisplay) {
+    const ProgramResult help = kestrano({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.output.find("--headless"), std::string::npos);
+
+    const ProgramResult version = kestrano({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output.rfind("kestrano ", 0), 0u);
+
+    const ProgramResult noDisplay = kestrano({});
+    EXPECT_EQ(noDisplay.status, 1);
+    EXPECT_NE(noDisplay.errorOutput.find("no display is available"), std::string::npos);
+    EXPECT_NE(noDisplay.errorOutput.find("--headless"), std::string::npos);
+}
+
+}  // namespace

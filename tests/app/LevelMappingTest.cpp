@@ -1,0 +1,166 @@
+// The tick and the value mapping, checked on the datagrams a real sender puts on the wire.
+#include "tests/app/AppTestEnvironment.h"
+#include "tests/app/ControllerTestFixture.h"
+
+namespace {
+
+using LevelMappingTest = ControllerTest;
+
+TEST_F(LevelMappingTest, FullScaleInContinuousModeSendsTheMaximumAsOneDatagram) {
+    const auto controller = startController();
+    controller->setAddress("level");
+    capture->readings = {{0.0f}};
+
+    controller->updateAudioLevels();
+
+    const QVOSCData expected = {'/', 'z', 'a', 'n', 'd', 'o', 'r', 'e', 'x',  '/',  'l', 'e',
+                                'v', 'e', 'l', 0,   ',', 'f', 0,   0,   0x41, 0x20, 0,   0};
+    EXPECT_EQ(nextDatagram(), expected);
+    EXPECT_EQ(meter.value, 20.0f);
+    EXPECT_EQ(controller->currentPosition(), 1.0f);
+    EXPECT_EQ(controller->status().lastValueSent, 10.0f);
+}
+
+TEST_F(LevelMappingTest, AveragesEveryChannelOfEveryConnection) {
+    const auto controller = startController();
+    // Mean of -10 and -30 dB is -20 dB: linear 0.1, meter 2, position 0.2.
+    capture->readings = {{-10.0f}, {-30.0f}};
+
+    controller->updateAudioLevels();
+
+    EXPECT_EQ(meter.value, 2.0f);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 2.0f));
+    EXPECT_EQ(controller->currentPosition(), 0.2f);
+}
+
+TEST_F(LevelMappingTest, ContinuousValuesFollowThePositionLinearlyEitherWay) {
+    const auto controller = startController();
+    controller->setMinValue(2.0f);
+    controller->setMaxValue(6.0f);
+    controller->sendOSCMessageForPosition(0.25f);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 3.0f));
+
+    // A minimum above the maximum makes the value fall as the level rises.
+    controller->setMinValue(10.0f);
+    controller->setMaxValue(0.0f);
+    controller->sendOSCMessageForPosition(0.25f);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 7.5f));
+
+    // Every tick sends, also when the value does not change.
+    controller->sendOSCMessageForPosition(0.25f);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 7.5f));
+}
+
+TEST_F(LevelMappingTest, LoudInputShowsTheUnclampedMeterAndStopsThePositionAtOne) {
+    const auto controller = startController();
+    controller->setVolumeAmplification(3.0f);
+    capture->readings = {{0.0f, 0.0f}};
+
+    controller->updateAudioLevels();
+
+    EXPECT_EQ(meter.value, 60.0f);
+    EXPECT_EQ(controller->currentPosition(), 1.0f);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 10.0f));
+}
+
+TEST_F(LevelMappingTest, NegativeAmplificationMapsBeyondTheMinimum) {
+    const auto controller = startController();
+    controller->setVolumeAmplification(-1.0f);
+    capture->readings = {{0.0f}};
+
+    controller->updateAudioLevels();
+
+    EXPECT_EQ(meter.value, -20.0f);
+    EXPECT_EQ(controller->currentPosition(), -2.0f);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", -20.0f));
+}
+
+TEST_F(LevelMappingTest, TriggerModeSendsOnlyOnThresholdCrossings) {
+    const auto controller = startController();
+    controller->setType(1);
+    controller->setMinValue(1.0f);
+    controller->setMaxValue(9.0f);
+
+    for (const float position : {0.4f, 0.6f, 0.7f, 0.3f, 0.3f}) {
+        controller->sendOSCMessageForPosition(position);
+    }
+
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 9.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 1.0f));
+    EXPECT_TRUE(nothingSent());
+    EXPECT_EQ(controller->currentPosition(), 0.3f);
+}
+
+TEST_F(LevelMappingTest, TriggerModeCountsExactlyHalfAsAboveTheThreshold) {
+    const auto controller = startController();
+    controller->setType(7);  // any mode but 0 is the trigger mode
+
+    controller->sendOSCMessageForPosition(0.49f);
+    EXPECT_TRUE(nothingSent());
+    controller->sendOSCMessageForPosition(0.5f);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 10.0f));
+}
+
+TEST_F(LevelMappingTest, InactiveSendsNothingButFollowsThePosition) {
+    const auto controller = startController();
+    controller->setType(1);
+    controller->setActive(false);
+
+    controller->sendOSCMessageForPosition(0.8f);
+    EXPECT_EQ(controller->currentPosition(), 0.8f);
+    EXPECT_TRUE(nothingSent());
+
+    // Back on while still above the threshold: no crossing, so nothing is sent.
+    controller->setActive(true);
+    controller->sendOSCMessageForPosition(0.9f);
+    EXPECT_TRUE(nothingSent());
+    controller->sendOSCMessageForPosition(0.1f);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 0.0f));
+}
+
+TEST_F(LevelMappingTest, TickWithoutChannelsShowsZeroAndSendsNothing) {
+    const auto controller = startController();
+    controller->sendOSCMessageForPosition(0.7f);
+    ASSERT_FALSE(nextDatagram().empty());
+
+    controller->setSelectedAudioDevice(std::nullopt);
+    controller->updateAudioLevels();
+
+    EXPECT_EQ(meter.value, 0.0f);
+    EXPECT_EQ(controller->currentPosition(), 0.7f);
+    EXPECT_FALSE(controller->status().meter);
+    EXPECT_TRUE(nothingSent());
+}
+
+TEST_F(LevelMappingTest, AddressTextIsInsertedUnchangedAndNoneCountsAsEmpty) {
+    const auto controller = startController();
+    controller->setAddress("layer/1");
+    controller->sendOSCMessageForPosition(0.0f);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/layer/1", 0.0f));
+
+    controller->setAddress(std::nullopt);
+    controller->sendOSCMessageForPosition(0.0f);
+    const QVOSCData datagram = nextDatagram();
+    EXPECT_EQ(datagram.size(), 20u);
+    EXPECT_EQ(datagram, levelDatagram("/zandorex/", 0.0f));
+}
+
+TEST_F(LevelMappingTest, TheTimerTicksRepeatedly) {
+    const auto controller = startController();
+    capture->readings = {{-6.0f}};
+
+    int received = 0;
+    processEventsUntil(
+        [&] {
+            if (receiver.receive(std::chrono::milliseconds(0))) {
+                ++received;
+            }
+            return received >= 3;
+        },
+        std::chrono::seconds(2));
+
+    EXPECT_GE(received, 3);
+    EXPECT_GE(meter.updates, 3);
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+// The window on the offscreen platform, driven with the keyboard and mouse through QTest.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTest>
+
+#include "app/LevelMeter.h"
+#include "app/MainWindow.h"
+#include "tests/app/AppTestEnvironment.h"
+#include "tests/app/ControllerTestFixture.h"
+
+namespace {
+
+class MainWindowTest : public ControllerTest {
+  protected:
+    MainWindowTest() {
+        preferences.setInteger("zandorexSendPort", receiver.port());
+        preferences.setInteger("zandorexListenPort", freeUdpPort());
+        auto fake =
+            std::make_unique<FakeAudioCapture>(std::vector{microphone, monitor}, microphone);
+        capture = fake.get();
+        controller = std::make_unique<KestranoController>(mainLoop, preferences, std::move(fake));
+        window = std::make_unique<MainWindow>(*controller);
+        controller->awakeFromNib();
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    template <typename Widget>
+    Widget* child(const char* name) {
+        auto* widget = window->findChild<Widget*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    // Types `text` into a spin box in place of its value and confirms it with Enter.
+    void enter(QAbstractSpinBox* spinBox, const QString& text) {
+        spinBox->setFocus();
+        spinBox->selectAll();
+        QTest::keyClicks(spinBox, text);
+        QTest::keyClick(spinBox, Qt::Key_Return);
+    }
+
+    const AudioDevice monitor{"speakers.monitor", "Monitor of speakers"};
+    std::unique_ptr<KestranoController> controller;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(MainWindowTest, ShowsTheControllersSettingsAtStartUp) {
+    EXPECT_EQ(child<QComboBox>("deviceComboBox")->currentText(), "USB microphone");
+    EXPECT_EQ(child<QComboBox>("deviceComboBox")->count(), 3);  // "No input" and two devices
+    EXPECT_EQ(child<QSlider>("previewVolumeSlider")->value(), 0);
+    EXPECT_TRUE(child<QCheckBox>("activeCheckBox")->isChecked());
+    EXPECT_EQ(child<QComboBox>("modeComboBox")->currentIndex(), 0);
+    EXPECT_EQ(child<QDoubleSpinBox>("amplificationSpinBox")->value(), 1.0);
+    EXPECT_EQ(child<QDoubleSpinBox>("maxValueSpinBox")->value(), 10.0);
+    EXPECT_EQ(child<QSpinBox>("sendPortSpinBox")->value(), receiver.port());
+    EXPECT_EQ(child<QSpinBox>("listenPortSpinBox")->value(), controller->zandorexListenPort());
+    EXPECT_EQ(child<QLabel>("fullAddressLabel")->text(), "/zandorex/");
+}
+
+TEST_F(MainWindowTest, EachControlReachesTheController) {
+    auto* devices = child<QComboBox>("deviceComboBox");
+    devices->setFocus();
+    QTest::keyClick(devices, Qt::Key_Down);
+    EXPECT_EQ(controller->selectedAudioDevice(), monitor);
+
+    QTest::keyClick(child<QSlider>("previewVolumeSlider"), Qt::Key_PageUp);
+    EXPECT_FLOAT_EQ(controller->previewVolume(), 0.1f);
+    EXPECT_EQ(child<QLabel>("previewVolumeValueLabel")->text(), "10 %");
+
+    QTest::mouseClick(child<QCheckBox>("activeCheckBox"), Qt::LeftButton);
+    EXPECT_FALSE(controller->active());
+
+    auto* mode = child<QComboBox>("modeComboBox");
+    mode->setFocus();
+    QTest::keyClick(mode, Qt::Key_Down);
+    EXPECT_EQ(controller->type(), 1);
+
+    enter(child<QDoubleSpinBox>("amplificationSpinBox"), "2.5");
+    EXPECT_EQ(controller->volumeAmplification(), 2.5f);
+    enter(child<QDoubleSpinBox>("minValueSpinBox"), "-4");
+    EXPECT_EQ(controller->minValue(), -4.0f);
+    enter(child<QDoubleSpinBox>("maxValueSpinBox"), "12.5");
+    EXPECT_EQ(controller->maxValue(), 12.5f);
+
+    auto* address = child<QLineEdit>("addressLineEdit");
+    QTest::keyClicks(address, "cue #7");  // the space and '#' cannot be typed
+    EXPECT_EQ(controller->address(), "cue7");
+    EXPECT_EQ(child<QLabel>("fullAddressLabel")->text(), "/zandorex/cue7");
+
+    const uint16_t sendPort = freeUdpPort();
+    enter(child<QSpinBox>("sendPortSpinBox"), QString::number(sendPort));
+    EXPECT_EQ(controller->zandorexSendPort(), sendPort);
+    const uint16_t listenPort = freeUdpPort();
+    enter(child<QSpinBox>("listenPortSpinBox"), QString::number(listenPort));
+    EXPECT_EQ(controller->zandorexListenPort(), listenPort);
+    EXPECT_NE(controller->zandorexListener(), nullptr);
+}
+
+TEST_F(MainWindowTest, ChangesMadeByTheControllerShowInTheControls) {
+    controller->setMinValue(3.5f);
+    controller->setType(2);
+    controller->setActive(false);
+    controller->setAddress("from/code");
+    capture->devices = {monitor};
+    controller->refreshDevices();
+
+    EXPECT_EQ(child<QDoubleSpinBox>("minValueSpinBox")->value(), 3.5);
+    EXPECT_EQ(child<QComboBox>("modeComboBox")->currentIndex(), 1);
+    EXPECT_FALSE(child<QCheckBox>("activeCheckBox")->isChecked());
+    EXPECT_EQ(child<QLineEdit>("addressLineEdit")->text(), "from/code");
+    EXPECT_EQ(child<QComboBox>("deviceComboBox")->count(), 2);
+    EXPECT_EQ(child<QComboBox>("deviceComboBox")->currentIndex(), 0);  // the input went away
+    // Showing the change did not feed back into the controller.
+    EXPECT_EQ(controller->type(), 2);
+}
+
+TEST_F(MainWindowTest, SaveButtonPersistsTheSettings) {
+    auto* address = child<QLineEdit>("addressLineEdit");
+    QTest::keyClicks(address, "level");
+    enter(child<QDoubleSpinBox>("maxValueSpinBox"), "7");
+    ASSERT_FALSE(QSettings("Kestrano", "Kestrano").contains("address"));
+
+    QTest::mouseClick(child<QPushButton>("saveButton"), Qt::LeftButton);
+
+    QSettings stored("Kestrano", "Kestrano");
+    EXPECT_EQ(stored.value("address").toString(), "level");
+    EXPECT_EQ(stored.value("maxValue").toFloat(), 7.0f);
+    EXPECT_EQ(stored.value("active").toBool(), true);
+}
+
+TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
+    capture->readings = {{-20.0f}};
+    controller->updateAudioLevels();
+
+    EXPECT_EQ(child<LevelMeter>("levelMeter")->value(), 2.0f);
+    EXPECT_EQ(child<QLabel>("statusLabel")->text(), "level -20.0 dBFS | sent 2.000");
+
+    controller->setSelectedAudioDevice(std::nullopt);
+    controller->updateAudioLevels();
+    EXPECT_EQ(child<LevelMeter>("levelMeter")->value(), 0.0f);
+    EXPECT_EQ(child<QLabel>("statusLabel")->text(), "no input device | sent 2.000");
+}
+
+TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
+    const std::vector<QString> order = {
+        "deviceComboBox",  "refreshButton",        "previewVolumeSlider", "activeCheckBox",
+        "modeComboBox",    "amplificationSpinBox", "minValueSpinBox",     "maxValueSpinBox",
+        "addressLineEdit", "sendPortSpinBox",      "listenPortSpinBox",   "saveButton"};
+    child<QComboBox>("deviceComboBox")->setFocus();
+    for (size_t index = 1; index < order.size(); ++index) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        // A spin box's focus sits on its line edit.
+        const QWidget* focused = QApplication::focusWidget();
+        if (qobject_cast<const QLineEdit*>(focused) && focused->parentWidget() &&
+            qobject_cast<const QAbstractSpinBox*>(focused->parentWidget())) {
+            focused = focused->parentWidget();
+        }
+        EXPECT_EQ(focused->objectName(), order[index]);
+    }
+}
+
+TEST_F(MainWindowTest, ScreenshotOfAWorkingWindow) {
+    controller->setAddress("level");
+    capture->readings = {{-9.0f, -10.0f}};
+    controller->updateAudioLevels();
+    window->resize(window->sizeHint());
+
+    const QPixmap screenshot = window->grab();
+    const QString file = QString(KESTRANO_ARTEFACT_DIR) + "/kestrano-window.png";
+    ASSERT_TRUE(screenshot.save(file)) << file.toStdString();
+    EXPECT_GE(screenshot.width(), window->minimumSizeHint().width());
+}
+
+}  // namespace

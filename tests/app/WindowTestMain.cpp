@@ -1,0 +1,12 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "tests/app/AppTestEnvironment.h"
+
+int main(int argc, char** argv) {
+    prepareAppTestEnvironment();
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
