@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,6 +55,15 @@ std::string hex(const uint8_t* bytes, size_t size) {
     return text;
 }
 
+// liblo's argument pointers are only 4-byte aligned, less than lo_arg asks for, so values are
+// copied out rather than read through the union.
+template <typename Value>
+Value libloValue(const lo_arg* argument) {
+    Value value;
+    std::memcpy(&value, argument, sizeof value);
+    return value;
+}
+
 // One line per message as liblo sees it: path, types, values.
 std::string libloMessageText(const char* path, const char* types, lo_arg** argv, int argc) {
     std::string text = std::string(path) + " " + types;
@@ -61,15 +71,16 @@ std::string libloMessageText(const char* path, const char* types, lo_arg** argv,
     for (int k = 0; k < argc; ++k) {
         switch (types[k]) {
             case LO_INT32:
-                std::snprintf(value, sizeof value, " %d", argv[k]->i);
+                std::snprintf(value, sizeof value, " %d", libloValue<int32_t>(argv[k]));
                 text += value;
                 break;
             case LO_FLOAT:
-                std::snprintf(value, sizeof value, " %.9g", static_cast<double>(argv[k]->f));
+                std::snprintf(value, sizeof value, " %.9g",
+                              static_cast<double>(libloValue<float>(argv[k])));
                 text += value;
                 break;
             case LO_STRING:
-                text += " \"" + std::string(&argv[k]->s) + "\"";
+                text += " \"" + std::string(reinterpret_cast<const char*>(argv[k])) + "\"";
                 break;
             case LO_BLOB: {
                 auto blob = reinterpret_cast<lo_blob>(argv[k]);
