@@ -38,7 +38,6 @@ PA
         { cat "$dir/server.log" >&2 2>/dev/null; exit 1; }
     for _ in $(seq 50); do
         if pactl info >/dev/null 2>&1; then
-            cp "$dir/pid" "$dir/pid" 2>/dev/null || true
             exit 0
         fi
         sleep 0.1

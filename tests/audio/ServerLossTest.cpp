@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "app/audio/PulseAudioCapture.h"
+#include "tests/audio/PulseTestSupport.h"
+#include "tests/support/TempDir.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The server of these tests is their own (PULSE_SERVER names it), so that killing it disturbs
+// no other test.
+class OwnServer {
+  public:
+    OwnServer()
+        : script_(std::getenv("KESTRANO_PULSE_SCRIPT")), dir_(std::getenv("KESTRANO_PULSE_DIR")) {}
+    ~OwnServer() { runProgram({script_, "stop", dir_}); }
+
+    bool start() { return runProgram({script_, "start", dir_}).status == 0; }
+    bool kill() {
+        std::ifstream pidFile(dir_ + "/pid");
+        pid_t pid = 0;
+        return (pidFile >> pid) && pid > 0 && ::kill(pid, SIGKILL) == 0;
+    }
+
+  private:
+    std::string script_;
+    std::string dir_;
+};
+
+// Sets an environment variable for the life of the object.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnvironment() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// What the controller does with the capture's news: drop a vanished input; after the server
+// came back, select the remembered device if present, else the default.
+struct ControllerStandIn {
+    explicit ControllerStandIn(AudioCapture& capture) : capture(capture) {
+        capture.setDevicesChangedHandler([this] {
+            ++devicesChanges;
+            const auto input = this->capture.currentInput();
+            const auto devices = this->capture.audioInputDevices();
+            if (input && std::find(devices.begin(), devices.end(), *input) == devices.end()) {
+                this->capture.removeInput();
+            }
+        });
+        capture.setServerReconnectedHandler([this] {
+            ++reconnections;
+            const auto devices = this->capture.audioInputDevices();
+            const bool rememberedIsPresent = remembered && std::find(devices.begin(), devices.end(),
+                                                                     *remembered) != devices.end();
+            const auto device =
+                rememberedIsPresent ? remembered : this->capture.defaultAudioInputDevice();
+            std::string error;
+            this->capture.removeInput();
+            if (device) {
+                this->capture.addInput(*device, error);
+            }
+        });
+    }
+
+    AudioCapture& capture;
+    std::optional<AudioDevice> remembered;
+    int devicesChanges = 0;
+    int reconnections = 0;
+};
+
+TEST(ServerLossTest, ServerThatAppearsDiesAndComesBackIsFollowedAndCaptureResumes) {
+    OwnServer server;
+    EventLoop loop;
+    PulseAudioCapture capture(loop);
+    ControllerStandIn controller(capture);
+    capture.startRunning();
+    EXPECT_TRUE(capture.audioInputDevices().empty());
+
+    // A server that appears after start-up.
+    ASSERT_TRUE(server.start()) << "cannot start the private sound server";
+    ASSERT_TRUE(runLoopUntil(
+        loop, [&] { return controller.reconnections == 1; }, 3s));
+    ASSERT_EQ(capture.currentInput(), (AudioDevice{"mic", "Mic"}));
+    controller.remembered = capture.currentInput();
+    LevelSampler sampler(loop, capture);
+    {
+        SineTone tone("feed");
+        ASSERT_TRUE(sampler.waitUntilAbove(-40.0f, 5s));
+    }
+
+    // Killed: no device, no input, and the program goes on.
+    ASSERT_TRUE(server.kill());
+    ASSERT_TRUE(runLoopUntil(
+        loop, [&] { return capture.audioInputDevices().empty() && !capture.currentInput(); }, 3s));
+    EXPECT_TRUE(capture.channelAveragePowerLevels().empty());
+
+    // Back again: reconnected within about two seconds, and the readings return.
+    ASSERT_TRUE(server.start()) << "cannot restart the private sound server";
+    const auto restarted = Clock::now();
+    ASSERT_TRUE(runLoopUntil(
+        loop, [&] { return controller.reconnections == 2; }, 3s));
+    EXPECT_LT(Clock::now() - restarted, 2500ms);
+    EXPECT_EQ(capture.currentInput(), controller.remembered);
+    SineTone tone("feed");
+    ASSERT_TRUE(sampler.waitUntilAbove(-40.0f, 5s));
+    const auto levels = sampler.medianOver(500ms);
+    ASSERT_EQ(levels.size(), 2u);
+    EXPECT_NEAR(levels[0], -9.01f, 0.2f);
+    EXPECT_NEAR(levels[1], -9.01f, 0.2f);
+}
+
+TEST(ServerLossTest, NoServerAtAllStartsPromptlyWithNoDeviceAndKeepsRunning) {
+    TempDir dir;
+    ScopedEnvironment server("PULSE_SERVER", "unix:" + (dir.path() / "native").string());
+    EventLoop loop;
+    const auto begun = Clock::now();
+    PulseAudioCapture capture(loop);
+    EXPECT_LT(Clock::now() - begun, 500ms);
+    EXPECT_TRUE(capture.audioInputDevices().empty());
+    EXPECT_EQ(capture.defaultAudioInputDevice(), std::nullopt);
+
+    std::string error;
+    EXPECT_FALSE(capture.addInput({"mic", "Mic"}, error));
+    EXPECT_EQ(error.rfind("no sound server", 0), 0u) << error;
+    capture.startRunning();
+    // A few reconnection attempts go by without harm.
+    runLoopUntil(
+        loop, [] { return false; }, 1200ms);
+    EXPECT_TRUE(capture.audioInputDevices().empty());
+    EXPECT_TRUE(capture.channelAveragePowerLevels().empty());
+}
+
+TEST(ServerLossTest, ServerThatNeverAnswersDoesNotHoldUpStartUp) {
+    // A socket that takes connections into its backlog and never says a word.
+    TempDir dir;
+    const auto path = (dir.path() / "native").string();
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    ScopedEnvironment server("PULSE_SERVER", "unix:" + path);
+
+    EventLoop loop;
+    const auto begun = Clock::now();
+    {
+        PulseAudioCapture capture(loop);
+        EXPECT_LT(Clock::now() - begun, 2500ms);
+        EXPECT_TRUE(capture.audioInputDevices().empty());
+    }
+    close(listener);
+}
+
+}  // namespace
