@@ -2,11 +2,11 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <regex>
 
 #include "osc/QVOSCMessage.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Udp.h"
+#include "tests/transport/DumpPort.h"
 
 using namespace std::chrono_literals;
 
@@ -72,9 +72,9 @@ TEST(KestranoOscToolTest, BadArgumentsGetOneLineAndStatusTwo) {
 
 TEST(KestranoOscToolTest, HelpGoesToStandardOutput) {
     for (const auto& arguments : {std::vector<std::string>{"--help"},
-                                                     {"send", "--help"},
-                                                     {"dump", "-h"},
-                                                     {"decode", "--help"}}) {
+                                  {"send", "--help"},
+                                  {"dump", "-h"},
+                                  {"decode", "--help"}}) {
         const auto result = runTool(arguments);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.output.rfind("Usage: kestrano-osc", 0), 0u) << result.output;
@@ -121,11 +121,9 @@ TEST(KestranoOscToolTest, SendPutsExactlyTheMessageOnTheWire) {
 TEST(KestranoOscToolTest, DumpPrintsEachDatagramUntilTerminated) {
     ChildProcess dump({tool, "dump", "0"});
     ASSERT_TRUE(dump.started());
-    std::smatch match;
-    const std::regex listening("listening on UDP port ([0-9]+)");
-    ASSERT_TRUE(dump.readUntil(
-        [&] { return std::regex_search(dump.errorOutput(), match, listening); }, 5s));
-    const auto port = static_cast<uint16_t>(std::stoi(match[1]));
+    const auto announced = waitForDumpPort(dump);
+    ASSERT_TRUE(announced.has_value()) << dump.errorOutput();
+    const uint16_t port = *announced;
 
     auto message = QVOSCMessage::messageWithQVOSCAddress(QVOSCAddress::addressWithString("/m"));
     ASSERT_TRUE(sendDatagram(port, QVOSCData{1, 2, 3}));

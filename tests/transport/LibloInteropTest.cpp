@@ -3,12 +3,12 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <regex>
 #include <sstream>
 
 #include "osc/QVOSCDecoder.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Udp.h"
+#include "tests/transport/DumpPort.h"
 #include "tests/transport/RecordingDelegate.h"
 #include "transport/EventLoop.h"
 #include "transport/QVOSCListener.h"
@@ -97,11 +97,9 @@ TEST_F(LibloInteropTest, OscsendReachesOurListener) {
 TEST_F(LibloInteropTest, OscsendReachesKestranoOscDump) {
     ChildProcess dump({kestranoOsc, "dump", "0"});
     ASSERT_TRUE(dump.started());
-    std::smatch match;
-    const std::regex listening("listening on UDP port ([0-9]+)");
-    ASSERT_TRUE(dump.readUntil(
-        [&] { return std::regex_search(dump.errorOutput(), match, listening); }, patience));
-    const std::string port = match[1];
+    const auto announced = waitForDumpPort(dump);
+    ASSERT_TRUE(announced.has_value()) << dump.errorOutput();
+    const std::string port = std::to_string(*announced);
 
     const auto sent = runProgram({oscsend, "localhost", port, "/a/b", "ifs", "1", "2.5", "hi"});
     ASSERT_EQ(sent.status, 0) << sent.errorOutput;
