@@ -1,6 +1,7 @@
 #include "tests/audio/PulseTestSupport.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -97,4 +98,19 @@ bool runLoopUntil(EventLoop& loop, const std::function<bool()>& done,
 bool containsDevice(const std::vector<AudioDevice>& devices, const std::string& name) {
     return std::any_of(devices.begin(), devices.end(),
                        [&](const AudioDevice& device) { return device.name == name; });
+}
+
+ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+        old_ = old;
+    }
+    setenv(name, value.c_str(), 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (old_) {
+        setenv(name_, old_->c_str(), 1);
+    } else {
+        unsetenv(name_);
+    }
 }

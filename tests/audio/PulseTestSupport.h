@@ -54,4 +54,17 @@ class LevelSampler {
 bool runLoopUntil(EventLoop& loop, const std::function<bool()>& done,
                   std::chrono::milliseconds timeout);
 
+// Sets an environment variable for the life of the object.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(const char* name, const std::string& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
 bool containsDevice(const std::vector<AudioDevice>& devices, const std::string& name);

@@ -37,28 +37,6 @@ class OwnServer {
     std::string dir_;
 };
 
-// Sets an environment variable for the life of the object.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 // What the controller does with the capture's news: drop a vanished input; after the server
 // came back, select the remembered device if present, else the default.
 struct ControllerStandIn {
