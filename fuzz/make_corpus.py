@@ -1,0 +1,57 @@
+#!/usr/bin/env python3
+"""Writes the decoder fuzzer's seed corpus (fuzz/corpus/) from hand-made OSC datagrams."""
+import pathlib
+import struct
+
+
+def padded(text: bytes) -> bytes:
+    return text + b"\0" * (4 - len(text) % 4)
+
+
+def message(address: str, tags: str, *values: bytes) -> bytes:
+    return padded(address.encode()) + padded(("," + tags).encode()) + b"".join(values)
+
+
+def element(packet: bytes) -> bytes:
+    return struct.pack(">i", len(packet)) + packet
+
+
+def bundle(tag: bytes, *packets: bytes) -> bytes:
+    return padded(b"#bundle") + tag + b"".join(element(p) for p in packets)
+
+
+def blob(data: bytes) -> bytes:
+    return struct.pack(">i", len(data)) + data + b"\0" * ((4 - len(data) % 4) % 4)
+
+
+TAG_2001_HALF = bytes.fromhex("BDFA470080000000")
+IMMEDIATELY = bytes.fromhex("0000000000000001")
+
+level = message("/zandorex/level", "f", struct.pack(">f", 10.0))
+two_arguments = message("/zandorex/ab", "is", struct.pack(">i", 1), padded(b"hi"))
+mixed = message("/m", "ifsb", struct.pack(">i", -7), struct.pack(">f", -2.5),
+                padded(b"abcd"), blob(bytes([1, 2, 3, 4, 5])))
+
+deep = message("/a", "")
+for _ in range(40):
+    deep = bundle(IMMEDIATELY, deep)
+
+seeds = {
+    "level-message": level,
+    "two-arguments": two_arguments,
+    "no-arguments": message("/x", ""),
+    "mixed-arguments": mixed,
+    "trailing-byte": message("/a", "i", struct.pack(">i", 7)) + b"\xff",
+    "level-bundle": bundle(TAG_2001_HALF, level),
+    "nested-bundle": bundle(TAG_2001_HALF, bundle(TAG_2001_HALF, level)),
+    "empty-bundle": bundle(IMMEDIATELY),
+    "skipped-elements": bundle(IMMEDIATELY, b"", padded(b"/a"), mixed),
+    "empty-nested-bundle": bundle(TAG_2001_HALF, bundle(IMMEDIATELY), two_arguments),
+    "deep-nesting": deep,
+    "unknown-type": bundle(IMMEDIATELY, message("/a", "x"), level),
+}
+
+corpus = pathlib.Path(__file__).resolve().parent / "corpus"
+corpus.mkdir(exist_ok=True)
+for name, data in seeds.items():
+    (corpus / f"{name}.osc").write_bytes(data)
