@@ -1,0 +1,263 @@
+// Plays tone bursts into a sound server sink and times the OSC level messages that answer them:
+//   kestrano_audio_latency_probe PORT_FILE SINK BURSTS
+// Binds a UDP port on 127.0.0.1 (written to PORT_FILE), waits until level messages arrive, then
+// plays BURSTS bursts of a 1 kHz sine at -6 dBFS peak (400 ms each, after 600 to 1000 ms of
+// silence) into SINK and prints, per burst, the time from the tone reaching the sink to the first
+// message whose value crosses halfway between the silent and the steady value; then the median
+// and the maximum.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pulse/error.h>
+#include <pulse/simple.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <numbers>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::duration<double, std::milli>;
+
+constexpr unsigned kRate = 48000;
+constexpr unsigned kChannels = 2;
+constexpr std::size_t kChunkFrames = 120;  // 2.5 ms: the resolution of the onset
+constexpr auto kToneLength = std::chrono::milliseconds(400);
+constexpr double kAmplitude = 0.501187;  // -6 dBFS peak
+
+struct Reading {
+    Clock::time_point arrival;
+    float value;
+};
+
+// Every OSC message that arrives, with the time it arrived; the value is its last four bytes
+// (a message with one float argument ends with it).
+class Receiver {
+  public:
+    bool open() {
+        socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            return false;
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { receive(); });
+        return true;
+    }
+    ~Receiver() {
+        stop_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        if (socket_ >= 0) {
+            close(socket_);
+        }
+    }
+    uint16_t port() const { return port_; }
+    std::vector<Reading> readings() {
+        std::lock_guard lock(mutex_);
+        return readings_;
+    }
+
+  private:
+    void receive() {
+        unsigned char buffer[1500];
+        while (!stop_) {
+            pollfd watched{socket_, POLLIN, 0};
+            if (poll(&watched, 1, 50) <= 0) {
+                continue;
+            }
+            const ssize_t size = recv(socket_, buffer, sizeof(buffer), 0);
+            const auto arrival = Clock::now();
+            if (size < 4) {
+                continue;
+            }
+            uint32_t bits;
+            std::memcpy(&bits, buffer + size - 4, 4);
+            bits = ntohl(bits);
+            float value;
+            std::memcpy(&value, &bits, 4);
+            std::lock_guard lock(mutex_);
+            readings_.push_back({arrival, value});
+        }
+    }
+
+    int socket_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<Reading> readings_;
+};
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? NAN : values[values.size() / 2];
+}
+
+// Median of the values that arrived within [from, to).
+double medianValue(const std::vector<Reading>& readings, Clock::time_point from,
+                   Clock::time_point to) {
+    std::vector<double> values;
+    for (const Reading& reading : readings) {
+        if (reading.arrival >= from && reading.arrival < to) {
+            values.push_back(reading.value);
+        }
+    }
+    return median(values);
+}
+
+// Plays silence and tone bursts with as little buffering as the server allows, so that the
+// moment a tone reaches the sink is known to a few milliseconds.
+class BurstPlayer {
+  public:
+    explicit BurstPlayer(const char* sink) {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
+        pa_buffer_attr buffer{};
+        buffer.maxlength = static_cast<uint32_t>(-1);
+        buffer.tlength = static_cast<uint32_t>(pa_usec_to_bytes(10'000, &spec));
+        buffer.prebuf = static_cast<uint32_t>(-1);
+        buffer.minreq = static_cast<uint32_t>(pa_usec_to_bytes(2'500, &spec));
+        buffer.fragsize = static_cast<uint32_t>(-1);
+        int error = 0;
+        stream_ = pa_simple_new(nullptr, "Kestrano latency probe", PA_STREAM_PLAYBACK, sink,
+                                "Tone bursts", &spec, nullptr, &buffer, &error);
+        if (stream_ == nullptr) {
+            std::fprintf(stderr, "cannot play into %s: %s\n", sink, pa_strerror(error));
+        }
+    }
+    ~BurstPlayer() {
+        if (stream_ != nullptr) {
+            pa_simple_free(stream_);
+        }
+    }
+    bool ready() const { return stream_ != nullptr; }
+
+    bool play(std::chrono::milliseconds length, bool tone) {
+        std::vector<float> chunk(kChunkFrames * kChannels);
+        const std::size_t chunks =
+            static_cast<std::size_t>(length.count()) * kRate / 1000 / kChunkFrames;
+        for (std::size_t index = 0; index < chunks; ++index) {
+            for (std::size_t frame = 0; frame < kChunkFrames; ++frame) {
+                const double phase =
+                    2.0 * std::numbers::pi * 1000.0 * static_cast<double>(frame_++) / kRate;
+                const float sample = tone ? static_cast<float>(kAmplitude * std::sin(phase)) : 0.0f;
+                std::fill_n(chunk.begin() + static_cast<std::ptrdiff_t>(frame * kChannels),
+                            kChannels, sample);
+            }
+            int error = 0;
+            if (pa_simple_write(stream_, chunk.data(), chunk.size() * sizeof(float), &error) < 0) {
+                std::fprintf(stderr, "playback failed: %s\n", pa_strerror(error));
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // When the next sample written will reach the sink.
+    Clock::time_point nextSampleReachesSink() {
+        int error = 0;
+        const pa_usec_t latency = pa_simple_get_latency(stream_, &error);
+        return Clock::now() + std::chrono::microseconds(latency);
+    }
+
+  private:
+    pa_simple* stream_ = nullptr;
+    uint64_t frame_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s PORT_FILE SINK BURSTS\n", argv[0]);
+        return 2;
+    }
+    const int bursts = std::atoi(argv[3]);
+    Receiver receiver;
+    if (!receiver.open()) {
+        std::perror("socket");
+        return 1;
+    }
+    std::ofstream(argv[1]) << receiver.port() << '\n';
+
+    BurstPlayer player(argv[2]);
+    if (!player.ready()) {
+        return 1;
+    }
+    // Silence until the program has been sending for a while, so that its start-up is over.
+    const auto waitStart = Clock::now();
+    while (receiver.readings().size() < 40) {
+        if (Clock::now() - waitStart > std::chrono::seconds(20)) {
+            std::fprintf(stderr, "no level messages arrived on port %u\n", receiver.port());
+            return 1;
+        }
+        player.play(std::chrono::milliseconds(50), false);
+    }
+
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> silenceLength(600, 1000);
+    std::vector<Clock::time_point> onsets;
+    for (int burst = 0; burst < bursts; ++burst) {
+        if (!player.play(std::chrono::milliseconds(silenceLength(random)), false)) {
+            return 1;
+        }
+        onsets.push_back(player.nextSampleReachesSink());
+        if (!player.play(kToneLength, true)) {
+            return 1;
+        }
+    }
+    player.play(std::chrono::milliseconds(600), false);
+    const auto readings = receiver.readings();
+
+    std::vector<double> steadyValues, silentValues;
+    for (const auto onset : onsets) {
+        steadyValues.push_back(medianValue(readings, onset + kToneLength / 2, onset + kToneLength));
+        silentValues.push_back(medianValue(readings, onset - std::chrono::milliseconds(400),
+                                           onset - std::chrono::milliseconds(100)));
+    }
+    const double steady = median(steadyValues);
+    const double silent = median(silentValues);
+    const double midpoint = (steady + silent) / 2.0;
+
+    std::vector<double> latencies;
+    int missed = 0;
+    for (const auto onset : onsets) {
+        const auto crossing = std::find_if(readings.begin(), readings.end(), [&](const Reading& r) {
+            return r.arrival >= onset && r.arrival < onset + kToneLength && r.value >= midpoint;
+        });
+        if (crossing == readings.end()) {
+            ++missed;
+        } else {
+            latencies.push_back(Milliseconds(crossing->arrival - onset).count());
+        }
+    }
+    std::printf("silent value %.3f, steady value %.3f, midpoint %.3f\n", silent, steady, midpoint);
+    std::printf("latency per burst (ms):");
+    for (double latency : latencies) {
+        std::printf(" %.1f", latency);
+    }
+    std::printf("\n");
+    std::printf("bursts %zu (missed %d): median %.1f ms, max %.1f ms\n", latencies.size(), missed,
+                median(latencies),
+                latencies.empty() ? NAN : *std::max_element(latencies.begin(), latencies.end()));
+    return missed == 0 ? 0 : 1;
+}
