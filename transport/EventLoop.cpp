@@ -84,38 +84,24 @@ bool EventLoop::runUntil(const std::function<bool()>& done, std::chrono::millise
 }
 
 void EventLoop::runEvents(Clock::time_point deadline, const std::function<bool()>& done) {
-    for (;;) {
-        if (done && done()) {
-            return;
-        }
+    // Checked before every event, so that a flood of posted calls cannot hold the loop.
+    while (!(done && done()) && !quitRequested_.exchange(false) && Clock::now() < deadline) {
         if (!readyCalls_.empty()) {
             auto call = std::move(readyCalls_.front());
             readyCalls_.pop_front();
             call();
-            continue;
-        }
-        bool stop = false;
-        auto timer = waitForWork(deadline, stop);
-        if (timer && timer->valid) {
+        } else if (auto timer = waitForWork(deadline); timer && timer->valid) {
             timer->action();
-        }
-        if (stop) {
-            return;
         }
     }
 }
 
-std::shared_ptr<EventLoop::Timer> EventLoop::waitForWork(Clock::time_point deadline, bool& stop) {
+std::shared_ptr<EventLoop::Timer> EventLoop::waitForWork(Clock::time_point deadline) {
     // Dropped timers are destroyed after the lock is released: their actions may hold objects
     // whose destructors post to this loop.
     std::vector<std::shared_ptr<Timer>> dropped;
     std::unique_lock lock(mutex_);
     for (;;) {
-        if (quitRequested_) {
-            quitRequested_ = false;
-            stop = true;
-            return nullptr;
-        }
         auto firstInvalid = std::stable_partition(
             timers_.begin(), timers_.end(), [](const auto& timer) { return timer->valid.load(); });
         std::move(firstInvalid, timers_.end(), std::back_inserter(dropped));
@@ -140,8 +126,7 @@ std::shared_ptr<EventLoop::Timer> EventLoop::waitForWork(Clock::time_point deadl
             readyCalls_.swap(postedCalls_);
             return nullptr;
         }
-        if (now >= deadline) {
-            stop = true;
+        if (quitRequested_ || now >= deadline) {
             return nullptr;
         }
         const auto wakeTime =

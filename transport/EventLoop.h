@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -42,14 +43,14 @@ class EventLoop : public MainLoop {
     void runEvents(Clock::time_point deadline, const std::function<bool()>& done);
     // Waits for the next due timer, which it returns, or for posted calls, which it moves to
     // readyCalls_ (returning nothing); also returns nothing on quit or at `deadline`.
-    std::shared_ptr<Timer> waitForWork(Clock::time_point deadline, bool& stop);
+    std::shared_ptr<Timer> waitForWork(Clock::time_point deadline);
     void enqueue(std::function<void()> call);
 
     std::mutex mutex_;
     std::condition_variable wakeUp_;
     std::deque<std::function<void()>> postedCalls_;  // guarded by mutex_
     std::vector<std::shared_ptr<Timer>> timers_;     // guarded by mutex_
-    bool quitRequested_ = false;                     // guarded by mutex_
+    std::atomic<bool> quitRequested_ = false;        // set under mutex_, so that a waiter sees it
     // Posted calls taken out in one batch, run one by one on the main thread.
     std::deque<std::function<void()>> readyCalls_;
 };

@@ -79,3 +79,16 @@ TEST(EventLoopTest, QuitEndsRunFromAnotherThread) {
     quitter.join();
     EXPECT_TRUE(ran);
 }
+
+TEST(EventLoopTest, AStreamOfPostedCallsDoesNotHoldTheLoopPastItsTimeOrStarveTimers) {
+    EventLoop loop;
+    std::function<void()> repost = [&] { loop.postToMainThread(repost); };
+    loop.postToMainThread(repost);
+    int firings = 0;
+    auto timer = loop.scheduleRepeatingTimer(0.01, [&] { ++firings; });
+
+    const auto start = EventLoop::Clock::now();
+    EXPECT_FALSE(loop.runUntil([] { return false; }, 100ms));
+    EXPECT_LT(EventLoop::Clock::now() - start, 2s);
+    EXPECT_GE(firings, 3);
+}
