@@ -1,9 +1,7 @@
 #include "transport/QVOSCListener.h"
 
 #include <netinet/in.h>
-#include <poll.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -67,42 +65,32 @@ bool QVOSCListener::startListeningOnPort(int32_t port) {
         return false;
     }
 
-    stopEvent_ = eventfd(0, EFD_CLOEXEC);
-    if (stopEvent_ == -1) {
-        perror("eventfd");
-        return false;
-    }
     {
         std::lock_guard lock(threadStateLock_);
         threadRunning_ = true;
     }
     try {
-        std::thread([self, socketFd, stopEvent = stopEvent_] {
-            self->listenThread(socketFd, stopEvent);
-        }).detach();
+        std::thread([self, socketFd] { self->listenThread(socketFd); }).detach();
     } catch (const std::system_error& error) {
         systemLog(std::string("error with listen thread ") + error.what());
         std::lock_guard lock(threadStateLock_);
         threadRunning_ = false;
         return false;
     }
+    threadStarted_ = true;
     return true;
 }
 
 void QVOSCListener::stopListening() {
-    if (stopEvent_ != -1) {
+    if (threadStarted_) {
+        // On Linux, closing a socket does not end a receive blocked on it in another thread, and
+        // its number may go at once to a newer socket. Shutting down its reading side does end
+        // the receive; the socket is closed only once the thread has left its loop.
         stopRequested_ = true;
-        const uint64_t wake = 1;
-        while (write(stopEvent_, &wake, sizeof(wake)) == -1 && errno == EINTR) {
-        }
-        // Closing the socket does not end a wait in another thread on Linux, and a closed
-        // number may be reused at once by a newer socket: so the thread is woken and has left
-        // its loop before anything is closed. It only ever waits in poll, which the event ends.
+        shutdown(socketDescriptor_.load(), SHUT_RD);
         std::unique_lock lock(threadStateLock_);
         threadLeft_.wait(lock, [this] { return !threadRunning_; });
-        lock.unlock();
-        close(stopEvent_);
-        stopEvent_ = -1;
+        threadStarted_ = false;
     }
     if (socketOpen_) {
         close(socketDescriptor_.load());
@@ -124,10 +112,10 @@ void QVOSCListener::setDelegate(std::shared_ptr<QVOSCDatagramDelegate> delegate)
     // The old delegate, if this was its last share, goes here, outside the lock.
 }
 
-void QVOSCListener::listenThread(int socket, int stopEvent) {
+void QVOSCListener::listenThread(int socket) {
     pthread_setname_np(pthread_self(), "OSCListener");
     try {
-        receiveDatagrams(socket, stopEvent);
+        receiveDatagrams(socket);
     } catch (const std::exception& error) {
         systemLog(std::string("error with listen thread ") + error.what());
     }
@@ -138,39 +126,25 @@ void QVOSCListener::listenThread(int socket, int stopEvent) {
     threadLeft_.notify_all();
 }
 
-void QVOSCListener::receiveDatagrams(int socket, int stopEvent) {
+void QVOSCListener::receiveDatagrams(int socket) {
     std::vector<uint8_t> buffer(maximumDatagramSize);
-    pollfd watched[2] = {{stopEvent, POLLIN, 0}, {socket, POLLIN, 0}};
     for (;;) {
-        if (poll(watched, 2, -1) == -1) {
+        sockaddr_in source{};
+        socklen_t sourceLength = sizeof(source);
+        const ssize_t received = recvfrom(socket, buffer.data(), buffer.size(), 0,
+                                          reinterpret_cast<sockaddr*>(&source), &sourceLength);
+        // Once shut down, the receive returns 0 at once, as for an empty datagram; the flag
+        // tells the two apart.
+        if (stopRequested_) {
+            return;
+        }
+        if (received == -1) {
             if (errno == EINTR) {
-                continue;
+                continue;  // a benign interruption must not end reception
             }
             return;
         }
-        if (watched[0].revents != 0) {
-            return;
-        }
-        // Take everything queued before waiting again: one system call per datagram in a flood.
-        for (;;) {
-            if (stopRequested_.load(std::memory_order_relaxed)) {
-                return;
-            }
-            sockaddr_in source{};
-            socklen_t sourceLength = sizeof(source);
-            const ssize_t received = recvfrom(socket, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                              reinterpret_cast<sockaddr*>(&source), &sourceLength);
-            if (received == -1) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                    break;
-                }
-                return;
-            }
-            deliver(buffer.data(), static_cast<size_t>(received));
-        }
+        deliver(buffer.data(), static_cast<size_t>(received));
     }
 }
 

@@ -37,18 +37,18 @@ class QVOSCListener : public std::enable_shared_from_this<QVOSCListener> {
 
   private:
     // The body of the listening thread; returns when told to stop or when a receive fails.
-    void listenThread(int socket, int stopEvent);
-    void receiveDatagrams(int socket, int stopEvent);
+    void listenThread(int socket);
+    void receiveDatagrams(int socket);
     void deliver(const uint8_t* bytes, size_t length);
 
     MainLoop& mainLoop_;
     std::atomic<int32_t> socketDescriptor_{0};
 
     // Owned by the main thread: whether socketDescriptor_ is ours to close (a descriptor may be
-    // 0), and the eventfd that wakes the thread out of its wait.
+    // 0), and how far starting went.
     bool socketOpen_ = false;
     bool started_ = false;
-    int stopEvent_ = -1;
+    bool threadStarted_ = false;
     std::atomic<bool> stopRequested_{false};
 
     // The thread clears threadRunning_ once it has left its loop and will touch no descriptor.
