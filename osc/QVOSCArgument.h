@@ -41,6 +41,9 @@ class QVOSCArgument : public QVOSCObject {
     void setData(QVOSCData data) { data_ = std::move(data); }
 
     void appendPacketizedData(QVOSCData& out) const override;
+    // "i { 5 }", "f { 10.000000 }", "s { hello }", "b { <0a0bff> }" (the blob's bytes as
+    // lowercase hexadecimal digits), "(null)" in place of a value the data does not hold, and
+    // "no arg value" for any other type.
     std::string description() const;
 
   private:

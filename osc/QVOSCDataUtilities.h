@@ -20,8 +20,8 @@ class QVOSCDataUtilities {
     static QVOSCData dataBlockFromBlob(QVOSCBytes blob);
     // A copy followed by 1 to 4 zero bytes, up to a multiple of four.
     static QVOSCData paddedDataFromData(QVOSCBytes data);
-    // Outside the uint32 range of seconds since 1900 the seconds saturate; distantPast gives the
-    // "immediately" tag.
+    // Saturates outside the time tag's range: before 1900 gives 00000000.00000000, from
+    // 2036-02-07 06:28:16 UTC on FFFFFFFF.FFFFFFFF. distantPast gives the "immediately" tag.
     static QVOSCData ntpTimestampFromNSDate(QVOSCTimePoint date);
     static QVOSCData ntpTimestampForImmediate();
 
