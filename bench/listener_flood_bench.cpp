@@ -2,7 +2,7 @@
 // QVOSCListener up to the main thread's delegate, once with a plain recvfrom loop. Prints the
 // fraction of datagrams delivered by each and their ratio.
 //
-//   listener_flood_bench [DATAGRAMS] [ROUNDS]      (default 200000 and 5)
+//   listener_flood_bench [DATAGRAMS] [ROUNDS]      (default 200000 and 9)
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -143,9 +143,17 @@ double median(std::vector<double> values) {
 
 int main(int argc, char* argv[]) {
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200000;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 9;
     std::printf("%d datagrams of %zu bytes per flood, default SO_RCVBUF, %d rounds\n", count,
                 floodDatagram().size(), rounds);
+    // Both receivers race the sender for the processors, so other load skews the figures.
+    if (std::FILE* load = std::fopen("/proc/loadavg", "r")) {
+        char text[64] = {};
+        if (std::fgets(text, sizeof(text), load)) {
+            std::printf("load average at start: %s", text);
+        }
+        std::fclose(load);
+    }
     std::vector<double> plain, listener;
     for (int round = 1; round <= rounds; ++round) {
         plain.push_back(plainLoopFraction(count));
