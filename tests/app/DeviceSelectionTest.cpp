@@ -90,14 +90,4 @@ TEST_F(DeviceSelectionTest, ServerComebackSelectsTheChosenDeviceOrElseTheDefault
     EXPECT_EQ(controller->selectedAudioDevice(), microphone);
 }
 
-TEST_F(DeviceSelectionTest, PreviewVolumeIsTheCapturesOwn) {
-    const auto controller = start();
-    EXPECT_EQ(controller->previewVolume(), 0.0f);
-
-    controller->setPreviewVolume(0.75f);
-
-    EXPECT_EQ(capture->previewVolume(), 0.75f);
-    EXPECT_EQ(controller->previewVolume(), 0.75f);
-}
-
 }  // namespace
