@@ -92,7 +92,7 @@ class PacketGenerator {
 void runOnSmallStack(const std::function<void()>& work) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
-    pthread_attr_setstacksize(&attributes, 512 * 1024);
+    pthread_attr_setstacksize(&attributes, 256 * 1024);
     pthread_t thread;
     auto body = [](void* argument) -> void* {
         (*static_cast<const std::function<void()>*>(argument))();
