@@ -92,7 +92,7 @@ class KestranoController {
     RepeatingTimer* audioLevelTimer() const { return audioLevelTimer_.get(); }
 
     const ControllerStatus& status() const { return status_; }
-    // One observer at a time, not owned; nothing to stop telling.
+    // One observer at a time, not owned; nullptr for none.
     void setObserver(ControllerObserver* observer) { observer_ = observer; }
 
   private:
