@@ -156,10 +156,12 @@ float QVOSCDataUtilities::floatFromDataBlock(QVOSCBytes data) {
 std::optional<std::string> QVOSCDataUtilities::stringFromDataBlock(QVOSCBytes data) {
     size_t begin = 0;
     size_t end = data.size();
+    uint8_t allBits = 0;  // one test after the loop keeps it branch-free
     for (uint8_t byte : data) {
-        if (byte >= 0x80) {
-            return std::nullopt;
-        }
+        allBits |= byte;
+    }
+    if (allBits >= 0x80) {
+        return std::nullopt;
     }
     while (begin < end && data[begin] == 0) {
         ++begin;
@@ -167,7 +169,8 @@ std::optional<std::string> QVOSCDataUtilities::stringFromDataBlock(QVOSCBytes da
     while (end > begin && data[end - 1] == 0) {
         --end;
     }
-    return std::string(reinterpret_cast<const char*>(data.data()) + begin, end - begin);
+    return std::optional<std::string>(
+        std::in_place, reinterpret_cast<const char*>(data.data()) + begin, end - begin);
 }
 
 std::optional<QVOSCData> QVOSCDataUtilities::blobFromDataBlock(QVOSCBytes data) {
