@@ -2,7 +2,7 @@
 # Audio figures of kestrano on a private PulseAudio server (no sound hardware needed):
 #  1. latency from a tone's onset at the sink to the first OSC level message whose value crosses
 #     halfway between the silent and the steady value (continuous mode 0..10; median and max over
-#     BURSTS bursts, default 40);
+#     BURSTS bursts, default 40, for each tone level in LEVELS, default "-6 0" dBFS peak);
 #  2. CPU time of kestrano --headless capturing 48 kHz stereo for CPU_SECONDS (default 30), side
 #     by side with parec capturing the same source to /dev/null.
 # Usage: bench/audio_latency.sh [BUILD_DIR]   (default build/main, built with the benchmarks)
@@ -10,6 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/main}
 bursts=${BURSTS:-40}
+read -ra levels <<<"${LEVELS:--6 0}"
 cpu_seconds=${CPU_SECONDS:-30}
 kestrano=$build/app/kestrano
 probe=$build/bench/kestrano_audio_latency_probe
@@ -35,25 +36,32 @@ free_udp_port() {
     python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-# CPU seconds (user + system) a process has used so far.
-cpu_time() {
-    local ticks
-    ticks=$(awk '{print $14 + $15}' "/proc/$1/stat")
-    awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.3f", t / hz}'
+# Nanoseconds on a CPU so far of each thread of process $1, one "name ns" line per thread
+# (schedstat counts in nanoseconds where stat counts in 10 ms ticks).
+thread_cpu_times() {
+    local task
+    for task in /proc/"$1"/task/*; do
+        echo "$(cat "$task/comm") $(cut -d' ' -f1 "$task/schedstat")"
+    done
 }
 
-# CPU seconds process $1 uses over the next $cpu_seconds seconds.
+# CPU seconds process $1 uses over the next $cpu_seconds seconds: the total, then per thread.
 cpu_over_run() {
-    local before after
-    before=$(cpu_time "$1")
+    local before
+    before=$(thread_cpu_times "$1")
     sleep "$cpu_seconds"
-    after=$(cpu_time "$1")
-    awk -v a="$after" -v b="$before" 'BEGIN {printf "%.3f", a - b}'
+    thread_cpu_times "$1" | awk -v before="$before" '
+        BEGIN { n = split(before, lines, "\n"); for (i = 1; i <= n; i++) { split(lines[i], f, " "); start[f[1]] += f[2] } }
+        { used[$1] += $2 - start[$1]; total += $2 - start[$1] }
+        END {
+            printf "%.3f", total / 1e9
+            for (name in used) printf " %s=%.3f", name, used[name] / 1e9
+        }'
 }
 
-echo "== latency: tone onset to the OSC message crossing the midpoint ($bursts bursts) =="
+echo "== latency: tone onset to the OSC message crossing the midpoint ($bursts bursts per level) =="
 # The probe plays silence into "feed" from the start: a busy sink delivers its data at once.
-"$probe" "$work/port" feed "$bursts" >"$work/latency.txt" &
+"$probe" "$work/port" feed "$bursts" "${levels[@]}" >"$work/latency.txt" &
 probe_pid=$!
 pids+=("$probe_pid")
 for _ in $(seq 50); do [[ -s $work/port ]] && break; sleep 0.1; done
@@ -85,10 +93,10 @@ parec_cpu() {
 parec_default_cpu=$(parec_cpu)
 parec_10ms_cpu=$(parec_cpu --latency-msec=10)
 
-printf '%-40s %8s s\n' "kestrano --headless" "$kestrano_cpu" \
+printf '%-28s %s s\n' "kestrano --headless" "$kestrano_cpu" \
     "parec (default buffering)" "$parec_default_cpu" \
     "parec --latency-msec=10" "$parec_10ms_cpu"
-awk -v k="$kestrano_cpu" -v p="$parec_default_cpu" -v q="$parec_10ms_cpu" 'BEGIN {
-    printf "kestrano / parec: %.2fx (default buffering), %.2fx (10 ms)\n", k / (p > 0 ? p : 0.001), k / (q > 0 ? q : 0.001)
+awk -v k="${kestrano_cpu%% *}" -v p="${parec_default_cpu%% *}" -v q="${parec_10ms_cpu%% *}" 'BEGIN {
+    printf "kestrano / parec: %.1fx (default buffering), %.1fx (10 ms, the latency kestrano asks for)\n", (p > 0 ? k / p : 0), (q > 0 ? k / q : 0)
 }'
 exit "$latency_status"

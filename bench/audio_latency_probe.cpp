@@ -1,10 +1,10 @@
 // Plays tone bursts into a sound server sink and times the OSC level messages that answer them:
-//   kestrano_audio_latency_probe PORT_FILE SINK BURSTS
-// Binds a UDP port on 127.0.0.1 (written to PORT_FILE), waits until level messages arrive, then
-// plays BURSTS bursts of a 1 kHz sine at -6 dBFS peak (400 ms each, after 600 to 1000 ms of
-// silence) into SINK and prints, per burst, the time from the tone reaching the sink to the first
-// message whose value crosses halfway between the silent and the steady value; then the median
-// and the maximum.
+//   kestrano_audio_latency_probe PORT_FILE SINK BURSTS [PEAK_DBFS...]
+// Binds a UDP port on 127.0.0.1 (written to PORT_FILE), waits until level messages arrive, then,
+// for each tone level (default -6 dBFS peak), plays BURSTS bursts of a 1 kHz sine (400 ms each,
+// after 600 to 1000 ms of silence) into SINK and prints, per burst, the time from the tone
+// reaching the sink to the first message whose value crosses halfway between the silent and the
+// steady value; then the median and the maximum.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -37,7 +37,6 @@ constexpr unsigned kRate = 48000;
 constexpr unsigned kChannels = 2;
 constexpr std::size_t kChunkFrames = 120;  // 2.5 ms: the resolution of the onset
 constexpr auto kToneLength = std::chrono::milliseconds(400);
-constexpr double kAmplitude = 0.501187;  // -6 dBFS peak
 
 struct Reading {
     Clock::time_point arrival;
@@ -151,7 +150,8 @@ class BurstPlayer {
     }
     bool ready() const { return stream_ != nullptr; }
 
-    bool play(std::chrono::milliseconds length, bool tone) {
+    // Plays `length` of a sine with peak `amplitude` (0 for silence).
+    bool play(std::chrono::milliseconds length, double amplitude) {
         std::vector<float> chunk(kChunkFrames * kChannels);
         const std::size_t chunks =
             static_cast<std::size_t>(length.count()) * kRate / 1000 / kChunkFrames;
@@ -159,7 +159,7 @@ class BurstPlayer {
             for (std::size_t frame = 0; frame < kChunkFrames; ++frame) {
                 const double phase =
                     2.0 * std::numbers::pi * 1000.0 * static_cast<double>(frame_++) / kRate;
-                const float sample = tone ? static_cast<float>(kAmplitude * std::sin(phase)) : 0.0f;
+                const auto sample = static_cast<float>(amplitude * std::sin(phase));
                 std::fill_n(chunk.begin() + static_cast<std::ptrdiff_t>(frame * kChannels),
                             kChannels, sample);
             }
@@ -184,48 +184,23 @@ class BurstPlayer {
     uint64_t frame_ = 0;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s PORT_FILE SINK BURSTS\n", argv[0]);
-        return 2;
-    }
-    const int bursts = std::atoi(argv[3]);
-    Receiver receiver;
-    if (!receiver.open()) {
-        std::perror("socket");
-        return 1;
-    }
-    std::ofstream(argv[1]) << receiver.port() << '\n';
-
-    BurstPlayer player(argv[2]);
-    if (!player.ready()) {
-        return 1;
-    }
-    // Silence until the program has been sending for a while, so that its start-up is over.
-    const auto waitStart = Clock::now();
-    while (receiver.readings().size() < 40) {
-        if (Clock::now() - waitStart > std::chrono::seconds(20)) {
-            std::fprintf(stderr, "no level messages arrived on port %u\n", receiver.port());
-            return 1;
-        }
-        player.play(std::chrono::milliseconds(50), false);
-    }
-
-    std::mt19937 random(12345);
+// Plays the bursts at `amplitude`, prints the figures and returns how many bursts got no answer.
+std::optional<int> measureBursts(BurstPlayer& player, Receiver& receiver, std::mt19937& random,
+                                 int bursts, double amplitude) {
     std::uniform_int_distribution<int> silenceLength(600, 1000);
     std::vector<Clock::time_point> onsets;
     for (int burst = 0; burst < bursts; ++burst) {
-        if (!player.play(std::chrono::milliseconds(silenceLength(random)), false)) {
-            return 1;
+        if (!player.play(std::chrono::milliseconds(silenceLength(random)), 0.0)) {
+            return std::nullopt;
         }
         onsets.push_back(player.nextSampleReachesSink());
-        if (!player.play(kToneLength, true)) {
-            return 1;
+        if (!player.play(kToneLength, amplitude)) {
+            return std::nullopt;
         }
     }
-    player.play(std::chrono::milliseconds(600), false);
+    if (!player.play(std::chrono::milliseconds(600), 0.0)) {
+        return std::nullopt;
+    }
     const auto readings = receiver.readings();
 
     std::vector<double> steadyValues, silentValues;
@@ -255,9 +230,52 @@ int main(int argc, char** argv) {
     for (double latency : latencies) {
         std::printf(" %.1f", latency);
     }
-    std::printf("\n");
-    std::printf("bursts %zu (missed %d): median %.1f ms, max %.1f ms\n", latencies.size(), missed,
+    std::printf("\nbursts %zu (missed %d): median %.1f ms, max %.1f ms\n", latencies.size(), missed,
                 median(latencies),
                 latencies.empty() ? NAN : *std::max_element(latencies.begin(), latencies.end()));
+    return missed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s PORT_FILE SINK BURSTS [PEAK_DBFS...]\n", argv[0]);
+        return 2;
+    }
+    const int bursts = std::atoi(argv[3]);
+    Receiver receiver;
+    if (!receiver.open()) {
+        std::perror("socket");
+        return 1;
+    }
+    std::ofstream(argv[1]) << receiver.port() << '\n';
+
+    BurstPlayer player(argv[2]);
+    if (!player.ready()) {
+        return 1;
+    }
+    // Silence until the program has been sending for a while, so that its start-up is over.
+    const auto waitStart = Clock::now();
+    while (receiver.readings().size() < 40) {
+        if (Clock::now() - waitStart > std::chrono::seconds(20)) {
+            std::fprintf(stderr, "no level messages arrived on port %u\n", receiver.port());
+            return 1;
+        }
+        player.play(std::chrono::milliseconds(50), 0.0);
+    }
+
+    std::mt19937 random(12345);
+    int missed = 0;
+    const std::vector<std::string> levels(argv + 4, argv + argc);
+    for (const std::string& level : levels.empty() ? std::vector<std::string>{"-6"} : levels) {
+        std::printf("tone at %s dBFS peak: ", level.c_str());
+        const double amplitude = std::pow(10.0, std::atof(level.c_str()) / 20.0);
+        const auto result = measureBursts(player, receiver, random, bursts, amplitude);
+        if (!result) {
+            return 1;
+        }
+        missed += *result;
+    }
     return missed == 0 ? 0 : 1;
 }
