@@ -5,6 +5,13 @@
 #include <cmath>
 #include <utility>
 
+namespace {
+
+// How long posted calls are gathered after a batch before the main thread runs them.
+constexpr auto gatheringTime = std::chrono::microseconds(100);
+
+}  // namespace
+
 struct EventLoop::Timer {
     Clock::duration interval;
     Clock::time_point nextFiring;
@@ -54,14 +61,15 @@ void EventLoop::postToMainQueue(std::function<void()> task) {
 }
 
 void EventLoop::enqueue(std::function<void()> call) {
-    bool wasEmpty;
+    bool wakeMainThread;
     {
         std::lock_guard lock(mutex_);
-        wasEmpty = postedCalls_.empty();
+        // The main thread only sleeps while the queue is empty, so only the first call must
+        // wake it; while it gathers a stream of calls it wakes by itself.
+        wakeMainThread = postedCalls_.empty() && !gathering_;
         postedCalls_.push_back(std::move(call));
     }
-    // The main thread only sleeps while the queue is empty, so only the first call must wake it.
-    if (wasEmpty) {
+    if (wakeMainThread) {
         wakeUp_.notify_one();
     }
 }
@@ -124,6 +132,7 @@ std::shared_ptr<EventLoop::Timer> EventLoop::waitForWork(Clock::time_point deadl
         }
         if (!postedCalls_.empty()) {
             readyCalls_.swap(postedCalls_);
+            ranPostedCalls_ = true;
             return nullptr;
         }
         if (quitRequested_ || now >= deadline) {
@@ -131,7 +140,15 @@ std::shared_ptr<EventLoop::Timer> EventLoop::waitForWork(Clock::time_point deadl
         }
         const auto wakeTime =
             earliest == timers_.end() ? deadline : std::min(deadline, (*earliest)->nextFiring);
-        if (wakeTime == Clock::time_point::max()) {
+        if (ranPostedCalls_) {
+            // More calls tend to follow the last ones (a flood of datagrams): they are gathered
+            // for a moment without waking this thread for each, which would cost the posting
+            // thread a system call per call.
+            ranPostedCalls_ = false;
+            gathering_ = true;
+            wakeUp_.wait_until(lock, std::min(wakeTime, now + gatheringTime));
+            gathering_ = false;
+        } else if (wakeTime == Clock::time_point::max()) {
             wakeUp_.wait(lock);
         } else {
             wakeUp_.wait_until(lock, wakeTime);

@@ -51,6 +51,8 @@ class EventLoop : public MainLoop {
     std::deque<std::function<void()>> postedCalls_;  // guarded by mutex_
     std::vector<std::shared_ptr<Timer>> timers_;     // guarded by mutex_
     std::atomic<bool> quitRequested_ = false;        // set under mutex_, so that a waiter sees it
+    bool gathering_ = false;                         // guarded by mutex_
     // Posted calls taken out in one batch, run one by one on the main thread.
     std::deque<std::function<void()>> readyCalls_;
+    bool ranPostedCalls_ = false;
 };
