@@ -1,6 +1,7 @@
 #include "osc/QVOSCAddress.h"
 
 #include "osc/QVOSCDataUtilities.h"
+#include "osc/QVOSCPool.h"
 
 QVOSCAddress::QVOSCAddress(std::string address) : address_(std::move(address)) {}
 
@@ -9,7 +10,7 @@ std::shared_ptr<QVOSCAddress> QVOSCAddress::addressWithString(
     if (!address) {
         return nullptr;
     }
-    return std::make_shared<QVOSCAddress>(std::string(*address));
+    return makePooled<QVOSCAddress>(std::string(*address));
 }
 
 std::shared_ptr<QVOSCAddress> QVOSCAddress::addressWithArray(
@@ -19,7 +20,7 @@ std::shared_ptr<QVOSCAddress> QVOSCAddress::addressWithArray(
         text += '/';
         text += component;
     }
-    return std::make_shared<QVOSCAddress>(std::move(text));
+    return makePooled<QVOSCAddress>(std::move(text));
 }
 
 void QVOSCAddress::appendPacketizedData(QVOSCData& out) const {

@@ -1,8 +1,20 @@
 #include "osc/QVOSCArgument.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
 
 #include "osc/QVOSCDataUtilities.h"
+#include "osc/QVOSCPool.h"
+
+void QVOSCArgument::Bytes::assign(QVOSCBytes bytes) {
+    if (bytes.size() <= kInlineSize) {
+        std::copy(bytes.begin(), bytes.end(), inline_.begin());
+    } else {
+        heap_.assign(bytes.begin(), bytes.end());
+    }
+    size_ = bytes.size();
+}
 
 QVOSCArgument::QVOSCArgument(int32_t value) {
     setIntValue(value);
@@ -21,11 +33,11 @@ QVOSCArgument::QVOSCArgument(const QVOSCData& blob) {
 }
 
 std::shared_ptr<QVOSCArgument> QVOSCArgument::argumentWithInt(int32_t value) {
-    return std::make_shared<QVOSCArgument>(value);
+    return makePooled<QVOSCArgument>(value);
 }
 
 std::shared_ptr<QVOSCArgument> QVOSCArgument::argumentWithFloat(float value) {
-    return std::make_shared<QVOSCArgument>(value);
+    return makePooled<QVOSCArgument>(value);
 }
 
 std::shared_ptr<QVOSCArgument> QVOSCArgument::argumentWithString(
@@ -33,33 +45,33 @@ std::shared_ptr<QVOSCArgument> QVOSCArgument::argumentWithString(
     if (!text) {
         return nullptr;
     }
-    return std::make_shared<QVOSCArgument>(*text);
+    return makePooled<QVOSCArgument>(*text);
 }
 
 std::shared_ptr<QVOSCArgument> QVOSCArgument::argumentWithDataBlob(std::optional<QVOSCBytes> blob) {
-    auto argument = std::make_shared<QVOSCArgument>();
+    auto argument = makePooled<QVOSCArgument>();
     argument->setDataBlobValue(blob.value_or(QVOSCBytes{}));
     return argument;
 }
 
 void QVOSCArgument::setIntValue(int32_t value) {
     type_ = 'i';
-    data_ = QVOSCDataUtilities::dataBlockFromInt(value);
+    data_.assign(QVOSCDataUtilities::bytesFromUInt(static_cast<uint32_t>(value)));
 }
 
 void QVOSCArgument::setFloatValue(float value) {
     type_ = 'f';
-    data_ = QVOSCDataUtilities::dataBlockFromFloat(value);
+    data_.assign(QVOSCDataUtilities::bytesFromUInt(std::bit_cast<uint32_t>(value)));
 }
 
 void QVOSCArgument::setStringValue(std::string_view text) {
     type_ = 's';
-    data_ = QVOSCDataUtilities::dataBlockFromString(text);
+    data_.assign(QVOSCDataUtilities::dataBlockFromString(text));
 }
 
 void QVOSCArgument::setDataBlobValue(QVOSCBytes blob) {
     type_ = 'b';
-    data_ = QVOSCDataUtilities::dataBlockFromBlob(blob);
+    data_.assign(QVOSCDataUtilities::dataBlockFromBlob(blob));
 }
 
 int32_t QVOSCArgument::intValue() const {
@@ -74,24 +86,25 @@ int32_t QVOSCArgument::intValue() const {
 float QVOSCArgument::floatValue() const {
     switch (type_) {
         case 'i':
-            return static_cast<float>(QVOSCDataUtilities::intFromDataBlock(data_));
+            return static_cast<float>(QVOSCDataUtilities::intFromDataBlock(data()));
         case 'f':
-            return QVOSCDataUtilities::floatFromDataBlock(data_);
+            return QVOSCDataUtilities::floatFromDataBlock(data());
         default:
             return 0.0f;
     }
 }
 
 std::optional<std::string> QVOSCArgument::stringValue() const {
-    return QVOSCDataUtilities::stringFromDataBlock(data_);
+    return QVOSCDataUtilities::stringFromDataBlock(data());
 }
 
 std::optional<QVOSCData> QVOSCArgument::dataBlobValue() const {
-    return QVOSCDataUtilities::blobFromDataBlock(data_);
+    return QVOSCDataUtilities::blobFromDataBlock(data());
 }
 
 void QVOSCArgument::appendPacketizedData(QVOSCData& out) const {
-    out.insert(out.end(), data_.begin(), data_.end());
+    QVOSCBytes bytes = data();
+    out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,8 +38,9 @@ class QVOSCArgument : public QVOSCObject {
 
     char type() const { return type_; }
     void setType(char type) { type_ = type; }
-    const QVOSCData& data() const { return data_; }
-    void setData(QVOSCData data) { data_ = std::move(data); }
+    QVOSCBytes data() const { return data_.view(); }
+    void setData(QVOSCBytes data) { data_.assign(data); }
+    void setData(const QVOSCData& data) { data_.assign(data); }
 
     void appendPacketizedData(QVOSCData& out) const override;
     // "i { 5 }", "f { 10.000000 }", "s { hello }", "b { <0a0bff> }" (the blob's bytes as
@@ -47,6 +49,22 @@ class QVOSCArgument : public QVOSCObject {
     std::string description() const;
 
   private:
+    // The wire bytes. An int, a float or a short text fits in the object itself, so that making
+    // such an argument takes no buffer of its own; longer values go to a heap buffer.
+    class Bytes {
+      public:
+        QVOSCBytes view() const {
+            return {size_ <= kInlineSize ? inline_.data() : heap_.data(), size_};
+        }
+        void assign(QVOSCBytes bytes);
+
+      private:
+        static constexpr size_t kInlineSize = 16;
+        std::array<uint8_t, kInlineSize> inline_{};
+        size_t size_ = 0;
+        QVOSCData heap_;
+    };
+
     char type_ = 0;
-    QVOSCData data_;
+    Bytes data_;
 };

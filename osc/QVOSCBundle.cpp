@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "osc/QVOSCDataUtilities.h"
+#include "osc/QVOSCPool.h"
 
 // Bundles may nest as deep as a datagram allows (thousands of levels), so encoding, printing and
 // destruction walk the tree with an explicit stack instead of recursing.
@@ -91,7 +92,7 @@ QVOSCBundle::QVOSCBundle(QVOSCTimePoint timeStamp) : timeStamp_(timeStamp) {}
 QVOSCBundle::~QVOSCBundle() {
     // Takes over the elements of every nested bundle that dies with this one, so that each of
     // them is destroyed already empty.
-    std::vector<std::shared_ptr<QVOSCObject>> pending = std::move(containedObjects);
+    QVOSCObjectList pending = std::move(containedObjects);
     while (!pending.empty()) {
         std::shared_ptr<QVOSCObject> object = std::move(pending.back());
         pending.pop_back();
@@ -107,7 +108,7 @@ QVOSCBundle::~QVOSCBundle() {
 }
 
 std::shared_ptr<QVOSCBundle> QVOSCBundle::bundleWithTimestamp(QVOSCTimePoint timeStamp) {
-    return std::make_shared<QVOSCBundle>(timeStamp);
+    return makePooled<QVOSCBundle>(timeStamp);
 }
 
 void QVOSCBundle::appendHeader(QVOSCData& out) const {

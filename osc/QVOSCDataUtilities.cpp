@@ -83,10 +83,14 @@ void QVOSCDataUtilities::appendInt(QVOSCData& out, int32_t value) {
     appendUInt(out, static_cast<uint32_t>(value));
 }
 
+std::array<uint8_t, 4> QVOSCDataUtilities::bytesFromUInt(uint32_t value) {
+    return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+            static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+}
+
 void QVOSCDataUtilities::appendUInt(QVOSCData& out, uint32_t value) {
-    const uint8_t bytes[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-                              static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-    out.insert(out.end(), bytes, bytes + 4);
+    const std::array<uint8_t, 4> bytes = bytesFromUInt(value);
+    out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 void QVOSCDataUtilities::appendFloat(QVOSCData& out, float value) {

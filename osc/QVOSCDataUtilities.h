@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,9 @@ class QVOSCDataUtilities {
     // 2036-02-07 06:28:16 UTC on FFFFFFFF.FFFFFFFF. distantPast gives the "immediately" tag.
     static QVOSCData ntpTimestampFromNSDate(QVOSCTimePoint date);
     static QVOSCData ntpTimestampForImmediate();
+
+    // The four big-endian bytes of `value`.
+    static std::array<uint8_t, 4> bytesFromUInt(uint32_t value);
 
     // Appending forms of the writers, used to encode without intermediate buffers.
     static void appendInt(QVOSCData& out, int32_t value);

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "osc/QVOSCDataUtilities.h"
+#include "osc/QVOSCPool.h"
 
 // Offsets are int32 as in the readers' signatures but are computed in 64 bits, so no sum of an
 // offset and a size read from the wire can overflow; a result beyond int32 counts as unreadable.
@@ -36,8 +37,7 @@ MessageOutcome readMessage(QVOSCBytes data) {
     if ((*typeTags)[0] != ',') {
         return {};
     }
-    auto message =
-        std::make_shared<QVOSCMessage>(std::make_shared<QVOSCAddress>(std::move(*address)));
+    auto message = makePooled<QVOSCMessage>(makePooled<QVOSCAddress>(std::move(*address)));
     for (size_t k = 1; k < typeTags->size(); ++k) {
         std::shared_ptr<QVOSCArgument> argument =
             QVOSCDecoder::argumentFromData(data, next, next, (*typeTags)[k]);
@@ -54,7 +54,7 @@ std::shared_ptr<QVOSCBundle> openBundle(QVOSCBytes data) {
     if (data.size() < kBundleHeaderSize) {
         return nullptr;
     }
-    auto bundle = std::make_shared<QVOSCBundle>();
+    auto bundle = makePooled<QVOSCBundle>();
     bundle->setTimeStamp(QVOSCDataUtilities::dateFromNTPTimestamp(data.subspan(8, 8)));
     return bundle;
 }
@@ -171,9 +171,9 @@ std::shared_ptr<QVOSCArgument> QVOSCDecoder::argumentFromData(QVOSCBytes data, i
                 return nullptr;
             }
             // The stored bytes are the wire bytes, so NaN payloads survive unchanged.
-            auto argument = std::make_shared<QVOSCArgument>();
+            auto argument = makePooled<QVOSCArgument>();
             argument->setType('f');
-            argument->setData(QVOSCData(bytes->begin(), bytes->end()));
+            argument->setData(*bytes);
             return argument;
         }
         case 's':

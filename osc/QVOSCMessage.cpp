@@ -1,6 +1,7 @@
 #include "osc/QVOSCMessage.h"
 
 #include "osc/QVOSCDataUtilities.h"
+#include "osc/QVOSCPool.h"
 
 QVOSCMessage::QVOSCMessage(std::shared_ptr<QVOSCAddress> address) : address_(std::move(address)) {}
 
@@ -9,7 +10,7 @@ std::shared_ptr<QVOSCMessage> QVOSCMessage::messageWithQVOSCAddress(
     if (!address) {
         return nullptr;
     }
-    return std::make_shared<QVOSCMessage>(std::move(address));
+    return makePooled<QVOSCMessage>(std::move(address));
 }
 
 void QVOSCMessage::attachArgument(std::shared_ptr<QVOSCArgument> argument) {

@@ -5,6 +5,11 @@
 #include <vector>
 
 #include "osc/QVOSCObject.h"
+#include "osc/QVOSCPool.h"
+
+// A packet's attached objects, in attachment order.
+using QVOSCObjectList =
+    std::vector<std::shared_ptr<QVOSCObject>, QVOSCPoolAllocator<std::shared_ptr<QVOSCObject>>>;
 
 // Base of messages and bundles: an ordered list of attached objects.
 class QVOSCPacket : public QVOSCObject {
@@ -12,9 +17,7 @@ class QVOSCPacket : public QVOSCObject {
     // Appends `object`; nothing, or an object this kind of packet cannot hold, is ignored.
     void attachObject(std::shared_ptr<QVOSCObject> object);
     void attachObjects(const std::vector<std::shared_ptr<QVOSCObject>>& objects);
-    const std::vector<std::shared_ptr<QVOSCObject>>& attachedObjects() const {
-        return containedObjects;
-    }
+    const QVOSCObjectList& attachedObjects() const { return containedObjects; }
 
     // The base packet has no bytes.
     void appendPacketizedData(QVOSCData& out) const override;
@@ -24,5 +27,5 @@ class QVOSCPacket : public QVOSCObject {
     // A message holds arguments, a bundle holds packets.
     virtual bool canHold(const QVOSCObject& object) const;
 
-    std::vector<std::shared_ptr<QVOSCObject>> containedObjects;
+    QVOSCObjectList containedObjects;
 };
