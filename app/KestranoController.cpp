@@ -1,5 +1,7 @@
 #include "app/KestranoController.h"
 
+#include <cerrno>
+
 #include "app/SettingsKeys.h"
 #include "app/SocketDiagnosis.h"
 
@@ -82,10 +84,11 @@ void KestranoController::setZandorexListenPort(int32_t port) {
         zandorexListener_.reset();
     }
     zandorexListener_ = QVOSCListener::defaultListenerOnPort(port, mainLoop_);
+    const int listenError = errno;
     if (zandorexListener_) {
         zandorexListener_->setDelegate(fromZandorex_);
     }
-    status_.listenerError = zandorexListener_ ? std::string() : listenFailure(port);
+    status_.listenerError = zandorexListener_ ? std::string() : listenFailure(port, listenError);
     propertyChanged(ControllerProperty::zandorexListenPort);
     statusChanged();
 }

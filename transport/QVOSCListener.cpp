@@ -36,7 +36,11 @@ std::shared_ptr<QVOSCListener> QVOSCListener::defaultListenerOnPort(int32_t port
     auto listener = std::make_shared<QVOSCListener>(mainLoop);
     listener->setDelegate(std::make_shared<QVOSCDispatcher>());
     if (!listener->startListeningOnPort(port)) {
-        return nullptr;  // destroying it closes a socket that it opened
+        // Destroying it closes a socket that it opened; the caller still reads why it failed.
+        const int failure = errno;
+        listener.reset();
+        errno = failure;
+        return nullptr;
     }
     return listener;
 }

@@ -20,7 +20,8 @@ class QVOSCListener : public std::enable_shared_from_this<QVOSCListener> {
     QVOSCListener& operator=(const QVOSCListener&) = delete;
 
     // A listening listener whose delegate is a new QVOSCDispatcher, or nothing when the socket
-    // cannot be opened or bound ("socket: ..." / "bind: ..." on standard error).
+    // cannot be opened or bound ("socket: ..." / "bind: ..." on standard error; errno then holds
+    // the failing call's error).
     static std::shared_ptr<QVOSCListener> defaultListenerOnPort(int32_t port, MainLoop& mainLoop);
 
     // Binds the IPv4 wildcard address on the port's low 16 bits and starts the thread. A
