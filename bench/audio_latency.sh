@@ -32,10 +32,6 @@ trap cleanup EXIT
 tests/audio/private_pulse_server.sh start "$server"
 export PULSE_SERVER=unix:$server/native PULSE_RUNTIME_PATH=$server XDG_CONFIG_HOME=$work/config
 
-free_udp_port() {
-    python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
 # Nanoseconds on a CPU so far of each thread of process $1, one "name ns" line per thread
 # (schedstat counts in nanoseconds where stat counts in 10 ms ticks).
 thread_cpu_times() {
@@ -65,7 +61,8 @@ echo "== latency: tone onset to the OSC message crossing the midpoint ($bursts b
 probe_pid=$!
 pids+=("$probe_pid")
 for _ in $(seq 50); do [[ -s $work/port ]] && break; sleep 0.1; done
-for setting in "zandorexSendPort=$(cat "$work/port")" "zandorexListenPort=$(free_udp_port)" \
+read -r send_port listen_port <"$work/port"
+for setting in "zandorexSendPort=$send_port" "zandorexListenPort=$listen_port" \
     active=true type=continuous minValue=0 maxValue=10 address=level; do
     "$kestrano" --set "$setting"
 done

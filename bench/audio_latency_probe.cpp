@@ -1,6 +1,7 @@
 // Plays tone bursts into a sound server sink and times the OSC level messages that answer them:
 //   kestrano_audio_latency_probe PORT_FILE SINK BURSTS [PEAK_DBFS...]
-// Binds a UDP port on 127.0.0.1 (written to PORT_FILE), waits until level messages arrive, then,
+// Binds a UDP port on 127.0.0.1 and writes it to PORT_FILE, followed by another port that was free
+// a moment ago (for the program's listen port); waits until level messages arrive, then,
 // for each tone level (default -6 dBFS peak), plays BURSTS bursts of a 1 kHz sine (400 ms each,
 // after 600 to 1000 ms of silence) into SINK and prints, per burst, the time from the tone
 // reaching the sink to the first message whose value crosses halfway between the silent and the
@@ -106,6 +107,21 @@ class Receiver {
     std::mutex mutex_;
     std::vector<Reading> readings_;
 };
+
+uint16_t freeUdpPort() {
+    const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    const bool bound = probe >= 0 &&
+                       bind(probe, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                       getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    if (probe >= 0) {
+        close(probe);
+    }
+    return bound ? ntohs(address.sin_port) : 0;
+}
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -249,7 +265,7 @@ int main(int argc, char** argv) {
         std::perror("socket");
         return 1;
     }
-    std::ofstream(argv[1]) << receiver.port() << '\n';
+    std::ofstream(argv[1]) << receiver.port() << ' ' << freeUdpPort() << '\n';
 
     BurstPlayer player(argv[2]);
     if (!player.ready()) {
