@@ -5,12 +5,10 @@
 
 QVOSCAddress::QVOSCAddress(std::string address) : address_(std::move(address)) {}
 
-std::shared_ptr<QVOSCAddress> QVOSCAddress::addressWithString(
-    std::optional<std::string_view> address) {
-    if (!address) {
-        return nullptr;
-    }
-    return makePooled<QVOSCAddress>(std::string(*address));
+std::shared_ptr<QVOSCAddress> QVOSCAddress::withText(std::string_view text) {
+    auto made = makePooled<QVOSCAddress>(std::string());
+    made->address_.assign(text);  // one copy, straight into place
+    return made;
 }
 
 std::shared_ptr<QVOSCAddress> QVOSCAddress::addressWithArray(

@@ -14,7 +14,12 @@ class QVOSCAddress {
     explicit QVOSCAddress(std::string address);  // initWithString
 
     // Nothing when `address` is nothing.
-    static std::shared_ptr<QVOSCAddress> addressWithString(std::optional<std::string_view> address);
+    static std::shared_ptr<QVOSCAddress> addressWithString(
+        const std::optional<std::string_view>& address) {
+        // Inline and by reference, so that the optional is never copied: copying it costs a
+        // stalled load, and addresses are made for every message sent and received.
+        return address ? withText(*address) : nullptr;
+    }
     // "/" + each component, in order; no components give the empty text.
     static std::shared_ptr<QVOSCAddress> addressWithArray(
         const std::vector<std::string>& components);
@@ -26,5 +31,7 @@ class QVOSCAddress {
     QVOSCData packetizedData() const;
 
   private:
+    static std::shared_ptr<QVOSCAddress> withText(std::string_view text);
+
     std::string address_;
 };

@@ -92,7 +92,9 @@ QVOSCBundle::QVOSCBundle(QVOSCTimePoint timeStamp) : timeStamp_(timeStamp) {}
 QVOSCBundle::~QVOSCBundle() {
     // Takes over the elements of every nested bundle that dies with this one, so that each of
     // them is destroyed already empty.
-    QVOSCObjectList pending = std::move(containedObjects);
+    std::vector<std::shared_ptr<QVOSCObject>> pending(
+        std::make_move_iterator(containedObjects.begin()),
+        std::make_move_iterator(containedObjects.end()));
     while (!pending.empty()) {
         std::shared_ptr<QVOSCObject> object = std::move(pending.back());
         pending.pop_back();

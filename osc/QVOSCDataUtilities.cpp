@@ -10,13 +10,21 @@ namespace {
 constexpr int64_t kNtpToUnixSeconds = 2'208'988'800;
 constexpr int64_t kNanosPerSecond = 1'000'000'000;
 
-bool isAscii(std::string_view text) {
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            return false;
-        }
+// Eight bytes at a time: address texts are read and written for every message.
+bool isAscii(const void* bytes, size_t count) {
+    constexpr uint64_t kHighBits = 0x8080808080808080;
+    const auto* at = static_cast<const unsigned char*>(bytes);
+    uint64_t allBits = 0;
+    size_t index = 0;
+    for (; index + 8 <= count; index += 8) {
+        uint64_t word;
+        std::memcpy(&word, at + index, 8);
+        allBits |= word;
     }
-    return true;
+    for (; index < count; ++index) {
+        allBits |= at[index];
+    }
+    return (allBits & kHighBits) == 0;
 }
 
 // Appends `count` bytes followed by the zero bytes of the string padding rule (1 to 4).
@@ -98,7 +106,7 @@ void QVOSCDataUtilities::appendFloat(QVOSCData& out, float value) {
 }
 
 void QVOSCDataUtilities::appendString(QVOSCData& out, std::string_view text) {
-    if (!isAscii(text)) {
+    if (!isAscii(text.data(), text.size())) {
         text = {};
     }
     appendPadded(out, reinterpret_cast<const uint8_t*>(text.data()), text.size());
@@ -158,23 +166,26 @@ float QVOSCDataUtilities::floatFromDataBlock(QVOSCBytes data) {
 }
 
 std::optional<std::string> QVOSCDataUtilities::stringFromDataBlock(QVOSCBytes data) {
-    size_t begin = 0;
-    size_t end = data.size();
-    uint8_t allBits = 0;  // one test after the loop keeps it branch-free
-    for (uint8_t byte : data) {
-        allBits |= byte;
-    }
-    if (allBits >= 0x80) {
+    std::optional<std::string_view> text = stringViewFromDataBlock(data);
+    if (!text) {
         return std::nullopt;
     }
+    return std::string(*text);
+}
+
+std::optional<std::string_view> QVOSCDataUtilities::stringViewFromDataBlock(QVOSCBytes data) {
+    if (!isAscii(data.data(), data.size())) {
+        return std::nullopt;
+    }
+    size_t begin = 0;
+    size_t end = data.size();
     while (begin < end && data[begin] == 0) {
         ++begin;
     }
     while (end > begin && data[end - 1] == 0) {
         --end;
     }
-    return std::optional<std::string>(
-        std::in_place, reinterpret_cast<const char*>(data.data()) + begin, end - begin);
+    return std::string_view(reinterpret_cast<const char*>(data.data()) + begin, end - begin);
 }
 
 std::optional<QVOSCData> QVOSCDataUtilities::blobFromDataBlock(QVOSCBytes data) {

@@ -43,6 +43,8 @@ class QVOSCDataUtilities {
     static float floatFromDataBlock(QVOSCBytes data);
     // The whole buffer as ASCII with zero characters trimmed from both ends; nothing if not ASCII.
     static std::optional<std::string> stringFromDataBlock(QVOSCBytes data);
+    // The same text, as a view into `data`.
+    static std::optional<std::string_view> stringViewFromDataBlock(QVOSCBytes data);
     // Nothing when the size field is negative or larger than the bytes that follow it.
     static std::optional<QVOSCData> blobFromDataBlock(QVOSCBytes data);
     // `data` holds the eight bytes of a time tag; the fraction is dropped.

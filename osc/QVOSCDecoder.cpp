@@ -13,6 +13,55 @@ namespace {
 constexpr int64_t kMaxOffset = std::numeric_limits<int32_t>::max();
 constexpr size_t kBundleHeaderSize = 16;
 
+// The offset `start` + `advance` if it lies within int32, else none.
+std::optional<int32_t> advanced(int64_t start, int64_t advance) {
+    int64_t end = start + advance;
+    if (end > kMaxOffset) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(end);
+}
+
+// The four bytes at `start`, or none when fewer remain.
+std::optional<QVOSCBytes> fourBytesAt(QVOSCBytes data, int32_t start, int32_t& ending) {
+    if (start < 0 || static_cast<size_t>(start) > data.size() ||
+        data.size() - static_cast<size_t>(start) < 4) {
+        return std::nullopt;
+    }
+    std::optional<int32_t> end = advanced(start, 4);
+    if (!end) {
+        return std::nullopt;
+    }
+    ending = *end;
+    return data.subspan(static_cast<size_t>(start), 4);
+}
+
+// The string reader: the text of the string block at `start`, as a view into `data`.
+std::optional<std::string_view> textAt(QVOSCBytes data, int32_t start, int32_t& ending) {
+    if (start < 0) {
+        return std::nullopt;
+    }
+    const auto length = static_cast<int64_t>(data.size());
+    // Only the last byte of each four-byte group is looked at.
+    int64_t last = static_cast<int64_t>(start) + 3;
+    while (last < length && data[static_cast<size_t>(last)] != 0) {
+        last += 4;
+    }
+    if (last >= length) {
+        return std::nullopt;
+    }
+    std::optional<int32_t> end = advanced(last, 1);
+    if (!end) {
+        return std::nullopt;
+    }
+    std::optional<std::string_view> text = QVOSCDataUtilities::stringViewFromDataBlock(
+        data.subspan(static_cast<size_t>(start), static_cast<size_t>(last - start + 1)));
+    if (text) {
+        ending = *end;
+    }
+    return text;
+}
+
 // The outcome of decoding one message: a message, or none, and if none whether the whole
 // datagram is undecodable (rather than just this element being skipped).
 struct MessageOutcome {
@@ -22,12 +71,12 @@ struct MessageOutcome {
 
 MessageOutcome readMessage(QVOSCBytes data) {
     int32_t typeTagStart = 0;
-    std::optional<std::string> address = QVOSCDecoder::stringFromData(data, 0, typeTagStart);
+    std::optional<std::string_view> address = textAt(data, 0, typeTagStart);
     if (!address) {
         return {};
     }
     int32_t next = 0;
-    std::optional<std::string> typeTags = QVOSCDecoder::stringFromData(data, typeTagStart, next);
+    std::optional<std::string_view> typeTags = textAt(data, typeTagStart, next);
     if (!typeTags) {
         return {};
     }
@@ -37,10 +86,10 @@ MessageOutcome readMessage(QVOSCBytes data) {
     if ((*typeTags)[0] != ',') {
         return {};
     }
-    auto message = makePooled<QVOSCMessage>(makePooled<QVOSCAddress>(std::move(*address)));
-    for (size_t k = 1; k < typeTags->size(); ++k) {
+    auto message = makePooled<QVOSCMessage>(QVOSCAddress::addressWithString(address));
+    for (char type : typeTags->substr(1)) {
         std::shared_ptr<QVOSCArgument> argument =
-            QVOSCDecoder::argumentFromData(data, next, next, (*typeTags)[k]);
+            QVOSCDecoder::argumentFromData(data, next, next, type);
         if (!argument) {
             return {nullptr, true};
         }
@@ -115,29 +164,6 @@ std::shared_ptr<QVOSCBundle> readBundle(QVOSCBytes data) {
     return root;
 }
 
-// The offset `start` + `advance` if it lies within int32, else none.
-std::optional<int32_t> advanced(int64_t start, int64_t advance) {
-    int64_t end = start + advance;
-    if (end > kMaxOffset) {
-        return std::nullopt;
-    }
-    return static_cast<int32_t>(end);
-}
-
-// The four bytes at `start`, or none when fewer remain.
-std::optional<QVOSCBytes> fourBytesAt(QVOSCBytes data, int32_t start, int32_t& ending) {
-    if (start < 0 || static_cast<size_t>(start) > data.size() ||
-        data.size() - static_cast<size_t>(start) < 4) {
-        return std::nullopt;
-    }
-    std::optional<int32_t> end = advanced(start, 4);
-    if (!end) {
-        return std::nullopt;
-    }
-    ending = *end;
-    return data.subspan(static_cast<size_t>(start), 4);
-}
-
 }  // namespace
 
 std::shared_ptr<QVOSCPacket> QVOSCDecoder::decodeData(QVOSCBytes data) {
@@ -177,7 +203,7 @@ std::shared_ptr<QVOSCArgument> QVOSCDecoder::argumentFromData(QVOSCBytes data, i
             return argument;
         }
         case 's':
-            return QVOSCArgument::argumentWithString(stringFromData(data, start, ending));
+            return QVOSCArgument::argumentWithString(textAt(data, start, ending));
         case 'b': {
             std::optional<QVOSCData> blob = dataBlobFromData(data, start, ending);
             return blob ? QVOSCArgument::argumentWithDataBlob(QVOSCBytes(*blob)) : nullptr;
@@ -189,28 +215,11 @@ std::shared_ptr<QVOSCArgument> QVOSCDecoder::argumentFromData(QVOSCBytes data, i
 
 std::optional<std::string> QVOSCDecoder::stringFromData(QVOSCBytes data, int32_t start,
                                                         int32_t& ending) {
-    if (start < 0) {
+    std::optional<std::string_view> text = textAt(data, start, ending);
+    if (!text) {
         return std::nullopt;
     }
-    const auto length = static_cast<int64_t>(data.size());
-    // Only the last byte of each four-byte group is looked at.
-    int64_t last = static_cast<int64_t>(start) + 3;
-    while (last < length && data[static_cast<size_t>(last)] != 0) {
-        last += 4;
-    }
-    if (last >= length) {
-        return std::nullopt;
-    }
-    std::optional<int32_t> end = advanced(last, 1);
-    if (!end) {
-        return std::nullopt;
-    }
-    std::optional<std::string> text = QVOSCDataUtilities::stringFromDataBlock(
-        data.subspan(static_cast<size_t>(start), static_cast<size_t>(last - start + 1)));
-    if (text) {
-        ending = *end;
-    }
-    return text;
+    return std::string(*text);
 }
 
 std::optional<QVOSCData> QVOSCDecoder::dataBlobFromData(QVOSCBytes data, int32_t start,

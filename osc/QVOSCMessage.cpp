@@ -1,5 +1,7 @@
 #include "osc/QVOSCMessage.h"
 
+#include <array>
+
 #include "osc/QVOSCDataUtilities.h"
 #include "osc/QVOSCPool.h"
 
@@ -35,12 +37,16 @@ std::vector<std::shared_ptr<QVOSCArgument>> QVOSCMessage::arguments() const {
     return arguments;
 }
 
-std::string QVOSCMessage::typeTagString() const {
-    std::string tags(1, ',');
-    tags.reserve(1 + containedObjects.size());
+void QVOSCMessage::writeTypeTags(char* tags) const {
+    *tags++ = ',';
     for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
-        tags += static_cast<const QVOSCArgument&>(*object).type();
+        *tags++ = static_cast<const QVOSCArgument&>(*object).type();
     }
+}
+
+std::string QVOSCMessage::typeTagString() const {
+    std::string tags(1 + containedObjects.size(), ',');
+    writeTypeTags(tags.data());
     return tags;
 }
 
@@ -58,7 +64,14 @@ void QVOSCMessage::appendPacketizedData(QVOSCData& out) const {
     }
 
     QVOSCDataUtilities::appendString(out, address);
-    QVOSCDataUtilities::appendString(out, typeTagString());
+    // The type tags of a message with a few arguments are put together on the stack.
+    std::array<char, 16> shortTags;
+    if (1 + containedObjects.size() <= shortTags.size()) {
+        writeTypeTags(shortTags.data());
+        QVOSCDataUtilities::appendString(out, {shortTags.data(), 1 + containedObjects.size()});
+    } else {
+        QVOSCDataUtilities::appendString(out, typeTagString());
+    }
     for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
         object->appendPacketizedData(out);
     }

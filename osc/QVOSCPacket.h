@@ -5,11 +5,7 @@
 #include <vector>
 
 #include "osc/QVOSCObject.h"
-#include "osc/QVOSCPool.h"
-
-// A packet's attached objects, in attachment order.
-using QVOSCObjectList =
-    std::vector<std::shared_ptr<QVOSCObject>, QVOSCPoolAllocator<std::shared_ptr<QVOSCObject>>>;
+#include "osc/QVOSCObjectList.h"
 
 // Base of messages and bundles: an ordered list of attached objects.
 class QVOSCPacket : public QVOSCObject {

@@ -5,8 +5,11 @@
 #include <span>
 #include <vector>
 
-// An owned, growable byte buffer: encoded blocks, packets, blobs.
-using QVOSCData = std::vector<uint8_t>;
+#include "osc/QVOSCPool.h"
+
+// An owned, growable byte buffer: encoded blocks, packets, blobs. Small ones come from the pool,
+// since one is made for every message sent.
+using QVOSCData = std::vector<uint8_t, QVOSCPoolAllocator<uint8_t>>;
 
 // A read-only view of bytes that belong to someone else (a received datagram, an element of it).
 using QVOSCBytes = std::span<const uint8_t>;
