@@ -65,6 +65,26 @@ TEST_F(PulseAudioCaptureTest, ChannelAttenuatedBySixDecibelsReadsSixDecibelsLowe
     EXPECT_NEAR(levels[1], kSineDecibels - kSixDecibels, kTolerance);
 }
 
+TEST_F(PulseAudioCaptureTest, CapturesFloatAtTheSourcesOwnRateAndChannels) {
+    const auto module = pactl({"load-module", "module-null-sink", "sink_name=mono44", "rate=44100",
+                               "channels=1", "channel_map=mono"});
+    ASSERT_TRUE(module.has_value());
+    ASSERT_TRUE(runLoopUntil(
+        loop_, [&] { return containsDevice(capture_.audioInputDevices(), "mono44.monitor"); }, 3s));
+    selectAndRun("mono44.monitor");
+    SineTone tone("mono44");
+    LevelSampler sampler(loop_, capture_);
+    EXPECT_TRUE(sampler.waitUntilAbove(-40.0f, 5s));
+    const auto levels = sampler.medianOver(500ms);
+    const auto streams = pactl({"list", "source-outputs"}).value_or("");
+    capture_.removeInput();
+    pactl({"unload-module", module->substr(0, module->find('\n'))});
+
+    ASSERT_EQ(levels.size(), 1u);
+    EXPECT_NEAR(levels[0], kSineDecibels, kTolerance);
+    EXPECT_NE(streams.find("float32le 1ch 44100Hz"), std::string::npos) << streams;
+}
+
 TEST_F(PulseAudioCaptureTest, SilenceReadsTheFloorAndNoInputReadsNoChannel) {
     selectAndRun("mic");
     LevelSampler sampler(loop_, capture_);
