@@ -1,7 +1,6 @@
 #include "app/audio/PulseAudioCapture.h"
 
 #include <algorithm>
-#include <cmath>
 #include <mutex>
 
 #include "transport/SystemLog.h"

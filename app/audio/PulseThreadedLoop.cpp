@@ -36,7 +36,9 @@ void PulseThreadedLoop::unlock() {
 }
 
 void PulseThreadedLoop::signal() {
-    pa_threaded_mainloop_signal(loop_, 0);
+    if (loop_ != nullptr) {
+        pa_threaded_mainloop_signal(loop_, 0);
+    }
 }
 
 namespace {
