@@ -1,62 +1,30 @@
 #include "osc/QVOSCPool.h"
 
-#include <sanitizer/asan_interface.h>
-
-#include <array>
 #include <mutex>
+
+namespace QVOSCPool::detail {
+
+constinit thread_local ThreadCache cache{};
+
+}  // namespace QVOSCPool::detail
 
 namespace {
 
-constexpr size_t kGranule = alignof(std::max_align_t);  // block sizes are multiples of this
-constexpr size_t kClassCount = QVOSCPool::kMaxBlockSize / kGranule;
-constexpr size_t kBatch = 32;              // blocks moved to or from the shared lists at once
-constexpr size_t kMaxCached = 2 * kBatch;  // per thread and size class
-
-struct FreeBlock {
-    FreeBlock* next;
-};
-
-constexpr size_t blockSize(size_t sizeClass) {
-    return (sizeClass + 1) * kGranule;
-}
-
-// A free block's link stays readable; the rest of it is poisoned under AddressSanitizer, so that
-// a use after free is still reported.
-struct FreeList {
-    FreeBlock* head = nullptr;
-    size_t count = 0;
-
-    void push(void* block, size_t sizeClass) {
-        auto* freed = static_cast<FreeBlock*>(block);
-        freed->next = head;
-        head = freed;
-        ++count;
-        ASAN_POISON_MEMORY_REGION(reinterpret_cast<char*>(block) + sizeof(FreeBlock),
-                                  blockSize(sizeClass) - sizeof(FreeBlock));
-    }
-
-    void* pop(size_t sizeClass) {
-        FreeBlock* block = head;
-        head = block->next;
-        --count;
-        ASAN_UNPOISON_MEMORY_REGION(block, blockSize(sizeClass));
-        return block;
-    }
-
-    // Moves up to `limit` blocks from the front of this list to `to`.
-    void moveTo(FreeList& to, size_t limit) {
-        while (head != nullptr && limit-- > 0) {
-            FreeBlock* block = head;
-            head = block->next;
-            block->next = to.head;
-            to.head = block;
-            --count;
-            ++to.count;
-        }
-    }
-};
+using namespace QVOSCPool::detail;
 
 using FreeLists = std::array<FreeList, kClassCount>;
+
+// Moves up to `limit` blocks from the front of `from` to `to`.
+void move(FreeList& from, FreeList& to, size_t limit) {
+    while (from.head != nullptr && limit-- > 0) {
+        FreeBlock* block = from.head;
+        from.head = block->next;
+        block->next = to.head;
+        to.head = block;
+        --from.count;
+        ++to.count;
+    }
+}
 
 // Blocks that no thread caches. Never destroyed: blocks may still be freed while the process
 // exits. Every block lies in a chunk that is never released, so the pool only ever grows to its
@@ -71,13 +39,6 @@ SharedLists& shared() {
     return *instance;
 }
 
-// Trivially constructed and destroyed, so the fast paths read it without any guard.
-struct ThreadCache {
-    FreeLists lists;
-    bool retired;  // handed back at thread exit; later calls on this thread use the shared lists
-};
-constinit thread_local ThreadCache cache{};
-
 // Hands the thread's cached blocks back to the shared lists when the thread ends. Armed by the
 // thread's first slow-path call, which comes before its cache holds any block.
 struct CacheReturner {
@@ -85,16 +46,12 @@ struct CacheReturner {
     ~CacheReturner() {
         std::lock_guard lock(shared().mutex);
         for (size_t sizeClass = 0; sizeClass < kClassCount; ++sizeClass) {
-            cache.lists[sizeClass].moveTo(shared().lists[sizeClass], SIZE_MAX);
+            move(cache.lists[sizeClass], shared().lists[sizeClass], SIZE_MAX);
         }
         cache.retired = true;
     }
 };
 thread_local CacheReturner returner;
-
-size_t sizeClassOf(size_t size) {
-    return (size - 1) / kGranule;
-}
 
 // Adds a new chunk's blocks to `list`.
 void addChunk(FreeList& list, size_t sizeClass) {
@@ -104,7 +61,9 @@ void addChunk(FreeList& list, size_t sizeClass) {
     }
 }
 
-void* allocateSlowly(size_t sizeClass) {
+}  // namespace
+
+void* QVOSCPool::detail::allocateSlowly(size_t sizeClass) {
     SharedLists& lists = shared();
     std::lock_guard lock(lists.mutex);
     FreeList& source = lists.lists[sizeClass];
@@ -116,15 +75,14 @@ void* allocateSlowly(size_t sizeClass) {
     }
     returner.armed = true;
     FreeList& list = cache.lists[sizeClass];
-    source.moveTo(list, kBatch);
+    move(source, list, kBatch);
     if (list.head == nullptr) {
         addChunk(list, sizeClass);
     }
     return list.pop(sizeClass);
 }
 
-// Taken when the thread's list is empty (first use; or retired) or full.
-void deallocateSlowly(void* block, size_t sizeClass) {
+void QVOSCPool::detail::deallocateSlowly(void* block, size_t sizeClass) noexcept {
     SharedLists& lists = shared();
     std::lock_guard lock(lists.mutex);
     FreeList& target = lists.lists[sizeClass];
@@ -136,34 +94,6 @@ void deallocateSlowly(void* block, size_t sizeClass) {
     FreeList& list = cache.lists[sizeClass];
     list.push(block, sizeClass);
     if (list.count > kMaxCached) {
-        list.moveTo(target, kBatch);
+        move(list, target, kBatch);
     }
-}
-
-}  // namespace
-
-void* QVOSCPool::allocate(size_t size) {
-    if (size == 0 || size > kMaxBlockSize) {
-        return ::operator new(size);
-    }
-    size_t sizeClass = sizeClassOf(size);
-    FreeList& list = cache.lists[sizeClass];
-    if (list.head == nullptr) {
-        return allocateSlowly(sizeClass);
-    }
-    return list.pop(sizeClass);
-}
-
-void QVOSCPool::deallocate(void* block, size_t size) noexcept {
-    if (size == 0 || size > kMaxBlockSize) {
-        ::operator delete(block);
-        return;
-    }
-    size_t sizeClass = sizeClassOf(size);
-    FreeList& list = cache.lists[sizeClass];
-    if (list.count == 0 || list.count >= kMaxCached) {
-        deallocateSlowly(block, sizeClass);
-        return;
-    }
-    list.push(block, sizeClass);
 }
