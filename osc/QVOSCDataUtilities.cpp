@@ -10,23 +10,6 @@ namespace {
 constexpr int64_t kNtpToUnixSeconds = 2'208'988'800;
 constexpr int64_t kNanosPerSecond = 1'000'000'000;
 
-// Eight bytes at a time: address texts are read and written for every message.
-bool isAscii(const void* bytes, size_t count) {
-    constexpr uint64_t kHighBits = 0x8080808080808080;
-    const auto* at = static_cast<const unsigned char*>(bytes);
-    uint64_t allBits = 0;
-    size_t index = 0;
-    for (; index + 8 <= count; index += 8) {
-        uint64_t word;
-        std::memcpy(&word, at + index, 8);
-        allBits |= word;
-    }
-    for (; index < count; ++index) {
-        allBits |= at[index];
-    }
-    return (allBits & kHighBits) == 0;
-}
-
 // Appends `count` bytes followed by the zero bytes of the string padding rule (1 to 4).
 void appendPadded(QVOSCData& out, const uint8_t* bytes, size_t count) {
     size_t start = out.size();
@@ -171,21 +154,6 @@ std::optional<std::string> QVOSCDataUtilities::stringFromDataBlock(QVOSCBytes da
         return std::nullopt;
     }
     return std::string(*text);
-}
-
-std::optional<std::string_view> QVOSCDataUtilities::stringViewFromDataBlock(QVOSCBytes data) {
-    if (!isAscii(data.data(), data.size())) {
-        return std::nullopt;
-    }
-    size_t begin = 0;
-    size_t end = data.size();
-    while (begin < end && data[begin] == 0) {
-        ++begin;
-    }
-    while (end > begin && data[end - 1] == 0) {
-        --end;
-    }
-    return std::string_view(reinterpret_cast<const char*>(data.data()) + begin, end - begin);
 }
 
 std::optional<QVOSCData> QVOSCDataUtilities::blobFromDataBlock(QVOSCBytes data) {

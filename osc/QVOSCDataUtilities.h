@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,8 +44,39 @@ class QVOSCDataUtilities {
     static float floatFromDataBlock(QVOSCBytes data);
     // The whole buffer as ASCII with zero characters trimmed from both ends; nothing if not ASCII.
     static std::optional<std::string> stringFromDataBlock(QVOSCBytes data);
-    // The same text, as a view into `data`.
-    static std::optional<std::string_view> stringViewFromDataBlock(QVOSCBytes data);
+    // The same text, as a view into `data`. Inline, like isAscii, because every message read
+    // goes through it twice and a returned optional would be copied through memory.
+    static std::optional<std::string_view> stringViewFromDataBlock(QVOSCBytes data) {
+        if (!isAscii(data.data(), data.size())) {
+            return std::nullopt;
+        }
+        size_t begin = 0;
+        size_t end = data.size();
+        while (begin < end && data[begin] == 0) {
+            ++begin;
+        }
+        while (end > begin && data[end - 1] == 0) {
+            --end;
+        }
+        return std::string_view(reinterpret_cast<const char*>(data.data()) + begin, end - begin);
+    }
+
+    // Whether no byte has its high bit set; eight bytes at a time.
+    static bool isAscii(const void* bytes, size_t count) {
+        constexpr uint64_t kHighBits = 0x8080808080808080;
+        const auto* at = static_cast<const unsigned char*>(bytes);
+        uint64_t allBits = 0;
+        size_t index = 0;
+        for (; index + 8 <= count; index += 8) {
+            uint64_t word;
+            std::memcpy(&word, at + index, 8);
+            allBits |= word;
+        }
+        for (; index < count; ++index) {
+            allBits |= at[index];
+        }
+        return (allBits & kHighBits) == 0;
+    }
     // Nothing when the size field is negative or larger than the bytes that follow it.
     static std::optional<QVOSCData> blobFromDataBlock(QVOSCBytes data);
     // `data` holds the eight bytes of a time tag; the fraction is dropped.

@@ -87,13 +87,14 @@ MessageOutcome readMessage(QVOSCBytes data) {
         return {};
     }
     auto message = makePooled<QVOSCMessage>(QVOSCAddress::addressWithString(address));
-    for (char type : typeTags->substr(1)) {
-        std::shared_ptr<QVOSCArgument> argument =
-            QVOSCDecoder::argumentFromData(data, next, next, type);
-        if (!argument) {
+    for (size_t count = 1; count < typeTags->size(); ++count) {
+        // Handed straight to attachArgument, which ignores none: an argument that cannot be read
+        // shows as a list that did not grow.
+        message->attachArgument(
+            QVOSCDecoder::argumentFromData(data, next, next, (*typeTags)[count]));
+        if (message->attachedObjects().size() != count) {
             return {nullptr, true};
         }
-        message->attachArgument(std::move(argument));
     }
     return {std::move(message)};
 }
