@@ -5,12 +5,6 @@
 
 QVOSCAddress::QVOSCAddress(std::string address) : address_(std::move(address)) {}
 
-std::shared_ptr<QVOSCAddress> QVOSCAddress::withText(std::string_view text) {
-    auto made = makePooled<QVOSCAddress>(std::string());
-    made->address_.assign(text);  // one copy, straight into place
-    return made;
-}
-
 std::shared_ptr<QVOSCAddress> QVOSCAddress::addressWithArray(
     const std::vector<std::string>& components) {
     std::string text;

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "osc/QVOSCPool.h"
 #include "osc/QVOSCTypes.h"
 
 // An OSC address text; not validated (it need not begin with a slash).
@@ -16,8 +17,8 @@ class QVOSCAddress {
     // Nothing when `address` is nothing.
     static std::shared_ptr<QVOSCAddress> addressWithString(
         const std::optional<std::string_view>& address) {
-        // Inline and by reference, so that the optional is never copied: copying it costs a
-        // stalled load, and addresses are made for every message sent and received.
+        // Inline and by reference, so that neither the optional nor the new address is copied
+        // through memory (a stalled load): an address is made for every message.
         return address ? withText(*address) : nullptr;
     }
     // "/" + each component, in order; no components give the empty text.
@@ -31,7 +32,11 @@ class QVOSCAddress {
     QVOSCData packetizedData() const;
 
   private:
-    static std::shared_ptr<QVOSCAddress> withText(std::string_view text);
+    static std::shared_ptr<QVOSCAddress> withText(std::string_view text) {
+        auto made = makePooled<QVOSCAddress>(std::string());
+        made->address_.assign(text);  // one copy, straight into place
+        return made;
+    }
 
     std::string address_;
 };

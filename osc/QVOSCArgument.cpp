@@ -32,14 +32,6 @@ QVOSCArgument::QVOSCArgument(const QVOSCData& blob) {
     setDataBlobValue(blob);
 }
 
-std::shared_ptr<QVOSCArgument> QVOSCArgument::argumentWithInt(int32_t value) {
-    return makePooled<QVOSCArgument>(value);
-}
-
-std::shared_ptr<QVOSCArgument> QVOSCArgument::argumentWithFloat(float value) {
-    return makePooled<QVOSCArgument>(value);
-}
-
 std::shared_ptr<QVOSCArgument> QVOSCArgument::argumentWithString(
     std::optional<std::string_view> text) {
     if (!text) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "osc/QVOSCObject.h"
+#include "osc/QVOSCPool.h"
 
 // One typed message argument, stored already encoded: `type` is 'i', 'f', 's' or 'b' (0 when
 // unset) and `data` holds the value's wire bytes exactly as they follow the type tag.
@@ -19,8 +20,13 @@ class QVOSCArgument : public QVOSCObject {
     explicit QVOSCArgument(std::string_view text);  // initWithString
     explicit QVOSCArgument(const QVOSCData& blob);  // initWithDataBlob
 
-    static std::shared_ptr<QVOSCArgument> argumentWithInt(int32_t value);
-    static std::shared_ptr<QVOSCArgument> argumentWithFloat(float value);
+    // Inline, so that the new argument's pointer stays in registers on its way to a message.
+    static std::shared_ptr<QVOSCArgument> argumentWithInt(int32_t value) {
+        return makePooled<QVOSCArgument>(value);
+    }
+    static std::shared_ptr<QVOSCArgument> argumentWithFloat(float value) {
+        return makePooled<QVOSCArgument>(value);
+    }
     // Nothing when `text` is nothing.
     static std::shared_ptr<QVOSCArgument> argumentWithString(std::optional<std::string_view> text);
     // Nothing is stored as the empty blob.

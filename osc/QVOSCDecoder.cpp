@@ -62,29 +62,24 @@ std::optional<std::string_view> textAt(QVOSCBytes data, int32_t start, int32_t& 
     return text;
 }
 
-// The outcome of decoding one message: a message, or none, and if none whether the whole
-// datagram is undecodable (rather than just this element being skipped).
-struct MessageOutcome {
-    std::shared_ptr<QVOSCMessage> message;
-    bool undecodable = false;
-};
-
-MessageOutcome readMessage(QVOSCBytes data) {
+// A message, or none; when none, `undecodable` tells whether the whole datagram is undecodable
+// rather than just this element skipped. Typed as decodeData's result, so that it is returned
+// from there without a copy.
+std::shared_ptr<QVOSCPacket> readMessage(QVOSCBytes data, bool& undecodable) {
+    undecodable = false;
     int32_t typeTagStart = 0;
     std::optional<std::string_view> address = textAt(data, 0, typeTagStart);
     if (!address) {
-        return {};
+        return nullptr;
     }
     int32_t next = 0;
     std::optional<std::string_view> typeTags = textAt(data, typeTagStart, next);
     if (!typeTags) {
-        return {};
+        return nullptr;
     }
-    if (typeTags->empty()) {
-        return {nullptr, true};
-    }
-    if ((*typeTags)[0] != ',') {
-        return {};
+    if (typeTags->empty() || (*typeTags)[0] != ',') {
+        undecodable = typeTags->empty();
+        return nullptr;
     }
     auto message = makePooled<QVOSCMessage>(QVOSCAddress::addressWithString(address));
     for (size_t count = 1; count < typeTags->size(); ++count) {
@@ -93,10 +88,11 @@ MessageOutcome readMessage(QVOSCBytes data) {
         message->attachArgument(
             QVOSCDecoder::argumentFromData(data, next, next, (*typeTags)[count]));
         if (message->attachedObjects().size() != count) {
-            return {nullptr, true};
+            undecodable = true;
+            return nullptr;
         }
     }
-    return {std::move(message)};
+    return message;
 }
 
 // A bundle with its time stamp and no elements yet; none when too short for its header.
@@ -156,11 +152,12 @@ std::shared_ptr<QVOSCBundle> readBundle(QVOSCBytes data) {
             parent->attachObject(std::move(nested));
             continue;
         }
-        MessageOutcome outcome = readMessage(element);
-        if (outcome.undecodable) {
+        bool undecodable = false;
+        std::shared_ptr<QVOSCPacket> message = readMessage(element, undecodable);
+        if (undecodable) {
             return nullptr;
         }
-        current.bundle->attachObject(std::move(outcome.message));
+        current.bundle->attachObject(std::move(message));
     }
     return root;
 }
@@ -174,7 +171,8 @@ std::shared_ptr<QVOSCPacket> QVOSCDecoder::decodeData(QVOSCBytes data) {
     if (data[0] == '#') {
         return readBundle(data);
     }
-    return readMessage(data).message;
+    bool undecodable = false;
+    return readMessage(data, undecodable);
 }
 
 std::shared_ptr<QVOSCBundle> QVOSCDecoder::decodeRawBundle(QVOSCBytes data) {
@@ -182,7 +180,8 @@ std::shared_ptr<QVOSCBundle> QVOSCDecoder::decodeRawBundle(QVOSCBytes data) {
 }
 
 std::shared_ptr<QVOSCMessage> QVOSCDecoder::decodeRawMessage(QVOSCBytes data) {
-    return readMessage(data).message;
+    bool undecodable = false;
+    return std::static_pointer_cast<QVOSCMessage>(readMessage(data, undecodable));
 }
 
 std::shared_ptr<QVOSCArgument> QVOSCDecoder::argumentFromData(QVOSCBytes data, int32_t start,

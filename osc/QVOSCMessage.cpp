@@ -5,22 +5,6 @@
 #include "osc/QVOSCDataUtilities.h"
 #include "osc/QVOSCPool.h"
 
-QVOSCMessage::QVOSCMessage(std::shared_ptr<QVOSCAddress> address) : address_(std::move(address)) {}
-
-std::shared_ptr<QVOSCMessage> QVOSCMessage::messageWithQVOSCAddress(
-    std::shared_ptr<QVOSCAddress> address) {
-    if (!address) {
-        return nullptr;
-    }
-    return makePooled<QVOSCMessage>(std::move(address));
-}
-
-void QVOSCMessage::attachArgument(std::shared_ptr<QVOSCArgument> argument) {
-    if (argument) {
-        containedObjects.push_back(std::move(argument));
-    }
-}
-
 void QVOSCMessage::attachArguments(const std::vector<std::shared_ptr<QVOSCArgument>>& arguments) {
     for (const std::shared_ptr<QVOSCArgument>& argument : arguments) {
         attachArgument(argument);
