@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "app/audio/PulseAudioCapture.h"
+#include "tests/audio/HeadlessProgram.h"
 #include "tests/audio/PulseTestSupport.h"
 #include "tests/support/TempDir.h"
 
@@ -109,6 +110,34 @@ TEST(ServerLossTest, ServerThatAppearsDiesAndComesBackIsFollowedAndCaptureResume
     ASSERT_EQ(levels.size(), 2u);
     EXPECT_NEAR(levels[0], -9.01f, 0.2f);
     EXPECT_NEAR(levels[1], -9.01f, 0.2f);
+}
+
+TEST(ServerLossTest, HeadlessProgramOutlivesTheServerAndMetersAgainWhenItReturns) {
+    OwnServer server;
+    ASSERT_TRUE(server.start()) << "cannot start the private sound server";
+    TempDir configHome;
+    ScopedEnvironment config("XDG_CONFIG_HOME", configHome.path().string());
+    UdpReceiver zandorex;
+    ASSERT_TRUE(storeLevelSettings(zandorex.port()));
+    ChildProcess program({KESTRANO_PATH, "--headless"});
+    ASSERT_TRUE(program.started());
+    {
+        SineTone tone("feed");
+        ASSERT_TRUE(receiveSteadyTone(zandorex, 6s)) << program.errorOutput();
+    }
+
+    // Without a server there is no input, and a tick without a channel sends nothing.
+    ASSERT_TRUE(server.kill());
+    const auto killed = Clock::now();
+    while (zandorex.receive(500ms) && Clock::now() - killed < 5s) {
+    }
+    EXPECT_LT(Clock::now() - killed, 5s) << "still sending without a server";
+
+    ASSERT_TRUE(server.start()) << "cannot restart the private sound server";
+    SineTone tone("feed");
+    EXPECT_TRUE(receiveSteadyTone(zandorex, 6s)) << program.errorOutput();
+    program.sendSignal(SIGTERM);
+    EXPECT_EQ(program.wait(3s), 0) << program.errorOutput();
 }
 
 TEST(ServerLossTest, NoServerAtAllStartsPromptlyWithNoDeviceAndKeepsRunning) {

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "osc/QVOSCTypes.h"
+#include "tests/support/Udp.h"
+
+// Running the real kestrano program (KESTRANO_PATH) against the private sound server.
+
+// Stores the settings of a level run in the current XDG_CONFIG_HOME: active, continuous mode
+// 0..10, address "level", sending to `sendPort`; false when the program refused one.
+bool storeLevelSettings(uint16_t sendPort);
+
+// The float argument of a message "/zandorex/level" with one float, or nothing for anything else.
+std::optional<float> levelValue(const QVOSCData& datagram);
+
+// Receives level messages until five in a row carry more than 6 (the -6 dBFS sine gives 7.09);
+// false when that does not happen within `timeout`.
+bool receiveSteadyTone(UdpReceiver& receiver, std::chrono::milliseconds timeout);
