@@ -145,16 +145,16 @@ double medianValue(const std::vector<Reading>& readings, Clock::time_point from,
 class BurstPlayer {
   public:
     explicit BurstPlayer(const char* sink) {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
         pa_buffer_attr buffer{};
         buffer.maxlength = static_cast<uint32_t>(-1);
-        buffer.tlength = static_cast<uint32_t>(pa_usec_to_bytes(10'000, &spec));
+        buffer.tlength = static_cast<uint32_t>(pa_usec_to_bytes(10'000, &format));
         buffer.prebuf = static_cast<uint32_t>(-1);
-        buffer.minreq = static_cast<uint32_t>(pa_usec_to_bytes(2'500, &spec));
+        buffer.minreq = static_cast<uint32_t>(pa_usec_to_bytes(2'500, &format));
         buffer.fragsize = static_cast<uint32_t>(-1);
         int error = 0;
         stream_ = pa_simple_new(nullptr, "Kestrano latency probe", PA_STREAM_PLAYBACK, sink,
-                                "Tone bursts", &spec, nullptr, &buffer, &error);
+                                "Tone bursts", &format, nullptr, &buffer, &error);
         if (stream_ == nullptr) {
             std::fprintf(stderr, "cannot play into %s: %s\n", sink, pa_strerror(error));
         }
