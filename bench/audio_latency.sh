@@ -93,7 +93,7 @@ parec_10ms_cpu=$(parec_cpu --latency-msec=10)
 printf '%-28s %s s\n' "kestrano --headless" "$kestrano_cpu" \
     "parec (default buffering)" "$parec_default_cpu" \
     "parec --latency-msec=10" "$parec_10ms_cpu"
-awk -v k="${kestrano_cpu%% *}" -v p="${parec_default_cpu%% *}" -v q="${parec_10ms_cpu%% *}" 'BEGIN {
-    printf "kestrano / parec: %.1fx (default buffering), %.1fx (10 ms, the latency kestrano asks for)\n", (p > 0 ? k / p : 0), (q > 0 ? k / q : 0)
-}'
+awk -v k="${kestrano_cpu%% *}" -v p="${parec_default_cpu%% *}" -v q="${parec_10ms_cpu%% *}" '
+    function ratio(a, b) { return b > 0 ? sprintf("%.1fx", a / b) : "n/a" }
+    BEGIN { printf "kestrano / parec: %s (default buffering), %s (10 ms, the latency kestrano asks for)\n", ratio(k, p), ratio(k, q) }'
 exit "$latency_status"
