@@ -21,6 +21,13 @@ namespace {
 // The largest datagram handed on; longer ones arrive cut to this length.
 constexpr size_t maximumDatagramSize = 65506;
 
+// perror itself may change errno; the caller reads the failing call's error afterwards.
+void reportFailure(const char* call) {
+    const int error = errno;
+    perror(call);
+    errno = error;
+}
+
 }  // namespace
 
 QVOSCListener::QVOSCListener(MainLoop& mainLoop) : mainLoop_(mainLoop) {}
@@ -55,7 +62,7 @@ bool QVOSCListener::startListeningOnPort(int32_t port) {
     const int socketFd = socket(AF_INET, SOCK_DGRAM, 0);
     socketDescriptor_ = socketFd;
     if (socketFd == -1) {
-        perror("socket");
+        reportFailure("socket");
         return false;
     }
     socketOpen_ = true;
@@ -65,7 +72,7 @@ bool QVOSCListener::startListeningOnPort(int32_t port) {
     address.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
-        perror("bind");
+        reportFailure("bind");
         return false;
     }
 
