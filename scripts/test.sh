@@ -18,7 +18,7 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
 bash scripts/build.sh build/asan -DKESTRANO_WERROR=ON -DKESTRANO_SANITIZE=address \
     -DKESTRANO_BUILD_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --test-dir build/asan --output-on-failure -j "$jobs" -L 'osc|transport|app'
+    ctest --test-dir build/asan --output-on-failure -j "$jobs" -L 'osc|transport|app|audio'
 
 echo "== ThreadSanitizer =="
 bash scripts/build.sh build/tsan -DKESTRANO_WERROR=ON -DKESTRANO_SANITIZE=thread \
