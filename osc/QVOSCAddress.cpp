@@ -3,8 +3,6 @@
 #include "osc/QVOSCDataUtilities.h"
 #include "osc/QVOSCPool.h"
 
-QVOSCAddress::QVOSCAddress(std::string address) : address_(std::move(address)) {}
-
 std::shared_ptr<QVOSCAddress> QVOSCAddress::addressWithArray(
     const std::vector<std::string>& components) {
     std::string text;

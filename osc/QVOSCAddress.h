@@ -12,7 +12,8 @@
 // An OSC address text; not validated (it need not begin with a slash).
 class QVOSCAddress {
   public:
-    explicit QVOSCAddress(std::string address);  // initWithString
+    // initWithString
+    explicit QVOSCAddress(std::string address) : address_(std::move(address)) {}
 
     // Nothing when `address` is nothing.
     static std::shared_ptr<QVOSCAddress> addressWithString(

@@ -13,7 +13,7 @@ constexpr int64_t kNanosPerSecond = 1'000'000'000;
 // Appends `count` bytes followed by the zero bytes of the string padding rule (1 to 4).
 void appendPadded(QVOSCData& out, const uint8_t* bytes, size_t count) {
     size_t start = out.size();
-    out.resize(start + count + 4 - count % 4);  // the padding comes out as zeros
+    out.resize(start + QVOSCDataUtilities::stringBlockSize(count));  // zeros are the padding
     if (count > 0) {
         std::memcpy(out.data() + start, bytes, count);
     }

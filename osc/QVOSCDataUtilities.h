@@ -61,6 +61,9 @@ class QVOSCDataUtilities {
         return std::string_view(reinterpret_cast<const char*>(data.data()) + begin, end - begin);
     }
 
+    // The size of the string block of a text of `length` characters: 1 to 4 zero bytes added.
+    static size_t stringBlockSize(size_t length) { return length + 4 - length % 4; }
+
     // Whether no byte has its high bit set; eight bytes at a time.
     static bool isAscii(const void* bytes, size_t count) {
         constexpr uint64_t kHighBits = 0x8080808080808080;

@@ -1,5 +1,6 @@
 #include "osc/QVOSCMessage.h"
 
+#include <algorithm>
 #include <array>
 
 #include "osc/QVOSCDataUtilities.h"
@@ -36,28 +37,42 @@ std::string QVOSCMessage::typeTagString() const {
 
 void QVOSCMessage::appendPacketizedData(QVOSCData& out) const {
     static const std::string kNoAddress;
-    const std::string& address = address_ ? address_->address() : kNoAddress;
-
-    // One allocation for the whole message: the blocks are at most these sizes.
-    size_t bound = address.size() + 4 + containedObjects.size() + 5;
-    for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
-        bound += static_cast<const QVOSCArgument&>(*object).data().size();
-    }
-    if (out.capacity() < out.size() + bound) {
-        out.reserve(std::max(out.size() + bound, 2 * out.capacity()));
-    }
-
-    QVOSCDataUtilities::appendString(out, address);
+    std::string_view address = address_ ? address_->address() : kNoAddress;
     // The type tags of a message with a few arguments are put together on the stack.
     std::array<char, 16> shortTags;
+    std::string longTags;
+    std::string_view tags;
     if (1 + containedObjects.size() <= shortTags.size()) {
         writeTypeTags(shortTags.data());
-        QVOSCDataUtilities::appendString(out, {shortTags.data(), 1 + containedObjects.size()});
+        tags = {shortTags.data(), 1 + containedObjects.size()};
     } else {
-        QVOSCDataUtilities::appendString(out, typeTagString());
+        longTags = typeTagString();
+        tags = longTags;
     }
+    // Texts outside ASCII are written as the empty string block, as by appendString.
+    if (!QVOSCDataUtilities::isAscii(address.data(), address.size())) {
+        address = {};
+    }
+    if (!QVOSCDataUtilities::isAscii(tags.data(), tags.size())) {
+        tags = {};
+    }
+
+    // The whole message in one step: the buffer grows once, and its zeros are the padding.
+    const size_t addressBlock = QVOSCDataUtilities::stringBlockSize(address.size());
+    const size_t tagsBlock = QVOSCDataUtilities::stringBlockSize(tags.size());
+    size_t size = addressBlock + tagsBlock;
     for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
-        object->appendPacketizedData(out);
+        size += static_cast<const QVOSCArgument&>(*object).data().size();
+    }
+    const size_t start = out.size();
+    out.resize(start + size);
+    uint8_t* at = out.data() + start;
+    std::copy(address.begin(), address.end(), at);
+    std::copy(tags.begin(), tags.end(), at + addressBlock);
+    at += addressBlock + tagsBlock;
+    for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
+        QVOSCBytes data = static_cast<const QVOSCArgument&>(*object).data();
+        at = std::copy(data.begin(), data.end(), at);
     }
 }
 

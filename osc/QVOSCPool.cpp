@@ -1,16 +1,56 @@
 #include "osc/QVOSCPool.h"
 
+#include <sanitizer/asan_interface.h>
+
+#include <array>
 #include <mutex>
-
-namespace QVOSCPool::detail {
-
-constinit thread_local ThreadCache cache{};
-
-}  // namespace QVOSCPool::detail
 
 namespace {
 
-using namespace QVOSCPool::detail;
+constexpr size_t kGranule = alignof(std::max_align_t);  // block sizes are multiples of it
+constexpr size_t kClassCount = QVOSCPool::kMaxBlockSize / kGranule;
+constexpr size_t kBatch = 32;              // blocks moved to or from the shared lists at once
+constexpr size_t kMaxCached = 2 * kBatch;  // per thread and size class
+
+constexpr size_t blockSize(size_t sizeClass) {
+    return (sizeClass + 1) * kGranule;
+}
+
+struct FreeBlock {
+    FreeBlock* next;
+};
+
+// A free block's link stays readable; the rest of it is poisoned under AddressSanitizer, so that
+// a use after free is still reported.
+struct FreeList {
+    FreeBlock* head = nullptr;
+    size_t count = 0;
+
+    void push(void* block, size_t sizeClass) {
+        auto* freed = static_cast<FreeBlock*>(block);
+        freed->next = head;
+        head = freed;
+        ++count;
+        ASAN_POISON_MEMORY_REGION(static_cast<char*>(block) + sizeof(FreeBlock),
+                                  blockSize(sizeClass) - sizeof(FreeBlock));
+    }
+
+    void* pop(size_t sizeClass) {
+        FreeBlock* block = head;
+        head = block->next;
+        --count;
+        ASAN_UNPOISON_MEMORY_REGION(block, blockSize(sizeClass));
+        return block;
+    }
+};
+
+// Trivially constructed and destroyed, so the fast paths read it without any guard.
+struct ThreadCache {
+    std::array<FreeList, kClassCount> lists;
+    bool retired = false;  // handed back at thread exit; later calls use the shared lists
+};
+
+constinit thread_local ThreadCache cache{};
 
 using FreeLists = std::array<FreeList, kClassCount>;
 
@@ -61,9 +101,7 @@ void addChunk(FreeList& list, size_t sizeClass) {
     }
 }
 
-}  // namespace
-
-void* QVOSCPool::detail::allocateSlowly(size_t sizeClass) {
+void* allocateSlowly(size_t sizeClass) {
     SharedLists& lists = shared();
     std::lock_guard lock(lists.mutex);
     FreeList& source = lists.lists[sizeClass];
@@ -82,7 +120,8 @@ void* QVOSCPool::detail::allocateSlowly(size_t sizeClass) {
     return list.pop(sizeClass);
 }
 
-void QVOSCPool::detail::deallocateSlowly(void* block, size_t sizeClass) noexcept {
+// Taken when the thread's list is empty (first use, or retired) or full.
+void deallocateSlowly(void* block, size_t sizeClass) {
     SharedLists& lists = shared();
     std::lock_guard lock(lists.mutex);
     FreeList& target = lists.lists[sizeClass];
@@ -96,4 +135,32 @@ void QVOSCPool::detail::deallocateSlowly(void* block, size_t sizeClass) noexcept
     if (list.count > kMaxCached) {
         move(list, target, kBatch);
     }
+}
+
+}  // namespace
+
+void* QVOSCPool::allocate(size_t size) {
+    if (size == 0 || size > QVOSCPool::kMaxBlockSize) {
+        return ::operator new(size);
+    }
+    size_t sizeClass = (size - 1) / kGranule;
+    FreeList& list = cache.lists[sizeClass];
+    if (list.head == nullptr) {
+        return allocateSlowly(sizeClass);
+    }
+    return list.pop(sizeClass);
+}
+
+void QVOSCPool::deallocate(void* block, size_t size) noexcept {
+    if (size == 0 || size > QVOSCPool::kMaxBlockSize) {
+        ::operator delete(block);
+        return;
+    }
+    size_t sizeClass = (size - 1) / kGranule;
+    FreeList& list = cache.lists[sizeClass];
+    if (list.count == 0 || list.count >= kMaxCached) {
+        deallocateSlowly(block, sizeClass);
+        return;
+    }
+    list.push(block, sizeClass);
 }

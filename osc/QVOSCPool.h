@@ -1,8 +1,5 @@
 #pragma once
 
-#include <sanitizer/asan_interface.h>
-
-#include <array>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -18,84 +15,8 @@ namespace QVOSCPool {
 // Sizes above this go to the global operator new.
 inline constexpr size_t kMaxBlockSize = 256;
 
-namespace detail {
-
-inline constexpr size_t kGranule = alignof(std::max_align_t);  // block sizes are multiples of it
-inline constexpr size_t kClassCount = kMaxBlockSize / kGranule;
-inline constexpr size_t kBatch = 32;  // blocks moved to or from the shared lists at once
-inline constexpr size_t kMaxCached = 2 * kBatch;  // per thread and size class
-
-constexpr size_t blockSize(size_t sizeClass) {
-    return (sizeClass + 1) * kGranule;
-}
-
-struct FreeBlock {
-    FreeBlock* next;
-};
-
-// A free block's link stays readable; the rest of it is poisoned under AddressSanitizer, so that
-// a use after free is still reported.
-struct FreeList {
-    FreeBlock* head = nullptr;
-    size_t count = 0;
-
-    void push(void* block, size_t sizeClass) {
-        auto* freed = static_cast<FreeBlock*>(block);
-        freed->next = head;
-        head = freed;
-        ++count;
-        ASAN_POISON_MEMORY_REGION(static_cast<char*>(block) + sizeof(FreeBlock),
-                                  blockSize(sizeClass) - sizeof(FreeBlock));
-    }
-
-    void* pop(size_t sizeClass) {
-        FreeBlock* block = head;
-        head = block->next;
-        --count;
-        ASAN_UNPOISON_MEMORY_REGION(block, blockSize(sizeClass));
-        return block;
-    }
-};
-
-// Trivially constructed and destroyed, so the fast paths below read it without any guard.
-struct ThreadCache {
-    std::array<FreeList, kClassCount> lists;
-    bool retired = false;  // handed back at thread exit; later calls use the shared lists
-};
-extern constinit thread_local ThreadCache cache;
-
-void* allocateSlowly(size_t sizeClass);
-// Taken when the thread's list is empty (first use, or retired) or full.
-void deallocateSlowly(void* block, size_t sizeClass) noexcept;
-
-}  // namespace detail
-
-// Inline, so that a block's size class is known where it is made and freed.
-inline void* allocate(size_t size) {
-    if (size == 0 || size > kMaxBlockSize) {
-        return ::operator new(size);
-    }
-    size_t sizeClass = (size - 1) / detail::kGranule;
-    detail::FreeList& list = detail::cache.lists[sizeClass];
-    if (list.head == nullptr) {
-        return detail::allocateSlowly(sizeClass);
-    }
-    return list.pop(sizeClass);
-}
-
-inline void deallocate(void* block, size_t size) noexcept {
-    if (size == 0 || size > kMaxBlockSize) {
-        ::operator delete(block);
-        return;
-    }
-    size_t sizeClass = (size - 1) / detail::kGranule;
-    detail::FreeList& list = detail::cache.lists[sizeClass];
-    if (list.count == 0 || list.count >= detail::kMaxCached) {
-        detail::deallocateSlowly(block, sizeClass);
-        return;
-    }
-    list.push(block, sizeClass);
-}
+void* allocate(size_t size);
+void deallocate(void* block, size_t size) noexcept;
 
 }  // namespace QVOSCPool
 
