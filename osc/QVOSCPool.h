@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sanitizer/asan_interface.h>
+
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -15,8 +18,72 @@ namespace QVOSCPool {
 // Sizes above this go to the global operator new.
 inline constexpr size_t kMaxBlockSize = 256;
 
-void* allocate(size_t size);
-void deallocate(void* block, size_t size) noexcept;
+namespace detail {
+
+inline constexpr size_t kGranule = alignof(std::max_align_t);  // block sizes are multiples of it
+inline constexpr size_t kClassCount = kMaxBlockSize / kGranule;
+inline constexpr size_t kMaxCached = 64;  // per thread and size class
+
+struct FreeBlock {
+    FreeBlock* next;
+};
+
+// Free blocks by size class.
+struct FreeLists {
+    std::array<FreeBlock*, kClassCount> heads{};
+    std::array<size_t, kClassCount> counts{};
+};
+
+// A free block's link stays readable; the rest of it is poisoned under AddressSanitizer, so that
+// a use after free is still reported.
+inline void push(FreeLists& lists, size_t sizeClass, void* block) {
+    auto* freed = static_cast<FreeBlock*>(block);
+    freed->next = lists.heads[sizeClass];
+    lists.heads[sizeClass] = freed;
+    ++lists.counts[sizeClass];
+    ASAN_POISON_MEMORY_REGION(freed + 1, (sizeClass + 1) * kGranule - sizeof(FreeBlock));
+}
+
+// `lists` holds a block of this class.
+inline void* pop(FreeLists& lists, size_t sizeClass) {
+    FreeBlock* block = lists.heads[sizeClass];
+    lists.heads[sizeClass] = block->next;
+    --lists.counts[sizeClass];
+    ASAN_UNPOISON_MEMORY_REGION(block, (sizeClass + 1) * kGranule);
+    return block;
+}
+
+// The calling thread's lists: null before its first slow-path call and after the thread has
+// handed them back at its end. Only ever read by value, never through its address: GCC 12 with
+// UBSan miscompiled null checks on a thread-local's address in code inlined elsewhere.
+extern constinit thread_local FreeLists* threadLists;
+
+void* allocateSlowly(size_t size);
+void deallocateSlowly(void* block, size_t size) noexcept;
+
+}  // namespace detail
+
+// Inline, so that a block's size class is known where it is made and freed.
+inline void* allocate(size_t size) {
+    detail::FreeLists* lists = detail::threadLists;
+    size_t sizeClass = (size - 1) / detail::kGranule;
+    if (lists == nullptr || size == 0 || size > kMaxBlockSize ||
+        lists->heads[sizeClass] == nullptr) {
+        return detail::allocateSlowly(size);
+    }
+    return detail::pop(*lists, sizeClass);
+}
+
+inline void deallocate(void* block, size_t size) noexcept {
+    detail::FreeLists* lists = detail::threadLists;
+    size_t sizeClass = (size - 1) / detail::kGranule;
+    if (lists == nullptr || size == 0 || size > kMaxBlockSize || lists->counts[sizeClass] == 0 ||
+        lists->counts[sizeClass] >= detail::kMaxCached) {
+        detail::deallocateSlowly(block, size);
+        return;
+    }
+    detail::push(*lists, sizeClass, block);
+}
 
 }  // namespace QVOSCPool
 
