@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <QFormLayout>
 #include <QKeySequence>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -7,6 +8,7 @@
 #include <algorithm>
 
 #include "app/OscAddressName.h"
+#include "app/ReadOnlyText.h"
 #include "app/StatusText.h"
 #include "ui_MainWindow.h"
 
@@ -23,14 +25,33 @@ class AddressNameValidator : public QValidator {
     }
 };
 
+// Puts `caption` before `field`, which the form already holds. The form makes the caption
+// itself and points its mnemonic at the field.
+void addCaption(QFormLayout* form, QWidget* field, const QString& caption) {
+    int row = -1;
+    form->getWidgetPosition(field, &row, nullptr);
+    Q_ASSERT(row >= 0);
+    delete form->takeRow(row).fieldItem;  // the layout's item only; the field stays
+    form->insertRow(row, caption, field);
+}
+
+// A row of several controls is captioned as a whole; its caption's mnemonic reaches `first`.
+void focusFirstControl(QWidget* row, QWidget* first) {
+    row->setFocusProxy(first);
+    row->setFocusPolicy(first->focusPolicy());
+}
+
 }  // namespace
 
 MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     : QMainWindow(parent),
       ui_(std::make_unique<Ui::MainWindow>()),
-      statusLabel_(new QLabel(this)),
+      statusLabel_(new ReadOnlyText(this)),
       controller_(controller) {
     ui_->setupUi(this);
+    addCaptions();
+    ui_->previewVolumeValueLabel->setMinimumWidth(
+        ui_->previewVolumeValueLabel->widthForText(tr("%1 %").arg(previewVolumeSteps)));
     statusLabel_->setObjectName("statusLabel");
     statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     ui_->statusbar->addWidget(statusLabel_, 1);
@@ -54,6 +75,22 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
 MainWindow::~MainWindow() {
     controller_.setObserver(nullptr);
     controller_.setAudioLevelMeter(nullptr);
+}
+
+void MainWindow::addCaptions() {
+    focusFirstControl(ui_->deviceRow, ui_->deviceComboBox);
+    focusFirstControl(ui_->previewVolumeRow, ui_->previewVolumeSlider);
+    addCaption(ui_->inputLayout, ui_->deviceRow, tr("&Device:"));
+    addCaption(ui_->inputLayout, ui_->previewVolumeRow, tr("Pre&view volume:"));
+    addCaption(ui_->inputLayout, ui_->levelMeter, tr("Level (dBFS):"));
+    addCaption(ui_->mappingLayout, ui_->modeComboBox, tr("&Mode:"));
+    addCaption(ui_->mappingLayout, ui_->amplificationSpinBox, tr("&Amplification:"));
+    addCaption(ui_->mappingLayout, ui_->minValueSpinBox, tr("Mi&nimum:"));
+    addCaption(ui_->mappingLayout, ui_->maxValueSpinBox, tr("Ma&ximum:"));
+    addCaption(ui_->oscLayout, ui_->addressLineEdit, tr("Addr&ess name:"));
+    addCaption(ui_->oscLayout, ui_->fullAddressLabel, tr("Sends to:"));
+    addCaption(ui_->oscLayout, ui_->sendPortSpinBox, tr("Send &port:"));
+    addCaption(ui_->oscLayout, ui_->listenPortSpinBox, tr("&Listen port:"));
 }
 
 void MainWindow::connectControls() {

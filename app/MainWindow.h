@@ -9,7 +9,7 @@
 namespace Ui {
 class MainWindow;
 }
-class QLabel;
+class ReadOnlyText;
 
 // The one window: its controls edit the controller's properties, and the controller's changes
 // show in the controls. The controller must outlive the window.
@@ -23,12 +23,13 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     void controllerStatusChanged(const ControllerStatus& status) override;
 
   private:
+    void addCaptions();
     void connectControls();
     void showDevices();
     void showSelectedDevice();
     void showAddress();
 
     std::unique_ptr<Ui::MainWindow> ui_;
-    QLabel* statusLabel_;
+    ReadOnlyText* statusLabel_;
     KestranoController& controller_;
 };

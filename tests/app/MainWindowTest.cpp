@@ -3,7 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QLabel>
+#include <QFormLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -41,6 +41,17 @@ class MainWindowTest : public ControllerTest {
         return widget;
     }
 
+    // The caption a form shows for `field`, or for the row of controls `field` sits in.
+    static QString captionOf(QWidget* field) {
+        for (QWidget* widget = field; widget->parentWidget(); widget = widget->parentWidget()) {
+            auto* form = qobject_cast<QFormLayout*>(widget->parentWidget()->layout());
+            if (QWidget* caption = form ? form->labelForField(widget) : nullptr) {
+                return caption->property("text").toString();
+            }
+        }
+        return {};
+    }
+
     // Types `text` into a spin box in place of its value and confirms it with Enter.
     void enter(QAbstractSpinBox* spinBox, const QString& text) {
         spinBox->setFocus();
@@ -64,7 +75,7 @@ TEST_F(MainWindowTest, ShowsTheControllersSettingsAtStartUp) {
     EXPECT_EQ(child<QDoubleSpinBox>("maxValueSpinBox")->value(), 10.0);
     EXPECT_EQ(child<QSpinBox>("sendPortSpinBox")->value(), receiver.port());
     EXPECT_EQ(child<QSpinBox>("listenPortSpinBox")->value(), controller->zandorexListenPort());
-    EXPECT_EQ(child<QLabel>("fullAddressLabel")->text(), "/zandorex/");
+    EXPECT_EQ(child<QLineEdit>("fullAddressLabel")->text(), "/zandorex/");
 }
 
 TEST_F(MainWindowTest, EachControlReachesTheController) {
@@ -75,7 +86,7 @@ TEST_F(MainWindowTest, EachControlReachesTheController) {
 
     QTest::keyClick(child<QSlider>("previewVolumeSlider"), Qt::Key_PageUp);
     EXPECT_FLOAT_EQ(controller->previewVolume(), 0.1f);
-    EXPECT_EQ(child<QLabel>("previewVolumeValueLabel")->text(), "10 %");
+    EXPECT_EQ(child<QLineEdit>("previewVolumeValueLabel")->text(), "10 %");
 
     QTest::mouseClick(child<QCheckBox>("activeCheckBox"), Qt::LeftButton);
     EXPECT_FALSE(controller->active());
@@ -95,7 +106,7 @@ TEST_F(MainWindowTest, EachControlReachesTheController) {
     auto* address = child<QLineEdit>("addressLineEdit");
     QTest::keyClicks(address, "cue #7");  // the space and '#' cannot be typed
     EXPECT_EQ(controller->address(), "cue7");
-    EXPECT_EQ(child<QLabel>("fullAddressLabel")->text(), "/zandorex/cue7");
+    EXPECT_EQ(child<QLineEdit>("fullAddressLabel")->text(), "/zandorex/cue7");
 
     const uint16_t sendPort = freeUdpPort();
     enter(child<QSpinBox>("sendPortSpinBox"), QString::number(sendPort));
@@ -143,12 +154,12 @@ TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
     controller->updateAudioLevels();
 
     EXPECT_EQ(child<LevelMeter>("levelMeter")->value(), 2.0f);
-    EXPECT_EQ(child<QLabel>("statusLabel")->text(), "level -20.0 dBFS | sent 2.000");
+    EXPECT_EQ(child<QLineEdit>("statusLabel")->text(), "level -20.0 dBFS | sent 2.000");
 
     controller->setSelectedAudioDevice(std::nullopt);
     controller->updateAudioLevels();
     EXPECT_EQ(child<LevelMeter>("levelMeter")->value(), 0.0f);
-    EXPECT_EQ(child<QLabel>("statusLabel")->text(), "no input device | sent 2.000");
+    EXPECT_EQ(child<QLineEdit>("statusLabel")->text(), "no input device | sent 2.000");
 }
 
 TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
@@ -168,6 +179,34 @@ TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
         }
         EXPECT_EQ(focused->objectName(), order[index]);
     }
+}
+
+TEST_F(MainWindowTest, CaptionsNameTheirFieldsAndTheirMnemonicsFocusThem) {
+    struct Row {
+        const char* field;
+        QString caption;
+        Qt::Key mnemonic;
+    };
+    const std::vector<Row> rows = {{"deviceComboBox", "&Device:", Qt::Key_D},
+                                   {"previewVolumeSlider", "Pre&view volume:", Qt::Key_V},
+                                   {"modeComboBox", "&Mode:", Qt::Key_M},
+                                   {"amplificationSpinBox", "&Amplification:", Qt::Key_A},
+                                   {"minValueSpinBox", "Mi&nimum:", Qt::Key_N},
+                                   {"maxValueSpinBox", "Ma&ximum:", Qt::Key_X},
+                                   {"addressLineEdit", "Addr&ess name:", Qt::Key_E},
+                                   {"sendPortSpinBox", "Send &port:", Qt::Key_P},
+                                   {"listenPortSpinBox", "&Listen port:", Qt::Key_L}};
+    auto* saveButton = child<QPushButton>("saveButton");
+    for (const Row& row : rows) {
+        auto* field = child<QWidget>(row.field);
+        EXPECT_EQ(captionOf(field), row.caption) << row.field;
+
+        saveButton->setFocus();
+        QTest::keyClick(window.get(), row.mnemonic, Qt::AltModifier);
+        EXPECT_TRUE(field->hasFocus()) << row.field;
+    }
+    EXPECT_EQ(captionOf(child<LevelMeter>("levelMeter")), "Level (dBFS):");
+    EXPECT_EQ(captionOf(child<QLineEdit>("fullAddressLabel")), "Sends to:");
 }
 
 TEST_F(MainWindowTest, ScreenshotOfAWorkingWindow) {
