@@ -20,7 +20,7 @@ class QVOSCAddress {
         const std::optional<std::string_view>& address) {
         // Inline and by reference, so that neither the optional nor the new address is copied
         // through memory (a stalled load): an address is made for every message.
-        return address ? withText(*address) : nullptr;
+        return address ? makePooled<QVOSCAddress>(std::string(*address)) : nullptr;
     }
     // "/" + each component, in order; no components give the empty text.
     static std::shared_ptr<QVOSCAddress> addressWithArray(
@@ -33,11 +33,5 @@ class QVOSCAddress {
     QVOSCData packetizedData() const;
 
   private:
-    static std::shared_ptr<QVOSCAddress> withText(std::string_view text) {
-        auto made = makePooled<QVOSCAddress>(std::string());
-        made->address_.assign(text);  // one copy, straight into place
-        return made;
-    }
-
     std::string address_;
 };
