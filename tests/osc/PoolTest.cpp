@@ -107,6 +107,7 @@ TEST(Pool, BlocksOfEndedThreadsServeLaterThreads) {
             // Made first, destroyed last: this thread's pool is already handed back when the
             // message it holds dies.
             thread_local std::shared_ptr<QVOSCMessage> outlivesThePool;
+            outlivesThePool.reset();  // before this thread's first use of the pool
             outlivesThePool = numberedMessage(round);
             std::vector<std::shared_ptr<QVOSCMessage>> scratch;
             for (int32_t number = 0; number < 300; ++number) {
