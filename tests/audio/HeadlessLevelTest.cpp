@@ -6,20 +6,17 @@
 
 #include "tests/audio/HeadlessProgram.h"
 #include "tests/audio/PulseTestSupport.h"
-#include "tests/support/TempDir.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
 TEST(HeadlessLevelTest, ContinuousModeSendsTheLevelOfASineAtMinus6dBFSPeak) {
-    TempDir configHome;
-    ScopedEnvironment config("XDG_CONFIG_HOME", configHome.path().string());
-    UdpReceiver zandorex;
-    ASSERT_TRUE(storeLevelSettings(zandorex.port()));
-
-    ChildProcess program({KESTRANO_PATH, "--headless"});
-    ASSERT_TRUE(program.started());
+    HeadlessLevelRun run;
+    ASSERT_TRUE(run.settingsStored);
+    ASSERT_TRUE(run.program.started());
+    UdpReceiver& zandorex = run.zandorex;
+    ChildProcess& program = run.program;
     SineTone tone("feed");
     ASSERT_TRUE(receiveSteadyTone(zandorex, 6s)) << program.errorOutput();
     // -9.01 dBFS average power: position 2 * 10^(-9.01 / 20) = 0.709, value 7.09 of 0..10.

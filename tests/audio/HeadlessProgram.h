@@ -5,6 +5,9 @@
 #include <optional>
 
 #include "osc/QVOSCTypes.h"
+#include "tests/audio/PulseTestSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Udp.h"
 
 // Running the real kestrano program (KESTRANO_PATH) against the private sound server.
@@ -19,3 +22,13 @@ std::optional<float> levelValue(const QVOSCData& datagram);
 // Receives level messages until five in a row carry more than 6 (the -6 dBFS sine gives 7.09);
 // false when that does not happen within `timeout`.
 bool receiveSteadyTone(UdpReceiver& receiver, std::chrono::milliseconds timeout);
+
+// `kestrano --headless` started on the level settings in a configuration folder of its own,
+// sending to `zandorex`. Members are made in order: the settings are stored before the start.
+struct HeadlessLevelRun {
+    TempDir configHome;
+    ScopedEnvironment config{"XDG_CONFIG_HOME", configHome.path().string()};
+    UdpReceiver zandorex;
+    bool settingsStored = storeLevelSettings(zandorex.port());
+    ChildProcess program{{KESTRANO_PATH, "--headless"}};
+};

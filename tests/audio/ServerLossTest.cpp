@@ -115,12 +115,11 @@ TEST(ServerLossTest, ServerThatAppearsDiesAndComesBackIsFollowedAndCaptureResume
 TEST(ServerLossTest, HeadlessProgramOutlivesTheServerAndMetersAgainWhenItReturns) {
     OwnServer server;
     ASSERT_TRUE(server.start()) << "cannot start the private sound server";
-    TempDir configHome;
-    ScopedEnvironment config("XDG_CONFIG_HOME", configHome.path().string());
-    UdpReceiver zandorex;
-    ASSERT_TRUE(storeLevelSettings(zandorex.port()));
-    ChildProcess program({KESTRANO_PATH, "--headless"});
-    ASSERT_TRUE(program.started());
+    HeadlessLevelRun run;
+    ASSERT_TRUE(run.settingsStored);
+    ASSERT_TRUE(run.program.started());
+    UdpReceiver& zandorex = run.zandorex;
+    ChildProcess& program = run.program;
     {
         SineTone tone("feed");
         ASSERT_TRUE(receiveSteadyTone(zandorex, 6s)) << program.errorOutput();
