@@ -5,6 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <fstream>
+#include <random>
 #include <stdexcept>
 
 namespace {
@@ -18,6 +21,15 @@ int boundLoopbackSocket() {
         throw std::runtime_error("cannot bind a UDP socket on 127.0.0.1");
     }
     return fd;
+}
+
+int firstEphemeralPort() {
+    std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+    int first = 0;
+    if (!(range >> first) || first <= 10001) {
+        first = 32768;
+    }
+    return first;
 }
 
 }  // namespace
@@ -56,10 +68,34 @@ bool sendDatagram(uint16_t port, QVOSCBytes bytes) {
 }
 
 uint16_t freeUdpPort() {
-    const int fd = boundLoopbackSocket();
-    const uint16_t port = boundPort(fd);
-    close(fd);
-    return port;
+    // Below the ephemeral range: a socket that some other test merely sends from is given an
+    // ephemeral port by the system and could take ours between a close and the next bind.
+    const int ephemeralStart = firstEphemeralPort();
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> candidates(10000, ephemeralStart - 1);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const auto port = static_cast<uint16_t>(candidates(random));
+        if (const int fd = wildcardSocketOn(port); fd != -1) {
+            close(fd);
+            return port;
+        }
+    }
+    throw std::runtime_error("no free UDP port below the ephemeral range");
+}
+
+int wildcardSocketOn(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (fd != -1 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
 }
 
 uint16_t boundPort(int socket) {

@@ -28,8 +28,13 @@ class UdpReceiver {
 // Sends `bytes` as one datagram to 127.0.0.1 on `port`; false when the system refused it.
 bool sendDatagram(uint16_t port, QVOSCBytes bytes);
 
-// A port that was free a moment ago, for programs that must bind it themselves.
+// A port that was free a moment ago and that the system never hands out on its own, for
+// programs that must bind it themselves.
 uint16_t freeUdpPort();
+
+// A UDP socket bound to every local address on `port` (0: the system picks), or -1 with errno
+// set when the port is taken.
+int wildcardSocketOn(uint16_t port);
 
 // The port the socket is bound to, or 0.
 uint16_t boundPort(int socket);

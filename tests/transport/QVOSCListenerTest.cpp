@@ -22,19 +22,6 @@ namespace {
 
 constexpr auto patience = 5s;
 
-// A UDP socket bound to every local address on `port`; -1 when the port is taken.
-int wildcardSocketOn(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 size_t openDescriptorCount() {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
                                              std::filesystem::directory_iterator()));
@@ -133,9 +120,9 @@ TEST_F(QVOSCListenerTest, ABusyPortReportsBindAndGivesNoListener) {
 }
 
 TEST_F(QVOSCListenerTest, StoppingABlockedListenerEndsItsThreadAndFreesThePort) {
-    const auto listener = listenerWith(recorder);
+    const uint16_t port = freeUdpPort();
+    const auto listener = listenerWith(recorder, port);
     ASSERT_NE(listener, nullptr);
-    const uint16_t port = portOf(*listener);
     ASSERT_TRUE(eventually([] { return threadsNamed("OSCListener").size() == 1; }));
 
     // Posted before the stop, run after it.
@@ -223,9 +210,9 @@ TEST_F(QVOSCListenerTest, SwappingDelegatesDuringAStreamLosesNoDatagram) {
 }
 
 TEST_F(QVOSCListenerTest, TheSamePortCanBeBoundAgainTwoHundredTimesWhileDatagramsArrive) {
-    auto listener = listenerWith(recorder);
+    const uint16_t port = freeUdpPort();
+    auto listener = listenerWith(recorder, port);
     ASSERT_NE(listener, nullptr);
-    const uint16_t port = portOf(*listener);
     std::atomic<bool> sending = true;
     std::thread sender([&] {
         while (sending) {
