@@ -64,19 +64,21 @@ class QVOSCDataUtilities {
     // The size of the string block of a text of `length` characters: 1 to 4 zero bytes added.
     static size_t stringBlockSize(size_t length) { return length + 4 - length % 4; }
 
-    // Whether no byte has its high bit set; eight bytes at a time.
+    // Whether no byte has its high bit set; eight bytes at a time, the last word overlapping the
+    // one before it rather than a byte loop over the rest.
     static bool isAscii(const void* bytes, size_t count) {
         constexpr uint64_t kHighBits = 0x8080808080808080;
         const auto* at = static_cast<const unsigned char*>(bytes);
         uint64_t allBits = 0;
-        size_t index = 0;
-        for (; index + 8 <= count; index += 8) {
-            uint64_t word;
-            std::memcpy(&word, at + index, 8);
-            allBits |= word;
-        }
-        for (; index < count; ++index) {
-            allBits |= at[index];
+        if (count >= 8) {
+            for (size_t index = 0; index + 8 < count; index += 8) {
+                allBits |= wordAt(at + index);
+            }
+            allBits |= wordAt(at + count - 8);
+        } else {
+            for (size_t index = 0; index < count; ++index) {
+                allBits |= at[index];
+            }
         }
         return (allBits & kHighBits) == 0;
     }
@@ -84,4 +86,11 @@ class QVOSCDataUtilities {
     static std::optional<QVOSCData> blobFromDataBlock(QVOSCBytes data);
     // `data` holds the eight bytes of a time tag; the fraction is dropped.
     static QVOSCTimePoint dateFromNTPTimestamp(QVOSCBytes data);
+
+  private:
+    static uint64_t wordAt(const unsigned char* at) {
+        uint64_t word;
+        std::memcpy(&word, at, sizeof word);
+        return word;
+    }
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "osc/QVOSCDataUtilities.h"
 #include "osc/QVOSCPool.h"
@@ -22,11 +23,15 @@ std::vector<std::shared_ptr<QVOSCArgument>> QVOSCMessage::arguments() const {
     return arguments;
 }
 
-void QVOSCMessage::writeTypeTags(char* tags) const {
+bool QVOSCMessage::writeTypeTags(char* tags) const {
     *tags++ = ',';
+    unsigned char allBits = 0;
     for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
-        *tags++ = static_cast<const QVOSCArgument&>(*object).type();
+        const char type = static_cast<const QVOSCArgument&>(*object).type();
+        *tags++ = type;
+        allBits |= static_cast<unsigned char>(type);
     }
+    return allBits < 0x80;
 }
 
 std::string QVOSCMessage::typeTagString() const {
@@ -42,18 +47,20 @@ void QVOSCMessage::appendPacketizedData(QVOSCData& out) const {
     std::array<char, 16> shortTags;
     std::string longTags;
     std::string_view tags;
+    bool asciiTags = true;
     if (1 + containedObjects.size() <= shortTags.size()) {
-        writeTypeTags(shortTags.data());
+        asciiTags = writeTypeTags(shortTags.data());
         tags = {shortTags.data(), 1 + containedObjects.size()};
     } else {
         longTags = typeTagString();
         tags = longTags;
+        asciiTags = QVOSCDataUtilities::isAscii(tags.data(), tags.size());
     }
     // Texts outside ASCII are written as the empty string block, as by appendString.
     if (!QVOSCDataUtilities::isAscii(address.data(), address.size())) {
         address = {};
     }
-    if (!QVOSCDataUtilities::isAscii(tags.data(), tags.size())) {
+    if (!asciiTags) {
         tags = {};
     }
 
@@ -65,10 +72,20 @@ void QVOSCMessage::appendPacketizedData(QVOSCData& out) const {
         size += static_cast<const QVOSCArgument&>(*object).data().size();
     }
     const size_t start = out.size();
-    out.resize(start + size);
+    if (start == 0) {
+        out = QVOSCData(size);  // a message of its own: sized in one step, without growth logic
+    } else {
+        out.resize(start + size);
+    }
     uint8_t* at = out.data() + start;
-    std::copy(address.begin(), address.end(), at);
-    std::copy(tags.begin(), tags.end(), at + addressBlock);
+    // memcpy rather than std::copy, which is a byte loop from char to uint8_t; an empty view
+    // may have no data pointer, which memcpy must not see.
+    if (!address.empty()) {
+        std::memcpy(at, address.data(), address.size());
+    }
+    if (!tags.empty()) {
+        std::memcpy(at + addressBlock, tags.data(), tags.size());
+    }
     at += addressBlock + tagsBlock;
     for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
         QVOSCBytes data = static_cast<const QVOSCArgument&>(*object).data();

@@ -45,8 +45,9 @@ class QVOSCMessage : public QVOSCPacket {
     bool canHold(const QVOSCObject& object) const override;
 
   private:
-    // Writes ',' and one type character per argument to `tags`, which has room for them.
-    void writeTypeTags(char* tags) const;
+    // Writes ',' and one type character per argument to `tags`, which has room for them;
+    // whether they are all ASCII.
+    bool writeTypeTags(char* tags) const;
 
     std::shared_ptr<QVOSCAddress> address_;
 };
