@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "osc/QVOSCBundle.h"
+#include "osc/QVOSCDataUtilities.h"
 #include "osc/QVOSCMessage.h"
 #include "tests/osc/OscTestSupport.h"
 
@@ -151,6 +152,38 @@ TEST(MessageEncoding, AnAbsentOrNonAsciiAddressIsWrittenAsTheEmptyText) {
     message->setAddress(nullptr);
     EXPECT_EQ(message->packetizedData(), bytes("00 00 00 00 2C 00 00 00"));
     EXPECT_EQ(message->stringRepresentation(), "MESSAGE:\naddress:(null)\n types:,");
+}
+
+TEST(MessageEncoding, OneByteOutsideAsciiAnywhereEmptiesItsText) {
+    // The check reads whole words, so every length and position around them is tried.
+    for (size_t length = 1; length <= 24; ++length) {
+        for (size_t position = 0; position < length; ++position) {
+            std::string address(length, 'a');
+            address[position] = '\xE9';
+            const QVOSCData encoded = messageTo(address)->packetizedData();
+            EXPECT_EQ(encoded, bytes("00 00 00 00 2C 00 00 00")) << length << " " << position;
+
+            address[position] = 'b';
+            const QVOSCData data = QVOSCDataUtilities::dataBlockFromString(address);
+            EXPECT_EQ(QVOSCDataUtilities::stringFromDataBlock(data), address);
+            QVOSCData altered = data;
+            altered[position] = 0x80;
+            EXPECT_EQ(QVOSCDataUtilities::stringFromDataBlock(altered), std::nullopt);
+        }
+    }
+    for (size_t count = 1; count <= 20; ++count) {
+        auto message = messageTo("/t");
+        for (size_t index = 0; index < count; ++index) {
+            message->attachArgument(QVOSCArgument::argumentWithInt(0));
+        }
+        auto odd = QVOSCArgument::argumentWithInt(0);
+        odd->setType('\xE9');
+        message->attachArgument(odd);
+        const QVOSCData encoded = message->packetizedData();
+        ASSERT_GE(encoded.size(), 8u);
+        EXPECT_EQ(QVOSCData(encoded.begin() + 4, encoded.begin() + 8), bytes("00 00 00 00"))
+            << count;
+    }
 }
 
 TEST(MessageEncoding, IsMadeAfreshFromSharedParts) {
