@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <cstring>
 
 #include "osc/QVOSCDataUtilities.h"
 #include "osc/QVOSCPool.h"
 
 void QVOSCArgument::Bytes::assign(QVOSCBytes bytes) {
-    if (bytes.size() <= kInlineSize) {
+    if (bytes.size() == 4) {
+        std::memcpy(inline_.data(), bytes.data(), 4);  // an int or a float, without a call
+    } else if (bytes.size() <= kInlineSize) {
         std::copy(bytes.begin(), bytes.end(), inline_.begin());
     } else {
         heap_.assign(bytes.begin(), bytes.end());

@@ -75,6 +75,8 @@ class QVOSCDataUtilities {
                 allBits |= wordAt(at + index);
             }
             allBits |= wordAt(at + count - 8);
+        } else if (count >= 4) {
+            allBits = halfWordAt(at) | halfWordAt(at + count - 4);
         } else {
             for (size_t index = 0; index < count; ++index) {
                 allBits |= at[index];
@@ -90,6 +92,11 @@ class QVOSCDataUtilities {
   private:
     static uint64_t wordAt(const unsigned char* at) {
         uint64_t word;
+        std::memcpy(&word, at, sizeof word);
+        return word;
+    }
+    static uint32_t halfWordAt(const unsigned char* at) {
+        uint32_t word;
         std::memcpy(&word, at, sizeof word);
         return word;
     }
