@@ -10,7 +10,7 @@ std::shared_ptr<QVOSCAddress> QVOSCAddress::addressWithArray(
         text += '/';
         text += component;
     }
-    return makePooled<QVOSCAddress>(std::move(text));
+    return makePooled<QVOSCAddress>(text);
 }
 
 void QVOSCAddress::appendPacketizedData(QVOSCData& out) const {

@@ -13,14 +13,16 @@
 class QVOSCAddress {
   public:
     // initWithString
-    explicit QVOSCAddress(std::string address) : address_(std::move(address)) {}
+    // The text is built in place: a temporary string moved in would be copied twice, since a
+    // short text lives inside the string object.
+    explicit QVOSCAddress(std::string_view address) : address_(address) {}
 
     // Nothing when `address` is nothing.
     static std::shared_ptr<QVOSCAddress> addressWithString(
         const std::optional<std::string_view>& address) {
         // Inline and by reference, so that neither the optional nor the new address is copied
         // through memory (a stalled load): an address is made for every message.
-        return address ? makePooled<QVOSCAddress>(std::string(*address)) : nullptr;
+        return address ? makePooled<QVOSCAddress>(*address) : nullptr;
     }
     // "/" + each component, in order; no components give the empty text.
     static std::shared_ptr<QVOSCAddress> addressWithArray(
