@@ -1,18 +1,14 @@
 #include "osc/QVOSCArgument.h"
 
-#include <algorithm>
 #include <bit>
 #include <cstdio>
-#include <cstring>
 
 #include "osc/QVOSCDataUtilities.h"
 #include "osc/QVOSCPool.h"
 
 void QVOSCArgument::Bytes::assign(QVOSCBytes bytes) {
-    if (bytes.size() == 4) {
-        std::memcpy(inline_.data(), bytes.data(), 4);  // an int or a float, without a call
-    } else if (bytes.size() <= kInlineSize) {
-        std::copy(bytes.begin(), bytes.end(), inline_.begin());
+    if (bytes.size() <= kInlineSize) {
+        QVOSCDataUtilities::copyBytes(bytes, inline_.data());
     } else {
         heap_.assign(bytes.begin(), bytes.end());
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -72,11 +73,11 @@ class QVOSCDataUtilities {
         uint64_t allBits = 0;
         if (count >= 8) {
             for (size_t index = 0; index + 8 < count; index += 8) {
-                allBits |= wordAt(at + index);
+                allBits |= wordAt<uint64_t>(at + index);
             }
-            allBits |= wordAt(at + count - 8);
+            allBits |= wordAt<uint64_t>(at + count - 8);
         } else if (count >= 4) {
-            allBits = halfWordAt(at) | halfWordAt(at + count - 4);
+            allBits = wordAt<uint32_t>(at) | wordAt<uint32_t>(at + count - 4);
         } else {
             for (size_t index = 0; index < count; ++index) {
                 allBits |= at[index];
@@ -89,14 +90,20 @@ class QVOSCDataUtilities {
     // `data` holds the eight bytes of a time tag; the fraction is dropped.
     static QVOSCTimePoint dateFromNTPTimestamp(QVOSCBytes data);
 
-  private:
-    static uint64_t wordAt(const unsigned char* at) {
-        uint64_t word;
-        std::memcpy(&word, at, sizeof word);
-        return word;
+    // Copies `bytes` to `to` and returns the end of the copy; an int or a float (four bytes)
+    // without a library call, since one is copied for every argument sent and received.
+    static uint8_t* copyBytes(QVOSCBytes bytes, uint8_t* to) {
+        if (bytes.size() == 4) {
+            std::memcpy(to, bytes.data(), 4);
+            return to + 4;
+        }
+        return std::copy(bytes.begin(), bytes.end(), to);
     }
-    static uint32_t halfWordAt(const unsigned char* at) {
-        uint32_t word;
+
+  private:
+    template <class Word>
+    static Word wordAt(const unsigned char* at) {
+        Word word;
         std::memcpy(&word, at, sizeof word);
         return word;
     }

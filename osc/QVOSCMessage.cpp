@@ -88,13 +88,7 @@ void QVOSCMessage::appendPacketizedData(QVOSCData& out) const {
     }
     at += addressBlock + tagsBlock;
     for (const std::shared_ptr<QVOSCObject>& object : containedObjects) {
-        QVOSCBytes data = static_cast<const QVOSCArgument&>(*object).data();
-        if (data.size() == 4) {
-            std::memcpy(at, data.data(), 4);  // an int or a float, without a call
-            at += 4;
-        } else {
-            at = std::copy(data.begin(), data.end(), at);
-        }
+        at = QVOSCDataUtilities::copyBytes(static_cast<const QVOSCArgument&>(*object).data(), at);
     }
 }
 

@@ -12,12 +12,25 @@
 
 namespace {
 
-int boundLoopbackSocket() {
+// A UDP socket bound to `host` (network byte order) on `port`, or -1 with errno set.
+int socketBoundTo(in_addr_t host, uint16_t port) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd == -1 || bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = host;
+    if (fd != -1 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+int boundLoopbackSocket() {
+    const int fd = socketBoundTo(htonl(INADDR_LOOPBACK), 0);
+    if (fd == -1) {
         throw std::runtime_error("cannot bind a UDP socket on 127.0.0.1");
     }
     return fd;
@@ -84,18 +97,7 @@ uint16_t freeUdpPort() {
 }
 
 int wildcardSocketOn(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (fd != -1 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
-        const int error = errno;
-        close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
+    return socketBoundTo(htonl(INADDR_ANY), port);
 }
 
 uint16_t boundPort(int socket) {
