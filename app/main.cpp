@@ -2,12 +2,12 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "app/AudioCapture.h"
-#include "app/CommandLine.h"
-#include "app/HeadlessRunner.h"
-#include "app/QSettingsPreferencesStore.h"
-#include "app/SettingsAssignment.h"
-#include "app/WindowRunner.h"
+#include "app/audio/AudioCapture.h"
+#include "app/run/CommandLine.h"
+#include "app/run/HeadlessRunner.h"
+#include "app/settings/QSettingsPreferencesStore.h"
+#include "app/settings/SettingsAssignment.h"
+#include "app/window/WindowRunner.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <memory>
 
-#include "app/AudioCapture.h"
+#include "app/audio/AudioCapture.h"
 #include "app/audio/ChannelPowerMeter.h"
 #include "app/audio/PulseInputStreams.h"
 #include "app/audio/PulseServerLink.h"

@@ -3,7 +3,7 @@
 #include <pulse/channelmap.h>
 #include <pulse/sample.h>
 
-#include "app/AudioCapture.h"
+#include "app/audio/AudioCapture.h"
 
 // A source of the server as the capture needs it: who it is and the format it delivers.
 struct PulseSource {

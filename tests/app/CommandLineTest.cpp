@@ -1,8 +1,8 @@
 // The program's options and the status line it prints.
 #include <gtest/gtest.h>
 
-#include "app/CommandLine.h"
-#include "app/StatusText.h"
+#include "app/control/StatusText.h"
+#include "app/run/CommandLine.h"
 
 namespace {
 

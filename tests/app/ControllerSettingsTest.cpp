@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "app/SettingsKeys.h"
+#include "app/settings/SettingsKeys.h"
 #include "tests/app/AppTestEnvironment.h"
 #include "tests/app/ControllerTestFixture.h"
 #include "tests/app/PortProbe.h"

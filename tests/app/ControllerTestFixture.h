@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "app/KestranoController.h"
-#include "app/QSettingsPreferencesStore.h"
-#include "app/QtMainLoop.h"
+#include "app/control/KestranoController.h"
+#include "app/run/QtMainLoop.h"
+#include "app/settings/QSettingsPreferencesStore.h"
 #include "tests/app/FakeAudioCapture.h"
 #include "tests/support/Udp.h"
 

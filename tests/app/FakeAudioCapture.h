@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AudioCapture.h"
+#include "app/audio/AudioCapture.h"
 
 // A capture whose devices and power readings the test chooses. What the controller did to it is
 // kept in `calls`, which the test shares and which outlives the capture.

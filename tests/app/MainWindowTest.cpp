@@ -11,8 +11,8 @@
 #include <QSpinBox>
 #include <QTest>
 
-#include "app/LevelMeter.h"
-#include "app/MainWindow.h"
+#include "app/window/LevelMeter.h"
+#include "app/window/MainWindow.h"
 #include "tests/app/AppTestEnvironment.h"
 #include "tests/app/ControllerTestFixture.h"
 

@@ -5,7 +5,7 @@
 #include <QThread>
 #include <thread>
 
-#include "app/QtMainLoop.h"
+#include "app/run/QtMainLoop.h"
 #include "tests/app/AppTestEnvironment.h"
 
 namespace {

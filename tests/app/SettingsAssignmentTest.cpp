@@ -1,8 +1,8 @@
 // kestrano --set: what is accepted, how it is stored, and what is refused.
 #include <gtest/gtest.h>
 
-#include "app/QSettingsPreferencesStore.h"
-#include "app/SettingsAssignment.h"
+#include "app/settings/QSettingsPreferencesStore.h"
+#include "app/settings/SettingsAssignment.h"
 #include "tests/app/AppTestEnvironment.h"
 
 namespace {

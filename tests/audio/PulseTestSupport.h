@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AudioCapture.h"
+#include "app/audio/AudioCapture.h"
 #include "tests/support/ChildProcess.h"
 #include "transport/EventLoop.h"
 

@@ -1,7 +1,7 @@
 // The capture's input device and preview volume.
 #include <algorithm>
 
-#include "app/KestranoController.h"
+#include "app/control/KestranoController.h"
 #include "transport/SystemLog.h"
 
 void KestranoController::setAudioDevices(std::vector<AudioDevice> devices) {

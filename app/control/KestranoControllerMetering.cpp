@@ -1,7 +1,7 @@
 // The tick: level to meter, meter to position, position to the message for Zandorex.
 #include <cmath>
 
-#include "app/KestranoController.h"
+#include "app/control/KestranoController.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 

@@ -1,4 +1,4 @@
-#include "app/ReadOnlyText.h"
+#include "app/window/ReadOnlyText.h"
 
 #include <QPalette>
 

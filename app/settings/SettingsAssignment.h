@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/PreferencesStore.h"
+#include "app/settings/PreferencesStore.h"
 
 // Checks one "KEY=VALUE" text for the settings store and writes it the way the program itself
 // does. Gives nothing on success, otherwise what is wrong, in words, and writes nothing.

@@ -1,15 +1,15 @@
-#include "app/HeadlessRunner.h"
+#include "app/run/HeadlessRunner.h"
 
 #include <unistd.h>
 
 #include <QTimer>
 #include <cstdio>
 
-#include "app/KestranoController.h"
-#include "app/QSettingsPreferencesStore.h"
-#include "app/QtMainLoop.h"
-#include "app/SignalQuitter.h"
-#include "app/StatusText.h"
+#include "app/control/KestranoController.h"
+#include "app/control/StatusText.h"
+#include "app/run/QtMainLoop.h"
+#include "app/run/SignalQuitter.h"
+#include "app/settings/QSettingsPreferencesStore.h"
 
 namespace {
 

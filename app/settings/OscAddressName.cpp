@@ -1,4 +1,4 @@
-#include "app/OscAddressName.h"
+#include "app/settings/OscAddressName.h"
 
 bool isOscAddressName(std::string_view name) {
     constexpr std::string_view patternCharacters = " #*,?[]{}";

@@ -1,10 +1,10 @@
-#include "app/WindowRunner.h"
+#include "app/window/WindowRunner.h"
 
-#include "app/KestranoController.h"
-#include "app/MainWindow.h"
-#include "app/QSettingsPreferencesStore.h"
-#include "app/QtMainLoop.h"
-#include "app/SignalQuitter.h"
+#include "app/control/KestranoController.h"
+#include "app/run/QtMainLoop.h"
+#include "app/run/SignalQuitter.h"
+#include "app/settings/QSettingsPreferencesStore.h"
+#include "app/window/MainWindow.h"
 
 int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture) {
     SignalQuitter quitter([&application] { application.quit(); });

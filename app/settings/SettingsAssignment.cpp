@@ -1,10 +1,10 @@
-#include "app/SettingsAssignment.h"
+#include "app/settings/SettingsAssignment.h"
 
 #include <charconv>
 #include <cmath>
 
-#include "app/OscAddressName.h"
-#include "app/SettingsKeys.h"
+#include "app/settings/OscAddressName.h"
+#include "app/settings/SettingsKeys.h"
 
 namespace {
 

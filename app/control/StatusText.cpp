@@ -1,4 +1,4 @@
-#include "app/StatusText.h"
+#include "app/control/StatusText.h"
 
 #include <cmath>
 #include <cstdio>

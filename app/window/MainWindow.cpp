@@ -1,4 +1,4 @@
-#include "app/MainWindow.h"
+#include "app/window/MainWindow.h"
 
 #include <QFormLayout>
 #include <QKeySequence>
@@ -7,9 +7,9 @@
 #include <QValidator>
 #include <algorithm>
 
-#include "app/OscAddressName.h"
-#include "app/ReadOnlyText.h"
-#include "app/StatusText.h"
+#include "app/control/StatusText.h"
+#include "app/settings/OscAddressName.h"
+#include "app/window/ReadOnlyText.h"
 #include "ui_MainWindow.h"
 
 namespace {

@@ -1,10 +1,10 @@
-#include "app/QtMainLoop.h"
+#include "app/run/QtMainLoop.h"
 
 #include <QMetaObject>
 #include <QTimerEvent>
 #include <cmath>
 
-#include "app/QtMainLoopHost.h"
+#include "app/run/QtMainLoopHost.h"
 
 int QtMainLoopHost::startRepeatingTimer(int intervalMilliseconds, std::function<void()> action) {
     const int timerId = startTimer(intervalMilliseconds, Qt::PreciseTimer);

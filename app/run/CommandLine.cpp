@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "app/run/CommandLine.h"
 
 #include <cstdlib>
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/ControllerObserver.h"
+#include "app/control/ControllerObserver.h"
 
 // A meter value in dBFS: the meter reads 20 at full scale.
 double meterDecibels(float meter);

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/AudioCapture.h"
-#include "app/ControllerObserver.h"
-#include "app/DelegateWrapper.h"
-#include "app/LevelIndicator.h"
-#include "app/PreferencesStore.h"
+#include "app/audio/AudioCapture.h"
+#include "app/control/ControllerObserver.h"
+#include "app/control/DelegateWrapper.h"
+#include "app/control/LevelIndicator.h"
+#include "app/settings/PreferencesStore.h"
 #include "osc/QVOSCMessage.h"
 #include "osc/QVOSCPacket.h"
 #include "transport/MainLoop.h"

@@ -2,7 +2,7 @@
 
 #include <QApplication>
 
-#include "app/AudioCaptureFactory.h"
+#include "app/audio/AudioCaptureFactory.h"
 
 // Runs the controller with its window on the stored settings until the window closes or SIGINT
 // or SIGTERM arrives. Returns the exit status.

@@ -1,6 +1,6 @@
-#include "app/DelegateWrapper.h"
+#include "app/control/DelegateWrapper.h"
 
-#include "app/KestranoController.h"
+#include "app/control/KestranoController.h"
 
 DelegateWrapper::DelegateWrapper(KestranoController* target, Selector selector)
     : target_(target), selector_(selector) {}

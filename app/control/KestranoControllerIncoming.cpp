@@ -1,5 +1,5 @@
 // The route of datagrams from Zandorex down to their messages.
-#include "app/KestranoController.h"
+#include "app/control/KestranoController.h"
 #include "osc/QVOSCDecoder.h"
 
 void KestranoController::packetFromZandorex(std::shared_ptr<const QVOSCData> data) {

@@ -1,4 +1,4 @@
-#include "app/SocketDiagnosis.h"
+#include "app/control/SocketDiagnosis.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 
-#include "app/AudioCaptureFactory.h"
+#include "app/audio/AudioCaptureFactory.h"
 
 // Runs the controller on the stored settings without a window until SIGINT or SIGTERM, printing
 // a status line to standard output: a few times a second on a terminal, once a second otherwise.

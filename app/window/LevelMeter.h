@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "app/LevelIndicator.h"
+#include "app/control/LevelIndicator.h"
 
 // A horizontal level meter for the tick's meter value, drawn on a decibel scale where 20 is
 // 0 dBFS. Marks show where the position reaches its threshold (meter 5) and its top (meter 10).

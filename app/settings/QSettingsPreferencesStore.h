@@ -2,7 +2,7 @@
 
 #include <QSettings>
 
-#include "app/PreferencesStore.h"
+#include "app/settings/PreferencesStore.h"
 
 // The settings in the user's Kestrano configuration file ($XDG_CONFIG_HOME/Kestrano/Kestrano.conf).
 // Every write reaches the file at once, so a killed program keeps what was set.

@@ -1,4 +1,4 @@
-#include "app/SignalQuitter.h"
+#include "app/run/SignalQuitter.h"
 
 #include <fcntl.h>
 #include <unistd.h>

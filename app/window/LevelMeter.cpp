@@ -1,10 +1,10 @@
-#include "app/LevelMeter.h"
+#include "app/window/LevelMeter.h"
 
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
 
-#include "app/StatusText.h"
+#include "app/control/StatusText.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/QSettingsPreferencesStore.h"
+#include "app/settings/QSettingsPreferencesStore.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <QMainWindow>
 #include <memory>
 
-#include "app/ControllerObserver.h"
-#include "app/KestranoController.h"
+#include "app/control/ControllerObserver.h"
+#include "app/control/KestranoController.h"
 
 namespace Ui {
 class MainWindow;

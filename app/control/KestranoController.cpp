@@ -1,9 +1,9 @@
-#include "app/KestranoController.h"
+#include "app/control/KestranoController.h"
 
 #include <cerrno>
 
-#include "app/SettingsKeys.h"
-#include "app/SocketDiagnosis.h"
+#include "app/control/SocketDiagnosis.h"
+#include "app/settings/SettingsKeys.h"
 
 namespace {
 
