@@ -5,5 +5,7 @@ dir=$1
 shift
 cd "$(dirname "$0")/.."
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/kestrano-ccache}
+# Paths relative to the checkout, so that every clone and worktree shares one cache.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=1
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 cmake --build "$dir" --parallel "$(nproc)"
