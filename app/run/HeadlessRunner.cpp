@@ -10,7 +10,7 @@
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
 #include "app/run/StatusLogThrottle.h"
-#include "app/settings/QSettingsPreferencesStore.h"
+#include "app/settings/SettingsFile.h"
 
 namespace {
 
@@ -35,13 +35,14 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
 
 }  // namespace
 
-int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCapture) {
+int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCapture,
+                const std::optional<std::string>& settingsFile) {
     // Armed first, so that a signal during start-up still ends in the orderly shut-down.
     SignalQuitter quitter([&application] { application.quit(); });
 
     QtMainLoop mainLoop;
-    QSettingsPreferencesStore preferences;
-    KestranoController controller(mainLoop, preferences, makeCapture(mainLoop));
+    const auto preferences = openSettings(settingsFile);
+    KestranoController controller(mainLoop, *preferences, makeCapture(mainLoop));
     controller.awakeFromNib();
 
     const bool terminal = isatty(STDOUT_FILENO) == 1;
