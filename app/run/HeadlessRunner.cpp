@@ -9,7 +9,7 @@
 #include "app/control/StatusText.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
-#include "app/settings/QSettingsPreferencesStore.h"
+#include "app/settings/RunSettings.h"
 
 namespace {
 
@@ -23,9 +23,11 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
     SignalQuitter quitter([&application] { application.quit(); });
 
     QtMainLoop mainLoop;
-    QSettingsPreferencesStore preferences;
-    KestranoController controller(mainLoop, preferences, makeCapture(mainLoop));
+    RunSettings settings;
+    settings.printNotices();
+    KestranoController controller(mainLoop, settings.store(), makeCapture(mainLoop));
     controller.awakeFromNib();
+    controller.showSettingsNotices(settings.notices());
 
     const bool terminal = isatty(STDOUT_FILENO) == 1;
     QTimer statusTimer;

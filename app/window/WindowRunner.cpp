@@ -3,17 +3,19 @@
 #include "app/control/KestranoController.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
-#include "app/settings/QSettingsPreferencesStore.h"
+#include "app/settings/RunSettings.h"
 #include "app/window/MainWindow.h"
 
 int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture) {
     SignalQuitter quitter([&application] { application.quit(); });
 
     QtMainLoop mainLoop;
-    QSettingsPreferencesStore preferences;
-    KestranoController controller(mainLoop, preferences, makeCapture(mainLoop));
+    RunSettings settings;
+    settings.printNotices();
+    KestranoController controller(mainLoop, settings.store(), makeCapture(mainLoop));
     MainWindow window(controller);
     controller.awakeFromNib();
+    controller.showSettingsNotices(settings.notices());
     window.show();
     return application.exec();
 }
