@@ -44,6 +44,17 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
             }
             chosen = choose(RunMode::setSetting, argument);
             commandLine.assignment = arguments[++index];
+        } else if (argument == "--config" || argument.starts_with("--config=")) {
+            const bool separate = argument == "--config";
+            std::string file = !separate                      ? argument.substr(9)
+                               : index + 1 < arguments.size() ? arguments[++index]
+                                                              : std::string();
+            if (file.empty()) {
+                error = "'--config' needs FILE";
+                return std::nullopt;
+            }
+            commandLine.settingsFile = std::move(file);
+            chosen = true;
         } else if (argument.starts_with("--set=")) {
             chosen = choose(RunMode::setSetting, "--set");
             commandLine.assignment = argument.substr(6);
@@ -59,7 +70,7 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
 
 std::string usageText() {
     std::string text =
-        "Usage: kestrano [--headless | --set KEY=VALUE | --help | --version]\n"
+        "Usage: kestrano [--config FILE] [--headless | --set KEY=VALUE | --help | --version]\n"
         "Meters an audio input and sends its level to Zandorex as OSC over UDP.\n"
         "\n"
         "  (no option)      open the window\n"
@@ -76,6 +87,8 @@ std::string usageText() {
                 std::string(setting.expected) + "\n";
     }
     return text +
+           "  --config FILE    use the settings in FILE instead of\n"
+           "                   $XDG_CONFIG_HOME/Kestrano/Kestrano.conf (one file per instance)\n"
            "  --help           show this text\n"
            "  --version        show the version\n";
 }

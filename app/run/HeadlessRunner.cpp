@@ -38,12 +38,13 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
 
 }  // namespace
 
-int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCapture) {
+int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCapture,
+                const std::optional<std::string>& settingsFile) {
     // Armed first, so that a signal during start-up still ends in the orderly shut-down.
     SignalQuitter quitter([&application] { application.quit(); });
 
     QtMainLoop mainLoop;
-    RunSettings settings;
+    RunSettings settings(settingsFile);
     settings.printNotices();
     KestranoController controller(mainLoop, settings.store(), makeCapture(mainLoop));
     controller.awakeFromNib();

@@ -14,6 +14,9 @@ QString keyText(std::string_view key) {
 QSettingsPreferencesStore::QSettingsPreferencesStore()
     : settings_(QSettings::NativeFormat, QSettings::UserScope, "Kestrano", "Kestrano") {}
 
+QSettingsPreferencesStore::QSettingsPreferencesStore(const QString& fileName)
+    : settings_(fileName, QSettings::NativeFormat) {}
+
 std::optional<std::string> QSettingsPreferencesStore::keepUnparsableFile() {
     if (settings_.status() != QSettings::FormatError) {
         return std::nullopt;

@@ -2,8 +2,11 @@
 
 #include <cstdio>
 
-RunSettings::RunSettings() : notices_(), checked_(file_) {
-    if (const auto kept = file_.keepUnparsableFile()) {
+#include "app/settings/SettingsFile.h"
+
+RunSettings::RunSettings(const std::optional<std::string>& settingsFile)
+    : file_(openSettings(settingsFile)), checked_(*file_) {
+    if (const auto kept = file_->keepUnparsableFile()) {
         notices_.push_back("settings: " + *kept);
     }
     for (const std::string& ignored : checked_.ignoredValues()) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,17 +13,18 @@
 // read as absent.
 class RunSettings {
   public:
-    RunSettings();
+    // The file given with --config, or the user's default one.
+    explicit RunSettings(const std::optional<std::string>& settingsFile);
 
     PreferencesStore& store() { return checked_; }
-    QSettingsPreferencesStore& file() { return file_; }
+    QSettingsPreferencesStore& file() { return *file_; }
     // What was found, in words, each beginning "settings: ".
     const std::vector<std::string>& notices() const { return notices_; }
     // The notices on standard error, once, at start-up.
     void printNotices() const;
 
   private:
-    QSettingsPreferencesStore file_;
+    std::unique_ptr<QSettingsPreferencesStore> file_;
     std::vector<std::string> notices_;
     CheckedPreferencesStore checked_;
 };

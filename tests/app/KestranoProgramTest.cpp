@@ -77,6 +77,24 @@ TEST_F(KestranoProgramTest, HeadlessIntoAPipeWritesAStatusLineOnlyWhenSomethingC
         << program.output();
 }
 
+TEST_F(KestranoProgramTest, WindowRunsOnTheSettingsFileGivenWithConfig) {
+    const std::string settingsFile = (configHome.path() / "show.conf").string();
+    const uint16_t listenPort = freeUdpPort();
+    ASSERT_EQ(kestrano({"--config", settingsFile, "--set",
+                        "zandorexListenPort=" + std::to_string(listenPort)})
+                  .status,
+              0);
+    EXPECT_FALSE(std::filesystem::exists(configHome.path() / "Kestrano" / "Kestrano.conf"));
+
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ChildProcess window({KESTRANO_PATH, "--config", settingsFile});
+    ASSERT_TRUE(window.started());
+    EXPECT_TRUE(window.readUntil([&] { return bindErrorOnPort(listenPort) == EADDRINUSE; }, 5s))
+        << window.errorOutput();
+    window.sendSignal(SIGTERM);
+    EXPECT_EQ(window.wait(3s), 0) << window.errorOutput();
+}
+
 TEST_F(KestranoProgramTest, SetRefusesUnknownKeysAndBadValuesWithStatusTwo) {
     const ProgramResult unknown = kestrano({"--set", "colour=red"});
     EXPECT_EQ(unknown.status, 2);
