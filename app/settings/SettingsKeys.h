@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <string_view>
 
 // The keys of the persisted settings.
@@ -13,7 +12,4 @@ inline constexpr std::string_view type = "type";
 inline constexpr std::string_view address = "address";
 inline constexpr std::string_view minValue = "minValue";
 inline constexpr std::string_view maxValue = "maxValue";
-inline constexpr std::array<std::string_view, 8> all = {
-    zandorexSendPort, zandorexListenPort, volumeAmplification, active, type, address, minValue,
-    maxValue};
 }  // namespace settings_keys

@@ -54,6 +54,7 @@ TEST_F(SettingsAssignmentTest, BadInputIsRefusedInWordsAndNothingIsWritten) {
         {"maxValue=", nullptr},
         {"active=maybe", "bad value 'maybe' for active: expected true or false"},
         {"type=1.5", nullptr},
+        {"type=7", "bad value '7' for type: expected continuous or trigger (or 0, 1)"},
         {"address=a b", nullptr},
         {"address=caf\xc3\xa9", nullptr},
         {"address=x*", nullptr},
