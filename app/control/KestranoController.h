@@ -101,6 +101,8 @@ class KestranoController {
     void selectInput(const std::optional<AudioDevice>& device);
     void reselectAfterServerReconnected();
     void showNoInput();
+    // Once a second, from the tick: the listener's count of dropped datagrams into the status.
+    void reportDroppedDatagrams();
     void propertyChanged(ControllerProperty property);
     void statusChanged();
 
@@ -126,4 +128,7 @@ class KestranoController {
     std::optional<AudioDevice> chosenAudioDevice_;
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;
+    int ticksSinceDropReport_ = 0;
+    uint64_t droppedSeen_ = 0;
+    int quietDropReports_ = 0;
 };

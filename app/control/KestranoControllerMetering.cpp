@@ -12,6 +12,7 @@ constexpr float threshold = 0.5f;
 }  // namespace
 
 void KestranoController::updateAudioLevels() {
+    reportDroppedDatagrams();
     float sum = 0.0f;
     uint32_t count = 0;
     for (const std::vector<float>& connection : session_->channelAveragePowerLevels()) {

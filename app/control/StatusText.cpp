@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -29,6 +30,10 @@ std::string statusLine(const ControllerStatus& status) {
     }
     parts.push_back(status.lastValueSent ? formatted("sent %.3f", *status.lastValueSent)
                                          : std::string("nothing sent"));
+    if (status.droppedIncomingDatagrams > 0) {
+        parts.push_back("dropped " + std::to_string(status.droppedIncomingDatagrams) +
+                        " incoming datagrams");
+    }
     for (const std::string* error :
          {&status.deviceError, &status.senderError, &status.listenerError}) {
         if (!error->empty()) {

@@ -8,6 +8,6 @@
 double meterDecibels(float meter);
 
 // One line for the status bar and the headless output: the level, the last value sent and
-// any failure, e.g. "level -12.0 dBFS | sent 3.250 | cannot listen on port 5001: Address already in
+// any trouble, e.g. "level -12.0 dBFS | sent 3.250 | cannot listen on port 5001: Address already in
 // use".
 std::string statusLine(const ControllerStatus& status);
