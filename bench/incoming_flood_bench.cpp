@@ -23,15 +23,15 @@ int main(int argc, char** argv) {
                      run.program.errorOutput().c_str());
         return 1;
     }
-    std::printf("%-36s %10s %10s %8s %8s %8s %8s %8s\n", "flood kind", "sent/s", "dropped", "lvl/s",
-                "after", "RSS MB", "peak", "after");
+    std::printf("%-36s %10s %10s %8s %8s %8s %8s %8s %8s\n", "flood kind", "sent/s", "dropped",
+                "lvl/s", "after", "gap ms", "RSS MB", "peak", "after");
     for (const FloodKind& kind : floodKinds()) {
         const FloodFigures figures = floodProgram(run, kind, floodTime, afterTime);
-        std::printf("%-36s %10.0f %10llu %8.1f %8.1f %8.0f %8.0f %8.0f\n", kind.name.c_str(),
+        std::printf("%-36s %10.0f %10llu %8.1f %8.1f %8.0f %8.0f %8.0f %8.0f\n", kind.name.c_str(),
                     static_cast<double>(figures.sent) / static_cast<double>(floodTime.count()),
                     static_cast<unsigned long long>(figures.dropped), figures.levelsPerSecondDuring,
-                    figures.levelsPerSecondAfter, figures.rssBeforeMB, figures.rssPeakMB,
-                    figures.rssAfterMB);
+                    figures.levelsPerSecondAfter, figures.longestGapMs, figures.rssBeforeMB,
+                    figures.rssPeakMB, figures.rssAfterMB);
         std::fflush(stdout);
     }
     return 0;

@@ -134,6 +134,7 @@ FloodFigures floodProgram(HeadlessLevelRun& run, const FloodKind& kind,
     std::thread flood([&] { sent = sendUntil(run.listenPort, kind.datagrams, stop); });
     int levelsDuring = 0;
     int levelsAfter = 0;
+    auto lastLevel = start;
     for (auto now = start; now < end; now = Clock::now()) {
         if (now >= floodEnd && !stop) {
             stop = true;
@@ -141,7 +142,12 @@ FloodFigures floodProgram(HeadlessLevelRun& run, const FloodKind& kind,
         }
         const auto datagram = run.zandorex.receive(20ms);
         if (datagram && levelValue(*datagram)) {
-            ++(Clock::now() < floodEnd ? levelsDuring : levelsAfter);
+            const auto arrival = Clock::now();
+            ++(arrival < floodEnd ? levelsDuring : levelsAfter);
+            figures.longestGapMs =
+                std::max(figures.longestGapMs,
+                         std::chrono::duration<double, std::milli>(arrival - lastLevel).count());
+            lastLevel = arrival;
         }
         figures.rssPeakMB = std::max(figures.rssPeakMB, residentMB(pid));
     }

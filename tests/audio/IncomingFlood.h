@@ -26,6 +26,8 @@ struct FloodFigures {
     uint64_t dropped = 0;
     double levelsPerSecondDuring = 0.0;
     double levelsPerSecondAfter = 0.0;
+    // The longest time between two level messages, during or after.
+    double longestGapMs = 0.0;
     double rssBeforeMB = 0.0;
     double rssPeakMB = 0.0;
     // At the end of the time after the flood.
