@@ -14,6 +14,7 @@ enum class ControllerProperty {
     address,
     minValue,
     maxValue,
+    zandorexHost,
     zandorexSendPort,
     zandorexListenPort,
 };

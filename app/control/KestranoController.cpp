@@ -4,6 +4,7 @@
 
 #include "app/control/SocketDiagnosis.h"
 #include "app/settings/SettingsKeys.h"
+#include "transport/NetworkEndpointText.h"
 
 namespace {
 
@@ -13,7 +14,11 @@ constexpr const char* loopbackHost = "127.0.0.1";
 
 KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& preferences,
                                        std::unique_ptr<AudioCapture> session)
-    : session_(std::move(session)), mainLoop_(mainLoop), preferences_(preferences) {}
+    : session_(std::move(session)),
+      mainLoop_(mainLoop),
+      preferences_(preferences),
+      hostResolver_(mainLoop, hostRetryInterval,
+                    [this](const HostResolver::Answer& answer) { hostAnswered(answer); }) {}
 
 void KestranoController::awakeFromNib() {
     setPreviewVolume(0.0f);
@@ -29,9 +34,11 @@ void KestranoController::awakeFromNib() {
     fromZandorex_ =
         std::make_shared<DelegateWrapper>(this, &KestranoController::packetFromZandorex);
 
+    useZandorexHost(preferences_.stringForKey(settings_keys::zandorexHost));
     const auto sendPort =
         static_cast<int32_t>(preferences_.integerForKey(settings_keys::zandorexSendPort));
     setZandorexSendPort(sendPort != 0 ? sendPort : defaultSendPort);
+    lookUpZandorexHost();
     const auto listenPort =
         static_cast<int32_t>(preferences_.integerForKey(settings_keys::zandorexListenPort));
     setZandorexListenPort(listenPort != 0 ? listenPort : defaultListenPort);
@@ -69,11 +76,63 @@ KestranoController::~KestranoController() {
 void KestranoController::setZandorexSendPort(int32_t port) {
     zandorexSendPort_ = port;
     preferences_.setInteger(settings_keys::zandorexSendPort, zandorexSendPort());
-    zandorexSender_.reset();
-    zandorexSender_ = QVOSCSender::senderWithDestinationHostName(loopbackHost, port, mainLoop_);
-    status_.senderError = zandorexSender_ ? std::string() : sendFailure(port);
+    openSender();
     propertyChanged(ControllerProperty::zandorexSendPort);
     statusChanged();
+}
+
+void KestranoController::setZandorexHost(std::optional<std::string> host) {
+    if (host && host->empty()) {
+        host.reset();
+    }
+    preferences_.setString(settings_keys::zandorexHost, host);
+    useZandorexHost(std::move(host));
+    openSender();
+    lookUpZandorexHost();
+    propertyChanged(ControllerProperty::zandorexHost);
+    statusChanged();
+}
+
+void KestranoController::useZandorexHost(std::optional<std::string> host) {
+    zandorexHost_ = host && !host->empty() ? std::move(host) : std::nullopt;
+    zandorexHostAddress_.reset();
+    hostProblem_.clear();
+    hostResolver_.cancel();
+    if (zandorexHost_) {
+        hostProblem_ = "resolving " + *zandorexHost_;
+    }
+}
+
+void KestranoController::lookUpZandorexHost() {
+    if (zandorexHost_) {
+        hostResolver_.resolve(*zandorexHost_);  // answers at once for a numeric address
+    }
+}
+
+void KestranoController::hostAnswered(const HostResolver::Answer& answer) {
+    if (!zandorexHost_ || answer.host != *zandorexHost_) {
+        return;
+    }
+    zandorexHostAddress_ = answer.address;
+    hostProblem_ =
+        answer.address ? std::string() : "cannot resolve " + answer.host + ": " + answer.failure;
+    openSender();
+    statusChanged();
+}
+
+void KestranoController::openSender() {
+    zandorexSender_.reset();
+    const int32_t port = zandorexSendPort_;
+    if (!zandorexHost_) {
+        zandorexSender_ = QVOSCSender::senderWithDestinationHostName(loopbackHost, port, mainLoop_);
+    } else if (zandorexHostAddress_) {
+        zandorexSender_ = QVOSCSender::senderWithDestinationEndpoint(
+            endpointOnPort(*zandorexHostAddress_, port), mainLoop_);
+    } else {
+        status_.senderError = hostProblem_;
+        return;
+    }
+    status_.senderError = zandorexSender_ ? std::string() : sendFailure(port);
 }
 
 void KestranoController::setZandorexListenPort(int32_t port) {

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QGroupBox>
+
+#include "app/control/ControllerObserver.h"
+#include "app/control/KestranoController.h"
+
+class QLineEdit;
+
+// The network settings beyond the ports: where the messages go. Each takes effect when its
+// field is left or Return is pressed.
+class NetworkGroup : public QGroupBox {
+    Q_OBJECT
+  public:
+    NetworkGroup(KestranoController& controller, QWidget* parent);
+
+    // Shows the controller's value; false when `property` is not one of this group's.
+    bool showProperty(ControllerProperty property);
+
+  private:
+    KestranoController& controller_;
+    QLineEdit* hostLineEdit_;
+};
