@@ -41,6 +41,17 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
             }
             chosen = choose(RunMode::setSetting, argument);
             commandLine.assignment = arguments[++index];
+        } else if (argument == "--config" || argument.starts_with("--config=")) {
+            const bool separate = argument == "--config";
+            std::string file = !separate                      ? argument.substr(9)
+                               : index + 1 < arguments.size() ? arguments[++index]
+                                                              : std::string();
+            if (file.empty()) {
+                error = "'--config' needs FILE";
+                return std::nullopt;
+            }
+            commandLine.settingsFile = std::move(file);
+            chosen = true;
         } else if (argument.starts_with("--set=")) {
             chosen = choose(RunMode::setSetting, "--set");
             commandLine.assignment = argument.substr(6);
@@ -55,7 +66,7 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
 }
 
 std::string usageText() {
-    return "Usage: kestrano [--headless | --set KEY=VALUE | --help | --version]\n"
+    return "Usage: kestrano [--config FILE] [--headless | --set KEY=VALUE | --help | --version]\n"
            "Meters an audio input and sends its level to Zandorex as OSC over UDP.\n"
            "\n"
            "  (no option)      open the window\n"
@@ -67,6 +78,8 @@ std::string usageText() {
            "                     active  true or false\n"
            "                     type  continuous, trigger (or 0, 1)\n"
            "                     address  the name after /zandorex/\n"
+           "  --config FILE    use the settings in FILE instead of\n"
+           "                   $XDG_CONFIG_HOME/Kestrano/Kestrano.conf (one file per instance)\n"
            "  --help           show this text\n"
            "  --version        show the version\n";
 }

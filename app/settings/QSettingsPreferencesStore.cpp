@@ -11,6 +11,9 @@ QString keyText(std::string_view key) {
 QSettingsPreferencesStore::QSettingsPreferencesStore()
     : settings_(QSettings::NativeFormat, QSettings::UserScope, "Kestrano", "Kestrano") {}
 
+QSettingsPreferencesStore::QSettingsPreferencesStore(const QString& fileName)
+    : settings_(fileName, QSettings::NativeFormat) {}
+
 QVariant QSettingsPreferencesStore::valueForKey(std::string_view key) const {
     return settings_.value(keyText(key));
 }

@@ -9,6 +9,8 @@
 class QSettingsPreferencesStore : public PreferencesStore {
   public:
     QSettingsPreferencesStore();
+    // The settings in another file, in the same format (kestrano --config FILE).
+    explicit QSettingsPreferencesStore(const QString& fileName);
 
     int64_t integerForKey(std::string_view key) const override;
     float floatForKey(std::string_view key) const override;

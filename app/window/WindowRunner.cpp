@@ -1,18 +1,26 @@
 #include "app/window/WindowRunner.h"
 
+#include <QFileInfo>
+
 #include "app/control/KestranoController.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
-#include "app/settings/QSettingsPreferencesStore.h"
+#include "app/settings/SettingsFile.h"
 #include "app/window/MainWindow.h"
 
-int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture) {
+int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
+              const std::optional<std::string>& settingsFile) {
     SignalQuitter quitter([&application] { application.quit(); });
 
     QtMainLoop mainLoop;
-    QSettingsPreferencesStore preferences;
-    KestranoController controller(mainLoop, preferences, makeCapture(mainLoop));
+    const auto preferences = openSettings(settingsFile);
+    KestranoController controller(mainLoop, *preferences, makeCapture(mainLoop));
     MainWindow window(controller);
+    if (settingsFile) {
+        // Two instances side by side: the title tells them apart.
+        window.setWindowTitle(QStringLiteral("Kestrano — %1")
+                                  .arg(QFileInfo(preferences->fileName()).absoluteFilePath()));
+    }
     controller.awakeFromNib();
     window.show();
     return application.exec();
