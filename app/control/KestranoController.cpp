@@ -159,6 +159,15 @@ void KestranoController::save() {
     preferences_.setString(settings_keys::address, address_);
     preferences_.setFloat(settings_keys::minValue, minValue_);
     preferences_.setFloat(settings_keys::maxValue, maxValue_);
+    if (!status_.settingsNotices.empty()) {
+        status_.settingsNotices.clear();
+        statusChanged();
+    }
+}
+
+void KestranoController::showSettingsNotices(std::vector<std::string> notices) {
+    status_.settingsNotices = std::move(notices);
+    statusChanged();
 }
 
 void KestranoController::setVolumeAmplification(float amplification) {
