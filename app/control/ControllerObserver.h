@@ -19,6 +19,7 @@ enum class ControllerProperty {
     zandorexHost,
     zandorexSendPort,
     zandorexListenPort,
+    listenAddress,
 };
 
 // What a technician needs to know while the program runs.

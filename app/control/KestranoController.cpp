@@ -1,6 +1,7 @@
 #include "app/control/KestranoController.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "app/control/SocketDiagnosis.h"
 #include "app/settings/SettingsKeys.h"
@@ -9,6 +10,11 @@
 namespace {
 
 constexpr const char* loopbackHost = "127.0.0.1";
+
+// An empty text stands for no value.
+std::optional<std::string> nonEmpty(std::optional<std::string> text) {
+    return text && !text->empty() ? std::move(text) : std::nullopt;
+}
 
 }  // namespace
 
@@ -41,6 +47,7 @@ void KestranoController::awakeFromNib() {
     lookUpZandorexHost();
     const auto listenPort =
         static_cast<int32_t>(preferences_.integerForKey(settings_keys::zandorexListenPort));
+    listenAddress_ = nonEmpty(preferences_.stringForKey(settings_keys::listenAddress));
     setZandorexListenPort(listenPort != 0 ? listenPort : defaultListenPort);
 
     const float amplification = preferences_.floatForKey(settings_keys::volumeAmplification);
@@ -82,11 +89,8 @@ void KestranoController::setZandorexSendPort(int32_t port) {
 }
 
 void KestranoController::setZandorexHost(std::optional<std::string> host) {
-    if (host && host->empty()) {
-        host.reset();
-    }
-    preferences_.setString(settings_keys::zandorexHost, host);
     useZandorexHost(std::move(host));
+    preferences_.setString(settings_keys::zandorexHost, zandorexHost_);
     openSender();
     lookUpZandorexHost();
     propertyChanged(ControllerProperty::zandorexHost);
@@ -94,7 +98,7 @@ void KestranoController::setZandorexHost(std::optional<std::string> host) {
 }
 
 void KestranoController::useZandorexHost(std::optional<std::string> host) {
-    zandorexHost_ = host && !host->empty() ? std::move(host) : std::nullopt;
+    zandorexHost_ = nonEmpty(std::move(host));
     zandorexHostAddress_.reset();
     hostProblem_.clear();
     hostResolver_.cancel();
@@ -138,18 +142,39 @@ void KestranoController::openSender() {
 void KestranoController::setZandorexListenPort(int32_t port) {
     zandorexListenPort_ = port;
     preferences_.setInteger(settings_keys::zandorexListenPort, zandorexListenPort());
+    openListener();
+    propertyChanged(ControllerProperty::zandorexListenPort);
+    statusChanged();
+}
+
+void KestranoController::setListenAddress(std::optional<std::string> address) {
+    listenAddress_ = nonEmpty(std::move(address));
+    preferences_.setString(settings_keys::listenAddress, listenAddress_);
+    openListener();
+    propertyChanged(ControllerProperty::listenAddress);
+    statusChanged();
+}
+
+void KestranoController::openListener() {
+    const int32_t port = zandorexListenPort_;
     if (zandorexListener_) {
         zandorexListener_->stopListening();
         zandorexListener_.reset();
     }
-    zandorexListener_ = QVOSCListener::defaultListenerOnPort(port, mainLoop_);
-    const int listenError = errno;
+    if (!listenAddress_) {
+        zandorexListener_ = QVOSCListener::defaultListenerOnPort(port, mainLoop_);
+        status_.listenerError = zandorexListener_ ? std::string() : listenFailure(port, errno);
+    } else if (const auto local = numericEndpoint(*listenAddress_, port)) {
+        zandorexListener_ = QVOSCListener::defaultListenerOnAddress(*local, mainLoop_);
+        status_.listenerError = zandorexListener_
+                                    ? std::string()
+                                    : listenFailure(*listenAddress_, port, std::strerror(errno));
+    } else {
+        status_.listenerError = listenFailure(*listenAddress_, port, "not an IPv4 or IPv6 address");
+    }
     if (zandorexListener_) {
         zandorexListener_->setDelegate(fromZandorex_);
     }
-    status_.listenerError = zandorexListener_ ? std::string() : listenFailure(port, listenError);
-    propertyChanged(ControllerProperty::zandorexListenPort);
-    statusChanged();
 }
 
 void KestranoController::save() {

@@ -55,6 +55,11 @@ class KestranoController {
     void setZandorexSendPort(int32_t port);
     int32_t zandorexListenPort() const { return zandorexListenPort_; }
     void setZandorexListenPort(int32_t port);
+    // The local address the listener binds: nothing for every IPv4 interface, otherwise one
+    // numeric IPv4 or IPv6 address of this machine (127.0.0.1 refuses the network). Stored at once
+    // and the listener reopened, like the listen port; an empty text stands for nothing.
+    const std::optional<std::string>& listenAddress() const { return listenAddress_; }
+    void setListenAddress(std::optional<std::string> address);
 
     // Persists the six settings that are not ports.
     void save();
@@ -112,6 +117,8 @@ class KestranoController {
     void hostAnswered(const HostResolver::Answer& answer);
     // Replaces the sender by one for the current destination, when it is known.
     void openSender();
+    // Replaces the listener by one on the current listen address and port.
+    void openListener();
     void selectInput(const std::optional<AudioDevice>& device);
     void reselectAfterServerReconnected();
     void showNoInput();
@@ -127,6 +134,7 @@ class KestranoController {
     // Why the host has no address yet, in words.
     std::string hostProblem_;
     int32_t zandorexListenPort_ = 0;
+    std::optional<std::string> listenAddress_;
     float currentPosition_ = 0.0f;
     float volumeAmplification_ = 0.0f;
     bool active_ = false;

@@ -7,7 +7,8 @@
 NetworkGroup::NetworkGroup(KestranoController& controller, QWidget* parent)
     : QGroupBox(tr("Network"), parent),
       controller_(controller),
-      hostLineEdit_(new QLineEdit(this)) {
+      hostLineEdit_(new QLineEdit(this)),
+      listenAddressLineEdit_(new QLineEdit(this)) {
     setObjectName("networkGroup");
     auto* form = new QFormLayout(this);
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
@@ -37,6 +38,10 @@ bool NetworkGroup::showProperty(ControllerProperty property) {
         case ControllerProperty::zandorexHost:
             hostLineEdit_->setText(
                 QString::fromStdString(controller_.zandorexHost().value_or(std::string())));
+            return true;
+        case ControllerProperty::listenAddress:
+            listenAddressLineEdit_->setText(
+                QString::fromStdString(controller_.listenAddress().value_or(std::string())));
             return true;
         default:
             return false;

@@ -7,8 +7,8 @@
 
 class QLineEdit;
 
-// The network settings beyond the ports: where the messages go. Each takes effect when its
-// field is left or Return is pressed.
+// The network settings beyond the ports: where the messages go and where the program listens.
+// A text field takes effect when it is left or Return is pressed.
 class NetworkGroup : public QGroupBox {
     Q_OBJECT
   public:
@@ -20,4 +20,5 @@ class NetworkGroup : public QGroupBox {
   private:
     KestranoController& controller_;
     QLineEdit* hostLineEdit_;
+    QLineEdit* listenAddressLineEdit_;
 };
