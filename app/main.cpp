@@ -44,6 +44,9 @@ int main(int argc, char** argv) {
             return 0;
         case RunMode::setSetting: {
             const auto preferences = openSettings(commandLine->settingsFile);
+            if (const auto kept = preferences->keepUnparsableFile()) {
+                std::fprintf(stderr, "kestrano: settings: %s\n", kept->c_str());
+            }
             if (const auto problem =
                     applySettingAssignment(*preferences, commandLine->assignment)) {
                 std::fprintf(stderr, "kestrano: %s\n", problem->c_str());

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <system_error>
@@ -30,7 +31,8 @@ void reportFailure(const char* call) {
 
 }  // namespace
 
-QVOSCListener::QVOSCListener(MainLoop& mainLoop) : mainLoop_(mainLoop) {}
+QVOSCListener::QVOSCListener(MainLoop& mainLoop)
+    : handOff_(std::make_shared<DatagramHandOff>(mainLoop)) {}
 
 QVOSCListener::~QVOSCListener() {
     // Runs on the listening thread when that thread held the last share; it has left its loop
@@ -42,24 +44,48 @@ std::shared_ptr<QVOSCListener> QVOSCListener::defaultListenerOnPort(int32_t port
                                                                     MainLoop& mainLoop) {
     auto listener = std::make_shared<QVOSCListener>(mainLoop);
     listener->setDelegate(std::make_shared<QVOSCDispatcher>());
-    if (!listener->startListeningOnPort(port)) {
+    const bool succeeded = listener->startListeningOnPort(port);
+    return started(std::move(listener), succeeded);
+}
+
+std::shared_ptr<QVOSCListener> QVOSCListener::defaultListenerOnAddress(const NetworkEndpoint& local,
+                                                                       MainLoop& mainLoop) {
+    auto listener = std::make_shared<QVOSCListener>(mainLoop);
+    listener->setDelegate(std::make_shared<QVOSCDispatcher>());
+    const bool succeeded = listener->startListeningOnAddress(local);
+    return started(std::move(listener), succeeded);
+}
+
+std::shared_ptr<QVOSCListener> QVOSCListener::started(std::shared_ptr<QVOSCListener> listener,
+                                                      bool succeeded) {
+    if (!succeeded) {
         // Destroying it closes a socket that it opened; the caller still reads why it failed.
         const int failure = errno;
         listener.reset();
         errno = failure;
-        return nullptr;
     }
     return listener;
 }
 
 bool QVOSCListener::startListeningOnPort(int32_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    NetworkEndpoint wildcard;
+    std::memcpy(&wildcard.address, &address, sizeof address);
+    wildcard.length = sizeof address;
+    return startListeningOnAddress(wildcard);
+}
+
+bool QVOSCListener::startListeningOnAddress(const NetworkEndpoint& local) {
     auto self = weak_from_this().lock();
     if (!self || started_) {
         return false;
     }
     started_ = true;
 
-    const int socketFd = socket(AF_INET, SOCK_DGRAM, 0);
+    const int socketFd = socket(local.address.ss_family, SOCK_DGRAM, 0);
     socketDescriptor_ = socketFd;
     if (socketFd == -1) {
         reportFailure("socket");
@@ -67,11 +93,7 @@ bool QVOSCListener::startListeningOnPort(int32_t port) {
     }
     socketOpen_ = true;
 
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
+    if (bind(socketFd, local.socketAddress(), local.length) == -1) {
         reportFailure("bind");
         return false;
     }
@@ -140,10 +162,11 @@ void QVOSCListener::listenThread(int socket) {
 void QVOSCListener::receiveDatagrams(int socket) {
     std::vector<uint8_t> buffer(maximumDatagramSize);
     for (;;) {
-        sockaddr_in source{};
-        socklen_t sourceLength = sizeof(source);
-        const ssize_t received = recvfrom(socket, buffer.data(), buffer.size(), 0,
-                                          reinterpret_cast<sockaddr*>(&source), &sourceLength);
+        NetworkEndpoint source;
+        source.length = sizeof(source.address);
+        const ssize_t received =
+            recvfrom(socket, buffer.data(), buffer.size(), 0,
+                     reinterpret_cast<sockaddr*>(&source.address), &source.length);
         // Once shut down, the receive returns 0 at once, as for an empty datagram; the flag
         // tells the two apart.
         if (stopRequested_) {
@@ -155,17 +178,9 @@ void QVOSCListener::receiveDatagrams(int socket) {
             }
             return;
         }
-        deliver(buffer.data(), static_cast<size_t>(received));
+        if (auto target = delegate()) {
+            handOff_->offer(std::move(target), buffer.data(), static_cast<size_t>(received),
+                            source);
+        }
     }
-}
-
-void QVOSCListener::deliver(const uint8_t* bytes, size_t length) {
-    auto target = delegate();
-    if (!target) {
-        return;
-    }
-    std::shared_ptr<const QVOSCData> datagram = std::make_shared<QVOSCData>(bytes, bytes + length);
-    mainLoop_.postToMainThread([target = std::move(target), datagram = std::move(datagram)] {
-        target->dispatchRawPacket(datagram);
-    });
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The controller's properties a view shows and edits.
 enum class ControllerProperty {
@@ -15,8 +16,10 @@ enum class ControllerProperty {
     address,
     minValue,
     maxValue,
+    zandorexHost,
     zandorexSendPort,
     zandorexListenPort,
+    listenAddress,
 };
 
 // What a technician needs to know while the program runs.
@@ -31,6 +34,8 @@ struct ControllerStatus {
     std::string senderError;
     std::string listenerError;
     std::string deviceError;
+    // What was wrong with the stored settings at start-up, until the next Save.
+    std::vector<std::string> settingsNotices;
 };
 
 // Told by the controller, on the main thread, whenever a property or the status changes.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <string_view>
 
 // The keys of the persisted settings.
@@ -13,7 +12,7 @@ inline constexpr std::string_view type = "type";
 inline constexpr std::string_view address = "address";
 inline constexpr std::string_view minValue = "minValue";
 inline constexpr std::string_view maxValue = "maxValue";
-inline constexpr std::array<std::string_view, 8> all = {
-    zandorexSendPort, zandorexListenPort, volumeAmplification, active, type, address, minValue,
-    maxValue};
+inline constexpr std::string_view zandorexHost = "zandorexHost";
+inline constexpr std::string_view listenAddress = "listenAddress";
+inline constexpr std::string_view remoteControl = "remoteControl";
 }  // namespace settings_keys

@@ -5,7 +5,7 @@
 #include "app/control/KestranoController.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
-#include "app/settings/SettingsFile.h"
+#include "app/settings/RunSettings.h"
 #include "app/window/MainWindow.h"
 
 int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
@@ -13,15 +13,17 @@ int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
     SignalQuitter quitter([&application] { application.quit(); });
 
     QtMainLoop mainLoop;
-    const auto preferences = openSettings(settingsFile);
-    KestranoController controller(mainLoop, *preferences, makeCapture(mainLoop));
+    RunSettings settings(settingsFile);
+    settings.printNotices();
+    KestranoController controller(mainLoop, settings.store(), makeCapture(mainLoop));
     MainWindow window(controller);
     if (settingsFile) {
         // Two instances side by side: the title tells them apart.
         window.setWindowTitle(QStringLiteral("Kestrano — %1")
-                                  .arg(QFileInfo(preferences->fileName()).absoluteFilePath()));
+                                  .arg(QFileInfo(settings.file().fileName()).absoluteFilePath()));
     }
     controller.awakeFromNib();
+    controller.showSettingsNotices(settings.notices());
     window.show();
     return application.exec();
 }
