@@ -43,6 +43,10 @@ class AudioCapture {
     virtual float previewVolume() const = 0;
     virtual void setPreviewVolume(float volume) = 0;
 
+    // The band that is metered: a high-pass at `lowCut` and a low-pass at `highCut` Hz, each
+    // left out at 0. Applied to the samples before their power is averaged.
+    virtual void setBand(float lowCut, float highCut) = 0;
+
     // Per connection of the preview output, per channel: the average power in dBFS of what was
     // captured since the previous call (-160 for silence or no frames). Empty without input.
     virtual std::vector<std::vector<float>> channelAveragePowerLevels() = 0;

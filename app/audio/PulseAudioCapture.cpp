@@ -123,6 +123,11 @@ void PulseAudioCapture::setPreviewVolume(float volume) {
     previewGain_.store(clamped, std::memory_order_relaxed);
 }
 
+void PulseAudioCapture::setBand(float lowCut, float highCut) {
+    band_.lowCut.store(lowCut, std::memory_order_relaxed);
+    band_.highCut.store(highCut, std::memory_order_relaxed);
+}
+
 std::vector<std::vector<float>> PulseAudioCapture::channelAveragePowerLevels() {
     if (!input_) {
         return {};
@@ -154,8 +159,8 @@ void PulseAudioCapture::applyConfiguration() {
         streams_.reset();
         meter_.reset(input_ ? input_->sampleSpec.channels : 0);
         if (running_ && input_) {
-            streams_ =
-                PulseInputStreams::open(link_.context(), *input_, meter_, previewGain_, error);
+            streams_ = PulseInputStreams::open(link_.context(), *input_, meter_, previewGain_,
+                                               band_, error);
         }
     }
     if (running_ && input_ && !streams_) {

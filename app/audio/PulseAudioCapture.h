@@ -31,6 +31,7 @@ class PulseAudioCapture : public AudioCapture {
     void stopRunning() override;
     float previewVolume() const override;
     void setPreviewVolume(float volume) override;
+    void setBand(float lowCut, float highCut) override;
     std::vector<std::vector<float>> channelAveragePowerLevels() override;
     void setDevicesChangedHandler(std::function<void()> handler) override;
     void setServerReconnectedHandler(std::function<void()> handler) override;
@@ -61,6 +62,7 @@ class PulseAudioCapture : public AudioCapture {
     std::optional<PulseSource> input_;
 
     std::atomic<float> previewGain_{0.0f};
+    BandSettings band_;
     ChannelPowerMeter meter_;
 
     // Guarded by the loop's lock. The loop is declared first so that it outlives the others.

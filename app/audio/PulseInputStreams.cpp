@@ -26,11 +26,9 @@ void disconnectAndRelease(pa_stream*& stream) {
 
 }  // namespace
 
-std::unique_ptr<PulseInputStreams> PulseInputStreams::open(pa_context* context,
-                                                           const PulseSource& source,
-                                                           ChannelPowerMeter& meter,
-                                                           const std::atomic<float>& previewGain,
-                                                           std::string& error) {
+std::unique_ptr<PulseInputStreams> PulseInputStreams::open(
+    pa_context* context, const PulseSource& source, ChannelPowerMeter& meter,
+    const std::atomic<float>& previewGain, const BandSettings& band, std::string& error) {
     pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, source.sampleSpec.rate,
                               source.sampleSpec.channels};
     if (context == nullptr) {
@@ -43,7 +41,7 @@ std::unique_ptr<PulseInputStreams> PulseInputStreams::open(pa_context* context,
         return nullptr;
     }
     std::unique_ptr<PulseInputStreams> streams(
-        new PulseInputStreams(sampleSpec, meter, previewGain));
+        new PulseInputStreams(sampleSpec, meter, previewGain, band));
     if (!streams->connect(context, source, error)) {
         return nullptr;
     }
@@ -51,12 +49,15 @@ std::unique_ptr<PulseInputStreams> PulseInputStreams::open(pa_context* context,
 }
 
 PulseInputStreams::PulseInputStreams(const pa_sample_spec& sampleSpec, ChannelPowerMeter& meter,
-                                     const std::atomic<float>& previewGain)
+                                     const std::atomic<float>& previewGain,
+                                     const BandSettings& band)
     : sampleSpec_(sampleSpec),
       channelCount_(sampleSpec.channels),
       meter_(meter),
       previewGain_(previewGain),
-      chunk_(kChunkFrames * sampleSpec.channels) {}
+      band_(band),
+      chunk_(kChunkFrames * sampleSpec.channels),
+      filtered_(kChunkFrames * sampleSpec.channels) {}
 
 PulseInputStreams::~PulseInputStreams() {
     disconnectAndRelease(record_);
@@ -123,6 +124,11 @@ void PulseInputStreams::readAll() {
 void PulseInputStreams::consume(const unsigned char* bytes, std::size_t frameCount) {
     const std::size_t frameBytes = channelCount_ * sizeof(float);
     const float gain = previewGain_.load(std::memory_order_relaxed);
+    const float lowCut = band_.lowCut.load(std::memory_order_relaxed);
+    const float highCut = band_.highCut.load(std::memory_order_relaxed);
+    if (lowCut != filter_.lowCut() || highCut != filter_.highCut()) {
+        filter_.configure(lowCut, highCut, sampleSpec_.rate, channelCount_);
+    }
     // What the preview cannot take now is dropped rather than queued, so it never lags behind.
     std::size_t previewFrames = 0;
     if (gain > 0.0f && pa_stream_get_state(preview_) == PA_STREAM_READY) {
@@ -132,7 +138,12 @@ void PulseInputStreams::consume(const unsigned char* bytes, std::size_t frameCou
     while (frameCount > 0) {
         const std::size_t frames = std::min(frameCount, kChunkFrames);
         std::memcpy(chunk_.data(), bytes, frames * frameBytes);
-        meter_.accumulate(chunk_.data(), frames, channelCount_);
+        if (filter_.passesEverything()) {
+            meter_.accumulate(chunk_.data(), frames, channelCount_);
+        } else {
+            filter_.process(chunk_.data(), filtered_.data(), frames);
+            meter_.accumulate(filtered_.data(), frames, channelCount_);
+        }
 
         const std::size_t played = std::min(frames, previewFrames);
         if (played > 0) {
