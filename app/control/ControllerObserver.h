@@ -16,17 +16,29 @@ enum class ControllerProperty {
     maxValue,
     zandorexSendPort,
     zandorexListenPort,
+    triggerOnThreshold,
+    triggerOffThreshold,
+    triggerOnDelay,
+    triggerOffDelay,
+    attackTime,
+    releaseTime,
+    bandLowCut,
+    bandHighCut,
 };
 
 // What a technician needs to know while the program runs.
 struct ControllerStatus {
     // The last tick's meter value; nothing when that tick had no audio channel.
     std::optional<float> meter;
+    // The last tick's average power of the input in dBFS, before the amplification; nothing
+    // when that tick had no audio channel.
+    std::optional<float> inputLevel;
     // The value of the last message handed to the sender.
     std::optional<float> lastValueSent;
     // Failures in words; empty when all is well.
     std::string senderError;
     std::string listenerError;
+    // Why there is no input: the device that cannot be opened, or the one waited for.
     std::string deviceError;
 };
 

@@ -12,8 +12,11 @@ constexpr const char* loopbackHost = "127.0.0.1";
 }  // namespace
 
 KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& preferences,
-                                       std::unique_ptr<AudioCapture> session)
-    : session_(std::move(session)), mainLoop_(mainLoop), preferences_(preferences) {}
+                                       std::unique_ptr<AudioCapture> session, MonotonicClock clock)
+    : session_(std::move(session)),
+      mainLoop_(mainLoop),
+      preferences_(preferences),
+      clock_(std::move(clock)) {}
 
 void KestranoController::awakeFromNib() {
     setPreviewVolume(0.0f);
@@ -44,6 +47,7 @@ void KestranoController::awakeFromNib() {
     setMinValue(preferences_.floatForKey(settings_keys::minValue));
     const float maximum = preferences_.floatForKey(settings_keys::maxValue);
     setMaxValue(maximum != 0.0f ? maximum : 10.0f);
+    loadShapingSettings();
 }
 
 KestranoController::~KestranoController() {
@@ -100,6 +104,7 @@ void KestranoController::save() {
     preferences_.setString(settings_keys::address, address_);
     preferences_.setFloat(settings_keys::minValue, minValue_);
     preferences_.setFloat(settings_keys::maxValue, maxValue_);
+    saveShapingSettings();
 }
 
 void KestranoController::setVolumeAmplification(float amplification) {

@@ -10,6 +10,9 @@
 #include "app/control/ControllerObserver.h"
 #include "app/control/DelegateWrapper.h"
 #include "app/control/LevelIndicator.h"
+#include "app/control/MonotonicClock.h"
+#include "app/control/PositionSmoother.h"
+#include "app/control/TriggerGate.h"
 #include "app/settings/PreferencesStore.h"
 #include "osc/QVOSCMessage.h"
 #include "osc/QVOSCPacket.h"
@@ -27,9 +30,10 @@ class KestranoController {
     static constexpr double tickInterval = 0.05;
 
     // `session` is the capture the controller drives and owns; nothing starts before
-    // awakeFromNib.
+    // awakeFromNib. `clock` times the trigger delays and the smoothing.
     KestranoController(MainLoop& mainLoop, PreferencesStore& preferences,
-                       std::unique_ptr<AudioCapture> session);
+                       std::unique_ptr<AudioCapture> session,
+                       MonotonicClock clock = std::chrono::steady_clock::now);
     // The orderly shut-down.
     virtual ~KestranoController();
     KestranoController(const KestranoController&) = delete;
@@ -82,6 +86,27 @@ class KestranoController {
     void setMinValue(float value);
     float maxValue() const { return maxValue_; }
     void setMaxValue(float value);
+    // Shaping of the position and the band that is metered; 0 means the key's default (see
+    // triggerSettings() and the capture's band).
+    float triggerOnThreshold() const { return triggerOnThreshold_; }
+    void setTriggerOnThreshold(float threshold);
+    float triggerOffThreshold() const { return triggerOffThreshold_; }
+    void setTriggerOffThreshold(float threshold);
+    int32_t triggerOnDelay() const { return triggerOnDelay_; }
+    void setTriggerOnDelay(int32_t milliseconds);
+    int32_t triggerOffDelay() const { return triggerOffDelay_; }
+    void setTriggerOffDelay(int32_t milliseconds);
+    int32_t attackTime() const { return attackTime_; }
+    void setAttackTime(int32_t milliseconds);
+    int32_t releaseTime() const { return releaseTime_; }
+    void setReleaseTime(int32_t milliseconds);
+    float bandLowCut() const { return bandLowCut_; }
+    void setBandLowCut(float hertz);
+    float bandHighCut() const { return bandHighCut_; }
+    void setBandHighCut(float hertz);
+    // The thresholds and delays trigger mode works with, defaults filled in.
+    TriggerSettings triggerSettings() const;
+
     LevelIndicator* audioLevelMeter() const { return audioLevelMeter_; }
     void setAudioLevelMeter(LevelIndicator* meter) { audioLevelMeter_ = meter; }
 
@@ -99,6 +124,8 @@ class KestranoController {
     void selectInput(const std::optional<AudioDevice>& device);
     void reselectAfterServerReconnected();
     void showNoInput();
+    void loadShapingSettings();
+    void saveShapingSettings();
     void propertyChanged(ControllerProperty property);
     void statusChanged();
 
@@ -114,6 +141,16 @@ class KestranoController {
     std::optional<std::string> address_;
     float minValue_ = 0.0f;
     float maxValue_ = 0.0f;
+    float triggerOnThreshold_ = 0.0f;
+    float triggerOffThreshold_ = 0.0f;
+    int32_t triggerOnDelay_ = 0;
+    int32_t triggerOffDelay_ = 0;
+    int32_t attackTime_ = 0;
+    int32_t releaseTime_ = 0;
+    float bandLowCut_ = 0.0f;
+    float bandHighCut_ = 0.0f;
+    TriggerGate trigger_;
+    PositionSmoother smoother_;
     LevelIndicator* audioLevelMeter_ = nullptr;
     std::unique_ptr<AudioCapture> session_;
     std::vector<AudioDevice> audioDevices_;
@@ -121,6 +158,7 @@ class KestranoController {
 
     MainLoop& mainLoop_;
     PreferencesStore& preferences_;
+    MonotonicClock clock_;
     std::optional<AudioDevice> chosenAudioDevice_;
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;

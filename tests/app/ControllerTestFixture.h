@@ -42,7 +42,8 @@ class ControllerTest : public testing::Test {
         auto capture = std::make_unique<FakeAudioCapture>(std::vector{microphone}, microphone);
         this->capture = capture.get();
         calls = capture->calls;
-        auto controller = std::make_unique<T>(mainLoop, preferences, std::move(capture));
+        auto controller = std::make_unique<T>(mainLoop, preferences, std::move(capture),
+                                              [this] { return clockTime; });
         controller->setAudioLevelMeter(&meter);
         controller->awakeFromNib();
         return controller;
@@ -58,6 +59,8 @@ class ControllerTest : public testing::Test {
     QSettingsPreferencesStore preferences;
     UdpReceiver receiver;
     RecordingLevelIndicator meter;
+    // What the controllers started here read as the time.
+    MonotonicTime clockTime{};
     FakeAudioCapture* capture = nullptr;  // owned by the controller
     std::shared_ptr<std::vector<std::string>> calls;
 };

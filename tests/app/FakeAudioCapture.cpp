@@ -44,6 +44,10 @@ void FakeAudioCapture::setPreviewVolume(float volume) {
     previewVolume_ = volume;
 }
 
+void FakeAudioCapture::setBand(float lowCut, float highCut) {
+    band = {lowCut, highCut};
+}
+
 std::vector<std::vector<float>> FakeAudioCapture::channelAveragePowerLevels() {
     calls->push_back("read");
     return input_ ? readings : std::vector<std::vector<float>>();

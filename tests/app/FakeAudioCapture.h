@@ -20,6 +20,8 @@ class FakeAudioCapture : public AudioCapture {
     std::vector<std::vector<float>> readings;
     // A device whose input cannot be made.
     std::optional<AudioDevice> failingDevice;
+    // The band last asked for: low cut, high cut.
+    std::pair<float, float> band{-1.0f, -1.0f};
     std::shared_ptr<std::vector<std::string>> calls = std::make_shared<std::vector<std::string>>();
     std::function<void()> devicesChanged;
     std::function<void()> serverReconnected;
@@ -35,6 +37,7 @@ class FakeAudioCapture : public AudioCapture {
     void stopRunning() override;
     float previewVolume() const override { return previewVolume_; }
     void setPreviewVolume(float volume) override;
+    void setBand(float lowCut, float highCut) override;
     std::vector<std::vector<float>> channelAveragePowerLevels() override;
     void setDevicesChangedHandler(std::function<void()> handler) override;
     void setServerReconnectedHandler(std::function<void()> handler) override;
