@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-bash scripts/build.sh build/main -DKESTRANO_BUILD_BENCH=OFF
+# Only the programs: a first start need not wait for the tests and benchmarks.
+KESTRANO_BUILD_TARGETS="kestrano kestrano-osc" bash scripts/build.sh build/main
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     exec build/main/app/kestrano "$@"
 fi

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -35,6 +36,8 @@ struct ControllerStatus {
     std::optional<float> inputLevel;
     // The value of the last message handed to the sender.
     std::optional<float> lastValueSent;
+    // How many messages have been handed to the sender since start-up.
+    uint64_t messagesSent = 0;
     // Failures in words; empty when all is well.
     std::string senderError;
     std::string listenerError;

@@ -75,6 +75,7 @@ void KestranoController::sendOSCMessageForPosition(float position) {
     if (zandorexSender_) {
         zandorexSender_->sendOSCPacket(*message);
         status_.lastValueSent = value;
+        ++status_.messagesSent;
     }
     currentPosition_ = position;
 }

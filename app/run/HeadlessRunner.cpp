@@ -9,12 +9,29 @@
 #include "app/control/StatusText.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
+#include "app/run/StatusLogThrottle.h"
 #include "app/settings/QSettingsPreferencesStore.h"
 
 namespace {
 
 constexpr int terminalStatusInterval = 250;  // milliseconds
 constexpr int logStatusInterval = 1000;
+constexpr auto logQuietInterval = std::chrono::minutes(1);
+
+StatusLogState logState(const KestranoController& controller, uint64_t& messagesSeen) {
+    const ControllerStatus& status = controller.status();
+    StatusLogState state;
+    if (const auto device = controller.selectedAudioDevice(); device && status.meter) {
+        state.device = device->name;
+    }
+    for (const std::string* error :
+         {&status.deviceError, &status.senderError, &status.listenerError}) {
+        state.errors += *error + '\n';
+    }
+    state.sending = status.messagesSent != messagesSeen;
+    messagesSeen = status.messagesSent;
+    return state;
+}
 
 }  // namespace
 
@@ -28,12 +45,15 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
     controller.awakeFromNib();
 
     const bool terminal = isatty(STDOUT_FILENO) == 1;
+    StatusLogThrottle throttle(logQuietInterval);
+    uint64_t messagesSeen = 0;
     QTimer statusTimer;
-    QObject::connect(&statusTimer, &QTimer::timeout, [&controller, terminal] {
+    QObject::connect(&statusTimer, &QTimer::timeout, [&] {
         const std::string line = statusLine(controller.status());
         if (terminal) {
             std::printf("\r%s\033[K", line.c_str());
-        } else {
+        } else if (throttle.shouldWrite(logState(controller, messagesSeen),
+                                        StatusLogThrottle::Clock::now())) {
             std::printf("%s\n", line.c_str());
         }
         std::fflush(stdout);

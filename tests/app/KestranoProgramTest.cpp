@@ -1,6 +1,7 @@
 // The real kestrano program: options, the settings it stores, and a headless run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -58,6 +59,20 @@ TEST_F(KestranoProgramTest, HeadlessRunsOnTheStoredPortsAndStopsCleanlyOnSignals
         EXPECT_EQ(program.wait(3s), 0) << program.errorOutput();
         EXPECT_EQ(bindErrorOnPort(listenPort), 0);
     }
+}
+
+TEST_F(KestranoProgramTest, HeadlessIntoAPipeWritesAStatusLineOnlyWhenSomethingChanges) {
+    const uint16_t listenPort = freeUdpPort();
+    ASSERT_EQ(kestrano({"--set", "zandorexListenPort=" + std::to_string(listenPort)}).status, 0);
+    ChildProcess program({KESTRANO_PATH, "--headless"});
+    ASSERT_TRUE(program.started());
+    // Without a sound server nothing changes after start-up: one line, where a status line a
+    // second would have given three or four.
+    program.readUntil([] { return false; }, 3500ms);
+    program.sendSignal(SIGTERM);
+    EXPECT_EQ(program.wait(3s), 0);
+    EXPECT_EQ(std::count(program.output().begin(), program.output().end(), '\n'), 1)
+        << program.output();
 }
 
 TEST_F(KestranoProgramTest, SetRefusesUnknownKeysAndBadValuesWithStatusTwo) {
