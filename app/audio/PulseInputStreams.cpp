@@ -19,6 +19,7 @@ void disconnectAndRelease(pa_stream*& stream) {
         return;
     }
     pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
     pa_stream_disconnect(stream);
     pa_stream_unref(stream);
     stream = nullptr;
@@ -28,7 +29,8 @@ void disconnectAndRelease(pa_stream*& stream) {
 
 std::unique_ptr<PulseInputStreams> PulseInputStreams::open(
     pa_context* context, const PulseSource& source, ChannelPowerMeter& meter,
-    const std::atomic<float>& previewGain, const BandSettings& band, std::string& error) {
+    const std::atomic<float>& previewGain, const BandSettings& band, FailureHandler onFailure,
+    std::string& error) {
     pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, source.sampleSpec.rate,
                               source.sampleSpec.channels};
     if (context == nullptr) {
@@ -42,6 +44,7 @@ std::unique_ptr<PulseInputStreams> PulseInputStreams::open(
     }
     std::unique_ptr<PulseInputStreams> streams(
         new PulseInputStreams(sampleSpec, meter, previewGain, band));
+    streams->onFailure_ = std::move(onFailure);
     if (!streams->connect(context, source, error)) {
         return nullptr;
     }
@@ -73,6 +76,7 @@ bool PulseInputStreams::connect(pa_context* context, const PulseSource& source,
         return false;
     }
     pa_stream_set_read_callback(record_, onReadable, this);
+    pa_stream_set_state_callback(record_, onRecordStateChanged, this);
 
     pa_buffer_attr recordBuffer{};
     recordBuffer.maxlength = static_cast<uint32_t>(-1);
@@ -103,6 +107,13 @@ bool PulseInputStreams::connect(pa_context* context, const PulseSource& source,
 
 void PulseInputStreams::onReadable(pa_stream*, size_t, void* userdata) {
     static_cast<PulseInputStreams*>(userdata)->readAll();
+}
+
+void PulseInputStreams::onRecordStateChanged(pa_stream* stream, void* userdata) {
+    auto* self = static_cast<PulseInputStreams*>(userdata);
+    if (pa_stream_get_state(stream) == PA_STREAM_FAILED && self->onFailure_) {
+        self->onFailure_(pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
+    }
 }
 
 void PulseInputStreams::readAll() {

@@ -3,6 +3,7 @@
 #include <pulse/stream.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,11 +19,15 @@
 // destroyed with the loop's lock held; the callbacks run on the loop thread.
 class PulseInputStreams {
   public:
+    // Told, on the loop thread, why the server ended the record stream.
+    using FailureHandler = std::function<void(const std::string& error)>;
+
     // Nullptr, with `error` filled, when the streams cannot be set up.
     static std::unique_ptr<PulseInputStreams> open(pa_context* context, const PulseSource& source,
                                                    ChannelPowerMeter& meter,
                                                    const std::atomic<float>& previewGain,
-                                                   const BandSettings& band, std::string& error);
+                                                   const BandSettings& band,
+                                                   FailureHandler onFailure, std::string& error);
     ~PulseInputStreams();
     PulseInputStreams(const PulseInputStreams&) = delete;
     PulseInputStreams& operator=(const PulseInputStreams&) = delete;
@@ -33,6 +38,7 @@ class PulseInputStreams {
     bool connect(pa_context* context, const PulseSource& source, std::string& error);
 
     static void onReadable(pa_stream* stream, size_t bytes, void* userdata);
+    static void onRecordStateChanged(pa_stream* stream, void* userdata);
     void readAll();
     void consume(const unsigned char* bytes, std::size_t frameCount);
 
@@ -41,6 +47,7 @@ class PulseInputStreams {
     ChannelPowerMeter& meter_;
     const std::atomic<float>& previewGain_;
     const BandSettings& band_;
+    FailureHandler onFailure_;
     BandFilter filter_;
     pa_stream* record_ = nullptr;
     pa_stream* preview_ = nullptr;

@@ -22,7 +22,12 @@ void KestranoController::awakeFromNib() {
     setPreviewVolume(0.0f);
     session_->setDevicesChangedHandler([this] { refreshDevices(); });
     session_->setServerReconnectedHandler([this] { reselectAfterServerReconnected(); });
-    setSelectedAudioDevice(session_->defaultAudioInputDevice());
+    session_->setInputFailedHandler(
+        [this](const std::string& deviceName, const std::string& error) {
+            inputFailed(deviceName, error);
+        });
+    inputChoice_ = InputChoice::fromStored(preferences_.stringForKey(settings_keys::inputDevice));
+    selectInput(deviceForChoice(session_->audioInputDevices()));
     refreshDevices();
     session_->startRunning();
 
@@ -60,6 +65,7 @@ KestranoController::~KestranoController() {
     }
     session_->setDevicesChangedHandler(nullptr);
     session_->setServerReconnectedHandler(nullptr);
+    session_->setInputFailedHandler(nullptr);
     session_->stopRunning();
     audioDevices_.clear();
     session_.reset();

@@ -9,6 +9,7 @@
 #include "app/audio/AudioCapture.h"
 #include "app/control/ControllerObserver.h"
 #include "app/control/DelegateWrapper.h"
+#include "app/control/InputChoice.h"
 #include "app/control/LevelIndicator.h"
 #include "app/control/MonotonicClock.h"
 #include "app/control/PositionSmoother.h"
@@ -58,10 +59,16 @@ class KestranoController {
     // Audio devices.
     const std::vector<AudioDevice>& audioDevices() const { return audioDevices_; }
     void setAudioDevices(std::vector<AudioDevice> devices);
+    // Reloads the list and selects what the technician's choice asks for now: a device that
+    // appeared is taken, one that went is dropped, and a new default source is followed.
     void refreshDevices();
     std::optional<AudioDevice> selectedAudioDevice() const;
-    // The technician's choice; it is selected again when the sound server comes back.
+    // The technician's choice (nothing for "No input"): stored at once under "inputDevice" and
+    // kept through device and sound server changes.
     void setSelectedAudioDevice(std::optional<AudioDevice> device);
+    const InputChoice& inputChoice() const { return inputChoice_; }
+    // How the chosen device is named while it is absent and waited for; nothing otherwise.
+    std::optional<std::string> awaitedDevice() const;
     float previewVolume() const;
     void setPreviewVolume(float volume);
 
@@ -121,8 +128,12 @@ class KestranoController {
     void setObserver(ControllerObserver* observer) { observer_ = observer; }
 
   private:
+    // The device the choice asks for among `devices`, or nothing.
+    std::optional<AudioDevice> deviceForChoice(const std::vector<AudioDevice>& devices);
     void selectInput(const std::optional<AudioDevice>& device);
     void reselectAfterServerReconnected();
+    void inputFailed(const std::string& deviceName, const std::string& error);
+    void showDeviceStatus();
     void showNoInput();
     void loadShapingSettings();
     void saveShapingSettings();
@@ -159,7 +170,9 @@ class KestranoController {
     MainLoop& mainLoop_;
     PreferencesStore& preferences_;
     MonotonicClock clock_;
-    std::optional<AudioDevice> chosenAudioDevice_;
+    InputChoice inputChoice_;
+    // Why the last selection found no input; empty when it did.
+    std::string inputFailure_;
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;
 };

@@ -60,3 +60,13 @@ void FakeAudioCapture::setDevicesChangedHandler(std::function<void()> handler) {
 void FakeAudioCapture::setServerReconnectedHandler(std::function<void()> handler) {
     serverReconnected = std::move(handler);
 }
+
+void FakeAudioCapture::setInputFailedHandler(InputFailedHandler handler) {
+    inputFailed = std::move(handler);
+}
+
+void FakeAudioCapture::failInput(const std::string& error) {
+    const std::string name = input_ ? input_->name : std::string();
+    input_.reset();
+    inputFailed(name, error);
+}

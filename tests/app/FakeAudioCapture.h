@@ -25,6 +25,7 @@ class FakeAudioCapture : public AudioCapture {
     std::shared_ptr<std::vector<std::string>> calls = std::make_shared<std::vector<std::string>>();
     std::function<void()> devicesChanged;
     std::function<void()> serverReconnected;
+    InputFailedHandler inputFailed;
 
     std::vector<AudioDevice> audioInputDevices() override { return devices; }
     std::optional<AudioDevice> defaultAudioInputDevice() override { return defaultDevice; }
@@ -41,6 +42,9 @@ class FakeAudioCapture : public AudioCapture {
     std::vector<std::vector<float>> channelAveragePowerLevels() override;
     void setDevicesChangedHandler(std::function<void()> handler) override;
     void setServerReconnectedHandler(std::function<void()> handler) override;
+    void setInputFailedHandler(InputFailedHandler handler) override;
+    // The server ends the input's stream: the input goes, then the handler hears why.
+    void failInput(const std::string& error);
 
   private:
     std::optional<AudioDevice> input_;
