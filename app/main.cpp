@@ -1,17 +1,28 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <cstdio>
+#include <filesystem>
 
 #include "app/audio/AudioCapture.h"
 #include "app/run/CommandLine.h"
 #include "app/run/HeadlessRunner.h"
-#include "app/settings/QSettingsPreferencesStore.h"
 #include "app/settings/SettingsAssignment.h"
+#include "app/settings/SettingsFile.h"
 #include "app/window/WindowRunner.h"
 
 namespace {
 
 constexpr int usageError = 2;
+
+// A mistyped --config path would otherwise run on the defaults without a word.
+void noteMissingSettingsFile(const std::optional<std::string>& settingsFile) {
+    if (settingsFile && !std::filesystem::exists(*settingsFile)) {
+        std::fprintf(stderr,
+                     "kestrano: %s does not exist yet; running on the default settings until they "
+                     "are saved\n",
+                     settingsFile->c_str());
+    }
+}
 
 }  // namespace
 
@@ -32,21 +43,26 @@ int main(int argc, char** argv) {
             std::printf("kestrano %s\n", KESTRANO_VERSION);
             return 0;
         case RunMode::setSetting: {
-            QSettingsPreferencesStore preferences;
-            if (const auto problem = applySettingAssignment(preferences, commandLine->assignment)) {
+            const auto preferences = openSettings(commandLine->settingsFile);
+            if (const auto kept = preferences->keepUnparsableFile()) {
+                std::fprintf(stderr, "kestrano: settings: %s\n", kept->c_str());
+            }
+            if (const auto problem =
+                    applySettingAssignment(*preferences, commandLine->assignment)) {
                 std::fprintf(stderr, "kestrano: %s\n", problem->c_str());
                 return usageError;
             }
-            if (!preferences.writesSucceeded()) {
+            if (!preferences->writesSucceeded()) {
                 std::fprintf(stderr, "kestrano: cannot write %s\n",
-                             preferences.fileName().toLocal8Bit().constData());
+                             preferences->fileName().toLocal8Bit().constData());
                 return 1;
             }
             return 0;
         }
         case RunMode::headless: {
+            noteMissingSettingsFile(commandLine->settingsFile);
             QCoreApplication application(argc, argv);
-            return runHeadless(application, makeSystemAudioCapture);
+            return runHeadless(application, makeSystemAudioCapture, commandLine->settingsFile);
         }
         case RunMode::window:
             break;
@@ -59,6 +75,7 @@ int main(int argc, char** argv) {
             stderr);
         return 1;
     }
+    noteMissingSettingsFile(commandLine->settingsFile);
     QApplication application(argc, argv);
-    return runWindow(application, makeSystemAudioCapture);
+    return runWindow(application, makeSystemAudioCapture, commandLine->settingsFile);
 }

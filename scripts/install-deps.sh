@@ -11,6 +11,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     liblo-dev liblo-tools liboscpack-dev
     xvfb xauth procps
+    pipewire pipewire-pulse wireplumber dbus
+    help2man man-db desktop-file-utils appstream systemd lintian dpkg-dev file
 )
 
 missing=()

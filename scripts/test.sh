@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Kestrano in each test flavour and runs the whole test suite
-# through ctest: the plain build with every test, the OSC, transport and program tests under
+# through ctest: the plain build with every test (PipeWire's included), its Debian package
+# built, installed, run and removed again, the OSC, transport and program tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the transport tests under ThreadSanitizer, and
 # the decoder fuzz target for a bounded time.
 set -euo pipefail
@@ -13,6 +14,9 @@ export QT_QPA_PLATFORM=offscreen
 echo "== plain build, all tests =="
 bash scripts/build.sh build/main -DKESTRANO_WERROR=ON
 ctest --test-dir build/main --output-on-failure -j "$jobs"
+
+echo "== Debian package: build, check, install, run, remove =="
+bash scripts/package-check.sh build/main
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
 bash scripts/build.sh build/asan -DKESTRANO_WERROR=ON -DKESTRANO_SANITIZE=address \

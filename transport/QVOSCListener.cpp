@@ -30,7 +30,8 @@ void reportFailure(const char* call) {
 
 }  // namespace
 
-QVOSCListener::QVOSCListener(MainLoop& mainLoop) : mainLoop_(mainLoop) {}
+QVOSCListener::QVOSCListener(MainLoop& mainLoop)
+    : handOff_(std::make_shared<DatagramHandOff>(mainLoop)) {}
 
 QVOSCListener::~QVOSCListener() {
     // Runs on the listening thread when that thread held the last share; it has left its loop
@@ -140,10 +141,11 @@ void QVOSCListener::listenThread(int socket) {
 void QVOSCListener::receiveDatagrams(int socket) {
     std::vector<uint8_t> buffer(maximumDatagramSize);
     for (;;) {
-        sockaddr_in source{};
-        socklen_t sourceLength = sizeof(source);
-        const ssize_t received = recvfrom(socket, buffer.data(), buffer.size(), 0,
-                                          reinterpret_cast<sockaddr*>(&source), &sourceLength);
+        NetworkEndpoint source;
+        source.length = sizeof(source.address);
+        const ssize_t received =
+            recvfrom(socket, buffer.data(), buffer.size(), 0,
+                     reinterpret_cast<sockaddr*>(&source.address), &source.length);
         // Once shut down, the receive returns 0 at once, as for an empty datagram; the flag
         // tells the two apart.
         if (stopRequested_) {
@@ -155,17 +157,9 @@ void QVOSCListener::receiveDatagrams(int socket) {
             }
             return;
         }
-        deliver(buffer.data(), static_cast<size_t>(received));
+        if (auto target = delegate()) {
+            handOff_->offer(std::move(target), buffer.data(), static_cast<size_t>(received),
+                            source);
+        }
     }
-}
-
-void QVOSCListener::deliver(const uint8_t* bytes, size_t length) {
-    auto target = delegate();
-    if (!target) {
-        return;
-    }
-    std::shared_ptr<const QVOSCData> datagram = std::make_shared<QVOSCData>(bytes, bytes + length);
-    mainLoop_.postToMainThread([target = std::move(target), datagram = std::move(datagram)] {
-        target->dispatchRawPacket(datagram);
-    });
 }

@@ -6,11 +6,14 @@
 #include <memory>
 #include <mutex>
 
+#include "transport/DatagramHandOff.h"
 #include "transport/MainLoop.h"
 #include "transport/QVOSCDatagramDelegate.h"
 
-// Receives UDP datagrams on one local port on a detached thread named "OSCListener" and posts
-// each one to the main thread, where the delegate gets it.
+// Receives UDP datagrams on one local port on a detached thread named "OSCListener" and hands
+// each one to the main thread, where the delegate gets it (with its source, when the delegate is
+// also a QVOSCSourcedDatagramDelegate). What waits for the main thread is bounded: in a flood,
+// datagrams beyond that are dropped and counted.
 class QVOSCListener : public std::enable_shared_from_this<QVOSCListener> {
   public:
     explicit QVOSCListener(MainLoop& mainLoop);
@@ -36,13 +39,16 @@ class QVOSCListener : public std::enable_shared_from_this<QVOSCListener> {
 
     int32_t socketDescriptor() const { return socketDescriptor_.load(); }
 
+    // How many datagrams were dropped because too many waited for the main thread; any thread.
+    uint64_t droppedDatagramCount() const { return handOff_->droppedCount(); }
+
   private:
     // The body of the listening thread; returns when told to stop or when a receive fails.
     void listenThread(int socket);
     void receiveDatagrams(int socket);
-    void deliver(const uint8_t* bytes, size_t length);
 
-    MainLoop& mainLoop_;
+    // Outlives the listener while calls posted to the main loop still hold it.
+    const std::shared_ptr<DatagramHandOff> handOff_;
     std::atomic<int32_t> socketDescriptor_{0};
 
     // Owned by the main thread: whether socketDescriptor_ is ours to close (a descriptor may be

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The controller's properties a view shows and edits.
 enum class ControllerProperty {
@@ -43,6 +44,8 @@ struct ControllerStatus {
     std::string listenerError;
     // Why there is no input: the device that cannot be opened, or the one waited for.
     std::string deviceError;
+    // What was wrong with the stored settings at start-up, until the next Save.
+    std::vector<std::string> settingsNotices;
 };
 
 // Told by the controller, on the main thread, whenever a property or the status changes.

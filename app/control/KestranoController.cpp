@@ -111,6 +111,15 @@ void KestranoController::save() {
     preferences_.setFloat(settings_keys::minValue, minValue_);
     preferences_.setFloat(settings_keys::maxValue, maxValue_);
     saveShapingSettings();
+    if (!status_.settingsNotices.empty()) {
+        status_.settingsNotices.clear();
+        statusChanged();
+    }
+}
+
+void KestranoController::showSettingsNotices(std::vector<std::string> notices) {
+    status_.settingsNotices = std::move(notices);
+    statusChanged();
 }
 
 void KestranoController::setVolumeAmplification(float amplification) {

@@ -55,6 +55,8 @@ class KestranoController {
 
     // Persists the six settings that are not ports.
     void save();
+    // What was wrong with the stored settings; shown in the status until the next save.
+    void showSettingsNotices(std::vector<std::string> notices);
 
     // Audio devices.
     const std::vector<AudioDevice>& audioDevices() const { return audioDevices_; }

@@ -25,6 +25,7 @@ std::string statusLine(const ControllerStatus& status) {
             parts.push_back(*error);
         }
     }
+    parts.insert(parts.end(), status.settingsNotices.begin(), status.settingsNotices.end());
     std::string line;
     for (const std::string& part : parts) {
         line += line.empty() ? part : " | " + part;

@@ -1,6 +1,9 @@
 #include "app/run/CommandLine.h"
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "app/settings/SettingsCatalog.h"
 
 namespace {
 
@@ -41,6 +44,17 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
             }
             chosen = choose(RunMode::setSetting, argument);
             commandLine.assignment = arguments[++index];
+        } else if (argument == "--config" || argument.starts_with("--config=")) {
+            const bool separate = argument == "--config";
+            std::string file = !separate                      ? argument.substr(9)
+                               : index + 1 < arguments.size() ? arguments[++index]
+                                                              : std::string();
+            if (file.empty()) {
+                error = "'--config' needs FILE";
+                return std::nullopt;
+            }
+            commandLine.settingsFile = std::move(file);
+            chosen = true;
         } else if (argument.starts_with("--set=")) {
             chosen = choose(RunMode::setSetting, "--set");
             commandLine.assignment = argument.substr(6);
@@ -55,18 +69,26 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
 }
 
 std::string usageText() {
-    return "Usage: kestrano [--headless | --set KEY=VALUE | --help | --version]\n"
-           "Meters an audio input and sends its level to Zandorex as OSC over UDP.\n"
-           "\n"
-           "  (no option)      open the window\n"
-           "  --headless       run without a window on the stored settings; SIGINT or SIGTERM "
-           "stops it\n"
-           "  --set KEY=VALUE  store one setting and exit:\n"
-           "                     zandorexSendPort, zandorexListenPort  port, 1 to 65535\n"
-           "                     volumeAmplification, minValue, maxValue  decimal number\n"
-           "                     active  true or false\n"
-           "                     type  continuous, trigger (or 0, 1)\n"
-           "                     address  the name after /zandorex/\n"
+    std::string text =
+        "Usage: kestrano [--config FILE] [--headless | --set KEY=VALUE | --help | --version]\n"
+        "Meters an audio input and sends its level to Zandorex as OSC over UDP.\n"
+        "\n"
+        "  (no option)      open the window\n"
+        "  --headless       run without a window on the stored settings; SIGINT or SIGTERM "
+        "stops it\n"
+        "  --set KEY=VALUE  store one setting and exit; the settings and their values:\n";
+    size_t keyWidth = 0;
+    for (const SettingDefinition& setting : settingsCatalog()) {
+        keyWidth = std::max(keyWidth, setting.key.size());
+    }
+    for (const SettingDefinition& setting : settingsCatalog()) {
+        text += "                     " + std::string(setting.key) +
+                std::string(keyWidth + 2 - setting.key.size(), ' ') +
+                std::string(setting.expected) + "\n";
+    }
+    return text +
+           "  --config FILE    use the settings in FILE instead of\n"
+           "                   $XDG_CONFIG_HOME/Kestrano/Kestrano.conf (one file per instance)\n"
            "  --help           show this text\n"
            "  --version        show the version\n";
 }

@@ -9,6 +9,8 @@ enum class RunMode { window, headless, setSetting, help, version };
 struct CommandLine {
     RunMode mode = RunMode::window;
     std::string assignment;  // KEY=VALUE, for setSetting
+    // The settings file given with --config; nothing for the user's default one.
+    std::optional<std::string> settingsFile;
 };
 
 // The program's options, without the program name. Nothing when they make no sense; `error`

@@ -10,7 +10,7 @@
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
 #include "app/run/StatusLogThrottle.h"
-#include "app/settings/QSettingsPreferencesStore.h"
+#include "app/settings/RunSettings.h"
 
 namespace {
 
@@ -28,6 +28,9 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
          {&status.deviceError, &status.senderError, &status.listenerError}) {
         state.errors += *error + '\n';
     }
+    for (const std::string& notice : status.settingsNotices) {
+        state.errors += notice + '\n';
+    }
     state.sending = status.messagesSent != messagesSeen;
     messagesSeen = status.messagesSent;
     return state;
@@ -35,14 +38,17 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
 
 }  // namespace
 
-int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCapture) {
+int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCapture,
+                const std::optional<std::string>& settingsFile) {
     // Armed first, so that a signal during start-up still ends in the orderly shut-down.
     SignalQuitter quitter([&application] { application.quit(); });
 
     QtMainLoop mainLoop;
-    QSettingsPreferencesStore preferences;
-    KestranoController controller(mainLoop, preferences, makeCapture(mainLoop));
+    RunSettings settings(settingsFile);
+    settings.printNotices();
+    KestranoController controller(mainLoop, settings.store(), makeCapture(mainLoop));
     controller.awakeFromNib();
+    controller.showSettingsNotices(settings.notices());
 
     const bool terminal = isatty(STDOUT_FILENO) == 1;
     StatusLogThrottle throttle(logQuietInterval);

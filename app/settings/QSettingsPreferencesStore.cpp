@@ -1,5 +1,8 @@
 #include "app/settings/QSettingsPreferencesStore.h"
 
+#include <QDateTime>
+#include <QFile>
+
 namespace {
 
 QString keyText(std::string_view key) {
@@ -10,6 +13,22 @@ QString keyText(std::string_view key) {
 
 QSettingsPreferencesStore::QSettingsPreferencesStore()
     : settings_(QSettings::NativeFormat, QSettings::UserScope, "Kestrano", "Kestrano") {}
+
+QSettingsPreferencesStore::QSettingsPreferencesStore(const QString& fileName)
+    : settings_(fileName, QSettings::NativeFormat) {}
+
+std::optional<std::string> QSettingsPreferencesStore::keepUnparsableFile() {
+    if (settings_.status() != QSettings::FormatError) {
+        return std::nullopt;
+    }
+    const QString copy =
+        fileName() + ".damaged-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz");
+    const std::string original = fileName().toStdString();
+    if (!QFile::copy(fileName(), copy)) {
+        return "cannot parse " + original + " and cannot copy it to " + copy.toStdString();
+    }
+    return "cannot parse " + original + "; kept it as " + copy.toStdString();
+}
 
 QVariant QSettingsPreferencesStore::valueForKey(std::string_view key) const {
     return settings_.value(keyText(key));

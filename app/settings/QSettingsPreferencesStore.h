@@ -9,6 +9,8 @@
 class QSettingsPreferencesStore : public PreferencesStore {
   public:
     QSettingsPreferencesStore();
+    // The settings in another file, in the same format (kestrano --config FILE).
+    explicit QSettingsPreferencesStore(const QString& fileName);
 
     int64_t integerForKey(std::string_view key) const override;
     float floatForKey(std::string_view key) const override;
@@ -20,9 +22,14 @@ class QSettingsPreferencesStore : public PreferencesStore {
     void setBool(std::string_view key, bool value) override;
     void setString(std::string_view key, std::optional<std::string> value) override;
 
+    // When the file could not be parsed, copies it aside as "<file>.damaged-<time>" before
+    // anything is written to it, and says so in words; nothing when the file was fine.
+    std::optional<std::string> keepUnparsableFile();
+
     QString fileName() const { return settings_.fileName(); }
     // Whether the file took the writes so far.
-    bool writesSucceeded() const { return settings_.status() == QSettings::NoError; }
+    // (A file that could not be parsed is still written.)
+    bool writesSucceeded() const { return settings_.status() != QSettings::AccessError; }
 
   private:
     QVariant valueForKey(std::string_view key) const;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <string_view>
 
 // The keys of the persisted settings.
@@ -22,7 +21,4 @@ inline constexpr std::string_view releaseTime = "releaseTime";
 inline constexpr std::string_view bandLowCut = "bandLowCut";
 inline constexpr std::string_view bandHighCut = "bandHighCut";
 inline constexpr std::string_view inputDevice = "inputDevice";
-inline constexpr std::array<std::string_view, 8> all = {
-    zandorexSendPort, zandorexListenPort, volumeAmplification, active, type, address, minValue,
-    maxValue};
 }  // namespace settings_keys

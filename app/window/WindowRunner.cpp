@@ -1,19 +1,29 @@
 #include "app/window/WindowRunner.h"
 
+#include <QFileInfo>
+
 #include "app/control/KestranoController.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
-#include "app/settings/QSettingsPreferencesStore.h"
+#include "app/settings/RunSettings.h"
 #include "app/window/MainWindow.h"
 
-int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture) {
+int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
+              const std::optional<std::string>& settingsFile) {
     SignalQuitter quitter([&application] { application.quit(); });
 
     QtMainLoop mainLoop;
-    QSettingsPreferencesStore preferences;
-    KestranoController controller(mainLoop, preferences, makeCapture(mainLoop));
+    RunSettings settings(settingsFile);
+    settings.printNotices();
+    KestranoController controller(mainLoop, settings.store(), makeCapture(mainLoop));
     MainWindow window(controller);
+    if (settingsFile) {
+        // Two instances side by side: the title tells them apart.
+        window.setWindowTitle(QStringLiteral("Kestrano — %1")
+                                  .arg(QFileInfo(settings.file().fileName()).absoluteFilePath()));
+    }
     controller.awakeFromNib();
+    controller.showSettingsNotices(settings.notices());
     window.show();
     return application.exec();
 }

@@ -22,6 +22,24 @@ TEST(CommandLineTest, SetTakesItsValueInEitherFormAndNonsenseIsRefusedInWords) {
     EXPECT_EQ(error, "'--version' cannot be combined with another option");
 }
 
+TEST(CommandLineTest, ConfigNamesTheSettingsFileOfAnyMode) {
+    std::string error;
+    const auto headless = parse({"--config", "left.conf", "--headless"}, error);
+    ASSERT_TRUE(headless);
+    EXPECT_EQ(headless->mode, RunMode::headless);
+    EXPECT_EQ(headless->settingsFile, "left.conf");
+    const auto set = parse({"--set", "active=true", "--config=/srv/right.conf"}, error);
+    ASSERT_TRUE(set);
+    EXPECT_EQ(set->mode, RunMode::setSetting);
+    EXPECT_EQ(set->settingsFile, "/srv/right.conf");
+    EXPECT_EQ(parse({}, error)->settingsFile, std::nullopt);
+    for (const std::vector<std::string>& missing :
+         {std::vector<std::string>{"--config"}, {"--config="}, {"--headless", "--config"}}) {
+        EXPECT_FALSE(parse(missing, error));
+        EXPECT_EQ(error, "'--config' needs FILE");
+    }
+}
+
 TEST(StatusTextTest, ShowsLevelLastValueAndFailures) {
     ControllerStatus status;
     EXPECT_EQ(statusLine(status), "no input device | nothing sent");

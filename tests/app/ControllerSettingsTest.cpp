@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "app/settings/CheckedPreferencesStore.h"
 #include "app/settings/SettingsKeys.h"
 #include "tests/app/AppTestEnvironment.h"
 #include "tests/app/ControllerTestFixture.h"
@@ -101,6 +102,39 @@ TEST_F(ControllerSettingsTest, StartUpReadsStoredValuesWithTheZeroMeansAbsentRul
     EXPECT_EQ(restarted->volumeAmplification(), 2.5f);
     EXPECT_EQ(restarted->minValue(), -3.25f);
     EXPECT_EQ(restarted->maxValue(), 0.1f);
+}
+
+TEST_F(ControllerSettingsTest, StoredValuesThatSetWouldRefuseGiveTheDefaultsUntilSaved) {
+    preferences.setInteger(settings_keys::zandorexSendPort, receiver.port());
+    preferences.setInteger(settings_keys::zandorexListenPort, freeUdpPort());
+    // As a text editor leaves them in the file.
+    preferences.setString(settings_keys::volumeAmplification, "nan");
+    preferences.setString(settings_keys::type, "7");
+    preferences.setString(settings_keys::address, "cue*");
+    preferences.setString(settings_keys::minValue, "inf");
+    preferences.setString(settings_keys::maxValue, "-1e39");
+
+    QSettingsPreferencesStore file;
+    CheckedPreferencesStore checked(file);
+    KestranoController controller(mainLoop, checked, std::make_unique<FakeAudioCapture>());
+    controller.awakeFromNib();
+    controller.showSettingsNotices({"settings: ignored type=7"});
+
+    EXPECT_EQ(checked.ignoredValues(),
+              (std::vector<std::string>{"ignored volumeAmplification=nan", "ignored type=7",
+                                        "ignored address=cue*", "ignored minValue=inf",
+                                        "ignored maxValue=-1e39"}));
+    EXPECT_EQ(controller.volumeAmplification(), 1.0f);
+    EXPECT_EQ(controller.type(), 0);
+    EXPECT_EQ(controller.address(), std::string());
+    EXPECT_EQ(controller.minValue(), 0.0f);
+    EXPECT_EQ(controller.maxValue(), 10.0f);
+    controller.sendOSCMessageForPosition(0.25f);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 2.5f));
+
+    controller.save();
+    EXPECT_TRUE(controller.status().settingsNotices.empty());
+    EXPECT_EQ(CheckedPreferencesStore(file).ignoredValues(), std::vector<std::string>());
 }
 
 TEST_F(ControllerSettingsTest, SaveWritesExactlyTheSixSettingsInOrder) {

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "tests/app/PortProbe.h"
@@ -75,6 +77,24 @@ TEST_F(KestranoProgramTest, HeadlessIntoAPipeWritesAStatusLineOnlyWhenSomethingC
         << program.output();
 }
 
+TEST_F(KestranoProgramTest, WindowRunsOnTheSettingsFileGivenWithConfig) {
+    const std::string settingsFile = (configHome.path() / "show.conf").string();
+    const uint16_t listenPort = freeUdpPort();
+    ASSERT_EQ(kestrano({"--config", settingsFile, "--set",
+                        "zandorexListenPort=" + std::to_string(listenPort)})
+                  .status,
+              0);
+    EXPECT_FALSE(std::filesystem::exists(configHome.path() / "Kestrano" / "Kestrano.conf"));
+
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ChildProcess window({KESTRANO_PATH, "--config", settingsFile});
+    ASSERT_TRUE(window.started());
+    EXPECT_TRUE(window.readUntil([&] { return bindErrorOnPort(listenPort) == EADDRINUSE; }, 5s))
+        << window.errorOutput();
+    window.sendSignal(SIGTERM);
+    EXPECT_EQ(window.wait(3s), 0) << window.errorOutput();
+}
+
 TEST_F(KestranoProgramTest, SetRefusesUnknownKeysAndBadValuesWithStatusTwo) {
     const ProgramResult unknown = kestrano({"--set", "colour=red"});
     EXPECT_EQ(unknown.status, 2);
@@ -87,6 +107,80 @@ TEST_F(KestranoProgramTest, SetRefusesUnknownKeysAndBadValuesWithStatusTwo) {
 
     EXPECT_EQ(kestrano({"--no-such-option"}).status, 2);
     EXPECT_FALSE(std::filesystem::exists(configHome.path() / "Kestrano" / "Kestrano.conf"));
+}
+
+std::string fileText(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+TEST_F(KestranoProgramTest, DamagedSettingsAreNamedOnceAndNeverDestroyed) {
+    struct DamagedFile {
+        std::string text;  // after the listen port, in the [General] section
+        std::vector<std::string> notices;
+        bool setAside;  // the file cannot be parsed: a copy must keep what it held
+    };
+    const DamagedFile files[] = {
+        {"volumeAmplification=nan\nminValue=inf\nmaxValue=4\n",
+         {"settings: ignored volumeAmplification=nan", "settings: ignored minValue=inf"},
+         false},
+        {"active=maybe\ntype=7\naddress=cue*\n",
+         {"settings: ignored active=maybe", "settings: ignored type=7",
+          "settings: ignored address=cue*"},
+         false},
+        {"address=caf\xc3\xa9\nmaxValue=1e39\n",
+         {"settings: ignored address=caf\xc3\xa9", "settings: ignored maxValue=1e39"},
+         false},
+        {"minValue=2\n[broken\nmaxValue=9\n", {"settings: cannot parse "}, true},
+    };
+    const auto folder = configHome.path() / "Kestrano";
+    const auto settingsFile = folder / "Kestrano.conf";
+    for (const DamagedFile& damaged : files) {
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        const std::string text =
+            "[General]\nzandorexListenPort=" + std::to_string(freeUdpPort()) + "\n" + damaged.text;
+        std::ofstream(settingsFile, std::ios::binary) << text;
+
+        ChildProcess program({KESTRANO_PATH, "--headless"});
+        ASSERT_TRUE(program.started());
+        const auto statusShowsAll = [&] {
+            const std::string& output = program.output();
+            const size_t line = output.find('\n');
+            return line != std::string::npos &&
+                   std::all_of(damaged.notices.begin(), damaged.notices.end(), [&](auto& n) {
+                       return output.substr(0, line).find(n) != std::string::npos;
+                   });
+        };
+        EXPECT_TRUE(program.readUntil(statusShowsAll, 5s)) << program.output();
+        program.sendSignal(SIGTERM);
+        EXPECT_EQ(program.wait(3s), 0);
+        for (const std::string& notice : damaged.notices) {
+            const std::string line = "kestrano: " + notice;
+            const size_t first = program.errorOutput().find(line);
+            EXPECT_NE(first, std::string::npos) << program.errorOutput();
+            EXPECT_EQ(program.errorOutput().find(line, first + 1), std::string::npos) << "once";
+        }
+
+        std::vector<std::filesystem::path> copies;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (entry.path().filename().string().starts_with("Kestrano.conf.damaged-")) {
+                copies.push_back(entry.path());
+            }
+        }
+        if (damaged.setAside) {
+            ASSERT_EQ(copies.size(), 1u) << text;
+            EXPECT_EQ(fileText(copies.front()), text);
+        } else {
+            EXPECT_TRUE(copies.empty());
+            // The refused values stay in the file for the technician to see and mend.
+            const std::string kept = fileText(settingsFile);
+            for (const std::string& notice : damaged.notices) {
+                EXPECT_NE(kept.find(notice.substr(notice.find("ignored ") + 8)), std::string::npos)
+                    << kept;
+            }
+        }
+    }
 }
 
 TEST_F(KestranoProgramTest, HelpVersionAndMissingDisplay) {

@@ -6,16 +6,21 @@
 
 #include "tests/support/ChildProcess.h"
 
-bool storeLevelSettings(uint16_t sendPort) {
+bool storeLevelSettings(uint16_t sendPort, const std::vector<std::string>& options,
+                        uint16_t listenPort) {
+    const uint16_t listen = listenPort != 0 ? listenPort : freeUdpPort();
     const std::vector<std::string> settings{"zandorexSendPort=" + std::to_string(sendPort),
-                                            "zandorexListenPort=" + std::to_string(freeUdpPort()),
+                                            "zandorexListenPort=" + std::to_string(listen),
                                             "active=true",
                                             "type=continuous",
                                             "minValue=0",
                                             "maxValue=10",
                                             "address=level"};
     for (const std::string& setting : settings) {
-        if (runProgram({KESTRANO_PATH, "--set", setting}).status != 0) {
+        std::vector<std::string> arguments{KESTRANO_PATH};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        arguments.insert(arguments.end(), {"--set", setting});
+        if (runProgram(arguments).status != 0) {
             return false;
         }
     }

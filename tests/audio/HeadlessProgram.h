@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "osc/QVOSCTypes.h"
 #include "tests/audio/PulseTestSupport.h"
@@ -12,9 +14,11 @@
 
 // Running the real kestrano program (KESTRANO_PATH) against the private sound server.
 
-// Stores the settings of a level run in the current XDG_CONFIG_HOME: active, continuous mode
-// 0..10, address "level", sending to `sendPort`; false when the program refused one.
-bool storeLevelSettings(uint16_t sendPort);
+// Stores the settings of a level run in the current XDG_CONFIG_HOME, or in the file given by
+// `options` ({"--config", FILE}): active, continuous mode 0..10, address "level", sending to
+// `sendPort`, listening on `listenPort` (a free one when 0); false when the program refused one.
+bool storeLevelSettings(uint16_t sendPort, const std::vector<std::string>& options = {},
+                        uint16_t listenPort = 0);
 
 // The float argument of a message "/zandorex/level" with one float, or nothing for anything else.
 std::optional<float> levelValue(const QVOSCData& datagram);

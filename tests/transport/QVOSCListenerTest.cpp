@@ -11,10 +11,13 @@
 #include <filesystem>
 #include <thread>
 
+#include <arpa/inet.h>
+
 #include "tests/support/Threads.h"
 #include "tests/support/Udp.h"
 #include "tests/transport/RecordingDelegate.h"
 #include "transport/EventLoop.h"
+#include "transport/QVOSCSourcedDatagramDelegate.h"
 
 using namespace std::chrono_literals;
 
@@ -34,6 +37,26 @@ bool eventually(const std::function<bool()>& condition) {
     }
     return condition();
 }
+
+// Keeps each datagram with the address and port it came from.
+class SourceRecorder : public QVOSCDatagramDelegate, public QVOSCSourcedDatagramDelegate {
+  public:
+    void dispatchRawPacket(std::shared_ptr<const QVOSCData> data) override {
+        withoutSource.push_back(std::move(data));
+    }
+    void dispatchRawPacket(std::shared_ptr<const QVOSCData> data,
+                           const NetworkEndpoint& source) override {
+        EXPECT_EQ(source.address.ss_family, AF_INET);
+        EXPECT_EQ(source.length, sizeof(sockaddr_in));
+        const auto& address = reinterpret_cast<const sockaddr_in&>(source.address);
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+        received.push_back({*data, text + (":" + std::to_string(ntohs(address.sin_port)))});
+    }
+
+    std::vector<std::pair<QVOSCData, std::string>> received;
+    std::vector<std::shared_ptr<const QVOSCData>> withoutSource;
+};
 
 class QVOSCListenerTest : public ::testing::Test {
   protected:
@@ -86,6 +109,74 @@ TEST_F(QVOSCListenerTest, DeliversEachDatagramOnTheMainThreadInOrderCutTo65506By
     for (uint8_t i = 0; i < 100; ++i) {
         EXPECT_EQ(*recorder->datagrams[3 + i], QVOSCData{i});
     }
+    listener->stopListening();
+}
+
+TEST_F(QVOSCListenerTest, ASourcedDelegateLearnsTheAddressAndPortOfEachDatagram) {
+    const auto sources = std::make_shared<SourceRecorder>();
+    const auto listener = listenerWith(sources);
+    ASSERT_NE(listener, nullptr);
+    const UdpReceiver first;
+    const UdpReceiver second;  // two sockets bound to 127.0.0.1, used here to send from
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(portOf(*listener));
+    destination.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const auto& [from, bytes] :
+         {std::pair{&first, QVOSCData{1}}, {&second, QVOSCData{2, 3}}, {&first, QVOSCData{}}}) {
+        ASSERT_EQ(sendto(from->descriptor(), bytes.data(), bytes.size(), 0,
+                         reinterpret_cast<const sockaddr*>(&destination), sizeof destination),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+
+    ASSERT_TRUE(loop.runUntil([&] { return sources->received.size() >= 3; }, patience));
+    const std::string firstSource = "127.0.0.1:" + std::to_string(first.port());
+    const std::string secondSource = "127.0.0.1:" + std::to_string(second.port());
+    EXPECT_EQ(sources->received,
+              (std::vector<std::pair<QVOSCData, std::string>>{{QVOSCData{1}, firstSource},
+                                                              {QVOSCData{2, 3}, secondSource},
+                                                              {QVOSCData{}, firstSource}}));
+    EXPECT_TRUE(sources->withoutSource.empty());
+    listener->stopListening();
+}
+
+TEST_F(QVOSCListenerTest, WhatWaitsForABusyMainThreadIsBoundedTheRestDroppedAndCounted) {
+    const auto listener = listenerWith(recorder);
+    ASSERT_NE(listener, nullptr);
+    const uint16_t port = portOf(*listener);
+    // The main loop does not run: everything received waits, up to the bound. Sent in steps the
+    // listener can keep up with, however slow it is, until it drops.
+    const QVOSCData datagram(1000, 0x5A);
+    size_t sent = 0;
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (listener->droppedDatagramCount() == 0 && std::chrono::steady_clock::now() < deadline) {
+        sendDatagram(port, datagram);
+        if (++sent % 16 == 0) {
+            std::this_thread::sleep_for(200us);
+        }
+    }
+    ASSERT_GT(listener->droppedDatagramCount(), 0u);
+    // Whatever the socket still holds is read and dropped before the main loop runs.
+    for (uint64_t before = 0; before != listener->droppedDatagramCount();) {
+        before = listener->droppedDatagramCount();
+        std::this_thread::sleep_for(100ms);
+    }
+    loop.runUntil([] { return false; }, 200ms);
+
+    const size_t waited = recorder->datagrams.size();
+    EXPECT_GT(waited, 0u);
+    EXPECT_LE(waited * (datagram.size() + DatagramHandOff::bookkeepingBytes),
+              DatagramHandOff::maximumWaitingBytes);
+    EXPECT_LE(waited, DatagramHandOff::maximumWaitingDatagrams);
+    EXPECT_LE(waited + listener->droppedDatagramCount(), sent);
+
+    // The room is given back once handed on.
+    ASSERT_TRUE(sendDatagram(port, QVOSCData{77}));
+    EXPECT_TRUE(loop.runUntil(
+        [&] {
+            return !recorder->datagrams.empty() && *recorder->datagrams.back() == QVOSCData{77};
+        },
+        patience));
     listener->stopListening();
 }
 
