@@ -17,6 +17,7 @@
 #include "app/settings/PreferencesStore.h"
 #include "osc/QVOSCMessage.h"
 #include "osc/QVOSCPacket.h"
+#include "transport/HostResolver.h"
 #include "transport/MainLoop.h"
 #include "transport/QVOSCListener.h"
 #include "transport/QVOSCSender.h"
@@ -29,6 +30,7 @@ class KestranoController {
     static constexpr int32_t defaultSendPort = 5000;
     static constexpr int32_t defaultListenPort = 5001;
     static constexpr double tickInterval = 0.05;
+    static constexpr double hostRetryInterval = 3.0;
 
     // `session` is the capture the controller drives and owns; nothing starts before
     // awakeFromNib. `clock` times the trigger delays and the smoothing.
@@ -47,11 +49,22 @@ class KestranoController {
     void updateAudioLevels();
     void sendOSCMessageForPosition(float position);
 
+    // Where the messages go: nothing for the local host (127.0.0.1), otherwise a host name, an
+    // IPv4 or an IPv6 address. A name is looked up off the main thread; nothing is sent until it
+    // resolves. Stored at once, like the ports; an empty text stands for nothing.
+    const std::optional<std::string>& zandorexHost() const { return zandorexHost_; }
+    void setZandorexHost(std::optional<std::string> host);
+
     // Each port setter stores, persists and reopens, also for the current port.
     int32_t zandorexSendPort() const { return zandorexSendPort_; }
     void setZandorexSendPort(int32_t port);
     int32_t zandorexListenPort() const { return zandorexListenPort_; }
     void setZandorexListenPort(int32_t port);
+    // The local address the listener binds: nothing for every IPv4 interface, otherwise one
+    // numeric IPv4 or IPv6 address of this machine (127.0.0.1 refuses the network). Stored at once
+    // and the listener reopened, like the listen port; an empty text stands for nothing.
+    const std::optional<std::string>& listenAddress() const { return listenAddress_; }
+    void setListenAddress(std::optional<std::string> address);
 
     // Persists the six settings that are not ports.
     void save();
@@ -132,6 +145,14 @@ class KestranoController {
   private:
     // The device the choice asks for among `devices`, or nothing.
     std::optional<AudioDevice> deviceForChoice(const std::vector<AudioDevice>& devices);
+    // Takes `host` as the destination, without an address yet.
+    void useZandorexHost(std::optional<std::string> host);
+    void lookUpZandorexHost();
+    void hostAnswered(const HostResolver::Answer& answer);
+    // Replaces the sender by one for the current destination, when it is known.
+    void openSender();
+    // Replaces the listener by one on the current listen address and port.
+    void openListener();
     void selectInput(const std::optional<AudioDevice>& device);
     void reselectAfterServerReconnected();
     void inputFailed(const std::string& deviceName, const std::string& error);
@@ -146,7 +167,12 @@ class KestranoController {
     std::shared_ptr<QVOSCListener> zandorexListener_;
     std::unique_ptr<QVOSCSender> zandorexSender_;
     int32_t zandorexSendPort_ = 0;
+    std::optional<std::string> zandorexHost_;
+    std::optional<NetworkEndpoint> zandorexHostAddress_;
+    // Why the host has no address yet, in words.
+    std::string hostProblem_;
     int32_t zandorexListenPort_ = 0;
+    std::optional<std::string> listenAddress_;
     float currentPosition_ = 0.0f;
     float volumeAmplification_ = 0.0f;
     bool active_ = false;
@@ -177,4 +203,5 @@ class KestranoController {
     std::string inputFailure_;
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;
+    HostResolver hostResolver_;
 };

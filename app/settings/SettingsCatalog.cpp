@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/settings/HostText.h"
 #include "app/settings/OscAddressName.h"
 #include "app/settings/SettingsKeys.h"
 
@@ -21,6 +22,11 @@ constexpr SettingDefinition catalog[] = {
      "printable ASCII without spaces or any of # * , ? [ ] { }"},
     {keys::minValue, SettingKind::decimal, "a decimal number"},
     {keys::maxValue, SettingKind::decimal, "a decimal number"},
+    {keys::zandorexHost, SettingKind::host,
+     "a host name, IPv4 or IPv6 address (absent: 127.0.0.1)"},
+    {keys::listenAddress, SettingKind::localAddress,
+     "an IPv4 or IPv6 address of this machine (absent: every IPv4 address)"},
+    {keys::remoteControl, SettingKind::flag, "true or false"},
     {keys::triggerOnThreshold, SettingKind::decimal, "a position from 0 to 1 (0: 0.5)", 0.0, false,
      1.0},
     {keys::triggerOffThreshold, SettingKind::decimal,
@@ -87,6 +93,8 @@ std::optional<SettingValue> readText(SettingKind kind, std::string_view text) {
         case SettingKind::mode:
             return parseMode(text);
         case SettingKind::addressName:
+        case SettingKind::host:
+        case SettingKind::localAddress:
         case SettingKind::text:
             return std::string(text);
     }
@@ -104,6 +112,8 @@ bool holdsKindsAlternative(SettingKind kind, const SettingValue& value) {
         case SettingKind::flag:
             return std::holds_alternative<bool>(value);
         case SettingKind::addressName:
+        case SettingKind::host:
+        case SettingKind::localAddress:
         case SettingKind::text:
             return std::holds_alternative<std::string>(value);
     }
@@ -140,6 +150,10 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value) {
         }
         case SettingKind::addressName:
             return isOscAddressName(std::get<std::string>(value));
+        case SettingKind::host:
+            return isHostNameOrAddress(std::get<std::string>(value));
+        case SettingKind::localAddress:
+            return isNumericAddress(std::get<std::string>(value));
         case SettingKind::flag:
         case SettingKind::text:
             return true;
@@ -255,6 +269,8 @@ void storeSettingValue(PreferencesStore& store, const SettingDefinition& setting
             store.setBool(setting.key, std::get<bool>(value));
             return;
         case SettingKind::addressName:
+        case SettingKind::host:
+        case SettingKind::localAddress:
         case SettingKind::text:
             store.setString(setting.key, std::get<std::string>(value));
             return;

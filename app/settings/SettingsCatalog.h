@@ -11,13 +11,15 @@
 
 // What a setting holds, which decides how its text is read and how it is stored.
 enum class SettingKind {
-    port,         // whole number 1 to 65535
-    decimal,      // finite decimal number, within the row's range
-    wholeNumber,  // whole number, within the row's range
-    flag,         // true / false (also 1 / 0, yes / no, on / off)
-    mode,         // continuous / trigger (also 0 / 1)
-    addressName,  // the part of an OSC address after /zandorex/
-    text,         // any text
+    port,          // whole number 1 to 65535
+    decimal,       // finite decimal number, within the row's range
+    wholeNumber,   // whole number, within the row's range
+    flag,          // true / false (also 1 / 0, yes / no, on / off)
+    mode,          // continuous / trigger (also 0 / 1)
+    addressName,   // the part of an OSC address after /zandorex/
+    host,          // host name, IPv4 or IPv6 address
+    localAddress,  // numeric IPv4 or IPv6 address
+    text,          // any text
 };
 
 using SettingValue = std::variant<int64_t, float, bool, std::string>;

@@ -9,6 +9,7 @@
 
 #include "app/control/StatusText.h"
 #include "app/settings/OscAddressName.h"
+#include "app/window/NetworkGroup.h"
 #include "app/window/ReadOnlyText.h"
 #include "ui_MainWindow.h"
 
@@ -56,6 +57,9 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
       statusLabel_(new ReadOnlyText(this)),
       controller_(controller) {
     ui_->setupUi(this);
+    networkGroup_ = new NetworkGroup(controller_, ui_->centralwidget);
+    ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(ui_->verticalSpacer),
+                                     networkGroup_);
     addCaptions();
     ui_->previewVolumeValueLabel->setMinimumWidth(
         ui_->previewVolumeValueLabel->widthForText(tr("%1 %").arg(previewVolumeSteps)));
@@ -171,6 +175,9 @@ void MainWindow::connectControls() {
 }
 
 void MainWindow::controllerPropertyChanged(ControllerProperty property) {
+    if (networkGroup_->showProperty(property)) {
+        return;
+    }
     switch (property) {
         case ControllerProperty::audioDevices:
             showDevices();
@@ -253,6 +260,8 @@ void MainWindow::controllerPropertyChanged(ControllerProperty property) {
         case ControllerProperty::bandHighCut:
             showValue(ui_->bandHighCutSpinBox, controller_.bandHighCut());
             break;
+        default:
+            break;  // the network group's
     }
 }
 

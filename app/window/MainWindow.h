@@ -9,6 +9,7 @@
 namespace Ui {
 class MainWindow;
 }
+class NetworkGroup;
 class ReadOnlyText;
 
 // The one window: its controls edit the controller's properties, and the controller's changes
@@ -33,5 +34,6 @@ class MainWindow : public QMainWindow, public ControllerObserver {
 
     std::unique_ptr<Ui::MainWindow> ui_;
     ReadOnlyText* statusLabel_;
+    NetworkGroup* networkGroup_;
     KestranoController& controller_;
 };

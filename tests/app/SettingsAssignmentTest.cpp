@@ -16,7 +16,8 @@ class SettingsAssignmentTest : public testing::Test {
 TEST_F(SettingsAssignmentTest, EachKindIsStoredTheWayTheProgramReadsIt) {
     for (const char* assignment :
          {"zandorexSendPort=47000", "zandorexListenPort=65535", "volumeAmplification=2.5",
-          "active=false", "type=trigger", "address=layer/1", "minValue=-0.125", "maxValue=1e3"}) {
+          "active=false", "type=trigger", "address=layer/1", "minValue=-0.125", "maxValue=1e3",
+          "zandorexHost=show-pc.local", "listenAddress=::1", "remoteControl=true"}) {
         EXPECT_EQ(applySettingAssignment(store, assignment), std::nullopt) << assignment;
     }
     QSettingsPreferencesStore reader;
@@ -28,6 +29,9 @@ TEST_F(SettingsAssignmentTest, EachKindIsStoredTheWayTheProgramReadsIt) {
     EXPECT_EQ(reader.stringForKey("address"), "layer/1");
     EXPECT_EQ(reader.floatForKey("minValue"), -0.125f);
     EXPECT_EQ(reader.floatForKey("maxValue"), 1000.0f);
+    EXPECT_EQ(reader.stringForKey("zandorexHost"), "show-pc.local");
+    EXPECT_EQ(reader.stringForKey("listenAddress"), "::1");
+    EXPECT_EQ(reader.boolObjectForKey("remoteControl"), true);
 
     EXPECT_EQ(applySettingAssignment(store, "type=continuous"), std::nullopt);
     EXPECT_EQ(applySettingAssignment(store, "active=1"), std::nullopt);
@@ -57,8 +61,9 @@ TEST_F(SettingsAssignmentTest, BadInputIsRefusedInWordsAndNothingIsWritten) {
         {"colour=red",
          "unknown setting 'colour'; the settings are zandorexSendPort, "
          "zandorexListenPort, volumeAmplification, active, type, address, "
-         "minValue, maxValue, triggerOnThreshold, triggerOffThreshold, triggerOnDelay, "
-         "triggerOffDelay, attackTime, releaseTime, bandLowCut, bandHighCut, inputDevice"},
+         "minValue, maxValue, zandorexHost, listenAddress, remoteControl, triggerOnThreshold, "
+         "triggerOffThreshold, triggerOnDelay, triggerOffDelay, attackTime, releaseTime, "
+         "bandLowCut, bandHighCut, inputDevice"},
         {"zandorexSendPort", "expected KEY=VALUE, got 'zandorexSendPort'"},
         {"zandorexSendPort=0",
          "bad value '0' for zandorexSendPort: expected a port number "
@@ -74,6 +79,15 @@ TEST_F(SettingsAssignmentTest, BadInputIsRefusedInWordsAndNothingIsWritten) {
         {"address=a b", nullptr},
         {"address=caf\xc3\xa9", nullptr},
         {"address=x*", nullptr},
+        {"zandorexHost=", nullptr},
+        {"zandorexHost=show pc", nullptr},
+        {"zandorexHost=-show-pc", nullptr},
+        {"zandorexHost=show_pc", nullptr},
+        {"listenAddress=show-pc",
+         "bad value 'show-pc' for listenAddress: expected an IPv4 or IPv6 address of this machine "
+         "(absent: every IPv4 address)"},
+        {"listenAddress=", nullptr},
+        {"remoteControl=maybe", nullptr},
         {"triggerOnThreshold=1.5",
          "bad value '1.5' for triggerOnThreshold: expected a position from 0 to 1 (0: 0.5)"},
         {"triggerOffThreshold=-0.1", nullptr},
