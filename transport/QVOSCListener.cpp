@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <system_error>
@@ -43,24 +44,48 @@ std::shared_ptr<QVOSCListener> QVOSCListener::defaultListenerOnPort(int32_t port
                                                                     MainLoop& mainLoop) {
     auto listener = std::make_shared<QVOSCListener>(mainLoop);
     listener->setDelegate(std::make_shared<QVOSCDispatcher>());
-    if (!listener->startListeningOnPort(port)) {
+    const bool succeeded = listener->startListeningOnPort(port);
+    return started(std::move(listener), succeeded);
+}
+
+std::shared_ptr<QVOSCListener> QVOSCListener::defaultListenerOnAddress(const NetworkEndpoint& local,
+                                                                       MainLoop& mainLoop) {
+    auto listener = std::make_shared<QVOSCListener>(mainLoop);
+    listener->setDelegate(std::make_shared<QVOSCDispatcher>());
+    const bool succeeded = listener->startListeningOnAddress(local);
+    return started(std::move(listener), succeeded);
+}
+
+std::shared_ptr<QVOSCListener> QVOSCListener::started(std::shared_ptr<QVOSCListener> listener,
+                                                      bool succeeded) {
+    if (!succeeded) {
         // Destroying it closes a socket that it opened; the caller still reads why it failed.
         const int failure = errno;
         listener.reset();
         errno = failure;
-        return nullptr;
     }
     return listener;
 }
 
 bool QVOSCListener::startListeningOnPort(int32_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    NetworkEndpoint wildcard;
+    std::memcpy(&wildcard.address, &address, sizeof address);
+    wildcard.length = sizeof address;
+    return startListeningOnAddress(wildcard);
+}
+
+bool QVOSCListener::startListeningOnAddress(const NetworkEndpoint& local) {
     auto self = weak_from_this().lock();
     if (!self || started_) {
         return false;
     }
     started_ = true;
 
-    const int socketFd = socket(AF_INET, SOCK_DGRAM, 0);
+    const int socketFd = socket(local.address.ss_family, SOCK_DGRAM, 0);
     socketDescriptor_ = socketFd;
     if (socketFd == -1) {
         reportFailure("socket");
@@ -68,11 +93,7 @@ bool QVOSCListener::startListeningOnPort(int32_t port) {
     }
     socketOpen_ = true;
 
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
+    if (bind(socketFd, local.socketAddress(), local.length) == -1) {
         reportFailure("bind");
         return false;
     }

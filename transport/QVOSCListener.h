@@ -8,6 +8,7 @@
 
 #include "transport/DatagramHandOff.h"
 #include "transport/MainLoop.h"
+#include "transport/NetworkEndpoint.h"
 #include "transport/QVOSCDatagramDelegate.h"
 
 // Receives UDP datagrams on one local port on a detached thread named "OSCListener" and hands
@@ -26,10 +27,15 @@ class QVOSCListener : public std::enable_shared_from_this<QVOSCListener> {
     // cannot be opened or bound ("socket: ..." / "bind: ..." on standard error; errno then holds
     // the failing call's error).
     static std::shared_ptr<QVOSCListener> defaultListenerOnPort(int32_t port, MainLoop& mainLoop);
+    // The same, bound to one local IPv4 or IPv6 address and its port.
+    static std::shared_ptr<QVOSCListener> defaultListenerOnAddress(const NetworkEndpoint& local,
+                                                                   MainLoop& mainLoop);
 
     // Binds the IPv4 wildcard address on the port's low 16 bits and starts the thread. A
     // listener starts once, and only while a std::shared_ptr owns it (its thread holds a share).
     bool startListeningOnPort(int32_t port);
+    // The same on one local IPv4 or IPv6 address and its port.
+    bool startListeningOnAddress(const NetworkEndpoint& local);
     // Closes the socket before returning; the thread leaves at once and never reads again.
     // Calls already posted to the main loop still run.
     void stopListening();
@@ -43,6 +49,8 @@ class QVOSCListener : public std::enable_shared_from_this<QVOSCListener> {
     uint64_t droppedDatagramCount() const { return handOff_->droppedCount(); }
 
   private:
+    static std::shared_ptr<QVOSCListener> started(std::shared_ptr<QVOSCListener> listener,
+                                                  bool succeeded);
     // The body of the listening thread; returns when told to stop or when a receive fails.
     void listenThread(int socket);
     void receiveDatagrams(int socket);

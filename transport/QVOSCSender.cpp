@@ -1,6 +1,7 @@
 #include "transport/QVOSCSender.h"
 
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,10 +31,30 @@ std::unique_ptr<QVOSCSender> QVOSCSender::senderWithDestinationHostName(
     if (!sender->prepareSocket()) {
         return nullptr;  // the destructor closes a socket that was opened
     }
-    QVOSCSender* self = sender.get();
-    sender->timer =
-        mainLoop.scheduleRepeatingTimer(flushIntervalSeconds, [self] { self->sendMainBundle(); });
+    sender->startFlushTimer(mainLoop);
     return sender;
+}
+
+std::unique_ptr<QVOSCSender> QVOSCSender::senderWithDestinationEndpoint(
+    const NetworkEndpoint& destination, MainLoop& mainLoop) {
+    const int family = destination.address.ss_family;
+    if ((family != AF_INET && family != AF_INET6) || destination.length == 0) {
+        return nullptr;
+    }
+    const auto* port =
+        family == AF_INET ? &reinterpret_cast<const sockaddr_in*>(&destination.address)->sin_port
+                          : &reinterpret_cast<const sockaddr_in6*>(&destination.address)->sin6_port;
+    std::unique_ptr<QVOSCSender> sender(new QVOSCSender(std::nullopt, ntohs(*port)));
+    if (!sender->openSocket(family)) {
+        return nullptr;
+    }
+    sender->destinationAddress_ = destination;
+    sender->startFlushTimer(mainLoop);
+    return sender;
+}
+
+void QVOSCSender::startFlushTimer(MainLoop& mainLoop) {
+    timer = mainLoop.scheduleRepeatingTimer(flushIntervalSeconds, [this] { sendMainBundle(); });
 }
 
 QVOSCSender::QVOSCSender(std::optional<std::string> hostName, int32_t portNumber)
@@ -49,10 +70,17 @@ QVOSCSender::~QVOSCSender() {
     // The pending bundle goes with the members, unsent.
 }
 
-bool QVOSCSender::prepareSocket() {
-    socketDescriptor_ = socket(AF_INET, SOCK_DGRAM, 0);
+bool QVOSCSender::openSocket(int family) {
+    socketDescriptor_ = socket(family, SOCK_DGRAM, 0);
     if (socketDescriptor_ == -1) {
         perror("socket");
+        return false;
+    }
+    return true;
+}
+
+bool QVOSCSender::prepareSocket() {
+    if (!openSocket(AF_INET)) {
         return false;
     }
     if (!destinationHostName_ || !isPlainAscii(*destinationHostName_)) {
@@ -63,10 +91,13 @@ bool QVOSCSender::prepareSocket() {
         host->h_addr_list[0] == nullptr) {
         return false;
     }
-    destinationAddress_ = sockaddr_in{};
-    destinationAddress_.sin_family = AF_INET;
-    destinationAddress_.sin_port = htons(static_cast<uint16_t>(portNumber_ & 0xFFFF));
-    std::memcpy(&destinationAddress_.sin_addr, host->h_addr_list[0], sizeof(in_addr));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(portNumber_ & 0xFFFF));
+    std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof(in_addr));
+    destinationAddress_ = NetworkEndpoint{};
+    std::memcpy(&destinationAddress_.address, &address, sizeof address);
+    destinationAddress_.length = sizeof address;
     return true;
 }
 
@@ -75,8 +106,7 @@ bool QVOSCSender::sendOSCPacket(const QVOSCPacket& packet) const {
     ssize_t sent;
     do {
         sent = sendto(socketDescriptor_, bytes.data(), bytes.size(), 0,
-                      reinterpret_cast<const sockaddr*>(&destinationAddress_),
-                      sizeof(destinationAddress_));
+                      destinationAddress_.socketAddress(), destinationAddress_.length);
     } while (sent == -1 && errno == EINTR);
     return sent != -1;
 }

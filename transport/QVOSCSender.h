@@ -1,7 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -12,8 +10,9 @@
 #include "osc/QVOSCMessage.h"
 #include "osc/QVOSCPacket.h"
 #include "transport/MainLoop.h"
+#include "transport/NetworkEndpoint.h"
 
-// Sends OSC packets as UDP datagrams to one IPv4 destination fixed at creation, either at once
+// Sends OSC packets as UDP datagrams to one destination fixed at creation, either at once
 // (sendOSCPacket) or gathered into a pending bundle that a 0.01 s timer flushes.
 class QVOSCSender {
   public:
@@ -21,6 +20,11 @@ class QVOSCSender {
     // the host name is absent, not ASCII, or does not resolve (silently). Call on the main thread.
     static std::unique_ptr<QVOSCSender> senderWithDestinationHostName(
         std::optional<std::string> hostName, int32_t portNumber, MainLoop& mainLoop);
+    // To an IPv4 or IPv6 address found beforehand (its port included), so that creating it never
+    // waits for a name service. Nothing when the socket cannot be opened ("socket: ..." on
+    // standard error) or the address is neither IPv4 nor IPv6. Call on the main thread.
+    static std::unique_ptr<QVOSCSender> senderWithDestinationEndpoint(
+        const NetworkEndpoint& destination, MainLoop& mainLoop);
 
     // Closes the socket, stops the flush timer and drops a pending bundle unsent.
     ~QVOSCSender();
@@ -37,16 +41,18 @@ class QVOSCSender {
     int32_t socketDescriptor() const { return socketDescriptor_; }
     int32_t portNumber() const { return portNumber_; }
     const std::optional<std::string>& destinationHostName() const { return destinationHostName_; }
-    const sockaddr_in& destinationAddress() const { return destinationAddress_; }
+    const NetworkEndpoint& destinationAddress() const { return destinationAddress_; }
 
   private:
     QVOSCSender(std::optional<std::string> hostName, int32_t portNumber);
     bool prepareSocket();
+    bool openSocket(int family);
+    void startFlushTimer(MainLoop& mainLoop);
 
     int32_t socketDescriptor_ = -1;
     int32_t portNumber_ = 0;
     std::optional<std::string> destinationHostName_;
-    sockaddr_in destinationAddress_{};
+    NetworkEndpoint destinationAddress_;
     std::mutex mainBundleLock;
     std::shared_ptr<QVOSCBundle> mainBundle;
     std::unique_ptr<RepeatingTimer> timer;

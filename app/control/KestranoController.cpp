@@ -1,25 +1,42 @@
 #include "app/control/KestranoController.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "app/control/SocketDiagnosis.h"
 #include "app/settings/SettingsKeys.h"
+#include "transport/NetworkEndpointText.h"
 
 namespace {
 
 constexpr const char* loopbackHost = "127.0.0.1";
 
+// An empty text stands for no value.
+std::optional<std::string> nonEmpty(std::optional<std::string> text) {
+    return text && !text->empty() ? std::move(text) : std::nullopt;
+}
+
 }  // namespace
 
 KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& preferences,
-                                       std::unique_ptr<AudioCapture> session)
-    : session_(std::move(session)), mainLoop_(mainLoop), preferences_(preferences) {}
+                                       std::unique_ptr<AudioCapture> session, MonotonicClock clock)
+    : session_(std::move(session)),
+      mainLoop_(mainLoop),
+      preferences_(preferences),
+      clock_(std::move(clock)),
+      hostResolver_(mainLoop, hostRetryInterval,
+                    [this](const HostResolver::Answer& answer) { hostAnswered(answer); }) {}
 
 void KestranoController::awakeFromNib() {
     setPreviewVolume(0.0f);
     session_->setDevicesChangedHandler([this] { refreshDevices(); });
     session_->setServerReconnectedHandler([this] { reselectAfterServerReconnected(); });
-    setSelectedAudioDevice(session_->defaultAudioInputDevice());
+    session_->setInputFailedHandler(
+        [this](const std::string& deviceName, const std::string& error) {
+            inputFailed(deviceName, error);
+        });
+    inputChoice_ = InputChoice::fromStored(preferences_.stringForKey(settings_keys::inputDevice));
+    selectInput(deviceForChoice(session_->audioInputDevices()));
     refreshDevices();
     session_->startRunning();
 
@@ -29,11 +46,14 @@ void KestranoController::awakeFromNib() {
     fromZandorex_ =
         std::make_shared<DelegateWrapper>(this, &KestranoController::packetFromZandorex);
 
+    useZandorexHost(preferences_.stringForKey(settings_keys::zandorexHost));
     const auto sendPort =
         static_cast<int32_t>(preferences_.integerForKey(settings_keys::zandorexSendPort));
     setZandorexSendPort(sendPort != 0 ? sendPort : defaultSendPort);
+    lookUpZandorexHost();
     const auto listenPort =
         static_cast<int32_t>(preferences_.integerForKey(settings_keys::zandorexListenPort));
+    listenAddress_ = nonEmpty(preferences_.stringForKey(settings_keys::listenAddress));
     setZandorexListenPort(listenPort != 0 ? listenPort : defaultListenPort);
 
     const float amplification = preferences_.floatForKey(settings_keys::volumeAmplification);
@@ -44,6 +64,7 @@ void KestranoController::awakeFromNib() {
     setMinValue(preferences_.floatForKey(settings_keys::minValue));
     const float maximum = preferences_.floatForKey(settings_keys::maxValue);
     setMaxValue(maximum != 0.0f ? maximum : 10.0f);
+    loadShapingSettings();
 }
 
 KestranoController::~KestranoController() {
@@ -56,6 +77,7 @@ KestranoController::~KestranoController() {
     }
     session_->setDevicesChangedHandler(nullptr);
     session_->setServerReconnectedHandler(nullptr);
+    session_->setInputFailedHandler(nullptr);
     session_->stopRunning();
     audioDevices_.clear();
     session_.reset();
@@ -69,28 +91,98 @@ KestranoController::~KestranoController() {
 void KestranoController::setZandorexSendPort(int32_t port) {
     zandorexSendPort_ = port;
     preferences_.setInteger(settings_keys::zandorexSendPort, zandorexSendPort());
-    zandorexSender_.reset();
-    zandorexSender_ = QVOSCSender::senderWithDestinationHostName(loopbackHost, port, mainLoop_);
-    status_.senderError = zandorexSender_ ? std::string() : sendFailure(port);
+    openSender();
     propertyChanged(ControllerProperty::zandorexSendPort);
     statusChanged();
+}
+
+void KestranoController::setZandorexHost(std::optional<std::string> host) {
+    useZandorexHost(std::move(host));
+    preferences_.setString(settings_keys::zandorexHost, zandorexHost_);
+    openSender();
+    lookUpZandorexHost();
+    propertyChanged(ControllerProperty::zandorexHost);
+    statusChanged();
+}
+
+void KestranoController::useZandorexHost(std::optional<std::string> host) {
+    zandorexHost_ = nonEmpty(std::move(host));
+    zandorexHostAddress_.reset();
+    hostProblem_.clear();
+    hostResolver_.cancel();
+    if (zandorexHost_) {
+        hostProblem_ = "resolving " + *zandorexHost_;
+    }
+}
+
+void KestranoController::lookUpZandorexHost() {
+    if (zandorexHost_) {
+        hostResolver_.resolve(*zandorexHost_);  // answers at once for a numeric address
+    }
+}
+
+void KestranoController::hostAnswered(const HostResolver::Answer& answer) {
+    if (!zandorexHost_ || answer.host != *zandorexHost_) {
+        return;
+    }
+    zandorexHostAddress_ = answer.address;
+    hostProblem_ =
+        answer.address ? std::string() : "cannot resolve " + answer.host + ": " + answer.failure;
+    openSender();
+    statusChanged();
+}
+
+void KestranoController::openSender() {
+    zandorexSender_.reset();
+    const int32_t port = zandorexSendPort_;
+    if (!zandorexHost_) {
+        zandorexSender_ = QVOSCSender::senderWithDestinationHostName(loopbackHost, port, mainLoop_);
+    } else if (zandorexHostAddress_) {
+        zandorexSender_ = QVOSCSender::senderWithDestinationEndpoint(
+            endpointOnPort(*zandorexHostAddress_, port), mainLoop_);
+    } else {
+        status_.senderError = hostProblem_;
+        return;
+    }
+    status_.senderError = zandorexSender_ ? std::string() : sendFailure(port);
 }
 
 void KestranoController::setZandorexListenPort(int32_t port) {
     zandorexListenPort_ = port;
     preferences_.setInteger(settings_keys::zandorexListenPort, zandorexListenPort());
+    openListener();
+    propertyChanged(ControllerProperty::zandorexListenPort);
+    statusChanged();
+}
+
+void KestranoController::setListenAddress(std::optional<std::string> address) {
+    listenAddress_ = nonEmpty(std::move(address));
+    preferences_.setString(settings_keys::listenAddress, listenAddress_);
+    openListener();
+    propertyChanged(ControllerProperty::listenAddress);
+    statusChanged();
+}
+
+void KestranoController::openListener() {
+    const int32_t port = zandorexListenPort_;
     if (zandorexListener_) {
         zandorexListener_->stopListening();
         zandorexListener_.reset();
     }
-    zandorexListener_ = QVOSCListener::defaultListenerOnPort(port, mainLoop_);
-    const int listenError = errno;
+    if (!listenAddress_) {
+        zandorexListener_ = QVOSCListener::defaultListenerOnPort(port, mainLoop_);
+        status_.listenerError = zandorexListener_ ? std::string() : listenFailure(port, errno);
+    } else if (const auto local = numericEndpoint(*listenAddress_, port)) {
+        zandorexListener_ = QVOSCListener::defaultListenerOnAddress(*local, mainLoop_);
+        status_.listenerError = zandorexListener_
+                                    ? std::string()
+                                    : listenFailure(*listenAddress_, port, std::strerror(errno));
+    } else {
+        status_.listenerError = listenFailure(*listenAddress_, port, "not an IPv4 or IPv6 address");
+    }
     if (zandorexListener_) {
         zandorexListener_->setDelegate(fromZandorex_);
     }
-    status_.listenerError = zandorexListener_ ? std::string() : listenFailure(port, listenError);
-    propertyChanged(ControllerProperty::zandorexListenPort);
-    statusChanged();
 }
 
 void KestranoController::save() {
@@ -100,6 +192,7 @@ void KestranoController::save() {
     preferences_.setString(settings_keys::address, address_);
     preferences_.setFloat(settings_keys::minValue, minValue_);
     preferences_.setFloat(settings_keys::maxValue, maxValue_);
+    saveShapingSettings();
     if (!status_.settingsNotices.empty()) {
         status_.settingsNotices.clear();
         statusChanged();

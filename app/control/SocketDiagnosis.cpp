@@ -28,6 +28,11 @@ std::string listenFailure(int32_t port, int error) {
     return portFailure("listen on", port, std::strerror(error));
 }
 
+std::string listenFailure(const std::string& localAddress, int32_t port,
+                          const std::string& reason) {
+    return "cannot listen on " + localAddress + " port " + std::to_string(port) + ": " + reason;
+}
+
 std::string sendFailure(int32_t port) {
     const std::string error = socketError();
     return portFailure("send to", port, error.empty() ? "no address for the local host" : error);

@@ -9,6 +9,7 @@
 namespace Ui {
 class MainWindow;
 }
+class NetworkGroup;
 class ReadOnlyText;
 
 // The one window: its controls edit the controller's properties, and the controller's changes
@@ -28,8 +29,11 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     void showDevices();
     void showSelectedDevice();
     void showAddress();
+    void showModeDependentControls();
+    void showMeterScale();
 
     std::unique_ptr<Ui::MainWindow> ui_;
     ReadOnlyText* statusLabel_;
+    NetworkGroup* networkGroup_;
     KestranoController& controller_;
 };

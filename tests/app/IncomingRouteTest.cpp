@@ -1,12 +1,14 @@
 // Datagrams from Zandorex through the real listener down to the per-message hook.
 #include <cerrno>
 
+#include "app/settings/SettingsKeys.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 #include "osc/QVOSCBundle.h"
 #include "tests/app/AppTestEnvironment.h"
 #include "tests/app/ControllerTestFixture.h"
 #include "tests/app/PortProbe.h"
+#include "transport/NetworkEndpointText.h"
 
 namespace {
 
@@ -118,6 +120,49 @@ TEST_F(IncomingRouteTest, WrapperCallsItsTargetUntilTheTargetIsCleared) {
     wrapper.dispatchRawPacket(datagram);
 
     EXPECT_EQ(controller->addresses, std::vector<std::string>{"/direct"});
+}
+
+}  // namespace
+
+namespace {
+
+// Sends `packet` to a numeric address of this machine.
+bool sendTo(const std::string& host, uint16_t port, const QVOSCPacket& packet, MainLoop& loop) {
+    const auto sender =
+        QVOSCSender::senderWithDestinationEndpoint(*numericEndpoint(host, port), loop);
+    return sender && sender->sendOSCPacket(packet);
+}
+
+TEST_F(IncomingRouteTest, AListenAddressReceivesOnThatAddressOnly) {
+    preferences.setString(settings_keys::listenAddress, "127.0.0.2");
+    const auto controller = startController<RecordingController>();
+    const auto port = static_cast<uint16_t>(controller->zandorexListenPort());
+    EXPECT_EQ(controller->status().listenerError, "");
+
+    ASSERT_TRUE(sendTo("127.0.0.1", port, *message("/elsewhere"), mainLoop));
+    ASSERT_TRUE(sendTo("127.0.0.2", port, *message("/here"), mainLoop));
+    ASSERT_TRUE(waitForMessages(*controller, 1));
+    processEventsFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(controller->addresses, std::vector<std::string>{"/here"});
+
+    // IPv6 takes effect at once, and is kept at once.
+    controller->setListenAddress("::1");
+    EXPECT_EQ(preferences.stringForKey(settings_keys::listenAddress), "::1");
+    ASSERT_TRUE(sendTo("::1", port, *message("/six"), mainLoop));
+    ASSERT_TRUE(waitForMessages(*controller, 2));
+    EXPECT_EQ(controller->addresses.back(), "/six");
+
+    // An address this machine does not have: no listener, and the status says why.
+    controller->setListenAddress("192.0.2.1");
+    EXPECT_EQ(controller->zandorexListener(), nullptr);
+    EXPECT_EQ(controller->status().listenerError, "cannot listen on 192.0.2.1 port " +
+                                                      std::to_string(port) +
+                                                      ": Cannot assign requested address");
+
+    controller->setListenAddress(std::nullopt);
+    EXPECT_EQ(preferences.stringForKey(settings_keys::listenAddress), std::nullopt);
+    ASSERT_TRUE(sendTo("127.0.0.1", port, *message("/anywhere"), mainLoop));
+    ASSERT_TRUE(waitForMessages(*controller, 3));
 }
 
 }  // namespace

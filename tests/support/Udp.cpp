@@ -1,5 +1,6 @@
 #include "tests/support/Udp.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -28,12 +29,35 @@ int socketBoundTo(in_addr_t host, uint16_t port) {
     return fd;
 }
 
-int boundLoopbackSocket() {
-    const int fd = socketBoundTo(htonl(INADDR_LOOPBACK), 0);
+int boundLoopbackSocket(const std::string& localAddress) {
+    int fd = -1;
+    in_addr ipv4{};
+    in6_addr ipv6{};
+    if (inet_pton(AF_INET, localAddress.c_str(), &ipv4) == 1) {
+        fd = socketBoundTo(ipv4.s_addr, 0);
+    } else if (inet_pton(AF_INET6, localAddress.c_str(), &ipv6) == 1) {
+        fd = socket(AF_INET6, SOCK_DGRAM, 0);
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = ipv6;
+        if (fd != -1 &&
+            bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
+            close(fd);
+            fd = -1;
+        }
+    }
     if (fd == -1) {
-        throw std::runtime_error("cannot bind a UDP socket on 127.0.0.1");
+        throw std::runtime_error("cannot bind a UDP socket on " + localAddress);
     }
     return fd;
+}
+
+sockaddr_in loopbackAddress(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
 }
 
 int firstEphemeralPort() {
@@ -47,7 +71,8 @@ int firstEphemeralPort() {
 
 }  // namespace
 
-UdpReceiver::UdpReceiver() : socket_(boundLoopbackSocket()), port_(boundPort(socket_)) {}
+UdpReceiver::UdpReceiver(const std::string& localAddress)
+    : socket_(boundLoopbackSocket(localAddress)), port_(boundPort(socket_)) {}
 
 UdpReceiver::~UdpReceiver() {
     close(socket_);
@@ -67,12 +92,16 @@ std::optional<QVOSCData> UdpReceiver::receive(std::chrono::milliseconds timeout)
     return buffer;
 }
 
+bool UdpReceiver::sendTo(uint16_t port, QVOSCBytes bytes) {
+    const sockaddr_in address = loopbackAddress(port);
+    return sendto(socket_, bytes.data(), bytes.size(), 0,
+                  reinterpret_cast<const sockaddr*>(&address),
+                  sizeof(address)) == static_cast<ssize_t>(bytes.size());
+}
+
 bool sendDatagram(uint16_t port, QVOSCBytes bytes) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in address = loopbackAddress(port);
     const bool sent =
         sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&address),
                sizeof(address)) == static_cast<ssize_t>(bytes.size());
@@ -101,10 +130,11 @@ int wildcardSocketOn(uint16_t port) {
 }
 
 uint16_t boundPort(int socket) {
-    sockaddr_in address{};
+    // The port stands at the same place in IPv4 and IPv6 addresses.
+    sockaddr_in6 address{};
     socklen_t length = sizeof(address);
     if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == -1) {
         return 0;
     }
-    return ntohs(address.sin_port);
+    return ntohs(address.sin6_port);
 }

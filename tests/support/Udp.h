@@ -3,13 +3,15 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "osc/QVOSCTypes.h"
 
-// A UDP socket bound to 127.0.0.1 on a port the system picks, for catching what a sender sends.
+// A UDP socket bound to a loopback address (127.0.0.1 unless told, "::1" for IPv6) on a port
+// the system picks, for catching what a sender sends.
 class UdpReceiver {
   public:
-    UdpReceiver();
+    explicit UdpReceiver(const std::string& localAddress = "127.0.0.1");
     ~UdpReceiver();
     UdpReceiver(const UdpReceiver&) = delete;
     UdpReceiver& operator=(const UdpReceiver&) = delete;
@@ -19,6 +21,8 @@ class UdpReceiver {
 
     // The next datagram, whole (up to 65535 bytes), or nothing when none comes within `timeout`.
     std::optional<QVOSCData> receive(std::chrono::milliseconds timeout);
+    // Sends from this socket to 127.0.0.1 on `port`, so that answers come back here.
+    bool sendTo(uint16_t port, QVOSCBytes bytes);
 
   private:
     int socket_ = -1;

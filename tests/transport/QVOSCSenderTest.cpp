@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -83,7 +84,9 @@ TEST_F(QVOSCSenderTest, SendsEachPacketAsOneByteExactDatagram) {
 TEST_F(QVOSCSenderTest, UsesOnlyTheLowSixteenBitsOfThePort) {
     const auto sender = QVOSCSender::senderWithDestinationHostName("127.0.0.1", 70000, loop);
     ASSERT_NE(sender, nullptr);
-    const sockaddr_in& address = sender->destinationAddress();
+    ASSERT_EQ(sender->destinationAddress().length, sizeof(sockaddr_in));
+    sockaddr_in address{};
+    std::memcpy(&address, &sender->destinationAddress().address, sizeof address);
     EXPECT_EQ(address.sin_family, AF_INET);
     EXPECT_EQ(ntohs(address.sin_port), 4464);
     EXPECT_EQ(ntohl(address.sin_addr.s_addr), INADDR_LOOPBACK);
