@@ -31,7 +31,7 @@ std::unique_ptr<QVOSCSender> QVOSCSender::senderWithDestinationHostName(
     if (!sender->prepareSocket()) {
         return nullptr;  // the destructor closes a socket that was opened
     }
-    sender->startFlushTimer(mainLoop);
+    sender->useMainLoop(mainLoop);
     return sender;
 }
 
@@ -49,12 +49,20 @@ std::unique_ptr<QVOSCSender> QVOSCSender::senderWithDestinationEndpoint(
         return nullptr;
     }
     sender->destinationAddress_ = destination;
-    sender->startFlushTimer(mainLoop);
+    sender->useMainLoop(mainLoop);
     return sender;
 }
 
-void QVOSCSender::startFlushTimer(MainLoop& mainLoop) {
-    timer = mainLoop.scheduleRepeatingTimer(flushIntervalSeconds, [this] { sendMainBundle(); });
+void QVOSCSender::useMainLoop(MainLoop& mainLoop) {
+    mainLoop_ = &mainLoop;
+    mainThread_ = std::this_thread::get_id();
+}
+
+void QVOSCSender::armFlushTimer() {
+    if (!timer) {
+        timer =
+            mainLoop_->scheduleRepeatingTimer(flushIntervalSeconds, [this] { sendMainBundle(); });
+    }
 }
 
 QVOSCSender::QVOSCSender(std::optional<std::string> hostName, int32_t portNumber)
@@ -116,18 +124,37 @@ void QVOSCSender::addOSCMessage(std::shared_ptr<QVOSCMessage> message) {
     if (!message) {
         return;
     }
-    std::lock_guard lock(mainBundleLock);
-    if (!mainBundle) {
-        mainBundle = QVOSCBundle::bundleWithTimestamp(std::chrono::system_clock::now());
+    bool first = false;
+    {
+        std::lock_guard lock(mainBundleLock);
+        if (!mainBundle) {
+            mainBundle = QVOSCBundle::bundleWithTimestamp(std::chrono::system_clock::now());
+            first = true;
+        }
+        mainBundle->attachObject(std::move(message));
     }
-    mainBundle->attachObject(std::move(message));
+    if (!first) {
+        return;  // the timer was started for the bundle's first message
+    }
+    if (std::this_thread::get_id() == mainThread_) {
+        armFlushTimer();
+        return;
+    }
+    mainLoop_->postToMainThread([this, alive = std::weak_ptr<const bool>(alive_)] {
+        if (alive.lock()) {
+            armFlushTimer();
+        }
+    });
 }
 
 void QVOSCSender::sendMainBundle() {
-    std::lock_guard lock(mainBundleLock);
-    if (!mainBundle) {
-        return;
+    {
+        std::lock_guard lock(mainBundleLock);
+        if (mainBundle) {
+            sendOSCPacket(*mainBundle);  // a bundle that fails to go is dropped all the same
+            mainBundle.reset();
+        }
     }
-    sendOSCPacket(*mainBundle);  // a bundle that fails to go is dropped all the same
-    mainBundle.reset();
+    // A message added meanwhile on another thread found no bundle and arms the timer anew.
+    timer.reset();
 }

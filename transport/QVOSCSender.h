@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "osc/QVOSCBundle.h"
 #include "osc/QVOSCMessage.h"
@@ -13,7 +14,8 @@
 #include "transport/NetworkEndpoint.h"
 
 // Sends OSC packets as UDP datagrams to one destination fixed at creation, either at once
-// (sendOSCPacket) or gathered into a pending bundle that a 0.01 s timer flushes.
+// (sendOSCPacket) or gathered into a pending bundle that leaves 0.01 s after its first message
+// (the flush timer runs only while a bundle is pending).
 class QVOSCSender {
   public:
     // Nothing when the socket cannot be opened (reported as "socket: ..." on standard error) or
@@ -35,7 +37,8 @@ class QVOSCSender {
     bool sendOSCPacket(const QVOSCPacket& packet) const;
     // Gathers `message` into the pending bundle; any thread.
     void addOSCMessage(std::shared_ptr<QVOSCMessage> message);
-    // The flush timer's action: sends the pending bundle, if any, then drops it.
+    // The flush timer's action: sends the pending bundle, if any, then drops it and stops the
+    // timer until the next message.
     void sendMainBundle();
 
     int32_t socketDescriptor() const { return socketDescriptor_; }
@@ -47,7 +50,9 @@ class QVOSCSender {
     QVOSCSender(std::optional<std::string> hostName, int32_t portNumber);
     bool prepareSocket();
     bool openSocket(int family);
-    void startFlushTimer(MainLoop& mainLoop);
+    void useMainLoop(MainLoop& mainLoop);
+    // Starts the flush timer unless it runs; on the main thread.
+    void armFlushTimer();
 
     int32_t socketDescriptor_ = -1;
     int32_t portNumber_ = 0;
@@ -55,5 +60,9 @@ class QVOSCSender {
     NetworkEndpoint destinationAddress_;
     std::mutex mainBundleLock;
     std::shared_ptr<QVOSCBundle> mainBundle;
-    std::unique_ptr<RepeatingTimer> timer;
+    MainLoop* mainLoop_ = nullptr;
+    std::thread::id mainThread_;
+    // Tells calls posted to the main thread whether the sender still exists.
+    std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+    std::unique_ptr<RepeatingTimer> timer;  // main thread only
 };
