@@ -1,6 +1,7 @@
 #include "app/run/QtMainLoop.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QTimerEvent>
 #include <cmath>
 
@@ -28,6 +29,33 @@ void QtMainLoopHost::timerEvent(QTimerEvent* event) {
     // Held for the call: the action may invalidate its own timer.
     const std::shared_ptr<std::function<void()>> action = found->second;
     (*action)();
+}
+
+namespace {
+
+const QEvent::Type postedCallEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+}  // namespace
+
+void QtMainLoopHost::post(std::function<void()> call) {
+    std::lock_guard lock(postedLock_);
+    posted_.push_back(std::move(call));
+    // Made under the lock, so that the main thread, taking the lock before anything else, is
+    // seen to come after the event's making too.
+    QCoreApplication::postEvent(this, new QEvent(postedCallEvent));
+}
+
+void QtMainLoopHost::customEvent(QEvent* /*event*/) {
+    std::function<void()> call;
+    {
+        std::lock_guard lock(postedLock_);
+        if (posted_.empty()) {
+            return;
+        }
+        call = std::move(posted_.front());
+        posted_.pop_front();
+    }
+    call();
 }
 
 namespace {
@@ -73,7 +101,7 @@ std::unique_ptr<RepeatingTimer> QtMainLoop::scheduleRepeatingTimer(double interv
 void QtMainLoop::postToMainThread(std::function<void()> call) {
     std::lock_guard lock(hostLock_);
     if (host_) {
-        QMetaObject::invokeMethod(host_.get(), std::move(call), Qt::QueuedConnection);
+        host_->post(std::move(call));
     }
 }
 
