@@ -20,6 +20,7 @@ enum class ControllerProperty {
     zandorexSendPort,
     zandorexListenPort,
     listenAddress,
+    remoteControl,
 };
 
 // What a technician needs to know while the program runs.

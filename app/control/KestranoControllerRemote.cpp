@@ -1,0 +1,191 @@
+// Remote control: /kestrano/set/<key>, /kestrano/save and /kestrano/get at the listen port.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+#include "app/control/KestranoController.h"
+#include "app/control/StatusText.h"
+#include "app/settings/SettingsKeys.h"
+#include "osc/QVOSCAddress.h"
+#include "osc/QVOSCArgument.h"
+
+namespace {
+
+namespace keys = settings_keys;
+
+constexpr std::string_view commandPrefix = "/kestrano/";
+constexpr std::string_view setPrefix = "/kestrano/set/";
+// The level a meter of 0 (silence, or no input) reports, instead of minus infinity.
+constexpr double quietestLevel = -160.0;
+
+// What a remote request may change: what the technician changes in the window while the show
+// runs, not where the program sends and listens.
+constexpr std::array<std::string_view, 6> remotelySettable = {
+    keys::active,   keys::type,     keys::address,
+    keys::minValue, keys::maxValue, keys::volumeAmplification};
+
+bool startsWith(const QVOSCData& data, std::string_view prefix) {
+    return data.size() >= prefix.size() &&
+           std::memcmp(data.data(), prefix.data(), prefix.size()) == 0;
+}
+
+QVOSCMessage messageTo(const std::string& address) {
+    return QVOSCMessage(QVOSCAddress::addressWithString(address));
+}
+
+}  // namespace
+
+void KestranoController::packetFromZandorexWithSource(std::shared_ptr<const QVOSCData> data,
+                                                      const NetworkEndpoint& source) {
+    if (!data) {
+        return;
+    }
+    monitor_.record(MonitorEntry::Direction::in, source, data);
+    if (remoteControl_ && startsWith(*data, commandPrefix)) {
+        obeyRemoteRequest(*data, source);
+        return;
+    }
+    packetFromZandorex(std::move(data));
+}
+
+void KestranoController::obeyRemoteRequest(const QVOSCData& data, const NetworkEndpoint& source) {
+    const std::optional<RemoteRequest> request = readRemoteRequest(data);
+    std::optional<std::string> problem;
+    if (!request) {
+        problem = "cannot read the message";
+    } else if (request->address == "/kestrano/get") {
+        sendSettingValues(source);
+    } else if (request->address == "/kestrano/save") {
+        save();
+    } else if (request->address.starts_with(setPrefix)) {
+        problem = setRemotely(request->address.substr(setPrefix.size()), request->arguments);
+    } else {
+        problem = "unknown command " + request->address;
+    }
+    if (problem) {
+        QVOSCMessage error = messageTo("/kestrano/error");
+        error.attachArgument(QVOSCArgument::argumentWithString(*problem));
+        reply(error, source);
+    }
+}
+
+std::optional<std::string> KestranoController::setRemotely(
+    const std::string& key, const std::vector<RemoteArgument>& arguments) {
+    const SettingDefinition* setting = findSetting(key);
+    if (setting == nullptr) {
+        return "unknown setting '" + key + "'";
+    }
+    if (std::find(remotelySettable.begin(), remotelySettable.end(), key) ==
+        remotelySettable.end()) {
+        return key + " cannot be set remotely";
+    }
+    if (arguments.size() != 1) {
+        return arguments.empty()
+                   ? "missing value for " + key
+                   : key + " takes one value, got " + std::to_string(arguments.size());
+    }
+    std::string error;
+    const std::optional<SettingValue> value = remoteSettingValue(*setting, arguments[0], error);
+    if (!value) {
+        return error;
+    }
+    applySetting(key, *value);
+    return std::nullopt;
+}
+
+void KestranoController::applySetting(std::string_view key, const SettingValue& value) {
+    if (key == keys::active) {
+        setActive(std::get<bool>(value));
+    } else if (key == keys::type) {
+        setType(static_cast<int32_t>(std::get<int64_t>(value)));
+    } else if (key == keys::address) {
+        setAddress(std::get<std::string>(value));
+    } else if (key == keys::minValue) {
+        setMinValue(std::get<float>(value));
+    } else if (key == keys::maxValue) {
+        setMaxValue(std::get<float>(value));
+    } else if (key == keys::volumeAmplification) {
+        setVolumeAmplification(std::get<float>(value));
+    }
+}
+
+std::optional<SettingValue> KestranoController::currentSettingValue(std::string_view key) const {
+    if (key == keys::zandorexSendPort) {
+        return int64_t{zandorexSendPort_};
+    }
+    if (key == keys::zandorexListenPort) {
+        return int64_t{zandorexListenPort_};
+    }
+    if (key == keys::volumeAmplification) {
+        return volumeAmplification_;
+    }
+    if (key == keys::active) {
+        return active_;
+    }
+    if (key == keys::type) {
+        return int64_t{type_};
+    }
+    if (key == keys::address) {
+        return address_.value_or(std::string());
+    }
+    if (key == keys::minValue) {
+        return minValue_;
+    }
+    if (key == keys::maxValue) {
+        return maxValue_;
+    }
+    if (key == keys::zandorexHost) {
+        return zandorexHost_.value_or("127.0.0.1");
+    }
+    if (key == keys::listenAddress) {
+        return listenAddress_.value_or("0.0.0.0");
+    }
+    if (key == keys::remoteControl) {
+        return remoteControl_;
+    }
+    return std::nullopt;
+}
+
+void KestranoController::sendSettingValues(const NetworkEndpoint& destination) {
+    for (const SettingDefinition& setting : settingsCatalog()) {
+        const std::optional<SettingValue> value = currentSettingValue(setting.key);
+        if (!value) {
+            continue;
+        }
+        QVOSCMessage message = messageTo("/kestrano/setting/" + std::string(setting.key));
+        // Flags go as 0 / 1: T and F are not read by every OSC peer.
+        std::visit(
+            [&message](const auto& held) {
+                using Held = std::decay_t<decltype(held)>;
+                if constexpr (std::is_same_v<Held, std::string>) {
+                    message.attachArgument(QVOSCArgument::argumentWithString(held));
+                } else if constexpr (std::is_same_v<Held, float>) {
+                    message.attachArgument(QVOSCArgument::argumentWithFloat(held));
+                } else {
+                    message.attachArgument(
+                        QVOSCArgument::argumentWithInt(static_cast<int32_t>(held)));
+                }
+            },
+            *value);
+        reply(message, destination);
+    }
+    QVOSCMessage level = messageTo("/kestrano/level");
+    const double decibels = status_.meter && *status_.meter > 0.0f
+                                ? std::max(meterDecibels(*status_.meter), quietestLevel)
+                                : quietestLevel;
+    level.attachArgument(QVOSCArgument::argumentWithFloat(static_cast<float>(decibels)));
+    reply(level, destination);
+    QVOSCMessage lastValue = messageTo("/kestrano/lastValueSent");
+    if (status_.lastValueSent) {
+        lastValue.attachArgument(QVOSCArgument::argumentWithFloat(*status_.lastValueSent));
+    }
+    reply(lastValue, destination);
+}
+
+void KestranoController::reply(const QVOSCMessage& message, const NetworkEndpoint& destination) {
+    if (zandorexListener_ && zandorexListener_->sendPacketTo(message, destination)) {
+        monitor_.record(MonitorEntry::Direction::out, destination,
+                        std::make_shared<const QVOSCData>(message.packetizedData()));
+    }
+}
