@@ -9,6 +9,7 @@
 
 #include "app/control/StatusText.h"
 #include "app/settings/OscAddressName.h"
+#include "app/window/MonitorPanel.h"
 #include "app/window/NetworkGroup.h"
 #include "app/window/ReadOnlyText.h"
 #include "ui_MainWindow.h"
@@ -53,6 +54,10 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     networkGroup_ = new NetworkGroup(controller_, ui_->centralwidget);
     ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(ui_->verticalSpacer),
                                      networkGroup_);
+    monitorPanel_ = new MonitorPanel(controller_.monitor(), ui_->centralwidget);
+    // The monitor takes the room the spacer kept.
+    ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(ui_->verticalSpacer),
+                                     monitorPanel_, 1);
     addCaptions();
     ui_->previewVolumeValueLabel->setMinimumWidth(
         ui_->previewVolumeValueLabel->widthForText(tr("%1 %").arg(previewVolumeSteps)));

@@ -1,14 +1,17 @@
 #include "app/window/NetworkGroup.h"
 
+#include <QCheckBox>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
+#include <QSignalBlocker>
 
 NetworkGroup::NetworkGroup(KestranoController& controller, QWidget* parent)
     : QGroupBox(tr("Network"), parent),
       controller_(controller),
       hostLineEdit_(new QLineEdit(this)),
-      listenAddressLineEdit_(new QLineEdit(this)) {
+      listenAddressLineEdit_(new QLineEdit(this)),
+      remoteControlCheckBox_(new QCheckBox(tr("Obey /kestrano/... &commands"), this)) {
     setObjectName("networkGroup");
     auto* form = new QFormLayout(this);
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
@@ -43,6 +46,11 @@ bool NetworkGroup::showProperty(ControllerProperty property) {
             listenAddressLineEdit_->setText(
                 QString::fromStdString(controller_.listenAddress().value_or(std::string())));
             return true;
+        case ControllerProperty::remoteControl: {
+            const QSignalBlocker blocker(remoteControlCheckBox_);
+            remoteControlCheckBox_->setChecked(controller_.remoteControl());
+            return true;
+        }
         default:
             return false;
     }
