@@ -58,6 +58,18 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     // The monitor takes the room the spacer kept.
     ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(ui_->verticalSpacer),
                                      monitorPanel_, 1);
+    // In reading order: the groups below the ports come before the Save button.
+    QWidget* previous = ui_->listenPortSpinBox;
+    for (QWidget* group :
+         {static_cast<QWidget*>(networkGroup_), static_cast<QWidget*>(monitorPanel_)}) {
+        for (QWidget* field : group->findChildren<QWidget*>()) {
+            if (field->focusPolicy() & Qt::TabFocus) {
+                setTabOrder(previous, field);
+                previous = field;
+            }
+        }
+    }
+    setTabOrder(previous, ui_->saveButton);
     addCaptions();
     ui_->previewVolumeValueLabel->setMinimumWidth(
         ui_->previewVolumeValueLabel->widthForText(tr("%1 %").arg(previewVolumeSteps)));

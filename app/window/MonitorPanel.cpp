@@ -11,8 +11,8 @@
 MonitorPanel::MonitorPanel(OscMonitor& monitor, QWidget* parent)
     : QGroupBox(tr("OSC monitor"), parent),
       monitor_(monitor),
-      pauseButton_(new QPushButton(tr("&Pause"), this)),
-      clearButton_(new QPushButton(tr("C&lear"), this)),
+      pauseButton_(new QPushButton(tr("Pa&use"), this)),
+      clearButton_(new QPushButton(tr("&Clear"), this)),
       filterLineEdit_(new QLineEdit(this)),
       leftOutLabel_(new QLabel(this)),
       view_(new QPlainTextEdit(this)) {
@@ -27,6 +27,7 @@ MonitorPanel::MonitorPanel(OscMonitor& monitor, QWidget* parent)
     leftOutLabel_->setObjectName("monitorLeftOutLabel");
     view_->setObjectName("monitorView");
     view_->setReadOnly(true);
+    view_->setTabChangesFocus(true);
     view_->setLineWrapMode(QPlainTextEdit::NoWrap);
     view_->setMaximumBlockCount(static_cast<int>(OscMonitor::capacity) + 1);
     view_->setFont(QFont("monospace"));
