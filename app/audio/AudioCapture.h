@@ -43,14 +43,24 @@ class AudioCapture {
     virtual float previewVolume() const = 0;
     virtual void setPreviewVolume(float volume) = 0;
 
+    // The band that is metered: a high-pass at `lowCut` and a low-pass at `highCut` Hz, each
+    // left out at 0. Applied to the samples before their power is averaged.
+    virtual void setBand(float lowCut, float highCut) = 0;
+
     // Per connection of the preview output, per channel: the average power in dBFS of what was
     // captured since the previous call (-160 for silence or no frames). Empty without input.
     virtual std::vector<std::vector<float>> channelAveragePowerLevels() = 0;
 
-    // Called on the main thread when the server adds or removes an input, and when the server
-    // goes away or comes back (`serverReconnected` then runs after the list changed).
+    // Called on the main thread when the server adds or removes an input or changes its default
+    // input, and when the server goes away or comes back (`serverReconnected` then runs after the
+    // list changed).
     virtual void setDevicesChangedHandler(std::function<void()> handler) = 0;
     virtual void setServerReconnectedHandler(std::function<void()> handler) = 0;
+    // Called on the main thread when the input's capture failed after it was added (the server
+    // refused or ended its stream): the session is then already without input.
+    using InputFailedHandler =
+        std::function<void(const std::string& deviceName, const std::string& error)>;
+    virtual void setInputFailedHandler(InputFailedHandler handler) = 0;
 };
 
 // The system's capture service.

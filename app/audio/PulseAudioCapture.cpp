@@ -16,6 +16,9 @@ constexpr std::chrono::milliseconds kStartupWait{1500};
 PulseAudioCapture::PulseAudioCapture(MainLoop& mainLoop)
     : mainLoop_(mainLoop),
       link_(loop_, [this](PulseServerLink::Event event) { onServerEvent(event); }) {
+    handlers_->dropFailedInput = [this](const std::string& sourceName, const std::string& error) {
+        dropFailedInput(sourceName, error);
+    };
     std::lock_guard lock(loop_);
     link_.connect();
     if (!loop_.waitUntil([this] { return link_.firstAttemptSettled(); }, kStartupWait)) {
@@ -123,6 +126,11 @@ void PulseAudioCapture::setPreviewVolume(float volume) {
     previewGain_.store(clamped, std::memory_order_relaxed);
 }
 
+void PulseAudioCapture::setBand(float lowCut, float highCut) {
+    band_.lowCut.store(lowCut, std::memory_order_relaxed);
+    band_.highCut.store(highCut, std::memory_order_relaxed);
+}
+
 std::vector<std::vector<float>> PulseAudioCapture::channelAveragePowerLevels() {
     if (!input_) {
         return {};
@@ -138,6 +146,10 @@ void PulseAudioCapture::setServerReconnectedHandler(std::function<void()> handle
     handlers_->serverReconnected = std::move(handler);
 }
 
+void PulseAudioCapture::setInputFailedHandler(InputFailedHandler handler) {
+    handlers_->inputFailed = std::move(handler);
+}
+
 void PulseAudioCapture::configurationChanged() {
     configurationPending_ = true;
     if (configurationDepth_ == 0) {
@@ -148,19 +160,43 @@ void PulseAudioCapture::configurationChanged() {
 void PulseAudioCapture::applyConfiguration() {
     configurationPending_ = false;
     std::string error;
+    bool failed = false;
     {
         std::lock_guard lock(loop_);
         // Fresh streams for every change, so re-selecting a device restarts its capture.
         streams_.reset();
         meter_.reset(input_ ? input_->sampleSpec.channels : 0);
         if (running_ && input_) {
-            streams_ =
-                PulseInputStreams::open(link_.context(), *input_, meter_, previewGain_, error);
+            const std::string name = input_->device.name;
+            streams_ = PulseInputStreams::open(
+                link_.context(), *input_, meter_, previewGain_, band_,
+                [this, name](const std::string& reason) { postInputFailure(name, reason); }, error);
+            failed = !streams_;
         }
     }
-    if (running_ && input_ && !streams_) {
-        mainLoop_.postToMainQueue(
-            [line = "audio input " + input_->device.name + ": " + error] { systemLog(line); });
+    if (failed) {
+        postInputFailure(input_->device.name, error);
+    }
+}
+
+void PulseAudioCapture::postInputFailure(const std::string& sourceName, const std::string& error) {
+    mainLoop_.postToMainThread([handlers = weakHandlers_, sourceName, error] {
+        if (const auto alive = handlers.lock()) {
+            alive->dropFailedInput(sourceName, error);
+        }
+    });
+}
+
+void PulseAudioCapture::dropFailedInput(const std::string& sourceName, const std::string& error) {
+    // A failure of an input replaced since is old news.
+    if (!input_ || input_->device.name != sourceName) {
+        return;
+    }
+    systemLog("audio input " + sourceName + ": " + error);
+    input_.reset();
+    configurationChanged();
+    if (handlers_->inputFailed) {
+        handlers_->inputFailed(sourceName, error);
     }
 }
 

@@ -31,19 +31,27 @@ class PulseAudioCapture : public AudioCapture {
     void stopRunning() override;
     float previewVolume() const override;
     void setPreviewVolume(float volume) override;
+    void setBand(float lowCut, float highCut) override;
     std::vector<std::vector<float>> channelAveragePowerLevels() override;
     void setDevicesChangedHandler(std::function<void()> handler) override;
     void setServerReconnectedHandler(std::function<void()> handler) override;
+    void setInputFailedHandler(InputFailedHandler handler) override;
 
   private:
     struct Handlers {
         std::function<void()> devicesChanged;
         std::function<void()> serverReconnected;
+        InputFailedHandler inputFailed;
+        // The capture's own, for failures found on the loop thread.
+        InputFailedHandler dropFailedInput;
     };
 
     // Loop thread: what the server did, passed on to the main thread.
     void onServerEvent(PulseServerLink::Event event);
     void postToHandlers(bool serverReconnected);
+    // Any thread: the capture of `sourceName` failed; the main thread drops that input.
+    void postInputFailure(const std::string& sourceName, const std::string& error);
+    void dropFailedInput(const std::string& sourceName, const std::string& error);
     // Main thread: applies the input and the running state now, or at the outermost commit.
     void configurationChanged();
     void applyConfiguration();
@@ -61,6 +69,7 @@ class PulseAudioCapture : public AudioCapture {
     std::optional<PulseSource> input_;
 
     std::atomic<float> previewGain_{0.0f};
+    BandSettings band_;
     ChannelPowerMeter meter_;
 
     // Guarded by the loop's lock. The loop is declared first so that it outlives the others.

@@ -19,6 +19,7 @@ void disconnectAndRelease(pa_stream*& stream) {
         return;
     }
     pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
     pa_stream_disconnect(stream);
     pa_stream_unref(stream);
     stream = nullptr;
@@ -26,11 +27,10 @@ void disconnectAndRelease(pa_stream*& stream) {
 
 }  // namespace
 
-std::unique_ptr<PulseInputStreams> PulseInputStreams::open(pa_context* context,
-                                                           const PulseSource& source,
-                                                           ChannelPowerMeter& meter,
-                                                           const std::atomic<float>& previewGain,
-                                                           std::string& error) {
+std::unique_ptr<PulseInputStreams> PulseInputStreams::open(
+    pa_context* context, const PulseSource& source, ChannelPowerMeter& meter,
+    const std::atomic<float>& previewGain, const BandSettings& band, FailureHandler onFailure,
+    std::string& error) {
     pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, source.sampleSpec.rate,
                               source.sampleSpec.channels};
     if (context == nullptr) {
@@ -43,7 +43,8 @@ std::unique_ptr<PulseInputStreams> PulseInputStreams::open(pa_context* context,
         return nullptr;
     }
     std::unique_ptr<PulseInputStreams> streams(
-        new PulseInputStreams(sampleSpec, meter, previewGain));
+        new PulseInputStreams(sampleSpec, meter, previewGain, band));
+    streams->onFailure_ = std::move(onFailure);
     if (!streams->connect(context, source, error)) {
         return nullptr;
     }
@@ -51,12 +52,15 @@ std::unique_ptr<PulseInputStreams> PulseInputStreams::open(pa_context* context,
 }
 
 PulseInputStreams::PulseInputStreams(const pa_sample_spec& sampleSpec, ChannelPowerMeter& meter,
-                                     const std::atomic<float>& previewGain)
+                                     const std::atomic<float>& previewGain,
+                                     const BandSettings& band)
     : sampleSpec_(sampleSpec),
       channelCount_(sampleSpec.channels),
       meter_(meter),
       previewGain_(previewGain),
-      chunk_(kChunkFrames * sampleSpec.channels) {}
+      band_(band),
+      chunk_(kChunkFrames * sampleSpec.channels),
+      filtered_(kChunkFrames * sampleSpec.channels) {}
 
 PulseInputStreams::~PulseInputStreams() {
     disconnectAndRelease(record_);
@@ -72,6 +76,7 @@ bool PulseInputStreams::connect(pa_context* context, const PulseSource& source,
         return false;
     }
     pa_stream_set_read_callback(record_, onReadable, this);
+    pa_stream_set_state_callback(record_, onRecordStateChanged, this);
 
     pa_buffer_attr recordBuffer{};
     recordBuffer.maxlength = static_cast<uint32_t>(-1);
@@ -104,6 +109,13 @@ void PulseInputStreams::onReadable(pa_stream*, size_t, void* userdata) {
     static_cast<PulseInputStreams*>(userdata)->readAll();
 }
 
+void PulseInputStreams::onRecordStateChanged(pa_stream* stream, void* userdata) {
+    auto* self = static_cast<PulseInputStreams*>(userdata);
+    if (pa_stream_get_state(stream) == PA_STREAM_FAILED && self->onFailure_) {
+        self->onFailure_(pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
+    }
+}
+
 void PulseInputStreams::readAll() {
     const std::size_t frameBytes = pa_frame_size(&sampleSpec_);
     while (pa_stream_readable_size(record_) > 0) {
@@ -123,6 +135,11 @@ void PulseInputStreams::readAll() {
 void PulseInputStreams::consume(const unsigned char* bytes, std::size_t frameCount) {
     const std::size_t frameBytes = channelCount_ * sizeof(float);
     const float gain = previewGain_.load(std::memory_order_relaxed);
+    const float lowCut = band_.lowCut.load(std::memory_order_relaxed);
+    const float highCut = band_.highCut.load(std::memory_order_relaxed);
+    if (lowCut != filter_.lowCut() || highCut != filter_.highCut()) {
+        filter_.configure(lowCut, highCut, sampleSpec_.rate, channelCount_);
+    }
     // What the preview cannot take now is dropped rather than queued, so it never lags behind.
     std::size_t previewFrames = 0;
     if (gain > 0.0f && pa_stream_get_state(preview_) == PA_STREAM_READY) {
@@ -132,7 +149,12 @@ void PulseInputStreams::consume(const unsigned char* bytes, std::size_t frameCou
     while (frameCount > 0) {
         const std::size_t frames = std::min(frameCount, kChunkFrames);
         std::memcpy(chunk_.data(), bytes, frames * frameBytes);
-        meter_.accumulate(chunk_.data(), frames, channelCount_);
+        if (filter_.passesEverything()) {
+            meter_.accumulate(chunk_.data(), frames, channelCount_);
+        } else {
+            filter_.process(chunk_.data(), filtered_.data(), frames);
+            meter_.accumulate(filtered_.data(), frames, channelCount_);
+        }
 
         const std::size_t played = std::min(frames, previewFrames);
         if (played > 0) {

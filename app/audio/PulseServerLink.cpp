@@ -215,7 +215,8 @@ void PulseServerLink::finishSnapshotPart() {
 }
 
 void PulseServerLink::publishSnapshot() {
-    const bool devicesChanged = !sameDevices(sources_, incomingSources_);
+    const bool devicesChanged = !sameDevices(sources_, incomingSources_) ||
+                                defaultSourceName_ != incomingDefaultSourceName_;
     sources_ = std::move(incomingSources_);
     defaultSourceName_ = std::move(incomingDefaultSourceName_);
     incomingSources_.clear();

@@ -19,7 +19,7 @@ class PulseServerLink {
   public:
     enum class Event {
         connected,       // the server answers and its sources are known
-        sourcesChanged,  // a source came or went (or its description changed)
+        sourcesChanged,  // a source came or went, its description changed, or the default did
         lost,            // the server went away; the list is now empty
     };
 

@@ -21,12 +21,23 @@ enum class ControllerProperty {
     zandorexListenPort,
     listenAddress,
     remoteControl,
+    triggerOnThreshold,
+    triggerOffThreshold,
+    triggerOnDelay,
+    triggerOffDelay,
+    attackTime,
+    releaseTime,
+    bandLowCut,
+    bandHighCut,
 };
 
 // What a technician needs to know while the program runs.
 struct ControllerStatus {
     // The last tick's meter value; nothing when that tick had no audio channel.
     std::optional<float> meter;
+    // The last tick's average power of the input in dBFS, before the amplification; nothing
+    // when that tick had no audio channel.
+    std::optional<float> inputLevel;
     // The value of the last message handed to the sender.
     std::optional<float> lastValueSent;
     // How many messages have been handed to the sender since start-up.
@@ -34,6 +45,7 @@ struct ControllerStatus {
     // Failures in words; empty when all is well.
     std::string senderError;
     std::string listenerError;
+    // Why there is no input: the device that cannot be opened, or the one waited for.
     std::string deviceError;
     // What was wrong with the stored settings at start-up, until the next Save.
     std::vector<std::string> settingsNotices;

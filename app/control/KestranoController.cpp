@@ -19,10 +19,11 @@ std::optional<std::string> nonEmpty(std::optional<std::string> text) {
 }  // namespace
 
 KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& preferences,
-                                       std::unique_ptr<AudioCapture> session)
+                                       std::unique_ptr<AudioCapture> session, MonotonicClock clock)
     : session_(std::move(session)),
       mainLoop_(mainLoop),
       preferences_(preferences),
+      clock_(std::move(clock)),
       hostResolver_(mainLoop, hostRetryInterval,
                     [this](const HostResolver::Answer& answer) { hostAnswered(answer); }) {}
 
@@ -30,7 +31,12 @@ void KestranoController::awakeFromNib() {
     setPreviewVolume(0.0f);
     session_->setDevicesChangedHandler([this] { refreshDevices(); });
     session_->setServerReconnectedHandler([this] { reselectAfterServerReconnected(); });
-    setSelectedAudioDevice(session_->defaultAudioInputDevice());
+    session_->setInputFailedHandler(
+        [this](const std::string& deviceName, const std::string& error) {
+            inputFailed(deviceName, error);
+        });
+    inputChoice_ = InputChoice::fromStored(preferences_.stringForKey(settings_keys::inputDevice));
+    selectInput(deviceForChoice(session_->audioInputDevices()));
     refreshDevices();
     session_->startRunning();
 
@@ -60,6 +66,7 @@ void KestranoController::awakeFromNib() {
     setMinValue(preferences_.floatForKey(settings_keys::minValue));
     const float maximum = preferences_.floatForKey(settings_keys::maxValue);
     setMaxValue(maximum != 0.0f ? maximum : 10.0f);
+    loadShapingSettings();
 }
 
 KestranoController::~KestranoController() {
@@ -72,6 +79,7 @@ KestranoController::~KestranoController() {
     }
     session_->setDevicesChangedHandler(nullptr);
     session_->setServerReconnectedHandler(nullptr);
+    session_->setInputFailedHandler(nullptr);
     session_->stopRunning();
     audioDevices_.clear();
     session_.reset();
@@ -192,6 +200,7 @@ void KestranoController::save() {
     preferences_.setString(settings_keys::address, address_);
     preferences_.setFloat(settings_keys::minValue, minValue_);
     preferences_.setFloat(settings_keys::maxValue, maxValue_);
+    saveShapingSettings();
     if (!status_.settingsNotices.empty()) {
         status_.settingsNotices.clear();
         statusChanged();

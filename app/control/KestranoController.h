@@ -9,9 +9,13 @@
 #include "app/audio/AudioCapture.h"
 #include "app/control/ControllerObserver.h"
 #include "app/control/DelegateWrapper.h"
+#include "app/control/InputChoice.h"
 #include "app/control/LevelIndicator.h"
+#include "app/control/MonotonicClock.h"
 #include "app/control/OscMonitor.h"
+#include "app/control/PositionSmoother.h"
 #include "app/control/RemoteRequest.h"
+#include "app/control/TriggerGate.h"
 #include "app/settings/PreferencesStore.h"
 #include "app/settings/SettingsCatalog.h"
 #include "osc/QVOSCMessage.h"
@@ -32,9 +36,10 @@ class KestranoController {
     static constexpr double hostRetryInterval = 3.0;
 
     // `session` is the capture the controller drives and owns; nothing starts before
-    // awakeFromNib.
+    // awakeFromNib. `clock` times the trigger delays and the smoothing.
     KestranoController(MainLoop& mainLoop, PreferencesStore& preferences,
-                       std::unique_ptr<AudioCapture> session);
+                       std::unique_ptr<AudioCapture> session,
+                       MonotonicClock clock = std::chrono::steady_clock::now);
     // The orderly shut-down.
     virtual ~KestranoController();
     KestranoController(const KestranoController&) = delete;
@@ -77,10 +82,16 @@ class KestranoController {
     // Audio devices.
     const std::vector<AudioDevice>& audioDevices() const { return audioDevices_; }
     void setAudioDevices(std::vector<AudioDevice> devices);
+    // Reloads the list and selects what the technician's choice asks for now: a device that
+    // appeared is taken, one that went is dropped, and a new default source is followed.
     void refreshDevices();
     std::optional<AudioDevice> selectedAudioDevice() const;
-    // The technician's choice; it is selected again when the sound server comes back.
+    // The technician's choice (nothing for "No input"): stored at once under "inputDevice" and
+    // kept through device and sound server changes.
     void setSelectedAudioDevice(std::optional<AudioDevice> device);
+    const InputChoice& inputChoice() const { return inputChoice_; }
+    // How the chosen device is named while it is absent and waited for; nothing otherwise.
+    std::optional<std::string> awaitedDevice() const;
     float previewVolume() const;
     void setPreviewVolume(float volume);
 
@@ -109,6 +120,27 @@ class KestranoController {
     void setMinValue(float value);
     float maxValue() const { return maxValue_; }
     void setMaxValue(float value);
+    // Shaping of the position and the band that is metered; 0 means the key's default (see
+    // triggerSettings() and the capture's band).
+    float triggerOnThreshold() const { return triggerOnThreshold_; }
+    void setTriggerOnThreshold(float threshold);
+    float triggerOffThreshold() const { return triggerOffThreshold_; }
+    void setTriggerOffThreshold(float threshold);
+    int32_t triggerOnDelay() const { return triggerOnDelay_; }
+    void setTriggerOnDelay(int32_t milliseconds);
+    int32_t triggerOffDelay() const { return triggerOffDelay_; }
+    void setTriggerOffDelay(int32_t milliseconds);
+    int32_t attackTime() const { return attackTime_; }
+    void setAttackTime(int32_t milliseconds);
+    int32_t releaseTime() const { return releaseTime_; }
+    void setReleaseTime(int32_t milliseconds);
+    float bandLowCut() const { return bandLowCut_; }
+    void setBandLowCut(float hertz);
+    float bandHighCut() const { return bandHighCut_; }
+    void setBandHighCut(float hertz);
+    // The thresholds and delays trigger mode works with, defaults filled in.
+    TriggerSettings triggerSettings() const;
+
     LevelIndicator* audioLevelMeter() const { return audioLevelMeter_; }
     void setAudioLevelMeter(LevelIndicator* meter) { audioLevelMeter_ = meter; }
 
@@ -126,6 +158,8 @@ class KestranoController {
     void setObserver(ControllerObserver* observer) { observer_ = observer; }
 
   private:
+    // The device the choice asks for among `devices`, or nothing.
+    std::optional<AudioDevice> deviceForChoice(const std::vector<AudioDevice>& devices);
     // Takes `host` as the destination, without an address yet.
     void useZandorexHost(std::optional<std::string> host);
     void lookUpZandorexHost();
@@ -139,13 +173,20 @@ class KestranoController {
     // Nothing when done, otherwise what was wrong.
     std::optional<std::string> setRemotely(const std::string& key,
                                            const std::vector<RemoteArgument>& arguments);
+    // What keeps a valid value from being taken now; nothing when it can be.
+    std::optional<std::string> remoteConflict(const std::string& key,
+                                              const SettingValue& value) const;
     void applySetting(std::string_view key, const SettingValue& value);
     std::optional<SettingValue> currentSettingValue(std::string_view key) const;
     void sendSettingValues(const NetworkEndpoint& destination);
     void reply(const QVOSCMessage& message, const NetworkEndpoint& destination);
     void selectInput(const std::optional<AudioDevice>& device);
     void reselectAfterServerReconnected();
+    void inputFailed(const std::string& deviceName, const std::string& error);
+    void showDeviceStatus();
     void showNoInput();
+    void loadShapingSettings();
+    void saveShapingSettings();
     void propertyChanged(ControllerProperty property);
     void statusChanged();
 
@@ -167,6 +208,16 @@ class KestranoController {
     std::optional<std::string> address_;
     float minValue_ = 0.0f;
     float maxValue_ = 0.0f;
+    float triggerOnThreshold_ = 0.0f;
+    float triggerOffThreshold_ = 0.0f;
+    int32_t triggerOnDelay_ = 0;
+    int32_t triggerOffDelay_ = 0;
+    int32_t attackTime_ = 0;
+    int32_t releaseTime_ = 0;
+    float bandLowCut_ = 0.0f;
+    float bandHighCut_ = 0.0f;
+    TriggerGate trigger_;
+    PositionSmoother smoother_;
     LevelIndicator* audioLevelMeter_ = nullptr;
     std::unique_ptr<AudioCapture> session_;
     std::vector<AudioDevice> audioDevices_;
@@ -174,7 +225,10 @@ class KestranoController {
 
     MainLoop& mainLoop_;
     PreferencesStore& preferences_;
-    std::optional<AudioDevice> chosenAudioDevice_;
+    MonotonicClock clock_;
+    InputChoice inputChoice_;
+    // Why the last selection found no input; empty when it did.
+    std::string inputFailure_;
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;
     HostResolver hostResolver_;

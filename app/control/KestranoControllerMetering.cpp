@@ -5,12 +5,6 @@
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 
-namespace {
-
-constexpr float threshold = 0.5f;
-
-}  // namespace
-
 void KestranoController::updateAudioLevels() {
     float sum = 0.0f;
     uint32_t count = 0;
@@ -32,6 +26,7 @@ void KestranoController::updateAudioLevels() {
         audioLevelMeter_->setValue(meter);
     }
     status_.meter = meter;
+    status_.inputLevel = average;
     sendOSCMessageForPosition(std::fminf(1.0f, meter / 10.0f));
     statusChanged();
 }
@@ -41,11 +36,18 @@ void KestranoController::showNoInput() {
         audioLevelMeter_->setValue(0.0f);
     }
     status_.meter.reset();
+    status_.inputLevel.reset();
     statusChanged();
 }
 
 void KestranoController::sendOSCMessageForPosition(float position) {
+    const MonotonicTime now = clock_();
+    const TriggerSettings trigger = triggerSettings();
+    // Smoothed on every tick, so that continuous mode resumes from a fresh value.
+    const float smoothed = smoother_.update(position, now, std::chrono::milliseconds(attackTime_),
+                                            std::chrono::milliseconds(releaseTime_));
     if (!active_) {
+        trigger_.follow(position, trigger);
         currentPosition_ = position;
         return;
     }
@@ -54,14 +56,20 @@ void KestranoController::sendOSCMessageForPosition(float position) {
 
     float value = 0.0f;
     if (type_ == 0) {
-        value = (1.0f - position) * minValue_ + maxValue_ * position;
-    } else if (currentPosition_ >= threshold && position < threshold) {
-        value = minValue_;
-    } else if (currentPosition_ < threshold && position >= threshold) {
-        value = maxValue_;
+        trigger_.follow(position, trigger);
+        value = (1.0f - smoothed) * minValue_ + maxValue_ * smoothed;
     } else {
-        currentPosition_ = position;
-        return;
+        switch (trigger_.update(position, now, trigger)) {
+            case TriggerGate::Change::turnedOn:
+                value = maxValue_;
+                break;
+            case TriggerGate::Change::turnedOff:
+                value = minValue_;
+                break;
+            case TriggerGate::Change::none:
+                currentPosition_ = position;
+                return;
+        }
     }
     message->attachArgument(QVOSCArgument::argumentWithFloat(value));
     if (zandorexSender_) {

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "app/control/KestranoController.h"
@@ -90,7 +91,34 @@ std::optional<std::string> KestranoController::setRemotely(
     if (!value) {
         return error;
     }
+    if (auto conflict = remoteConflict(key, *value)) {
+        return conflict;
+    }
     applySetting(key, *value);
+    return std::nullopt;
+}
+
+std::optional<std::string> KestranoController::remoteConflict(const std::string& key,
+                                                              const SettingValue& value) const {
+    // The same pairs the window and --set keep in order, against the values in use now.
+    const TriggerSettings trigger = triggerSettings();
+    if (key == keys::triggerOffThreshold && std::get<float>(value) > trigger.onThreshold) {
+        return "bad value '" + decimalText(std::get<float>(value)) +
+               "' for triggerOffThreshold: it must not exceed triggerOnThreshold (" +
+               decimalText(trigger.onThreshold) + ")";
+    }
+    const float on = std::get<float>(value) > 0.0f ? std::get<float>(value) : 0.5f;
+    if (key == keys::triggerOnThreshold && on < trigger.offThreshold) {
+        return "bad value '" + decimalText(std::get<float>(value)) +
+               "' for triggerOnThreshold: it is below triggerOffThreshold (" +
+               decimalText(trigger.offThreshold) + ")";
+    }
+    if (key == keys::inputDevice && !std::get<std::string>(value).empty() &&
+        std::none_of(audioDevices_.begin(), audioDevices_.end(), [&](const AudioDevice& device) {
+            return device.name == std::get<std::string>(value);
+        })) {
+        return "no input device named '" + std::get<std::string>(value) + "'";
+    }
     return std::nullopt;
 }
 
@@ -107,6 +135,29 @@ void KestranoController::applySetting(std::string_view key, const SettingValue& 
         setMaxValue(std::get<float>(value));
     } else if (key == keys::volumeAmplification) {
         setVolumeAmplification(std::get<float>(value));
+    } else if (key == keys::triggerOnThreshold) {
+        setTriggerOnThreshold(std::get<float>(value));
+    } else if (key == keys::triggerOffThreshold) {
+        setTriggerOffThreshold(std::get<float>(value));
+    } else if (key == keys::triggerOnDelay) {
+        setTriggerOnDelay(static_cast<int32_t>(std::get<int64_t>(value)));
+    } else if (key == keys::triggerOffDelay) {
+        setTriggerOffDelay(static_cast<int32_t>(std::get<int64_t>(value)));
+    } else if (key == keys::attackTime) {
+        setAttackTime(static_cast<int32_t>(std::get<int64_t>(value)));
+    } else if (key == keys::releaseTime) {
+        setReleaseTime(static_cast<int32_t>(std::get<int64_t>(value)));
+    } else if (key == keys::bandLowCut) {
+        setBandLowCut(std::get<float>(value));
+    } else if (key == keys::bandHighCut) {
+        setBandHighCut(std::get<float>(value));
+    } else if (key == keys::inputDevice) {
+        const std::string& name = std::get<std::string>(value);
+        const auto found =
+            std::find_if(audioDevices_.begin(), audioDevices_.end(),
+                         [&](const AudioDevice& device) { return device.name == name; });
+        setSelectedAudioDevice(found == audioDevices_.end() ? std::nullopt
+                                                            : std::optional<AudioDevice>(*found));
     }
 }
 
@@ -143,6 +194,34 @@ std::optional<SettingValue> KestranoController::currentSettingValue(std::string_
     }
     if (key == keys::remoteControl) {
         return remoteControl_;
+    }
+    if (key == keys::triggerOnThreshold) {
+        return triggerOnThreshold_;
+    }
+    if (key == keys::triggerOffThreshold) {
+        return triggerOffThreshold_;
+    }
+    if (key == keys::triggerOnDelay) {
+        return int64_t{triggerOnDelay_};
+    }
+    if (key == keys::triggerOffDelay) {
+        return int64_t{triggerOffDelay_};
+    }
+    if (key == keys::attackTime) {
+        return int64_t{attackTime_};
+    }
+    if (key == keys::releaseTime) {
+        return int64_t{releaseTime_};
+    }
+    if (key == keys::bandLowCut) {
+        return bandLowCut_;
+    }
+    if (key == keys::bandHighCut) {
+        return bandHighCut_;
+    }
+    if (key == keys::inputDevice) {
+        const std::optional<AudioDevice> selected = selectedAudioDevice();
+        return selected ? selected->name : std::string();
     }
     return std::nullopt;
 }

@@ -58,6 +58,7 @@ std::optional<SettingValue> converted(const SettingDefinition& setting,
             }
             break;
         case SettingKind::port:
+        case SettingKind::wholeNumber:
         case SettingKind::mode:
             if (isNumber && number == std::trunc(number) && std::abs(number) < 1.0e9) {
                 return static_cast<int64_t>(number);

@@ -1,6 +1,5 @@
 #include "app/control/StatusText.h"
 
-#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -14,19 +13,10 @@ std::string formatted(const char* format, double value) {
 
 }  // namespace
 
-double meterDecibels(float meter) {
-    return 20.0 * std::log10(static_cast<double>(meter) / 20.0);
-}
-
 std::string statusLine(const ControllerStatus& status) {
     std::vector<std::string> parts;
-    if (!status.meter) {
-        parts.emplace_back("no input device");
-    } else if (*status.meter > 0.0f) {
-        parts.push_back(formatted("level %.1f dBFS", meterDecibels(*status.meter)));
-    } else {
-        parts.emplace_back("level -inf dBFS");
-    }
+    parts.push_back(status.inputLevel ? formatted("level %.1f dBFS", *status.inputLevel)
+                                      : std::string("no input device"));
     parts.push_back(status.lastValueSent ? formatted("sent %.3f", *status.lastValueSent)
                                          : std::string("nothing sent"));
     for (const std::string* error :

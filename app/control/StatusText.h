@@ -4,10 +4,7 @@
 
 #include "app/control/ControllerObserver.h"
 
-// A meter value in dBFS: the meter reads 20 at full scale.
-double meterDecibels(float meter);
-
-// One line for the status bar and the headless output: the level, the last value sent and
-// any failure, e.g. "level -12.0 dBFS | sent 3.250 | cannot listen on port 5001: Address already in
-// use".
+// One line for the status bar and the headless output: the input level (before the
+// amplification), the last value sent and any failure, e.g. "level -12.0 dBFS | sent 3.250 |
+// cannot listen on port 5001: Address already in use".
 std::string statusLine(const ControllerStatus& status);

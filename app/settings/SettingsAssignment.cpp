@@ -19,6 +19,9 @@ std::optional<std::string> applySettingAssignment(PreferencesStore& store,
     if (!value) {
         return error;
     }
+    if (auto conflict = settingConflict(store, *setting, *value)) {
+        return conflict;
+    }
     storeSettingValue(store, *setting, *value);
     return std::nullopt;
 }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "app/settings/HostText.h"
 #include "app/settings/OscAddressName.h"
@@ -26,6 +27,24 @@ constexpr SettingDefinition catalog[] = {
     {keys::listenAddress, SettingKind::localAddress,
      "an IPv4 or IPv6 address of this machine (absent: every IPv4 address)"},
     {keys::remoteControl, SettingKind::flag, "true or false"},
+    {keys::triggerOnThreshold, SettingKind::decimal, "a position from 0 to 1 (0: 0.5)", 0.0, false,
+     1.0},
+    {keys::triggerOffThreshold, SettingKind::decimal,
+     "a position from 0 to 1, at most the on threshold (0: the on threshold)", 0.0, false, 1.0},
+    {keys::triggerOnDelay, SettingKind::wholeNumber, "milliseconds from 0 to 60000", 0.0, false,
+     60000.0},
+    {keys::triggerOffDelay, SettingKind::wholeNumber, "milliseconds from 0 to 60000", 0.0, false,
+     60000.0},
+    {keys::attackTime, SettingKind::wholeNumber, "milliseconds from 0 to 60000", 0.0, false,
+     60000.0},
+    {keys::releaseTime, SettingKind::wholeNumber, "milliseconds from 0 to 60000", 0.0, false,
+     60000.0},
+    {keys::bandLowCut, SettingKind::decimal, "Hz from 0 to 20000 (0: no high-pass)", 0.0, false,
+     20000.0},
+    {keys::bandHighCut, SettingKind::decimal, "Hz from 0 to 20000 (0: no low-pass)", 0.0, false,
+     20000.0},
+    {keys::inputDevice, SettingKind::text,
+     "a source name as --list-devices prints it; empty for no input"},
 };
 
 template <typename Number>
@@ -65,6 +84,7 @@ std::optional<int64_t> parseMode(std::string_view text) {
 std::optional<SettingValue> readText(SettingKind kind, std::string_view text) {
     switch (kind) {
         case SettingKind::port:
+        case SettingKind::wholeNumber:
             return parseNumber<int64_t>(text);
         case SettingKind::decimal:
             return parseNumber<float>(text);
@@ -84,6 +104,7 @@ std::optional<SettingValue> readText(SettingKind kind, std::string_view text) {
 bool holdsKindsAlternative(SettingKind kind, const SettingValue& value) {
     switch (kind) {
         case SettingKind::port:
+        case SettingKind::wholeNumber:
         case SettingKind::mode:
             return std::holds_alternative<int64_t>(value);
         case SettingKind::decimal:
@@ -121,6 +142,8 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value) {
         }
         case SettingKind::decimal:
             return withinRange(setting, std::get<float>(value));
+        case SettingKind::wholeNumber:
+            return withinRange(setting, static_cast<double>(std::get<int64_t>(value)));
         case SettingKind::mode: {
             const int64_t mode = std::get<int64_t>(value);
             return mode == 0 || mode == 1;
@@ -199,10 +222,43 @@ std::optional<std::string> settingValueProblem(const SettingDefinition& setting,
     return badValue(setting, shown(value));
 }
 
+std::optional<std::string> settingConflict(const PreferencesStore& store,
+                                           const SettingDefinition& setting,
+                                           const SettingValue& value) {
+    constexpr float defaultThreshold = 0.5f;
+    const auto threshold = [](float stored, float absent) {
+        return stored > 0.0f ? stored : absent;
+    };
+    const auto number = [](float value) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", value);
+        return std::string(text);
+    };
+    if (setting.key == keys::triggerOffThreshold) {
+        const float off = std::get<float>(value);
+        const float on = threshold(store.floatForKey(keys::triggerOnThreshold), defaultThreshold);
+        if (off > on) {
+            return "bad value '" + number(off) +
+                   "' for triggerOffThreshold: it must not exceed triggerOnThreshold (" +
+                   number(on) + ")";
+        }
+    } else if (setting.key == keys::triggerOnThreshold) {
+        const float on = threshold(std::get<float>(value), defaultThreshold);
+        const float off = store.floatForKey(keys::triggerOffThreshold);
+        if (off > on) {
+            return "bad value '" + number(std::get<float>(value)) +
+                   "' for triggerOnThreshold: it is below the stored triggerOffThreshold (" +
+                   number(off) + "); lower that first";
+        }
+    }
+    return std::nullopt;
+}
+
 void storeSettingValue(PreferencesStore& store, const SettingDefinition& setting,
                        const SettingValue& value) {
     switch (setting.kind) {
         case SettingKind::port:
+        case SettingKind::wholeNumber:
         case SettingKind::mode:
             store.setInteger(setting.key, std::get<int64_t>(value));
             return;

@@ -13,6 +13,7 @@
 enum class SettingKind {
     port,          // whole number 1 to 65535
     decimal,       // finite decimal number, within the row's range
+    wholeNumber,   // whole number, within the row's range
     flag,          // true / false (also 1 / 0, yes / no, on / off)
     mode,          // continuous / trigger (also 0 / 1)
     addressName,   // the part of an OSC address after /zandorex/
@@ -23,7 +24,8 @@ enum class SettingKind {
 
 using SettingValue = std::variant<int64_t, float, bool, std::string>;
 
-// One stored setting. The range applies to decimals; an excluded bound is itself refused.
+// One stored setting. The range applies to decimals and whole numbers; an excluded bound is
+// itself refused.
 struct SettingDefinition {
     std::string_view key;
     SettingKind kind;
@@ -45,6 +47,11 @@ std::optional<SettingValue> parseSettingValue(const SettingDefinition& setting,
 // What is wrong with a value of the right alternative for the setting; nothing when it is fine.
 std::optional<std::string> settingValueProblem(const SettingDefinition& setting,
                                                const SettingValue& value);
+// What is wrong with storing the (acceptable) value next to the settings `store` holds, such as
+// an off threshold above the on threshold; nothing when it fits.
+std::optional<std::string> settingConflict(const PreferencesStore& store,
+                                           const SettingDefinition& setting,
+                                           const SettingValue& value);
 // Writes the value the way the program reads it back.
 void storeSettingValue(PreferencesStore& store, const SettingDefinition& setting,
                        const SettingValue& value);

@@ -15,4 +15,13 @@ inline constexpr std::string_view maxValue = "maxValue";
 inline constexpr std::string_view zandorexHost = "zandorexHost";
 inline constexpr std::string_view listenAddress = "listenAddress";
 inline constexpr std::string_view remoteControl = "remoteControl";
+inline constexpr std::string_view triggerOnThreshold = "triggerOnThreshold";
+inline constexpr std::string_view triggerOffThreshold = "triggerOffThreshold";
+inline constexpr std::string_view triggerOnDelay = "triggerOnDelay";
+inline constexpr std::string_view triggerOffDelay = "triggerOffDelay";
+inline constexpr std::string_view attackTime = "attackTime";
+inline constexpr std::string_view releaseTime = "releaseTime";
+inline constexpr std::string_view bandLowCut = "bandLowCut";
+inline constexpr std::string_view bandHighCut = "bandHighCut";
+inline constexpr std::string_view inputDevice = "inputDevice";
 }  // namespace settings_keys

@@ -3,16 +3,17 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
-
-#include "app/control/StatusText.h"
+#include <vector>
 
 namespace {
 
 constexpr double lowestDecibels = -60.0;
 constexpr double highestDecibels = 6.0;
 constexpr double warningDecibels = -6.0;
+constexpr double clipDecibels = 0.0;
 constexpr double scaleMarks[] = {-60, -48, -36, -24, -18, -12, -6, 0, 6};
 constexpr int barHeight = 18;
+const QColor clipColour(0xe0, 0x3c, 0x31);
 
 struct Zone {
     double from;
@@ -28,11 +29,52 @@ LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent) {
 }
 
 void LevelMeter::setValue(float value) {
-    if (value != value_) {
-        value_ = value;
-        setToolTip(value_ > 0.0f ? tr("%1 dBFS").arg(meterDecibels(value_), 0, 'f', 1) : QString());
-        update();
+    value_ = value;
+}
+
+void LevelMeter::setInputLevel(std::optional<float> decibels) {
+    const Clock::time_point now = Clock::now();
+    level_ = decibels;
+    if (decibels && (!peak_ || *decibels >= *peak_ || now - peakSince_ > peakHold)) {
+        peak_ = decibels;
+        peakSince_ = now;
+    } else if (!decibels && (!peak_ || now - peakSince_ > peakHold)) {
+        peak_.reset();
     }
+    if (decibels && *decibels >= clipDecibels) {
+        clipUntil_ = now + peakHold;
+    }
+    updateToolTip();
+    update();
+}
+
+bool LevelMeter::clipped() const {
+    return Clock::now() < clipUntil_;
+}
+
+void LevelMeter::setScale(const Scale& scale) {
+    scale_ = scale;
+    update();
+}
+
+std::optional<double> LevelMeter::decibelsForPosition(float position) const {
+    // position = 2 * 10^(dB / 20) * amplification, as the tick computes it.
+    const double linear = position / (2.0 * scale_.amplification);
+    if (!(linear > 0.0) || !std::isfinite(linear)) {
+        return std::nullopt;
+    }
+    return 20.0 * std::log10(linear);
+}
+
+void LevelMeter::updateToolTip() {
+    if (!level_) {
+        setToolTip(QString());
+        return;
+    }
+    setToolTip(tr("Input %1 dBFS, peak %2 dBFS%3")
+                   .arg(*level_, 0, 'f', 1)
+                   .arg(peak_.value_or(*level_), 0, 'f', 1)
+                   .arg(clipped() ? tr(", clipping") : QString()));
 }
 
 QSize LevelMeter::sizeHint() const {
@@ -54,31 +96,61 @@ void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
     painter.setRenderHint(QPainter::Antialiasing, false);
     const QFontMetrics metrics = fontMetrics();
     const int sideMargin = metrics.horizontalAdvance("-60") / 2 + 2;
-    const QRectF bar(sideMargin, metrics.height(), width() - 2 * sideMargin, barHeight);
+    const QString clipLabel = tr("CLIP");
+    const int lampWidth = metrics.horizontalAdvance(clipLabel) + 8;
+    const QRectF bar(sideMargin, metrics.height(), width() - 2 * sideMargin - lampWidth - 4,
+                     barHeight);
 
     painter.fillRect(bar, palette().color(QPalette::Base).darker(115));
-
-    if (value_ > 0.0f) {
-        const double level = meterDecibels(value_);
+    if (level_) {
         const Zone zones[] = {{lowestDecibels, warningDecibels, QColor(0x3c, 0xb3, 0x4a)},
-                              {warningDecibels, 0.0, QColor(0xf0, 0xb4, 0x29)},
-                              {0.0, highestDecibels, QColor(0xe0, 0x3c, 0x31)}};
+                              {warningDecibels, clipDecibels, QColor(0xf0, 0xb4, 0x29)},
+                              {clipDecibels, highestDecibels, clipColour}};
         for (const Zone& zone : zones) {
-            if (level <= zone.from) {
+            if (*level_ <= zone.from) {
                 break;
             }
             const double left = xForDecibels(zone.from, bar);
-            const double right = xForDecibels(std::min(level, zone.to), bar);
+            const double right = xForDecibels(std::min<double>(*level_, zone.to), bar);
             painter.fillRect(QRectF(left, bar.top(), right - left, bar.height()), zone.colour);
         }
     }
+    if (peak_ && *peak_ > lowestDecibels) {
+        const double x = xForDecibels(*peak_, bar);
+        painter.fillRect(QRectF(x - 1, bar.top(), 2, bar.height()),
+                         palette().color(QPalette::WindowText));
+    }
     painter.setPen(palette().color(QPalette::Mid));
     painter.drawRect(bar);
+    painter.setPen(QPen(clipColour, 1));
+    const double clipX = xForDecibels(clipDecibels, bar);
+    painter.drawLine(QPointF(clipX, bar.top()), QPointF(clipX, bar.bottom()));
 
-    // The position's threshold (meter 5) and its top (meter 10), above the bar.
+    // The clip lamp, right of the bar; it stays lit for the hold time.
+    const QRectF lamp(bar.right() + 4, bar.top(), lampWidth, bar.height());
+    if (clipped()) {
+        painter.fillRect(lamp, clipColour);
+    }
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(lamp);
+    painter.setPen(palette().color(clipped() ? QPalette::BrightText : QPalette::WindowText));
+    painter.drawText(lamp, Qt::AlignCenter, clipLabel);
+
+    // The mapping's marks above the bar.
+    std::vector<std::pair<float, QString>> marks = {{1.0f, tr("max")}};
+    if (scale_.trigger) {
+        marks.emplace_back(scale_.onThreshold, tr("on"));
+        if (scale_.offThreshold < scale_.onThreshold) {
+            marks.emplace_back(scale_.offThreshold, tr("off"));
+        }
+    }
     painter.setPen(palette().color(QPalette::WindowText));
-    for (const auto& [meter, label] : {std::pair{5.0f, tr("0.5")}, std::pair{10.0f, tr("max")}}) {
-        const double x = xForDecibels(meterDecibels(meter), bar);
+    for (const auto& [position, label] : marks) {
+        const std::optional<double> decibels = decibelsForPosition(position);
+        if (!decibels || *decibels < lowestDecibels || *decibels > highestDecibels) {
+            continue;
+        }
+        const double x = xForDecibels(*decibels, bar);
         painter.drawLine(QPointF(x, bar.top() - 4), QPointF(x, bar.top()));
         const int labelWidth = metrics.horizontalAdvance(label);
         painter.drawText(QPointF(x - labelWidth / 2.0, bar.top() - 5), label);

@@ -43,6 +43,13 @@ void focusFirstControl(QWidget* row, QWidget* first) {
     row->setFocusPolicy(first->focusPolicy());
 }
 
+// Shows a value the controller holds without echoing it back.
+template <typename SpinBox, typename Number>
+void showValue(SpinBox* spinBox, Number value) {
+    const QSignalBlocker blocker(spinBox);
+    spinBox->setValue(value);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
@@ -58,8 +65,8 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     // The monitor takes the room the spacer kept.
     ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(ui_->verticalSpacer),
                                      monitorPanel_, 1);
-    // In reading order: the groups below the ports come before the Save button.
-    QWidget* previous = ui_->listenPortSpinBox;
+    // In reading order: the groups below the shaping come before the Save button.
+    QWidget* previous = ui_->bandHighCutSpinBox;
     for (QWidget* group :
          {static_cast<QWidget*>(networkGroup_), static_cast<QWidget*>(monitorPanel_)}) {
         for (QWidget* field : group->findChildren<QWidget*>()) {
@@ -83,7 +90,11 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
           ControllerProperty::volumeAmplification, ControllerProperty::active,
           ControllerProperty::type, ControllerProperty::address, ControllerProperty::minValue,
           ControllerProperty::maxValue, ControllerProperty::zandorexSendPort,
-          ControllerProperty::zandorexListenPort}) {
+          ControllerProperty::zandorexListenPort, ControllerProperty::triggerOnThreshold,
+          ControllerProperty::triggerOffThreshold, ControllerProperty::triggerOnDelay,
+          ControllerProperty::triggerOffDelay, ControllerProperty::attackTime,
+          ControllerProperty::releaseTime, ControllerProperty::bandLowCut,
+          ControllerProperty::bandHighCut}) {
         controllerPropertyChanged(property);
     }
     controllerStatusChanged(controller_.status());
@@ -112,6 +123,14 @@ void MainWindow::addCaptions() {
     addCaption(ui_->oscLayout, ui_->fullAddressLabel, tr("Sends to:"));
     addCaption(ui_->oscLayout, ui_->sendPortSpinBox, tr("Send &port:"));
     addCaption(ui_->oscLayout, ui_->listenPortSpinBox, tr("&Listen port:"));
+    addCaption(ui_->triggerLayout, ui_->triggerOnThresholdSpinBox, tr("Trigger &on at:"));
+    addCaption(ui_->triggerLayout, ui_->triggerOffThresholdSpinBox, tr("Trigger off &below:"));
+    addCaption(ui_->triggerLayout, ui_->triggerOnDelaySpinBox, tr("On dela&y:"));
+    addCaption(ui_->triggerLayout, ui_->triggerOffDelaySpinBox, tr("O&ff delay:"));
+    addCaption(ui_->smoothingLayout, ui_->attackTimeSpinBox, tr("Attac&k time:"));
+    addCaption(ui_->smoothingLayout, ui_->releaseTimeSpinBox, tr("Release t&ime:"));
+    addCaption(ui_->smoothingLayout, ui_->bandLowCutSpinBox, tr("Band lo&w cut:"));
+    addCaption(ui_->smoothingLayout, ui_->bandHighCutSpinBox, tr("Band &high cut:"));
 }
 
 void MainWindow::connectControls() {
@@ -141,6 +160,23 @@ void MainWindow::connectControls() {
             [this](double value) { controller_.setMaxValue(static_cast<float>(value)); });
     connect(ui_->addressLineEdit, &QLineEdit::textEdited, this,
             [this](const QString& text) { controller_.setAddress(text.toStdString()); });
+    const auto bindFloat = [this](QDoubleSpinBox* spinBox, void (KestranoController::*set)(float)) {
+        connect(spinBox, &QDoubleSpinBox::valueChanged, this,
+                [this, set](double value) { (controller_.*set)(static_cast<float>(value)); });
+    };
+    const auto bindMilliseconds = [this](QSpinBox* spinBox,
+                                         void (KestranoController::*set)(int32_t)) {
+        connect(spinBox, &QSpinBox::valueChanged, this,
+                [this, set](int value) { (controller_.*set)(value); });
+    };
+    bindFloat(ui_->triggerOnThresholdSpinBox, &KestranoController::setTriggerOnThreshold);
+    bindFloat(ui_->triggerOffThresholdSpinBox, &KestranoController::setTriggerOffThreshold);
+    bindMilliseconds(ui_->triggerOnDelaySpinBox, &KestranoController::setTriggerOnDelay);
+    bindMilliseconds(ui_->triggerOffDelaySpinBox, &KestranoController::setTriggerOffDelay);
+    bindMilliseconds(ui_->attackTimeSpinBox, &KestranoController::setAttackTime);
+    bindMilliseconds(ui_->releaseTimeSpinBox, &KestranoController::setReleaseTime);
+    bindFloat(ui_->bandLowCutSpinBox, &KestranoController::setBandLowCut);
+    bindFloat(ui_->bandHighCutSpinBox, &KestranoController::setBandHighCut);
     connect(ui_->sendPortSpinBox, &QSpinBox::valueChanged, this,
             [this](int port) { controller_.setZandorexSendPort(port); });
     connect(ui_->listenPortSpinBox, &QSpinBox::valueChanged, this,
@@ -177,6 +213,7 @@ void MainWindow::controllerPropertyChanged(ControllerProperty property) {
         case ControllerProperty::volumeAmplification: {
             const QSignalBlocker blocker(ui_->amplificationSpinBox);
             ui_->amplificationSpinBox->setValue(controller_.volumeAmplification());
+            showMeterScale();
             break;
         }
         case ControllerProperty::active: {
@@ -187,6 +224,8 @@ void MainWindow::controllerPropertyChanged(ControllerProperty property) {
         case ControllerProperty::type: {
             const QSignalBlocker blocker(ui_->modeComboBox);
             ui_->modeComboBox->setCurrentIndex(controller_.type() == 0 ? 0 : 1);
+            showModeDependentControls();
+            showMeterScale();
             break;
         }
         case ControllerProperty::address:
@@ -212,9 +251,54 @@ void MainWindow::controllerPropertyChanged(ControllerProperty property) {
             ui_->listenPortSpinBox->setValue(controller_.zandorexListenPort());
             break;
         }
+        case ControllerProperty::triggerOnThreshold:
+            showValue(ui_->triggerOnThresholdSpinBox, controller_.triggerOnThreshold());
+            showMeterScale();
+            break;
+        case ControllerProperty::triggerOffThreshold:
+            showValue(ui_->triggerOffThresholdSpinBox, controller_.triggerOffThreshold());
+            showMeterScale();
+            break;
+        case ControllerProperty::triggerOnDelay:
+            showValue(ui_->triggerOnDelaySpinBox, controller_.triggerOnDelay());
+            break;
+        case ControllerProperty::triggerOffDelay:
+            showValue(ui_->triggerOffDelaySpinBox, controller_.triggerOffDelay());
+            break;
+        case ControllerProperty::attackTime:
+            showValue(ui_->attackTimeSpinBox, controller_.attackTime());
+            break;
+        case ControllerProperty::releaseTime:
+            showValue(ui_->releaseTimeSpinBox, controller_.releaseTime());
+            break;
+        case ControllerProperty::bandLowCut:
+            showValue(ui_->bandLowCutSpinBox, controller_.bandLowCut());
+            break;
+        case ControllerProperty::bandHighCut:
+            showValue(ui_->bandHighCutSpinBox, controller_.bandHighCut());
+            break;
         default:
             break;  // the network group's
     }
+}
+
+void MainWindow::showModeDependentControls() {
+    const bool trigger = controller_.type() != 0;
+    for (QWidget* control : {static_cast<QWidget*>(ui_->triggerOnThresholdSpinBox),
+                             static_cast<QWidget*>(ui_->triggerOffThresholdSpinBox),
+                             static_cast<QWidget*>(ui_->triggerOnDelaySpinBox),
+                             static_cast<QWidget*>(ui_->triggerOffDelaySpinBox)}) {
+        control->setEnabled(trigger);
+    }
+    // Smoothing shapes the continuous value only.
+    ui_->attackTimeSpinBox->setEnabled(!trigger);
+    ui_->releaseTimeSpinBox->setEnabled(!trigger);
+}
+
+void MainWindow::showMeterScale() {
+    const TriggerSettings trigger = controller_.triggerSettings();
+    ui_->levelMeter->setScale({controller_.volumeAmplification(), controller_.type() != 0,
+                               trigger.onThreshold, trigger.offThreshold});
 }
 
 void MainWindow::showDevices() {
@@ -249,6 +333,7 @@ void MainWindow::showAddress() {
 }
 
 void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
+    ui_->levelMeter->setInputLevel(status.inputLevel);
     const QString line = QString::fromStdString(statusLine(status));
     statusLabel_->setText(line);
     statusLabel_->setToolTip(line);

@@ -30,6 +30,8 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     void showDevices();
     void showSelectedDevice();
     void showAddress();
+    void showModeDependentControls();
+    void showMeterScale();
 
     std::unique_ptr<Ui::MainWindow> ui_;
     ReadOnlyText* statusLabel_;

@@ -11,7 +11,7 @@ NetworkGroup::NetworkGroup(KestranoController& controller, QWidget* parent)
       controller_(controller),
       hostLineEdit_(new QLineEdit(this)),
       listenAddressLineEdit_(new QLineEdit(this)),
-      remoteControlCheckBox_(new QCheckBox(tr("O&bey /kestrano/... commands"), this)) {
+      remoteControlCheckBox_(new QCheckBox(tr("Obey /kestrano/... commands"), this)) {
     setObjectName("networkGroup");
     auto* form = new QFormLayout(this);
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
@@ -24,7 +24,7 @@ NetworkGroup::NetworkGroup(KestranoController& controller, QWidget* parent)
     hostLineEdit_->setToolTip(
         tr("Host name, IPv4 or IPv6 address of the machine Zandorex runs on"));
     hostLineEdit_->setValidator(new QRegularExpressionValidator(hostCharacters, hostLineEdit_));
-    form->addRow(tr("Send to &host:"), hostLineEdit_);
+    form->addRow(tr("&Zandorex host:"), hostLineEdit_);
     connect(hostLineEdit_, &QLineEdit::editingFinished, this, [this] {
         const std::string host = hostLineEdit_->text().toStdString();
         if (host != controller_.zandorexHost().value_or(std::string())) {
@@ -38,7 +38,7 @@ NetworkGroup::NetworkGroup(KestranoController& controller, QWidget* parent)
         tr("Address of this machine to listen on; 127.0.0.1 refuses the network"));
     listenAddressLineEdit_->setValidator(
         new QRegularExpressionValidator(hostCharacters, listenAddressLineEdit_));
-    form->addRow(tr("L&isten on address:"), listenAddressLineEdit_);
+    form->addRow(tr("Listen on address:"), listenAddressLineEdit_);
     connect(listenAddressLineEdit_, &QLineEdit::editingFinished, this, [this] {
         const std::string address = listenAddressLineEdit_->text().toStdString();
         if (address != controller_.listenAddress().value_or(std::string())) {

@@ -44,15 +44,17 @@ TEST(StatusTextTest, ShowsLevelLastValueAndFailures) {
     ControllerStatus status;
     EXPECT_EQ(statusLine(status), "no input device | nothing sent");
 
-    status.meter = 2.0f;  // a tenth of full scale
+    // The input's level before the amplification: a meter of 4 at amplification 2.
+    status.meter = 4.0f;
+    status.inputLevel = -20.0f;
     status.lastValueSent = 3.25f;
     EXPECT_EQ(statusLine(status), "level -20.0 dBFS | sent 3.250");
 
-    status.meter = 0.0f;
+    status.inputLevel = -160.0f;
     status.senderError = "cannot send to port 5000: x";
     status.listenerError = "cannot listen on port 5001: Address already in use";
     EXPECT_EQ(statusLine(status),
-              "level -inf dBFS | sent 3.250 | cannot send to port 5000: x | cannot listen on "
+              "level -160.0 dBFS | sent 3.250 | cannot send to port 5000: x | cannot listen on "
               "port 5001: Address already in use");
 }
 

@@ -23,8 +23,8 @@ class RecordingLevelIndicator : public LevelIndicator {
 };
 
 // A controller on the Qt main loop and the real settings store (emptied first), sending to a
-// UDP receiver of the test and listening on a free port, with a fake capture whose one device
-// is selected at start-up.
+// UDP receiver of the test and listening on a free port, with a fake capture whose default
+// device, the microphone, is selected at start-up unless the settings choose otherwise.
 class ControllerTest : public testing::Test {
   protected:
     ControllerTest();
@@ -39,10 +39,11 @@ class ControllerTest : public testing::Test {
 
     template <typename T = KestranoController>
     std::unique_ptr<T> startControllerOnStoredSettings() {
-        auto capture = std::make_unique<FakeAudioCapture>(std::vector{microphone}, microphone);
+        auto capture = std::make_unique<FakeAudioCapture>(devicesAtStart, microphone);
         this->capture = capture.get();
         calls = capture->calls;
-        auto controller = std::make_unique<T>(mainLoop, preferences, std::move(capture));
+        auto controller = std::make_unique<T>(mainLoop, preferences, std::move(capture),
+                                              [this] { return clockTime; });
         controller->setAudioLevelMeter(&meter);
         controller->awakeFromNib();
         return controller;
@@ -54,10 +55,14 @@ class ControllerTest : public testing::Test {
     bool nothingSent();
 
     const AudioDevice microphone{"alsa_input.usb-mic", "USB microphone"};
+    // The sources the fake capture offers at start-up; the microphone is the default.
+    std::vector<AudioDevice> devicesAtStart{microphone};
     QtMainLoop mainLoop;
     QSettingsPreferencesStore preferences;
     UdpReceiver receiver;
     RecordingLevelIndicator meter;
+    // What the controllers started here read as the time.
+    MonotonicTime clockTime{};
     FakeAudioCapture* capture = nullptr;  // owned by the controller
     std::shared_ptr<std::vector<std::string>> calls;
 };

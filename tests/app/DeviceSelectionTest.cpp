@@ -71,23 +71,99 @@ TEST_F(DeviceSelectionTest, RefreshDropsAVanishedDeviceAndKeepsAPresentOne) {
     EXPECT_EQ(controller->selectedAudioDevice(), std::nullopt);
 }
 
-TEST_F(DeviceSelectionTest, ServerComebackSelectsTheChosenDeviceOrElseTheDefault) {
+TEST_F(DeviceSelectionTest, ServerComebackAndReplugKeepTheChoiceAndNeverFallBackToAnother) {
     const auto controller = start();
     controller->setSelectedAudioDevice(monitor);
 
-    // The server goes away: no devices, no input.
+    // The server goes away: no devices, no input, and the status says what is awaited.
     capture->devices = {};
     capture->devicesChanged();
     ASSERT_EQ(controller->selectedAudioDevice(), std::nullopt);
+    EXPECT_EQ(controller->status().deviceError, "waiting for Monitor of speakers");
 
     capture->devices = {microphone, monitor};
+    capture->devicesChanged();
     capture->serverReconnected();
     EXPECT_EQ(controller->selectedAudioDevice(), monitor);
+    EXPECT_EQ(controller->status().deviceError, "");
 
+    // Back without the chosen device: nothing is captured, the default is not taken instead.
     capture->devices = {microphone};
     capture->devicesChanged();
     capture->serverReconnected();
+    EXPECT_EQ(controller->selectedAudioDevice(), std::nullopt);
+    EXPECT_EQ(controller->awaitedDevice(), "Monitor of speakers");
+
+    // It is plugged in again: taken by itself.
+    capture->devices = {microphone, monitor};
+    capture->devicesChanged();
+    EXPECT_EQ(controller->selectedAudioDevice(), monitor);
+
+    // "No input" stays so through a restart of the server.
+    controller->setSelectedAudioDevice(std::nullopt);
+    capture->devicesChanged();
+    capture->serverReconnected();
+    EXPECT_EQ(controller->selectedAudioDevice(), std::nullopt);
+    EXPECT_EQ(controller->status().deviceError, "");
+}
+
+TEST_F(DeviceSelectionTest, TheStoredChoiceIsTakenUpAtStartUp) {
+    devicesAtStart = {microphone, monitor};
+    struct Case {
+        std::optional<std::string> stored;
+        std::optional<AudioDevice> selected;
+        std::string status;
+    };
+    const Case cases[] = {
+        {std::nullopt, microphone, ""},  // the server's default
+        {"", std::nullopt, ""},          // "No input"
+        {"speakers.monitor", monitor, ""},
+        {"usb.gone", std::nullopt, "waiting for usb.gone"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored.value_or("(absent)"));
+        preferences.setString("inputDevice", c.stored);
+        const auto controller = startController();
+        EXPECT_EQ(controller->selectedAudioDevice(), c.selected);
+        EXPECT_EQ(controller->status().deviceError, c.status);
+        EXPECT_EQ(preferences.stringForKey("inputDevice"), c.stored) << "start-up stores nothing";
+    }
+}
+
+TEST_F(DeviceSelectionTest, AChoiceMadeIsStoredAtOnceAndNoInputDistinctlyFromTheDefault) {
+    const auto controller = start();
+    controller->setSelectedAudioDevice(monitor);
+    EXPECT_EQ(preferences.stringForKey("inputDevice"), "speakers.monitor");
+    controller->setSelectedAudioDevice(std::nullopt);
+    EXPECT_EQ(preferences.stringForKey("inputDevice"), "");
+}
+
+TEST_F(DeviceSelectionTest, WithoutAStoredChoiceTheServersDefaultIsFollowed) {
+    const auto controller = start();
+    capture->defaultDevice = monitor;
+    capture->devicesChanged();
+    EXPECT_EQ(controller->selectedAudioDevice(), monitor);
+
+    // The default source is unloaded; the server names another one.
+    capture->devices = {microphone};
+    capture->defaultDevice = microphone;
+    capture->devicesChanged();
     EXPECT_EQ(controller->selectedAudioDevice(), microphone);
+    EXPECT_EQ(controller->status().deviceError, "");
+}
+
+TEST_F(DeviceSelectionTest, AnInputWhoseCaptureFailsReadsAsNoSelectionWithTheReason) {
+    const auto controller = start();
+    capture->failInput("Stream failed");
+
+    EXPECT_EQ(controller->selectedAudioDevice(), std::nullopt);
+    EXPECT_EQ(controller->status().deviceError,
+              "cannot capture from USB microphone: Stream failed");
+
+    // The next change of the device list tries again.
+    capture->devicesChanged();
+    EXPECT_EQ(controller->selectedAudioDevice(), microphone);
+    EXPECT_EQ(controller->status().deviceError, "");
 }
 
 }  // namespace

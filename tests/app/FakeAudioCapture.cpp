@@ -44,6 +44,10 @@ void FakeAudioCapture::setPreviewVolume(float volume) {
     previewVolume_ = volume;
 }
 
+void FakeAudioCapture::setBand(float lowCut, float highCut) {
+    band = {lowCut, highCut};
+}
+
 std::vector<std::vector<float>> FakeAudioCapture::channelAveragePowerLevels() {
     calls->push_back("read");
     return input_ ? readings : std::vector<std::vector<float>>();
@@ -55,4 +59,14 @@ void FakeAudioCapture::setDevicesChangedHandler(std::function<void()> handler) {
 
 void FakeAudioCapture::setServerReconnectedHandler(std::function<void()> handler) {
     serverReconnected = std::move(handler);
+}
+
+void FakeAudioCapture::setInputFailedHandler(InputFailedHandler handler) {
+    inputFailed = std::move(handler);
+}
+
+void FakeAudioCapture::failInput(const std::string& error) {
+    const std::string name = input_ ? input_->name : std::string();
+    input_.reset();
+    inputFailed(name, error);
 }

@@ -20,9 +20,12 @@ class FakeAudioCapture : public AudioCapture {
     std::vector<std::vector<float>> readings;
     // A device whose input cannot be made.
     std::optional<AudioDevice> failingDevice;
+    // The band last asked for: low cut, high cut.
+    std::pair<float, float> band{-1.0f, -1.0f};
     std::shared_ptr<std::vector<std::string>> calls = std::make_shared<std::vector<std::string>>();
     std::function<void()> devicesChanged;
     std::function<void()> serverReconnected;
+    InputFailedHandler inputFailed;
 
     std::vector<AudioDevice> audioInputDevices() override { return devices; }
     std::optional<AudioDevice> defaultAudioInputDevice() override { return defaultDevice; }
@@ -35,9 +38,13 @@ class FakeAudioCapture : public AudioCapture {
     void stopRunning() override;
     float previewVolume() const override { return previewVolume_; }
     void setPreviewVolume(float volume) override;
+    void setBand(float lowCut, float highCut) override;
     std::vector<std::vector<float>> channelAveragePowerLevels() override;
     void setDevicesChangedHandler(std::function<void()> handler) override;
     void setServerReconnectedHandler(std::function<void()> handler) override;
+    void setInputFailedHandler(InputFailedHandler handler) override;
+    // The server ends the input's stream: the input goes, then the handler hears why.
+    void failInput(const std::string& error);
 
   private:
     std::optional<AudioDevice> input_;

@@ -39,6 +39,21 @@ TEST_F(SettingsAssignmentTest, EachKindIsStoredTheWayTheProgramReadsIt) {
     EXPECT_EQ(reader.integerForKey("type"), 0);
     EXPECT_EQ(reader.boolObjectForKey("active"), true);
     EXPECT_EQ(reader.stringForKey("address"), "");
+
+    for (const char* assignment :
+         {"triggerOnThreshold=0.6", "triggerOffThreshold=0.3", "triggerOnDelay=120",
+          "releaseTime=60000", "bandHighCut=200", "inputDevice=alsa_input.usb-mic"}) {
+        EXPECT_EQ(applySettingAssignment(store, assignment), std::nullopt) << assignment;
+    }
+    EXPECT_EQ(reader.floatForKey("triggerOnThreshold"), 0.6f);
+    EXPECT_EQ(reader.floatForKey("triggerOffThreshold"), 0.3f);
+    EXPECT_EQ(reader.integerForKey("triggerOnDelay"), 120);
+    EXPECT_EQ(reader.integerForKey("releaseTime"), 60000);
+    EXPECT_EQ(reader.floatForKey("bandHighCut"), 200.0f);
+    EXPECT_EQ(reader.stringForKey("inputDevice"), "alsa_input.usb-mic");
+    // An empty device is "No input", kept apart from the absent key.
+    EXPECT_EQ(applySettingAssignment(store, "inputDevice="), std::nullopt);
+    EXPECT_EQ(reader.stringForKey("inputDevice"), "");
 }
 
 TEST_F(SettingsAssignmentTest, BadInputIsRefusedInWordsAndNothingIsWritten) {
@@ -46,7 +61,9 @@ TEST_F(SettingsAssignmentTest, BadInputIsRefusedInWordsAndNothingIsWritten) {
         {"colour=red",
          "unknown setting 'colour'; the settings are zandorexSendPort, "
          "zandorexListenPort, volumeAmplification, active, type, address, "
-         "minValue, maxValue, zandorexHost, listenAddress, remoteControl"},
+         "minValue, maxValue, zandorexHost, listenAddress, remoteControl, triggerOnThreshold, "
+         "triggerOffThreshold, triggerOnDelay, triggerOffDelay, attackTime, releaseTime, "
+         "bandLowCut, bandHighCut, inputDevice"},
         {"zandorexSendPort", "expected KEY=VALUE, got 'zandorexSendPort'"},
         {"zandorexSendPort=0",
          "bad value '0' for zandorexSendPort: expected a port number "
@@ -71,6 +88,19 @@ TEST_F(SettingsAssignmentTest, BadInputIsRefusedInWordsAndNothingIsWritten) {
          "(absent: every IPv4 address)"},
         {"listenAddress=", nullptr},
         {"remoteControl=maybe", nullptr},
+        {"triggerOnThreshold=1.5",
+         "bad value '1.5' for triggerOnThreshold: expected a position from 0 to 1 (0: 0.5)"},
+        {"triggerOffThreshold=-0.1", nullptr},
+        {"triggerOffThreshold=0.7",
+         "bad value '0.7' for triggerOffThreshold: it must not exceed triggerOnThreshold (0.5)"},
+        {"triggerOnDelay=12.5",
+         "bad value '12.5' for triggerOnDelay: expected milliseconds from 0 to 60000"},
+        {"triggerOffDelay=-1", nullptr},
+        {"attackTime=60001", nullptr},
+        {"bandLowCut=30000",
+         "bad value '30000' for bandLowCut: expected Hz from 0 to 20000 (0: no "
+         "high-pass)"},
+        {"bandHighCut=inf", nullptr},
     };
     for (const auto& [assignment, message] : refused) {
         const auto error = applySettingAssignment(store, assignment);

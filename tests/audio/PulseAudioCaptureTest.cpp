@@ -65,6 +65,46 @@ TEST_F(PulseAudioCaptureTest, ChannelAttenuatedBySixDecibelsReadsSixDecibelsLowe
     EXPECT_NEAR(levels[1], kSineDecibels - kSixDecibels, kTolerance);
 }
 
+TEST_F(PulseAudioCaptureTest, BandKeepsATonePassingAndCutsATonePastItsCutOff) {
+    struct Case {
+        int hertz;
+        float lowCut;
+        float highCut;
+        bool passes;
+    };
+    const Case cases[] = {
+        {100, 0, 200, true}, {5000, 0, 200, false}, {5000, 2000, 0, true}, {100, 2000, 0, false}};
+    constexpr float kPassingWithin = 1.0f;
+    constexpr float kCutByAtLeast = 24.0f;
+
+    selectAndRun("mic");
+    LevelSampler sampler(loop_, capture_);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.hertz << " Hz, band " << c.lowCut << " to " << c.highCut << " Hz");
+        capture_.setBand(0, 0);
+        SineTone tone("feed", {}, c.hertz);
+        ASSERT_TRUE(sampler.waitUntilAbove(-40.0f, 5s));
+        const auto unfiltered = sampler.medianOver(500ms);
+        // The band changes while the capture runs, as when the technician edits it.
+        capture_.setBand(c.lowCut, c.highCut);
+        sampler.medianOver(200ms);
+        const auto filtered = sampler.medianOver(1s);
+        ASSERT_EQ(unfiltered.size(), 2u);
+        ASSERT_EQ(filtered.size(), 2u);
+        for (std::size_t channel = 0; channel < 2; ++channel) {
+            const float change = filtered[channel] - unfiltered[channel];
+            std::printf("band %5.0f-%-5.0f Hz, %4d Hz tone, channel %zu: %+.2f dB\n", c.lowCut,
+                        c.highCut, c.hertz, channel, change);
+            if (c.passes) {
+                EXPECT_NEAR(change, 0.0f, kPassingWithin);
+            } else {
+                EXPECT_LE(change, -kCutByAtLeast);
+            }
+        }
+    }
+}
+
 TEST_F(PulseAudioCaptureTest, CapturesFloatAtTheSourcesOwnRateAndChannels) {
     const auto module = pactl({"load-module", "module-null-sink", "sink_name=mono44", "rate=44100",
                                "channels=1", "channel_map=mono"});

@@ -23,18 +23,19 @@ std::optional<std::string> pactl(const std::vector<std::string>& arguments) {
 namespace {
 
 std::vector<std::string> soxCommand(const std::string& sink,
-                                    const std::vector<std::string>& effects) {
-    std::vector<std::string> command{"/usr/bin/sox", "-q",         "-n",  "-c",    "2",
-                                     "-t",           "pulseaudio", sink,  "synth", "60",
-                                     "sine",         "1000",       "vol", "-6dB"};
+                                    const std::vector<std::string>& effects, int hertz) {
+    std::vector<std::string> command{
+        "/usr/bin/sox", "-q",  "-n",    "-c", "2",    "-t",
+        "pulseaudio",   sink,  "synth", "60", "sine", std::to_string(hertz),
+        "vol",          "-6dB"};
     command.insert(command.end(), effects.begin(), effects.end());
     return command;
 }
 
 }  // namespace
 
-SineTone::SineTone(const std::string& sink, const std::vector<std::string>& effects)
-    : sox_(soxCommand(sink, effects)) {}
+SineTone::SineTone(const std::string& sink, const std::vector<std::string>& effects, int hertz)
+    : sox_(soxCommand(sink, effects, hertz)) {}
 
 LevelSampler::LevelSampler(EventLoop& loop, AudioCapture& capture)
     : loop_(loop), capture_(capture) {

@@ -18,11 +18,13 @@
 // Runs pactl against the server; its standard output, or nothing when it failed.
 std::optional<std::string> pactl(const std::vector<std::string>& arguments);
 
-// A 1 kHz sine at -6 dBFS peak played into `sink` until destroyed; `effects` are sox effects
-// applied after it (for example {"remix", "1", "1v0.5"} to lower the right channel by 6 dB).
+// A sine at -6 dBFS peak (1 kHz unless told) played into `sink` until destroyed; `effects` are
+// sox effects applied after it (for example {"remix", "1", "1v0.5"} to lower the right channel by
+// 6 dB).
 class SineTone {
   public:
-    explicit SineTone(const std::string& sink, const std::vector<std::string>& effects = {});
+    explicit SineTone(const std::string& sink, const std::vector<std::string>& effects = {},
+                      int hertz = 1000);
     bool started() const { return sox_.started(); }
 
   private:

@@ -14,6 +14,7 @@ DESTDIR=$destdir cmake --install "$build" --prefix /usr >/dev/null
 expected="usr/bin/kestrano
 usr/bin/kestrano-osc
 usr/lib/systemd/user/kestrano-headless.service
+usr/lib/systemd/user/kestrano-headless@.service
 usr/share/applications/org.kestrano.Kestrano.desktop
 usr/share/doc/kestrano/changelog.Debian.gz
 usr/share/doc/kestrano/copyright
@@ -39,6 +40,10 @@ grep -qx 'Restart=on-failure' "$service"
 prefix=$work/prefix/usr
 cmake --install "$build" --prefix "$prefix" >/dev/null
 systemd-analyze verify --man=no "$prefix/lib/systemd/user/kestrano-headless.service"
+# A template is verified through one of its instances.
+cp "$prefix/lib/systemd/user/kestrano-headless@.service" "$work/kestrano-headless@left.service"
+systemd-analyze verify --man=no "$work/kestrano-headless@left.service"
+grep -q -- '--config %E/Kestrano/%i.conf --headless$' "$work/kestrano-headless@left.service"
 
 # Each man page renders without complaint and covers every option its program's --help lists.
 for program in kestrano kestrano-osc; do

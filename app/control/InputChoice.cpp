@@ -1,0 +1,27 @@
+#include "app/control/InputChoice.h"
+
+InputChoice InputChoice::fromStored(const std::optional<std::string>& stored) {
+    if (!stored) {
+        return {};
+    }
+    if (stored->empty()) {
+        return {Kind::none, {}};
+    }
+    return {Kind::device, {*stored, ""}};
+}
+
+std::optional<std::string> InputChoice::stored() const {
+    switch (kind) {
+        case Kind::serverDefault:
+            return std::nullopt;
+        case Kind::none:
+            return std::string();
+        case Kind::device:
+            return device.name;
+    }
+    return std::nullopt;
+}
+
+std::string InputChoice::shownName() const {
+    return device.description.empty() ? device.name : device.description;
+}

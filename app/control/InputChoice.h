@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/audio/AudioCapture.h"
+
+// What the technician chose as the input, as kept under the "inputDevice" key: the key absent
+// follows the sound server's default source; an empty text is "No input"; any other text is the
+// name of one source, which is waited for while it is absent (never replaced by another).
+struct InputChoice {
+    enum class Kind { serverDefault, none, device };
+    Kind kind = Kind::serverDefault;
+    AudioDevice device;  // for Kind::device; the description may be unknown (empty)
+
+    static InputChoice fromStored(const std::optional<std::string>& stored);
+    // What the key holds; nothing for the server's default.
+    std::optional<std::string> stored() const;
+    // How the status names the device: its description when known, else its name.
+    std::string shownName() const;
+};

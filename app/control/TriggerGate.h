@@ -1,0 +1,37 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+
+#include "app/control/MonotonicClock.h"
+
+// When trigger mode turns on and off. The on threshold and the lower off threshold keep a level
+// that hovers at one of them from chattering; the delays ask that the position stays past a
+// threshold for a while before the trigger follows.
+struct TriggerSettings {
+    float onThreshold = 0.5f;
+    // At most onThreshold.
+    float offThreshold = 0.5f;
+    std::chrono::milliseconds onDelay{0};
+    std::chrono::milliseconds offDelay{0};
+};
+
+class TriggerGate {
+  public:
+    enum class Change { none, turnedOn, turnedOff };
+
+    // Follows the position of a tick at `now`; says when the trigger turned.
+    Change update(float position, MonotonicTime now, const TriggerSettings& settings);
+    // Follows the position at once: while nothing is sent the state must not go stale, so that
+    // switching to trigger mode or back to active gives no spurious turn.
+    void follow(float position, const TriggerSettings& settings);
+
+    bool isOn() const { return on_; }
+
+  private:
+    bool wantsToTurn(float position, const TriggerSettings& settings) const;
+
+    bool on_ = false;
+    // Since when the position has been past the threshold that would turn the trigger.
+    std::optional<MonotonicTime> pastThresholdSince_;
+};
