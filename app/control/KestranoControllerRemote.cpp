@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "app/control/KestranoController.h"
-#include "app/control/StatusText.h"
 #include "app/settings/SettingsKeys.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
@@ -17,14 +16,32 @@ namespace keys = settings_keys;
 
 constexpr std::string_view commandPrefix = "/kestrano/";
 constexpr std::string_view setPrefix = "/kestrano/set/";
-// The level a meter of 0 (silence, or no input) reports, instead of minus infinity.
-constexpr double quietestLevel = -160.0;
+// The level reported without an input, as for silence.
+constexpr float quietestLevel = -160.0f;
 
 // What a remote request may change: what the technician changes in the window while the show
 // runs, not where the program sends and listens.
-constexpr std::array<std::string_view, 6> remotelySettable = {
-    keys::active,   keys::type,     keys::address,
-    keys::minValue, keys::maxValue, keys::volumeAmplification};
+constexpr std::array<std::string_view, 15> remotelySettable = {keys::active,
+                                                               keys::type,
+                                                               keys::address,
+                                                               keys::minValue,
+                                                               keys::maxValue,
+                                                               keys::volumeAmplification,
+                                                               keys::triggerOnThreshold,
+                                                               keys::triggerOffThreshold,
+                                                               keys::triggerOnDelay,
+                                                               keys::triggerOffDelay,
+                                                               keys::attackTime,
+                                                               keys::releaseTime,
+                                                               keys::bandLowCut,
+                                                               keys::bandHighCut,
+                                                               keys::inputDevice};
+
+std::string decimalText(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
 
 bool startsWith(const QVOSCData& data, std::string_view prefix) {
     return data.size() >= prefix.size() &&
@@ -107,11 +124,14 @@ std::optional<std::string> KestranoController::remoteConflict(const std::string&
                "' for triggerOffThreshold: it must not exceed triggerOnThreshold (" +
                decimalText(trigger.onThreshold) + ")";
     }
-    const float on = std::get<float>(value) > 0.0f ? std::get<float>(value) : 0.5f;
-    if (key == keys::triggerOnThreshold && on < trigger.offThreshold) {
-        return "bad value '" + decimalText(std::get<float>(value)) +
-               "' for triggerOnThreshold: it is below triggerOffThreshold (" +
-               decimalText(trigger.offThreshold) + ")";
+    if (key == keys::triggerOnThreshold) {
+        // 0 stands for the default threshold.
+        const float on = std::get<float>(value) > 0.0f ? std::get<float>(value) : 0.5f;
+        if (on < trigger.offThreshold) {
+            return "bad value '" + decimalText(std::get<float>(value)) +
+                   "' for triggerOnThreshold: it is below triggerOffThreshold (" +
+                   decimalText(trigger.offThreshold) + ")";
+        }
     }
     if (key == keys::inputDevice && !std::get<std::string>(value).empty() &&
         std::none_of(audioDevices_.begin(), audioDevices_.end(), [&](const AudioDevice& device) {
@@ -250,10 +270,9 @@ void KestranoController::sendSettingValues(const NetworkEndpoint& destination) {
         reply(message, destination);
     }
     QVOSCMessage level = messageTo("/kestrano/level");
-    const double decibels = status_.meter && *status_.meter > 0.0f
-                                ? std::max(meterDecibels(*status_.meter), quietestLevel)
-                                : quietestLevel;
-    level.attachArgument(QVOSCArgument::argumentWithFloat(static_cast<float>(decibels)));
+    const float decibels =
+        status_.inputLevel ? std::max(*status_.inputLevel, quietestLevel) : quietestLevel;
+    level.attachArgument(QVOSCArgument::argumentWithFloat(decibels));
     reply(level, destination);
     QVOSCMessage lastValue = messageTo("/kestrano/lastValueSent");
     if (status_.lastValueSent) {

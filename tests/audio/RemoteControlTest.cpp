@@ -170,6 +170,14 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
         {{"/kestrano/set/zandorexSendPort", "i", "6000"},
          "zandorexSendPort cannot be set remotely"},
         {{"/kestrano/launch"}, "unknown command /kestrano/launch"},
+        {{"/kestrano/set/attackTime", "i", "70000"},
+         "bad value '70000' for attackTime: expected milliseconds from 0 to 60000"},
+        {{"/kestrano/set/triggerOnDelay", "f", "1.5"},
+         "bad value for triggerOnDelay: expected a whole number"},
+        {{"/kestrano/set/triggerOffThreshold", "f", "0.75"},
+         "bad value '0.75' for triggerOffThreshold: it must not exceed triggerOnThreshold (0.5)"},
+        {{"/kestrano/set/inputDevice", "s", "no-such-source"},
+         "no input device named 'no-such-source'"},
     };
     arrivedLevels();
     const auto tableStart = std::chrono::steady_clock::now();
