@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "app/audio/AudioCapture.h"
+#include "app/audio/SoundServerSources.h"
 #include "app/run/CommandLine.h"
 #include "app/run/HeadlessRunner.h"
 #include "app/settings/SettingsAssignment.h"
@@ -13,6 +14,8 @@
 namespace {
 
 constexpr int usageError = 2;
+// As long as the program waits for the server at start-up.
+constexpr std::chrono::milliseconds soundServerWait{1500};
 
 // A mistyped --config path would otherwise run on the defaults without a word.
 void noteMissingSettingsFile(const std::optional<std::string>& settingsFile) {
@@ -57,6 +60,15 @@ int main(int argc, char** argv) {
                              preferences->fileName().toLocal8Bit().constData());
                 return 1;
             }
+            return 0;
+        }
+        case RunMode::listDevices: {
+            const auto sources = readSoundServerSources(soundServerWait, error);
+            if (!sources) {
+                std::fprintf(stderr, "kestrano: no sound server answers (%s)\n", error.c_str());
+                return 1;
+            }
+            std::fputs(sourceListText(*sources).c_str(), stdout);
             return 0;
         }
         case RunMode::headless: {

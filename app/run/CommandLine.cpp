@@ -33,6 +33,8 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
         bool chosen = false;
         if (argument == "--headless") {
             chosen = choose(RunMode::headless, argument);
+        } else if (argument == "--list-devices") {
+            chosen = choose(RunMode::listDevices, argument);
         } else if (argument == "--help" || argument == "-h") {
             chosen = choose(RunMode::help, argument);
         } else if (argument == "--version") {
@@ -77,8 +79,10 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
 
 std::string usageText() {
     std::string text =
-        "Usage: kestrano [--config FILE] [--headless [--monitor] | --set KEY=VALUE | --help | "
-        "--version]\n"
+        "Usage: kestrano [--config FILE] [--headless [--monitor] | --set KEY=VALUE |
+        "
+        "                --list-devices | --help | --version]
+        "
         "Meters an audio input and sends its level to Zandorex as OSC over UDP.\n"
         "\n"
         "  (no option)      open the window\n"
@@ -97,6 +101,8 @@ std::string usageText() {
                 std::string(setting.expected) + "\n";
     }
     return text +
+           "  --list-devices   list the sound server's inputs, name and description, the default\n"
+           "                   marked with *; the name is what inputDevice takes\n"
            "  --config FILE    use the settings in FILE instead of\n"
            "                   $XDG_CONFIG_HOME/Kestrano/Kestrano.conf (one file per instance)\n"
            "  --help           show this text\n"
