@@ -79,10 +79,8 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
 
 std::string usageText() {
     std::string text =
-        "Usage: kestrano [--config FILE] [--headless [--monitor] | --set KEY=VALUE |
-        "
-        "                --list-devices | --help | --version]
-        "
+        "Usage: kestrano [--config FILE] [--headless [--monitor] | --set KEY=VALUE |\n"
+        "                --list-devices | --help | --version]\n"
         "Meters an audio input and sends its level to Zandorex as OSC over UDP.\n"
         "\n"
         "  (no option)      open the window\n"
