@@ -42,6 +42,9 @@ struct ControllerStatus {
     std::optional<float> lastValueSent;
     // How many messages have been handed to the sender since start-up.
     uint64_t messagesSent = 0;
+    // Incoming datagrams dropped in a flood by the current listener, shown while drops go on
+    // and a few seconds after; 0 otherwise.
+    uint64_t droppedIncomingDatagrams = 0;
     // Failures in words; empty when all is well.
     std::string senderError;
     std::string listenerError;

@@ -185,6 +185,8 @@ class KestranoController {
     void inputFailed(const std::string& deviceName, const std::string& error);
     void showDeviceStatus();
     void showNoInput();
+    // Once a second, from the tick: the listener's count of dropped datagrams into the status.
+    void reportDroppedDatagrams();
     void loadShapingSettings();
     void saveShapingSettings();
     void propertyChanged(ControllerProperty property);
@@ -231,6 +233,9 @@ class KestranoController {
     std::string inputFailure_;
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;
+    int ticksSinceDropReport_ = 0;
+    uint64_t droppedSeen_ = 0;
+    int quietDropReports_ = 0;
     HostResolver hostResolver_;
     OscMonitor monitor_;
 };

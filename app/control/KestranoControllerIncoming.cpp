@@ -2,6 +2,30 @@
 #include "app/control/KestranoController.h"
 #include "osc/QVOSCDecoder.h"
 
+namespace {
+
+constexpr int ticksPerDropReport = 20;
+// Reports without a new drop before the count leaves the status.
+constexpr int quietReportsShown = 5;
+
+}  // namespace
+
+void KestranoController::reportDroppedDatagrams() {
+    if (++ticksSinceDropReport_ < ticksPerDropReport) {
+        return;
+    }
+    ticksSinceDropReport_ = 0;
+    const uint64_t dropped = zandorexListener_ ? zandorexListener_->droppedDatagramCount() : 0;
+    if (dropped > droppedSeen_) {
+        status_.droppedIncomingDatagrams = dropped;
+        quietDropReports_ = 0;
+    } else if (status_.droppedIncomingDatagrams > 0 && ++quietDropReports_ >= quietReportsShown) {
+        status_.droppedIncomingDatagrams = 0;
+    }
+    // A new listener counts from 0 again.
+    droppedSeen_ = dropped;
+}
+
 void KestranoController::packetFromZandorex(std::shared_ptr<const QVOSCData> data) {
     if (data) {
         decodePacket(QVOSCDecoder::decodeData(*data));

@@ -6,6 +6,7 @@
 #include "osc/QVOSCArgument.h"
 
 void KestranoController::updateAudioLevels() {
+    reportDroppedDatagrams();
     float sum = 0.0f;
     uint32_t count = 0;
     for (const std::vector<float>& connection : session_->channelAveragePowerLevels()) {

@@ -1,6 +1,7 @@
 #include "app/control/StatusText.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -19,6 +20,10 @@ std::string statusLine(const ControllerStatus& status) {
                                       : std::string("no input device"));
     parts.push_back(status.lastValueSent ? formatted("sent %.3f", *status.lastValueSent)
                                          : std::string("nothing sent"));
+    if (status.droppedIncomingDatagrams > 0) {
+        parts.push_back("dropped " + std::to_string(status.droppedIncomingDatagrams) +
+                        " incoming datagrams");
+    }
     for (const std::string* error :
          {&status.deviceError, &status.senderError, &status.listenerError}) {
         if (!error->empty()) {

@@ -4,6 +4,7 @@
 
 #include <QTimer>
 #include <cstdio>
+#include <string>
 
 #include "app/control/KestranoController.h"
 #include "app/control/StatusText.h"
@@ -30,6 +31,10 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
     }
     for (const std::string& notice : status.settingsNotices) {
         state.errors += notice + '\n';
+    }
+    if (status.droppedIncomingDatagrams > 0) {
+        // The count changes at most once a second.
+        state.errors += std::to_string(status.droppedIncomingDatagrams) + " dropped\n";
     }
     state.sending = status.messagesSent != messagesSeen;
     messagesSeen = status.messagesSent;

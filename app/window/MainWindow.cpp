@@ -136,10 +136,13 @@ void MainWindow::addCaptions() {
 void MainWindow::connectControls() {
     connect(ui_->deviceComboBox, &QComboBox::currentIndexChanged, this, [this](int index) {
         const std::vector<AudioDevice>& devices = controller_.audioDevices();
-        // Entry 0 is "no input"; the others follow the controller's list.
-        const auto device = index > 0 && static_cast<size_t>(index) <= devices.size()
-                                ? std::optional<AudioDevice>(devices[index - 1])
-                                : std::nullopt;
+        // Entry 0 is "no input"; the others follow the controller's list, and a last one names
+        // the device waited for, which is already the choice.
+        if (static_cast<size_t>(index) > devices.size()) {
+            return;
+        }
+        const auto device =
+            index > 0 ? std::optional<AudioDevice>(devices[index - 1]) : std::nullopt;
         controller_.setSelectedAudioDevice(device);
     });
     connect(ui_->refreshButton, &QPushButton::clicked, this,
@@ -319,6 +322,16 @@ void MainWindow::showSelectedDevice() {
     const auto found =
         selected ? std::find(devices.begin(), devices.end(), *selected) : devices.end();
     const QSignalBlocker blocker(ui_->deviceComboBox);
+    const int listed = static_cast<int>(devices.size()) + 1;
+    while (ui_->deviceComboBox->count() > listed) {
+        ui_->deviceComboBox->removeItem(listed);
+    }
+    // A device that is chosen but absent shows as such, not as "No input".
+    if (const std::optional<std::string> awaited = controller_.awaitedDevice()) {
+        ui_->deviceComboBox->addItem(tr("%1 (waiting)").arg(QString::fromStdString(*awaited)));
+        ui_->deviceComboBox->setCurrentIndex(listed);
+        return;
+    }
     ui_->deviceComboBox->setCurrentIndex(
         found == devices.end() ? 0 : static_cast<int>(found - devices.begin()) + 1);
 }

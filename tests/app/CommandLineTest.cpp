@@ -56,6 +56,12 @@ TEST(StatusTextTest, ShowsLevelLastValueAndFailures) {
     EXPECT_EQ(statusLine(status),
               "level -160.0 dBFS | sent 3.250 | cannot send to port 5000: x | cannot listen on "
               "port 5001: Address already in use");
+
+    status.senderError.clear();
+    status.listenerError.clear();
+    status.droppedIncomingDatagrams = 1234;
+    EXPECT_EQ(statusLine(status),
+              "level -160.0 dBFS | sent 3.250 | dropped 1234 incoming datagrams");
 }
 
 }  // namespace

@@ -89,6 +89,7 @@ TEST_F(MainWindowTest, EachControlReachesTheController) {
     devices->setFocus();
     QTest::keyClick(devices, Qt::Key_Down);
     EXPECT_EQ(controller->selectedAudioDevice(), monitor);
+    EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("inputDevice"), "speakers.monitor");
 
     QTest::keyClick(child<QSlider>("previewVolumeSlider"), Qt::Key_PageUp);
     EXPECT_FLOAT_EQ(controller->previewVolume(), 0.1f);
@@ -121,6 +122,44 @@ TEST_F(MainWindowTest, EachControlReachesTheController) {
     enter(child<QSpinBox>("listenPortSpinBox"), QString::number(listenPort));
     EXPECT_EQ(controller->zandorexListenPort(), listenPort);
     EXPECT_NE(controller->zandorexListener(), nullptr);
+
+    // In trigger mode (chosen above) the trigger's controls take input and smoothing's do not.
+    EXPECT_FALSE(child<QSpinBox>("attackTimeSpinBox")->isEnabled());
+    enter(child<QDoubleSpinBox>("triggerOnThresholdSpinBox"), "0.6");
+    EXPECT_EQ(controller->triggerOnThreshold(), 0.6f);
+    enter(child<QDoubleSpinBox>("triggerOffThresholdSpinBox"), "0.4");
+    EXPECT_EQ(controller->triggerOffThreshold(), 0.4f);
+    enter(child<QSpinBox>("triggerOnDelaySpinBox"), "120");
+    EXPECT_EQ(controller->triggerOnDelay(), 120);
+    enter(child<QSpinBox>("triggerOffDelaySpinBox"), "300");
+    EXPECT_EQ(controller->triggerOffDelay(), 300);
+    mode->setFocus();
+    QTest::keyClick(mode, Qt::Key_Up);
+    EXPECT_FALSE(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->isEnabled());
+    enter(child<QSpinBox>("attackTimeSpinBox"), "50");
+    EXPECT_EQ(controller->attackTime(), 50);
+    enter(child<QSpinBox>("releaseTimeSpinBox"), "800");
+    EXPECT_EQ(controller->releaseTime(), 800);
+    enter(child<QDoubleSpinBox>("bandLowCutSpinBox"), "40");
+    EXPECT_EQ(capture->band, std::make_pair(40.0f, 0.0f));
+    enter(child<QDoubleSpinBox>("bandHighCutSpinBox"), "150");
+    EXPECT_EQ(capture->band, std::make_pair(40.0f, 150.0f));
+}
+
+TEST_F(MainWindowTest, AChosenDeviceThatIsAbsentShowsAsAwaited) {
+    controller->setSelectedAudioDevice(monitor);
+    capture->devices = {microphone};
+    capture->devicesChanged();
+
+    auto* devices = child<QComboBox>("deviceComboBox");
+    EXPECT_EQ(devices->currentText(), "Monitor of speakers (waiting)");
+    EXPECT_EQ(child<QLineEdit>("statusLabel")->text().toStdString(),
+              "no input device | nothing sent | waiting for Monitor of speakers");
+
+    capture->devices = {microphone, monitor};
+    capture->devicesChanged();
+    EXPECT_EQ(devices->currentText(), "Monitor of speakers");
+    EXPECT_EQ(devices->count(), 3);
 }
 
 TEST_F(MainWindowTest, ChangesMadeByTheControllerShowInTheControls) {
@@ -166,6 +205,25 @@ TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
     controller->updateAudioLevels();
     EXPECT_EQ(child<LevelMeter>("levelMeter")->value(), 0.0f);
     EXPECT_EQ(child<QLineEdit>("statusLabel")->text(), "no input device | sent 2.000");
+
+    // The meter and the status show the input before the amplification; the mapping's top
+    // moves down by the amplification's 6 dB.
+    controller->setSelectedAudioDevice(microphone);
+    controller->setVolumeAmplification(2.0f);
+    controller->updateAudioLevels();
+    auto* levelMeter = child<LevelMeter>("levelMeter");
+    EXPECT_EQ(levelMeter->inputLevel(), -20.0f);
+    EXPECT_EQ(levelMeter->peakLevel(), -20.0f);
+    EXPECT_NEAR(*levelMeter->decibelsForPosition(1.0f), -12.04, 0.01);
+    EXPECT_FALSE(levelMeter->clipped());
+    EXPECT_EQ(child<QLineEdit>("statusLabel")->text(), "level -20.0 dBFS | sent 4.000");
+    capture->readings = {{0.0f}};
+    controller->updateAudioLevels();
+    capture->readings = {{-30.0f}};
+    controller->updateAudioLevels();
+    EXPECT_EQ(levelMeter->inputLevel(), -30.0f);
+    EXPECT_EQ(levelMeter->peakLevel(), 0.0f) << "the peak is held";
+    EXPECT_TRUE(levelMeter->clipped());
 }
 
 TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {

@@ -7,7 +7,7 @@
 #include "tests/support/ChildProcess.h"
 
 bool storeLevelSettings(uint16_t sendPort, const std::vector<std::string>& options,
-                        uint16_t listenPort) {
+                        uint16_t listenPort, const std::string& program) {
     const uint16_t listen = listenPort != 0 ? listenPort : freeUdpPort();
     const std::vector<std::string> settings{"zandorexSendPort=" + std::to_string(sendPort),
                                             "zandorexListenPort=" + std::to_string(listen),
@@ -17,7 +17,7 @@ bool storeLevelSettings(uint16_t sendPort, const std::vector<std::string>& optio
                                             "maxValue=10",
                                             "address=level"};
     for (const std::string& setting : settings) {
-        std::vector<std::string> arguments{KESTRANO_PATH};
+        std::vector<std::string> arguments{program};
         arguments.insert(arguments.end(), options.begin(), options.end());
         arguments.insert(arguments.end(), {"--set", setting});
         if (runProgram(arguments).status != 0) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "osc/QVOSCTypes.h"
@@ -16,9 +17,9 @@
 
 // Stores the settings of a level run in the current XDG_CONFIG_HOME, or in the file given by
 // `options` ({"--config", FILE}): active, continuous mode 0..10, address "level", sending to
-// `sendPort`, listening on `listenPort` (a free one when 0); false when the program refused one.
+// `sendPort`, listening on `listenPort` (a free one when 0); false when `program` refused one.
 bool storeLevelSettings(uint16_t sendPort, const std::vector<std::string>& options = {},
-                        uint16_t listenPort = 0);
+                        uint16_t listenPort = 0, const std::string& program = KESTRANO_PATH);
 
 // The float argument of a message "/zandorex/level" with one float, or nothing for anything else.
 std::optional<float> levelValue(const QVOSCData& datagram);
@@ -27,12 +28,17 @@ std::optional<float> levelValue(const QVOSCData& datagram);
 // false when that does not happen within `timeout`.
 bool receiveSteadyTone(UdpReceiver& receiver, std::chrono::milliseconds timeout);
 
-// `kestrano --headless` started on the level settings in a configuration folder of its own,
-// sending to `zandorex`. Members are made in order: the settings are stored before the start.
+// `kestrano --headless` (by default the one built here) started on the level settings in a
+// configuration folder of its own, sending to `zandorex`. Members are made in order: the settings
+// are stored before the start.
 struct HeadlessLevelRun {
+    explicit HeadlessLevelRun(std::string path = KESTRANO_PATH) : programPath(std::move(path)) {}
+
+    std::string programPath;
     TempDir configHome;
     ScopedEnvironment config{"XDG_CONFIG_HOME", configHome.path().string()};
     UdpReceiver zandorex;
-    bool settingsStored = storeLevelSettings(zandorex.port());
-    ChildProcess program{{KESTRANO_PATH, "--headless"}};
+    uint16_t listenPort = freeUdpPort();
+    bool settingsStored = storeLevelSettings(zandorex.port(), {}, listenPort, programPath);
+    ChildProcess program{{programPath, "--headless"}};
 };

@@ -20,6 +20,7 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
     void writeInput(std::string_view text);
     void closeInput();
