@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
         case RunMode::headless: {
             noteMissingSettingsFile(commandLine->settingsFile);
             QCoreApplication application(argc, argv);
-            return runHeadless(application, makeSystemAudioCapture, commandLine->settingsFile);
+            return runHeadless(application, makeSystemAudioCapture, commandLine->settingsFile,
+                               commandLine->monitor);
         }
         case RunMode::window:
             break;

@@ -132,6 +132,20 @@ void QVOSCListener::stopListening() {
     socketDescriptor_ = -1;
 }
 
+bool QVOSCListener::sendPacketTo(const QVOSCPacket& packet,
+                                 const NetworkEndpoint& destination) const {
+    if (!socketOpen_ || destination.length == 0) {
+        return false;
+    }
+    const QVOSCData bytes = packet.packetizedData();
+    ssize_t sent;
+    do {
+        sent = sendto(socketDescriptor_.load(), bytes.data(), bytes.size(), 0,
+                      destination.socketAddress(), destination.length);
+    } while (sent == -1 && errno == EINTR);
+    return sent != -1;
+}
+
 std::shared_ptr<QVOSCDatagramDelegate> QVOSCListener::delegate() const {
     std::lock_guard lock(delegateLock_);
     return delegate_;

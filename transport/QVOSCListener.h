@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "osc/QVOSCPacket.h"
 #include "transport/DatagramHandOff.h"
 #include "transport/MainLoop.h"
 #include "transport/NetworkEndpoint.h"
@@ -39,6 +40,10 @@ class QVOSCListener : public std::enable_shared_from_this<QVOSCListener> {
     // Closes the socket before returning; the thread leaves at once and never reads again.
     // Calls already posted to the main loop still run.
     void stopListening();
+
+    // Sends one datagram from the listening socket, so that an answer leaves from the port the
+    // question came to. Main thread; false when not listening or the system refused it.
+    bool sendPacketTo(const QVOSCPacket& packet, const NetworkEndpoint& destination) const;
 
     std::shared_ptr<QVOSCDatagramDelegate> delegate() const;
     void setDelegate(std::shared_ptr<QVOSCDatagramDelegate> delegate);

@@ -20,6 +20,7 @@ enum class ControllerProperty {
     zandorexSendPort,
     zandorexListenPort,
     listenAddress,
+    remoteControl,
     triggerOnThreshold,
     triggerOffThreshold,
     triggerOnDelay,

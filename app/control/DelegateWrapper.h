@@ -5,15 +5,20 @@
 
 #include "osc/QVOSCTypes.h"
 #include "transport/QVOSCDatagramDelegate.h"
+#include "transport/QVOSCSourcedDatagramDelegate.h"
 
 class KestranoController;
 
-// Hands each datagram of a listener to one operation of the controller, untouched.
-class DelegateWrapper : public QVOSCDatagramDelegate {
+// Hands each datagram of a listener to one operation of the controller, untouched; with its
+// source to a second one, when the controller names one.
+class DelegateWrapper : public QVOSCDatagramDelegate, public QVOSCSourcedDatagramDelegate {
   public:
     using Selector = void (KestranoController::*)(std::shared_ptr<const QVOSCData> data);
+    using SourcedSelector = void (KestranoController::*)(std::shared_ptr<const QVOSCData> data,
+                                                         const NetworkEndpoint& source);
 
-    DelegateWrapper(KestranoController* target, Selector selector);
+    DelegateWrapper(KestranoController* target, Selector selector,
+                    SourcedSelector sourcedSelector = nullptr);
 
     KestranoController* target() const { return target_.load(); }
     // The controller clears it when it goes away: datagrams already posted then reach nobody.
@@ -22,8 +27,12 @@ class DelegateWrapper : public QVOSCDatagramDelegate {
     void setSelector(Selector selector) { selector_ = selector; }
 
     void dispatchRawPacket(std::shared_ptr<const QVOSCData> data) override;
+    // Through `sourcedSelector`, or `selector` without the source when there is none.
+    void dispatchRawPacket(std::shared_ptr<const QVOSCData> data,
+                           const NetworkEndpoint& source) override;
 
   private:
     std::atomic<KestranoController*> target_;
     Selector selector_;
+    SourcedSelector sourcedSelector_;
 };

@@ -1,7 +1,7 @@
 #include "app/control/InputChoice.h"
 
 InputChoice InputChoice::fromStored(const std::optional<std::string>& stored) {
-    if (!stored) {
+    if (!stored || *stored == followDefaultName) {
         return {};
     }
     if (stored->empty()) {

@@ -44,7 +44,8 @@ void KestranoController::awakeFromNib() {
         mainLoop_.scheduleRepeatingTimer(tickInterval, [this] { updateAudioLevels(); });
     currentPosition_ = 0.0f;
     fromZandorex_ =
-        std::make_shared<DelegateWrapper>(this, &KestranoController::packetFromZandorex);
+        std::make_shared<DelegateWrapper>(this, &KestranoController::packetFromZandorex,
+                                          &KestranoController::packetFromZandorexWithSource);
 
     useZandorexHost(preferences_.stringForKey(settings_keys::zandorexHost));
     const auto sendPort =
@@ -54,6 +55,7 @@ void KestranoController::awakeFromNib() {
     const auto listenPort =
         static_cast<int32_t>(preferences_.integerForKey(settings_keys::zandorexListenPort));
     listenAddress_ = nonEmpty(preferences_.stringForKey(settings_keys::listenAddress));
+    remoteControl_ = preferences_.boolObjectForKey(settings_keys::remoteControl).value_or(false);
     setZandorexListenPort(listenPort != 0 ? listenPort : defaultListenPort);
 
     const float amplification = preferences_.floatForKey(settings_keys::volumeAmplification);
@@ -161,6 +163,12 @@ void KestranoController::setListenAddress(std::optional<std::string> address) {
     openListener();
     propertyChanged(ControllerProperty::listenAddress);
     statusChanged();
+}
+
+void KestranoController::setRemoteControl(bool enabled) {
+    remoteControl_ = enabled;
+    preferences_.setBool(settings_keys::remoteControl, enabled);
+    propertyChanged(ControllerProperty::remoteControl);
 }
 
 void KestranoController::openListener() {

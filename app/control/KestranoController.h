@@ -12,9 +12,12 @@
 #include "app/control/InputChoice.h"
 #include "app/control/LevelIndicator.h"
 #include "app/control/MonotonicClock.h"
+#include "app/control/OscMonitor.h"
 #include "app/control/PositionSmoother.h"
+#include "app/control/RemoteRequest.h"
 #include "app/control/TriggerGate.h"
 #include "app/settings/PreferencesStore.h"
+#include "app/settings/SettingsCatalog.h"
 #include "osc/QVOSCMessage.h"
 #include "osc/QVOSCPacket.h"
 #include "transport/HostResolver.h"
@@ -66,6 +69,11 @@ class KestranoController {
     const std::optional<std::string>& listenAddress() const { return listenAddress_; }
     void setListenAddress(std::optional<std::string> address);
 
+    // Whether messages to /kestrano/... at the listen port are obeyed (otherwise they only reach
+    // decodeMessage, like any other). Stored at once.
+    bool remoteControl() const { return remoteControl_; }
+    void setRemoteControl(bool enabled);
+
     // Persists the six settings that are not ports.
     void save();
     // What was wrong with the stored settings; shown in the status until the next save.
@@ -89,6 +97,10 @@ class KestranoController {
 
     // The incoming route.
     void packetFromZandorex(std::shared_ptr<const QVOSCData> data);
+    // The same with where the datagram came from: shown in the monitor, and the address that
+    // answers to a remote-control request go to.
+    void packetFromZandorexWithSource(std::shared_ptr<const QVOSCData> data,
+                                      const NetworkEndpoint& source);
     void decodePacket(const std::shared_ptr<QVOSCPacket>& packet);
     // The hook for each incoming message; takes no action.
     virtual void decodeMessage(const QVOSCMessage& message);
@@ -138,6 +150,9 @@ class KestranoController {
     AudioCapture* session() const { return session_.get(); }
     RepeatingTimer* audioLevelTimer() const { return audioLevelTimer_.get(); }
 
+    // The last datagrams in and out.
+    OscMonitor& monitor() { return monitor_; }
+
     const ControllerStatus& status() const { return status_; }
     // One observer at a time, not owned; nullptr for none.
     void setObserver(ControllerObserver* observer) { observer_ = observer; }
@@ -153,6 +168,18 @@ class KestranoController {
     void openSender();
     // Replaces the listener by one on the current listen address and port.
     void openListener();
+    // Remote control.
+    void obeyRemoteRequest(const QVOSCData& data, const NetworkEndpoint& source);
+    // Nothing when done, otherwise what was wrong.
+    std::optional<std::string> setRemotely(const std::string& key,
+                                           const std::vector<RemoteArgument>& arguments);
+    // What keeps a valid value from being taken now; nothing when it can be.
+    std::optional<std::string> remoteConflict(const std::string& key,
+                                              const SettingValue& value) const;
+    void applySetting(std::string_view key, const SettingValue& value);
+    std::optional<SettingValue> currentSettingValue(std::string_view key) const;
+    void sendSettingValues(const NetworkEndpoint& destination);
+    void reply(const QVOSCMessage& message, const NetworkEndpoint& destination);
     void selectInput(const std::optional<AudioDevice>& device);
     void reselectAfterServerReconnected();
     void inputFailed(const std::string& deviceName, const std::string& error);
@@ -175,6 +202,7 @@ class KestranoController {
     std::string hostProblem_;
     int32_t zandorexListenPort_ = 0;
     std::optional<std::string> listenAddress_;
+    bool remoteControl_ = false;
     float currentPosition_ = 0.0f;
     float volumeAmplification_ = 0.0f;
     bool active_ = false;
@@ -209,4 +237,5 @@ class KestranoController {
     uint64_t droppedSeen_ = 0;
     int quietDropReports_ = 0;
     HostResolver hostResolver_;
+    OscMonitor monitor_;
 };

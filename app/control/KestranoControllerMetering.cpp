@@ -77,6 +77,8 @@ void KestranoController::sendOSCMessageForPosition(float position) {
         zandorexSender_->sendOSCPacket(*message);
         status_.lastValueSent = value;
         ++status_.messagesSent;
+        monitor_.record(MonitorEntry::Direction::out, zandorexSender_->destinationAddress(),
+                        std::make_shared<const QVOSCData>(message->packetizedData()));
     }
     currentPosition_ = position;
 }

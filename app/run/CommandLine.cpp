@@ -57,6 +57,9 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
             }
             commandLine.settingsFile = std::move(file);
             chosen = true;
+        } else if (argument == "--monitor") {
+            commandLine.monitor = true;
+            chosen = true;
         } else if (argument.starts_with("--set=")) {
             chosen = choose(RunMode::setSetting, "--set");
             commandLine.assignment = argument.substr(6);
@@ -67,19 +70,24 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
             return std::nullopt;
         }
     }
+    if (commandLine.monitor && commandLine.mode != RunMode::headless) {
+        error = "'--monitor' goes with '--headless' (the window has its own monitor)";
+        return std::nullopt;
+    }
     return commandLine;
 }
 
 std::string usageText() {
     std::string text =
-        "Usage: kestrano [--config FILE] [--headless | --set KEY=VALUE | --list-devices | --help "
-        "|\n"
-        "                --version]\n"
+        "Usage: kestrano [--config FILE] [--headless [--monitor] | --set KEY=VALUE |\n"
+        "                --list-devices | --help | --version]\n"
         "Meters an audio input and sends its level to Zandorex as OSC over UDP.\n"
         "\n"
         "  (no option)      open the window\n"
         "  --headless       run without a window on the stored settings; SIGINT or SIGTERM "
         "stops it\n"
+        "  --monitor        with --headless: print every OSC message in and out, one line each,\n"
+        "                   to standard output (the status line then goes to standard error)\n"
         "  --set KEY=VALUE  store one setting and exit; the settings and their values:\n";
     size_t keyWidth = 0;
     for (const SettingDefinition& setting : settingsCatalog()) {

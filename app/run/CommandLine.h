@@ -11,6 +11,8 @@ struct CommandLine {
     std::string assignment;  // KEY=VALUE, for setSetting
     // The settings file given with --config; nothing for the user's default one.
     std::optional<std::string> settingsFile;
+    // --monitor, with --headless: every OSC datagram in and out on standard output.
+    bool monitor = false;
 };
 
 // The program's options, without the program name. Nothing when they make no sense; `error`

@@ -44,7 +44,7 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
 }  // namespace
 
 int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCapture,
-                const std::optional<std::string>& settingsFile) {
+                const std::optional<std::string>& settingsFile, bool monitor) {
     // Armed first, so that a signal during start-up still ends in the orderly shut-down.
     SignalQuitter quitter([&application] { application.quit(); });
 
@@ -55,25 +55,35 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
     controller.awakeFromNib();
     controller.showSettingsNotices(settings.notices());
 
-    const bool terminal = isatty(STDOUT_FILENO) == 1;
+    FILE* const statusStream = monitor ? stderr : stdout;
+    if (monitor) {
+        controller.monitor().setEntryHandler([](const MonitorEntry& entry) {
+            if (entry.leftOutBefore > 0) {
+                std::printf("%s\n", leftOutLine(entry.leftOutBefore).c_str());
+            }
+            std::printf("%s\n", monitorLine(entry).c_str());
+            std::fflush(stdout);
+        });
+    }
+    const bool terminal = isatty(fileno(statusStream)) == 1;
     StatusLogThrottle throttle(logQuietInterval);
     uint64_t messagesSeen = 0;
     QTimer statusTimer;
     QObject::connect(&statusTimer, &QTimer::timeout, [&] {
         const std::string line = statusLine(controller.status());
         if (terminal) {
-            std::printf("\r%s\033[K", line.c_str());
+            std::fprintf(statusStream, "\r%s\033[K", line.c_str());
         } else if (throttle.shouldWrite(logState(controller, messagesSeen),
                                         StatusLogThrottle::Clock::now())) {
-            std::printf("%s\n", line.c_str());
+            std::fprintf(statusStream, "%s\n", line.c_str());
         }
-        std::fflush(stdout);
+        std::fflush(statusStream);
     });
     statusTimer.start(terminal ? terminalStatusInterval : logStatusInterval);
 
     const int status = application.exec();
     if (terminal) {
-        std::printf("\n");
+        std::fprintf(statusStream, "\n");
     }
     return status;
 }

@@ -44,7 +44,7 @@ constexpr SettingDefinition catalog[] = {
     {keys::bandHighCut, SettingKind::decimal, "Hz from 0 to 20000 (0: no low-pass)", 0.0, false,
      20000.0},
     {keys::inputDevice, SettingKind::text,
-     "a source name as --list-devices prints it; empty for no input"},
+     "a source name from --list-devices; empty: no input; @DEFAULT_SOURCE@: the default"},
 };
 
 template <typename Number>

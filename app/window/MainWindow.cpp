@@ -9,6 +9,7 @@
 
 #include "app/control/StatusText.h"
 #include "app/settings/OscAddressName.h"
+#include "app/window/MonitorPanel.h"
 #include "app/window/NetworkGroup.h"
 #include "app/window/ReadOnlyText.h"
 #include "ui_MainWindow.h"
@@ -60,6 +61,22 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     networkGroup_ = new NetworkGroup(controller_, ui_->centralwidget);
     ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(ui_->verticalSpacer),
                                      networkGroup_);
+    monitorPanel_ = new MonitorPanel(controller_.monitor(), ui_->centralwidget);
+    // The monitor takes the room the spacer kept.
+    ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(ui_->verticalSpacer),
+                                     monitorPanel_, 1);
+    // In reading order: the groups below the shaping come before the Save button.
+    QWidget* previous = ui_->bandHighCutSpinBox;
+    for (QWidget* group :
+         {static_cast<QWidget*>(networkGroup_), static_cast<QWidget*>(monitorPanel_)}) {
+        for (QWidget* field : group->findChildren<QWidget*>()) {
+            if (field->focusPolicy() & Qt::TabFocus) {
+                setTabOrder(previous, field);
+                previous = field;
+            }
+        }
+    }
+    setTabOrder(previous, ui_->saveButton);
     addCaptions();
     ui_->previewVolumeValueLabel->setMinimumWidth(
         ui_->previewVolumeValueLabel->widthForText(tr("%1 %").arg(previewVolumeSteps)));

@@ -9,6 +9,7 @@
 namespace Ui {
 class MainWindow;
 }
+class MonitorPanel;
 class NetworkGroup;
 class ReadOnlyText;
 
@@ -35,5 +36,6 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     std::unique_ptr<Ui::MainWindow> ui_;
     ReadOnlyText* statusLabel_;
     NetworkGroup* networkGroup_;
+    MonitorPanel* monitorPanel_;
     KestranoController& controller_;
 };

@@ -5,6 +5,7 @@
 #include "app/control/ControllerObserver.h"
 #include "app/control/KestranoController.h"
 
+class QCheckBox;
 class QLineEdit;
 
 // The network settings beyond the ports: where the messages go and where the program listens.
@@ -21,4 +22,5 @@ class NetworkGroup : public QGroupBox {
     KestranoController& controller_;
     QLineEdit* hostLineEdit_;
     QLineEdit* listenAddressLineEdit_;
+    QCheckBox* remoteControlCheckBox_;
 };

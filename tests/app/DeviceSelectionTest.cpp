@@ -117,6 +117,7 @@ TEST_F(DeviceSelectionTest, TheStoredChoiceIsTakenUpAtStartUp) {
     const Case cases[] = {
         {std::nullopt, microphone, ""},  // the server's default
         {"", std::nullopt, ""},          // "No input"
+        {"@DEFAULT_SOURCE@", microphone, ""},
         {"speakers.monitor", monitor, ""},
         {"usb.gone", std::nullopt, "waiting for usb.gone"},
     };

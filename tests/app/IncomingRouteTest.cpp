@@ -166,3 +166,28 @@ TEST_F(IncomingRouteTest, AListenAddressReceivesOnThatAddressOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(IncomingRouteTest, KestranoMessagesOnlyReachTheHookUntilRemoteControlIsOn) {
+    const auto controller = startController<RecordingController>();
+    const auto port = static_cast<uint16_t>(controller->zandorexListenPort());
+    UdpReceiver peer;
+    QVOSCMessage request(QVOSCAddress::addressWithString("/kestrano/set/minValue"));
+    request.attachArgument(QVOSCArgument::argumentWithFloat(3.0f));
+
+    ASSERT_TRUE(peer.sendTo(port, request.packetizedData()));
+    ASSERT_TRUE(waitForMessages(*controller, 1));
+    EXPECT_EQ(controller->addresses, std::vector<std::string>{"/kestrano/set/minValue"});
+    EXPECT_EQ(controller->minValue(), 0.0f);
+    EXPECT_FALSE(peer.receive(std::chrono::milliseconds(100)).has_value());
+
+    controller->setRemoteControl(true);
+    EXPECT_EQ(preferences.boolObjectForKey(settings_keys::remoteControl), true);
+    ASSERT_TRUE(peer.sendTo(port, request.packetizedData()));
+    processEventsUntil([&] { return controller->minValue() == 3.0f; }, std::chrono::seconds(2));
+    EXPECT_EQ(controller->minValue(), 3.0f);
+    EXPECT_EQ(controller->addresses.size(), 1u) << "a command is not handed to the hook";
+}
+
+}  // namespace

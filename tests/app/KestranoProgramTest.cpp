@@ -199,3 +199,35 @@ TEST_F(KestranoProgramTest, HelpVersionAndMissingDisplay) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(KestranoProgramTest, HeadlessMonitorPrintsEachDatagramOnALineOfItsOwn) {
+    const uint16_t listenPort = freeUdpPort();
+    ASSERT_EQ(kestrano({"--set", "zandorexListenPort=" + std::to_string(listenPort)}).status, 0);
+    ChildProcess program({KESTRANO_PATH, "--headless", "--monitor"});
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.readUntil([&] { return bindErrorOnPort(listenPort) == EADDRINUSE; }, 5s));
+
+    UdpReceiver peer;
+    const QVOSCData cue = {'/', 'c', 'u', 'e', 0, 0, 0, 0, ',', 'i', 0, 0, 0, 0, 0, 40};
+    ASSERT_TRUE(peer.sendTo(listenPort, cue));
+    ASSERT_TRUE(peer.sendTo(listenPort, QVOSCData{0xde, 0xad}));
+    const std::string cueLine = " in  127.0.0.1:" + std::to_string(peer.port()) +
+                                " MESSAGE: address:/cue  types:,i i { 40 }\n";
+    const std::string hexLine = "undecodable 2 bytes: de ad\n";
+    EXPECT_TRUE(
+        program.readUntil([&] { return program.output().find(hexLine) != std::string::npos; }, 3s))
+        << program.output();
+    EXPECT_NE(program.output().find(cueLine), std::string::npos) << program.output();
+    // Only monitor lines on standard output; the status goes to standard error.
+    EXPECT_EQ(program.output().find("no input device"), std::string::npos);
+
+    program.sendSignal(SIGTERM);
+    EXPECT_EQ(program.wait(3s), 0) << program.errorOutput();
+    EXPECT_NE(program.errorOutput().find("no input device"), std::string::npos);
+
+    EXPECT_EQ(kestrano({"--monitor"}).status, 2);
+}
+
+}  // namespace

@@ -4,7 +4,9 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
@@ -13,10 +15,14 @@
 
 #include "app/window/LevelMeter.h"
 #include "app/window/MainWindow.h"
+#include "osc/QVOSCAddress.h"
+#include "osc/QVOSCArgument.h"
 #include "tests/app/AppTestEnvironment.h"
 #include "tests/app/ControllerTestFixture.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 class MainWindowTest : public ControllerTest {
   protected:
@@ -222,11 +228,29 @@ TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
 
 TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
     // In continuous mode; the trigger's controls are disabled and skipped.
-    const std::vector<QString> order = {
-        "deviceComboBox",     "refreshButton",        "previewVolumeSlider", "activeCheckBox",
-        "modeComboBox",       "amplificationSpinBox", "minValueSpinBox",     "maxValueSpinBox",
-        "addressLineEdit",    "sendPortSpinBox",      "listenPortSpinBox",   "attackTimeSpinBox",
-        "releaseTimeSpinBox", "bandLowCutSpinBox",    "bandHighCutSpinBox",  "saveButton"};
+    const std::vector<QString> order = {"deviceComboBox",
+                                        "refreshButton",
+                                        "previewVolumeSlider",
+                                        "activeCheckBox",
+                                        "modeComboBox",
+                                        "amplificationSpinBox",
+                                        "minValueSpinBox",
+                                        "maxValueSpinBox",
+                                        "addressLineEdit",
+                                        "sendPortSpinBox",
+                                        "listenPortSpinBox",
+                                        "attackTimeSpinBox",
+                                        "releaseTimeSpinBox",
+                                        "bandLowCutSpinBox",
+                                        "bandHighCutSpinBox",
+                                        "hostLineEdit",
+                                        "listenAddressLineEdit",
+                                        "remoteControlCheckBox",
+                                        "monitorPauseButton",
+                                        "monitorClearButton",
+                                        "monitorFilterLineEdit",
+                                        "monitorView",
+                                        "saveButton"};
     child<QComboBox>("deviceComboBox")->setFocus();
     for (size_t index = 1; index < order.size(); ++index) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -255,7 +279,8 @@ TEST_F(MainWindowTest, CaptionsNameTheirFieldsAndTheirMnemonicsFocusThem) {
                                    {"maxValueSpinBox", "Ma&ximum:", Qt::Key_X},
                                    {"addressLineEdit", "Addr&ess name:", Qt::Key_E},
                                    {"sendPortSpinBox", "Send &port:", Qt::Key_P},
-                                   {"listenPortSpinBox", "&Listen port:", Qt::Key_L}};
+                                   {"listenPortSpinBox", "&Listen port:", Qt::Key_L},
+                                   {"hostLineEdit", "&Zandorex host:", Qt::Key_Z}};
     auto* saveButton = child<QPushButton>("saveButton");
     for (const Row& row : rows) {
         auto* field = child<QWidget>(row.field);
@@ -267,6 +292,54 @@ TEST_F(MainWindowTest, CaptionsNameTheirFieldsAndTheirMnemonicsFocusThem) {
     }
     EXPECT_EQ(captionOf(child<LevelMeter>("levelMeter")), "Level (dBFS):");
     EXPECT_EQ(captionOf(child<QLineEdit>("fullAddressLabel")), "Sends to:");
+    EXPECT_EQ(captionOf(child<QLineEdit>("listenAddressLineEdit")), "Listen on address:");
+}
+
+TEST_F(MainWindowTest, ARemoteChangeReachesTheControlsAndTheMonitorListsIt) {
+    auto* remoteControl = child<QCheckBox>("remoteControlCheckBox");
+    // On the box itself: the control is as wide as its form.
+    QTest::mouseClick(remoteControl, Qt::LeftButton, {}, QPoint(8, remoteControl->height() / 2));
+    ASSERT_TRUE(controller->remoteControl());
+    UdpReceiver peer;
+    QVOSCMessage request(QVOSCAddress::addressWithString("/kestrano/set/maxValue"));
+    request.attachArgument(QVOSCArgument::argumentWithFloat(4.5f));
+    ASSERT_TRUE(peer.sendTo(controller->zandorexListenPort(), request.packetizedData()));
+
+    auto* maximum = child<QDoubleSpinBox>("maxValueSpinBox");
+    EXPECT_TRUE(processEventsUntil([&] { return maximum->value() == 4.5; }, 2s));
+    auto* view = child<QPlainTextEdit>("monitorView");
+    const QString listed = "address:/kestrano/set/maxValue  types:,f f { 4.500000 }";
+    EXPECT_TRUE(processEventsUntil([&] { return view->toPlainText().contains(listed); }, 2s))
+        << view->toPlainText().toStdString();
+    EXPECT_TRUE(view->toPlainText().contains("in  127.0.0.1:" + QString::number(peer.port())));
+
+    // The filter keeps matching lines only; the level messages going out are hidden.
+    controller->updateAudioLevels();
+    QTest::keyClicks(child<QLineEdit>("monitorFilterLineEdit"), "kestrano");
+    EXPECT_EQ(view->toPlainText().split('\n'), QStringList{view->toPlainText()});
+
+    // Paused, the list holds still; cleared, it is empty.
+    QTest::mouseClick(child<QPushButton>("monitorPauseButton"), Qt::LeftButton);
+    ASSERT_TRUE(peer.sendTo(controller->zandorexListenPort(), request.packetizedData()));
+    processEventsFor(600ms);
+    EXPECT_EQ(view->toPlainText().count("/kestrano/set/maxValue"), 1);
+    QTest::mouseClick(child<QPushButton>("monitorPauseButton"), Qt::LeftButton);
+    EXPECT_EQ(view->toPlainText().count("/kestrano/set/maxValue"), 2);
+    QTest::mouseClick(child<QPushButton>("monitorClearButton"), Qt::LeftButton);
+    EXPECT_EQ(view->toPlainText(), "");
+}
+
+TEST_F(MainWindowTest, AFloodIsListedInPartAndSaysSo) {
+    const QVOSCData bytes = levelDatagram("/flood", 1.0f);
+    for (int count = 0; count < 3000; ++count) {
+        sendDatagram(static_cast<uint16_t>(controller->zandorexListenPort()), bytes);
+    }
+    auto* leftOut = child<QLabel>("monitorLeftOutLabel");
+    EXPECT_TRUE(processEventsUntil([&] { return !leftOut->text().isEmpty(); }, 3s));
+    EXPECT_TRUE(leftOut->text().endsWith("not listed (too many at once)"))
+        << leftOut->text().toStdString();
+    EXPECT_LE(child<QPlainTextEdit>("monitorView")->blockCount(),
+              static_cast<int>(OscMonitor::capacity) + 1);
 }
 
 TEST_F(MainWindowTest, ScreenshotOfAWorkingWindow) {

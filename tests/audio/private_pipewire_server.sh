@@ -11,17 +11,21 @@ dir=$2
 daemons=(pipewire-pulse wireplumber pipewire dbus)
 
 stop_server() {
-    local name pid
+    local name pid pids=()
+    # All at once: each takes a second or two to go.
     for name in "${daemons[@]}"; do
         pid=$(cat "$dir/$name.pid" 2>/dev/null || true)
         if [[ -n $pid ]] && kill "$pid" 2>/dev/null; then
-            for _ in $(seq 50); do
-                kill -0 "$pid" 2>/dev/null || break
-                sleep 0.1
-            done
-            kill -9 "$pid" 2>/dev/null || true
+            pids+=("$pid")
         fi
         rm -f "$dir/$name.pid"
+    done
+    for pid in "${pids[@]}"; do
+        for _ in $(seq 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$pid" 2>/dev/null || true
     done
 }
 

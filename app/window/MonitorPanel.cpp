@@ -1,0 +1,80 @@
+#include "app/window/MonitorPanel.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+MonitorPanel::MonitorPanel(OscMonitor& monitor, QWidget* parent)
+    : QGroupBox(tr("OSC monitor"), parent),
+      monitor_(monitor),
+      pauseButton_(new QPushButton(tr("Pa&use"), this)),
+      clearButton_(new QPushButton(tr("&Clear"), this)),
+      filterLineEdit_(new QLineEdit(this)),
+      leftOutLabel_(new QLabel(this)),
+      view_(new QPlainTextEdit(this)) {
+    setObjectName("monitorPanel");
+    pauseButton_->setObjectName("monitorPauseButton");
+    pauseButton_->setCheckable(true);
+    pauseButton_->setToolTip(tr("Hold the list still; what arrives meanwhile is still recorded"));
+    clearButton_->setObjectName("monitorClearButton");
+    filterLineEdit_->setObjectName("monitorFilterLineEdit");
+    filterLineEdit_->setPlaceholderText(tr("Show only lines containing..."));
+    filterLineEdit_->setClearButtonEnabled(true);
+    leftOutLabel_->setObjectName("monitorLeftOutLabel");
+    view_->setObjectName("monitorView");
+    view_->setReadOnly(true);
+    view_->setTabChangesFocus(true);
+    view_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    view_->setMaximumBlockCount(static_cast<int>(OscMonitor::capacity) + 1);
+    view_->setFont(QFont("monospace"));
+
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(pauseButton_);
+    controls->addWidget(clearButton_);
+    controls->addWidget(filterLineEdit_, 1);
+    controls->addWidget(leftOutLabel_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(controls);
+    layout->addWidget(view_);
+
+    connect(pauseButton_, &QPushButton::toggled, this, [this] { refresh(); });
+    connect(clearButton_, &QPushButton::clicked, this, [this] {
+        monitor_.clear();
+        refresh();
+    });
+    connect(filterLineEdit_, &QLineEdit::textChanged, this, [this] {
+        shownRevision_ = UINT64_MAX;
+        refresh();
+    });
+    connect(&refreshTimer_, &QTimer::timeout, this, &MonitorPanel::refresh);
+    refreshTimer_.start(refreshMilliseconds);
+    refresh();
+}
+
+void MonitorPanel::refresh() {
+    if (pauseButton_->isChecked() || monitor_.revision() == shownRevision_) {
+        return;
+    }
+    shownRevision_ = monitor_.revision();
+    const QString filter = filterLineEdit_->text();
+    QStringList lines;
+    for (const MonitorEntry& entry : monitor_.entries()) {
+        if (entry.leftOutBefore > 0 && filter.isEmpty()) {
+            lines.push_back(QString::fromStdString(leftOutLine(entry.leftOutBefore)));
+        }
+        const QString line = QString::fromStdString(monitorLine(entry));
+        if (filter.isEmpty() || line.contains(filter, Qt::CaseInsensitive)) {
+            lines.push_back(line);
+        }
+    }
+    view_->setPlainText(lines.join('\n'));
+    view_->verticalScrollBar()->setValue(view_->verticalScrollBar()->maximum());
+    leftOutLabel_->setText(
+        monitor_.leftOutCount() == 0
+            ? QString()
+            : tr("%1 not listed (too many at once)").arg(monitor_.leftOutCount()));
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QGroupBox>
+#include <QTimer>
+#include <cstdint>
+
+#include "app/control/OscMonitor.h"
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+// The window's view of the OSC monitor: the last datagrams in and out, one line each, with pause,
+// clear and a text filter. It redraws a few times a second, and only when something changed, so
+// that a flood costs the window no more than a quiet network.
+class MonitorPanel : public QGroupBox {
+    Q_OBJECT
+  public:
+    static constexpr int refreshMilliseconds = 250;
+
+    MonitorPanel(OscMonitor& monitor, QWidget* parent);
+
+    // Redraws now, if not paused; the timer calls it.
+    void refresh();
+
+  private:
+    OscMonitor& monitor_;
+    QPushButton* pauseButton_;
+    QPushButton* clearButton_;
+    QLineEdit* filterLineEdit_;
+    QLabel* leftOutLabel_;
+    QPlainTextEdit* view_;
+    QTimer refreshTimer_;
+    uint64_t shownRevision_ = UINT64_MAX;
+};
