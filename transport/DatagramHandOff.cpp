@@ -1,5 +1,8 @@
 #include "transport/DatagramHandOff.h"
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -10,6 +13,9 @@ namespace {
 // Long enough to hand on thousands of small datagrams, short against the 10 ms between the
 // sender's flushes.
 constexpr auto sliceLength = std::chrono::milliseconds(2);
+// The memory of a burst that made this much wait is given back once it has been handed on: the
+// copies were made on the listening thread, and the allocator keeps what they freed.
+constexpr size_t trimmedBurstBytes = size_t{1} << 20;
 
 void handOn(const std::shared_ptr<QVOSCDatagramDelegate>& target,
             std::shared_ptr<const QVOSCData> data, const NetworkEndpoint& source) {
@@ -51,18 +57,19 @@ bool DatagramHandOff::reserve(size_t cost) {
     }
     reservedBytes_ += cost;
     ++reservedCount_;
+    burstBytes_ = std::max(burstBytes_, reservedBytes_);
     return true;
 }
 
 void DatagramHandOff::deliverSlice() {
     const auto end = std::chrono::steady_clock::now() + sliceLength;
-    do {
+    for (;;) {
         Waiting datagram;
         {
             std::lock_guard guard(lock_);
             if (waiting_.empty()) {
                 slicePosted_ = false;
-                return;
+                break;
             }
             datagram = std::move(waiting_.front());
             waiting_.pop_front();
@@ -71,10 +78,27 @@ void DatagramHandOff::deliverSlice() {
         handOn(datagram.target, std::move(datagram.data), datagram.source);
         // The room is given back only once the delegate is done with the datagram.
         datagram = Waiting{};
+        {
+            std::lock_guard guard(lock_);
+            reservedBytes_ -= cost;
+            --reservedCount_;
+        }
+        if (std::chrono::steady_clock::now() >= end) {
+            // The rest waits for the next slice, behind the timers that fell due meanwhile.
+            mainLoop_.postToMainThread([self = shared_from_this()] { self->deliverSlice(); });
+            return;
+        }
+    }
+    trimAfterBurst();
+}
+
+void DatagramHandOff::trimAfterBurst() {
+    {
         std::lock_guard guard(lock_);
-        reservedBytes_ -= cost;
-        --reservedCount_;
-    } while (std::chrono::steady_clock::now() < end);
-    // The rest waits for the next slice, behind the timers that fell due meanwhile.
-    mainLoop_.postToMainThread([self = shared_from_this()] { self->deliverSlice(); });
+        if (burstBytes_ < trimmedBurstBytes) {
+            return;
+        }
+        burstBytes_ = 0;
+    }
+    malloc_trim(0);
 }

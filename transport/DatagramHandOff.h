@@ -44,6 +44,8 @@ class DatagramHandOff : public std::enable_shared_from_this<DatagramHandOff> {
     // On the main thread: hands on datagrams for one slice of time, then posts itself again while
     // any are left.
     void deliverSlice();
+    // On the main thread, once nothing waits: gives the memory of a burst back to the system.
+    void trimAfterBurst();
 
     MainLoop& mainLoop_;
     std::mutex lock_;
@@ -51,5 +53,6 @@ class DatagramHandOff : public std::enable_shared_from_this<DatagramHandOff> {
     size_t reservedBytes_ = 0;     // guarded by lock_
     size_t reservedCount_ = 0;     // guarded by lock_
     bool slicePosted_ = false;     // guarded by lock_
+    size_t burstBytes_ = 0;        // guarded by lock_: the most that waited since the last trim
     std::atomic<uint64_t> dropped_{0};
 };
