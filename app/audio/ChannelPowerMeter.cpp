@@ -22,6 +22,8 @@ void ChannelPowerMeter::reset(std::size_t channelCount) {
     std::lock_guard lock(mutex_);
     sumsOfSquares_.assign(channelCount, 0.0);
     frameCount_ = 0;
+    lastDecibels_.clear();
+    emptyReadings_ = 0;
 }
 
 void ChannelPowerMeter::accumulate(const float* samples, std::size_t frameCount,
@@ -57,11 +59,22 @@ std::vector<float> ChannelPowerMeter::takeDecibels() {
         frames = frameCount_;
         frameCount_ = 0;
     }
+    if (frames == 0 && lastDecibels_.size() == sums.size() && !lastDecibels_.empty() &&
+        emptyReadings_ < kHeldEmptyReadings) {
+        ++emptyReadings_;
+        return lastDecibels_;
+    }
     std::vector<float> decibels;
     decibels.reserve(sums.size());
     for (double sum : sums) {
         decibels.push_back(frames == 0 ? kSilenceDecibels
                                        : decibelsOfMeanSquare(sum / static_cast<double>(frames)));
+    }
+    emptyReadings_ = 0;
+    if (frames > 0) {
+        lastDecibels_ = decibels;
+    } else {
+        lastDecibels_.clear();
     }
     return decibels;
 }

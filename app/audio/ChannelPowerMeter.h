@@ -13,6 +13,10 @@ class ChannelPowerMeter {
     static constexpr float kSilenceDecibels = -160.0f;
     // As many channels as a sound server stream can carry.
     static constexpr std::size_t kMaxChannels = 32;
+    // Readings in a row without new frames that repeat the previous reading. A busy machine can
+    // deliver a stream's fragments late, and a tick that falls in that gap must not read as
+    // silence (a trigger would fire off and on again); a longer gap is silence.
+    static constexpr int kHeldEmptyReadings = 4;
 
     // Starts over with `channelCount` channels (0 for none).
     void reset(std::size_t channelCount);
@@ -20,6 +24,7 @@ class ChannelPowerMeter {
     // when the channel count is not the one the meter was reset to.
     void accumulate(const float* samples, std::size_t frameCount, std::size_t channelCount);
     // Per channel, 10*log10 of the mean square since the previous call, in dBFS; then starts over.
+    // Without frames since the previous call: that call's reading, kHeldEmptyReadings times.
     std::vector<float> takeDecibels();
 
     std::size_t channelCount() const;
@@ -28,4 +33,7 @@ class ChannelPowerMeter {
     mutable std::mutex mutex_;
     std::vector<double> sumsOfSquares_;  // guarded by mutex_
     std::size_t frameCount_ = 0;         // guarded by mutex_
+    // The reading side's (the main thread), like reset().
+    std::vector<float> lastDecibels_;
+    int emptyReadings_ = 0;
 };

@@ -62,6 +62,24 @@ TEST(ChannelPowerMeterTest, SilenceNoFramesAndBrokenSamplesReadTheFloor) {
     EXPECT_EQ(meter.takeDecibels(), (std::vector<float>{-160.0f, -160.0f}));
 }
 
+TEST(ChannelPowerMeterTest, AReadingWithoutNewFramesRepeatsTheLastForAFewTicksThenReadsTheFloor) {
+    ChannelPowerMeter meter;
+    meter.reset(1);
+    const std::vector<float> loud(100, 1.0f);
+    meter.accumulate(loud.data(), loud.size(), 1);
+    EXPECT_EQ(meter.takeDecibels(), std::vector<float>{0.0f});
+    for (int late = 0; late < ChannelPowerMeter::kHeldEmptyReadings; ++late) {
+        EXPECT_EQ(meter.takeDecibels(), std::vector<float>{0.0f}) << late;
+    }
+    EXPECT_EQ(meter.takeDecibels(), std::vector<float>{-160.0f});
+    EXPECT_EQ(meter.takeDecibels(), std::vector<float>{-160.0f});
+
+    // Frames again: the count starts over.
+    meter.accumulate(loud.data(), loud.size(), 1);
+    EXPECT_EQ(meter.takeDecibels(), std::vector<float>{0.0f});
+    EXPECT_EQ(meter.takeDecibels(), std::vector<float>{0.0f});
+}
+
 TEST(ChannelPowerMeterTest, FramesOfAnotherChannelCountAreIgnored) {
     ChannelPowerMeter meter;
     meter.reset(1);

@@ -139,6 +139,42 @@ TEST(ServerLossTest, HeadlessProgramOutlivesTheServerAndMetersAgainWhenItReturns
     EXPECT_EQ(program.wait(3s), 0) << program.errorOutput();
 }
 
+// The technician's choice outlives the server: "No input" stays so, although the default input
+// carries the tone, and a chosen device that is not the default is taken again.
+TEST(ServerLossTest, NoInputAndAChosenDeviceBothSurviveARestartOfTheServer) {
+    struct Case {
+        const char* inputDevice;
+        bool meters;
+    };
+    for (const Case& c : {Case{"", false}, Case{"feed.monitor", true}}) {
+        SCOPED_TRACE(std::string("inputDevice=") + c.inputDevice);
+        OwnServer server;
+        ASSERT_TRUE(server.start()) << "cannot start the private sound server";
+        TempDir configHome;
+        ScopedEnvironment config("XDG_CONFIG_HOME", configHome.path().string());
+        UdpReceiver zandorex;
+        ASSERT_TRUE(storeLevelSettings(zandorex.port()));
+        ASSERT_EQ(runProgram({KESTRANO_PATH, "--set", std::string("inputDevice=") + c.inputDevice})
+                      .status,
+                  0);
+        ChildProcess program({KESTRANO_PATH, "--headless"});
+        for (int round = 0; round < 2; ++round) {
+            SineTone tone("feed");
+            if (c.meters) {
+                EXPECT_TRUE(receiveSteadyTone(zandorex, 6s)) << "round " << round;
+            } else {
+                EXPECT_FALSE(zandorex.receive(2s)) << "round " << round;
+            }
+            if (round == 0) {
+                ASSERT_TRUE(server.kill());
+                ASSERT_TRUE(server.start()) << "cannot restart the private sound server";
+            }
+        }
+        program.sendSignal(SIGTERM);
+        EXPECT_EQ(program.wait(3s), 0) << program.errorOutput();
+    }
+}
+
 TEST(ServerLossTest, NoServerAtAllStartsPromptlyWithNoDeviceAndKeepsRunning) {
     TempDir dir;
     ScopedEnvironment server("PULSE_SERVER", "unix:" + (dir.path() / "native").string());
