@@ -1,7 +1,6 @@
 // Remote control: /kestrano/set/<key>, /kestrano/save and /kestrano/get at the listen port.
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 

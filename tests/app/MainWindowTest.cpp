@@ -295,6 +295,26 @@ TEST_F(MainWindowTest, CaptionsNameTheirFieldsAndTheirMnemonicsFocusThem) {
     EXPECT_EQ(captionOf(child<QLineEdit>("listenAddressLineEdit")), "Listen on address:");
 }
 
+TEST_F(MainWindowTest, NetworkFieldsTakeEffectOnReturn) {
+    UdpReceiver zandorex("127.0.0.2");
+    controller->setZandorexSendPort(zandorex.port());
+    auto* host = child<QLineEdit>("hostLineEdit");
+    host->setFocus();
+    QTest::keyClicks(host, "127.0.0.2");
+    QTest::keyClick(host, Qt::Key_Return);
+    EXPECT_EQ(controller->zandorexHost(), "127.0.0.2");
+    capture->readings = {{0.0f}};
+    controller->updateAudioLevels();
+    EXPECT_TRUE(zandorex.receive(1s).has_value());
+
+    auto* listenAddress = child<QLineEdit>("listenAddressLineEdit");
+    listenAddress->setFocus();
+    QTest::keyClicks(listenAddress, "::1");
+    QTest::keyClick(listenAddress, Qt::Key_Return);
+    EXPECT_EQ(preferences.stringForKey("listenAddress"), "::1");
+    EXPECT_EQ(controller->status().listenerError, "");
+}
+
 TEST_F(MainWindowTest, ARemoteChangeReachesTheControlsAndTheMonitorListsIt) {
     auto* remoteControl = child<QCheckBox>("remoteControlCheckBox");
     // On the box itself: the control is as wide as its form.
