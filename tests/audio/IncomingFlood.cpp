@@ -8,7 +8,8 @@
 #include <atomic>
 #include <fstream>
 #include <random>
-#include <regex>
+#include <string>
+#include <string_view>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -76,13 +77,17 @@ double residentMB(pid_t pid) {
 
 // The program's count, which its status line gives once a second.
 std::optional<uint64_t> lastDroppedCount(const std::string& output) {
-    static const std::regex dropped("dropped ([0-9]+) incoming datagrams");
-    std::optional<uint64_t> count;
-    for (auto match = std::sregex_iterator(output.begin(), output.end(), dropped);
-         match != std::sregex_iterator(); ++match) {
-        count = std::stoull((*match)[1]);
+    constexpr std::string_view before = "dropped ";
+    const size_t at = output.rfind(" incoming datagrams");
+    const size_t start = at == std::string::npos ? at : output.rfind(before, at);
+    if (start == std::string::npos) {
+        return std::nullopt;
     }
-    return count;
+    const std::string digits = output.substr(start + before.size(), at - start - before.size());
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::stoull(digits);
 }
 
 // Sends the datagrams in turn to 127.0.0.1:`port` until `stop`; how many the system took.
