@@ -4,7 +4,7 @@
 #include <QTimer>
 #include <cstdint>
 
-#include "app/control/OscMonitor.h"
+#include "app/remote/OscMonitor.h"
 
 class QLabel;
 class QLineEdit;

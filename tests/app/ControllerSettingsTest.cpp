@@ -5,9 +5,9 @@
 
 #include "app/settings/CheckedPreferencesStore.h"
 #include "app/settings/SettingsKeys.h"
-#include "tests/app/AppTestEnvironment.h"
-#include "tests/app/ControllerTestFixture.h"
-#include "tests/app/PortProbe.h"
+#include "tests/app/support/AppTestEnvironment.h"
+#include "tests/app/support/ControllerTestFixture.h"
+#include "tests/app/support/PortProbe.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The destination host: names, IPv4 and IPv6 addresses, and a name that does not resolve.
 #include "app/settings/SettingsKeys.h"
-#include "tests/app/AppTestEnvironment.h"
-#include "tests/app/ControllerTestFixture.h"
+#include "tests/app/support/AppTestEnvironment.h"
+#include "tests/app/support/ControllerTestFixture.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The capture's input: start-up choice, replacing it, failures, devices coming and going.
-#include "tests/app/AppTestEnvironment.h"
-#include "tests/app/ControllerTestFixture.h"
+#include "tests/app/support/AppTestEnvironment.h"
+#include "tests/app/support/ControllerTestFixture.h"
 
 namespace {
 

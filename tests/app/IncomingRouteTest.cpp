@@ -5,9 +5,9 @@
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 #include "osc/QVOSCBundle.h"
-#include "tests/app/AppTestEnvironment.h"
-#include "tests/app/ControllerTestFixture.h"
-#include "tests/app/PortProbe.h"
+#include "tests/app/support/AppTestEnvironment.h"
+#include "tests/app/support/ControllerTestFixture.h"
+#include "tests/app/support/PortProbe.h"
 #include "transport/NetworkEndpointText.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <thread>
 
-#include "tests/app/PortProbe.h"
+#include "tests/app/support/PortProbe.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Udp.h"

@@ -1,6 +1,6 @@
 // The tick and the value mapping, checked on the datagrams a real sender puts on the wire.
-#include "tests/app/AppTestEnvironment.h"
-#include "tests/app/ControllerTestFixture.h"
+#include "tests/app/support/AppTestEnvironment.h"
+#include "tests/app/support/ControllerTestFixture.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include "app/window/MainWindow.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
-#include "tests/app/AppTestEnvironment.h"
-#include "tests/app/ControllerTestFixture.h"
+#include "tests/app/support/AppTestEnvironment.h"
+#include "tests/app/support/ControllerTestFixture.h"
 
 namespace {
 

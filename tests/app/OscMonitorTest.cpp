@@ -1,5 +1,5 @@
 // The OSC monitor's record: bounded in length and in rate, and its lines.
-#include "app/control/OscMonitor.h"
+#include "app/remote/OscMonitor.h"
 
 #include <gtest/gtest.h>
 

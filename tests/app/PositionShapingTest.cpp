@@ -2,8 +2,8 @@
 // real sender puts on the wire, against a clock the test sets.
 #include <cstring>
 
-#include "tests/app/AppTestEnvironment.h"
-#include "tests/app/ControllerTestFixture.h"
+#include "tests/app/support/AppTestEnvironment.h"
+#include "tests/app/support/ControllerTestFixture.h"
 
 namespace {
 

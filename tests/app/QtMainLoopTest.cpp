@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "app/run/QtMainLoop.h"
-#include "tests/app/AppTestEnvironment.h"
+#include "tests/app/support/AppTestEnvironment.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include "app/settings/QSettingsPreferencesStore.h"
 #include "app/settings/SettingsAssignment.h"
-#include "tests/app/AppTestEnvironment.h"
+#include "tests/app/support/AppTestEnvironment.h"
 
 namespace {
 

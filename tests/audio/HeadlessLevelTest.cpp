@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "tests/app/PortProbe.h"
+#include "tests/app/support/PortProbe.h"
 #include "tests/audio/HeadlessProgram.h"
 #include "tests/audio/PulseTestSupport.h"
 

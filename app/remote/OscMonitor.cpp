@@ -1,4 +1,4 @@
-#include "app/control/OscMonitor.h"
+#include "app/remote/OscMonitor.h"
 
 #include <cstdio>
 #include <ctime>

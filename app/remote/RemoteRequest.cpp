@@ -1,4 +1,4 @@
-#include "app/control/RemoteRequest.h"
+#include "app/remote/RemoteRequest.h"
 
 #include <cmath>
 

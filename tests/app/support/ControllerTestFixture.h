@@ -8,7 +8,7 @@
 #include "app/control/KestranoController.h"
 #include "app/run/QtMainLoop.h"
 #include "app/settings/QSettingsPreferencesStore.h"
-#include "tests/app/FakeAudioCapture.h"
+#include "tests/app/support/FakeAudioCapture.h"
 #include "tests/support/Udp.h"
 
 // A level indicator that keeps what it was shown.

@@ -1,4 +1,4 @@
-#include "tests/app/PortProbe.h"
+#include "tests/app/support/PortProbe.h"
 
 #include <unistd.h>
 

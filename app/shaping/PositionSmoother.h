@@ -3,7 +3,7 @@
 #include <chrono>
 #include <optional>
 
-#include "app/control/MonotonicClock.h"
+#include "app/shaping/MonotonicClock.h"
 
 // One-pole smoothing of the continuous position, with its own time constant for rising (attack)
 // and falling (release). Each step weighs the time that really passed since the previous one.

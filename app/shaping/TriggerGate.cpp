@@ -1,4 +1,4 @@
-#include "app/control/TriggerGate.h"
+#include "app/shaping/TriggerGate.h"
 
 bool TriggerGate::wantsToTurn(float position, const TriggerSettings& settings) const {
     return on_ ? position < settings.offThreshold : position >= settings.onThreshold;

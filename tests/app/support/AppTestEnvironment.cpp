@@ -1,4 +1,4 @@
-#include "tests/app/AppTestEnvironment.h"
+#include "tests/app/support/AppTestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QSettings>

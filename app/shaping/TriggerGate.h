@@ -3,7 +3,7 @@
 #include <chrono>
 #include <optional>
 
-#include "app/control/MonotonicClock.h"
+#include "app/shaping/MonotonicClock.h"
 
 // When trigger mode turns on and off. The on threshold and the lower off threshold keep a level
 // that hovers at one of them from chattering; the delays ask that the position stays past a

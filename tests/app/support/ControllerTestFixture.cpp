@@ -1,8 +1,8 @@
-#include "tests/app/ControllerTestFixture.h"
+#include "tests/app/support/ControllerTestFixture.h"
 
 #include <cstring>
 
-#include "tests/app/AppTestEnvironment.h"
+#include "tests/app/support/AppTestEnvironment.h"
 
 ControllerTest::ControllerTest() {
     clearStoredSettings();

@@ -1,4 +1,4 @@
-#include "tests/app/FakeAudioCapture.h"
+#include "tests/app/support/FakeAudioCapture.h"
 
 FakeAudioCapture::FakeAudioCapture(std::vector<AudioDevice> devices,
                                    std::optional<AudioDevice> defaultDevice)

@@ -1,4 +1,4 @@
-#include "app/control/PositionSmoother.h"
+#include "app/shaping/PositionSmoother.h"
 
 #include <algorithm>
 #include <cmath>

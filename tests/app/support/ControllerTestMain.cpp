@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 
-#include "tests/app/AppTestEnvironment.h"
+#include "tests/app/support/AppTestEnvironment.h"
 
 int main(int argc, char** argv) {
     prepareAppTestEnvironment();
