@@ -10,6 +10,7 @@ namespace {
 
 // Enough to recognise a datagram; the rest is elided.
 constexpr size_t hexBytesShown = 64;
+constexpr size_t textCharactersShown = 1000;
 
 std::string timeOfDay(std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
@@ -37,12 +38,18 @@ std::string hexText(const QVOSCData& bytes) {
     return text;
 }
 
-std::string decodedText(const QVOSCData& bytes) {
+}  // namespace
+
+std::string monitorText(const QVOSCData& bytes) {
     const std::shared_ptr<QVOSCPacket> packet = QVOSCDecoder::decodeData(bytes);
     if (!packet) {
         return hexText(bytes);
     }
     std::string text = packet->stringRepresentation();
+    if (text.size() > textCharactersShown) {
+        // A copy, not a resize: the entry must not keep the long text's capacity.
+        text = text.substr(0, textCharactersShown) + " ...";
+    }
     for (char& c : text) {
         if (c == '\n') {
             c = ' ';
@@ -51,12 +58,10 @@ std::string decodedText(const QVOSCData& bytes) {
     return text;
 }
 
-}  // namespace
-
 std::string monitorLine(const MonitorEntry& entry) {
     const bool incoming = entry.direction == MonitorEntry::Direction::in;
     return timeOfDay(entry.time) + (incoming ? " in  " : " out ") + endpointText(entry.peer) + " " +
-           (entry.bytes ? decodedText(*entry.bytes) : std::string());
+           entry.text;
 }
 
 std::string leftOutLine(uint64_t count) {
@@ -77,7 +82,8 @@ void OscMonitor::record(MonitorEntry::Direction direction, const NetworkEndpoint
         return;
     }
     ++keptThisSecond_;
-    entries_.push_back({now, direction, peer, std::move(bytes), leftOutPending_});
+    entries_.push_back(
+        {now, direction, peer, bytes ? monitorText(*bytes) : std::string(), leftOutPending_});
     leftOutPending_ = 0;
     if (entries_.size() > capacity) {
         entries_.pop_front();

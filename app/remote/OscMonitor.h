@@ -17,13 +17,17 @@ struct MonitorEntry {
     std::chrono::system_clock::time_point time;
     Direction direction = Direction::in;
     NetworkEndpoint peer;  // the source of what came in, the destination of what went out
-    std::shared_ptr<const QVOSCData> bytes;
+    // The datagram's text, made once when it is recorded: the entry keeps no bytes, so that 500
+    // large datagrams cost no more than 500 short lines.
+    std::string text;
     // How many datagrams just before this one were left out of the monitor.
     uint64_t leftOutBefore = 0;
 };
 
-// "12:04:31.250 in  192.168.1.20:53000 MESSAGE: address:/kestrano/get types:," with the packet's
-// text form on one line, or its bytes in hexadecimal when they do not decode.
+// The packet's text form on one line, or its bytes in hexadecimal when they do not decode; a
+// long text is cut short.
+std::string monitorText(const QVOSCData& bytes);
+// "12:04:31.250 in  192.168.1.20:53000 MESSAGE: address:/kestrano/get types:,"
 std::string monitorLine(const MonitorEntry& entry);
 // "(1234 messages not listed: too many at once)"
 std::string leftOutLine(uint64_t count);

@@ -52,8 +52,11 @@ TEST(OscMonitorTest, AFloodIsTakenAtABoundedRateAndWhatIsLeftOutIsCounted) {
 }
 
 TEST(OscMonitorTest, LinesShowDirectionPeerAndTextOrHex) {
-    const MonitorEntry in{
-        {}, MonitorEntry::Direction::in, *numericEndpoint("::1", 9000), cueBytes(), 0};
+    const MonitorEntry in{{},
+                          MonitorEntry::Direction::in,
+                          *numericEndpoint("::1", 9000),
+                          monitorText(*cueBytes()),
+                          0};
     // After the time of day (HH:MM:SS.mmm).
     EXPECT_EQ(monitorLine(in).substr(12),
               " in  [::1]:9000 MESSAGE: address:/cue/40  types:,i i { 1 }");
@@ -62,7 +65,7 @@ TEST(OscMonitorTest, LinesShowDirectionPeerAndTextOrHex) {
     const MonitorEntry out{{},
                            MonitorEntry::Direction::out,
                            *numericEndpoint("127.0.0.2", 5000),
-                           std::make_shared<const QVOSCData>(undecodable),
+                           monitorText(undecodable),
                            0};
     std::string expected = " out 127.0.0.2:5000 undecodable 70 bytes:";
     for (int index = 0; index < 64; ++index) {
