@@ -1,12 +1,13 @@
 #include "app/window/MonitorPanel.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
+
+#include "app/window/ReadOnlyText.h"
 
 MonitorPanel::MonitorPanel(OscMonitor& monitor, QWidget* parent)
     : QGroupBox(tr("OSC monitor"), parent),
@@ -14,7 +15,7 @@ MonitorPanel::MonitorPanel(OscMonitor& monitor, QWidget* parent)
       pauseButton_(new QPushButton(tr("Pa&use"), this)),
       clearButton_(new QPushButton(tr("&Clear"), this)),
       filterLineEdit_(new QLineEdit(this)),
-      leftOutLabel_(new QLabel(this)),
+      leftOutText_(new ReadOnlyText(this)),
       view_(new QPlainTextEdit(this)) {
     setObjectName("monitorPanel");
     pauseButton_->setObjectName("monitorPauseButton");
@@ -24,7 +25,7 @@ MonitorPanel::MonitorPanel(OscMonitor& monitor, QWidget* parent)
     filterLineEdit_->setObjectName("monitorFilterLineEdit");
     filterLineEdit_->setPlaceholderText(tr("Show only lines containing..."));
     filterLineEdit_->setClearButtonEnabled(true);
-    leftOutLabel_->setObjectName("monitorLeftOutLabel");
+    leftOutText_->setObjectName("monitorLeftOutText");
     view_->setObjectName("monitorView");
     view_->setReadOnly(true);
     view_->setTabChangesFocus(true);
@@ -36,7 +37,7 @@ MonitorPanel::MonitorPanel(OscMonitor& monitor, QWidget* parent)
     controls->addWidget(pauseButton_);
     controls->addWidget(clearButton_);
     controls->addWidget(filterLineEdit_, 1);
-    controls->addWidget(leftOutLabel_);
+    controls->addWidget(leftOutText_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(controls);
     layout->addWidget(view_);
@@ -73,7 +74,7 @@ void MonitorPanel::refresh() {
     }
     view_->setPlainText(lines.join('\n'));
     view_->verticalScrollBar()->setValue(view_->verticalScrollBar()->maximum());
-    leftOutLabel_->setText(
+    leftOutText_->setText(
         monitor_.leftOutCount() == 0
             ? QString()
             : tr("%1 not listed (too many at once)").arg(monitor_.leftOutCount()));

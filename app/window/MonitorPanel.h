@@ -6,7 +6,8 @@
 
 #include "app/remote/OscMonitor.h"
 
-class QLabel;
+class ReadOnlyText;
+
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -29,7 +30,7 @@ class MonitorPanel : public QGroupBox {
     QPushButton* pauseButton_;
     QPushButton* clearButton_;
     QLineEdit* filterLineEdit_;
-    QLabel* leftOutLabel_;
+    ReadOnlyText* leftOutText_;
     QPlainTextEdit* view_;
     QTimer refreshTimer_;
     uint64_t shownRevision_ = UINT64_MAX;

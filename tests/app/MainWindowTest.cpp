@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,6 +14,7 @@
 
 #include "app/window/LevelMeter.h"
 #include "app/window/MainWindow.h"
+#include "app/window/ReadOnlyText.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 #include "tests/app/support/AppTestEnvironment.h"
@@ -354,7 +354,7 @@ TEST_F(MainWindowTest, AFloodIsListedInPartAndSaysSo) {
     for (int count = 0; count < 3000; ++count) {
         sendDatagram(static_cast<uint16_t>(controller->zandorexListenPort()), bytes);
     }
-    auto* leftOut = child<QLabel>("monitorLeftOutLabel");
+    auto* leftOut = child<ReadOnlyText>("monitorLeftOutText");
     EXPECT_TRUE(processEventsUntil([&] { return !leftOut->text().isEmpty(); }, 3s));
     EXPECT_TRUE(leftOut->text().endsWith("not listed (too many at once)"))
         << leftOut->text().toStdString();
