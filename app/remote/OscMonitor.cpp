@@ -70,6 +70,9 @@ std::string leftOutLine(uint64_t count) {
 
 void OscMonitor::record(MonitorEntry::Direction direction, const NetworkEndpoint& peer,
                         std::shared_ptr<const QVOSCData> bytes) {
+    if (!recording_) {
+        return;
+    }
     const auto now = clock_();
     if (now - secondStart_ >= std::chrono::seconds(1) || now < secondStart_) {
         secondStart_ = now;

@@ -46,6 +46,9 @@ class OscMonitor {
     void record(MonitorEntry::Direction direction, const NetworkEndpoint& peer,
                 std::shared_ptr<const QVOSCData> bytes);
     void clear();
+    // Off, datagrams are neither kept nor counted: a headless run without --monitor has nobody
+    // to show them to, and rendering each tick's message would cost it CPU for nothing.
+    void setRecording(bool recording) { recording_ = recording; }
 
     const std::deque<MonitorEntry>& entries() const { return entries_; }
     // Every datagram left out so far.
@@ -59,6 +62,7 @@ class OscMonitor {
 
   private:
     Clock clock_;
+    bool recording_ = true;
     std::deque<MonitorEntry> entries_;
     std::chrono::system_clock::time_point secondStart_;
     uint64_t keptThisSecond_ = 0;

@@ -56,6 +56,7 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
     controller.showSettingsNotices(settings.notices());
 
     FILE* const statusStream = monitor ? stderr : stdout;
+    controller.monitor().setRecording(monitor);
     if (monitor) {
         controller.monitor().setEntryHandler([](const MonitorEntry& entry) {
             if (entry.leftOutBefore > 0) {
