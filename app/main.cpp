@@ -50,15 +50,11 @@ int main(int argc, char** argv) {
             if (const auto kept = preferences->keepUnparsableFile()) {
                 std::fprintf(stderr, "kestrano: settings: %s\n", kept->c_str());
             }
-            if (const auto problem =
-                    applySettingAssignment(*preferences, commandLine->assignment)) {
+            SettingsModel settings(*preferences);
+            settings.load();
+            if (const auto problem = applySettingAssignment(settings, commandLine->assignment)) {
                 std::fprintf(stderr, "kestrano: %s\n", problem->c_str());
-                return usageError;
-            }
-            if (!preferences->writesSucceeded()) {
-                std::fprintf(stderr, "kestrano: cannot write %s\n",
-                             preferences->fileName().toLocal8Bit().constData());
-                return 1;
+                return settings.writeError().empty() ? usageError : 1;
             }
             return 0;
         }

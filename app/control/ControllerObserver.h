@@ -3,32 +3,14 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-// The controller's properties a view shows and edits.
+// The controller's properties a view shows and edits beside the settings.
 enum class ControllerProperty {
     audioDevices,
     selectedAudioDevice,
     previewVolume,
-    volumeAmplification,
-    active,
-    type,
-    address,
-    minValue,
-    maxValue,
-    zandorexHost,
-    zandorexSendPort,
-    zandorexListenPort,
-    listenAddress,
-    remoteControl,
-    triggerOnThreshold,
-    triggerOffThreshold,
-    triggerOnDelay,
-    triggerOffDelay,
-    attackTime,
-    releaseTime,
-    bandLowCut,
-    bandHighCut,
 };
 
 // What a technician needs to know while the program runs.
@@ -59,5 +41,7 @@ class ControllerObserver {
   public:
     virtual ~ControllerObserver() = default;
     virtual void controllerPropertyChanged(ControllerProperty property) = 0;
+    // A setting changed, or was read at start-up; its value is in the controller's settings().
+    virtual void controllerSettingChanged(std::string_view key) = 0;
     virtual void controllerStatusChanged(const ControllerStatus& status) = 0;
 };

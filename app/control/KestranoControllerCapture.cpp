@@ -1,4 +1,4 @@
-// The capture's input device and preview volume.
+// The capture's input device, band and preview volume.
 #include <algorithm>
 
 #include "app/control/KestranoController.h"
@@ -40,8 +40,26 @@ std::optional<AudioDevice> KestranoController::selectedAudioDevice() const {
 void KestranoController::setSelectedAudioDevice(std::optional<AudioDevice> device) {
     inputChoice_ = device ? InputChoice{InputChoice::Kind::device, *device}
                           : InputChoice{InputChoice::Kind::none, {}};
-    preferences_.setString(settings_keys::inputDevice, inputChoice_.stored());
+    // Stored at once; captureSettingChanged finds the choice already taken.
+    const std::optional<std::string> stored = inputChoice_.stored();
+    settings_.assign(settings_keys::inputDevice,
+                     stored ? std::optional<SettingValue>(*stored) : std::nullopt);
     selectInput(device);
+}
+
+void KestranoController::captureSettingChanged(std::string_view key) {
+    namespace keys = settings_keys;
+    if (key == keys::bandLowCut || key == keys::bandHighCut) {
+        session_->setBand(settings_.decimal(keys::bandLowCut),
+                          settings_.decimal(keys::bandHighCut));
+    } else if (key == keys::inputDevice) {
+        const InputChoice choice = InputChoice::fromStored(settings_.text(keys::inputDevice));
+        if (choice.kind == inputChoice_.kind && choice.device.name == inputChoice_.device.name) {
+            return;
+        }
+        inputChoice_ = choice;
+        selectInput(deviceForChoice(audioDevices_));
+    }
 }
 
 std::optional<AudioDevice> KestranoController::deviceForChoice(

@@ -1,6 +1,13 @@
-// The route of datagrams from Zandorex down to their messages.
+// The route of datagrams from Zandorex down to their messages, the listener that receives them
+// and remote control.
+#include <cerrno>
+#include <cstring>
+
 #include "app/control/KestranoController.h"
+#include "app/control/SocketDiagnosis.h"
+#include "app/settings/SettingsKeys.h"
 #include "osc/QVOSCDecoder.h"
+#include "transport/NetworkEndpointText.h"
 
 namespace {
 
@@ -24,6 +31,62 @@ void KestranoController::reportDroppedDatagrams() {
     }
     // A new listener counts from 0 again.
     droppedSeen_ = dropped;
+}
+
+void KestranoController::listenerSettingChanged(std::string_view key) {
+    if (key == settings_keys::zandorexListenPort || key == settings_keys::listenAddress) {
+        openListener();
+    }
+}
+
+void KestranoController::openListener() {
+    const int32_t port = zandorexListenPort();
+    if (zandorexListener_) {
+        zandorexListener_->stopListening();
+        zandorexListener_.reset();
+    }
+    // A listen address that cannot be used opens nothing: falling back to every interface
+    // would open the program to the network the technician meant to keep out.
+    const std::optional<std::string> address = settings_.text(settings_keys::listenAddress);
+    if (!address) {
+        zandorexListener_ = QVOSCListener::defaultListenerOnPort(port, mainLoop_);
+        status_.listenerError = zandorexListener_ ? std::string() : listenFailure(port, errno);
+    } else if (const auto local = numericEndpoint(*address, port)) {
+        zandorexListener_ = QVOSCListener::defaultListenerOnAddress(*local, mainLoop_);
+        status_.listenerError =
+            zandorexListener_ ? std::string() : listenFailure(*address, port, std::strerror(errno));
+    } else {
+        status_.listenerError =
+            listenFailure(*address, port, "not an IPv4 or IPv6 address of this machine");
+    }
+    if (zandorexListener_) {
+        zandorexListener_->setDelegate(fromZandorex_);
+    }
+}
+
+void KestranoController::packetFromZandorexWithSource(std::shared_ptr<const QVOSCData> data,
+                                                      const NetworkEndpoint& source) {
+    if (!data) {
+        return;
+    }
+    monitor_.record(MonitorEntry::Direction::in, source, data);
+    if (remote_.on() && RemoteControl::isCommand(*data)) {
+        remote_.obey(*data, source);
+        return;
+    }
+    packetFromZandorex(std::move(data));
+}
+
+RemoteControl::Readings KestranoController::remoteReadings() const {
+    const std::optional<AudioDevice> selected = selectedAudioDevice();
+    return {status_.inputLevel, status_.lastValueSent, selected ? selected->name : std::string()};
+}
+
+void KestranoController::reply(const QVOSCPacket& packet, const NetworkEndpoint& destination) {
+    if (zandorexListener_ && zandorexListener_->sendPacketTo(packet, destination)) {
+        monitor_.record(MonitorEntry::Direction::out, destination,
+                        std::make_shared<const QVOSCData>(packet.packetizedData()));
+    }
 }
 
 void KestranoController::packetFromZandorex(std::shared_ptr<const QVOSCData> data) {

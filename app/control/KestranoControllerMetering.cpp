@@ -22,7 +22,7 @@ void KestranoController::updateAudioLevels() {
     }
     const float average = sum / static_cast<float>(count);
     const double linear = std::pow(10.0, average * 0.05);
-    const auto meter = static_cast<float>(linear * 20.0 * volumeAmplification_);
+    const auto meter = static_cast<float>(linear * 20.0 * volumeAmplification());
     if (audioLevelMeter_ != nullptr) {
         audioLevelMeter_->setValue(meter);
     }
@@ -43,29 +43,26 @@ void KestranoController::showNoInput() {
 
 void KestranoController::sendOSCMessageForPosition(float position) {
     const MonotonicTime now = clock_();
-    const TriggerSettings trigger = triggerSettings();
-    // Smoothed on every tick, so that continuous mode resumes from a fresh value.
-    const float smoothed = smoother_.update(position, now, std::chrono::milliseconds(attackTime_),
-                                            std::chrono::milliseconds(releaseTime_));
-    if (!active_) {
-        trigger_.follow(position, trigger);
+    const float smoothed = shaping_.smooth(position, now);
+    if (!active()) {
+        shaping_.follow(position);
         currentPosition_ = position;
         return;
     }
     const auto message = std::make_shared<QVOSCMessage>(
-        QVOSCAddress::addressWithString("/zandorex/" + address_.value_or(std::string())));
+        QVOSCAddress::addressWithString("/zandorex/" + address().value_or(std::string())));
 
     float value = 0.0f;
-    if (type_ == 0) {
-        trigger_.follow(position, trigger);
-        value = (1.0f - smoothed) * minValue_ + maxValue_ * smoothed;
+    if (type() == 0) {
+        shaping_.follow(position);
+        value = (1.0f - smoothed) * minValue() + maxValue() * smoothed;
     } else {
-        switch (trigger_.update(position, now, trigger)) {
+        switch (shaping_.turn(position, now)) {
             case TriggerGate::Change::turnedOn:
-                value = maxValue_;
+                value = maxValue();
                 break;
             case TriggerGate::Change::turnedOff:
-                value = minValue_;
+                value = minValue();
                 break;
             case TriggerGate::Change::none:
                 currentPosition_ = position;
@@ -73,11 +70,11 @@ void KestranoController::sendOSCMessageForPosition(float position) {
         }
     }
     message->attachArgument(QVOSCArgument::argumentWithFloat(value));
-    if (zandorexSender_) {
-        zandorexSender_->sendOSCPacket(*message);
+    if (QVOSCSender* sender = destination_.sender()) {
+        sender->sendOSCPacket(*message);
         status_.lastValueSent = value;
         ++status_.messagesSent;
-        monitor_.record(MonitorEntry::Direction::out, zandorexSender_->destinationAddress(),
+        monitor_.record(MonitorEntry::Direction::out, sender->destinationAddress(),
                         std::make_shared<const QVOSCData>(message->packetizedData()));
     }
     currentPosition_ = position;

@@ -30,7 +30,8 @@ std::string listenFailure(int32_t port, int error) {
 
 std::string listenFailure(const std::string& localAddress, int32_t port,
                           const std::string& reason) {
-    return "cannot listen on " + localAddress + " port " + std::to_string(port) + ": " + reason;
+    return "cannot listen on " + localAddress + ": " + reason + " (port " + std::to_string(port) +
+           ")";
 }
 
 std::string sendFailure(int32_t port) {

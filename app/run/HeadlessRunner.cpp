@@ -50,10 +50,10 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
 
     QtMainLoop mainLoop;
     RunSettings settings(settingsFile);
-    settings.printNotices();
-    KestranoController controller(mainLoop, settings.store(), makeCapture(mainLoop));
+    KestranoController controller(mainLoop, settings.file(), makeCapture(mainLoop));
     controller.awakeFromNib();
-    controller.showSettingsNotices(settings.notices());
+    controller.addSettingsNotices(settings.notices());
+    printSettingsNotices(controller.status().settingsNotices);
 
     FILE* const statusStream = monitor ? stderr : stdout;
     controller.monitor().setRecording(monitor);

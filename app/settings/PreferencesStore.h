@@ -6,7 +6,7 @@
 #include <string_view>
 
 // The per-user key-value store the settings live in. The number readers cannot tell a missing
-// key from a stored 0; the object readers can.
+// key from a stored 0; the object readers can. Writes are held until commit().
 class PreferencesStore {
   public:
     virtual ~PreferencesStore() = default;
@@ -23,4 +23,7 @@ class PreferencesStore {
     virtual void setBool(std::string_view key, bool value) = 0;
     // Nothing removes the key.
     virtual void setString(std::string_view key, std::optional<std::string> value) = 0;
+    // Writes what was set since the last commit to the store's file, at once; nothing when that
+    // worked, otherwise why not, in words.
+    virtual std::optional<std::string> commit() = 0;
 };

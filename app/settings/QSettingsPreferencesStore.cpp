@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -64,7 +65,6 @@ std::optional<std::string> QSettingsPreferencesStore::stringForKey(std::string_v
 
 void QSettingsPreferencesStore::write(std::string_view key, const QVariant& value) {
     settings_.setValue(keyText(key), value);
-    settings_.sync();
 }
 
 void QSettingsPreferencesStore::setInteger(std::string_view key, int64_t value) {
@@ -83,8 +83,18 @@ void QSettingsPreferencesStore::setBool(std::string_view key, bool value) {
 void QSettingsPreferencesStore::setString(std::string_view key, std::optional<std::string> value) {
     if (!value) {
         settings_.remove(keyText(key));
-        settings_.sync();
         return;
     }
     write(key, QString::fromStdString(*value));
+}
+
+std::optional<std::string> QSettingsPreferencesStore::commit() {
+    settings_.sync();
+    // A file that could not be parsed is still written; only a refused write is a failure. The
+    // status keeps its first error, so a file that could not be parsed is asked directly.
+    const QFileInfo file(fileName());
+    if (settings_.status() == QSettings::AccessError || !file.exists() || !file.isWritable()) {
+        return "cannot write " + fileName().toStdString();
+    }
+    return std::nullopt;
 }

@@ -5,7 +5,7 @@
 #include "app/settings/PreferencesStore.h"
 
 // The settings in the user's Kestrano configuration file ($XDG_CONFIG_HOME/Kestrano/Kestrano.conf).
-// Every write reaches the file at once, so a killed program keeps what was set.
+// The writes reach the file together at commit(), one rewrite of the file for a whole save.
 class QSettingsPreferencesStore : public PreferencesStore {
   public:
     QSettingsPreferencesStore();
@@ -21,15 +21,13 @@ class QSettingsPreferencesStore : public PreferencesStore {
     void setFloat(std::string_view key, float value) override;
     void setBool(std::string_view key, bool value) override;
     void setString(std::string_view key, std::optional<std::string> value) override;
+    std::optional<std::string> commit() override;
 
     // When the file could not be parsed, copies it aside as "<file>.damaged-<time>" before
     // anything is written to it, and says so in words; nothing when the file was fine.
     std::optional<std::string> keepUnparsableFile();
 
     QString fileName() const { return settings_.fileName(); }
-    // Whether the file took the writes so far.
-    // (A file that could not be parsed is still written.)
-    bool writesSucceeded() const { return settings_.status() != QSettings::AccessError; }
 
   private:
     QVariant valueForKey(std::string_view key) const;

@@ -5,17 +5,14 @@
 #include "app/settings/SettingsFile.h"
 
 RunSettings::RunSettings(const std::optional<std::string>& settingsFile)
-    : file_(openSettings(settingsFile)), checked_(*file_) {
+    : file_(openSettings(settingsFile)) {
     if (const auto kept = file_->keepUnparsableFile()) {
         notices_.push_back("settings: " + *kept);
     }
-    for (const std::string& ignored : checked_.ignoredValues()) {
-        notices_.push_back("settings: " + ignored);
-    }
 }
 
-void RunSettings::printNotices() const {
-    for (const std::string& notice : notices_) {
+void printSettingsNotices(const std::vector<std::string>& notices) {
+    for (const std::string& notice : notices) {
         std::fprintf(stderr, "kestrano: %s\n", notice.c_str());
     }
 }

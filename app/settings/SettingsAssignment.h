@@ -4,9 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings/PreferencesStore.h"
+#include "app/settings/SettingsModel.h"
 
-// Checks one "KEY=VALUE" text for the settings store and writes it the way the program itself
-// does. Gives nothing on success, otherwise what is wrong, in words, and writes nothing.
-std::optional<std::string> applySettingAssignment(PreferencesStore& store,
+// Checks one "KEY=VALUE" text and writes it to the settings file at once, the way every other
+// path takes the same text. Gives nothing on success, otherwise what is wrong, in words, and
+// writes nothing (or, when the file refused the write, the model's writeError()).
+std::optional<std::string> applySettingAssignment(SettingsModel& settings,
                                                   std::string_view assignment);

@@ -2,7 +2,7 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <limits>
 
 #include "app/settings/HostText.h"
 #include "app/settings/OscAddressName.h"
@@ -12,39 +12,72 @@ namespace {
 
 namespace keys = settings_keys;
 
+constexpr std::string_view portText = "a port number from 1 to 65535";
+constexpr std::string_view milliseconds = "milliseconds from 0 to 60000";
+// The amplification, the minimum and the maximum are bounded so that no step of the tick can
+// overflow a float: the level of float samples is below 1e20, times 20 and 1000 is below 1e25,
+// and a position that large times a value of 1e6 stays far below 3.4e38.
+constexpr double largestAmplification = 1000.0;
+constexpr double largestValue = 1.0e6;
+
 constexpr SettingDefinition catalog[] = {
-    {keys::zandorexSendPort, SettingKind::port, "a port number from 1 to 65535"},
-    {keys::zandorexListenPort, SettingKind::port, "a port number from 1 to 65535"},
-    {keys::volumeAmplification, SettingKind::decimal, "a decimal number"},
-    {keys::active, SettingKind::flag, "true or false"},
-    {keys::type, SettingKind::mode, "continuous or trigger (or 0, 1)"},
+    {keys::zandorexSendPort, SettingKind::port, portText, "5000", true, Persistence::atOnce, false},
+    {keys::zandorexListenPort, SettingKind::port, portText, "5001", true, Persistence::atOnce,
+     false},
+    {keys::volumeAmplification, SettingKind::decimal, "a decimal number from -1000 to 1000", "1",
+     true, Persistence::onSave, true, -largestAmplification, largestAmplification},
+    {keys::active, SettingKind::flag, "true or false (also yes / no, on / off, 1 / 0)", "true"},
+    {keys::type, SettingKind::mode, "continuous or trigger (or 0, 1)", "continuous"},
     {keys::address, SettingKind::addressName,
-     "printable ASCII without spaces or any of # * , ? [ ] { }"},
-    {keys::minValue, SettingKind::decimal, "a decimal number"},
-    {keys::maxValue, SettingKind::decimal, "a decimal number"},
-    {keys::zandorexHost, SettingKind::host,
-     "a host name, IPv4 or IPv6 address (absent: 127.0.0.1)"},
+     "printable ASCII without spaces or any of # * , ? [ ] { }", ""},
+    {keys::minValue, SettingKind::decimal, "a decimal number from -1000000 to 1000000", "0", false,
+     Persistence::onSave, true, -largestValue, largestValue},
+    {keys::maxValue, SettingKind::decimal, "a decimal number from -1000000 to 1000000 (0: 10)",
+     "10", true, Persistence::onSave, true, -largestValue, largestValue},
+    {keys::zandorexHost, SettingKind::host, "a host name, IPv4 or IPv6 address (absent: 127.0.0.1)",
+     std::nullopt, false, Persistence::atOnce, false, std::nullopt, std::nullopt, "127.0.0.1"},
     {keys::listenAddress, SettingKind::localAddress,
-     "an IPv4 or IPv6 address of this machine (absent: every IPv4 address)"},
-    {keys::remoteControl, SettingKind::flag, "true or false"},
-    {keys::triggerOnThreshold, SettingKind::decimal, "a position from 0 to 1 (0: 0.5)", 0.0, false,
-     1.0},
+     "an IPv4 or IPv6 address of this machine (absent: every IPv4 address)", std::nullopt, false,
+     Persistence::atOnce, false, std::nullopt, std::nullopt, "0.0.0.0", true},
+    {keys::remoteControl, SettingKind::flag,
+     "true or false (also yes / no, on / off, 1 / 0); obey /kestrano/... commands", "false", false,
+     Persistence::atOnce, false},
+    {keys::triggerOnThreshold, SettingKind::decimal, "a position from 0 to 1 (0: 0.5)", "0.5", true,
+     Persistence::onSave, true, 0.0, 1.0},
     {keys::triggerOffThreshold, SettingKind::decimal,
-     "a position from 0 to 1, at most the on threshold (0: the on threshold)", 0.0, false, 1.0},
-    {keys::triggerOnDelay, SettingKind::wholeNumber, "milliseconds from 0 to 60000", 0.0, false,
-     60000.0},
-    {keys::triggerOffDelay, SettingKind::wholeNumber, "milliseconds from 0 to 60000", 0.0, false,
-     60000.0},
-    {keys::attackTime, SettingKind::wholeNumber, "milliseconds from 0 to 60000", 0.0, false,
-     60000.0},
-    {keys::releaseTime, SettingKind::wholeNumber, "milliseconds from 0 to 60000", 0.0, false,
-     60000.0},
-    {keys::bandLowCut, SettingKind::decimal, "Hz from 0 to 20000 (0: no high-pass)", 0.0, false,
-     20000.0},
-    {keys::bandHighCut, SettingKind::decimal, "Hz from 0 to 20000 (0: no low-pass)", 0.0, false,
-     20000.0},
+     "a position from 0 to 1, at most the on threshold (0: the on threshold)", std::nullopt, true,
+     Persistence::onSave, true, 0.0, 1.0},
+    {keys::triggerOnDelay, SettingKind::wholeNumber, milliseconds, "0", false, Persistence::onSave,
+     true, 0.0, 60000.0},
+    {keys::triggerOffDelay, SettingKind::wholeNumber, milliseconds, "0", false, Persistence::onSave,
+     true, 0.0, 60000.0},
+    {keys::attackTime, SettingKind::wholeNumber, milliseconds, "0", false, Persistence::onSave,
+     true, 0.0, 60000.0},
+    {keys::releaseTime, SettingKind::wholeNumber, milliseconds, "0", false, Persistence::onSave,
+     true, 0.0, 60000.0},
+    {keys::bandLowCut, SettingKind::decimal,
+     "Hz from 0 to 20000, below the high cut (0: no high-pass)", "0", false, Persistence::onSave,
+     true, 0.0, 20000.0},
+    {keys::bandHighCut, SettingKind::decimal,
+     "Hz from 0 to 20000, above the low cut (0: no low-pass)", "0", false, Persistence::onSave,
+     true, 0.0, 20000.0},
     {keys::inputDevice, SettingKind::text,
-     "a source name from --list-devices; empty: no input; @DEFAULT_SOURCE@: the default"},
+     "a source name from --list-devices; empty: no input; @DEFAULT_SOURCE@: the default",
+     std::nullopt, false, Persistence::atOnce, true},
+};
+
+// Pairs of keys whose values must stay in order while both are set (absent and 0 are not).
+struct OrderRule {
+    std::string_view lower;
+    std::string_view upper;
+    bool strict;
+};
+
+constexpr OrderRule orderRules[] = {
+    // An off threshold above the on threshold would turn the trigger off while it is still on.
+    {keys::triggerOffThreshold, keys::triggerOnThreshold, false},
+    // A low cut at or above the high cut meters almost nothing.
+    {keys::bandLowCut, keys::bandHighCut, true},
 };
 
 template <typename Number>
@@ -71,17 +104,24 @@ std::optional<bool> parseFlag(std::string_view text) {
     return std::nullopt;
 }
 
-std::optional<int64_t> parseMode(std::string_view text) {
+std::optional<int64_t> parseMode(std::string_view text, TextSource source) {
     if (text == "continuous" || text == "0") {
         return 0;
     }
     if (text == "trigger" || text == "1") {
         return 1;
     }
+    // The program has always read the stored mode as a number, any but 0 meaning trigger.
+    if (source == TextSource::settingsFile) {
+        const std::optional<int64_t> number = parseNumber<int64_t>(text);
+        if (number && *number == static_cast<int32_t>(*number)) {
+            return number;
+        }
+    }
     return std::nullopt;
 }
 
-std::optional<SettingValue> readText(SettingKind kind, std::string_view text) {
+std::optional<SettingValue> readText(SettingKind kind, std::string_view text, TextSource source) {
     switch (kind) {
         case SettingKind::port:
         case SettingKind::wholeNumber:
@@ -91,7 +131,7 @@ std::optional<SettingValue> readText(SettingKind kind, std::string_view text) {
         case SettingKind::flag:
             return parseFlag(text);
         case SettingKind::mode:
-            return parseMode(text);
+            return parseMode(text, source);
         case SettingKind::addressName:
         case SettingKind::host:
         case SettingKind::localAddress:
@@ -121,23 +161,21 @@ bool holdsKindsAlternative(SettingKind kind, const SettingValue& value) {
 }
 
 bool withinRange(const SettingDefinition& setting, double number) {
-    if (!std::isfinite(number)) {
-        return false;
-    }
-    if (setting.lowest &&
-        (number < *setting.lowest || (setting.lowestExcluded && number == *setting.lowest))) {
-        return false;
-    }
-    return !setting.highest || number <= *setting.highest;
+    return std::isfinite(number) && (!setting.lowest || number >= *setting.lowest) &&
+           (!setting.highest || number <= *setting.highest);
 }
 
-bool acceptable(const SettingDefinition& setting, const SettingValue& value) {
+bool acceptable(const SettingDefinition& setting, const SettingValue& value, TextSource source) {
     if (!holdsKindsAlternative(setting.kind, value)) {
         return false;
     }
     switch (setting.kind) {
         case SettingKind::port: {
             const int64_t port = std::get<int64_t>(value);
+            // A stored port keeps its meaning: its low 16 bits, 0 for none.
+            if (source == TextSource::settingsFile) {
+                return port == static_cast<int32_t>(port);
+            }
             return port >= 1 && port <= 65535;
         }
         case SettingKind::decimal:
@@ -146,7 +184,7 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value) {
             return withinRange(setting, static_cast<double>(std::get<int64_t>(value)));
         case SettingKind::mode: {
             const int64_t mode = std::get<int64_t>(value);
-            return mode == 0 || mode == 1;
+            return source == TextSource::settingsFile || mode == 0 || mode == 1;
         }
         case SettingKind::addressName:
             return isOscAddressName(std::get<std::string>(value));
@@ -161,24 +199,33 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value) {
     return false;
 }
 
-std::string shown(const SettingValue& value) {
-    return std::visit(
-        [](const auto& held) -> std::string {
-            using Held = std::decay_t<decltype(held)>;
-            if constexpr (std::is_same_v<Held, std::string>) {
-                return held;
-            } else if constexpr (std::is_same_v<Held, bool>) {
-                return held ? "true" : "false";
-            } else {
-                return std::to_string(held);
-            }
-        },
-        value);
+std::string decimalText(float value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
 }
 
 std::string badValue(const SettingDefinition& setting, std::string_view text) {
     return "bad value '" + std::string(text) + "' for " + std::string(setting.key) + ": expected " +
            std::string(setting.expected);
+}
+
+// The number a value holds, for the order rules; nothing for an absent or 0 value.
+std::optional<double> orderedNumber(const std::optional<SettingValue>& value) {
+    if (!value) {
+        return std::nullopt;
+    }
+    double number = 0.0;
+    if (const float* decimal = std::get_if<float>(&*value)) {
+        number = *decimal;
+    } else if (const int64_t* whole = std::get_if<int64_t>(&*value)) {
+        number = static_cast<double>(*whole);
+    }
+    return number != 0.0 ? std::optional(number) : std::nullopt;
+}
+
+std::string numberText(double number) {
+    return decimalText(static_cast<float>(number));
 }
 
 }  // namespace
@@ -205,9 +252,10 @@ std::string settingNames() {
 }
 
 std::optional<SettingValue> parseSettingValue(const SettingDefinition& setting,
-                                              std::string_view text, std::string& error) {
-    std::optional<SettingValue> value = readText(setting.kind, text);
-    if (!value || !acceptable(setting, *value)) {
+                                              std::string_view text, std::string& error,
+                                              TextSource source) {
+    std::optional<SettingValue> value = readText(setting.kind, text, source);
+    if (!value || !acceptable(setting, *value, source)) {
         error = badValue(setting, text);
         return std::nullopt;
     }
@@ -216,63 +264,58 @@ std::optional<SettingValue> parseSettingValue(const SettingDefinition& setting,
 
 std::optional<std::string> settingValueProblem(const SettingDefinition& setting,
                                                const SettingValue& value) {
-    if (acceptable(setting, value)) {
+    if (acceptable(setting, value, TextSource::typed)) {
         return std::nullopt;
     }
-    return badValue(setting, shown(value));
+    return badValue(setting, holdsKindsAlternative(setting.kind, value)
+                                 ? settingText(setting, value)
+                                 : std::string("?"));
 }
 
-std::optional<std::string> settingConflict(const PreferencesStore& store,
-                                           const SettingDefinition& setting,
-                                           const SettingValue& value) {
-    constexpr float defaultThreshold = 0.5f;
-    const auto threshold = [](float stored, float absent) {
-        return stored > 0.0f ? stored : absent;
-    };
-    const auto number = [](float value) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%g", value);
-        return std::string(text);
-    };
-    if (setting.key == keys::triggerOffThreshold) {
-        const float off = std::get<float>(value);
-        const float on = threshold(store.floatForKey(keys::triggerOnThreshold), defaultThreshold);
-        if (off > on) {
-            return "bad value '" + number(off) +
-                   "' for triggerOffThreshold: it must not exceed triggerOnThreshold (" +
-                   number(on) + ")";
+std::string settingText(const SettingDefinition& setting, const SettingValue& value) {
+    if (setting.kind == SettingKind::mode) {
+        return std::get<int64_t>(value) == 0 ? "continuous" : "trigger";
+    }
+    return std::visit(
+        [](const auto& held) -> std::string {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (std::is_same_v<Held, std::string>) {
+                return held;
+            } else if constexpr (std::is_same_v<Held, bool>) {
+                return held ? "true" : "false";
+            } else if constexpr (std::is_same_v<Held, float>) {
+                return decimalText(held);
+            } else {
+                return std::to_string(held);
+            }
+        },
+        value);
+}
+
+std::optional<std::string> settingConflict(
+    const SettingDefinition& setting, const SettingValue& value,
+    const std::function<std::optional<SettingValue>(std::string_view key)>& current) {
+    const std::optional<double> number = orderedNumber(value);
+    for (const OrderRule& rule : orderRules) {
+        const bool isLower = setting.key == rule.lower;
+        if (!number || (!isLower && setting.key != rule.upper)) {
+            continue;
         }
-    } else if (setting.key == keys::triggerOnThreshold) {
-        const float on = threshold(std::get<float>(value), defaultThreshold);
-        const float off = store.floatForKey(keys::triggerOffThreshold);
-        if (off > on) {
-            return "bad value '" + number(std::get<float>(value)) +
-                   "' for triggerOnThreshold: it is below the stored triggerOffThreshold (" +
-                   number(off) + "); lower that first";
+        const std::string_view other = isLower ? rule.upper : rule.lower;
+        const std::optional<double> otherNumber = orderedNumber(current(other));
+        if (!otherNumber) {
+            continue;
         }
+        const double lower = isLower ? *number : *otherNumber;
+        const double upper = isLower ? *otherNumber : *number;
+        if (lower < upper || (!rule.strict && lower == upper)) {
+            continue;
+        }
+        const std::string relation =
+            isLower ? (rule.strict ? "it must be below " : "it must not exceed ")
+                    : (rule.strict ? "it must be above " : "it must not be below ");
+        return "bad value '" + settingText(setting, value) + "' for " + std::string(setting.key) +
+               ": " + relation + std::string(other) + " (" + numberText(*otherNumber) + ")";
     }
     return std::nullopt;
-}
-
-void storeSettingValue(PreferencesStore& store, const SettingDefinition& setting,
-                       const SettingValue& value) {
-    switch (setting.kind) {
-        case SettingKind::port:
-        case SettingKind::wholeNumber:
-        case SettingKind::mode:
-            store.setInteger(setting.key, std::get<int64_t>(value));
-            return;
-        case SettingKind::decimal:
-            store.setFloat(setting.key, std::get<float>(value));
-            return;
-        case SettingKind::flag:
-            store.setBool(setting.key, std::get<bool>(value));
-            return;
-        case SettingKind::addressName:
-        case SettingKind::host:
-        case SettingKind::localAddress:
-        case SettingKind::text:
-            store.setString(setting.key, std::get<std::string>(value));
-            return;
-    }
 }

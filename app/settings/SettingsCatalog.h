@@ -1,13 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
-
-#include "app/settings/PreferencesStore.h"
 
 // What a setting holds, which decides how its text is read and how it is stored.
 enum class SettingKind {
@@ -24,15 +23,33 @@ enum class SettingKind {
 
 using SettingValue = std::variant<int64_t, float, bool, std::string>;
 
-// One stored setting. The range applies to decimals and whole numbers; an excluded bound is
-// itself refused.
+// When a change reaches the settings file: where the program sends and listens, and the input,
+// at once; what shapes the value only when the technician saves.
+enum class Persistence { atOnce, onSave };
+
+// One setting, the single description every path (the file, --set, remote control, --help and
+// the window) reads.
 struct SettingDefinition {
     std::string_view key;
     SettingKind kind;
     std::string_view expected;  // what a valid value looks like, in words, for --help and errors
+    // The value an absent key stands for, as text; nothing when absence is a meaning of its own
+    // (the local host, every interface, the default input, the on threshold).
+    std::optional<std::string_view> absent = std::nullopt;
+    // A stored 0 reads as absent (the long-standing rule for the ports, the amplification, the
+    // maximum and the on threshold).
+    bool zeroIsAbsent = false;
+    Persistence persistence = Persistence::onSave;
+    // Whether a /kestrano/set request may change it: what a technician changes while the show
+    // runs, not where the program sends and listens nor who may command it.
+    bool remotelySettable = true;
     std::optional<double> lowest = std::nullopt;
-    bool lowestExcluded = false;
     std::optional<double> highest = std::nullopt;
+    // How an absent key is shown where a value must be given (remote replies).
+    std::string_view absentShown = "";
+    // A refused stored text is held as it is rather than read as absent, so that the part using
+    // it fails closed (no listener) instead of taking what absence stands for (every interface).
+    bool failsClosed = false;
 };
 
 // Every setting the program stores, in the order --help lists them.
@@ -41,17 +58,23 @@ const SettingDefinition* findSetting(std::string_view key);
 // "zandorexSendPort, zandorexListenPort, ..."
 std::string settingNames();
 
+// Where a text comes from: the settings file reads the ports and the mode as the program always
+// stored them (any whole number; a port's low 16 bits), every other path checks them strictly.
+enum class TextSource { typed, settingsFile };
+
 // The value `text` gives the setting, or nothing with `error` saying what is wrong.
 std::optional<SettingValue> parseSettingValue(const SettingDefinition& setting,
-                                              std::string_view text, std::string& error);
+                                              std::string_view text, std::string& error,
+                                              TextSource source = TextSource::typed);
 // What is wrong with a value of the right alternative for the setting; nothing when it is fine.
 std::optional<std::string> settingValueProblem(const SettingDefinition& setting,
                                                const SettingValue& value);
-// What is wrong with storing the (acceptable) value next to the settings `store` holds, such as
-// an off threshold above the on threshold; nothing when it fits.
-std::optional<std::string> settingConflict(const PreferencesStore& store,
-                                           const SettingDefinition& setting,
-                                           const SettingValue& value);
-// Writes the value the way the program reads it back.
-void storeSettingValue(PreferencesStore& store, const SettingDefinition& setting,
-                       const SettingValue& value);
+// The value as --set takes it back ("2.5", "true", "trigger", "stage").
+std::string settingText(const SettingDefinition& setting, const SettingValue& value);
+
+// What is wrong with giving `setting` the (acceptable) `value` next to the values in use, which
+// `current` gives (nothing for an absent key), such as an off threshold above the on threshold;
+// nothing when it fits. The same words in every path.
+std::optional<std::string> settingConflict(
+    const SettingDefinition& setting, const SettingValue& value,
+    const std::function<std::optional<SettingValue>(std::string_view key)>& current);

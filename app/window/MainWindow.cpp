@@ -4,29 +4,20 @@
 #include <QKeySequence>
 #include <QShortcut>
 #include <QSignalBlocker>
-#include <QValidator>
 #include <algorithm>
-#include <functional>
 
 #include "app/control/StatusText.h"
-#include "app/settings/OscAddressName.h"
 #include "app/window/MonitorPanel.h"
 #include "app/window/NetworkGroup.h"
 #include "app/window/ReadOnlyText.h"
+#include "app/window/SettingBindings.h"
 #include "ui_MainWindow.h"
 
 namespace {
 
 constexpr int previewVolumeSteps = 100;
 constexpr int saveMessageMilliseconds = 3000;
-
-class AddressNameValidator : public QValidator {
-  public:
-    using QValidator::QValidator;
-    State validate(QString& input, int& /*position*/) const override {
-        return isOscAddressName(input.toStdString()) ? Acceptable : Invalid;
-    }
-};
+constexpr int refusalMessageMilliseconds = 8000;
 
 // Puts `caption` before `field`, which the form already holds. The form makes the caption
 // itself and points its mnemonic at the field.
@@ -44,13 +35,6 @@ void focusFirstControl(QWidget* row, QWidget* first) {
     row->setFocusPolicy(first->focusPolicy());
 }
 
-// Shows a value the controller holds without echoing it back.
-template <typename SpinBox, typename Number>
-void showValue(SpinBox* spinBox, Number value) {
-    const QSignalBlocker blocker(spinBox);
-    spinBox->setValue(value);
-}
-
 }  // namespace
 
 MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
@@ -59,7 +43,7 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
       statusLabel_(new ReadOnlyText(this)),
       controller_(controller) {
     ui_->setupUi(this);
-    networkGroup_ = new NetworkGroup(controller_, ui_->centralwidget);
+    networkGroup_ = new NetworkGroup(ui_->centralwidget);
     ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(ui_->verticalSpacer),
                                      networkGroup_);
     monitorPanel_ = new MonitorPanel(controller_.monitor(), ui_->centralwidget);
@@ -84,19 +68,17 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     statusLabel_->setObjectName("statusLabel");
     statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     ui_->statusbar->addWidget(statusLabel_, 1);
-    ui_->addressLineEdit->setValidator(new AddressNameValidator(ui_->addressLineEdit));
+    settingBindings_ =
+        new SettingBindings(controller_.settings(), this, [this](const QString& problem) {
+            ui_->statusbar->showMessage(problem, refusalMessageMilliseconds);
+        });
 
     for (const ControllerProperty property :
-         {ControllerProperty::audioDevices, ControllerProperty::previewVolume,
-          ControllerProperty::volumeAmplification, ControllerProperty::active,
-          ControllerProperty::type, ControllerProperty::address, ControllerProperty::minValue,
-          ControllerProperty::maxValue, ControllerProperty::zandorexSendPort,
-          ControllerProperty::zandorexListenPort, ControllerProperty::triggerOnThreshold,
-          ControllerProperty::triggerOffThreshold, ControllerProperty::triggerOnDelay,
-          ControllerProperty::triggerOffDelay, ControllerProperty::attackTime,
-          ControllerProperty::releaseTime, ControllerProperty::bandLowCut,
-          ControllerProperty::bandHighCut}) {
+         {ControllerProperty::audioDevices, ControllerProperty::previewVolume}) {
         controllerPropertyChanged(property);
+    }
+    for (const SettingDefinition& setting : settingsCatalog()) {
+        controllerSettingChanged(setting.key);
     }
     controllerStatusChanged(controller_.status());
     connectControls();
@@ -151,48 +133,13 @@ void MainWindow::connectControls() {
     connect(ui_->previewVolumeSlider, &QSlider::valueChanged, this, [this](int value) {
         controller_.setPreviewVolume(static_cast<float>(value) / previewVolumeSteps);
     });
-    connect(ui_->activeCheckBox, &QCheckBox::toggled, this,
-            [this](bool checked) { controller_.setActive(checked); });
-    connect(ui_->modeComboBox, &QComboBox::currentIndexChanged, this,
-            [this](int index) { controller_.setType(index); });
-    connect(ui_->amplificationSpinBox, &QDoubleSpinBox::valueChanged, this, [this](double value) {
-        controller_.setVolumeAmplification(static_cast<float>(value));
-    });
-    connect(ui_->minValueSpinBox, &QDoubleSpinBox::valueChanged, this,
-            [this](double value) { controller_.setMinValue(static_cast<float>(value)); });
-    connect(ui_->maxValueSpinBox, &QDoubleSpinBox::valueChanged, this,
-            [this](double value) { controller_.setMaxValue(static_cast<float>(value)); });
-    connect(ui_->addressLineEdit, &QLineEdit::textEdited, this,
-            [this](const QString& text) { controller_.setAddress(text.toStdString()); });
-    // The setter travels as std::mem_fn: a bare pointer to member captured by the slot makes
-    // GCC 12 under the sanitizers warn that it may be used uninitialized.
-    const auto bindFloat = [this](QDoubleSpinBox* spinBox, void (KestranoController::*set)(float)) {
-        connect(spinBox, &QDoubleSpinBox::valueChanged, this,
-                [this, set = std::mem_fn(set)](double value) {
-                    set(controller_, static_cast<float>(value));
-                });
-    };
-    const auto bindMilliseconds = [this](QSpinBox* spinBox,
-                                         void (KestranoController::*set)(int32_t)) {
-        connect(spinBox, &QSpinBox::valueChanged, this,
-                [this, set = std::mem_fn(set)](int value) { set(controller_, value); });
-    };
-    bindFloat(ui_->triggerOnThresholdSpinBox, &KestranoController::setTriggerOnThreshold);
-    bindFloat(ui_->triggerOffThresholdSpinBox, &KestranoController::setTriggerOffThreshold);
-    bindMilliseconds(ui_->triggerOnDelaySpinBox, &KestranoController::setTriggerOnDelay);
-    bindMilliseconds(ui_->triggerOffDelaySpinBox, &KestranoController::setTriggerOffDelay);
-    bindMilliseconds(ui_->attackTimeSpinBox, &KestranoController::setAttackTime);
-    bindMilliseconds(ui_->releaseTimeSpinBox, &KestranoController::setReleaseTime);
-    bindFloat(ui_->bandLowCutSpinBox, &KestranoController::setBandLowCut);
-    bindFloat(ui_->bandHighCutSpinBox, &KestranoController::setBandHighCut);
-    connect(ui_->sendPortSpinBox, &QSpinBox::valueChanged, this,
-            [this](int port) { controller_.setZandorexSendPort(port); });
-    connect(ui_->listenPortSpinBox, &QSpinBox::valueChanged, this,
-            [this](int port) { controller_.setZandorexListenPort(port); });
-
     const auto save = [this] {
-        controller_.save();
-        ui_->statusbar->showMessage(tr("Settings saved"), saveMessageMilliseconds);
+        if (const std::optional<std::string> failure = controller_.save()) {
+            ui_->statusbar->showMessage(
+                tr("Settings not saved: %1").arg(QString::fromStdString(*failure)));
+        } else {
+            ui_->statusbar->showMessage(tr("Settings saved"), saveMessageMilliseconds);
+        }
     };
     connect(ui_->saveButton, &QPushButton::clicked, this, save);
     connect(new QShortcut(QKeySequence::Save, this), &QShortcut::activated, this, save);
@@ -200,9 +147,6 @@ void MainWindow::connectControls() {
 }
 
 void MainWindow::controllerPropertyChanged(ControllerProperty property) {
-    if (networkGroup_->showProperty(property)) {
-        return;
-    }
     switch (property) {
         case ControllerProperty::audioDevices:
             showDevices();
@@ -218,76 +162,15 @@ void MainWindow::controllerPropertyChanged(ControllerProperty property) {
             ui_->previewVolumeValueLabel->setText(tr("%1 %").arg(percent));
             break;
         }
-        case ControllerProperty::volumeAmplification: {
-            const QSignalBlocker blocker(ui_->amplificationSpinBox);
-            ui_->amplificationSpinBox->setValue(controller_.volumeAmplification());
-            showMeterScale();
-            break;
-        }
-        case ControllerProperty::active: {
-            const QSignalBlocker blocker(ui_->activeCheckBox);
-            ui_->activeCheckBox->setChecked(controller_.active());
-            break;
-        }
-        case ControllerProperty::type: {
-            const QSignalBlocker blocker(ui_->modeComboBox);
-            ui_->modeComboBox->setCurrentIndex(controller_.type() == 0 ? 0 : 1);
-            showModeDependentControls();
-            showMeterScale();
-            break;
-        }
-        case ControllerProperty::address:
-            showAddress();
-            break;
-        case ControllerProperty::minValue: {
-            const QSignalBlocker blocker(ui_->minValueSpinBox);
-            ui_->minValueSpinBox->setValue(controller_.minValue());
-            break;
-        }
-        case ControllerProperty::maxValue: {
-            const QSignalBlocker blocker(ui_->maxValueSpinBox);
-            ui_->maxValueSpinBox->setValue(controller_.maxValue());
-            break;
-        }
-        case ControllerProperty::zandorexSendPort: {
-            const QSignalBlocker blocker(ui_->sendPortSpinBox);
-            ui_->sendPortSpinBox->setValue(controller_.zandorexSendPort());
-            break;
-        }
-        case ControllerProperty::zandorexListenPort: {
-            const QSignalBlocker blocker(ui_->listenPortSpinBox);
-            ui_->listenPortSpinBox->setValue(controller_.zandorexListenPort());
-            break;
-        }
-        case ControllerProperty::triggerOnThreshold:
-            showValue(ui_->triggerOnThresholdSpinBox, controller_.triggerOnThreshold());
-            showMeterScale();
-            break;
-        case ControllerProperty::triggerOffThreshold:
-            showValue(ui_->triggerOffThresholdSpinBox, controller_.triggerOffThreshold());
-            showMeterScale();
-            break;
-        case ControllerProperty::triggerOnDelay:
-            showValue(ui_->triggerOnDelaySpinBox, controller_.triggerOnDelay());
-            break;
-        case ControllerProperty::triggerOffDelay:
-            showValue(ui_->triggerOffDelaySpinBox, controller_.triggerOffDelay());
-            break;
-        case ControllerProperty::attackTime:
-            showValue(ui_->attackTimeSpinBox, controller_.attackTime());
-            break;
-        case ControllerProperty::releaseTime:
-            showValue(ui_->releaseTimeSpinBox, controller_.releaseTime());
-            break;
-        case ControllerProperty::bandLowCut:
-            showValue(ui_->bandLowCutSpinBox, controller_.bandLowCut());
-            break;
-        case ControllerProperty::bandHighCut:
-            showValue(ui_->bandHighCutSpinBox, controller_.bandHighCut());
-            break;
-        default:
-            break;  // the network group's
     }
+}
+
+void MainWindow::controllerSettingChanged(std::string_view key) {
+    settingBindings_->show(key);
+    // What several settings shape: cheap enough to redo for each.
+    showModeDependentControls();
+    showMeterScale();
+    showAddress();
 }
 
 void MainWindow::showModeDependentControls() {
@@ -304,7 +187,7 @@ void MainWindow::showModeDependentControls() {
 }
 
 void MainWindow::showMeterScale() {
-    const TriggerSettings trigger = controller_.triggerSettings();
+    const TriggerSettings trigger = controller_.shaping().triggerSettings();
     ui_->levelMeter->setScale({controller_.volumeAmplification(), controller_.type() != 0,
                                trigger.onThreshold, trigger.offThreshold});
 }
@@ -342,12 +225,8 @@ void MainWindow::showSelectedDevice() {
 }
 
 void MainWindow::showAddress() {
-    const QString address = QString::fromStdString(controller_.address().value_or(std::string()));
-    // Only when different, so that typing keeps its cursor.
-    if (ui_->addressLineEdit->text() != address) {
-        ui_->addressLineEdit->setText(address);
-    }
-    ui_->fullAddressLabel->setText("/zandorex/" + address);
+    ui_->fullAddressLabel->setText(
+        "/zandorex/" + QString::fromStdString(controller_.address().value_or(std::string())));
 }
 
 void MainWindow::controllerStatusChanged(const ControllerStatus& status) {

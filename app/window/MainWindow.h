@@ -12,6 +12,7 @@ class MainWindow;
 class MonitorPanel;
 class NetworkGroup;
 class ReadOnlyText;
+class SettingBindings;
 
 // The one window: its controls edit the controller's properties, and the controller's changes
 // show in the controls. The controller must outlive the window.
@@ -22,6 +23,7 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     ~MainWindow() override;
 
     void controllerPropertyChanged(ControllerProperty property) override;
+    void controllerSettingChanged(std::string_view key) override;
     void controllerStatusChanged(const ControllerStatus& status) override;
 
   private:
@@ -36,6 +38,7 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     std::unique_ptr<Ui::MainWindow> ui_;
     ReadOnlyText* statusLabel_;
     NetworkGroup* networkGroup_;
+    SettingBindings* settingBindings_ = nullptr;
     MonitorPanel* monitorPanel_;
     KestranoController& controller_;
 };

@@ -14,8 +14,7 @@ int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
 
     QtMainLoop mainLoop;
     RunSettings settings(settingsFile);
-    settings.printNotices();
-    KestranoController controller(mainLoop, settings.store(), makeCapture(mainLoop));
+    KestranoController controller(mainLoop, settings.file(), makeCapture(mainLoop));
     MainWindow window(controller);
     if (settingsFile) {
         // Two instances side by side: the title tells them apart.
@@ -23,7 +22,8 @@ int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
                                   .arg(QFileInfo(settings.file().fileName()).absoluteFilePath()));
     }
     controller.awakeFromNib();
-    controller.showSettingsNotices(settings.notices());
+    controller.addSettingsNotices(settings.notices());
+    printSettingsNotices(controller.status().settingsNotices);
     window.show();
     return application.exec();
 }

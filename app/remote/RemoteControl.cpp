@@ -1,0 +1,146 @@
+#include "app/remote/RemoteControl.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/remote/RemoteRequest.h"
+#include "app/settings/SettingsKeys.h"
+#include "osc/QVOSCAddress.h"
+#include "osc/QVOSCArgument.h"
+#include "osc/QVOSCBundle.h"
+#include "osc/QVOSCMessage.h"
+
+namespace {
+
+constexpr std::string_view commandPrefix = "/kestrano/";
+constexpr std::string_view setPrefix = "/kestrano/set/";
+constexpr std::string_view getPrefix = "/kestrano/get/";
+// The level reported without an input, as for silence.
+constexpr float quietestLevel = -160.0f;
+
+std::shared_ptr<QVOSCMessage> messageTo(const std::string& address) {
+    return std::make_shared<QVOSCMessage>(QVOSCAddress::addressWithString(address));
+}
+
+std::shared_ptr<QVOSCMessage> errorMessage(const std::string& problem) {
+    auto error = messageTo("/kestrano/error");
+    error->attachArgument(QVOSCArgument::argumentWithString(problem));
+    return error;
+}
+
+// One setting as /kestrano/setting/<key> with its value; flags go as 0 / 1, since T and F are
+// not read by every OSC peer, and an absent value as what it stands for.
+std::shared_ptr<QVOSCMessage> settingMessage(const SettingDefinition& setting,
+                                             const std::optional<SettingValue>& value) {
+    auto message = messageTo("/kestrano/setting/" + std::string(setting.key));
+    if (!value && setting.kind == SettingKind::decimal) {
+        message->attachArgument(QVOSCArgument::argumentWithFloat(0.0f));  // "0: the default"
+        return message;
+    }
+    if (!value) {
+        message->attachArgument(
+            QVOSCArgument::argumentWithString(std::string(setting.absentShown)));
+        return message;
+    }
+    std::visit(
+        [&message](const auto& held) {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (std::is_same_v<Held, std::string>) {
+                message->attachArgument(QVOSCArgument::argumentWithString(held));
+            } else if constexpr (std::is_same_v<Held, float>) {
+                message->attachArgument(QVOSCArgument::argumentWithFloat(held));
+            } else {
+                message->attachArgument(QVOSCArgument::argumentWithInt(static_cast<int32_t>(held)));
+            }
+        },
+        *value);
+    return message;
+}
+
+}  // namespace
+
+RemoteControl::RemoteControl(SettingsModel& settings, Hooks hooks)
+    : settings_(settings), hooks_(std::move(hooks)) {}
+
+bool RemoteControl::on() const {
+    return settings_.flag(settings_keys::remoteControl);
+}
+
+bool RemoteControl::isCommand(const QVOSCData& data) {
+    return data.size() >= commandPrefix.size() &&
+           std::memcmp(data.data(), commandPrefix.data(), commandPrefix.size()) == 0;
+}
+
+void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
+    const std::optional<RemoteRequest> request = readRemoteRequest(data);
+    std::optional<std::string> problem;
+    if (!request) {
+        problem = "cannot read the message";
+    } else if (request->address == "/kestrano/get" || request->address.starts_with(getPrefix)) {
+        answerGet(request->address.substr(std::min(request->address.size(), getPrefix.size())),
+                  source);
+    } else if (request->address == "/kestrano/save") {
+        problem = hooks_.save();
+        if (!problem) {
+            hooks_.reply(*messageTo("/kestrano/saved"), source);
+        }
+    } else if (request->address.starts_with(setPrefix)) {
+        const std::string key = request->address.substr(setPrefix.size());
+        const SettingDefinition* setting = findSetting(key);
+        const auto& arguments = request->arguments;
+        if (setting == nullptr) {
+            problem = "unknown setting '" + key + "'";
+        } else if (!setting->remotelySettable) {
+            problem = key + " cannot be set remotely";
+        } else if (arguments.size() != 1) {
+            problem = arguments.empty()
+                          ? "missing value for " + key
+                          : key + " takes one value, got " + std::to_string(arguments.size());
+        } else {
+            std::string error;
+            std::optional<SettingValue> value = remoteSettingValue(*setting, arguments[0], error);
+            problem = value ? settings_.change(key, std::move(value)) : error;
+        }
+    } else {
+        problem = "unknown command " + request->address;
+    }
+    if (problem) {
+        hooks_.reply(*errorMessage(*problem), source);
+    }
+}
+
+void RemoteControl::answerGet(const std::string& what, const NetworkEndpoint& source) {
+    const Readings readings = hooks_.readings();
+    auto bundle = std::make_shared<QVOSCBundle>();
+    for (const SettingDefinition& setting : settingsCatalog()) {
+        if (!what.empty() && what != setting.key) {
+            continue;
+        }
+        std::optional<SettingValue> value = settings_.value(setting.key);
+        if (setting.key == settings_keys::inputDevice) {
+            value = readings.inputDevice;
+        }
+        bundle->attachObject(settingMessage(setting, value));
+    }
+    if (what.empty() || what == "level") {
+        auto level = messageTo("/kestrano/level");
+        level->attachArgument(QVOSCArgument::argumentWithFloat(
+            readings.inputLevel ? std::max(*readings.inputLevel, quietestLevel) : quietestLevel));
+        bundle->attachObject(level);
+    }
+    if (what.empty() || what == "lastValueSent") {
+        auto lastValue = messageTo("/kestrano/lastValueSent");
+        if (readings.lastValueSent) {
+            lastValue->attachArgument(QVOSCArgument::argumentWithFloat(*readings.lastValueSent));
+        }
+        bundle->attachObject(lastValue);
+    }
+    const auto& answers = bundle->attachedObjects();
+    if (answers.empty()) {
+        hooks_.reply(*errorMessage("unknown setting '" + what + "'"), source);
+    } else if (answers.size() == 1) {
+        hooks_.reply(*std::dynamic_pointer_cast<QVOSCPacket>(answers[0]), source);
+    } else {
+        hooks_.reply(*bundle, source);
+    }
+}

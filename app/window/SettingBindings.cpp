@@ -1,0 +1,134 @@
+#include "app/window/SettingBindings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QValidator>
+
+namespace {
+
+// Host names and IPv4/IPv6 addresses, scope included, while they are typed.
+const QRegularExpression hostCharacters("[A-Za-z0-9._:%-]*");
+
+// Takes what the model takes. Text that may still become a value (a host name being typed) is
+// intermediate; for an address name, whose every prefix is a value, anything else is refused.
+class SettingTextValidator : public QValidator {
+  public:
+    SettingTextValidator(const SettingDefinition& setting, QObject* parent)
+        : QValidator(parent), setting_(setting) {}
+
+    State validate(QString& input, int& /*position*/) const override {
+        std::string error;
+        if (parseSettingValue(setting_, input.toStdString(), error) ||
+            (input.isEmpty() && !setting_.absent)) {
+            return Acceptable;
+        }
+        if (setting_.kind == SettingKind::addressName) {
+            return Invalid;
+        }
+        return hostCharacters
+                           .match(input, 0, QRegularExpression::NormalMatch,
+                                  QRegularExpression::AnchorAtOffsetMatchOption)
+                           .capturedLength() == input.size()
+                   ? Intermediate
+                   : Invalid;
+    }
+
+  private:
+    const SettingDefinition& setting_;
+};
+
+}  // namespace
+
+SettingBindings::SettingBindings(SettingsModel& settings, QWidget* root,
+                                 std::function<void(const QString&)> refused)
+    : QObject(root), settings_(settings), refused_(std::move(refused)) {
+    for (QWidget* control : root->findChildren<QWidget*>()) {
+        const QVariant key = control->property("setting");
+        if (!key.isValid()) {
+            continue;
+        }
+        const SettingDefinition* setting = findSetting(key.toString().toStdString());
+        Q_ASSERT(setting != nullptr);
+        if (setting != nullptr) {
+            bind(*setting, control);
+        }
+    }
+}
+
+void SettingBindings::bind(const SettingDefinition& setting, QWidget* control) {
+    const std::string_view key = setting.key;
+    bindings_.push_back({key, control});
+    if (auto* spinBox = qobject_cast<QDoubleSpinBox*>(control)) {
+        spinBox->setKeyboardTracking(false);
+        spinBox->setRange(setting.lowest.value_or(-1.0e6), setting.highest.value_or(1.0e6));
+        connect(spinBox, &QDoubleSpinBox::valueChanged, this, [this, key](double value) {
+            take(key, settings_.change(key, static_cast<float>(value)));
+        });
+    } else if (auto* wholeBox = qobject_cast<QSpinBox*>(control)) {
+        wholeBox->setKeyboardTracking(false);
+        const bool port = setting.kind == SettingKind::port;
+        wholeBox->setRange(port ? 1 : static_cast<int>(setting.lowest.value_or(0.0)),
+                           port ? 65535 : static_cast<int>(setting.highest.value_or(60000.0)));
+        connect(wholeBox, &QSpinBox::valueChanged, this,
+                [this, key](int value) { take(key, settings_.change(key, int64_t{value})); });
+    } else if (auto* checkBox = qobject_cast<QCheckBox*>(control)) {
+        connect(checkBox, &QCheckBox::toggled, this,
+                [this, key](bool checked) { take(key, settings_.change(key, checked)); });
+    } else if (auto* comboBox = qobject_cast<QComboBox*>(control)) {
+        // The mode: continuous first, then trigger.
+        connect(comboBox, &QComboBox::currentIndexChanged, this,
+                [this, key](int index) { take(key, settings_.change(key, int64_t{index})); });
+    } else if (auto* lineEdit = qobject_cast<QLineEdit*>(control)) {
+        lineEdit->setValidator(new SettingTextValidator(setting, lineEdit));
+        const auto apply = [this, key, lineEdit] {
+            const std::string text = lineEdit->text().toStdString();
+            if (text != settings_.text(key).value_or(std::string())) {
+                take(key, settings_.changeFromText(key, text));
+            }
+        };
+        // An address name takes effect as it is typed, every prefix being one; an address
+        // only once it is complete.
+        if (setting.kind == SettingKind::addressName) {
+            connect(lineEdit, &QLineEdit::textEdited, this, apply);
+        } else {
+            connect(lineEdit, &QLineEdit::editingFinished, this, apply);
+        }
+    }
+    show(key);
+}
+
+void SettingBindings::take(std::string_view key, std::optional<std::string> problem) {
+    if (problem) {
+        refused_(QString::fromStdString(*problem));
+        show(key);
+    }
+}
+
+void SettingBindings::show(std::string_view key) {
+    for (const Binding& binding : bindings_) {
+        if (binding.key != key) {
+            continue;
+        }
+        const QSignalBlocker blocker(binding.control);
+        if (auto* spinBox = qobject_cast<QDoubleSpinBox*>(binding.control)) {
+            spinBox->setValue(settings_.decimal(key));
+        } else if (auto* wholeBox = qobject_cast<QSpinBox*>(binding.control)) {
+            wholeBox->setValue(static_cast<int>(settings_.whole(key)));
+        } else if (auto* checkBox = qobject_cast<QCheckBox*>(binding.control)) {
+            checkBox->setChecked(settings_.flag(key));
+        } else if (auto* comboBox = qobject_cast<QComboBox*>(binding.control)) {
+            comboBox->setCurrentIndex(settings_.whole(key) == 0 ? 0 : 1);
+        } else if (auto* lineEdit = qobject_cast<QLineEdit*>(binding.control)) {
+            const QString text = QString::fromStdString(settings_.text(key).value_or(""));
+            // Only when different, so that typing keeps its cursor.
+            if (lineEdit->text() != text) {
+                lineEdit->setText(text);
+            }
+        }
+    }
+}
