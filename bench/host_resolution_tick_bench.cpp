@@ -19,6 +19,7 @@
 #include "app/control/KestranoController.h"
 #include "app/run/QtMainLoop.h"
 #include "app/settings/QSettingsPreferencesStore.h"
+#include "app/settings/SettingsKeys.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ using Clock = std::chrono::steady_clock;
 class TickClock : public ControllerObserver {
   public:
     void controllerPropertyChanged(ControllerProperty) override {}
+    void controllerSettingChanged(std::string_view) override {}
     void controllerStatusChanged(const ControllerStatus&) override {
         ticks.push_back(Clock::now());
     }
@@ -80,7 +82,8 @@ int main(int argc, char** argv) {
 
     constexpr int measuredMilliseconds = 4000;
     const auto lookupStarted = Clock::now();
-    controller.setZandorexHost("zandorex.slow-name-server.example");
+    controller.settings().changeFromText(settings_keys::zandorexHost,
+                                         "zandorex.slow-name-server.example");
     clock.ticks.clear();
     QTimer::singleShot(measuredMilliseconds, &application, &QCoreApplication::quit);
     application.exec();

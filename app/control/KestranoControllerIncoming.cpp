@@ -78,8 +78,7 @@ void KestranoController::packetFromZandorexWithSource(std::shared_ptr<const QVOS
 }
 
 RemoteControl::Readings KestranoController::remoteReadings() const {
-    const std::optional<AudioDevice> selected = selectedAudioDevice();
-    return {status_.inputLevel, status_.lastValueSent, selected ? selected->name : std::string()};
+    return {status_.inputLevel, status_.lastValueSent};
 }
 
 void KestranoController::reply(const QVOSCPacket& packet, const NetworkEndpoint& destination) {

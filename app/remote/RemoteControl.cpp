@@ -116,11 +116,7 @@ void RemoteControl::answerGet(const std::string& what, const NetworkEndpoint& so
         if (!what.empty() && what != setting.key) {
             continue;
         }
-        std::optional<SettingValue> value = settings_.value(setting.key);
-        if (setting.key == settings_keys::inputDevice) {
-            value = readings.inputDevice;
-        }
-        bundle->attachObject(settingMessage(setting, value));
+        bundle->attachObject(settingMessage(setting, settings_.value(setting.key)));
     }
     if (what.empty() || what == "level") {
         auto level = messageTo("/kestrano/level");

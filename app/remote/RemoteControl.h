@@ -19,8 +19,6 @@ class RemoteControl {
         // dBFS; nothing without an input.
         std::optional<float> inputLevel;
         std::optional<float> lastValueSent;
-        // The name of the input in use; empty for none.
-        std::string inputDevice;
     };
     struct Hooks {
         std::function<Readings()> readings;

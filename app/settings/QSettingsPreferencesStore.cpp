@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <charconv>
 
 namespace {
 
@@ -72,8 +73,10 @@ void QSettingsPreferencesStore::setInteger(std::string_view key, int64_t value) 
 }
 
 void QSettingsPreferencesStore::setFloat(std::string_view key, float value) {
-    // Widened exactly; the configuration file then holds plain decimal text.
-    write(key, static_cast<double>(value));
+    // The shortest text that reads back as the same float: 0.4, not 0.4000000059604645.
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    write(key, QString::fromLatin1(text, static_cast<qsizetype>(written.ptr - text)));
 }
 
 void QSettingsPreferencesStore::setBool(std::string_view key, bool value) {

@@ -63,7 +63,8 @@ constexpr SettingDefinition catalog[] = {
      true, 0.0, 20000.0},
     {keys::inputDevice, SettingKind::text,
      "a source name from --list-devices; empty: no input; @DEFAULT_SOURCE@: the default",
-     std::nullopt, false, Persistence::atOnce, true},
+     std::nullopt, false, Persistence::atOnce, true, std::nullopt, std::nullopt,
+     "@DEFAULT_SOURCE@"},
 };
 
 // Pairs of keys whose values must stay in order while both are set (absent and 0 are not).
@@ -71,13 +72,16 @@ struct OrderRule {
     std::string_view lower;
     std::string_view upper;
     bool strict;
+    // Which of the two a settings file that breaks the rule loses.
+    std::string_view dependent;
 };
 
 constexpr OrderRule orderRules[] = {
     // An off threshold above the on threshold would turn the trigger off while it is still on.
-    {keys::triggerOffThreshold, keys::triggerOnThreshold, false},
-    // A low cut at or above the high cut meters almost nothing.
-    {keys::bandLowCut, keys::bandHighCut, true},
+    {keys::triggerOffThreshold, keys::triggerOnThreshold, false, keys::triggerOffThreshold},
+    // A low cut at or above the high cut meters almost nothing; without the low-pass the band
+    // is at least a high-pass.
+    {keys::bandLowCut, keys::bandHighCut, true, keys::bandHighCut},
 };
 
 template <typename Number>
@@ -290,6 +294,15 @@ std::string settingText(const SettingDefinition& setting, const SettingValue& va
             }
         },
         value);
+}
+
+bool dependsOnAnother(std::string_view key) {
+    for (const OrderRule& rule : orderRules) {
+        if (rule.dependent == key) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::optional<std::string> settingConflict(

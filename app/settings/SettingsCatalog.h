@@ -72,6 +72,9 @@ std::optional<std::string> settingValueProblem(const SettingDefinition& setting,
 // The value as --set takes it back ("2.5", "true", "trigger", "stage").
 std::string settingText(const SettingDefinition& setting, const SettingValue& value);
 
+// Whether `key` is the one of an ordered pair that a settings file breaking the order loses.
+bool dependsOnAnother(std::string_view key);
+
 // What is wrong with giving `setting` the (acceptable) `value` next to the values in use, which
 // `current` gives (nothing for an absent key), such as an off threshold above the on threshold;
 // nothing when it fits. The same words in every path.

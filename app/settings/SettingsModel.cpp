@@ -62,11 +62,11 @@ void SettingsModel::load() {
             held_[index] = std::move(value);
         }
     }
-    // A pair out of order: the second key of the pair reads as absent, as --set would have
-    // refused it.
+    // A pair out of order: its dependent key reads as absent, as --set would have refused it.
     for (size_t index = 0; index < catalog.size(); ++index) {
-        if (held_[index] && settingConflict(catalog[index], *held_[index],
-                                            [this](std::string_view key) { return value(key); })) {
+        if (held_[index] && dependsOnAnother(catalog[index].key) &&
+            settingConflict(catalog[index], *held_[index],
+                            [this](std::string_view key) { return value(key); })) {
             held_[index].reset();
             notices_.push_back("ignored " + std::string(catalog[index].key) + "=" + texts[index]);
         }
@@ -171,7 +171,10 @@ bool SettingsModel::save() {
 void SettingsModel::storeHeld(const SettingDefinition& setting) {
     const std::optional<SettingValue>& value = held_[indexOf(setting.key)];
     if (!value) {
-        store_.setString(setting.key, std::nullopt);
+        // A technician who never touched a setting keeps a file without its key.
+        if (store_.stringForKey(setting.key)) {
+            store_.setString(setting.key, std::nullopt);
+        }
         return;
     }
     switch (setting.kind) {

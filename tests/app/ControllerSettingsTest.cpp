@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "app/settings/CheckedPreferencesStore.h"
 #include "app/settings/SettingsKeys.h"
 #include "tests/app/support/AppTestEnvironment.h"
 #include "tests/app/support/ControllerTestFixture.h"
@@ -49,8 +48,13 @@ class RecordingStore : public PreferencesStore {
         written.emplace_back(key);
         store_.setString(key, std::move(value));
     }
+    std::optional<std::string> commit() override {
+        ++commits;
+        return store_.commit();
+    }
 
     std::vector<std::string> written;
+    int commits = 0;
 
   private:
     PreferencesStore& store_;
@@ -109,21 +113,19 @@ TEST_F(ControllerSettingsTest, StoredValuesThatSetWouldRefuseGiveTheDefaultsUnti
     preferences.setInteger(settings_keys::zandorexListenPort, freeUdpPort());
     // As a text editor leaves them in the file.
     preferences.setString(settings_keys::volumeAmplification, "nan");
-    preferences.setString(settings_keys::type, "7");
+    preferences.setString(settings_keys::type, "sometimes");
     preferences.setString(settings_keys::address, "cue*");
     preferences.setString(settings_keys::minValue, "inf");
     preferences.setString(settings_keys::maxValue, "-1e39");
 
-    QSettingsPreferencesStore file;
-    CheckedPreferencesStore checked(file);
-    KestranoController controller(mainLoop, checked, std::make_unique<FakeAudioCapture>());
+    KestranoController controller(mainLoop, preferences, std::make_unique<FakeAudioCapture>());
     controller.awakeFromNib();
-    controller.showSettingsNotices({"settings: ignored type=7"});
 
-    EXPECT_EQ(checked.ignoredValues(),
-              (std::vector<std::string>{"ignored volumeAmplification=nan", "ignored type=7",
-                                        "ignored address=cue*", "ignored minValue=inf",
-                                        "ignored maxValue=-1e39"}));
+    EXPECT_EQ(controller.status().settingsNotices,
+              (std::vector<std::string>{
+                  "settings: ignored volumeAmplification=nan", "settings: ignored type=sometimes",
+                  "settings: ignored address=cue*", "settings: ignored minValue=inf",
+                  "settings: ignored maxValue=-1e39"}));
     EXPECT_EQ(controller.volumeAmplification(), 1.0f);
     EXPECT_EQ(controller.type(), 0);
     EXPECT_EQ(controller.address(), std::string());
@@ -132,9 +134,11 @@ TEST_F(ControllerSettingsTest, StoredValuesThatSetWouldRefuseGiveTheDefaultsUnti
     controller.sendOSCMessageForPosition(0.25f);
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 2.5f));
 
-    controller.save();
+    EXPECT_EQ(controller.save(), std::nullopt);
     EXPECT_TRUE(controller.status().settingsNotices.empty());
-    EXPECT_EQ(CheckedPreferencesStore(file).ignoredValues(), std::vector<std::string>());
+    SettingsModel reread(preferences);
+    reread.load();
+    EXPECT_EQ(reread.notices(), std::vector<std::string>());
 }
 
 TEST_F(ControllerSettingsTest, SaveWritesExactlyTheSixSettingsInOrder) {
@@ -146,6 +150,7 @@ TEST_F(ControllerSettingsTest, SaveWritesExactlyTheSixSettingsInOrder) {
     EXPECT_EQ(recording.written,
               (std::vector<std::string>{"zandorexSendPort", "zandorexListenPort"}));
     recording.written.clear();
+    recording.commits = 0;
 
     controller.setVolumeAmplification(0.5f);
     controller.setActive(false);
@@ -158,6 +163,7 @@ TEST_F(ControllerSettingsTest, SaveWritesExactlyTheSixSettingsInOrder) {
 
     EXPECT_EQ(recording.written, (std::vector<std::string>{"volumeAmplification", "active", "type",
                                                            "address", "minValue", "maxValue"}));
+    EXPECT_EQ(recording.commits, 1) << "one write of the file for the whole save";
     const auto restarted = startControllerOnStoredSettings();
     EXPECT_EQ(restarted->volumeAmplification(), 0.5f);
     EXPECT_FALSE(restarted->active());

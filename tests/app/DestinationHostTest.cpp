@@ -46,7 +46,7 @@ TEST_F(DestinationHostTest, AnUnknownNameSendsNothingAndSaysWhyUntilTheHostIsCha
     UdpReceiver zandorex("127.0.0.2");
     const auto controller = startController();
     capture->readings = {{0.0f}};
-    controller->setZandorexHost("no-such-host.invalid");
+    controller->settings().changeFromText(settings_keys::zandorexHost, "no-such-host.invalid");
 
     processEventsUntil([&] { return controller->status().senderError.starts_with("cannot"); }, 5s);
     EXPECT_TRUE(
@@ -58,14 +58,14 @@ TEST_F(DestinationHostTest, AnUnknownNameSendsNothingAndSaysWhyUntilTheHostIsCha
 
     // A new host takes effect at once, and the send port carries over.
     controller->setZandorexSendPort(zandorex.port());
-    controller->setZandorexHost("127.0.0.2");
+    controller->settings().changeFromText(settings_keys::zandorexHost, "127.0.0.2");
     EXPECT_EQ(controller->status().senderError, "");
     EXPECT_EQ(levelArrivingAt(*controller, zandorex), levelDatagram("/zandorex/", 10.0f));
 
     // No host at all is the local host again, and the key is gone.
     controller->setZandorexSendPort(receiver.port());
-    controller->setZandorexHost(std::string());
-    EXPECT_EQ(controller->zandorexHost(), std::nullopt);
+    controller->settings().changeFromText(settings_keys::zandorexHost, "");
+    EXPECT_EQ(controller->settings().held(settings_keys::zandorexHost), std::nullopt);
     EXPECT_EQ(preferences.stringForKey(settings_keys::zandorexHost), std::nullopt);
     EXPECT_EQ(levelArrivingAt(*controller, receiver), levelDatagram("/zandorex/", 10.0f));
 }

@@ -146,20 +146,20 @@ TEST_F(IncomingRouteTest, AListenAddressReceivesOnThatAddressOnly) {
     EXPECT_EQ(controller->addresses, std::vector<std::string>{"/here"});
 
     // IPv6 takes effect at once, and is kept at once.
-    controller->setListenAddress("::1");
+    controller->settings().changeFromText(settings_keys::listenAddress, "::1");
     EXPECT_EQ(preferences.stringForKey(settings_keys::listenAddress), "::1");
     ASSERT_TRUE(sendTo("::1", port, *message("/six"), mainLoop));
     ASSERT_TRUE(waitForMessages(*controller, 2));
     EXPECT_EQ(controller->addresses.back(), "/six");
 
     // An address this machine does not have: no listener, and the status says why.
-    controller->setListenAddress("192.0.2.1");
+    controller->settings().changeFromText(settings_keys::listenAddress, "192.0.2.1");
     EXPECT_EQ(controller->zandorexListener(), nullptr);
-    EXPECT_EQ(controller->status().listenerError, "cannot listen on 192.0.2.1 port " +
-                                                      std::to_string(port) +
-                                                      ": Cannot assign requested address");
+    EXPECT_EQ(controller->status().listenerError,
+              "cannot listen on 192.0.2.1: Cannot assign requested address (port " +
+                  std::to_string(port) + ")");
 
-    controller->setListenAddress(std::nullopt);
+    controller->settings().changeFromText(settings_keys::listenAddress, "");
     EXPECT_EQ(preferences.stringForKey(settings_keys::listenAddress), std::nullopt);
     ASSERT_TRUE(sendTo("127.0.0.1", port, *message("/anywhere"), mainLoop));
     ASSERT_TRUE(waitForMessages(*controller, 3));
@@ -182,7 +182,7 @@ TEST_F(IncomingRouteTest, KestranoMessagesOnlyReachTheHookUntilRemoteControlIsOn
     EXPECT_EQ(controller->minValue(), 0.0f);
     EXPECT_FALSE(peer.receive(std::chrono::milliseconds(100)).has_value());
 
-    controller->setRemoteControl(true);
+    controller->settings().change(settings_keys::remoteControl, true);
     EXPECT_EQ(preferences.boolObjectForKey(settings_keys::remoteControl), true);
     ASSERT_TRUE(peer.sendTo(port, request.packetizedData()));
     processEventsUntil([&] { return controller->minValue() == 3.0f; }, std::chrono::seconds(2));

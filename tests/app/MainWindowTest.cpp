@@ -126,20 +126,20 @@ TEST_F(MainWindowTest, EachControlReachesTheController) {
     // In trigger mode (chosen above) the trigger's controls take input and smoothing's do not.
     EXPECT_FALSE(child<QSpinBox>("attackTimeSpinBox")->isEnabled());
     enter(child<QDoubleSpinBox>("triggerOnThresholdSpinBox"), "0.6");
-    EXPECT_EQ(controller->triggerOnThreshold(), 0.6f);
+    EXPECT_EQ(controller->settings().decimal("triggerOnThreshold"), 0.6f);
     enter(child<QDoubleSpinBox>("triggerOffThresholdSpinBox"), "0.4");
-    EXPECT_EQ(controller->triggerOffThreshold(), 0.4f);
+    EXPECT_EQ(controller->settings().decimal("triggerOffThreshold"), 0.4f);
     enter(child<QSpinBox>("triggerOnDelaySpinBox"), "120");
-    EXPECT_EQ(controller->triggerOnDelay(), 120);
+    EXPECT_EQ(controller->settings().whole("triggerOnDelay"), 120);
     enter(child<QSpinBox>("triggerOffDelaySpinBox"), "300");
-    EXPECT_EQ(controller->triggerOffDelay(), 300);
+    EXPECT_EQ(controller->settings().whole("triggerOffDelay"), 300);
     mode->setFocus();
     QTest::keyClick(mode, Qt::Key_Up);
     EXPECT_FALSE(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->isEnabled());
     enter(child<QSpinBox>("attackTimeSpinBox"), "50");
-    EXPECT_EQ(controller->attackTime(), 50);
+    EXPECT_EQ(controller->settings().whole("attackTime"), 50);
     enter(child<QSpinBox>("releaseTimeSpinBox"), "800");
-    EXPECT_EQ(controller->releaseTime(), 800);
+    EXPECT_EQ(controller->settings().whole("releaseTime"), 800);
     enter(child<QDoubleSpinBox>("bandLowCutSpinBox"), "40");
     EXPECT_EQ(capture->band, std::make_pair(40.0f, 0.0f));
     enter(child<QDoubleSpinBox>("bandHighCutSpinBox"), "150");
@@ -302,7 +302,7 @@ TEST_F(MainWindowTest, NetworkFieldsTakeEffectOnReturn) {
     host->setFocus();
     QTest::keyClicks(host, "127.0.0.2");
     QTest::keyClick(host, Qt::Key_Return);
-    EXPECT_EQ(controller->zandorexHost(), "127.0.0.2");
+    EXPECT_EQ(controller->settings().text("zandorexHost"), "127.0.0.2");
     capture->readings = {{0.0f}};
     controller->updateAudioLevels();
     EXPECT_TRUE(zandorex.receive(1s).has_value());
@@ -319,7 +319,7 @@ TEST_F(MainWindowTest, ARemoteChangeReachesTheControlsAndTheMonitorListsIt) {
     auto* remoteControl = child<QCheckBox>("remoteControlCheckBox");
     // On the box itself: the control is as wide as its form.
     QTest::mouseClick(remoteControl, Qt::LeftButton, {}, QPoint(8, remoteControl->height() / 2));
-    ASSERT_TRUE(controller->remoteControl());
+    ASSERT_TRUE(controller->settings().flag("remoteControl"));
     UdpReceiver peer;
     QVOSCMessage request(QVOSCAddress::addressWithString("/kestrano/set/maxValue"));
     request.attachArgument(QVOSCArgument::argumentWithFloat(4.5f));
