@@ -33,7 +33,7 @@ bash scripts/build.sh build/tsan -DKESTRANO_WERROR=ON -DKESTRANO_SANITIZE=thread
 # The suppressions name races inside libpulse only.
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan-libpulse.supp" \
     ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L 'transport|app|audio' \
-    -LE pipewire -E '^MainWindowTest\.'
+    -LE pipewire -E '^MainWindowTest\.|^KestranoProgramTest\.Window'
 
 echo "== decoder fuzzing (libFuzzer, ASan + UBSan) =="
 CC=clang CXX=clang++ bash scripts/build.sh build/fuzz -DKESTRANO_WERROR=ON \

@@ -271,9 +271,14 @@ std::optional<std::string> settingValueProblem(const SettingDefinition& setting,
     if (acceptable(setting, value, TextSource::typed)) {
         return std::nullopt;
     }
-    return badValue(setting, holdsKindsAlternative(setting.kind, value)
-                                 ? settingText(setting, value)
-                                 : std::string("?"));
+    // The number as it came for a mode, since a refused one is no mode.
+    const bool shownAsItCame =
+        setting.kind == SettingKind::mode || !holdsKindsAlternative(setting.kind, value);
+    const std::string text = !shownAsItCame ? settingText(setting, value)
+                             : std::holds_alternative<int64_t>(value)
+                                 ? std::to_string(std::get<int64_t>(value))
+                                 : std::string("?");
+    return badValue(setting, text);
 }
 
 std::string settingText(const SettingDefinition& setting, const SettingValue& value) {

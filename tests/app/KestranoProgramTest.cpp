@@ -103,7 +103,8 @@ TEST_F(KestranoProgramTest, SetRefusesUnknownKeysAndBadValuesWithStatusTwo) {
     const ProgramResult bad = kestrano({"--set", "active=perhaps"});
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.errorOutput,
-              "kestrano: bad value 'perhaps' for active: expected true or false\n");
+              "kestrano: bad value 'perhaps' for active: expected true or false (also yes / no, "
+              "on / off, 1 / 0)\n");
 
     EXPECT_EQ(kestrano({"--no-such-option"}).status, 2);
     EXPECT_FALSE(std::filesystem::exists(configHome.path() / "Kestrano" / "Kestrano.conf"));
@@ -124,8 +125,8 @@ TEST_F(KestranoProgramTest, DamagedSettingsAreNamedOnceAndNeverDestroyed) {
         {"volumeAmplification=nan\nminValue=inf\nmaxValue=4\n",
          {"settings: ignored volumeAmplification=nan", "settings: ignored minValue=inf"},
          false},
-        {"active=maybe\ntype=7\naddress=cue*\n",
-         {"settings: ignored active=maybe", "settings: ignored type=7",
+        {"active=maybe\ntype=often\naddress=cue*\n",
+         {"settings: ignored active=maybe", "settings: ignored type=often",
           "settings: ignored address=cue*"},
          false},
         {"address=caf\xc3\xa9\nmaxValue=1e39\n",

@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTest>
 
 #include "app/window/LevelMeter.h"
@@ -360,6 +361,101 @@ TEST_F(MainWindowTest, AFloodIsListedInPartAndSaysSo) {
         << leftOut->text().toStdString();
     EXPECT_LE(child<QPlainTextEdit>("monitorView")->blockCount(),
               static_cast<int>(OscMonitor::capacity) + 1);
+}
+
+// What a control shows, as text.
+QString shownBy(QWidget* control) {
+    if (auto* spinBox = qobject_cast<QDoubleSpinBox*>(control)) {
+        return QString::number(spinBox->value());
+    }
+    if (auto* wholeBox = qobject_cast<QSpinBox*>(control)) {
+        return QString::number(wholeBox->value());
+    }
+    if (auto* checkBox = qobject_cast<QCheckBox*>(control)) {
+        return checkBox->isChecked() ? "true" : "false";
+    }
+    if (auto* comboBox = qobject_cast<QComboBox*>(control)) {
+        return comboBox->currentText();
+    }
+    return qobject_cast<QLineEdit*>(control)->text();
+}
+
+TEST_F(MainWindowTest, ShowsEveryStoredSettingFromTheFirstFrameAndFollowsOtherPaths) {
+    struct Row {
+        const char* key;
+        const char* stored;
+        const char* control;
+        QString shown;
+    };
+    const uint16_t listenPort = freeUdpPort();
+    const Row rows[] = {
+        {"zandorexSendPort", "5002", "sendPortSpinBox", "5002"},
+        {"zandorexListenPort", "", "listenPortSpinBox", QString::number(listenPort)},
+        {"volumeAmplification", "2.5", "amplificationSpinBox", "2.5"},
+        {"active", "off", "activeCheckBox", "false"},
+        {"type", "trigger", "modeComboBox", "Trigger"},
+        {"address", "stage/1", "addressLineEdit", "stage/1"},
+        {"minValue", "-3", "minValueSpinBox", "-3"},
+        {"maxValue", "7.5", "maxValueSpinBox", "7.5"},
+        {"zandorexHost", "127.0.0.2", "hostLineEdit", "127.0.0.2"},
+        {"listenAddress", "127.0.0.1", "listenAddressLineEdit", "127.0.0.1"},
+        {"remoteControl", "yes", "remoteControlCheckBox", "true"},
+        {"triggerOnThreshold", "0.7", "triggerOnThresholdSpinBox", "0.7"},
+        {"triggerOffThreshold", "0.4", "triggerOffThresholdSpinBox", "0.4"},
+        {"triggerOnDelay", "120", "triggerOnDelaySpinBox", "120"},
+        {"triggerOffDelay", "300", "triggerOffDelaySpinBox", "300"},
+        {"attackTime", "50", "attackTimeSpinBox", "50"},
+        {"releaseTime", "800", "releaseTimeSpinBox", "800"},
+        {"bandLowCut", "40", "bandLowCutSpinBox", "40"},
+        {"bandHighCut", "150", "bandHighCutSpinBox", "150"},
+        {"inputDevice", "speakers.monitor", "deviceComboBox", "Monitor of speakers"},
+    };
+    window.reset();
+    controller.reset();
+    clearStoredSettings();
+    for (const Row& row : rows) {
+        preferences.setString(row.key, std::string(row.stored));
+    }
+    preferences.setInteger("zandorexListenPort", listenPort);
+    ASSERT_EQ(std::size(rows), settingsCatalog().size()) << "every key has a row";
+
+    controller = std::make_unique<KestranoController>(
+        mainLoop, preferences,
+        std::make_unique<FakeAudioCapture>(std::vector{microphone, monitor}, microphone));
+    window = std::make_unique<MainWindow>(*controller);
+    controller->awakeFromNib();
+    for (const Row& row : rows) {
+        EXPECT_EQ(shownBy(child<QWidget>(row.control)), row.shown) << row.key;
+    }
+    EXPECT_TRUE(controller->status().settingsNotices.empty());
+
+    // Changes made elsewhere show at once.
+    controller->settings().changeFromText("listenAddress", "");
+    controller->settings().changeFromText("remoteControl", "off");
+    controller->settings().changeFromText("triggerOnDelay", "90");
+    EXPECT_EQ(shownBy(child<QWidget>("listenAddressLineEdit")), "");
+    EXPECT_EQ(shownBy(child<QWidget>("remoteControlCheckBox")), "false");
+    EXPECT_EQ(shownBy(child<QWidget>("triggerOnDelaySpinBox")), "90");
+}
+
+TEST_F(MainWindowTest, AControlOffersOnlyWhatTheSettingsTakeAndSaysWhatTheyRefuse) {
+    // Letters cannot be typed into an address of this machine; an incomplete one is not taken.
+    auto* listenAddress = child<QLineEdit>("listenAddressLineEdit");
+    listenAddress->setFocus();
+    QTest::keyClicks(listenAddress, "local host 999.1");
+    QTest::keyClick(listenAddress, Qt::Key_Return);
+    EXPECT_EQ(controller->settings().text("listenAddress"), std::nullopt);
+    EXPECT_EQ(preferences.stringForKey("listenAddress"), std::nullopt);
+
+    // An off threshold above the on threshold is refused in the words --set uses.
+    controller->setType(1);
+    enter(child<QDoubleSpinBox>("triggerOffThresholdSpinBox"), "0.9");
+    EXPECT_EQ(controller->settings().held("triggerOffThreshold"), std::nullopt);
+    EXPECT_EQ(child<QDoubleSpinBox>("triggerOffThresholdSpinBox")->value(), 0.0);
+    EXPECT_EQ(window->statusBar()->currentMessage(),
+              "bad value '0.9' for triggerOffThreshold: it must not exceed triggerOnThreshold "
+              "(0.5)");
+    EXPECT_EQ(child<QDoubleSpinBox>("amplificationSpinBox")->maximum(), 1000.0);
 }
 
 TEST_F(MainWindowTest, ScreenshotOfAWorkingWindow) {

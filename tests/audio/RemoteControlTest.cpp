@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "osc/QVOSCArgument.h"
+#include "osc/QVOSCBundle.h"
 #include "osc/QVOSCDecoder.h"
 #include "osc/QVOSCMessage.h"
 #include "tests/audio/HeadlessProgram.h"
@@ -63,6 +64,18 @@ class RemoteControlTest : public testing::Test {
             answers.push_back(*answer);
         }
         return answers;
+    }
+
+    // The messages of the one bundle datagram that answers /kestrano/get, each as its own bytes.
+    std::vector<QVOSCData> askForEverySetting() {
+        const std::vector<QVOSCData> answers = ask({"/kestrano/get"});
+        EXPECT_EQ(answers.size(), 1u) << "one datagram";
+        std::vector<QVOSCData> messages;
+        const auto bundle = answers.empty() ? nullptr : QVOSCDecoder::decodeData(answers.front());
+        for (const auto& element : bundle ? bundle->attachedObjects() : QVOSCObjectList()) {
+            messages.push_back(static_cast<const QVOSCPacket&>(*element).packetizedData());
+        }
+        return messages;
     }
 
     // Every level datagram that arrived since the last call.
@@ -124,7 +137,7 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
         EXPECT_TRUE(zandorex.receive(1s).has_value()) << "sending again";
     }
 
-    const std::vector<QVOSCData> before = ask({"/kestrano/get"});
+    const std::vector<QVOSCData> before = askForEverySetting();
     ASSERT_GE(before.size(), 13u);
     std::vector<std::string> addresses;
     for (const QVOSCData& answer : before) {
@@ -149,13 +162,18 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
     };
     const BadRequest badRequests[] = {
         {{"/kestrano/set/maxValue", "s", "loud"},
-         "bad value 'loud' for maxValue: expected a decimal number"},
+         "bad value 'loud' for maxValue: expected a decimal number from -1000000 to 1000000 (0: "
+         "10)"},
+        {{"/kestrano/set/volumeAmplification", "f", "5000"},
+         "bad value '5000' for volumeAmplification: expected a decimal number from -1000 to "
+         "1000"},
         {{"/kestrano/set/maxValue", "f", "nan"}, "bad value for maxValue: NaN or infinity"},
         {{"/kestrano/set/minValue", "f", "inf"}, "bad value for minValue: NaN or infinity"},
         {{"/kestrano/set/maxValue"}, "missing value for maxValue"},
         {{"/kestrano/set/minValue", "ff", "1", "2"}, "minValue takes one value, got 2"},
         {{"/kestrano/set/minValue", "d", "1.5"},
-         "wrong argument type for minValue: type 'd'; expected a decimal number"},
+         "wrong argument type for minValue: type 'd'; expected a decimal number from -1000000 to "
+         "1000000"},
         {{"/kestrano/set/address", "f", "1.0"},
          "wrong argument type for address: a float (f); expected printable ASCII without spaces "
          "or any of # * , ? [ ] { }"},
@@ -177,13 +195,19 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
          "bad value for triggerOnDelay: expected a whole number"},
         {{"/kestrano/set/triggerOffThreshold", "f", "0.75"},
          "bad value '0.75' for triggerOffThreshold: it must not exceed triggerOnThreshold (0.5)"},
-        {{"/kestrano/set/inputDevice", "s", "no-such-source"},
-         "no input device named 'no-such-source'"},
+        {{"/kestrano/set/bandHighCut", "f", "100"}, ""},
+        {{"/kestrano/set/bandLowCut", "f", "200"},
+         "bad value '200' for bandLowCut: it must be below bandHighCut (100)"},
+        {{"/kestrano/set/bandHighCut", "f", "0"}, ""},
     };
     arrivedLevels();
     const auto tableStart = std::chrono::steady_clock::now();
     for (const BadRequest& bad : badRequests) {
         const std::vector<QVOSCData> answers = ask(bad.message);
+        if (bad.error.empty()) {
+            EXPECT_TRUE(answers.empty()) << bad.message.front();  // a good one, for the next
+            continue;
+        }
         ASSERT_EQ(answers.size(), 1u) << bad.message.front();
         EXPECT_EQ(addressOf(answers[0]), "/kestrano/error");
         EXPECT_EQ(textArgumentOf(answers[0]), "s { " + bad.error + " }");
@@ -197,7 +221,7 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
         << levels << " level messages in " << seconds << " s";
 
     // Nothing changed: the settings read back exactly as before.
-    std::vector<QVOSCData> after = ask({"/kestrano/get"});
+    std::vector<QVOSCData> after = askForEverySetting();
     ASSERT_EQ(after.size(), before.size());
     for (size_t index = 0; index + 2 < before.size(); ++index) {
         EXPECT_EQ(after[index], before[index]) << addresses[index];
@@ -211,7 +235,9 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
         return text.str();
     };
     EXPECT_EQ(fileText().find("address=cue40"), std::string::npos);
-    EXPECT_TRUE(ask({"/kestrano/save"}).empty());
+    const std::vector<QVOSCData> saved = ask({"/kestrano/save"});
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(addressOf(saved[0]), "/kestrano/saved");
     EXPECT_NE(fileText().find("address=cue40"), std::string::npos) << fileText();
 
     program->sendSignal(SIGTERM);
