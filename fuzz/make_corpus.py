@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the decoder fuzzer's seed corpus (fuzz/corpus/) from hand-made OSC datagrams."""
+"""Writes the fuzzers' seed corpora from hand-made OSC datagrams: the decoder's (fuzz/corpus/)
+and the incoming route's with remote control on (fuzz/remote-corpus/)."""
 import pathlib
 import struct
 
@@ -51,7 +52,28 @@ seeds = {
     "unknown-type": bundle(IMMEDIATELY, message("/a", "x"), level),
 }
 
-corpus = pathlib.Path(__file__).resolve().parent / "corpus"
-corpus.mkdir(exist_ok=True)
-for name, data in seeds.items():
-    (corpus / f"{name}.osc").write_bytes(data)
+remote_seeds = {
+    "get": message("/kestrano/get", ""),
+    "save": message("/kestrano/save", ""),
+    "set-min": message("/kestrano/set/minValue", "f", struct.pack(">f", 2.5)),
+    "set-address": message("/kestrano/set/address", "s", padded(b"cue40")),
+    "set-active-false": message("/kestrano/set/active", "F"),
+    "set-type-trigger": message("/kestrano/set/type", "s", padded(b"trigger")),
+    "set-delay": message("/kestrano/set/triggerOnDelay", "i", struct.pack(">i", 250)),
+    "set-device": message("/kestrano/set/inputDevice", "s", padded(b"alsa_input.usb-mic")),
+    "set-two-values": message("/kestrano/set/maxValue", "ff", struct.pack(">f", 1.0),
+                              struct.pack(">f", 2.0)),
+    "set-port": message("/kestrano/set/zandorexSendPort", "i", struct.pack(">i", 6000)),
+    "unknown-command": message("/kestrano/launch", ""),
+    "escape-text": message("/kestrano/set/address", "s", padded(b"\x1b]0;x\x07\r")),
+    "get-in-bundle": bundle(IMMEDIATELY, message("/kestrano/get", ""), level),
+    "level": level,
+    "nested-bundle": bundle(TAG_2001_HALF, bundle(TAG_2001_HALF, level)),
+}
+
+here = pathlib.Path(__file__).resolve().parent
+for folder, files in (("corpus", seeds), ("remote-corpus", remote_seeds)):
+    corpus = here / folder
+    corpus.mkdir(exist_ok=True)
+    for name, data in files.items():
+        (corpus / f"{name}.osc").write_bytes(data)

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "transport/DatagramSend.h"
 #include "transport/QVOSCDispatcher.h"
 #include "transport/SystemLog.h"
 
@@ -97,6 +99,15 @@ bool QVOSCListener::startListeningOnAddress(const NetworkEndpoint& local) {
         reportFailure("bind");
         return false;
     }
+    boundAddress_.length = sizeof boundAddress_.address;
+    if (getsockname(socketFd, reinterpret_cast<sockaddr*>(&boundAddress_.address),
+                    &boundAddress_.length) == -1) {
+        boundAddress_ = local;
+    }
+    {
+        std::lock_guard lock(socketLock_);
+        socketBound_ = true;
+    }
 
     {
         std::lock_guard lock(threadStateLock_);
@@ -119,8 +130,17 @@ void QVOSCListener::stopListening() {
         // On Linux, closing a socket does not end a receive blocked on it in another thread, and
         // its number may go at once to a newer socket. Shutting down its reading side does end
         // the receive; the socket is closed only once the thread has left its loop.
-        stopRequested_ = true;
-        shutdown(socketDescriptor_.load(), SHUT_RD);
+        {
+            std::lock_guard lock(threadStateLock_);
+            stopRequested_ = true;
+        }
+        stopSignal_.notify_all();
+        {
+            // After the flag, under the lock: a socket that replaces this one now sees the flag
+            // first, one that replaced it already is the one shut down here.
+            std::lock_guard lock(socketLock_);
+            shutdown(socketDescriptor_.load(), SHUT_RD);
+        }
         std::unique_lock lock(threadStateLock_);
         threadLeft_.wait(lock, [this] { return !threadRunning_; });
         threadStarted_ = false;
@@ -138,12 +158,16 @@ bool QVOSCListener::sendPacketTo(const QVOSCPacket& packet,
         return false;
     }
     const QVOSCData bytes = packet.packetizedData();
-    ssize_t sent;
-    do {
-        sent = sendto(socketDescriptor_.load(), bytes.data(), bytes.size(), 0,
-                      destination.socketAddress(), destination.length);
-    } while (sent == -1 && errno == EINTR);
-    return sent != -1;
+    std::lock_guard lock(socketLock_);
+    if (!socketBound_) {
+        return false;
+    }
+    const DatagramSendResult result =
+        sendDatagramWithoutWaiting(socketDescriptor_.load(), bytes, destination);
+    if (result == DatagramSendResult::busy) {
+        busySendCount_.fetch_add(1, std::memory_order_relaxed);
+    }
+    return result == DatagramSendResult::sent;
 }
 
 std::shared_ptr<QVOSCDatagramDelegate> QVOSCListener::delegate() const {
@@ -173,6 +197,20 @@ void QVOSCListener::listenThread(int socket) {
     threadLeft_.notify_all();
 }
 
+std::string QVOSCListener::lastReceiveError() const {
+    std::lock_guard lock(errorLock_);
+    return lastReceiveError_;
+}
+
+void QVOSCListener::noteReceiveError(const std::string& reason) {
+    {
+        std::lock_guard lock(errorLock_);
+        lastReceiveError_ = reason;
+    }
+    receiveErrorCount_.fetch_add(1);
+    systemLog("OSCListener: " + reason + "; listening again in 1 s");
+}
+
 void QVOSCListener::receiveDatagrams(int socket) {
     std::vector<uint8_t> buffer(maximumDatagramSize);
     for (;;) {
@@ -186,15 +224,65 @@ void QVOSCListener::receiveDatagrams(int socket) {
         if (stopRequested_) {
             return;
         }
-        if (received == -1) {
-            if (errno == EINTR) {
-                continue;  // a benign interruption must not end reception
+        if (received == -1 && errno == EINTR) {
+            continue;  // a benign interruption must not end reception
+        }
+        // An empty datagram has a source; a socket shut down by someone else has none.
+        if (received == -1 || (received == 0 && source.length == 0)) {
+            noteReceiveError(received == -1 ? std::string(std::strerror(errno))
+                                            : std::string("the socket was shut down"));
+            if (!reopenAfterBackOff(socket)) {
+                return;
             }
-            return;
+            continue;
         }
         if (auto target = delegate()) {
             handOff_->offer(std::move(target), buffer.data(), static_cast<size_t>(received),
                             source);
         }
+    }
+}
+
+bool QVOSCListener::reopenAfterBackOff(int socket) {
+    {
+        std::lock_guard lock(socketLock_);
+        socketBound_ = false;
+    }
+    for (;;) {
+        {
+            std::unique_lock lock(threadStateLock_);
+            if (stopSignal_.wait_for(lock, std::chrono::seconds(1),
+                                     [this] { return stopRequested_.load(); })) {
+                return false;
+            }
+        }
+        const int fresh = ::socket(boundAddress_.address.ss_family, SOCK_DGRAM, 0);
+        if (fresh == -1) {
+            noteReceiveError(std::string("socket: ") + std::strerror(errno));
+            continue;
+        }
+        std::string failure;
+        {
+            std::lock_guard lock(socketLock_);
+            if (stopRequested_) {
+                close(fresh);
+                return false;
+            }
+            // The number stays the same, so that stopListening and the answers find the new
+            // socket where they found the old one; the old one goes, and its port with it.
+            if (dup2(fresh, socket) == -1) {
+                failure = std::string("dup2: ") + std::strerror(errno);
+            } else if (bind(socket, boundAddress_.socketAddress(), boundAddress_.length) == -1) {
+                failure = std::string("bind: ") + std::strerror(errno);
+            } else {
+                socketBound_ = true;
+            }
+        }
+        close(fresh);
+        if (failure.empty()) {
+            systemLog("OSCListener: listening again");
+            return true;
+        }
+        noteReceiveError(failure);
     }
 }

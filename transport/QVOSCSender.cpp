@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "transport/DatagramSend.h"
+
 namespace {
 
 constexpr double flushIntervalSeconds = 0.01;
@@ -111,12 +113,12 @@ bool QVOSCSender::prepareSocket() {
 
 bool QVOSCSender::sendOSCPacket(const QVOSCPacket& packet) const {
     const QVOSCData bytes = packet.packetizedData();
-    ssize_t sent;
-    do {
-        sent = sendto(socketDescriptor_, bytes.data(), bytes.size(), 0,
-                      destinationAddress_.socketAddress(), destinationAddress_.length);
-    } while (sent == -1 && errno == EINTR);
-    return sent != -1;
+    const DatagramSendResult result =
+        sendDatagramWithoutWaiting(socketDescriptor_, bytes, destinationAddress_);
+    if (result == DatagramSendResult::busy) {
+        busySendCount_.fetch_add(1, std::memory_order_relaxed);
+    }
+    return result == DatagramSendResult::sent;
 }
 
 void QVOSCSender::addOSCMessage(std::shared_ptr<QVOSCMessage> message) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -33,7 +34,8 @@ class QVOSCSender {
     QVOSCSender(const QVOSCSender&) = delete;
     QVOSCSender& operator=(const QVOSCSender&) = delete;
 
-    // One datagram of exactly the packet's bytes; true when the system accepted it.
+    // One datagram of exactly the packet's bytes, sent without waiting; true when the system
+    // accepted it. A full send buffer drops it and counts it in busySendCount().
     bool sendOSCPacket(const QVOSCPacket& packet) const;
     // Gathers `message` into the pending bundle; any thread.
     void addOSCMessage(std::shared_ptr<QVOSCMessage> message);
@@ -45,6 +47,9 @@ class QVOSCSender {
     int32_t portNumber() const { return portNumber_; }
     const std::optional<std::string>& destinationHostName() const { return destinationHostName_; }
     const NetworkEndpoint& destinationAddress() const { return destinationAddress_; }
+    // Datagrams dropped because the system had no room for them at once (EAGAIN, ENOBUFS); any
+    // thread.
+    uint64_t busySendCount() const { return busySendCount_.load(std::memory_order_relaxed); }
 
   private:
     QVOSCSender(std::optional<std::string> hostName, int32_t portNumber);
@@ -65,4 +70,5 @@ class QVOSCSender {
     // Tells calls posted to the main thread whether the sender still exists.
     std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
     std::unique_ptr<RepeatingTimer> timer;  // main thread only
+    mutable std::atomic<uint64_t> busySendCount_{0};
 };

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/remote/DisplayText.h"
 #include "osc/QVOSCDecoder.h"
+#include "osc/QVOSCMessage.h"
 #include "transport/NetworkEndpointText.h"
 
 namespace {
@@ -38,6 +40,18 @@ std::string hexText(const QVOSCData& bytes) {
     return text;
 }
 
+// The message with its address and string arguments escaped; other arguments are shared.
+QVOSCMessage escapedCopy(const QVOSCMessage& message) {
+    QVOSCMessage copy(QVOSCAddress::addressWithString(
+        escapedText(message.address() ? message.address()->address() : "(null)")));
+    for (const std::shared_ptr<QVOSCArgument>& argument : message.arguments()) {
+        copy.attachArgument(argument->type() == 's' ? QVOSCArgument::argumentWithString(escapedText(
+                                                          argument->stringValue().value_or("")))
+                                                    : argument);
+    }
+    return copy;
+}
+
 }  // namespace
 
 std::string monitorText(const QVOSCData& bytes) {
@@ -45,15 +59,24 @@ std::string monitorText(const QVOSCData& bytes) {
     if (!packet) {
         return hexText(bytes);
     }
-    std::string text = packet->stringRepresentation();
-    if (text.size() > textCharactersShown) {
-        // A copy, not a resize: the entry must not keep the long text's capacity.
-        text = text.substr(0, textCharactersShown) + " ...";
+    // A message's own texts are escaped before they are joined, so that a line break in a string
+    // shows as \x0a; the text form's breaks between its parts then become spaces. In a bundle the
+    // parts cannot be told apart any more, and a break in a string shows as a space.
+    std::string text;
+    if (const auto message = std::dynamic_pointer_cast<QVOSCMessage>(packet)) {
+        text = escapedCopy(*message).stringRepresentation();
+    } else {
+        text = packet->stringRepresentation();
     }
     for (char& c : text) {
         if (c == '\n') {
             c = ' ';
         }
+    }
+    text = escapedText(text);
+    if (text.size() > textCharactersShown) {
+        // A copy, not a resize: the entry must not keep the long text's capacity.
+        text = text.substr(0, textCharactersShown) + " ...";
     }
     return text;
 }

@@ -24,8 +24,9 @@ struct MonitorEntry {
     uint64_t leftOutBefore = 0;
 };
 
-// The packet's text form on one line, or its bytes in hexadecimal when they do not decode; a
-// long text is cut short.
+// The packet's text form on one line, every byte that is not printable ASCII escaped ("\x1b"), or
+// its bytes in hexadecimal when they do not decode; a long text is cut short. The line is thus
+// safe on a terminal whatever a peer sent.
 std::string monitorText(const QVOSCData& bytes);
 // "12:04:31.250 in  192.168.1.20:53000 MESSAGE: address:/kestrano/get types:,"
 std::string monitorLine(const MonitorEntry& entry);

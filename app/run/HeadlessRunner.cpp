@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "app/control/KestranoController.h"
 #include "app/control/StatusText.h"
+#include "app/run/LineOutput.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
 #include "app/run/StatusLogThrottle.h"
@@ -18,6 +21,7 @@ namespace {
 constexpr int terminalStatusInterval = 250;  // milliseconds
 constexpr int logStatusInterval = 1000;
 constexpr auto logQuietInterval = std::chrono::minutes(1);
+constexpr int monitorReportInterval = 1000;
 
 StatusLogState logState(const KestranoController& controller, uint64_t& messagesSeen) {
     const ControllerStatus& status = controller.status();
@@ -47,6 +51,9 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
                 const std::optional<std::string>& settingsFile, bool monitor) {
     // Armed first, so that a signal during start-up still ends in the orderly shut-down.
     SignalQuitter quitter([&application] { application.quit(); });
+    // A reader of standard output or standard error that goes away (`kestrano --headless | head`)
+    // must cost its lines, not the show: the write says so instead of a signal ending the program.
+    std::signal(SIGPIPE, SIG_IGN);
 
     QtMainLoop mainLoop;
     RunSettings settings(settingsFile);
@@ -57,14 +64,38 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
 
     FILE* const statusStream = monitor ? stderr : stdout;
     controller.monitor().setRecording(monitor);
+    // The monitor's lines never wait for standard output: a reader that stalls costs lines, said
+    // once a second on standard error, and one that left is said once.
+    std::unique_ptr<LineOutput> monitorOutput;
+    QTimer monitorReportTimer;
+    uint64_t droppedReported = 0;
+    bool closeReported = false;
     if (monitor) {
-        controller.monitor().setEntryHandler([](const MonitorEntry& entry) {
+        monitorOutput = std::make_unique<LineOutput>(fileno(stdout));
+        controller.monitor().setEntryHandler([&output = *monitorOutput](const MonitorEntry& entry) {
             if (entry.leftOutBefore > 0) {
-                std::printf("%s\n", leftOutLine(entry.leftOutBefore).c_str());
+                output.writeLine(leftOutLine(entry.leftOutBefore));
             }
-            std::printf("%s\n", monitorLine(entry).c_str());
-            std::fflush(stdout);
+            output.writeLine(monitorLine(entry));
         });
+        QObject::connect(&monitorReportTimer, &QTimer::timeout, [&] {
+            const LineOutput& output = *monitorOutput;
+            if (output.closed() && !closeReported) {
+                closeReported = true;
+                std::fprintf(stderr,
+                             "\nkestrano: monitor: standard output is closed (%s); no more monitor "
+                             "lines are written\n",
+                             output.closedReason().c_str());
+            }
+            if (output.droppedLines() > droppedReported && !output.closed()) {
+                droppedReported = output.droppedLines();
+                std::fprintf(stderr,
+                             "\nkestrano: monitor: %llu lines not written so far: standard output "
+                             "does not keep up\n",
+                             static_cast<unsigned long long>(droppedReported));
+            }
+        });
+        monitorReportTimer.start(monitorReportInterval);
     }
     const bool terminal = isatty(fileno(statusStream)) == 1;
     StatusLogThrottle throttle(logQuietInterval);

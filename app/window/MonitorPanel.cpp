@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "app/window/ReadOnlyText.h"
@@ -32,6 +33,13 @@ MonitorPanel::MonitorPanel(OscMonitor& monitor, QWidget* parent)
     view_->setLineWrapMode(QPlainTextEdit::NoWrap);
     view_->setMaximumBlockCount(static_cast<int>(OscMonitor::capacity) + 1);
     view_->setFont(QFont("monospace"));
+    // Eight lines at the least, with room for the scroll bar that long lines bring: fewer would
+    // not show what a burst of traffic looked like. The layout gives it the rest of the window.
+    view_->setMinimumHeight(minimumLinesShown * view_->fontMetrics().lineSpacing() +
+                            2 * static_cast<int>(view_->document()->documentMargin()) +
+                            2 * view_->frameWidth() +
+                            view_->horizontalScrollBar()->sizeHint().height());
+    view_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
     auto* controls = new QHBoxLayout;
     controls->addWidget(pauseButton_);

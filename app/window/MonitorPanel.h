@@ -19,6 +19,7 @@ class MonitorPanel : public QGroupBox {
     Q_OBJECT
   public:
     static constexpr int refreshMilliseconds = 250;
+    static constexpr int minimumLinesShown = 8;
 
     MonitorPanel(OscMonitor& monitor, QWidget* parent);
 

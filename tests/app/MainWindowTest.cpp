@@ -12,9 +12,11 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
+#include <cstdio>
 
 #include "app/window/LevelMeter.h"
 #include "app/window/MainWindow.h"
+#include "app/window/MonitorPanel.h"
 #include "app/window/ReadOnlyText.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
@@ -456,6 +458,30 @@ TEST_F(MainWindowTest, AControlOffersOnlyWhatTheSettingsTakeAndSaysWhatTheyRefus
               "bad value '0.9' for triggerOffThreshold: it must not exceed triggerOnThreshold "
               "(0.5)");
     EXPECT_EQ(child<QDoubleSpinBox>("amplificationSpinBox")->maximum(), 1000.0);
+}
+
+TEST_F(MainWindowTest, TheMonitorShowsEightLinesAtFirstAndTakesTheHeightTheWindowGains) {
+    auto* view = child<QPlainTextEdit>("monitorView");
+    const auto linesShown = [view] {
+        const int margins = 2 * static_cast<int>(view->document()->documentMargin());
+        return (view->viewport()->height() - margins) / view->fontMetrics().lineSpacing();
+    };
+    std::printf("window %dx%d, monitor %d lines\n", window->width(), window->height(),
+                linesShown());
+    EXPECT_GE(linesShown(), 8);
+    // Also with lines longer than the view is wide, which bring a scroll bar.
+    controller->monitor().record(
+        MonitorEntry::Direction::in, NetworkEndpoint{},
+        std::make_shared<const QVOSCData>(levelDatagram("/" + std::string(400, 'w'), 1.0f)));
+    window->findChild<MonitorPanel*>()->refresh();
+    QApplication::processEvents();
+    EXPECT_GE(linesShown(), 8);
+
+    EXPECT_LT(window->minimumHeight(), window->maximumHeight()) << "resizable";
+    const int before = view->height();
+    window->resize(window->width(), window->height() + 300);
+    EXPECT_TRUE(processEventsUntil([&] { return view->height() >= before + 290; }, 2s))
+        << before << " -> " << view->height();
 }
 
 TEST_F(MainWindowTest, ScreenshotOfAWorkingWindow) {

@@ -5,6 +5,7 @@
 
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
+#include "osc/QVOSCBundle.h"
 #include "osc/QVOSCMessage.h"
 #include "transport/NetworkEndpointText.h"
 
@@ -73,6 +74,31 @@ TEST(OscMonitorTest, LinesShowDirectionPeerAndTextOrHex) {
     }
     EXPECT_EQ(monitorLine(out).substr(12), expected + " ...");
     EXPECT_EQ(leftOutLine(12), "(12 messages not listed: too many at once)");
+}
+
+TEST(OscMonitorTest, ControlBytesShowAsEscapes) {
+    // Texts beyond ASCII do not decode, and show in hexadecimal like any undecodable datagram.
+    QVOSCMessage message(QVOSCAddress::addressWithString("/cue\x1b[2J"));
+    message.attachArgument(QVOSCArgument::argumentWithString("a\x1b]0;t\x07\r\nb\x7f"));
+    message.attachArgument(QVOSCArgument::argumentWithInt(5));
+    EXPECT_EQ(monitorText(message.packetizedData()),
+              "MESSAGE: address:/cue\\x1b[2J  types:,si s { a\\x1b]0;t\\x07\\x0d\\x0ab\\x7f } "
+              "i { 5 }");
+
+    auto bundle = QVOSCBundle::bundleWithTimestamp(std::chrono::system_clock::time_point{});
+    bundle->attachObject(std::make_shared<QVOSCMessage>(message));
+    const std::string inBundle = monitorText(bundle->packetizedData());
+    EXPECT_NE(inBundle.find("s { a\\x1b]0;t\\x07\\x0d b\\x7f }"), std::string::npos) << inBundle;
+
+    // Escaping may make a text four times as long; the line stays short all the same.
+    QVOSCMessage long_(QVOSCAddress::addressWithString("/x"));
+    long_.attachArgument(QVOSCArgument::argumentWithString(std::string(3000, '\x01')));
+    for (const std::string& text : {monitorText(long_.packetizedData()), inBundle}) {
+        EXPECT_LE(text.size(), 1004u);
+        for (const char c : text) {
+            EXPECT_TRUE(c >= 0x20 && c < 0x7f) << static_cast<int>(c);
+        }
+    }
 }
 
 }  // namespace

@@ -7,16 +7,20 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include <arpa/inet.h>
 
+#include "osc/QVOSCMessage.h"
 #include "tests/support/Threads.h"
 #include "tests/support/Udp.h"
 #include "tests/transport/RecordingDelegate.h"
 #include "transport/EventLoop.h"
+#include "transport/NetworkEndpointText.h"
 #include "transport/QVOSCSourcedDatagramDelegate.h"
 
 using namespace std::chrono_literals;
@@ -356,6 +360,64 @@ TEST_F(QVOSCListenerTest, ASignalThatInterruptsTheWaitDoesNotEndReception) {
     EXPECT_TRUE(runUntilReceived(*recorder, 1));
     listener->stopListening();
     sigaction(SIGUSR1, &previous, nullptr);
+}
+
+TEST_F(QVOSCListenerTest, AFailedReceiveIsReportedAndListeningResumesOnTheSamePort) {
+    const struct {
+        const char* name;
+        void (*breakSocket)(int socket);
+        std::string reason;
+    } cases[] = {
+        {"shut down by someone else", [](int socket) { shutdown(socket, SHUT_RD); },
+         "the socket was shut down"},
+        // Set while the thread waits, it takes effect from the next receive on.
+        {"a receive that times out",
+         [](int socket) {
+             const timeval timeout{0, 20000};
+             setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+         },
+         std::strerror(EAGAIN)},
+    };
+    for (const auto& broken : cases) {
+        SCOPED_TRACE(broken.name);
+        const auto received = std::make_shared<RecordingDelegate>();
+        const auto listener = listenerWith(received);
+        ASSERT_NE(listener, nullptr);
+        const uint16_t port = portOf(*listener);
+        EXPECT_EQ(listener->receiveErrorCount(), 0u);
+
+        broken.breakSocket(listener->socketDescriptor());
+        ASSERT_TRUE(sendDatagram(port, QVOSCData{1}));
+        ASSERT_TRUE(eventually([&] { return listener->receiveErrorCount() > 0; }));
+        EXPECT_EQ(listener->lastReceiveError(), broken.reason);
+
+        // Sent again and again until one arrives: the socket is back after about a second.
+        const auto arrived = [&] {
+            return std::any_of(received->datagrams.begin(), received->datagrams.end(),
+                               [](const auto& datagram) { return *datagram == QVOSCData{2}; });
+        };
+        const auto deadline = std::chrono::steady_clock::now() + patience;
+        while (!arrived() && std::chrono::steady_clock::now() < deadline) {
+            ASSERT_TRUE(sendDatagram(port, QVOSCData{2}));
+            loop.runUntil(arrived, 50ms);
+        }
+        EXPECT_TRUE(arrived());
+        EXPECT_EQ(portOf(*listener), port);
+        EXPECT_EQ(listener->receiveErrorCount(), 1u);
+
+        // Answers leave from it again.
+        UdpReceiver peer;
+        EXPECT_TRUE(listener->sendPacketTo(QVOSCMessage(QVOSCAddress::addressWithString("/a")),
+                                           *numericEndpoint("127.0.0.1", peer.port())));
+        EXPECT_TRUE(peer.receive(patience).has_value());
+
+        // Stopping during the wait before a re-opening ends the wait.
+        broken.breakSocket(listener->socketDescriptor());
+        ASSERT_TRUE(sendDatagram(port, QVOSCData{3}));
+        ASSERT_TRUE(eventually([&] { return listener->receiveErrorCount() > 1; }));
+        listener->stopListening();
+        EXPECT_EQ(listener->socketDescriptor(), -1);
+    }
 }
 
 TEST_F(QVOSCListenerTest, ItsThreadKeepsItAliveAfterTheOwnerLetsGo) {

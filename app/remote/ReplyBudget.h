@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+
+#include "app/shaping/MonotonicClock.h"
+
+// How much the program may answer remote-control requests. A request's source address can be
+// forged, so answers must never become a way to flood a third party: all replies together stay
+// within a count and a byte rate over any second, and the bytes sent back stay within a multiple
+// of the bytes received, with a ceiling on what quiet times may bank. Replies beyond that are
+// dropped and counted. Pure; main thread only.
+class ReplyBudget {
+  public:
+    struct Limits {
+        size_t repliesPerSecond = 20;
+        size_t bytesPerSecond = 32 * 1024;
+        // Each byte received lets this many go back...
+        size_t amplification = 3;
+        // ...but no more than this is ever banked, whatever arrives.
+        size_t creditCeiling = 64 * 1024;
+    };
+
+    explicit ReplyBudget(MonotonicClock clock) : ReplyBudget(std::move(clock), Limits{}) {}
+    ReplyBudget(MonotonicClock clock, Limits limits);
+
+    // A datagram of `bytes` arrived on the listen port; it earns credit for answers.
+    void noteReceived(size_t bytes);
+    // Whether a reply of `bytes` may go now; a yes spends its share of the budget, a no counts it
+    // as dropped.
+    bool allowReply(size_t bytes);
+    // Replies refused so far.
+    uint64_t dropped() const { return dropped_; }
+
+  private:
+    struct Sent {
+        MonotonicTime time;
+        size_t bytes;
+    };
+
+    // Forgets replies older than a second.
+    void expire(MonotonicTime now);
+
+    MonotonicClock clock_;
+    Limits limits_;
+    size_t credit_ = 0;
+    std::deque<Sent> lastSecond_;  // at most repliesPerSecond entries
+    size_t bytesLastSecond_ = 0;
+    uint64_t dropped_ = 0;
+};

@@ -1,0 +1,108 @@
+// libFuzzer target: datagrams arriving at the listen port with remote control on, through the
+// whole incoming route of a real controller: the monitor's rendering, the decoder and the walk of
+// nested bundles, remote commands (set, get, save and the errors) and the replies sent back. The
+// capture is a fake and the clock steps a millisecond per input, so that a run is repeatable.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <variant>
+
+#include "app/control/KestranoController.h"
+#include "tests/app/support/FakeAudioCapture.h"
+#include "tests/support/Udp.h"
+#include "transport/EventLoop.h"
+#include "transport/NetworkEndpointText.h"
+
+namespace {
+
+// Preferences kept in memory: /kestrano/save runs on every few inputs, and a file written each
+// time would make disk speed the fuzzer's speed.
+class MemoryPreferences : public PreferencesStore {
+  public:
+    int64_t integerForKey(std::string_view key) const override {
+        const auto* held = find(key);
+        return held && std::holds_alternative<int64_t>(*held) ? std::get<int64_t>(*held) : 0;
+    }
+    float floatForKey(std::string_view key) const override {
+        const auto* held = find(key);
+        return held && std::holds_alternative<float>(*held) ? std::get<float>(*held) : 0.0f;
+    }
+    std::optional<bool> boolObjectForKey(std::string_view key) const override {
+        const auto* held = find(key);
+        if (!held || !std::holds_alternative<bool>(*held)) {
+            return std::nullopt;
+        }
+        return std::get<bool>(*held);
+    }
+    std::optional<std::string> stringForKey(std::string_view key) const override {
+        const auto* held = find(key);
+        if (!held || !std::holds_alternative<std::string>(*held)) {
+            return std::nullopt;
+        }
+        return std::get<std::string>(*held);
+    }
+    void setInteger(std::string_view key, int64_t value) override {
+        values_[std::string(key)] = value;
+    }
+    void setFloat(std::string_view key, float value) override { values_[std::string(key)] = value; }
+    void setBool(std::string_view key, bool value) override { values_[std::string(key)] = value; }
+    void setString(std::string_view key, std::optional<std::string> value) override {
+        if (value) {
+            values_[std::string(key)] = std::move(*value);
+        } else if (const auto found = values_.find(key); found != values_.end()) {
+            values_.erase(found);
+        }
+    }
+
+  private:
+    using Value = std::variant<int64_t, float, bool, std::string>;
+    const Value* find(std::string_view key) const {
+        const auto found = values_.find(key);
+        return found == values_.end() ? nullptr : &found->second;
+    }
+    std::map<std::string, Value, std::less<>> values_;
+};
+
+struct Route {
+    Route() {
+        // Replies go to a port of our own, which the fuzzer never reads: the kernel drops what
+        // does not fit, and no other program sees a thing.
+        preferences.setInteger("zandorexSendPort", sink.port());
+        preferences.setInteger("zandorexListenPort", freeUdpPort());
+        const AudioDevice microphone{"alsa_input.usb-mic", "USB microphone"};
+        controller = std::make_unique<KestranoController>(
+            loop, preferences,
+            std::make_unique<FakeAudioCapture>(std::vector<AudioDevice>{microphone}, microphone),
+            [this] { return now; });
+        controller->awakeFromNib();
+        controller->settings().change("remoteControl", true);
+        source = *numericEndpoint("127.0.0.1", sink.port());
+    }
+
+    // Runs what the input left posted to the main loop, so that nothing piles up between inputs.
+    void drain() {
+        bool reached = false;
+        loop.postToMainThread([&reached] { reached = true; });
+        loop.runUntil([&reached] { return reached; }, std::chrono::seconds(5));
+    }
+
+    EventLoop loop;
+    MemoryPreferences preferences;
+    UdpReceiver sink;
+    MonotonicTime now{};
+    std::unique_ptr<KestranoController> controller;
+    NetworkEndpoint source;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Route route;
+    route.now += std::chrono::milliseconds(1);
+    route.controller->packetFromZandorexWithSource(
+        std::make_shared<const QVOSCData>(data, data + size), route.source);
+    route.drain();
+    return 0;
+}

@@ -1,0 +1,125 @@
+// The reply budget: rate, byte rate and amplification limits over a fake clock, and the quoting
+// of a request's text in error answers.
+#include "app/remote/ReplyBudget.h"
+
+#include <gtest/gtest.h>
+
+#include "app/remote/DisplayText.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// One step of a scenario: at `at` after the start, `received` bytes arrive (when not 0), then
+// `replies` replies of `bytes` each are asked for; `allowed` of them may go.
+struct Step {
+    std::chrono::milliseconds at;
+    size_t received;
+    size_t replies;
+    size_t bytes;
+    size_t allowed;
+};
+
+struct Scenario {
+    const char* name;
+    std::vector<Step> steps;
+};
+
+TEST(ReplyBudgetTest, RepliesStayWithinRateBytesAndAmplification) {
+    const Scenario scenarios[] = {
+        {"nothing received earns nothing", {{0ms, 0, 3, 10, 0}}},
+        {"three times what arrived", {{0ms, 100, 4, 100, 3}}},
+        {"credit left over is kept", {{0ms, 100, 1, 250, 1}, {10ms, 0, 2, 30, 1}}},
+        {"at most 20 a second however much arrives",
+         {{0ms, 60000, 30, 40, 20}, {500ms, 0, 5, 40, 0}, {1000ms, 0, 5, 40, 5}}},
+        {"the second slides: no double rate across a boundary",
+         {{0ms, 60000, 10, 40, 10}, {900ms, 0, 15, 40, 10}, {1100ms, 0, 15, 40, 10}}},
+        {"at most 32 KiB a second",
+         {{0ms, 60000, 5, 8000, 4},
+          {999ms, 0, 1, 700, 1},
+          {1000ms, 0, 5, 8000, 4},
+          {1001ms, 0, 1, 800, 0}}},
+        {"banked credit is capped at 64 KiB",
+         {{0ms, 1000000, 8, 8192, 4}, {1000ms, 0, 8, 8192, 4}, {2000ms, 0, 8, 8192, 0}}},
+        {"a huge count does not wrap round", {{0ms, SIZE_MAX, 1, 1000, 1}}},
+    };
+    for (const Scenario& scenario : scenarios) {
+        SCOPED_TRACE(scenario.name);
+        MonotonicTime now{std::chrono::hours(5)};
+        const MonotonicTime start = now;
+        ReplyBudget budget([&now] { return now; });
+        size_t refused = 0;
+        for (const Step& step : scenario.steps) {
+            now = start + step.at;
+            if (step.received > 0) {
+                budget.noteReceived(step.received);
+            }
+            size_t allowed = 0;
+            for (size_t reply = 0; reply < step.replies; ++reply) {
+                allowed += budget.allowReply(step.bytes) ? 1 : 0;
+            }
+            EXPECT_EQ(allowed, step.allowed) << "at " << step.at.count() << " ms";
+            refused += step.replies - allowed;
+        }
+        EXPECT_EQ(budget.dropped(), refused);
+    }
+}
+
+TEST(ReplyBudgetTest, AFloodOfSmallRequestsGetsBackAtMostThreeTimesItsBytes) {
+    MonotonicTime now{};
+    ReplyBudget budget([&now] { return now; });
+    size_t in = 0;
+    size_t out = 0;
+    // Ten seconds of /kestrano/get (20 bytes) at 1000 a second, each asking for 22 answers of
+    // about 40 bytes.
+    for (int request = 0; request < 10000; ++request) {
+        now += 1ms;
+        budget.noteReceived(20);
+        in += 20;
+        for (int answer = 0; answer < 22; ++answer) {
+            out += budget.allowReply(40) ? 40 : 0;
+        }
+    }
+    EXPECT_LE(out, 3 * in);
+    EXPECT_LE(out, size_t{20} * 40 * 11);
+    EXPECT_GT(out, 0u);
+}
+
+TEST(DisplayTextTest, HostileTextIsEscapedAndQuotedShort) {
+    const struct {
+        std::string text;
+        std::string escaped;
+        std::string quoted;
+    } cases[] = {
+        {"/kestrano/set/minValue", "/kestrano/set/minValue", "/kestrano/set/minValue"},
+        {"\x1b]0;owned\x07\r\n", "\\x1b]0;owned\\x07\\x0d\\x0a", "\\x1b]0;owned\\x07\\x0d\\x0a"},
+        {std::string("a\0b\x7f\xc3\xa9", 6), "a\\x00b\\x7f\\xc3\\xa9", "a\\x00b\\x7f\\xc3\\xa9"},
+        {std::string(64, 'x'), std::string(64, 'x'), std::string(64, 'x')},
+        {std::string(65, 'x'), std::string(65, 'x'), std::string(64, 'x') + "..."},
+        // An escape is never cut in half: 62 characters leave no room for a four-character one.
+        {std::string(62, 'x') + "\x1b", std::string(62, 'x') + "\\x1b",
+         std::string(62, 'x') + "..."},
+        {std::string(1000, '\x1b'),
+         [] {
+             std::string all;
+             for (int index = 0; index < 1000; ++index) {
+                 all += "\\x1b";
+             }
+             return all;
+         }(),
+         [] {
+             std::string sixteen;
+             for (int index = 0; index < 16; ++index) {
+                 sixteen += "\\x1b";
+             }
+             return sixteen + "...";
+         }()},
+    };
+    for (const auto& [text, escaped, quoted] : cases) {
+        EXPECT_EQ(escapedText(text), escaped);
+        EXPECT_EQ(quotedRequestText(text), quoted);
+        EXPECT_LE(quotedRequestText(text).size(), quoteLimit + 3);
+    }
+}
+
+}  // namespace
