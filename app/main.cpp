@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
@@ -30,6 +31,9 @@ void noteMissingSettingsFile(const std::optional<std::string>& settingsFile) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader of standard output or standard error that goes away (`kestrano --headless | head`)
+    // must cost its lines, not the show: the write says so instead of a signal ending the program.
+    std::signal(SIGPIPE, SIG_IGN);
     std::string error;
     const std::optional<CommandLine> commandLine =
         parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);

@@ -27,6 +27,14 @@ struct ControllerStatus {
     // Incoming datagrams dropped in a flood by the current listener, shown while drops go on
     // and a few seconds after; 0 otherwise.
     uint64_t droppedIncomingDatagrams = 0;
+    // Counted since start-up, read once a second: answers left out by the reply budget,
+    // commands from sources remoteControlFrom does not allow, messages and answers the system had
+    // no room for, and failed receives (the listener opens its socket again after each).
+    uint64_t repliesDropped = 0;
+    uint64_t commandsRefused = 0;
+    uint64_t sendsDropped = 0;
+    uint64_t receiveErrors = 0;
+    std::string lastReceiveError;
     // Failures in words; empty when all is well.
     std::string senderError;
     std::string listenerError;

@@ -16,13 +16,13 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
                        status_.senderError = destination_.error();
                        statusChanged();
                    }),
-      remote_(settings_, RemoteControl::Hooks{
-                             [this] { return remoteReadings(); },
-                             [this] { return save(); },
-                             [this](const QVOSCPacket& packet, const NetworkEndpoint& to) {
-                                 reply(packet, to);
-                             },
-                         }) {
+      remote_(
+          settings_, clock_,
+          RemoteControl::Hooks{
+              [this] { return remoteReadings(); },
+              [this] { return save(); },
+              [this](const QVOSCPacket& packet, const NetworkEndpoint& to) { reply(packet, to); },
+          }) {
     settings_.addListener([this](std::string_view key) { settingChanged(key); });
 }
 
@@ -39,6 +39,7 @@ void KestranoController::awakeFromNib() {
             inputFailed(deviceName, error);
         });
     captureSettingChanged(keys::bandLowCut);
+    remote_.settingChanged(keys::remoteControlFrom);
     inputChoice_ = InputChoice::fromStored(settings_.text(keys::inputDevice));
     selectInput(deviceForChoice(session_->audioInputDevices()));
     refreshDevices();
@@ -101,6 +102,7 @@ void KestranoController::settingChanged(std::string_view key) {
     status_.senderError = destination_.error();
     listenerSettingChanged(key);
     captureSettingChanged(key);
+    remote_.settingChanged(key);
     if (observer_ != nullptr) {
         observer_->controllerSettingChanged(key);
     }

@@ -31,6 +31,15 @@ void KestranoController::reportDroppedDatagrams() {
     }
     // A new listener counts from 0 again.
     droppedSeen_ = dropped;
+
+    status_.repliesDropped = remote_.droppedReplies();
+    status_.commandsRefused = remote_.refusedCommands();
+    status_.sendsDropped = (zandorexListener_ ? zandorexListener_->busySendCount() : 0) +
+                           (destination_.sender() ? destination_.sender()->busySendCount() : 0);
+    if (zandorexListener_ && zandorexListener_->receiveErrorCount() > 0) {
+        status_.receiveErrors = zandorexListener_->receiveErrorCount();
+        status_.lastReceiveError = zandorexListener_->lastReceiveError();
+    }
 }
 
 void KestranoController::listenerSettingChanged(std::string_view key) {
@@ -70,7 +79,7 @@ void KestranoController::packetFromZandorexWithSource(std::shared_ptr<const QVOS
         return;
     }
     monitor_.record(MonitorEntry::Direction::in, source, data);
-    if (remote_.on() && RemoteControl::isCommand(*data)) {
+    if (remote_.admits(*data, source)) {
         remote_.obey(*data, source);
         return;
     }

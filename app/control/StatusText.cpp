@@ -24,6 +24,18 @@ std::string statusLine(const ControllerStatus& status) {
         parts.push_back("dropped " + std::to_string(status.droppedIncomingDatagrams) +
                         " incoming datagrams");
     }
+    const auto count = [&parts](uint64_t number, const char* what) {
+        if (number > 0) {
+            parts.push_back(std::to_string(number) + what);
+        }
+    };
+    count(status.repliesDropped, " remote answers dropped (too many)");
+    count(status.commandsRefused, " commands from sources not in remoteControlFrom ignored");
+    count(status.sendsDropped, " sends dropped (send buffer full)");
+    if (status.receiveErrors > 0) {
+        parts.push_back("receiving failed " + std::to_string(status.receiveErrors) +
+                        " times (last: " + status.lastReceiveError + "); listening again");
+    }
     for (const std::string* error :
          {&status.deviceError, &status.senderError, &status.listenerError}) {
         if (!error->empty()) {

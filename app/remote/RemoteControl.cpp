@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/remote/DisplayText.h"
 #include "app/remote/RemoteRequest.h"
 #include "app/settings/SettingsKeys.h"
 #include "osc/QVOSCAddress.h"
@@ -59,16 +60,41 @@ std::shared_ptr<QVOSCMessage> settingMessage(const SettingDefinition& setting,
 
 }  // namespace
 
-RemoteControl::RemoteControl(SettingsModel& settings, Hooks hooks)
-    : settings_(settings), hooks_(std::move(hooks)) {}
+RemoteControl::RemoteControl(SettingsModel& settings, MonotonicClock clock, Hooks hooks)
+    : settings_(settings), hooks_(std::move(hooks)), budget_(std::move(clock)) {}
 
-bool RemoteControl::on() const {
-    return settings_.flag(settings_keys::remoteControl);
+void RemoteControl::settingChanged(std::string_view key) {
+    if (key != settings_keys::remoteControlFrom) {
+        return;
+    }
+    allowed_.reset();
+    if (const std::optional<std::string> text = settings_.text(key)) {
+        std::string error;
+        // A list that cannot be read allows nobody rather than everybody.
+        allowed_ = SourceAllowList::parse(*text, error).value_or(SourceAllowList());
+    }
 }
 
-bool RemoteControl::isCommand(const QVOSCData& data) {
-    return data.size() >= commandPrefix.size() &&
-           std::memcmp(data.data(), commandPrefix.data(), commandPrefix.size()) == 0;
+bool RemoteControl::admits(const QVOSCData& data, const NetworkEndpoint& source) {
+    if (!settings_.flag(settings_keys::remoteControl)) {
+        return false;
+    }
+    budget_.noteReceived(data.size());
+    if (data.size() < commandPrefix.size() ||
+        std::memcmp(data.data(), commandPrefix.data(), commandPrefix.size()) != 0) {
+        return false;
+    }
+    if (allowed_ && !allowed_->allows(source)) {
+        ++refusedCommands_;
+        return false;
+    }
+    return true;
+}
+
+void RemoteControl::reply(const QVOSCPacket& packet, const NetworkEndpoint& destination) {
+    if (budget_.allowReply(packet.packetizedData().size())) {
+        hooks_.reply(packet, destination);
+    }
 }
 
 void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
@@ -82,14 +108,14 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
     } else if (request->address == "/kestrano/save") {
         problem = hooks_.save();
         if (!problem) {
-            hooks_.reply(*messageTo("/kestrano/saved"), source);
+            reply(*messageTo("/kestrano/saved"), source);
         }
     } else if (request->address.starts_with(setPrefix)) {
         const std::string key = request->address.substr(setPrefix.size());
         const SettingDefinition* setting = findSetting(key);
         const auto& arguments = request->arguments;
         if (setting == nullptr) {
-            problem = "unknown setting '" + key + "'";
+            problem = "unknown setting '" + quotedRequestText(key) + "'";
         } else if (!setting->remotelySettable) {
             problem = key + " cannot be set remotely";
         } else if (arguments.size() != 1) {
@@ -102,10 +128,10 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
             problem = value ? settings_.change(key, std::move(value)) : error;
         }
     } else {
-        problem = "unknown command " + request->address;
+        problem = "unknown command " + quotedRequestText(request->address);
     }
     if (problem) {
-        hooks_.reply(*errorMessage(*problem), source);
+        reply(*errorMessage(*problem), source);
     }
 }
 
@@ -133,10 +159,10 @@ void RemoteControl::answerGet(const std::string& what, const NetworkEndpoint& so
     }
     const auto& answers = bundle->attachedObjects();
     if (answers.empty()) {
-        hooks_.reply(*errorMessage("unknown setting '" + what + "'"), source);
+        reply(*errorMessage("unknown setting '" + quotedRequestText(what) + "'"), source);
     } else if (answers.size() == 1) {
-        hooks_.reply(*std::dynamic_pointer_cast<QVOSCPacket>(answers[0]), source);
+        reply(*std::dynamic_pointer_cast<QVOSCPacket>(answers[0]), source);
     } else {
-        hooks_.reply(*bundle, source);
+        reply(*bundle, source);
     }
 }

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "app/remote/ReplyBudget.h"
+#include "app/remote/SourceAllowList.h"
 #include "app/settings/SettingsModel.h"
 #include "osc/QVOSCPacket.h"
 #include "osc/QVOSCTypes.h"
@@ -27,17 +29,28 @@ class RemoteControl {
         std::function<void(const QVOSCPacket& packet, const NetworkEndpoint& destination)> reply;
     };
 
-    RemoteControl(SettingsModel& settings, Hooks hooks);
+    RemoteControl(SettingsModel& settings, MonotonicClock clock, Hooks hooks);
 
-    // Whether the settings turn remote control on.
-    bool on() const;
-    // Whether the datagram is addressed to remote control.
-    static bool isCommand(const QVOSCData& data);
+    // Notes an incoming datagram, which earns room for answers; true when it is a command to
+    // obey: remote control is on, the datagram is addressed to it and its source is allowed.
+    bool admits(const QVOSCData& data, const NetworkEndpoint& source);
     void obey(const QVOSCData& data, const NetworkEndpoint& source);
+    // Follows the settings that turn it on and say who may command.
+    void settingChanged(std::string_view key);
+
+    // Answers left out to keep within the reply budget.
+    uint64_t droppedReplies() const { return budget_.dropped(); }
+    // Commands ignored because their source is not in remoteControlFrom.
+    uint64_t refusedCommands() const { return refusedCommands_; }
 
   private:
     void answerGet(const std::string& what, const NetworkEndpoint& source);
+    void reply(const QVOSCPacket& packet, const NetworkEndpoint& destination);
 
     SettingsModel& settings_;
     Hooks hooks_;
+    ReplyBudget budget_;
+    // Nothing while any source may command.
+    std::optional<SourceAllowList> allowed_;
+    uint64_t refusedCommands_ = 0;
 };

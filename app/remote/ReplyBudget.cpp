@@ -1,5 +1,7 @@
 #include "app/remote/ReplyBudget.h"
 
+#include <algorithm>
+
 ReplyBudget::ReplyBudget(MonotonicClock clock, Limits limits)
     : clock_(std::move(clock)), limits_(limits) {}
 
@@ -17,12 +19,14 @@ bool ReplyBudget::allowReply(size_t bytes) {
     expire(now);
     // A sliding second, not a fixed one: two fixed seconds back to back would let twice the rate
     // through across their boundary.
-    if (bytes > credit_ || lastSecond_.size() >= limits_.repliesPerSecond ||
+    refillAllowance(now);
+    const bool fromCredit = bytes <= credit_;
+    if ((!fromCredit && bytes > allowance_) || lastSecond_.size() >= limits_.repliesPerSecond ||
         bytes > limits_.bytesPerSecond - bytesLastSecond_) {
         ++dropped_;
         return false;
     }
-    credit_ -= bytes;
+    (fromCredit ? credit_ : allowance_) -= bytes;
     lastSecond_.push_back({now, bytes});
     bytesLastSecond_ += bytes;
     return true;
@@ -33,5 +37,21 @@ void ReplyBudget::expire(MonotonicTime now) {
     while (!lastSecond_.empty() && now - lastSecond_.front().time >= std::chrono::seconds(1)) {
         bytesLastSecond_ -= lastSecond_.front().bytes;
         lastSecond_.pop_front();
+    }
+}
+
+void ReplyBudget::refillAllowance(MonotonicTime now) {
+    if (!allowanceSince_ || now < *allowanceSince_) {
+        allowanceSince_ = now;
+        allowance_ = limits_.allowancePerSecond;
+        return;
+    }
+    const auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(now - *allowanceSince_).count();
+    const auto earned = static_cast<size_t>(static_cast<double>(limits_.allowancePerSecond) *
+                                            static_cast<double>(micros) / 1e6);
+    if (earned > 0) {
+        allowance_ = std::min(limits_.allowancePerSecond, allowance_ + earned);
+        allowanceSince_ = now;
     }
 }

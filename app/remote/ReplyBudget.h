@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 
 #include "app/shaping/MonotonicClock.h"
 
@@ -20,6 +21,10 @@ class ReplyBudget {
         size_t amplification = 3;
         // ...but no more than this is ever banked, whatever arrives.
         size_t creditCeiling = 64 * 1024;
+        // Bytes a second that may go back without credit, banked up to one second's worth, so
+        // that a lone /kestrano/get (20 bytes in, one bundle of about 900 out) is answered; a
+        // flood gains nothing from it beyond this rate.
+        size_t allowancePerSecond = 2048;
     };
 
     explicit ReplyBudget(MonotonicClock clock) : ReplyBudget(std::move(clock), Limits{}) {}
@@ -41,10 +46,13 @@ class ReplyBudget {
 
     // Forgets replies older than a second.
     void expire(MonotonicTime now);
+    void refillAllowance(MonotonicTime now);
 
     MonotonicClock clock_;
     Limits limits_;
     size_t credit_ = 0;
+    size_t allowance_ = 0;
+    std::optional<MonotonicTime> allowanceSince_;
     std::deque<Sent> lastSecond_;  // at most repliesPerSecond entries
     size_t bytesLastSecond_ = 0;
     uint64_t dropped_ = 0;

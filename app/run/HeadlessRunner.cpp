@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <QTimer>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -51,9 +50,6 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
                 const std::optional<std::string>& settingsFile, bool monitor) {
     // Armed first, so that a signal during start-up still ends in the orderly shut-down.
     SignalQuitter quitter([&application] { application.quit(); });
-    // A reader of standard output or standard error that goes away (`kestrano --headless | head`)
-    // must cost its lines, not the show: the write says so instead of a signal ending the program.
-    std::signal(SIGPIPE, SIG_IGN);
 
     QtMainLoop mainLoop;
     RunSettings settings(settingsFile);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "app/remote/DisplayText.h"
+#include "app/remote/SourceAllowList.h"
 #include "app/settings/HostText.h"
 #include "app/settings/OscAddressName.h"
 #include "app/settings/SettingsKeys.h"
@@ -42,6 +44,10 @@ constexpr SettingDefinition catalog[] = {
     {keys::remoteControl, SettingKind::flag,
      "true or false (also yes / no, on / off, 1 / 0); obey /kestrano/... commands", "false", false,
      Persistence::atOnce, false},
+    {keys::remoteControlFrom, SettingKind::sourceList,
+     "IPv4 and IPv6 addresses or prefixes, e.g. 192.168.1.20,10.0.0.0/24,::1, allowed to send "
+     "commands (absent: any source)",
+     std::nullopt, false, Persistence::atOnce, false, std::nullopt, std::nullopt, "", true},
     {keys::triggerOnThreshold, SettingKind::decimal, "a position from 0 to 1 (0: 0.5)", "0.5", true,
      Persistence::onSave, true, 0.0, 1.0},
     {keys::triggerOffThreshold, SettingKind::decimal,
@@ -139,6 +145,7 @@ std::optional<SettingValue> readText(SettingKind kind, std::string_view text, Te
         case SettingKind::addressName:
         case SettingKind::host:
         case SettingKind::localAddress:
+        case SettingKind::sourceList:
         case SettingKind::text:
             return std::string(text);
     }
@@ -158,6 +165,7 @@ bool holdsKindsAlternative(SettingKind kind, const SettingValue& value) {
         case SettingKind::addressName:
         case SettingKind::host:
         case SettingKind::localAddress:
+        case SettingKind::sourceList:
         case SettingKind::text:
             return std::holds_alternative<std::string>(value);
     }
@@ -196,6 +204,12 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
             return isHostNameOrAddress(std::get<std::string>(value));
         case SettingKind::localAddress:
             return isNumericAddress(std::get<std::string>(value));
+        case SettingKind::sourceList: {
+            // An empty list would allow nobody; absence (any source) is said by no text at all.
+            std::string error;
+            return !std::get<std::string>(value).empty() &&
+                   SourceAllowList::parse(std::get<std::string>(value), error).has_value();
+        }
         case SettingKind::flag:
         case SettingKind::text:
             return true;
@@ -210,8 +224,9 @@ std::string decimalText(float value) {
 }
 
 std::string badValue(const SettingDefinition& setting, std::string_view text) {
-    return "bad value '" + std::string(text) + "' for " + std::string(setting.key) + ": expected " +
-           std::string(setting.expected);
+    // Quoted short and printable: the text may have come from anywhere.
+    return "bad value '" + quotedRequestText(text) + "' for " + std::string(setting.key) +
+           ": expected " + std::string(setting.expected);
 }
 
 // The number a value holds, for the order rules; nothing for an absent or 0 value.

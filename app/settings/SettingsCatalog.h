@@ -18,6 +18,7 @@ enum class SettingKind {
     addressName,   // the part of an OSC address after /zandorex/
     host,          // host name, IPv4 or IPv6 address
     localAddress,  // numeric IPv4 or IPv6 address
+    sourceList,    // IPv4 and IPv6 addresses and prefixes, separated by commas
     text,          // any text
 };
 

@@ -15,6 +15,7 @@ inline constexpr std::string_view maxValue = "maxValue";
 inline constexpr std::string_view zandorexHost = "zandorexHost";
 inline constexpr std::string_view listenAddress = "listenAddress";
 inline constexpr std::string_view remoteControl = "remoteControl";
+inline constexpr std::string_view remoteControlFrom = "remoteControlFrom";
 inline constexpr std::string_view triggerOnThreshold = "triggerOnThreshold";
 inline constexpr std::string_view triggerOffThreshold = "triggerOffThreshold";
 inline constexpr std::string_view triggerOnDelay = "triggerOnDelay";

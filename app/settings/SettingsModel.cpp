@@ -53,7 +53,10 @@ void SettingsModel::load() {
         std::string error;
         std::optional<SettingValue> value =
             parseSettingValue(setting, *text, error, TextSource::settingsFile);
-        if (!value && setting.failsClosed && !text->empty()) {
+        if (!value && text->empty() && !setting.absent) {
+            continue;  // an empty text is as good as no key where absence means something
+        }
+        if (!value && setting.failsClosed) {
             held_[index] = *text;
             notices_.push_back("refused " + std::string(setting.key) + "=" + *text);
         } else if (!value) {
@@ -192,6 +195,7 @@ void SettingsModel::storeHeld(const SettingDefinition& setting) {
         case SettingKind::addressName:
         case SettingKind::host:
         case SettingKind::localAddress:
+        case SettingKind::sourceList:
         case SettingKind::text:
             store_.setString(setting.key, std::get<std::string>(*value));
             return;

@@ -42,4 +42,13 @@ NetworkGroup::NetworkGroup(QWidget* parent) : QGroupBox(tr("Network"), parent) {
         tr("Anyone who can reach the listen port can then change the settings; a listen address "
            "of 127.0.0.1 keeps the network out"));
     form->addRow(tr("Remote control:"), remoteControl);
+
+    auto* allowed = new QLineEdit(this);
+    allowed->setObjectName("remoteControlFromLineEdit");
+    allowed->setProperty("setting", keyText(keys::remoteControlFrom));
+    allowed->setPlaceholderText(tr("any source"));
+    allowed->setToolTip(
+        tr("Addresses and prefixes allowed to send commands, e.g. "
+           "192.168.1.20,10.0.0.0/24,::1"));
+    form->addRow(tr("Commands &from:"), allowed);
 }

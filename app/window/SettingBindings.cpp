@@ -11,8 +11,9 @@
 
 namespace {
 
-// Host names and IPv4/IPv6 addresses, scope included, while they are typed.
-const QRegularExpression hostCharacters("[A-Za-z0-9._:%-]*");
+// Host names and IPv4/IPv6 addresses, scope included, and lists of prefixes, while they are
+// typed.
+const QRegularExpression hostCharacters("[A-Za-z0-9._:%/,-]*");
 
 // Takes what the model takes. Text that may still become a value (a host name being typed) is
 // intermediate; for an address name, whose every prefix is a value, anything else is refused.

@@ -43,11 +43,14 @@ TEST(ReplyBudgetTest, RepliesStayWithinRateBytesAndAmplification) {
          {{0ms, 1000000, 8, 8192, 4}, {1000ms, 0, 8, 8192, 4}, {2000ms, 0, 8, 8192, 0}}},
         {"a huge count does not wrap round", {{0ms, SIZE_MAX, 1, 1000, 1}}},
     };
+    // The allowance is tried on its own below.
+    ReplyBudget::Limits withoutAllowance;
+    withoutAllowance.allowancePerSecond = 0;
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.name);
         MonotonicTime now{std::chrono::hours(5)};
         const MonotonicTime start = now;
-        ReplyBudget budget([&now] { return now; });
+        ReplyBudget budget([&now] { return now; }, withoutAllowance);
         size_t refused = 0;
         for (const Step& step : scenario.steps) {
             now = start + step.at;
@@ -80,9 +83,26 @@ TEST(ReplyBudgetTest, AFloodOfSmallRequestsGetsBackAtMostThreeTimesItsBytes) {
             out += budget.allowReply(40) ? 40 : 0;
         }
     }
-    EXPECT_LE(out, 3 * in);
+    // Three times what came, and the allowance of 2 KiB a second (and the one banked at first).
+    EXPECT_LE(out, 3 * in + 2048 * 11);
     EXPECT_LE(out, size_t{20} * 40 * 11);
     EXPECT_GT(out, 0u);
+}
+
+TEST(ReplyBudgetTest, ALoneGetIsAnsweredFromTheAllowanceAndAFloodGainsOnlyItsRate) {
+    MonotonicTime now{std::chrono::hours(1)};
+    ReplyBudget budget([&now] { return now; });
+    budget.noteReceived(20);
+    EXPECT_TRUE(budget.allowReply(900)) << "a lone get";
+    EXPECT_TRUE(budget.allowReply(900));
+    EXPECT_FALSE(budget.allowReply(900)) << "the second's allowance is spent";
+    now += 500ms;
+    budget.noteReceived(20);
+    EXPECT_TRUE(budget.allowReply(900)) << "half a second earned half the allowance";
+    EXPECT_FALSE(budget.allowReply(900));
+    now += 10s;
+    EXPECT_TRUE(budget.allowReply(2000));
+    EXPECT_FALSE(budget.allowReply(200)) << "banked no more than a second's worth";
 }
 
 TEST(DisplayTextTest, HostileTextIsEscapedAndQuotedShort) {

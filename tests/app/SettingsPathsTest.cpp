@@ -227,3 +227,36 @@ TEST_F(SettingsPathsTest, FailedSavesSayWhy) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SettingsPathsTest, OnlyTheSourcesRemoteControlFromAllowsAreObeyed) {
+    const struct {
+        const char* stored;
+        bool obeyed;
+    } rows[] = {
+        {"", true},
+        {"10.0.0.0/8,::1", false},
+        {"127.0.0.0/8", true},
+        // A list that cannot be read allows nobody rather than everybody.
+        {"127.0.0.1/99", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored);
+        clearStoredSettings();
+        preferences.setBool(settings_keys::remoteControl, true);
+        preferences.setString(settings_keys::remoteControlFrom, std::string(row.stored));
+        const auto controller = startController();
+        UdpReceiver peer;
+        QVOSCMessage set(QVOSCAddress::addressWithString("/kestrano/set/minValue"));
+        set.attachArgument(QVOSCArgument::argumentWithFloat(3.0f));
+        ASSERT_TRUE(peer.sendTo(static_cast<uint16_t>(controller->zandorexListenPort()),
+                                set.packetizedData()));
+        processEventsUntil([&] { return controller->minValue() == 3.0f; }, std::chrono::seconds(1));
+        EXPECT_EQ(controller->minValue() == 3.0f, row.obeyed);
+        processEventsFor(std::chrono::milliseconds(1100));  // the status counts once a second
+        EXPECT_EQ(controller->status().commandsRefused, row.obeyed ? 0u : 1u);
+    }
+}
+
+}  // namespace
