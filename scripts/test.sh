@@ -3,7 +3,7 @@
 # through ctest: the plain build with every test (PipeWire's included), its Debian package
 # built, installed, run and removed again, the OSC, transport and program tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the transport, app and audio tests under
-# ThreadSanitizer, and the decoder fuzz target for a bounded time.
+# ThreadSanitizer, and the fuzz targets (decoder, TCP stream deframer) for a bounded time each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -35,7 +35,7 @@ TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan-libpulse.supp" \
     ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L 'transport|app|audio' \
     -LE pipewire -E '^MainWindowTest\.'
 
-echo "== decoder fuzzing (libFuzzer, ASan + UBSan) =="
+echo "== fuzzing: decoder and stream deframer (libFuzzer, ASan + UBSan) =="
 CC=clang CXX=clang++ bash scripts/build.sh build/fuzz -DKESTRANO_WERROR=ON \
     -DKESTRANO_SANITIZE=address -DKESTRANO_BUILD_FUZZ=ON -DKESTRANO_BUILD_APP=OFF -DKESTRANO_BUILD_BENCH=OFF
 ctest --test-dir build/fuzz --output-on-failure -L fuzz
