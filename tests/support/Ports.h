@@ -1,0 +1,8 @@
+#pragma once
+
+#include <cstdint>
+
+// A port, free a moment ago for sockets of `socketType` (SOCK_DGRAM, SOCK_STREAM) on every local
+// IPv4 address, that the system never hands out on its own, for programs that must bind it
+// themselves.
+uint16_t freePortBelowEphemeralRange(int socketType);
