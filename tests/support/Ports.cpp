@@ -4,10 +4,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -50,4 +53,33 @@ uint16_t freePortBelowEphemeralRange(int socketType) {
     }
     throw std::runtime_error("no free port below the ephemeral range for socket type " +
                              std::to_string(socketType));
+}
+
+bool waitForTcpListener(uint16_t port, std::chrono::milliseconds timeout) {
+    // Read from the system's table rather than by connecting: liblo's oscdump, for one, may lose
+    // the data of a connection that follows closely on an empty one.
+    char wanted[16];
+    std::snprintf(wanted, sizeof wanted, ":%04X ", port);
+    const auto listening = [&](const char* table) {
+        std::ifstream lines(table);
+        std::string line;
+        while (std::getline(lines, line)) {
+            // "sl local_address rem_address st ...", where state 0A is LISTEN.
+            std::istringstream fields(line);
+            std::string slot, local, remote, state;
+            if (fields >> slot >> local >> remote >> state && state == "0A" &&
+                (local + " ").ends_with(wanted)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!listening("/proc/net/tcp") && !listening("/proc/net/tcp6")) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
