@@ -4,13 +4,16 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "osc/QVOSCDecoder.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Ports.h"
+#include "tests/support/Udp.h"
 #include "tests/transport/TcpPeer.h"
 #include "transport/EventLoop.h"
 #include "transport/NetworkEndpointText.h"
@@ -221,6 +224,32 @@ TEST_F(TcpConnectionTest, BrokenFramingFromThePeerClosesWithItsReasonAndReconnec
     EXPECT_TRUE(runUntil(peer, [&] { return connection->status() == lost; }));
     EXPECT_TRUE(
         runUntil(peer, [&] { return connection->isConnected() && peer.acceptedCount() == 2; }));
+}
+
+// A peer whose queue of connections is full drops further attempts without a word, as one that
+// is switched off does; the attempt is given up long before the system would.
+TEST_F(TcpConnectionTest, AnAttemptWithoutAnswerIsGivenUp) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto local = numericEndpoint("127.0.0.1", 0);
+    ASSERT_EQ(bind(listener, local->socketAddress(), local->length), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    const auto endpoint = endpointOnPort(*local, boundPort(listener));
+    std::vector<int> fillers;
+    for (int i = 0; i < 2; ++i) {
+        fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        connect(fillers.back(), endpoint.socketAddress(), endpoint.length);
+    }
+    std::this_thread::sleep_for(100ms);
+
+    auto connection = connectTo(endpoint, StreamFraming::slip);
+    const std::string lost =
+        "connection to " + endpointText(endpoint) + " lost: no answer within 3 s";
+    EXPECT_TRUE(loop.runUntil([&] { return connection->status() == lost; }, 10s))
+        << connection->status();
+    for (const int filler : fillers) {
+        close(filler);
+    }
+    close(listener);
 }
 
 TEST_F(TcpConnectionTest, OnlyIPv4AndIPv6AddressesAreTaken) {
