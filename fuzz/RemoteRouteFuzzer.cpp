@@ -4,10 +4,10 @@
 // capture is a fake and the clock steps a millisecond per input, so that a run is repeatable.
 
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
-#include <variant>
 
 #include "app/control/KestranoController.h"
 #include "tests/app/support/FakeAudioCapture.h"
@@ -17,37 +17,33 @@
 
 namespace {
 
-// Preferences kept in memory: /kestrano/save runs on every few inputs, and a file written each
-// time would make disk speed the fuzzer's speed.
+// Preferences kept in memory as the texts a settings file holds: /kestrano/save runs on every
+// few inputs, and a file written each time would make disk speed the fuzzer's speed.
 class MemoryPreferences : public PreferencesStore {
   public:
     int64_t integerForKey(std::string_view key) const override {
-        const auto* held = find(key);
-        return held && std::holds_alternative<int64_t>(*held) ? std::get<int64_t>(*held) : 0;
+        return std::atoll(stringForKey(key).value_or("0").c_str());
     }
     float floatForKey(std::string_view key) const override {
-        const auto* held = find(key);
-        return held && std::holds_alternative<float>(*held) ? std::get<float>(*held) : 0.0f;
+        return std::strtof(stringForKey(key).value_or("0").c_str(), nullptr);
     }
     std::optional<bool> boolObjectForKey(std::string_view key) const override {
-        const auto* held = find(key);
-        if (!held || !std::holds_alternative<bool>(*held)) {
-            return std::nullopt;
-        }
-        return std::get<bool>(*held);
+        const std::optional<std::string> text = stringForKey(key);
+        return text ? std::optional(*text == "true") : std::nullopt;
     }
     std::optional<std::string> stringForKey(std::string_view key) const override {
-        const auto* held = find(key);
-        if (!held || !std::holds_alternative<std::string>(*held)) {
-            return std::nullopt;
-        }
-        return std::get<std::string>(*held);
+        const auto found = values_.find(key);
+        return found == values_.end() ? std::nullopt : std::optional(found->second);
     }
     void setInteger(std::string_view key, int64_t value) override {
-        values_[std::string(key)] = value;
+        values_[std::string(key)] = std::to_string(value);
     }
-    void setFloat(std::string_view key, float value) override { values_[std::string(key)] = value; }
-    void setBool(std::string_view key, bool value) override { values_[std::string(key)] = value; }
+    void setFloat(std::string_view key, float value) override {
+        values_[std::string(key)] = std::to_string(value);
+    }
+    void setBool(std::string_view key, bool value) override {
+        values_[std::string(key)] = value ? "true" : "false";
+    }
     void setString(std::string_view key, std::optional<std::string> value) override {
         if (value) {
             values_[std::string(key)] = std::move(*value);
@@ -55,14 +51,10 @@ class MemoryPreferences : public PreferencesStore {
             values_.erase(found);
         }
     }
+    std::optional<std::string> commit() override { return std::nullopt; }
 
   private:
-    using Value = std::variant<int64_t, float, bool, std::string>;
-    const Value* find(std::string_view key) const {
-        const auto found = values_.find(key);
-        return found == values_.end() ? nullptr : &found->second;
-    }
-    std::map<std::string, Value, std::less<>> values_;
+    std::map<std::string, std::string, std::less<>> values_;
 };
 
 struct Route {

@@ -77,3 +77,25 @@ for folder, files in (("corpus", seeds), ("remote-corpus", remote_seeds)):
     corpus.mkdir(exist_ok=True)
     for name, data in files.items():
         (corpus / f"{name}.osc").write_bytes(data)
+
+
+# The stream deframer's seeds (fuzz/stream-corpus/): a control byte (framing: 0 found from the
+# stream, 1 SLIP, 2 length-prefixed; the upper six bits make the piece size), then the stream.
+def slip(packet: bytes) -> bytes:
+    escaped = packet.replace(b"\xdb", b"\xdb\xdd").replace(b"\xc0", b"\xdb\xdc")
+    return b"\xc0" + escaped + b"\xc0"
+
+
+stream_seeds = {
+    "slip-two": bytes([0x01]) + slip(level) + slip(bytes([0xC0, 0xDB, 0x00, 0x00])),
+    "slip-found": bytes([0x10]) + slip(mixed) + slip(level),
+    "slip-bad-escape": bytes([0x05]) + b"\xc0\x41\xdb\x41\xc0",
+    "length-two": bytes([0x02]) + element(level) + element(two_arguments),
+    "length-found": bytes([0x0C]) + element(mixed) + struct.pack(">i", 0) + element(level),
+    "length-negative": bytes([0x02]) + struct.pack(">i", -4) + level,
+}
+
+stream_corpus = pathlib.Path(__file__).resolve().parent / "stream-corpus"
+stream_corpus.mkdir(exist_ok=True)
+for name, data in stream_seeds.items():
+    (stream_corpus / f"{name}.bin").write_bytes(data)

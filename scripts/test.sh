@@ -3,7 +3,8 @@
 # through ctest: the plain build with every test (PipeWire's included), its Debian package
 # built, installed, run and removed again, the OSC, transport and program tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the transport, app and audio tests under
-# ThreadSanitizer, and the fuzz targets (the decoder, the incoming route) for a bounded time.
+# ThreadSanitizer, and the fuzz targets (the decoder, the TCP stream deframer, the incoming
+# route, the settings reader) for a bounded time each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -35,9 +36,11 @@ TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan-libpulse.supp" \
     ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L 'transport|app|audio' \
     -LE pipewire -E '^MainWindowTest\.|^KestranoProgramTest\.Window'
 
-echo "== fuzzing: the decoder and the incoming route (libFuzzer, ASan + UBSan) =="
-# With the program's libraries, for the route's target; only the fuzz targets are built.
-CC=clang CXX=clang++ KESTRANO_BUILD_TARGETS="osc_decoder_fuzzer remote_route_fuzzer" \
+echo "== fuzzing: every reader of outside input (libFuzzer, ASan + UBSan) =="
+# With the program's libraries, for the route's and the settings' targets; only the fuzz
+# targets are built.
+CC=clang CXX=clang++ \
+    KESTRANO_BUILD_TARGETS="osc_decoder_fuzzer stream_deframer_fuzzer remote_route_fuzzer settings_reader_fuzzer" \
     bash scripts/build.sh build/fuzz -DKESTRANO_WERROR=ON -DKESTRANO_SANITIZE=address \
     -DKESTRANO_BUILD_FUZZ=ON -DKESTRANO_BUILD_APP=ON -DKESTRANO_BUILD_BENCH=OFF
 ctest --test-dir build/fuzz --output-on-failure -L fuzz

@@ -9,19 +9,24 @@
 #include <string>
 #include <thread>
 
-#include "osc/QVOSCDecoder.h"
 #include "tools/CommandLine.h"
 #include "tools/Commands.h"
+#include "tools/PacketText.h"
+#include "tools/TcpDump.h"
 #include "transport/EventLoop.h"
 #include "transport/QVOSCListener.h"
 
 namespace {
 
 constexpr const char* dumpUsage =
-    "Usage: kestrano-osc dump PORT\n"
+    "Usage: kestrano-osc dump [--tcp] PORT\n"
     "Listens for OSC on UDP PORT (0-65535; 0 picks a free port) on every local IPv4 address\n"
     "and prints each packet received, until interrupted (Ctrl-C or SIGTERM). The port is\n"
     "reported on standard error once listening.\n"
+    "  --tcp  listen on TCP PORT instead, for up to 64 connections at a time. Each\n"
+    "         connection's framing is found from its first byte: 0xC0 means SLIP (OSC 1.1),\n"
+    "         anything else a big-endian 32-bit length before each packet (OSC 1.0).\n"
+    "         Connections that come and go are reported on standard error.\n"
     "Exit status: 0 interrupted, 1 cannot listen or write, 2 bad arguments.\n";
 
 // Prints each datagram as its packet's text; ends the loop when standard output fails.
@@ -30,11 +35,7 @@ class PacketPrinter : public QVOSCDatagramDelegate {
     explicit PacketPrinter(EventLoop& loop) : loop_(loop) {}
 
     void dispatchRawPacket(std::shared_ptr<const QVOSCData> data) override {
-        const auto packet = QVOSCDecoder::decodeData(*data);
-        const std::string text =
-            packet ? packet->stringRepresentation()
-                   : "UNDECODABLE: datagram of " + std::to_string(data->size()) + " bytes";
-        if (!writeLine(text)) {
+        if (!writeLine(packetText(*data, "datagram"))) {
             outputFailed = true;
             loop_.quit();
         }
@@ -63,6 +64,10 @@ int runDump(std::span<char* const> arguments) {
         std::fputs(dumpUsage, stdout);
         return 0;
     }
+    const bool overTcp = !arguments.empty() && std::string_view(arguments[0]) == "--tcp";
+    if (overTcp) {
+        arguments = arguments.subspan(1);
+    }
     if (arguments.size() != 1) {
         return usageError(command, "dump needs exactly one PORT");
     }
@@ -79,6 +84,9 @@ int runDump(std::span<char* const> arguments) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);  // a closed pipe shows as a failed write instead
+    if (overTcp) {
+        return dumpTcp(*port, stopSignals);
+    }
 
     EventLoop loop;
     auto printer = std::make_shared<PacketPrinter>(loop);

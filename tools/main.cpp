@@ -10,9 +10,10 @@ namespace {
 
 constexpr const char* toolUsage =
     "Usage: kestrano-osc COMMAND [ARGUMENTS]...\n"
-    "Sends, receives and decodes OSC over UDP, to check a show network.\n"
-    "  send HOST PORT ADDRESS [TYPE VALUE]...   send one message\n"
-    "  dump PORT                                print the packets arriving on a port\n"
+    "Sends, receives and decodes OSC over UDP or TCP, to check a show network.\n"
+    "  send [--tcp | --tcp-length] HOST PORT ADDRESS [TYPE VALUE]...\n"
+    "                                           send one message\n"
+    "  dump [--tcp] PORT                        print the packets arriving on a port\n"
     "  decode                                   decode one datagram given as hex on stdin\n"
     "'kestrano-osc COMMAND --help' tells more about each.\n";
 

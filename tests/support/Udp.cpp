@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <random>
 #include <stdexcept>
+
+#include "tests/support/Ports.h"
 
 namespace {
 
@@ -60,15 +60,6 @@ sockaddr_in loopbackAddress(uint16_t port) {
     return address;
 }
 
-int firstEphemeralPort() {
-    std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
-    int first = 0;
-    if (!(range >> first) || first <= 10001) {
-        first = 32768;
-    }
-    return first;
-}
-
 }  // namespace
 
 UdpReceiver::UdpReceiver(const std::string& localAddress)
@@ -110,19 +101,7 @@ bool sendDatagram(uint16_t port, QVOSCBytes bytes) {
 }
 
 uint16_t freeUdpPort() {
-    // Below the ephemeral range: a socket that some other test merely sends from is given an
-    // ephemeral port by the system and could take ours between a close and the next bind.
-    const int ephemeralStart = firstEphemeralPort();
-    std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> candidates(10000, ephemeralStart - 1);
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        const auto port = static_cast<uint16_t>(candidates(random));
-        if (const int fd = wildcardSocketOn(port); fd != -1) {
-            close(fd);
-            return port;
-        }
-    }
-    throw std::runtime_error("no free UDP port below the ephemeral range");
+    return freePortBelowEphemeralRange(SOCK_DGRAM);
 }
 
 int wildcardSocketOn(uint16_t port) {

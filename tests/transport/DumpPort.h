@@ -6,9 +6,11 @@
 
 #include "tests/support/ChildProcess.h"
 
-// Waits until `kestrano-osc dump` says which port it listens on, and returns that port.
-inline std::optional<uint16_t> waitForDumpPort(ChildProcess& dump) {
-    const std::string announcement = "listening on UDP port ";
+// Waits until `kestrano-osc dump` says which port it listens on ("UDP" or "TCP"), and returns
+// that port.
+inline std::optional<uint16_t> waitForDumpPort(ChildProcess& dump,
+                                               const std::string& protocol = "UDP") {
+    const std::string announcement = "listening on " + protocol + " port ";
     const auto lineEnd = [&] {
         const auto start = dump.errorOutput().find(announcement);
         return start == std::string::npos ? std::string::npos

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 
 #include "osc/QVOSCMessage.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Ports.h"
 #include "tests/support/Udp.h"
 #include "tests/transport/DumpPort.h"
 
@@ -49,6 +51,12 @@ TEST(KestranoOscToolTest, BadArgumentsGetOneLineAndStatusTwo) {
         {"dump", "65536"},
         {"dump", "port"},
         {"dump", "1", "2"},
+        {"send", "--tcp"},
+        {"send", "--tcp-length", "localhost", "0", "/a"},
+        {"send", "--tcp", "--tcp-length", "localhost", "9", "/a"},
+        {"dump", "--tcp"},
+        {"dump", "--tcp", "port"},
+        {"dump", "--udp", "9"},
         {"decode", "extra"},
     };
     for (const auto& arguments : cases) {
@@ -144,6 +152,56 @@ TEST(KestranoOscToolTest, DumpOnABusyPortFails) {
     const auto result = runTool({"dump", std::to_string(holder.port())});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.errorOutput.rfind("bind: ", 0), 0u) << result.errorOutput;
+}
+
+// Over TCP, in either framing, with liblo's tools at the other end.
+TEST(KestranoOscToolTest, SendAndDumpOverTcpWorkWithLiblo) {
+    for (const std::string option : {"--tcp", "--tcp-length"}) {
+        const auto port = std::to_string(freePortBelowEphemeralRange(SOCK_STREAM));
+        ChildProcess oscdump({"/usr/bin/oscdump", "-L", "osc.tcp://:" + port});
+        ASSERT_TRUE(waitForTcpListener(static_cast<uint16_t>(std::stoi(port)), 5s)) << option;
+        const auto sent = runTool(
+            {"send", option, "localhost", port, "/zandorex/ab", "i", "1", "s", "hi", "b", "c0db"});
+        EXPECT_EQ(sent.status, 0) << option << ": " << sent.errorOutput;
+        const std::string expected = "/zandorex/ab isb 1 \"hi\" [2b 0xc0 0xdb]\n";
+        EXPECT_TRUE(oscdump.readUntil(
+            [&] { return oscdump.output().find(expected) != std::string::npos; }, 5s))
+            << option << ": " << oscdump.output();
+    }
+
+    ChildProcess dump({tool, "dump", "--tcp", "0"});
+    const auto announced = waitForDumpPort(dump, "TCP");
+    ASSERT_TRUE(announced.has_value()) << dump.errorOutput();
+    const auto port = std::to_string(*announced);
+    struct Case {
+        std::vector<std::string> sender;
+        std::string printed;
+    };
+    const std::vector<Case> cases = {
+        {{"/usr/bin/oscsend", "osc.tcp://127.0.0.1:" + port, "/m", "i", "5"},
+         "MESSAGE:\naddress:/m\n types:,i\ni { 5 }\n"},
+        {{tool, "send", "--tcp", "127.0.0.1", port, "/s", "b", "c0"},
+         "MESSAGE:\naddress:/s\n types:,b\nb { <c0> }\n"},
+        {{tool, "send", "--tcp-length", "127.0.0.1", port, "/l", "f", "2"},
+         "MESSAGE:\naddress:/l\n types:,f\nf { 2.000000 }\n"},
+    };
+    std::string printed;
+    for (const auto& test : cases) {
+        const auto result = runProgram(test.sender);
+        EXPECT_EQ(result.status, 0) << test.sender[0] << ": " << result.errorOutput;
+        printed += test.printed;
+        EXPECT_TRUE(dump.readUntil([&] { return dump.output() == printed; }, 5s))
+            << test.sender[0] << ": " << dump.output();
+    }
+
+    const auto refused = runTool({"send", "--tcp", "127.0.0.1", "1", "/x"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.errorOutput,
+              "kestrano-osc: connection to 127.0.0.1:1 lost: Connection refused\n");
+
+    dump.sendSignal(SIGTERM);
+    EXPECT_EQ(dump.wait(5s), 0);
+    EXPECT_NE(dump.errorOutput().find("connection from 127.0.0.1:"), std::string::npos);
 }
 
 }  // namespace

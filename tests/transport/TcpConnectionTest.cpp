@@ -1,0 +1,296 @@
+#include "transport/TcpConnection.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "osc/QVOSCDecoder.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Ports.h"
+#include "tests/support/Udp.h"
+#include "tests/transport/TcpPeer.h"
+#include "transport/EventLoop.h"
+#include "transport/NetworkEndpointText.h"
+#include "transport/QVOSCSourcedDatagramDelegate.h"
+
+using namespace std::chrono_literals;
+using Kind = TcpConnection::Kind;
+
+namespace {
+
+QVOSCData messageBytes(const std::string& address, int32_t value) {
+    auto message = QVOSCMessage::messageWithQVOSCAddress(QVOSCAddress::addressWithString(address));
+    message->attachArgument(QVOSCArgument::argumentWithInt(value));
+    return message->packetizedData();
+}
+
+// The address and integer of a message made by messageBytes.
+std::pair<std::string, int32_t> addressAndValue(const QVOSCData& bytes) {
+    const auto packet = QVOSCDecoder::decodeData(bytes);
+    const auto* message = dynamic_cast<const QVOSCMessage*>(packet.get());
+    if (message == nullptr || message->arguments().size() != 1) {
+        return {"?", 0};
+    }
+    return {message->address()->address(), message->arguments()[0]->intValue()};
+}
+
+class SourcedRecorder : public QVOSCDatagramDelegate, public QVOSCSourcedDatagramDelegate {
+  public:
+    void dispatchRawPacket(std::shared_ptr<const QVOSCData> data) override {
+        packets.push_back(*data);
+    }
+    void dispatchRawPacket(std::shared_ptr<const QVOSCData> data,
+                           const NetworkEndpoint& source) override {
+        packets.push_back(*data);
+        sources.push_back(endpointText(source));
+    }
+
+    std::vector<QVOSCData> packets;
+    std::vector<std::string> sources;
+};
+
+class TcpConnectionTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<TcpConnection> connectTo(const NetworkEndpoint& peer, StreamFraming framing) {
+        return TcpConnection::connectionToEndpoint(
+            peer, framing, loop, [this](const std::string& status) { statuses.push_back(status); });
+    }
+
+    // Runs the loop, stepping `peer` before each event, until `done` holds or `timeout` passes.
+    bool runUntil(TcpPeer& peer, const std::function<bool()>& done,
+                  std::chrono::milliseconds timeout = 5s) {
+        return loop.runUntil(
+            [&] {
+                peer.step();
+                return done();
+            },
+            timeout);
+    }
+
+    bool connectedTo(TcpPeer& peer, TcpConnection& connection) {
+        return runUntil(peer, [&] { return connection.isConnected() && peer.step(); });
+    }
+
+    EventLoop loop;
+    std::vector<std::string> statuses;
+};
+
+TEST_F(TcpConnectionTest, CarriesPacketsBothWaysOverIPv4AndIPv6InEitherFraming) {
+    for (const std::string host : {"127.0.0.1", "::1"}) {
+        for (const auto framing : {StreamFraming::slip, StreamFraming::lengthPrefix}) {
+            const std::string shown = host + " " + streamFramingName(framing);
+            statuses.clear();
+            TcpPeer peer(host, 0, framing);
+            const std::string peerText = endpointText(peer.endpoint());
+            auto connection = connectTo(peer.endpoint(), framing);
+            ASSERT_NE(connection, nullptr) << shown;
+            ASSERT_TRUE(connectedTo(peer, *connection)) << shown;
+            EXPECT_EQ(statuses, (std::vector<std::string>{"connecting to " + peerText,
+                                                          "connected to " + peerText}))
+                << shown;
+            EXPECT_EQ(connection->status(), "connected to " + peerText) << shown;
+
+            // An SLIP END and ESC inside the packet go through escaped.
+            const std::vector<QVOSCData> sent = {messageBytes("/level", 0x7FC0DB00),
+                                                 messageBytes("/trigger", 1)};
+            connection->sendBytes(sent[0], Kind::continuous);
+            connection->sendBytes(sent[1], Kind::trigger);
+            EXPECT_TRUE(runUntil(peer, [&] { return peer.packets().size() == 2; })) << shown;
+            EXPECT_EQ(peer.packets(), sent) << shown;
+
+            auto recorder = std::make_shared<SourcedRecorder>();
+            connection->setDelegate(recorder);
+            const auto question = messageBytes("/query", 0xC0);
+            ASSERT_TRUE(peer.sendBytes(framePacket(question, framing))) << shown;
+            EXPECT_TRUE(runUntil(peer, [&] { return !recorder->packets.empty(); })) << shown;
+            EXPECT_EQ(recorder->packets, std::vector<QVOSCData>{question}) << shown;
+            EXPECT_EQ(recorder->sources, std::vector<std::string>{peerText}) << shown;
+
+            auto answer =
+                QVOSCMessage::messageWithQVOSCAddress(QVOSCAddress::addressWithString("/answer"));
+            answer->attachArgument(QVOSCArgument::argumentWithInt(2));
+            connection->send(*answer, Kind::reply);
+            EXPECT_TRUE(runUntil(peer, [&] { return peer.packets().size() == 3; })) << shown;
+            EXPECT_EQ(peer.packets().back(), answer->packetizedData()) << shown;
+        }
+    }
+}
+
+TEST_F(TcpConnectionTest, ReconnectsToARestartedPeerAndSendsTheLastTriggerTurnOfTheOutage) {
+    auto peer = std::make_unique<TcpPeer>("127.0.0.1", 0, StreamFraming::slip);
+    const uint16_t port = peer->port();
+    const std::string peerText = "127.0.0.1:" + std::to_string(port);
+    auto connection = connectTo(peer->endpoint(), StreamFraming::slip);
+    ASSERT_TRUE(connectedTo(*peer, *connection));
+
+    peer.reset();
+    const std::string lost = "connection to " + peerText + " lost: closed by the peer";
+    ASSERT_TRUE(loop.runUntil([&] { return connection->status() == lost; }, 5s))
+        << connection->status();
+    connection->sendBytes(messageBytes("/level", 1), Kind::continuous);
+    connection->sendBytes(messageBytes("/trigger", 1), Kind::trigger);
+    connection->sendBytes(messageBytes("/trigger", 0), Kind::trigger);
+    connection->sendBytes(messageBytes("/answer", 1), Kind::reply);
+    EXPECT_EQ(connection->counters().unsentWhileDisconnected, 2u);
+    EXPECT_EQ(connection->counters().replacedTriggers, 1u);
+    // Down long enough for a first attempt to be refused.
+    loop.runUntil([] { return false; }, 400ms);
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(),
+                        "connection to " + peerText + " lost: Connection refused"),
+              statuses.end());
+
+    peer = std::make_unique<TcpPeer>("127.0.0.1", port, StreamFraming::slip);
+    const auto restarted = std::chrono::steady_clock::now();
+    ASSERT_TRUE(runUntil(
+        *peer, [&] { return !peer->packets().empty(); }, 5s));
+    EXPECT_LT(std::chrono::steady_clock::now() - restarted, 1500ms);
+    EXPECT_EQ(peer->packets(), std::vector<QVOSCData>{messageBytes("/trigger", 0)});
+    EXPECT_EQ(connection->status(), "connected to " + peerText);
+
+    connection->sendBytes(messageBytes("/level", 2), Kind::continuous);
+    EXPECT_TRUE(runUntil(*peer, [&] { return peer->packets().size() == 2; }));
+    EXPECT_EQ(peer->packets().back(), messageBytes("/level", 2));
+}
+
+// A peer that stops reading fills the kernel's buffers and then the connection's own: older
+// continuous values give way to newer ones and to trigger turns, and what waits stays bounded.
+TEST_F(TcpConnectionTest, AFullBufferDropsContinuousValuesFirstAndStaysBounded) {
+    TcpPeer peer("127.0.0.1", 0, StreamFraming::lengthPrefix, 4096);
+    peer.setReading(false);
+    auto connection = connectTo(peer.endpoint(), StreamFraming::lengthPrefix);
+    ASSERT_TRUE(connectedTo(peer, *connection));
+
+    constexpr int continuousCount = 20000;
+    constexpr int triggerFlood = 6000;
+    size_t mostBuffered = 0;
+    int nextValue = 0;
+    const auto sendContinuous = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            connection->sendBytes(messageBytes("/level", nextValue++), Kind::continuous);
+            mostBuffered = std::max(mostBuffered, connection->bufferedBytes());
+        }
+    };
+    connection->sendBytes(messageBytes("/trigger", -1), Kind::trigger);
+    sendContinuous(continuousCount / 2);
+    connection->sendBytes(messageBytes("/trigger", -2), Kind::trigger);
+    sendContinuous(continuousCount / 2);
+    EXPECT_GT(connection->counters().droppedContinuous, 0u);
+    EXPECT_EQ(connection->counters().droppedTriggers, 0u);
+
+    // Trigger turns alone cannot make the buffer grow either.
+    for (int i = 0; i < triggerFlood; ++i) {
+        connection->sendBytes(messageBytes("/trigger", i), Kind::trigger);
+        mostBuffered = std::max(mostBuffered, connection->bufferedBytes());
+    }
+    const auto counters = connection->counters();
+    EXPECT_GT(counters.droppedTriggers, 0u);
+    EXPECT_LE(mostBuffered, TcpConnection::maximumBufferedBytes);
+
+    peer.setReading(true);
+    ASSERT_TRUE(runUntil(peer, [&] { return connection->bufferedBytes() == 0; }));
+    // What left the buffer reaches the peer at once now that it reads again.
+    runUntil(
+        peer, [] { return false; }, 200ms);
+
+    std::vector<int32_t> continuous;
+    std::vector<int32_t> triggers;
+    for (const auto& packet : peer.packets()) {
+        const auto [address, value] = addressAndValue(packet);
+        (address == "/level" ? continuous : triggers).push_back(value);
+    }
+    ASSERT_GE(triggers.size(), 2u);
+    EXPECT_EQ(triggers[0], -1);
+    EXPECT_EQ(triggers[1], -2);
+    EXPECT_EQ(continuous.size() + counters.droppedContinuous, size_t{continuousCount});
+    EXPECT_EQ(triggers.size() + counters.droppedTriggers, size_t{triggerFlood + 2});
+    EXPECT_TRUE(std::is_sorted(continuous.begin(), continuous.end()));
+    EXPECT_TRUE(std::is_sorted(triggers.begin() + 2, triggers.end()));
+}
+
+TEST_F(TcpConnectionTest, BrokenFramingFromThePeerClosesWithItsReasonAndReconnects) {
+    TcpPeer peer("127.0.0.1", 0, StreamFraming::slip);
+    const std::string peerText = endpointText(peer.endpoint());
+    auto connection = connectTo(peer.endpoint(), StreamFraming::slip);
+    ASSERT_TRUE(connectedTo(peer, *connection));
+
+    ASSERT_TRUE(peer.sendBytes(QVOSCData{0xC0, 0x2F, 0xDB, 0x41, 0xC0}));
+    const std::string lost = "connection to " + peerText + " lost: bad SLIP escape 0x41";
+    EXPECT_TRUE(runUntil(peer, [&] { return connection->status() == lost; }));
+    EXPECT_TRUE(
+        runUntil(peer, [&] { return connection->isConnected() && peer.acceptedCount() == 2; }));
+}
+
+// A peer whose queue of connections is full drops further attempts without a word, as one that
+// is switched off does; the attempt is given up long before the system would.
+TEST_F(TcpConnectionTest, AnAttemptWithoutAnswerIsGivenUp) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto local = numericEndpoint("127.0.0.1", 0);
+    ASSERT_EQ(bind(listener, local->socketAddress(), local->length), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    const auto endpoint = endpointOnPort(*local, boundPort(listener));
+    std::vector<int> fillers;
+    for (int i = 0; i < 2; ++i) {
+        fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        connect(fillers.back(), endpoint.socketAddress(), endpoint.length);
+    }
+    std::this_thread::sleep_for(100ms);
+
+    auto connection = connectTo(endpoint, StreamFraming::slip);
+    const std::string lost =
+        "connection to " + endpointText(endpoint) + " lost: no answer within 3 s";
+    EXPECT_TRUE(loop.runUntil([&] { return connection->status() == lost; }, 10s))
+        << connection->status();
+    for (const int filler : fillers) {
+        close(filler);
+    }
+    close(listener);
+}
+
+TEST_F(TcpConnectionTest, OnlyIPv4AndIPv6AddressesAreTaken) {
+    EXPECT_EQ(connectTo(NetworkEndpoint{}, StreamFraming::slip), nullptr);
+    NetworkEndpoint local;
+    sockaddr_un path{};
+    path.sun_family = AF_UNIX;
+    std::memcpy(&local.address, &path, sizeof path);
+    local.length = sizeof path;
+    EXPECT_EQ(connectTo(local, StreamFraming::slip), nullptr);
+    EXPECT_TRUE(statuses.empty());
+}
+
+// liblo's oscdump reads either framing by itself; it starts after the connection, which keeps
+// trying meanwhile and then sends the trigger turn made before.
+TEST_F(TcpConnectionTest, LibloReceivesEitherFraming) {
+    for (const auto framing : {StreamFraming::slip, StreamFraming::lengthPrefix}) {
+        const uint16_t port = freePortBelowEphemeralRange(SOCK_STREAM);
+        auto connection = connectTo(*numericEndpoint("127.0.0.1", port), framing);
+        auto level = QVOSCMessage::messageWithQVOSCAddress(
+            QVOSCAddress::addressWithString("/zandorex/level"));
+        level->attachArgument(QVOSCArgument::argumentWithFloat(10.0f));
+        connection->send(*level, Kind::trigger);
+
+        ChildProcess dump({"/usr/bin/oscdump", "-L", "osc.tcp://:" + std::to_string(port)});
+        ASSERT_TRUE(dump.started());
+        const auto arrived = [&] {
+            return dump.output().find("/zandorex/level f 10.000000\n") != std::string::npos;
+        };
+        EXPECT_TRUE(loop.runUntil(
+            [&] {
+                dump.readUntil(arrived, 1ms);
+                return arrived();
+            },
+            10s))
+            << streamFramingName(framing) << ", " << connection->status() << ": " << dump.output()
+            << dump.errorOutput();
+        connection.reset();
+        dump.sendSignal(SIGTERM);
+        dump.wait(5s);
+    }
+}
+
+}  // namespace
