@@ -35,6 +35,8 @@ struct ControllerStatus {
     uint64_t sendsDropped = 0;
     uint64_t receiveErrors = 0;
     std::string lastReceiveError;
+    // The TCP connection to Zandorex in words ("connected to 10.0.0.5:5000"); empty over UDP.
+    std::string connection;
     // Failures in words; empty when all is well.
     std::string senderError;
     std::string listenerError;

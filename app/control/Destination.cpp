@@ -41,9 +41,20 @@ void Destination::settingChanged(std::string_view key) {
         takeHost();
         open();
         lookUpHost();
-    } else if (key == keys::zandorexSendPort) {
+    } else if (key == keys::zandorexSendPort || key == keys::zandorexProtocol) {
         open();
     }
+}
+
+std::optional<StreamFraming> Destination::framing() const {
+    const std::optional<std::string> protocol = settings_.text(keys::zandorexProtocol);
+    if (protocol == "tcp") {
+        return StreamFraming::slip;
+    }
+    if (protocol == "tcp-length") {
+        return StreamFraming::lengthPrefix;
+    }
+    return std::nullopt;
 }
 
 void Destination::hostAnswered(const HostResolver::Answer& answer) {
@@ -59,15 +70,76 @@ void Destination::hostAnswered(const HostResolver::Answer& answer) {
 
 void Destination::open() {
     sender_.reset();
+    connection_.reset();
+    connectionStatus_.clear();
     const auto port = static_cast<int32_t>(settings_.whole(keys::zandorexSendPort));
-    if (!host_) {
-        sender_ = QVOSCSender::senderWithDestinationHostName(loopbackHost, port, mainLoop_);
-    } else if (hostAddress_) {
-        sender_ = QVOSCSender::senderWithDestinationEndpoint(endpointOnPort(*hostAddress_, port),
-                                                             mainLoop_);
-    } else {
+    if (host_ && !hostAddress_) {
         error_ = hostProblem_;
         return;
     }
+    if (const std::optional<StreamFraming> streamFraming = framing()) {
+        const std::optional<NetworkEndpoint> peer =
+            host_ ? std::optional(endpointOnPort(*hostAddress_, port))
+                  : numericEndpoint(loopbackHost, port);
+        if (peer) {
+            connection_ = TcpConnection::connectionToEndpoint(*peer, *streamFraming, mainLoop_,
+                                                              [this](const std::string& status) {
+                                                                  connectionStatus_ = status;
+                                                                  changed_();
+                                                              });
+        }
+        if (connection_) {
+            connection_->setDelegate(incomingDelegate_);
+            connectionStatus_ = connection_->status();
+        }
+        error_ = connection_ ? std::string() : sendFailure(port);
+        return;
+    }
+    sender_ = host_ ? QVOSCSender::senderWithDestinationEndpoint(
+                          endpointOnPort(*hostAddress_, port), mainLoop_)
+                    : QVOSCSender::senderWithDestinationHostName(loopbackHost, port, mainLoop_);
     error_ = sender_ ? std::string() : sendFailure(port);
+}
+
+bool Destination::send(const QVOSCPacket& packet, Kind kind) {
+    if (connection_) {
+        connection_->send(packet, kind == Kind::trigger ? TcpConnection::Kind::trigger
+                                                        : TcpConnection::Kind::continuous);
+        return true;
+    }
+    if (sender_) {
+        sender_->sendOSCPacket(packet);  // a datagram the system refuses is not waited for
+        return true;
+    }
+    return false;
+}
+
+std::optional<NetworkEndpoint> Destination::endpoint() const {
+    if (connection_) {
+        return connection_->peer();
+    }
+    return sender_ ? std::optional(sender_->destinationAddress()) : std::nullopt;
+}
+
+bool Destination::replyOnConnection(const QVOSCPacket& packet, const NetworkEndpoint& to) {
+    if (!connection_ || endpointText(to) != endpointText(connection_->peer())) {
+        return false;
+    }
+    connection_->send(packet, TcpConnection::Kind::reply);
+    return true;
+}
+
+void Destination::setIncomingDelegate(std::shared_ptr<QVOSCDatagramDelegate> delegate) {
+    incomingDelegate_ = std::move(delegate);
+    if (connection_) {
+        connection_->setDelegate(incomingDelegate_);
+    }
+}
+
+uint64_t Destination::droppedSends() const {
+    if (connection_) {
+        const TcpConnection::Counters counters = connection_->counters();
+        return counters.droppedContinuous + counters.droppedTriggers;
+    }
+    return sender_ ? sender_->busySendCount() : 0;
 }

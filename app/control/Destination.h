@@ -10,40 +10,62 @@
 #include "transport/HostResolver.h"
 #include "transport/MainLoop.h"
 #include "transport/QVOSCSender.h"
+#include "transport/TcpConnection.h"
 
-// Where the messages go: the host and send port of the settings, a named host looked up off the
-// main thread, and the sender that reaches it. Nothing is sent while the address is unknown.
+// Where the messages go: the host, send port and protocol of the settings, a named host looked
+// up off the main thread, and the UDP sender or the TCP connection that reaches it. Nothing is
+// sent while the address is unknown.
 class Destination {
   public:
     static constexpr double hostRetryInterval = 3.0;
+    enum class Kind { continuous, trigger };
 
-    // `changed` runs on the main thread whenever the sender or the error changed.
+    // `changed` runs on the main thread whenever the sender, the connection's state or the
+    // error changed.
     Destination(MainLoop& mainLoop, const SettingsModel& settings, std::function<void()> changed);
 
     // Takes the host of the settings, without an address yet.
     void takeHost();
     // Looks a named host up (a numeric address answers at once).
     void lookUpHost();
-    // Replaces the sender by one for the current destination, when it is known.
+    // Replaces the sender or connection by one for the current destination, when it is known.
     void open();
-    // Follows a change of the host or the send port.
+    // Follows a change of the host, the send port or the protocol.
     void settingChanged(std::string_view key);
 
+    // Hands `packet` on; false when there is nothing to send it with.
+    bool send(const QVOSCPacket& packet, Kind kind);
+    // Where the messages go; nothing while that is unknown.
+    std::optional<NetworkEndpoint> endpoint() const;
+    // Sends a reply back on the connection when `to` is its peer; false otherwise.
+    bool replyOnConnection(const QVOSCPacket& packet, const NetworkEndpoint& to);
+    // What the peer sends on a connection goes to `delegate`, as datagrams do from a listener.
+    void setIncomingDelegate(std::shared_ptr<QVOSCDatagramDelegate> delegate);
+
+    // The UDP sender; nothing over TCP.
     QVOSCSender* sender() const { return sender_.get(); }
-    // Why nothing can be sent, in words; empty when a sender is open.
+    // Messages the system had no room for, over UDP and TCP alike.
+    uint64_t droppedSends() const;
+    // Why nothing can be sent, in words; empty when a sender or connection is open.
     const std::string& error() const { return error_; }
+    // The connection's state in words ("connected to 10.0.0.5:5000"); empty over UDP.
+    const std::string& connectionStatus() const { return connectionStatus_; }
 
   private:
     void hostAnswered(const HostResolver::Answer& answer);
+    std::optional<StreamFraming> framing() const;
 
     MainLoop& mainLoop_;
     const SettingsModel& settings_;
     std::function<void()> changed_;
     std::unique_ptr<QVOSCSender> sender_;
+    std::unique_ptr<TcpConnection> connection_;
+    std::shared_ptr<QVOSCDatagramDelegate> incomingDelegate_;
     std::optional<std::string> host_;
     std::optional<NetworkEndpoint> hostAddress_;
     // Why the host has no address yet, in words.
     std::string hostProblem_;
     std::string error_;
+    std::string connectionStatus_;
     HostResolver hostResolver_;
 };

@@ -14,6 +14,7 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
       destination_(mainLoop, settings_,
                    [this] {
                        status_.senderError = destination_.error();
+                       status_.connection = destination_.connectionStatus();
                        statusChanged();
                    }),
       remote_(
@@ -52,6 +53,7 @@ void KestranoController::awakeFromNib() {
         std::make_shared<DelegateWrapper>(this, &KestranoController::packetFromZandorex,
                                           &KestranoController::packetFromZandorexWithSource);
 
+    destination_.setIncomingDelegate(fromZandorex_);
     awake_ = true;
     destination_.takeHost();
     setZandorexSendPort(zandorexSendPort());
@@ -100,6 +102,7 @@ void KestranoController::settingChanged(std::string_view key) {
     }
     destination_.settingChanged(key);
     status_.senderError = destination_.error();
+    status_.connection = destination_.connectionStatus();
     listenerSettingChanged(key);
     captureSettingChanged(key);
     remote_.settingChanged(key);

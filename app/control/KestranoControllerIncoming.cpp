@@ -34,8 +34,8 @@ void KestranoController::reportDroppedDatagrams() {
 
     status_.repliesDropped = remote_.droppedReplies();
     status_.commandsRefused = remote_.refusedCommands();
-    status_.sendsDropped = (zandorexListener_ ? zandorexListener_->busySendCount() : 0) +
-                           (destination_.sender() ? destination_.sender()->busySendCount() : 0);
+    status_.sendsDropped =
+        (zandorexListener_ ? zandorexListener_->busySendCount() : 0) + destination_.droppedSends();
     if (zandorexListener_ && zandorexListener_->receiveErrorCount() > 0) {
         status_.receiveErrors = zandorexListener_->receiveErrorCount();
         status_.lastReceiveError = zandorexListener_->lastReceiveError();
@@ -91,7 +91,9 @@ RemoteControl::Readings KestranoController::remoteReadings() const {
 }
 
 void KestranoController::reply(const QVOSCPacket& packet, const NetworkEndpoint& destination) {
-    if (zandorexListener_ && zandorexListener_->sendPacketTo(packet, destination)) {
+    // A request that came over the connection is answered on it.
+    if (destination_.replyOnConnection(packet, destination) ||
+        (zandorexListener_ && zandorexListener_->sendPacketTo(packet, destination))) {
         monitor_.record(MonitorEntry::Direction::out, destination,
                         std::make_shared<const QVOSCData>(packet.packetizedData()));
     }

@@ -70,11 +70,12 @@ void KestranoController::sendOSCMessageForPosition(float position) {
         }
     }
     message->attachArgument(QVOSCArgument::argumentWithFloat(value));
-    if (QVOSCSender* sender = destination_.sender()) {
-        sender->sendOSCPacket(*message);
+    const auto kind = type() == 0 ? Destination::Kind::continuous : Destination::Kind::trigger;
+    if (destination_.send(*message, kind)) {
         status_.lastValueSent = value;
         ++status_.messagesSent;
-        monitor_.record(MonitorEntry::Direction::out, sender->destinationAddress(),
+        monitor_.record(MonitorEntry::Direction::out,
+                        destination_.endpoint().value_or(NetworkEndpoint{}),
                         std::make_shared<const QVOSCData>(message->packetizedData()));
     }
     currentPosition_ = position;

@@ -37,7 +37,7 @@ std::string statusLine(const ControllerStatus& status) {
                         " times (last: " + status.lastReceiveError + "); listening again");
     }
     for (const std::string* error :
-         {&status.deviceError, &status.senderError, &status.listenerError}) {
+         {&status.connection, &status.deviceError, &status.senderError, &status.listenerError}) {
         if (!error->empty()) {
             parts.push_back(*error);
         }

@@ -28,8 +28,8 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
     if (const auto device = controller.selectedAudioDevice(); device && status.meter) {
         state.device = device->name;
     }
-    for (const std::string* error :
-         {&status.deviceError, &status.senderError, &status.listenerError}) {
+    for (const std::string* error : {&status.connection, &status.deviceError,
+                                     &status.senderError, &status.listenerError}) {
         state.errors += *error + '\n';
     }
     for (const std::string& notice : status.settingsNotices) {

@@ -38,6 +38,9 @@ constexpr SettingDefinition catalog[] = {
      "10", true, Persistence::onSave, true, -largestValue, largestValue},
     {keys::zandorexHost, SettingKind::host, "a host name, IPv4 or IPv6 address (absent: 127.0.0.1)",
      std::nullopt, false, Persistence::atOnce, false, std::nullopt, std::nullopt, "127.0.0.1"},
+    {keys::zandorexProtocol, SettingKind::choice,
+     "udp, tcp (OSC 1.1, SLIP framing) or tcp-length (OSC 1.0, size-prefixed)", "udp", false,
+     Persistence::atOnce, false, std::nullopt, std::nullopt, "", false, "udp|tcp|tcp-length"},
     {keys::listenAddress, SettingKind::localAddress,
      "an IPv4 or IPv6 address of this machine (absent: every IPv4 address)", std::nullopt, false,
      Persistence::atOnce, false, std::nullopt, std::nullopt, "0.0.0.0", true},
@@ -146,6 +149,7 @@ std::optional<SettingValue> readText(SettingKind kind, std::string_view text, Te
         case SettingKind::host:
         case SettingKind::localAddress:
         case SettingKind::sourceList:
+        case SettingKind::choice:
         case SettingKind::text:
             return std::string(text);
     }
@@ -166,8 +170,21 @@ bool holdsKindsAlternative(SettingKind kind, const SettingValue& value) {
         case SettingKind::host:
         case SettingKind::localAddress:
         case SettingKind::sourceList:
+        case SettingKind::choice:
         case SettingKind::text:
             return std::holds_alternative<std::string>(value);
+    }
+    return false;
+}
+
+bool isChoice(const SettingDefinition& setting, std::string_view word) {
+    std::string_view rest = setting.choices;
+    while (!rest.empty()) {
+        const size_t bar = rest.find('|');
+        if (rest.substr(0, bar) == word) {
+            return true;
+        }
+        rest = bar == std::string_view::npos ? std::string_view() : rest.substr(bar + 1);
     }
     return false;
 }
@@ -210,6 +227,8 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
             return !std::get<std::string>(value).empty() &&
                    SourceAllowList::parse(std::get<std::string>(value), error).has_value();
         }
+        case SettingKind::choice:
+            return isChoice(setting, std::get<std::string>(value));
         case SettingKind::flag:
         case SettingKind::text:
             return true;

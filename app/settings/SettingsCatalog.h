@@ -19,6 +19,7 @@ enum class SettingKind {
     host,          // host name, IPv4 or IPv6 address
     localAddress,  // numeric IPv4 or IPv6 address
     sourceList,    // IPv4 and IPv6 addresses and prefixes, separated by commas
+    choice,        // one of the row's words
     text,          // any text
 };
 
@@ -51,6 +52,8 @@ struct SettingDefinition {
     // A refused stored text is held as it is rather than read as absent, so that the part using
     // it fails closed (no listener) instead of taking what absence stands for (every interface).
     bool failsClosed = false;
+    // For a choice: the words it takes, separated by '|'.
+    std::string_view choices = "";
 };
 
 // Every setting the program stores, in the order --help lists them.

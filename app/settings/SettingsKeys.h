@@ -13,6 +13,7 @@ inline constexpr std::string_view address = "address";
 inline constexpr std::string_view minValue = "minValue";
 inline constexpr std::string_view maxValue = "maxValue";
 inline constexpr std::string_view zandorexHost = "zandorexHost";
+inline constexpr std::string_view zandorexProtocol = "zandorexProtocol";
 inline constexpr std::string_view listenAddress = "listenAddress";
 inline constexpr std::string_view remoteControl = "remoteControl";
 inline constexpr std::string_view remoteControlFrom = "remoteControlFrom";

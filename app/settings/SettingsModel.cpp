@@ -196,6 +196,7 @@ void SettingsModel::storeHeld(const SettingDefinition& setting) {
         case SettingKind::host:
         case SettingKind::localAddress:
         case SettingKind::sourceList:
+        case SettingKind::choice:
         case SettingKind::text:
             store_.setString(setting.key, std::get<std::string>(*value));
             return;

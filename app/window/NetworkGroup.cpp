@@ -1,6 +1,7 @@
 #include "app/window/NetworkGroup.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QLineEdit>
 
@@ -26,6 +27,14 @@ NetworkGroup::NetworkGroup(QWidget* parent) : QGroupBox(tr("Network"), parent) {
     host->setPlaceholderText(tr("127.0.0.1 (this machine)"));
     host->setToolTip(tr("Host name, IPv4 or IPv6 address of the machine Zandorex runs on"));
     form->addRow(tr("&Zandorex host:"), host);
+
+    auto* protocol = new QComboBox(this);
+    protocol->setObjectName("protocolComboBox");
+    protocol->setProperty("setting", keyText(keys::zandorexProtocol));
+    protocol->setToolTip(
+        tr("UDP, or TCP where a datagram sent once may be lost (SLIP framing, "
+           "or each packet preceded by its size)"));
+    form->addRow(tr("Pro&tocol:"), protocol);
 
     auto* listenAddress = new QLineEdit(this);
     listenAddress->setObjectName("listenAddressLineEdit");

@@ -80,7 +80,15 @@ void SettingBindings::bind(const SettingDefinition& setting, QWidget* control) {
     } else if (auto* checkBox = qobject_cast<QCheckBox*>(control)) {
         connect(checkBox, &QCheckBox::toggled, this,
                 [this, key](bool checked) { take(key, settings_.change(key, checked)); });
-    } else if (auto* comboBox = qobject_cast<QComboBox*>(control)) {
+    } else if (auto* comboBox = qobject_cast<QComboBox*>(control);
+               comboBox && setting.kind == SettingKind::choice) {
+        comboBox->addItems(QString::fromUtf8(setting.choices.data(),
+                                             static_cast<qsizetype>(setting.choices.size()))
+                               .split('|'));
+        connect(comboBox, &QComboBox::currentTextChanged, this, [this, key](const QString& text) {
+            take(key, settings_.changeFromText(key, text.toStdString()));
+        });
+    } else if (comboBox) {
         // The mode: continuous first, then trigger.
         connect(comboBox, &QComboBox::currentIndexChanged, this,
                 [this, key](int index) { take(key, settings_.change(key, int64_t{index})); });
@@ -122,7 +130,10 @@ void SettingBindings::show(std::string_view key) {
             wholeBox->setValue(static_cast<int>(settings_.whole(key)));
         } else if (auto* checkBox = qobject_cast<QCheckBox*>(binding.control)) {
             checkBox->setChecked(settings_.flag(key));
-        } else if (auto* comboBox = qobject_cast<QComboBox*>(binding.control)) {
+        } else if (auto* comboBox = qobject_cast<QComboBox*>(binding.control);
+                   comboBox && findSetting(key)->kind == SettingKind::choice) {
+            comboBox->setCurrentText(QString::fromStdString(settings_.text(key).value_or("")));
+        } else if (comboBox) {
             comboBox->setCurrentIndex(settings_.whole(key) == 0 ? 0 : 1);
         } else if (auto* lineEdit = qobject_cast<QLineEdit*>(binding.control)) {
             const QString text = QString::fromStdString(settings_.text(key).value_or(""));
