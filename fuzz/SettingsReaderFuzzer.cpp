@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include "app/control/KestranoController.h"
@@ -19,31 +21,89 @@
 
 namespace {
 
-struct Reader {
-    Reader() {
-        char folder[] = "/tmp/kestrano-settings-fuzz-XXXXXX";
-        file = std::string(mkdtemp(folder)) + "/Kestrano.conf";
+// The settings file as the program reads it, with what the fuzzer fixes and what the program
+// writes kept in memory: a write would rewrite the file for every input, and the file's own
+// bytes are what is fuzzed.
+class FixedStore : public PreferencesStore {
+  public:
+    using Held = std::map<std::string, std::optional<std::string>, std::less<>>;
+    FixedStore(const PreferencesStore& file, Held fixed) : file_(file), held_(std::move(fixed)) {}
+
+    int64_t integerForKey(std::string_view key) const override {
+        return held(key) ? std::atoll(held(key)->value().c_str()) : file_.integerForKey(key);
+    }
+    float floatForKey(std::string_view key) const override {
+        return held(key) ? std::strtof(held(key)->value().c_str(), nullptr)
+                         : file_.floatForKey(key);
+    }
+    std::optional<bool> boolObjectForKey(std::string_view key) const override {
+        return held(key) ? std::optional(*held(key) == "true") : file_.boolObjectForKey(key);
+    }
+    std::optional<std::string> stringForKey(std::string_view key) const override {
+        if (const auto found = held_.find(key); found != held_.end()) {
+            return found->second;
+        }
+        return file_.stringForKey(key);
+    }
+    void setInteger(std::string_view key, int64_t value) override {
+        held_[std::string(key)] = std::to_string(value);
+    }
+    void setFloat(std::string_view key, float value) override {
+        held_[std::string(key)] = std::to_string(value);
+    }
+    void setBool(std::string_view key, bool value) override {
+        held_[std::string(key)] = value ? "true" : "false";
+    }
+    void setString(std::string_view key, std::optional<std::string> value) override {
+        held_[std::string(key)] = std::move(value);
+    }
+    std::optional<std::string> commit() override { return std::nullopt; }
+
+  private:
+    const std::optional<std::string>* held(std::string_view key) const {
+        const auto found = held_.find(key);
+        return found != held_.end() && found->second ? &found->second : nullptr;
     }
 
+    const PreferencesStore& file_;
+    // A key held as nothing was removed.
+    Held held_;
+};
+
+struct Reader {
+    Reader() {
+        // In memory where the system offers it: the file is written for every input.
+        char name[] = "/dev/shm/kestrano-settings-fuzz-XXXXXX";
+        folder = mkdtemp(name);
+        file = folder / "Kestrano.conf";
+    }
+    ~Reader() { std::filesystem::remove_all(folder); }
+
     EventLoop loop;
+    std::filesystem::path folder;
     std::string file;
-    const uint16_t listenPort = freeUdpPort();
+    const uint16_t port = freeUdpPort();
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Reader reader;
+    // Copies of damaged files made by the previous input go.
+    for (const auto& entry : std::filesystem::directory_iterator(reader.folder)) {
+        std::filesystem::remove(entry.path());
+    }
     std::ofstream(reader.file, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 
-    QSettingsPreferencesStore store(QString::fromStdString(reader.file));
-    // The listener and the sender stay on a port of the fuzzer's own, on loopback: the ports a
-    // file names could clash with a run beside it.
-    store.setInteger("zandorexListenPort", reader.listenPort);
-    store.setInteger("zandorexSendPort", reader.listenPort);
-    store.setString("listenAddress", std::string("127.0.0.1"));
-    store.setString("zandorexHost", std::nullopt);
+    const QSettingsPreferencesStore file(QString::fromStdString(reader.file));
+    // No listener (a listen address that is none fails closed, which also spares a thread per
+    // input) and a sender to a port of the fuzzer's own: the ports a file names could clash
+    // with a run beside it.
+    FixedStore store(file, {{"listenAddress", "none"},
+                            {"zandorexSendPort", std::to_string(reader.port)},
+                            {"zandorexHost", std::nullopt},
+                            {"zandorexProtocol", std::nullopt}});
     {
         KestranoController controller(reader.loop, store, std::make_unique<FakeAudioCapture>(),
                                       [] { return MonotonicTime{}; });

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <charconv>
 
 namespace {
@@ -11,20 +13,79 @@ QString keyText(std::string_view key) {
     return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
 }
 
+// Where QSettings keeps the user's settings on this system.
+QString userSettingsFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           "/Kestrano/Kestrano.conf";
+}
+
+QString damagedCopyName(const QString& fileName) {
+    return fileName + ".damaged-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz");
+}
+
+// A line whose value the file reader would decode with QDataStream.
+bool holdsSerializedValue(const QByteArray& line) {
+    const qsizetype equals = line.indexOf('=');
+    if (equals < 0) {
+        return false;
+    }
+    const QByteArray value = line.mid(equals + 1).trimmed();
+    return value.startsWith("@Variant(") || value.startsWith("@DateTime(");
+}
+
 }  // namespace
 
+QString QSettingsPreferencesStore::withoutSerializedValues(const QString& fileName,
+                                                           std::optional<std::string>& notice) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return fileName;
+    }
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    file.close();
+    QByteArray kept;
+    bool left = false;
+    for (const QByteArray& line : lines) {
+        if (holdsSerializedValue(line)) {
+            left = true;
+        } else {
+            kept += line + '\n';
+        }
+    }
+    if (!left) {
+        return fileName;
+    }
+    kept.chop(1);
+    const QString copy = damagedCopyName(fileName);
+    if (!QFile::copy(fileName, copy)) {
+        notice = "cannot copy " + fileName.toStdString() + " to " + copy.toStdString() +
+                 "; left out its serialized values";
+    } else {
+        notice = "left out serialized values (@Variant, @DateTime) of " + fileName.toStdString() +
+                 "; kept it as " + copy.toStdString();
+    }
+    QSaveFile rewritten(fileName);
+    if (rewritten.open(QIODevice::WriteOnly) && rewritten.write(kept) == kept.size()) {
+        rewritten.commit();
+    }
+    return fileName;
+}
+
 QSettingsPreferencesStore::QSettingsPreferencesStore()
-    : settings_(QSettings::NativeFormat, QSettings::UserScope, "Kestrano", "Kestrano") {}
+    : QSettingsPreferencesStore(userSettingsFile()) {}
 
 QSettingsPreferencesStore::QSettingsPreferencesStore(const QString& fileName)
-    : settings_(fileName, QSettings::NativeFormat) {}
+    : settings_(withoutSerializedValues(fileName, serializedValuesNotice_),
+                QSettings::NativeFormat) {}
 
 std::optional<std::string> QSettingsPreferencesStore::keepUnparsableFile() {
+    if (serializedValuesNotice_) {
+        return serializedValuesNotice_;
+    }
     if (settings_.status() != QSettings::FormatError) {
         return std::nullopt;
     }
-    const QString copy =
-        fileName() + ".damaged-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz");
+    const QString copy = damagedCopyName(fileName());
     const std::string original = fileName().toStdString();
     if (!QFile::copy(fileName(), copy)) {
         return "cannot parse " + original + " and cannot copy it to " + copy.toStdString();

@@ -24,14 +24,22 @@ class QSettingsPreferencesStore : public PreferencesStore {
     std::optional<std::string> commit() override;
 
     // When the file could not be parsed, copies it aside as "<file>.damaged-<time>" before
-    // anything is written to it, and says so in words; nothing when the file was fine.
+    // anything is written to it, and says so in words; nothing when the file was fine. The same
+    // for values the program never writes and which the file reader would decode as serialized
+    // data (@Variant, @DateTime): a hostile file could make it allocate gigabytes. Those lines
+    // were left out of the file before it was read, once the copy was made.
     std::optional<std::string> keepUnparsableFile();
 
     QString fileName() const { return settings_.fileName(); }
 
   private:
+    // Before the file is read: copies a file holding serialized values aside and leaves those
+    // lines out of it; gives `fileName` back.
+    static QString withoutSerializedValues(const QString& fileName,
+                                           std::optional<std::string>& notice);
     QVariant valueForKey(std::string_view key) const;
     void write(std::string_view key, const QVariant& value);
 
+    std::optional<std::string> serializedValuesNotice_;
     QSettings settings_;
 };

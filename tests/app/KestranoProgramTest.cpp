@@ -133,6 +133,11 @@ TEST_F(KestranoProgramTest, DamagedSettingsAreNamedOnceAndNeverDestroyed) {
          {"settings: ignored address=caf\xc3\xa9", "settings: ignored maxValue=1e39"},
          false},
         {"minValue=2\n[broken\nmaxValue=9\n", {"settings: cannot parse "}, true},
+        // Serialized data the program never writes: a file reader decoding it could be made to
+        // allocate gigabytes.
+        {"minValue=@Variant(\\0\\0\\0\\x87\\xff\\xff\\xff\\xff)\nmaxValue=4\n",
+         {"settings: left out serialized values (@Variant, @DateTime) of "},
+         true},
     };
     const auto folder = configHome.path() / "Kestrano";
     const auto settingsFile = folder / "Kestrano.conf";
