@@ -29,7 +29,7 @@ void disconnectAndRelease(pa_stream*& stream) {
 
 std::unique_ptr<PulseInputStreams> PulseInputStreams::open(
     pa_context* context, const PulseSource& source, ChannelPowerMeter& meter,
-    const std::atomic<float>& previewGain, const BandSettings& band, FailureHandler onFailure,
+    const std::atomic<float>& previewGain, BandSettings& band, FailureHandler onFailure,
     std::string& error) {
     pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, source.sampleSpec.rate,
                               source.sampleSpec.channels};
@@ -52,8 +52,7 @@ std::unique_ptr<PulseInputStreams> PulseInputStreams::open(
 }
 
 PulseInputStreams::PulseInputStreams(const pa_sample_spec& sampleSpec, ChannelPowerMeter& meter,
-                                     const std::atomic<float>& previewGain,
-                                     const BandSettings& band)
+                                     const std::atomic<float>& previewGain, BandSettings& band)
     : sampleSpec_(sampleSpec),
       channelCount_(sampleSpec.channels),
       meter_(meter),
@@ -149,12 +148,10 @@ void PulseInputStreams::consume(const unsigned char* bytes, std::size_t frameCou
     while (frameCount > 0) {
         const std::size_t frames = std::min(frameCount, kChunkFrames);
         std::memcpy(chunk_.data(), bytes, frames * frameBytes);
-        if (filter_.passesEverything()) {
-            meter_.accumulate(chunk_.data(), frames, channelCount_);
-        } else {
-            filter_.process(chunk_.data(), filtered_.data(), frames);
-            meter_.accumulate(filtered_.data(), frames, channelCount_);
+        if (const std::size_t broken = filter_.process(chunk_.data(), filtered_.data(), frames)) {
+            band_.nonFiniteSamples.fetch_add(broken, std::memory_order_relaxed);
         }
+        meter_.accumulate(filtered_.data(), frames, channelCount_);
 
         const std::size_t played = std::min(frames, previewFrames);
         if (played > 0) {

@@ -26,15 +26,15 @@ class PulseInputStreams {
     static std::unique_ptr<PulseInputStreams> open(pa_context* context, const PulseSource& source,
                                                    ChannelPowerMeter& meter,
                                                    const std::atomic<float>& previewGain,
-                                                   const BandSettings& band,
-                                                   FailureHandler onFailure, std::string& error);
+                                                   BandSettings& band, FailureHandler onFailure,
+                                                   std::string& error);
     ~PulseInputStreams();
     PulseInputStreams(const PulseInputStreams&) = delete;
     PulseInputStreams& operator=(const PulseInputStreams&) = delete;
 
   private:
     PulseInputStreams(const pa_sample_spec& sampleSpec, ChannelPowerMeter& meter,
-                      const std::atomic<float>& previewGain, const BandSettings& band);
+                      const std::atomic<float>& previewGain, BandSettings& band);
     bool connect(pa_context* context, const PulseSource& source, std::string& error);
 
     static void onReadable(pa_stream* stream, size_t bytes, void* userdata);
@@ -46,7 +46,7 @@ class PulseInputStreams {
     std::size_t channelCount_;
     ChannelPowerMeter& meter_;
     const std::atomic<float>& previewGain_;
-    const BandSettings& band_;
+    BandSettings& band_;
     FailureHandler onFailure_;
     BandFilter filter_;
     pa_stream* record_ = nullptr;
