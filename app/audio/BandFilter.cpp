@@ -28,7 +28,7 @@ std::string hertz(double value) {
 
 }  // namespace
 
-std::string BandStatus::text(double sampleRate, float lowCut, float highCut) const {
+std::string BandStatus::text() const {
     std::string text;
     const auto add = [&text](const std::string& finding) {
         text += (text.empty() ? "" : "; ") + finding;
@@ -50,7 +50,7 @@ std::string BandStatus::text(double sampleRate, float lowCut, float highCut) con
 }
 
 BandStatus BandFilter::statusFor(float lowCut, float highCut, double sampleRate) {
-    BandStatus status;
+    BandStatus status{lowCut, highCut, sampleRate};
     status.passesNothing = atOrAboveNyquist(lowCut, sampleRate);
     status.lowPassLeftOut = atOrAboveNyquist(highCut, sampleRate);
     return status;

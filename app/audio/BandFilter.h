@@ -16,8 +16,11 @@ struct BandSettings {
     std::atomic<std::uint64_t> nonFiniteSamples{0};
 };
 
-// What the band does at a sample rate beyond filtering as asked, for the technician's status.
+// What the band does at the input's rate beyond filtering as asked, for the technician's status.
 struct BandStatus {
+    float lowCut = 0.0f;
+    float highCut = 0.0f;
+    double sampleRate = 0.0;
     // The low-pass cut-off is at or above half the sample rate: the low-pass is left out.
     bool lowPassLeftOut = false;
     // The high-pass cut-off is at or above half the sample rate: nothing passes.
@@ -27,7 +30,7 @@ struct BandStatus {
     std::uint64_t nonFiniteSamples = 0;
 
     // Empty when there is nothing to tell; else one short sentence per finding, joined by "; ".
-    std::string text(double sampleRate, float lowCut, float highCut) const;
+    std::string text() const;
     friend bool operator==(const BandStatus&, const BandStatus&) = default;
 };
 
