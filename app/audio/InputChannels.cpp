@@ -1,8 +1,9 @@
 #include "app/audio/InputChannels.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
+
+#include "app/audio/ShownText.h"
 
 namespace {
 
@@ -10,22 +11,6 @@ constexpr std::string_view kExpected =
     "channel numbers from 1 to 32, listed (1,2) or as a range (3-4); empty: every channel";
 // Longer texts are cut when shown: the value may come from a file or the network.
 constexpr std::size_t kShownLength = 40;
-
-// The text as it may be shown: printable ASCII as is, anything else as \xNN, cut when long.
-std::string shown(std::string_view text) {
-    std::string result;
-    for (const char c : text.substr(0, kShownLength)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7f && c != '\\') {
-            result += c;
-        } else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof(escaped), "\\x%02x", byte);
-            result += escaped;
-        }
-    }
-    return text.size() > kShownLength ? result + "..." : result;
-}
 
 std::string_view trimmed(std::string_view text) {
     const auto first = text.find_first_not_of(' ');
@@ -61,8 +46,8 @@ ParsedInputChannels parseInputChannels(std::string_view text) {
     }
     const auto refuse = [&parsed, text] {
         parsed.channels.clear();
-        parsed.error =
-            "bad value '" + shown(text) + "' for inputChannels: expected " + std::string(kExpected);
+        parsed.error = "bad value '" + shownText(text, kShownLength) +
+                       "' for inputChannels: expected " + std::string(kExpected);
         return parsed;
     };
     std::string_view rest = text;

@@ -61,7 +61,8 @@ std::string listedDevices() {
 }
 
 TEST(PipeWireTest, ASourceAddedWhileRunningJoinsTheDeviceListAndLeavesIt) {
-    EXPECT_NE(listedDevices().find("* feed.monitor\tMonitor of Feed\n"), std::string::npos)
+    EXPECT_NE(listedDevices().find("* feed.monitor\tMonitor of Feed\t2 channels\n"),
+              std::string::npos)
         << listedDevices();
     EventLoop loop;
     PulseAudioCapture capture(loop);
@@ -76,7 +77,8 @@ TEST(PipeWireTest, ASourceAddedWhileRunningJoinsTheDeviceListAndLeavesIt) {
         loop,
         [&] { return changes > 0 && containsDevice(capture.audioInputDevices(), "late.monitor"); },
         3s));
-    EXPECT_NE(listedDevices().find("  late.monitor\tMonitor of Late\n"), std::string::npos)
+    EXPECT_NE(listedDevices().find("  late.monitor\tMonitor of Late\t2 channels\n"),
+              std::string::npos)
         << listedDevices();
 
     changes = 0;
