@@ -3,7 +3,10 @@
 #  1. latency from a tone's onset at the sink to the first OSC level message whose value crosses
 #     halfway between the silent and the steady value (continuous mode 0..10; median and max over
 #     BURSTS bursts, default 40, for each tone level in LEVELS, default "-6 0" dBFS peak);
-#  2. CPU time of kestrano --headless capturing 48 kHz stereo for CPU_SECONDS (default 30), side
+#  2. trigger latency at -6 dBFS peak (trigger mode 0..10, default thresholds; median and max over
+#     BURSTS bursts) of the tick path, then of the fast path (--set triggerResponse=fast); a build
+#     that does not know triggerResponse yet says so and skips the fast path;
+#  3. CPU time of kestrano --headless capturing 48 kHz stereo for CPU_SECONDS (default 30), side
 #     by side with parec capturing the same source to /dev/null.
 # Usage: bench/audio_latency.sh [BUILD_DIR]   (default build/main, built with the benchmarks)
 set -euo pipefail
@@ -55,24 +58,62 @@ cpu_over_run() {
         }'
 }
 
+# Runs the probe ($1: probe options, "" or --trigger; $2: tone levels) against a kestrano
+# --headless with the settings that follow, prints the probe's figures and leaves kestrano
+# running as $kestrano_pid for the caller to use or stop; fails with the probe.
+run_latency() {
+    local probe_options=$1 probe_levels=$2 setting
+    shift 2
+    rm -f "$work/port"
+    # The probe plays silence into "feed" from the start: a busy sink delivers its data at once.
+    # shellcheck disable=SC2086
+    "$probe" $probe_options "$work/port" feed "$bursts" $probe_levels >"$work/latency.txt" &
+    probe_pid=$!
+    pids+=("$probe_pid")
+    for _ in $(seq 50); do [[ -s $work/port ]] && break; sleep 0.1; done
+    read -r send_port listen_port <"$work/port"
+    for setting in "zandorexSendPort=$send_port" "zandorexListenPort=$listen_port" \
+        active=true minValue=0 maxValue=10 address=level "$@"; do
+        "$kestrano" --set "$setting"
+    done
+    "$kestrano" --headless >/dev/null 2>"$work/kestrano.log" &
+    kestrano_pid=$!
+    pids+=("$kestrano_pid")
+    local status=0
+    wait "$probe_pid" || status=$?
+    cat "$work/latency.txt"
+    return "$status"
+}
+
+stop_kestrano() {
+    kill "$kestrano_pid"
+    wait "$kestrano_pid" || true
+}
+
+latency_status=0
 echo "== latency: tone onset to the OSC message crossing the midpoint ($bursts bursts per level) =="
-# The probe plays silence into "feed" from the start: a busy sink delivers its data at once.
-"$probe" "$work/port" feed "$bursts" "${levels[@]}" >"$work/latency.txt" &
-probe_pid=$!
-pids+=("$probe_pid")
-for _ in $(seq 50); do [[ -s $work/port ]] && break; sleep 0.1; done
-read -r send_port listen_port <"$work/port"
-for setting in "zandorexSendPort=$send_port" "zandorexListenPort=$listen_port" \
-    active=true type=continuous minValue=0 maxValue=10 address=level; do
-    "$kestrano" --set "$setting"
-done
+run_latency "" "${levels[*]}" type=continuous || latency_status=$?
+stop_kestrano
+
+echo "== trigger latency, tick path: tone onset to the trigger's 'on' message ($bursts bursts) =="
+run_latency --trigger -6 type=trigger || latency_status=$?
+stop_kestrano
+
+echo "== trigger latency, fast path (triggerResponse=fast) =="
+if "$kestrano" --set triggerResponse=fast 2>"$work/fast.txt"; then
+    run_latency --trigger -6 type=trigger || latency_status=$?
+    stop_kestrano
+    "$kestrano" --set triggerResponse=tick
+else
+    echo "not measured: this kestrano does not take triggerResponse ($(head -n 1 "$work/fast.txt"))"
+fi
+
+# The CPU figure is taken in continuous mode on the tick path, as the first latency run had it.
+"$kestrano" --set type=continuous
 "$kestrano" --headless >/dev/null 2>"$work/kestrano.log" &
 kestrano_pid=$!
 pids+=("$kestrano_pid")
-latency_status=0
-wait "$probe_pid" || latency_status=$?
-cat "$work/latency.txt"
-
+sleep 2
 echo "== CPU time over $cpu_seconds s of capturing 48 kHz stereo float (source mic) =="
 kestrano_cpu=$(cpu_over_run "$kestrano_pid")
 kill "$kestrano_pid"

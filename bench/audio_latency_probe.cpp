@@ -1,11 +1,13 @@
 // Plays tone bursts into a sound server sink and times the OSC level messages that answer them:
-//   kestrano_audio_latency_probe PORT_FILE SINK BURSTS [PEAK_DBFS...]
+//   kestrano_audio_latency_probe [--trigger] PORT_FILE SINK BURSTS [PEAK_DBFS...]
 // Binds a UDP port on 127.0.0.1 and writes it to PORT_FILE, followed by another port that was free
 // a moment ago (for the program's listen port); waits until level messages arrive, then,
 // for each tone level (default -6 dBFS peak), plays BURSTS bursts of a 1 kHz sine (400 ms each,
 // after 600 to 1000 ms of silence) into SINK and prints, per burst, the time from the tone
 // reaching the sink to the first message whose value crosses halfway between the silent and the
-// steady value; then the median and the maximum.
+// steady value; then the median and the maximum. With --trigger the program is in trigger mode
+// from 0 to 10: it sends only when the trigger turns on (10) or off (0), so the probe waits for a
+// first message by playing tone bursts, and times the messages of 10.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -200,9 +202,13 @@ class BurstPlayer {
     uint64_t frame_ = 0;
 };
 
+// The values of a trigger from 0 to 10.
+constexpr double kTriggerOff = 0.0;
+constexpr double kTriggerOn = 10.0;
+
 // Plays the bursts at `amplitude`, prints the figures and returns how many bursts got no answer.
 std::optional<int> measureBursts(BurstPlayer& player, Receiver& receiver, std::mt19937& random,
-                                 int bursts, double amplitude) {
+                                 int bursts, double amplitude, bool trigger) {
     std::uniform_int_distribution<int> silenceLength(600, 1000);
     std::vector<Clock::time_point> onsets;
     for (int burst = 0; burst < bursts; ++burst) {
@@ -225,8 +231,9 @@ std::optional<int> measureBursts(BurstPlayer& player, Receiver& receiver, std::m
         silentValues.push_back(medianValue(readings, onset - std::chrono::milliseconds(400),
                                            onset - std::chrono::milliseconds(100)));
     }
-    const double steady = median(steadyValues);
-    const double silent = median(silentValues);
+    // A trigger sends nothing while it stays on or off: its values are known beforehand.
+    const double steady = trigger ? kTriggerOn : median(steadyValues);
+    const double silent = trigger ? kTriggerOff : median(silentValues);
     const double midpoint = (steady + silent) / 2.0;
 
     std::vector<double> latencies;
@@ -255,8 +262,14 @@ std::optional<int> measureBursts(BurstPlayer& player, Receiver& receiver, std::m
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool trigger = argc > 1 && std::string(argv[1]) == "--trigger";
+    if (trigger) {
+        --argc;
+        ++argv;
+    }
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s PORT_FILE SINK BURSTS [PEAK_DBFS...]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--trigger] PORT_FILE SINK BURSTS [PEAK_DBFS...]\n",
+                     argv[0]);
         return 2;
     }
     const int bursts = std::atoi(argv[3]);
@@ -271,14 +284,18 @@ int main(int argc, char** argv) {
     if (!player.ready()) {
         return 1;
     }
-    // Silence until the program has been sending for a while, so that its start-up is over.
+    // Until the program has been answering for a while, so that its start-up is over: silence
+    // for a level that is sent on every tick, bursts for a trigger that must turn on and off.
     const auto waitStart = Clock::now();
-    while (receiver.readings().size() < 40) {
+    while (receiver.readings().size() < (trigger ? 4u : 40u)) {
         if (Clock::now() - waitStart > std::chrono::seconds(20)) {
             std::fprintf(stderr, "no level messages arrived on port %u\n", receiver.port());
             return 1;
         }
-        player.play(std::chrono::milliseconds(50), 0.0);
+        player.play(std::chrono::milliseconds(trigger ? 300 : 50), trigger ? 0.5 : 0.0);
+        if (trigger) {
+            player.play(std::chrono::milliseconds(300), 0.0);
+        }
     }
 
     std::mt19937 random(12345);
@@ -287,7 +304,7 @@ int main(int argc, char** argv) {
     for (const std::string& level : levels.empty() ? std::vector<std::string>{"-6"} : levels) {
         std::printf("tone at %s dBFS peak: ", level.c_str());
         const double amplitude = std::pow(10.0, std::atof(level.c_str()) / 20.0);
-        const auto result = measureBursts(player, receiver, random, bursts, amplitude);
+        const auto result = measureBursts(player, receiver, random, bursts, amplitude, trigger);
         if (!result) {
             return 1;
         }

@@ -3,28 +3,54 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 // The band the technician wants metered, set on the main thread and read by the capture thread:
-// a high-pass cut-off and a low-pass cut-off in Hz, 0 for none.
+// a high-pass cut-off and a low-pass cut-off in Hz, 0 for none. The capture thread counts here
+// the samples that were not finite numbers, for the main thread to report.
 struct BandSettings {
     std::atomic<float> lowCut{0.0f};
     std::atomic<float> highCut{0.0f};
+    std::atomic<std::uint64_t> nonFiniteSamples{0};
+};
+
+// What the band does at the input's rate beyond filtering as asked, for the technician's status.
+struct BandStatus {
+    float lowCut = 0.0f;
+    float highCut = 0.0f;
+    double sampleRate = 0.0;
+    // The low-pass cut-off is at or above half the sample rate: the low-pass is left out.
+    bool lowPassLeftOut = false;
+    // The high-pass cut-off is at or above half the sample rate: nothing passes.
+    bool passesNothing = false;
+    // Samples that were infinite or not a number since the input was chosen; each one restarted
+    // the filter of its channel from silence.
+    std::uint64_t nonFiniteSamples = 0;
+
+    // Empty when there is nothing to tell; else one short sentence per finding, joined by "; ".
+    std::string text() const;
+    friend bool operator==(const BandStatus&, const BandStatus&) = default;
 };
 
 // A second-order Butterworth high-pass and low-pass (two biquads) over interleaved frames, with
 // state per channel. Used on the capture thread only.
 class BandFilter {
   public:
+    // What configure() makes of the cut-offs at `sampleRate` (the non-finite count left at 0).
+    static BandStatus statusFor(float lowCut, float highCut, double sampleRate);
+
     // Sets the cut-offs (0 leaves a filter out) for frames at `sampleRate` with `channelCount`
     // channels, and starts from silence.
     void configure(float lowCut, float highCut, double sampleRate, std::size_t channelCount);
     float lowCut() const { return lowCut_; }
     float highCut() const { return highCut_; }
-    bool passesEverything() const { return sections_.empty(); }
 
-    // Filters `frameCount` frames from `input` into `output` (which may be the same).
-    void process(const float* input, float* output, std::size_t frameCount);
+    // Filters `frameCount` frames from `input` into `output` (which may be the same). A sample
+    // that is not a finite number comes out as 0 and restarts its channel from silence, since it
+    // would otherwise stay in the state for good; returns how many there were.
+    std::size_t process(const float* input, float* output, std::size_t frameCount);
 
   private:
     struct Section {
@@ -34,8 +60,11 @@ class BandFilter {
         std::vector<std::array<double, 2>> state;
     };
 
+    void resetChannel(std::size_t channel);
+
     float lowCut_ = 0.0f;
     float highCut_ = 0.0f;
     std::size_t channelCount_ = 0;
+    bool passesNothing_ = false;
     std::vector<Section> sections_;
 };

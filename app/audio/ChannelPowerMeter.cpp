@@ -1,28 +1,15 @@
 #include "app/audio/ChannelPowerMeter.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
-
-namespace {
-
-// -160 dBFS as a mean square; anything quieter reads as silence.
-constexpr double kSilenceMeanSquare = 1e-16;
-
-float decibelsOfMeanSquare(double meanSquare) {
-    // The negated test also sends NaN (a broken stream) to the silence reading.
-    if (!(meanSquare > kSilenceMeanSquare)) {
-        return ChannelPowerMeter::kSilenceDecibels;
-    }
-    return static_cast<float>(10.0 * std::log10(meanSquare));
-}
-
-}  // namespace
 
 void ChannelPowerMeter::reset(std::size_t channelCount) {
     std::lock_guard lock(mutex_);
     sumsOfSquares_.assign(channelCount, 0.0);
+    peaks_.assign(channelCount, 0.0);
     frameCount_ = 0;
-    lastDecibels_.clear();
+    last_ = {};
     emptyReadings_ = 0;
 }
 
@@ -33,10 +20,12 @@ void ChannelPowerMeter::accumulate(const float* samples, std::size_t frameCount,
     }
     // Summed outside the lock and without allocating: this runs on the audio thread.
     std::array<double, kMaxChannels> sums{};
+    std::array<double, kMaxChannels> peaks{};
     for (std::size_t frame = 0; frame < frameCount; ++frame) {
         for (std::size_t channel = 0; channel < channelCount; ++channel) {
             const double sample = samples[frame * channelCount + channel];
             sums[channel] += sample * sample;
+            peaks[channel] = std::max(peaks[channel], std::fabs(sample));
         }
     }
     std::lock_guard lock(mutex_);
@@ -45,38 +34,46 @@ void ChannelPowerMeter::accumulate(const float* samples, std::size_t frameCount,
     }
     for (std::size_t channel = 0; channel < channelCount; ++channel) {
         sumsOfSquares_[channel] += sums[channel];
+        peaks_[channel] = std::max(peaks_[channel], peaks[channel]);
     }
     frameCount_ += frameCount;
 }
 
-std::vector<float> ChannelPowerMeter::takeDecibels() {
+ChannelPowerMeter::Reading ChannelPowerMeter::take() {
     std::vector<double> sums;
+    std::vector<double> peaks;
     std::size_t frames = 0;
     {
         std::lock_guard lock(mutex_);
         sums.assign(sumsOfSquares_.size(), 0.0);
         sums.swap(sumsOfSquares_);
+        peaks.assign(peaks_.size(), 0.0);
+        peaks.swap(peaks_);
         frames = frameCount_;
         frameCount_ = 0;
     }
-    if (frames == 0 && lastDecibels_.size() == sums.size() && !lastDecibels_.empty() &&
+    if (frames == 0 && last_.averagePower.size() == sums.size() && !last_.averagePower.empty() &&
         emptyReadings_ < kHeldEmptyReadings) {
         ++emptyReadings_;
-        return lastDecibels_;
+        return last_;
     }
-    std::vector<float> decibels;
-    decibels.reserve(sums.size());
-    for (double sum : sums) {
-        decibels.push_back(frames == 0 ? kSilenceDecibels
-                                       : decibelsOfMeanSquare(sum / static_cast<double>(frames)));
+    Reading reading;
+    reading.averagePower.reserve(sums.size());
+    reading.samplePeak.reserve(sums.size());
+    for (std::size_t channel = 0; channel < sums.size(); ++channel) {
+        const bool none = frames == 0;
+        reading.averagePower.push_back(
+            none ? kSilenceDecibels
+                 : decibelsOfMeanSquare(sums[channel] / static_cast<double>(frames)));
+        reading.samplePeak.push_back(none ? kSilenceDecibels : decibelsOfPeak(peaks[channel]));
     }
     emptyReadings_ = 0;
     if (frames > 0) {
-        lastDecibels_ = decibels;
+        last_ = reading;
     } else {
-        lastDecibels_.clear();
+        last_ = {};
     }
-    return decibels;
+    return reading;
 }
 
 std::size_t ChannelPowerMeter::channelCount() const {

@@ -117,25 +117,96 @@ void PulseAudioCapture::stopRunning() {
 }
 
 float PulseAudioCapture::previewVolume() const {
-    return previewGain_.load(std::memory_order_relaxed);
+    return shared_.previewGain.load(std::memory_order_relaxed);
 }
 
 void PulseAudioCapture::setPreviewVolume(float volume) {
     // NaN fails both comparisons and ends up as silence.
     const float clamped = volume > 0.0f ? std::min(volume, 1.0f) : 0.0f;
-    previewGain_.store(clamped, std::memory_order_relaxed);
+    shared_.previewGain.store(clamped, std::memory_order_relaxed);
 }
 
 void PulseAudioCapture::setBand(float lowCut, float highCut) {
-    band_.lowCut.store(lowCut, std::memory_order_relaxed);
-    band_.highCut.store(highCut, std::memory_order_relaxed);
+    shared_.band.lowCut.store(lowCut, std::memory_order_relaxed);
+    shared_.band.highCut.store(highCut, std::memory_order_relaxed);
 }
 
-std::vector<std::vector<float>> PulseAudioCapture::channelAveragePowerLevels() {
+BandStatus PulseAudioCapture::bandStatus() const {
     if (!input_) {
         return {};
     }
-    return {meter_.takeDecibels()};
+    BandStatus status = BandFilter::statusFor(shared_.band.lowCut.load(std::memory_order_relaxed),
+                                              shared_.band.highCut.load(std::memory_order_relaxed),
+                                              input_->sampleSpec.rate);
+    status.nonFiniteSamples = shared_.band.nonFiniteSamples.load(std::memory_order_relaxed);
+    return status;
+}
+
+void PulseAudioCapture::setInputChannels(const std::vector<unsigned>& channels) {
+    inputChannels_ = channels;
+    updateMeteredChannels();
+}
+
+void PulseAudioCapture::updateMeteredChannels() {
+    const unsigned available = input_ ? input_->sampleSpec.channels : 0;
+    std::uint32_t mask = 0;
+    std::string error;
+    for (const unsigned channel : inputChannels_) {
+        if (channel < 1 || channel > available) {
+            error = "inputChannels: " + input_->device.description + " has " +
+                    std::to_string(available) + (available == 1 ? " channel" : " channels") +
+                    ", no channel " + std::to_string(channel);
+            mask = 0;
+            break;
+        }
+        mask |= 1u << (channel - 1);
+    }
+    if (inputChannels_.empty() && available > 0) {
+        mask = available >= 32 ? ~0u : (1u << available) - 1u;
+    }
+    if (input_ && !error.empty() && error != inputChannelsError_) {
+        systemLog("audio input " + input_->device.name + ": " + error);
+    }
+    inputChannelsError_ = input_ ? error : std::string();
+    shared_.meteredChannels.store(mask, std::memory_order_relaxed);
+}
+
+std::vector<std::vector<float>> PulseAudioCapture::channelAveragePowerLevels() {
+    samplePeak_.reset();
+    loudestChannel_.reset();
+    if (!input_) {
+        return {};
+    }
+    const ChannelPowerMeter::Reading reading = shared_.meter.take();
+    if (!inputChannelsError_.empty()) {
+        return {};
+    }
+    std::vector<float> levels;
+    for (std::size_t channel = 0; channel < reading.averagePower.size(); ++channel) {
+        const bool chosen = inputChannels_.empty() ||
+                            std::find(inputChannels_.begin(), inputChannels_.end(), channel + 1) !=
+                                inputChannels_.end();
+        const float power = reading.averagePower[channel];
+        loudestChannel_ = std::max(loudestChannel_.value_or(power), power);
+        if (chosen) {
+            levels.push_back(power);
+            samplePeak_ =
+                std::max(samplePeak_.value_or(kSilenceDecibels), reading.samplePeak[channel]);
+        }
+    }
+    return {levels};
+}
+
+void PulseAudioCapture::setFastResponse(bool fast) {
+    if (fast != fastResponse_) {
+        fastResponse_ = fast;
+        configurationChanged();
+    }
+}
+
+void PulseAudioCapture::setFragmentLevelHandler(FragmentLevelHandler handler) {
+    std::lock_guard lock(loop_);
+    shared_.fragmentLevelHandler = std::move(handler);
 }
 
 void PulseAudioCapture::setDevicesChangedHandler(std::function<void()> handler) {
@@ -151,6 +222,7 @@ void PulseAudioCapture::setInputFailedHandler(InputFailedHandler handler) {
 }
 
 void PulseAudioCapture::configurationChanged() {
+    updateMeteredChannels();
     configurationPending_ = true;
     if (configurationDepth_ == 0) {
         applyConfiguration();
@@ -165,11 +237,12 @@ void PulseAudioCapture::applyConfiguration() {
         std::lock_guard lock(loop_);
         // Fresh streams for every change, so re-selecting a device restarts its capture.
         streams_.reset();
-        meter_.reset(input_ ? input_->sampleSpec.channels : 0);
+        shared_.meter.reset(input_ ? input_->sampleSpec.channels : 0);
+        shared_.band.nonFiniteSamples.store(0, std::memory_order_relaxed);
         if (running_ && input_) {
             const std::string name = input_->device.name;
             streams_ = PulseInputStreams::open(
-                link_.context(), *input_, meter_, previewGain_, band_,
+                link_.context(), *input_, shared_, fastResponse_,
                 [this, name](const std::string& reason) { postInputFailure(name, reason); }, error);
             failed = !streams_;
         }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/audio/AudioCapture.h"
 #include "app/audio/ChannelPowerMeter.h"
@@ -32,7 +33,14 @@ class PulseAudioCapture : public AudioCapture {
     float previewVolume() const override;
     void setPreviewVolume(float volume) override;
     void setBand(float lowCut, float highCut) override;
+    BandStatus bandStatus() const override;
+    void setInputChannels(const std::vector<unsigned>& channels) override;
+    std::string inputChannelsError() const override { return inputChannelsError_; }
     std::vector<std::vector<float>> channelAveragePowerLevels() override;
+    std::optional<float> samplePeakLevel() const override { return samplePeak_; }
+    std::optional<float> loudestChannelLevel() const override { return loudestChannel_; }
+    void setFastResponse(bool fast) override;
+    void setFragmentLevelHandler(FragmentLevelHandler handler) override;
     void setDevicesChangedHandler(std::function<void()> handler) override;
     void setServerReconnectedHandler(std::function<void()> handler) override;
     void setInputFailedHandler(InputFailedHandler handler) override;
@@ -55,6 +63,8 @@ class PulseAudioCapture : public AudioCapture {
     // Main thread: applies the input and the running state now, or at the outermost commit.
     void configurationChanged();
     void applyConfiguration();
+    // Main thread: checks the chosen channels against the input and tells the loop thread.
+    void updateMeteredChannels();
 
     MainLoop& mainLoop_;
     // The handlers live on the main thread; calls posted from the loop thread hold them weakly,
@@ -67,10 +77,15 @@ class PulseAudioCapture : public AudioCapture {
     bool configurationPending_ = false;
     bool running_ = false;
     std::optional<PulseSource> input_;
+    bool fastResponse_ = false;
+    std::vector<unsigned> inputChannels_;  // counted from 1; empty for every channel
+    std::string inputChannelsError_;
+    // Of the last tick's reading.
+    std::optional<float> samplePeak_;
+    std::optional<float> loudestChannel_;
 
-    std::atomic<float> previewGain_{0.0f};
-    BandSettings band_;
-    ChannelPowerMeter meter_;
+    // Shared with the loop thread; declared before the loop, so that it outlives the callbacks.
+    CaptureShared shared_;
 
     // Guarded by the loop's lock. The loop is declared first so that it outlives the others.
     PulseThreadedLoop loop_;

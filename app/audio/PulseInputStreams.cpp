@@ -10,6 +10,8 @@ namespace {
 // Fragments of 10 ms reach the meter well within one 50 ms tick without waking the loop
 // thread more than a hundred times a second.
 constexpr pa_usec_t kRecordFragmentUsec = 10'000;
+// With fast response, a trigger hears of a burst within 5 ms of audio plus the server's latency.
+constexpr pa_usec_t kFastFragmentUsec = 5'000;
 // Enough queued preview audio to ride out scheduling hiccups, little enough to stay in sync.
 constexpr pa_usec_t kPreviewTargetUsec = 40'000;
 constexpr std::size_t kChunkFrames = 512;
@@ -27,10 +29,11 @@ void disconnectAndRelease(pa_stream*& stream) {
 
 }  // namespace
 
-std::unique_ptr<PulseInputStreams> PulseInputStreams::open(
-    pa_context* context, const PulseSource& source, ChannelPowerMeter& meter,
-    const std::atomic<float>& previewGain, const BandSettings& band, FailureHandler onFailure,
-    std::string& error) {
+std::unique_ptr<PulseInputStreams> PulseInputStreams::open(pa_context* context,
+                                                           const PulseSource& source,
+                                                           CaptureShared& shared, bool fastResponse,
+                                                           FailureHandler onFailure,
+                                                           std::string& error) {
     pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, source.sampleSpec.rate,
                               source.sampleSpec.channels};
     if (context == nullptr) {
@@ -43,7 +46,7 @@ std::unique_ptr<PulseInputStreams> PulseInputStreams::open(
         return nullptr;
     }
     std::unique_ptr<PulseInputStreams> streams(
-        new PulseInputStreams(sampleSpec, meter, previewGain, band));
+        new PulseInputStreams(sampleSpec, shared, fastResponse));
     streams->onFailure_ = std::move(onFailure);
     if (!streams->connect(context, source, error)) {
         return nullptr;
@@ -51,16 +54,19 @@ std::unique_ptr<PulseInputStreams> PulseInputStreams::open(
     return streams;
 }
 
-PulseInputStreams::PulseInputStreams(const pa_sample_spec& sampleSpec, ChannelPowerMeter& meter,
-                                     const std::atomic<float>& previewGain,
-                                     const BandSettings& band)
+PulseInputStreams::PulseInputStreams(const pa_sample_spec& sampleSpec, CaptureShared& shared,
+                                     bool fastResponse)
     : sampleSpec_(sampleSpec),
       channelCount_(sampleSpec.channels),
-      meter_(meter),
-      previewGain_(previewGain),
-      band_(band),
+      shared_(shared),
+      fastResponse_(fastResponse),
+      fragmentFrames_(std::clamp<std::size_t>(
+          pa_usec_to_bytes(kFastFragmentUsec, &sampleSpec) / pa_frame_size(&sampleSpec), 1,
+          kChunkFrames)),
       chunk_(kChunkFrames * sampleSpec.channels),
-      filtered_(kChunkFrames * sampleSpec.channels) {}
+      filtered_(kChunkFrames * sampleSpec.channels) {
+    filter_.configure(0.0f, 0.0f, sampleSpec.rate, channelCount_);
+}
 
 PulseInputStreams::~PulseInputStreams() {
     disconnectAndRelease(record_);
@@ -80,8 +86,8 @@ bool PulseInputStreams::connect(pa_context* context, const PulseSource& source,
 
     pa_buffer_attr recordBuffer{};
     recordBuffer.maxlength = static_cast<uint32_t>(-1);
-    recordBuffer.fragsize =
-        static_cast<uint32_t>(pa_usec_to_bytes(kRecordFragmentUsec, &sampleSpec_));
+    recordBuffer.fragsize = static_cast<uint32_t>(
+        pa_usec_to_bytes(fastResponse_ ? kFastFragmentUsec : kRecordFragmentUsec, &sampleSpec_));
     // Don't follow the stream to another source when this one goes: the selection is this device.
     const auto recordFlags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
@@ -133,40 +139,54 @@ void PulseInputStreams::readAll() {
 }
 
 void PulseInputStreams::consume(const unsigned char* bytes, std::size_t frameCount) {
-    const std::size_t frameBytes = channelCount_ * sizeof(float);
-    const float gain = previewGain_.load(std::memory_order_relaxed);
-    const float lowCut = band_.lowCut.load(std::memory_order_relaxed);
-    const float highCut = band_.highCut.load(std::memory_order_relaxed);
+    const float lowCut = shared_.band.lowCut.load(std::memory_order_relaxed);
+    const float highCut = shared_.band.highCut.load(std::memory_order_relaxed);
     if (lowCut != filter_.lowCut() || highCut != filter_.highCut()) {
         filter_.configure(lowCut, highCut, sampleSpec_.rate, channelCount_);
     }
+    const float gain = shared_.previewGain.load(std::memory_order_relaxed);
     // What the preview cannot take now is dropped rather than queued, so it never lags behind.
     std::size_t previewFrames = 0;
     if (gain > 0.0f && pa_stream_get_state(preview_) == PA_STREAM_READY) {
         const std::size_t writable = pa_stream_writable_size(preview_);
-        previewFrames = writable == static_cast<std::size_t>(-1) ? 0 : writable / frameBytes;
+        previewFrames =
+            writable == static_cast<std::size_t>(-1) ? 0 : writable / pa_frame_size(&sampleSpec_);
     }
+    // With fast response, a fragment the server made longer than asked is cut into equal chunks
+    // of at most 5 ms, so that every fragment level covers as little audio as promised.
+    const std::size_t limit = fastResponse_ ? fragmentFrames_ : kChunkFrames;
+    const std::size_t chunks = (frameCount + limit - 1) / limit;
+    const std::size_t chunkFrames = chunks == 0 ? 0 : (frameCount + chunks - 1) / chunks;
+    const std::size_t frameBytes = pa_frame_size(&sampleSpec_);
     while (frameCount > 0) {
-        const std::size_t frames = std::min(frameCount, kChunkFrames);
-        std::memcpy(chunk_.data(), bytes, frames * frameBytes);
-        if (filter_.passesEverything()) {
-            meter_.accumulate(chunk_.data(), frames, channelCount_);
-        } else {
-            filter_.process(chunk_.data(), filtered_.data(), frames);
-            meter_.accumulate(filtered_.data(), frames, channelCount_);
-        }
-
-        const std::size_t played = std::min(frames, previewFrames);
-        if (played > 0) {
-            const auto samples =
-                chunk_.begin() + static_cast<std::ptrdiff_t>(played * channelCount_);
-            std::transform(chunk_.begin(), samples, chunk_.begin(),
-                           [gain](float sample) { return sample * gain; });
-            pa_stream_write(preview_, chunk_.data(), played * frameBytes, nullptr, 0,
-                            PA_SEEK_RELATIVE);
-            previewFrames -= played;
-        }
+        const std::size_t frames = std::min(frameCount, chunkFrames);
+        consumeChunk(bytes, frames, gain, previewFrames);
         bytes += frames * frameBytes;
         frameCount -= frames;
+    }
+}
+
+void PulseInputStreams::consumeChunk(const unsigned char* bytes, std::size_t frames, float gain,
+                                     std::size_t& previewFrames) {
+    const std::size_t frameBytes = pa_frame_size(&sampleSpec_);
+    std::memcpy(chunk_.data(), bytes, frames * frameBytes);
+    if (const std::size_t broken = filter_.process(chunk_.data(), filtered_.data(), frames)) {
+        shared_.band.nonFiniteSamples.fetch_add(broken, std::memory_order_relaxed);
+    }
+    shared_.meter.accumulate(filtered_.data(), frames, channelCount_);
+    const std::uint32_t channels = shared_.meteredChannels.load(std::memory_order_relaxed);
+    if (fastResponse_ && channels != 0 && shared_.fragmentLevelHandler) {
+        const FragmentLevel level =
+            fragmentLevel(filtered_.data(), frames, channelCount_, channels);
+        shared_.fragmentLevelHandler(level.averagePower, level.samplePeak);
+    }
+
+    const std::size_t played = std::min(frames, previewFrames);
+    if (played > 0) {
+        const auto samples = chunk_.begin() + static_cast<std::ptrdiff_t>(played * channelCount_);
+        std::transform(chunk_.begin(), samples, chunk_.begin(),
+                       [gain](float sample) { return sample * gain; });
+        pa_stream_write(preview_, chunk_.data(), played * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        previewFrames -= played;
     }
 }

@@ -3,20 +3,36 @@
 #include <pulse/stream.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/audio/AudioCapture.h"
 #include "app/audio/BandFilter.h"
 #include "app/audio/ChannelPowerMeter.h"
 #include "app/audio/PulseSource.h"
 
+// What the capture shares with the streams of its input: set on the main thread, used on the
+// loop thread.
+struct CaptureShared {
+    ChannelPowerMeter meter;
+    std::atomic<float> previewGain{0.0f};
+    BandSettings band;
+    // Bit n chooses channel n (from 0) for the fragment levels; 0 while the chosen channels
+    // cannot be metered.
+    std::atomic<std::uint32_t> meteredChannels{0};
+    // Guarded by the loop's lock.
+    AudioCapture::FragmentLevelHandler fragmentLevelHandler;
+};
+
 // The streams of one selected input: a record stream from the source as 32-bit float at the
 // source's own rate and channel map, whose frames feed the meter through the band filter, and a
-// playback stream to the
-// default output that carries the same frames scaled by the preview gain. Created, used and
-// destroyed with the loop's lock held; the callbacks run on the loop thread.
+// playback stream to the default output that carries the same frames scaled by the preview gain.
+// With fast response, the record stream comes in fragments of at most 5 ms, each measured for
+// the fragment handler. Created, used and destroyed with the loop's lock held; the callbacks run
+// on the loop thread.
 class PulseInputStreams {
   public:
     // Told, on the loop thread, why the server ended the record stream.
@@ -24,29 +40,30 @@ class PulseInputStreams {
 
     // Nullptr, with `error` filled, when the streams cannot be set up.
     static std::unique_ptr<PulseInputStreams> open(pa_context* context, const PulseSource& source,
-                                                   ChannelPowerMeter& meter,
-                                                   const std::atomic<float>& previewGain,
-                                                   const BandSettings& band,
+                                                   CaptureShared& shared, bool fastResponse,
                                                    FailureHandler onFailure, std::string& error);
     ~PulseInputStreams();
     PulseInputStreams(const PulseInputStreams&) = delete;
     PulseInputStreams& operator=(const PulseInputStreams&) = delete;
 
   private:
-    PulseInputStreams(const pa_sample_spec& sampleSpec, ChannelPowerMeter& meter,
-                      const std::atomic<float>& previewGain, const BandSettings& band);
+    PulseInputStreams(const pa_sample_spec& sampleSpec, CaptureShared& shared, bool fastResponse);
     bool connect(pa_context* context, const PulseSource& source, std::string& error);
 
     static void onReadable(pa_stream* stream, size_t bytes, void* userdata);
     static void onRecordStateChanged(pa_stream* stream, void* userdata);
     void readAll();
     void consume(const unsigned char* bytes, std::size_t frameCount);
+    // One chunk of at most kChunkFrames (in fast response, of at most 5 ms).
+    void consumeChunk(const unsigned char* bytes, std::size_t frames, float gain,
+                      std::size_t& previewFrames);
 
     pa_sample_spec sampleSpec_;
     std::size_t channelCount_;
-    ChannelPowerMeter& meter_;
-    const std::atomic<float>& previewGain_;
-    const BandSettings& band_;
+    CaptureShared& shared_;
+    const bool fastResponse_;
+    // The most frames a fragment level may cover.
+    const std::size_t fragmentFrames_;
     FailureHandler onFailure_;
     BandFilter filter_;
     pa_stream* record_ = nullptr;

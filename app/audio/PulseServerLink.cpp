@@ -6,9 +6,9 @@
 
 namespace {
 
-// A server that went away usually comes back within a second or two (a restart, a crash
-// restarted by systemd); trying twice a second finds it quickly at negligible cost.
-constexpr std::chrono::milliseconds kRetryInterval{500};
+std::chrono::milliseconds nextRetry(std::chrono::milliseconds retry) {
+    return std::min(PulseServerLink::kLongestRetry, retry + retry / 2);
+}
 
 bool sameDevices(const std::vector<PulseSource>& a, const std::vector<PulseSource>& b) {
     return std::equal(
@@ -123,7 +123,10 @@ void PulseServerLink::scheduleRetry() {
     if (closed_ || retryTimer_ != nullptr) {
         return;
     }
-    retryTimer_ = loop_.scheduleOnce(kRetryInterval, onRetry, this);
+    retryTimer_ = loop_.scheduleOnce(retryDelay_, onRetry, this);
+    if (++retries_ >= kSteadyRetries) {
+        retryDelay_ = nextRetry(retryDelay_);
+    }
 }
 
 void PulseServerLink::onRetry(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
@@ -223,6 +226,8 @@ void PulseServerLink::publishSnapshot() {
     incomingDefaultSourceName_.clear();
     if (!ready_) {
         ready_ = true;
+        retryDelay_ = kFirstRetry;
+        retries_ = 0;
         firstAttemptSettled_ = true;
         loop_.signal();
         onEvent_(Event::connected);

@@ -4,6 +4,7 @@
 #include <pulse/introspect.h>
 #include <pulse/subscribe.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,7 +13,8 @@
 #include "app/audio/PulseThreadedLoop.h"
 
 // The connection to the sound server and what it knows of the server's sources. It connects by
-// itself, reconnects every half second after the server went away (or was never there), and
+// itself, reconnects after the server went away (or was never there) every 100 ms for two
+// seconds, then less and less often down to every 2 s, and
 // keeps the source list and the default source up to date from the server's events. Every call
 // and every event runs with the loop's lock held.
 class PulseServerLink {
@@ -22,6 +24,15 @@ class PulseServerLink {
         sourcesChanged,  // a source came or went, its description changed, or the default did
         lost,            // the server went away; the list is now empty
     };
+
+    // A server that went away usually comes back within a second or two (a restart, a crash
+    // restarted by systemd): for the first kSteadyRetries attempts they follow each other
+    // closely, so that the level is back soon after it; the wait then grows by half each time up
+    // to the longest, so that a server gone for good costs next to nothing. A connection starts
+    // the count over.
+    static constexpr std::chrono::milliseconds kFirstRetry{100};
+    static constexpr int kSteadyRetries = 20;
+    static constexpr std::chrono::milliseconds kLongestRetry{2000};
 
     PulseServerLink(PulseThreadedLoop& loop, std::function<void(Event)> onEvent);
     ~PulseServerLink();
@@ -67,6 +78,8 @@ class PulseServerLink {
     std::function<void(Event)> onEvent_;
     pa_context* context_ = nullptr;
     pa_time_event* retryTimer_ = nullptr;
+    std::chrono::milliseconds retryDelay_ = kFirstRetry;
+    int retries_ = 0;  // since the last connection
     bool closed_ = false;
     bool ready_ = false;
     bool firstAttemptSettled_ = false;

@@ -4,6 +4,14 @@
 
 #include "app/audio/PulseServerLink.h"
 #include "app/audio/PulseThreadedLoop.h"
+#include "app/audio/ShownText.h"
+
+namespace {
+
+// Far longer than any real name; a server that sends more is not to be believed.
+constexpr std::size_t kLongestShown = 1024;
+
+}  // namespace
 
 std::optional<SoundServerSources> readSoundServerSources(std::chrono::milliseconds timeout,
                                                          std::string& error) {
@@ -16,7 +24,7 @@ std::optional<SoundServerSources> readSoundServerSources(std::chrono::millisecon
     if (link.isReady()) {
         sources.emplace();
         for (const PulseSource& source : link.sources()) {
-            sources->devices.push_back(source.device);
+            sources->sources.push_back({source.device, source.sampleSpec.channels});
         }
         sources->defaultName = link.defaultSourceName();
     } else {
@@ -28,9 +36,11 @@ std::optional<SoundServerSources> readSoundServerSources(std::chrono::millisecon
 
 std::string sourceListText(const SoundServerSources& sources) {
     std::string text;
-    for (const AudioDevice& device : sources.devices) {
-        text += (device.name == sources.defaultName ? "* " : "  ") + device.name + "\t" +
-                device.description + "\n";
+    for (const auto& [device, channels] : sources.sources) {
+        text += (device.name == sources.defaultName ? "* " : "  ") +
+                shownText(device.name, kLongestShown) + "\t" +
+                shownText(device.description, kLongestShown) + "\t" + std::to_string(channels) +
+                (channels == 1 ? " channel\n" : " channels\n");
     }
     return text;
 }

@@ -9,7 +9,11 @@
 
 // The sound server's sources and its default one, as kestrano --list-devices shows them.
 struct SoundServerSources {
-    std::vector<AudioDevice> devices;
+    struct Source {
+        AudioDevice device;
+        unsigned channels = 0;
+    };
+    std::vector<Source> sources;
     std::string defaultName;
 };
 
@@ -19,5 +23,6 @@ std::optional<SoundServerSources> readSoundServerSources(std::chrono::millisecon
                                                          std::string& error);
 
 // One line per source: "* " before the default and two spaces before the others, then the name
-// (what inputDevice takes), a tab and the description.
+// (what inputDevice takes), a tab, the description, a tab and the channel count ("2 channels",
+// what inputChannels counts). Control characters in names and descriptions are shown escaped.
 std::string sourceListText(const SoundServerSources& sources);

@@ -1,6 +1,7 @@
 #include "app/window/LevelMeter.h"
 
 #include <QPainter>
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -33,23 +34,16 @@ void LevelMeter::setValue(float value) {
 }
 
 void LevelMeter::setInputLevel(std::optional<float> decibels) {
-    const Clock::time_point now = Clock::now();
     level_ = decibels;
-    if (decibels && (!peak_ || *decibels >= *peak_ || now - peakSince_ > peakHold)) {
-        peak_ = decibels;
-        peakSince_ = now;
-    } else if (!decibels && (!peak_ || now - peakSince_ > peakHold)) {
-        peak_.reset();
-    }
-    if (decibels && *decibels >= clipDecibels) {
-        clipUntil_ = now + peakHold;
-    }
     updateToolTip();
     update();
 }
 
-bool LevelMeter::clipped() const {
-    return Clock::now() < clipUntil_;
+void LevelMeter::setPeak(std::optional<float> decibels, bool clipping) {
+    peak_ = decibels;
+    clipping_ = clipping;
+    updateToolTip();
+    update();
 }
 
 void LevelMeter::setScale(const Scale& scale) {
@@ -67,14 +61,17 @@ std::optional<double> LevelMeter::decibelsForPosition(float position) const {
 }
 
 void LevelMeter::updateToolTip() {
-    if (!level_) {
-        setToolTip(QString());
-        return;
+    QStringList parts;
+    if (level_) {
+        parts << tr("Average power %1 dBFS").arg(*level_, 0, 'f', 1);
     }
-    setToolTip(tr("Input %1 dBFS, peak %2 dBFS%3")
-                   .arg(*level_, 0, 'f', 1)
-                   .arg(peak_.value_or(*level_), 0, 'f', 1)
-                   .arg(clipped() ? tr(", clipping") : QString()));
+    if (peak_) {
+        parts << tr("sample peak %1 dBFS").arg(*peak_, 0, 'f', 1);
+    }
+    if (clipping_) {
+        parts << tr("clipping");
+    }
+    setToolTip(parts.join(", "));
 }
 
 QSize LevelMeter::sizeHint() const {
@@ -82,7 +79,7 @@ QSize LevelMeter::sizeHint() const {
 }
 
 QSize LevelMeter::minimumSizeHint() const {
-    return {160, barHeight + 2 * fontMetrics().height() + 4};
+    return {160, barHeight + 3 * fontMetrics().height() + 6};
 }
 
 double LevelMeter::xForDecibels(double decibels, const QRectF& bar) const {
@@ -128,12 +125,12 @@ void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
 
     // The clip lamp, right of the bar; it stays lit for the hold time.
     const QRectF lamp(bar.right() + 4, bar.top(), lampWidth, bar.height());
-    if (clipped()) {
+    if (clipping_) {
         painter.fillRect(lamp, clipColour);
     }
     painter.setPen(palette().color(QPalette::Mid));
     painter.drawRect(lamp);
-    painter.setPen(palette().color(clipped() ? QPalette::BrightText : QPalette::WindowText));
+    painter.setPen(palette().color(clipping_ ? QPalette::BrightText : QPalette::WindowText));
     painter.drawText(lamp, Qt::AlignCenter, clipLabel);
 
     // The mapping's marks above the bar.
@@ -165,4 +162,15 @@ void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
         const int labelWidth = metrics.horizontalAdvance(label);
         painter.drawText(QPointF(x - labelWidth / 2.0, bar.bottom() + 4 + metrics.ascent()), label);
     }
+
+    // The legend: which figure the bar is and which the mark is.
+    const double legendTop = bar.bottom() + 6 + metrics.height();
+    const QRectF swatch(bar.left(), legendTop + 2, 10, metrics.ascent() - 2);
+    painter.fillRect(swatch, QColor(0x3c, 0xb3, 0x4a));
+    const QString barLabel = tr("average power");
+    painter.drawText(QPointF(swatch.right() + 4, legendTop + metrics.ascent()), barLabel);
+    const double markX = swatch.right() + 4 + metrics.horizontalAdvance(barLabel) + 12;
+    painter.fillRect(QRectF(markX, legendTop + 1, 2, metrics.ascent()),
+                     palette().color(QPalette::WindowText));
+    painter.drawText(QPointF(markX + 6, legendTop + metrics.ascent()), tr("sample peak"));
 }

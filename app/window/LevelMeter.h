@@ -1,20 +1,18 @@
 #pragma once
 
 #include <QWidget>
-#include <chrono>
 #include <optional>
 
 #include "app/control/LevelIndicator.h"
 
-// A horizontal level meter of the input in dBFS, before the amplification, with a peak that is
-// held for a moment and a clip lamp that lights at 0 dBFS. Marks above the bar show where the
-// mapping changes its value: the trigger's on and off thresholds, and where the position reaches
-// its top; they move with the amplification.
+// A horizontal level meter of the input in dBFS, before the amplification: a bar for the tick's
+// average power, a mark for the held sample peak and a clip lamp, both as the caller's peak hold
+// has them (PeakHold). Marks above the bar show where the mapping changes its value: the
+// trigger's on and off thresholds, and where the position reaches its top; they move with the
+// amplification. A legend below the scale says which figure is which.
 class LevelMeter : public QWidget, public LevelIndicator {
     Q_OBJECT
   public:
-    static constexpr std::chrono::milliseconds peakHold{1500};
-
     // Where the mapping's marks go.
     struct Scale {
         float amplification = 1.0f;
@@ -28,11 +26,13 @@ class LevelMeter : public QWidget, public LevelIndicator {
     // The tick's meter value (amplification included), as the controller hands it on.
     void setValue(float value) override;
     float value() const { return value_; }
-    // The input level of the tick in dBFS; nothing without an input.
+    // The input's average power of the tick in dBFS; nothing without an input.
     void setInputLevel(std::optional<float> decibels);
     std::optional<float> inputLevel() const { return level_; }
+    // The held sample peak in dBFS (nothing: no mark) and whether the clip lamp is lit.
+    void setPeak(std::optional<float> decibels, bool clipping);
     std::optional<float> peakLevel() const { return peak_; }
-    bool clipped() const;
+    bool clipped() const { return clipping_; }
     void setScale(const Scale& scale);
     // The input level at which the position reaches `position`; nothing when it never does.
     std::optional<double> decibelsForPosition(float position) const;
@@ -44,8 +44,6 @@ class LevelMeter : public QWidget, public LevelIndicator {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    using Clock = std::chrono::steady_clock;
-
     // Horizontal pixel of a level in dBFS within the bar.
     double xForDecibels(double decibels, const QRectF& bar) const;
     void updateToolTip();
@@ -53,7 +51,6 @@ class LevelMeter : public QWidget, public LevelIndicator {
     float value_ = 0.0f;
     std::optional<float> level_;
     std::optional<float> peak_;
-    Clock::time_point peakSince_{};
-    Clock::time_point clipUntil_{};
+    bool clipping_ = false;
     Scale scale_;
 };

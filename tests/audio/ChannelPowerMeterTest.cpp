@@ -21,17 +21,22 @@ std::vector<float> sine(std::size_t frames, const std::vector<float>& amplitudes
     return samples;
 }
 
-TEST(ChannelPowerMeterTest, SineReadsItsAveragePowerPerChannel) {
+TEST(ChannelPowerMeterTest, SineReadsItsAveragePowerAndSamplePeakPerChannel) {
     ChannelPowerMeter meter;
     meter.reset(3);
     // Full scale, -6 dBFS peak and half of that again, over whole periods.
     const auto samples = sine(480, {1.0f, 0.501187f, 0.250594f});
     meter.accumulate(samples.data(), 480, 3);
-    const auto decibels = meter.takeDecibels();
-    ASSERT_EQ(decibels.size(), 3u);
-    EXPECT_NEAR(decibels[0], -3.01f, 0.01f);
-    EXPECT_NEAR(decibels[1], -9.01f, 0.01f);
-    EXPECT_NEAR(decibels[2], -15.03f, 0.01f);
+    const auto reading = meter.take();
+    ASSERT_EQ(reading.averagePower.size(), 3u);
+    EXPECT_NEAR(reading.averagePower[0], -3.01f, 0.01f);
+    EXPECT_NEAR(reading.averagePower[1], -9.01f, 0.01f);
+    EXPECT_NEAR(reading.averagePower[2], -15.03f, 0.01f);
+    // 48 samples a period: the crest of the sine is among them.
+    ASSERT_EQ(reading.samplePeak.size(), 3u);
+    EXPECT_NEAR(reading.samplePeak[0], 0.0f, 0.01f);
+    EXPECT_NEAR(reading.samplePeak[1], -6.0f, 0.01f);
+    EXPECT_NEAR(reading.samplePeak[2], -12.02f, 0.01f);
 }
 
 TEST(ChannelPowerMeterTest, AveragesAllChunksSinceTheLastReadingThenStartsOver) {
@@ -42,24 +47,24 @@ TEST(ChannelPowerMeterTest, AveragesAllChunksSinceTheLastReadingThenStartsOver) 
     meter.accumulate(loud.data(), loud.size(), 1);
     meter.accumulate(quiet.data(), quiet.size(), 1);
     // A quarter of the frames at full scale: mean square 0.25.
-    EXPECT_NEAR(meter.takeDecibels().at(0), -6.02f, 0.01f);
+    EXPECT_NEAR(meter.take().averagePower.at(0), -6.02f, 0.01f);
 
     meter.accumulate(loud.data(), loud.size(), 1);
-    EXPECT_NEAR(meter.takeDecibels().at(0), 0.0f, 0.01f);
+    EXPECT_NEAR(meter.take().averagePower.at(0), 0.0f, 0.01f);
 }
 
 TEST(ChannelPowerMeterTest, SilenceNoFramesAndBrokenSamplesReadTheFloor) {
     ChannelPowerMeter meter;
     meter.reset(2);
-    EXPECT_EQ(meter.takeDecibels(), (std::vector<float>{-160.0f, -160.0f}));
+    EXPECT_EQ(meter.take().averagePower, (std::vector<float>{-160.0f, -160.0f}));
 
     const std::vector<float> silence(64, 0.0f);
     meter.accumulate(silence.data(), 32, 2);
-    EXPECT_EQ(meter.takeDecibels(), (std::vector<float>{-160.0f, -160.0f}));
+    EXPECT_EQ(meter.take().averagePower, (std::vector<float>{-160.0f, -160.0f}));
 
     const std::vector<float> broken{std::numeric_limits<float>::quiet_NaN(), 1e-30f};
     meter.accumulate(broken.data(), 1, 2);
-    EXPECT_EQ(meter.takeDecibels(), (std::vector<float>{-160.0f, -160.0f}));
+    EXPECT_EQ(meter.take().averagePower, (std::vector<float>{-160.0f, -160.0f}));
 }
 
 TEST(ChannelPowerMeterTest, AReadingWithoutNewFramesRepeatsTheLastForAFewTicksThenReadsTheFloor) {
@@ -67,17 +72,17 @@ TEST(ChannelPowerMeterTest, AReadingWithoutNewFramesRepeatsTheLastForAFewTicksTh
     meter.reset(1);
     const std::vector<float> loud(100, 1.0f);
     meter.accumulate(loud.data(), loud.size(), 1);
-    EXPECT_EQ(meter.takeDecibels(), std::vector<float>{0.0f});
+    EXPECT_EQ(meter.take().averagePower, std::vector<float>{0.0f});
     for (int late = 0; late < ChannelPowerMeter::kHeldEmptyReadings; ++late) {
-        EXPECT_EQ(meter.takeDecibels(), std::vector<float>{0.0f}) << late;
+        EXPECT_EQ(meter.take().averagePower, std::vector<float>{0.0f}) << late;
     }
-    EXPECT_EQ(meter.takeDecibels(), std::vector<float>{-160.0f});
-    EXPECT_EQ(meter.takeDecibels(), std::vector<float>{-160.0f});
+    EXPECT_EQ(meter.take().averagePower, std::vector<float>{-160.0f});
+    EXPECT_EQ(meter.take().averagePower, std::vector<float>{-160.0f});
 
     // Frames again: the count starts over.
     meter.accumulate(loud.data(), loud.size(), 1);
-    EXPECT_EQ(meter.takeDecibels(), std::vector<float>{0.0f});
-    EXPECT_EQ(meter.takeDecibels(), std::vector<float>{0.0f});
+    EXPECT_EQ(meter.take().averagePower, std::vector<float>{0.0f});
+    EXPECT_EQ(meter.take().averagePower, std::vector<float>{0.0f});
 }
 
 TEST(ChannelPowerMeterTest, FramesOfAnotherChannelCountAreIgnored) {
@@ -85,11 +90,11 @@ TEST(ChannelPowerMeterTest, FramesOfAnotherChannelCountAreIgnored) {
     meter.reset(1);
     const std::vector<float> loud(64, 1.0f);
     meter.accumulate(loud.data(), 32, 2);
-    EXPECT_EQ(meter.takeDecibels(), std::vector<float>{-160.0f});
+    EXPECT_EQ(meter.take().averagePower, std::vector<float>{-160.0f});
 
     meter.reset(0);
     meter.accumulate(loud.data(), 32, 2);
-    EXPECT_TRUE(meter.takeDecibels().empty());
+    EXPECT_TRUE(meter.take().averagePower.empty());
     EXPECT_EQ(meter.channelCount(), 0u);
 }
 

@@ -104,8 +104,9 @@ bool outputShows(ChildProcess& program, const std::string& text, std::chrono::mi
 TEST(InputDeviceTest, ListDevicesNamesEverySourceAndMarksTheDefault) {
     const ProgramResult listed = runProgram({KESTRANO_PATH, "--list-devices"});
     EXPECT_EQ(listed.status, 0) << listed.errorOutput;
-    EXPECT_NE(listed.output.find("* mic\tMic\n"), std::string::npos) << listed.output;
-    EXPECT_NE(listed.output.find("  feed.monitor\tMonitor of Feed\n"), std::string::npos);
+    EXPECT_NE(listed.output.find("* mic\tMic\t2 channels\n"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("  feed.monitor\tMonitor of Feed\t2 channels\n"),
+              std::string::npos);
 
     ScopedEnvironment noServer("PULSE_SERVER", "unix:/nonexistent/native");
     const ProgramResult refused = runProgram({KESTRANO_PATH, "--list-devices"});

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <mutex>
+
+#include "app/audio/LevelFigures.h"
 #include "app/audio/PulseAudioCapture.h"
 #include "tests/audio/PulseTestSupport.h"
 
@@ -11,6 +14,8 @@ namespace {
 constexpr float kSineDecibels = -9.01f;
 constexpr float kTolerance = 0.2f;
 constexpr float kSixDecibels = 6.02f;
+// Its largest sample: 0.5012.
+constexpr float kSinePeakDecibels = -6.0f;
 
 class PulseAudioCaptureTest : public ::testing::Test {
   protected:
@@ -252,6 +257,146 @@ TEST_F(PulseAudioCaptureTest, PreviewVolumeStaysWithinZeroAndOne) {
     EXPECT_EQ(capture_.previewVolume(), 0.0f);
     capture_.setPreviewVolume(std::numeric_limits<float>::quiet_NaN());
     EXPECT_EQ(capture_.previewVolume(), 0.0f);
+}
+
+// The fragment levels a capture hands over on its own thread, kept for the test's thread.
+class FragmentLog {
+  public:
+    AudioCapture::FragmentLevelHandler handler() {
+        return [this](float averagePower, float samplePeak) {
+            std::lock_guard lock(mutex_);
+            levels_.push_back({averagePower, samplePeak});
+        };
+    }
+    std::vector<FragmentLevel> take() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(levels_, {});
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<FragmentLevel> levels_;
+};
+
+std::optional<float> medianOf(const std::vector<FragmentLevel>& levels,
+                              float FragmentLevel::*figure) {
+    if (levels.empty()) {
+        return std::nullopt;
+    }
+    std::vector<float> values;
+    for (const FragmentLevel& level : levels) {
+        values.push_back(level.*figure);
+    }
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+// The tone on the left channel of "mic" only; the tick and every fast fragment meter the chosen
+// channels alone, and a channel the input lacks gives an error and no level.
+TEST_F(PulseAudioCaptureTest, ChosenChannelsAreMeteredWithTheirSamplePeakOnTicksAndFragments) {
+    struct Case {
+        std::vector<unsigned> channels;
+        std::vector<float> levels;
+        std::optional<float> peak;
+        std::string error;
+        std::optional<float> fragmentPower;
+    };
+    const float silence = kSilenceDecibels;
+    const float bothChannels = (kSineDecibels + silence) / 2;
+    const Case cases[] = {
+        {{}, {kSineDecibels, silence}, kSinePeakDecibels, "", bothChannels},
+        {{2}, {silence}, silence, "", silence},
+        {{1}, {kSineDecibels}, kSinePeakDecibels, "", kSineDecibels},
+        {{3}, {}, std::nullopt, "inputChannels: Mic has 2 channels, no channel 3", std::nullopt},
+        {{1, 2}, {kSineDecibels, silence}, kSinePeakDecibels, "", bothChannels},
+    };
+    FragmentLog fragments;
+    capture_.setFragmentLevelHandler(fragments.handler());
+    capture_.setFastResponse(true);
+    capture_.setInputChannels({1});
+    selectAndRun("mic");
+    SineTone tone("feed", {"remix", "1", "0"});
+    ASSERT_TRUE(tone.started());
+    LevelSampler sampler(loop_, capture_);
+    ASSERT_TRUE(sampler.waitUntilAbove(-40.0f, 5s));
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "inputChannels " << testing::PrintToString(c.channels));
+        capture_.setInputChannels(c.channels);
+        EXPECT_EQ(capture_.inputChannelsError(), c.error);
+        sampler.medianOver(150ms);
+        fragments.take();
+        const auto levels = sampler.medianOver(1s);
+        const auto fragmentLevels = fragments.take();
+
+        ASSERT_EQ(levels.size(), c.levels.size());
+        for (std::size_t channel = 0; channel < levels.size(); ++channel) {
+            EXPECT_NEAR(levels[channel], c.levels[channel], kTolerance) << channel;
+        }
+        EXPECT_EQ(sampler.medianSamplePeak().has_value(), c.peak.has_value());
+        EXPECT_NEAR(sampler.medianSamplePeak().value_or(0), c.peak.value_or(0), kTolerance);
+        // The loudest channel, chosen or not, shows what the chosen ones miss.
+        EXPECT_NEAR(sampler.medianLoudestChannel().value_or(0), c.error.empty() ? kSineDecibels : 0,
+                    kTolerance);
+        EXPECT_EQ(medianOf(fragmentLevels, &FragmentLevel::averagePower).has_value(),
+                  c.fragmentPower.has_value());
+        if (c.fragmentPower) {
+            EXPECT_NEAR(*medianOf(fragmentLevels, &FragmentLevel::averagePower), *c.fragmentPower,
+                        kTolerance);
+            EXPECT_NEAR(*medianOf(fragmentLevels, &FragmentLevel::samplePeak), c.peak.value_or(0),
+                        kTolerance);
+        }
+    }
+}
+
+TEST_F(PulseAudioCaptureTest, FastFragmentsComeTwoHundredTimesASecondToAHandlerReplacedAtWill) {
+    FragmentLog first;
+    FragmentLog second;
+    capture_.setFragmentLevelHandler(first.handler());
+    selectAndRun("mic");
+    SineTone tone("feed");
+    LevelSampler sampler(loop_, capture_);
+    ASSERT_TRUE(sampler.waitUntilAbove(-40.0f, 5s));
+    sampler.medianOver(300ms);
+    EXPECT_TRUE(first.take().empty()) << "fragments without fast response";
+
+    capture_.setFastResponse(true);
+    sampler.medianOver(500ms);
+    first.take();
+    const auto begun = std::chrono::steady_clock::now();
+    sampler.medianOver(2s);
+    const auto levels = first.take();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+    std::printf("fast response: %zu fragments in %.2f s (%.0f per second)\n", levels.size(),
+                seconds, levels.size() / seconds);
+    // At most 5 ms each: 200 a second of audio. A quarter of that may be late on a busy machine;
+    // fragments of 10 ms would make half.
+    EXPECT_GE(levels.size() / seconds, 150.0);
+    EXPECT_NEAR(medianOf(levels, &FragmentLevel::averagePower).value_or(0), kSineDecibels,
+                kTolerance);
+    EXPECT_NEAR(medianOf(levels, &FragmentLevel::samplePeak).value_or(0), kSinePeakDecibels,
+                kTolerance);
+
+    // Once replaced, the old handler hears nothing more; once cleared, neither does the new one.
+    capture_.setFragmentLevelHandler(second.handler());
+    first.take();
+    sampler.medianOver(300ms);
+    EXPECT_TRUE(first.take().empty());
+    EXPECT_FALSE(second.take().empty());
+    capture_.setFragmentLevelHandler({});
+    second.take();
+    sampler.medianOver(300ms);
+    EXPECT_TRUE(second.take().empty());
+
+    // Back to the tick alone.
+    capture_.setFragmentLevelHandler(first.handler());
+    capture_.setFastResponse(false);
+    sampler.medianOver(300ms);
+    EXPECT_TRUE(first.take().empty());
+    const auto ticks = sampler.medianOver(500ms);
+    ASSERT_EQ(ticks.size(), 2u);
+    EXPECT_NEAR(ticks[0], kSineDecibels, kTolerance);
 }
 
 }  // namespace

@@ -42,7 +42,21 @@ LevelSampler::LevelSampler(EventLoop& loop, AudioCapture& capture)
     timer_ = loop_.scheduleRepeatingTimer(kTickSeconds, [this] {
         const auto connections = capture_.channelAveragePowerLevels();
         ticks_.push_back(connections.empty() ? std::vector<float>{} : connections.front());
+        if (const auto peak = capture_.samplePeakLevel()) {
+            peaks_.push_back(*peak);
+        }
+        if (const auto loudest = capture_.loudestChannelLevel()) {
+            loudest_.push_back(*loudest);
+        }
     });
+}
+
+std::optional<float> LevelSampler::median(std::vector<float> readings) {
+    if (readings.empty()) {
+        return std::nullopt;
+    }
+    std::nth_element(readings.begin(), readings.begin() + readings.size() / 2, readings.end());
+    return readings[readings.size() / 2];
 }
 
 bool LevelSampler::waitForRun(const std::function<bool(float)>& holds,
@@ -71,6 +85,8 @@ bool LevelSampler::waitUntilBelow(float decibels, std::chrono::milliseconds time
 
 std::vector<float> LevelSampler::medianOver(std::chrono::milliseconds duration) {
     ticks_.clear();
+    peaks_.clear();
+    loudest_.clear();
     runLoopUntil(
         loop_, [] { return false; }, duration);
     if (ticks_.empty() || ticks_.front().empty()) {
@@ -84,8 +100,7 @@ std::vector<float> LevelSampler::medianOver(std::chrono::milliseconds duration) 
                 readings.push_back(tick[channel]);
             }
         }
-        std::nth_element(readings.begin(), readings.begin() + readings.size() / 2, readings.end());
-        medians.push_back(readings[readings.size() / 2]);
+        medians.push_back(*median(readings));
     }
     return medians;
 }

@@ -42,13 +42,20 @@ class LevelSampler {
     bool waitUntilBelow(float decibels, std::chrono::milliseconds timeout);
     // Per channel, the median of the ticks over `duration`; empty when the readings were.
     std::vector<float> medianOver(std::chrono::milliseconds duration);
+    // Over the ticks of the last medianOver(): the median sample peak and loudest channel, or
+    // nothing when no tick had one.
+    std::optional<float> medianSamplePeak() const { return median(peaks_); }
+    std::optional<float> medianLoudestChannel() const { return median(loudest_); }
 
   private:
     bool waitForRun(const std::function<bool(float)>& holds, std::chrono::milliseconds timeout);
+    static std::optional<float> median(std::vector<float> readings);
 
     EventLoop& loop_;
     AudioCapture& capture_;
     std::vector<std::vector<float>> ticks_;  // the channels of one connection, tick by tick
+    std::vector<float> peaks_;               // of the ticks that had one
+    std::vector<float> loudest_;
     std::unique_ptr<RepeatingTimer> timer_;
 };
 

@@ -48,6 +48,19 @@ void FakeAudioCapture::setBand(float lowCut, float highCut) {
     band = {lowCut, highCut};
 }
 
+void FakeAudioCapture::setInputChannels(const std::vector<unsigned>& channels) {
+    inputChannels = channels;
+}
+
+void FakeAudioCapture::setFastResponse(bool fast) {
+    calls->push_back(fast ? "fast" : "ticks");
+    fastResponse = fast;
+}
+
+void FakeAudioCapture::setFragmentLevelHandler(FragmentLevelHandler handler) {
+    fragmentLevelHandler = std::move(handler);
+}
+
 std::vector<std::vector<float>> FakeAudioCapture::channelAveragePowerLevels() {
     calls->push_back("read");
     return input_ ? readings : std::vector<std::vector<float>>();
@@ -69,4 +82,10 @@ void FakeAudioCapture::failInput(const std::string& error) {
     const std::string name = input_ ? input_->name : std::string();
     input_.reset();
     inputFailed(name, error);
+}
+
+void FakeAudioCapture::deliverFragment(float averagePowerDb, float samplePeakDb) {
+    if (fastResponse && input_ && fragmentLevelHandler) {
+        fragmentLevelHandler(averagePowerDb, samplePeakDb);
+    }
 }

@@ -1,0 +1,76 @@
+#include "app/audio/InputChannels.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "app/audio/ShownText.h"
+
+namespace {
+
+constexpr std::string_view kExpected =
+    "channel numbers from 1 to 32, listed (1,2) or as a range (3-4); empty: every channel";
+// Longer texts are cut when shown: the value may come from a file or the network.
+constexpr std::size_t kShownLength = 40;
+
+std::string_view trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// A channel number from 1 to kHighestInputChannel, in plain decimal digits.
+std::optional<unsigned> channelNumber(std::string_view text) {
+    text = trimmed(text);
+    if (text.empty() || text.size() > 2 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    unsigned number = 0;
+    for (const char c : text) {
+        number = number * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (number < 1 || number > kHighestInputChannel) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+}  // namespace
+
+ParsedInputChannels parseInputChannels(std::string_view text) {
+    ParsedInputChannels parsed;
+    if (trimmed(text).empty()) {
+        return parsed;
+    }
+    const auto refuse = [&parsed, text] {
+        parsed.channels.clear();
+        parsed.error = "bad value '" + shownText(text, kShownLength) +
+                       "' for inputChannels: expected " + std::string(kExpected);
+        return parsed;
+    };
+    std::string_view rest = text;
+    while (true) {
+        const auto comma = rest.find(',');
+        const std::string_view item = rest.substr(0, comma);
+        const auto dash = item.find('-');
+        const auto first = channelNumber(item.substr(0, dash));
+        const auto last =
+            dash == std::string_view::npos ? first : channelNumber(item.substr(dash + 1));
+        if (!first || !last || *last < *first) {
+            return refuse();
+        }
+        for (unsigned channel = *first; channel <= *last; ++channel) {
+            parsed.channels.push_back(channel);
+        }
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        rest = rest.substr(comma + 1);
+    }
+    std::sort(parsed.channels.begin(), parsed.channels.end());
+    parsed.channels.erase(std::unique(parsed.channels.begin(), parsed.channels.end()),
+                          parsed.channels.end());
+    return parsed;
+}
