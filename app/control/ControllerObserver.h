@@ -20,6 +20,13 @@ struct ControllerStatus {
     // The last tick's average power of the input in dBFS, before the amplification; nothing
     // when that tick had no audio channel.
     std::optional<float> inputLevel;
+    // The highest sample peak of the last moment in dBFS, held for the eye; nothing without input.
+    std::optional<float> samplePeak;
+    // Whether a sample reached full scale (-0.1 dBFS) within the last two seconds.
+    bool clipping = false;
+    // What the capture says about the chosen channels and the band, and a hint when one channel
+    // is far louder than the level in use.
+    std::vector<std::string> captureNotes;
     // The value of the last message handed to the sender.
     std::optional<float> lastValueSent;
     // How many messages have been handed to the sender since start-up.

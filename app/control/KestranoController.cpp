@@ -23,7 +23,10 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
               [this] { return remoteReadings(); },
               [this] { return save(); },
               [this](const QVOSCPacket& packet, const NetworkEndpoint& to) { reply(packet, to); },
-          }) {
+          }),
+      fragmentRelay_(mainLoop, [this](float averagePowerDb, float /*samplePeakDb*/) {
+          fastLevelArrived(averagePowerDb);
+      }) {
     settings_.addListener([this](std::string_view key) { settingChanged(key); });
 }
 
@@ -39,7 +42,7 @@ void KestranoController::awakeFromNib() {
         [this](const std::string& deviceName, const std::string& error) {
             inputFailed(deviceName, error);
         });
-    captureSettingChanged(keys::bandLowCut);
+    applyCaptureSettings();
     remote_.settingChanged(keys::remoteControlFrom);
     inputChoice_ = InputChoice::fromStored(settings_.text(keys::inputDevice));
     selectInput(deviceForChoice(session_->audioInputDevices()));
@@ -87,6 +90,7 @@ KestranoController::~KestranoController() {
     session_->setDevicesChangedHandler(nullptr);
     session_->setServerReconnectedHandler(nullptr);
     session_->setInputFailedHandler(nullptr);
+    session_->setFragmentLevelHandler(nullptr);
     session_->stopRunning();
     audioDevices_.clear();
     session_.reset();

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "app/audio/AudioCapture.h"
+#include "app/audio/PeakHold.h"
 #include "app/control/ControllerObserver.h"
 #include "app/control/DelegateWrapper.h"
 #include "app/control/Destination.h"
+#include "app/control/FragmentLevelRelay.h"
 #include "app/control/InputChoice.h"
 #include "app/control/LevelIndicator.h"
 #include "app/remote/OscMonitor.h"
@@ -130,8 +132,18 @@ class KestranoController {
     void settingChanged(std::string_view key);
     // The device the choice asks for among `devices`, or nothing.
     std::optional<AudioDevice> deviceForChoice(const std::vector<AudioDevice>& devices);
-    // Follows the input and band settings.
+    // Follows the input, channel, band and response settings.
     void captureSettingChanged(std::string_view key);
+    // Gives the capture every setting it takes.
+    void applyCaptureSettings();
+    // Whether trigger turns come from the capture's short fragments rather than the tick.
+    bool fastTrigger() const;
+    void fastLevelArrived(float averagePowerDb);
+    // The tick's figures beside the level: the sample peak and clip lamp, and what the capture
+    // has to say about the channels and the band.
+    void showCaptureFigures(std::optional<float> averagePowerDb);
+    // Hands one value to the destination as a message to /zandorex/<address>.
+    void sendValue(float value, Destination::Kind kind);
     // Replaces the listener by one on the current listen address and port.
     void openListener();
     void listenerSettingChanged(std::string_view key);
@@ -168,6 +180,10 @@ class KestranoController {
     std::string inputFailure_;
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;
+    PeakHold peakHold_;
+    // Whether the capture hands on the level of its short fragments.
+    bool fastResponse_ = false;
+    FragmentLevelRelay fragmentRelay_;
     int ticksSinceDropReport_ = 0;
     uint64_t droppedSeen_ = 0;
     int quietDropReports_ = 0;

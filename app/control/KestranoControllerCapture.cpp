@@ -1,6 +1,7 @@
 // The capture's input device, band and preview volume.
 #include <algorithm>
 
+#include "app/audio/InputChannels.h"
 #include "app/control/KestranoController.h"
 #include "app/settings/SettingsKeys.h"
 #include "transport/SystemLog.h"
@@ -47,9 +48,32 @@ void KestranoController::setSelectedAudioDevice(std::optional<AudioDevice> devic
     selectInput(device);
 }
 
+void KestranoController::applyCaptureSettings() {
+    namespace keys = settings_keys;
+    for (const std::string_view key :
+         {keys::bandLowCut, keys::inputChannels, keys::triggerResponse}) {
+        captureSettingChanged(key);
+    }
+}
+
+bool KestranoController::fastTrigger() const {
+    return type() != 0 && settings_.text(settings_keys::triggerResponse) == "fast";
+}
+
 void KestranoController::captureSettingChanged(std::string_view key) {
     namespace keys = settings_keys;
-    if (key == keys::bandLowCut || key == keys::bandHighCut) {
+    if (key == keys::inputChannels) {
+        session_->setInputChannels(
+            parseInputChannels(settings_.text(key).value_or(std::string())).channels);
+    } else if (key == keys::triggerResponse || key == keys::type) {
+        // Only on a change: the capture opens its streams again for it.
+        const bool fast = fastTrigger();
+        if (fast != fastResponse_) {
+            fastResponse_ = fast;
+            session_->setFragmentLevelHandler(fast ? fragmentRelay_.handler() : nullptr);
+            session_->setFastResponse(fast);
+        }
+    } else if (key == keys::bandLowCut || key == keys::bandHighCut) {
         session_->setBand(settings_.decimal(keys::bandLowCut),
                           settings_.decimal(keys::bandHighCut));
     } else if (key == keys::inputDevice) {

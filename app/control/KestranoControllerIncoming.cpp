@@ -87,7 +87,7 @@ void KestranoController::packetFromZandorexWithSource(std::shared_ptr<const QVOS
 }
 
 RemoteControl::Readings KestranoController::remoteReadings() const {
-    return {status_.inputLevel, status_.lastValueSent};
+    return {status_.inputLevel, status_.lastValueSent, status_.samplePeak};
 }
 
 void KestranoController::reply(const QVOSCPacket& packet, const NetworkEndpoint& destination) {

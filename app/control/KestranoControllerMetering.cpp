@@ -1,5 +1,6 @@
 // The tick: level to meter, meter to position, position to the message for Zandorex.
 #include <cmath>
+#include <cstdio>
 
 #include "app/control/KestranoController.h"
 #include "osc/QVOSCAddress.h"
@@ -17,10 +18,12 @@ void KestranoController::updateAudioLevels() {
     }
     if (count == 0) {
         // 0 / 0 would give a position of 1 and send the maximum on every tick.
+        showCaptureFigures(std::nullopt);
         showNoInput();
         return;
     }
     const float average = sum / static_cast<float>(count);
+    showCaptureFigures(average);
     const double linear = std::pow(10.0, average * 0.05);
     const auto meter = static_cast<float>(linear * 20.0 * volumeAmplification());
     if (audioLevelMeter_ != nullptr) {
@@ -30,6 +33,31 @@ void KestranoController::updateAudioLevels() {
     status_.inputLevel = average;
     sendOSCMessageForPosition(std::fminf(1.0f, meter / 10.0f));
     statusChanged();
+}
+
+void KestranoController::showCaptureFigures(std::optional<float> averagePowerDb) {
+    // A channel this much louder than the figure in use is most likely the one that matters.
+    constexpr float louderChannelHint = 40.0f;
+    const MonotonicTime now = clock_();
+    peakHold_.update(averagePowerDb ? session_->samplePeakLevel() : std::nullopt, now);
+    status_.samplePeak = peakHold_.heldPeak();
+    status_.clipping = peakHold_.clipping(now);
+    std::vector<std::string> notes;
+    if (std::string error = session_->inputChannelsError(); !error.empty()) {
+        notes.push_back(std::move(error));
+    }
+    if (std::string band = session_->bandStatus().text(); !band.empty()) {
+        notes.push_back(std::move(band));
+    }
+    const std::optional<float> loudest = session_->loudestChannelLevel();
+    if (averagePowerDb && loudest && *loudest - *averagePowerDb >= louderChannelHint) {
+        char hint[128];
+        std::snprintf(hint, sizeof hint,
+                      "one channel is %.0f dB louder than the level in use: see inputChannels",
+                      *loudest - *averagePowerDb);
+        notes.emplace_back(hint);
+    }
+    status_.captureNotes = std::move(notes);
 }
 
 void KestranoController::showNoInput() {
@@ -44,33 +72,62 @@ void KestranoController::showNoInput() {
 void KestranoController::sendOSCMessageForPosition(float position) {
     const MonotonicTime now = clock_();
     const float smoothed = shaping_.smooth(position, now);
-    if (!active()) {
-        shaping_.follow(position);
+    // In fast response the capture's fragments feed the trigger gate; the tick only follows.
+    if (!active() || (type() != 0 && fastTrigger())) {
+        if (!active()) {
+            shaping_.follow(position);
+        }
         currentPosition_ = position;
         return;
     }
-    const auto message = std::make_shared<QVOSCMessage>(
-        QVOSCAddress::addressWithString("/zandorex/" + address().value_or(std::string())));
-
-    float value = 0.0f;
     if (type() == 0) {
         shaping_.follow(position);
-        value = (1.0f - smoothed) * minValue() + maxValue() * smoothed;
+        sendValue((1.0f - smoothed) * minValue() + maxValue() * smoothed,
+                  Destination::Kind::continuous);
     } else {
         switch (shaping_.turn(position, now)) {
             case TriggerGate::Change::turnedOn:
-                value = maxValue();
+                sendValue(maxValue(), Destination::Kind::trigger);
                 break;
             case TriggerGate::Change::turnedOff:
-                value = minValue();
+                sendValue(minValue(), Destination::Kind::trigger);
                 break;
             case TriggerGate::Change::none:
-                currentPosition_ = position;
-                return;
+                break;
         }
     }
+    currentPosition_ = position;
+}
+
+void KestranoController::fastLevelArrived(float averagePowerDb) {
+    if (!fastTrigger()) {
+        return;  // posted before the response or the mode changed
+    }
+    // The tick's formula, over a fragment of at most 5 ms.
+    const double linear = std::pow(10.0, averagePowerDb * 0.05);
+    const auto meter = static_cast<float>(linear * 20.0 * volumeAmplification());
+    const float position = std::fminf(1.0f, meter / 10.0f);
+    if (!active()) {
+        shaping_.follow(position);
+        return;
+    }
+    switch (shaping_.turn(position, clock_())) {
+        case TriggerGate::Change::turnedOn:
+            sendValue(maxValue(), Destination::Kind::trigger);
+            break;
+        case TriggerGate::Change::turnedOff:
+            sendValue(minValue(), Destination::Kind::trigger);
+            break;
+        case TriggerGate::Change::none:
+            return;
+    }
+    statusChanged();
+}
+
+void KestranoController::sendValue(float value, Destination::Kind kind) {
+    const auto message = std::make_shared<QVOSCMessage>(
+        QVOSCAddress::addressWithString("/zandorex/" + address().value_or(std::string())));
     message->attachArgument(QVOSCArgument::argumentWithFloat(value));
-    const auto kind = type() == 0 ? Destination::Kind::continuous : Destination::Kind::trigger;
     if (destination_.send(*message, kind)) {
         status_.lastValueSent = value;
         ++status_.messagesSent;
@@ -78,5 +135,4 @@ void KestranoController::sendOSCMessageForPosition(float position) {
                         destination_.endpoint().value_or(NetworkEndpoint{}),
                         std::make_shared<const QVOSCData>(message->packetizedData()));
     }
-    currentPosition_ = position;
 }

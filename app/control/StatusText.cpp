@@ -18,6 +18,13 @@ std::string statusLine(const ControllerStatus& status) {
     std::vector<std::string> parts;
     parts.push_back(status.inputLevel ? formatted("level %.1f dBFS", *status.inputLevel)
                                       : std::string("no input device"));
+    if (status.samplePeak) {
+        parts.push_back(formatted("peak %.1f dBFS", *status.samplePeak));
+    }
+    if (status.clipping) {
+        parts.push_back("CLIP");
+    }
+    parts.insert(parts.end(), status.captureNotes.begin(), status.captureNotes.end());
     parts.push_back(status.lastValueSent ? formatted("sent %.3f", *status.lastValueSent)
                                          : std::string("nothing sent"));
     if (status.droppedIncomingDatagrams > 0) {

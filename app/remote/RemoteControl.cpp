@@ -150,6 +150,12 @@ void RemoteControl::answerGet(const std::string& what, const NetworkEndpoint& so
             readings.inputLevel ? std::max(*readings.inputLevel, quietestLevel) : quietestLevel));
         bundle->attachObject(level);
     }
+    if (what.empty() || what == "peak") {
+        auto peak = messageTo("/kestrano/peak");
+        peak->attachArgument(QVOSCArgument::argumentWithFloat(
+            readings.samplePeak ? std::max(*readings.samplePeak, quietestLevel) : quietestLevel));
+        bundle->attachObject(peak);
+    }
     if (what.empty() || what == "lastValueSent") {
         auto lastValue = messageTo("/kestrano/lastValueSent");
         if (readings.lastValueSent) {

@@ -21,6 +21,8 @@ class RemoteControl {
         // dBFS; nothing without an input.
         std::optional<float> inputLevel;
         std::optional<float> lastValueSent;
+        // The held sample peak, dBFS; nothing without an input.
+        std::optional<float> samplePeak;
     };
     struct Hooks {
         std::function<Readings()> readings;

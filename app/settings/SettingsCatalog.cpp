@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "app/audio/InputChannels.h"
 #include "app/remote/DisplayText.h"
 #include "app/remote/SourceAllowList.h"
 #include "app/settings/HostText.h"
@@ -56,6 +57,9 @@ constexpr SettingDefinition catalog[] = {
     {keys::triggerOffThreshold, SettingKind::decimal,
      "a position from 0 to 1, at most the on threshold (0: the on threshold)", std::nullopt, true,
      Persistence::onSave, true, 0.0, 1.0},
+    {keys::triggerResponse, SettingKind::choice,
+     "tick (the level of each 50 ms tick) or fast (in trigger mode, of every 5 ms of sound)",
+     "tick", false, Persistence::onSave, true, std::nullopt, std::nullopt, "", false, "tick|fast"},
     {keys::triggerOnDelay, SettingKind::wholeNumber, milliseconds, "0", false, Persistence::onSave,
      true, 0.0, 60000.0},
     {keys::triggerOffDelay, SettingKind::wholeNumber, milliseconds, "0", false, Persistence::onSave,
@@ -74,6 +78,9 @@ constexpr SettingDefinition catalog[] = {
      "a source name from --list-devices; empty: no input; @DEFAULT_SOURCE@: the default",
      std::nullopt, false, Persistence::atOnce, true, std::nullopt, std::nullopt,
      "@DEFAULT_SOURCE@"},
+    {keys::inputChannels, SettingKind::channelList,
+     "channels of the input to meter, from 1: 1, 2, 1,2 or 3-4 (absent: every channel)",
+     std::nullopt, false, Persistence::atOnce, true},
 };
 
 // Pairs of keys whose values must stay in order while both are set (absent and 0 are not).
@@ -150,6 +157,7 @@ std::optional<SettingValue> readText(SettingKind kind, std::string_view text, Te
         case SettingKind::localAddress:
         case SettingKind::sourceList:
         case SettingKind::choice:
+        case SettingKind::channelList:
         case SettingKind::text:
             return std::string(text);
     }
@@ -171,6 +179,7 @@ bool holdsKindsAlternative(SettingKind kind, const SettingValue& value) {
         case SettingKind::localAddress:
         case SettingKind::sourceList:
         case SettingKind::choice:
+        case SettingKind::channelList:
         case SettingKind::text:
             return std::holds_alternative<std::string>(value);
     }
@@ -229,6 +238,10 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
         }
         case SettingKind::choice:
             return isChoice(setting, std::get<std::string>(value));
+        case SettingKind::channelList:
+            // Empty would be every channel, which absence says.
+            return !std::get<std::string>(value).empty() &&
+                   parseInputChannels(std::get<std::string>(value)).error.empty();
         case SettingKind::flag:
         case SettingKind::text:
             return true;

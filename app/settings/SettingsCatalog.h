@@ -20,6 +20,7 @@ enum class SettingKind {
     localAddress,  // numeric IPv4 or IPv6 address
     sourceList,    // IPv4 and IPv6 addresses and prefixes, separated by commas
     choice,        // one of the row's words
+    channelList,   // channel numbers from 1, as a list (1,2) or a range (3-4)
     text,          // any text
 };
 

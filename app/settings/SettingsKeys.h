@@ -26,4 +26,6 @@ inline constexpr std::string_view releaseTime = "releaseTime";
 inline constexpr std::string_view bandLowCut = "bandLowCut";
 inline constexpr std::string_view bandHighCut = "bandHighCut";
 inline constexpr std::string_view inputDevice = "inputDevice";
+inline constexpr std::string_view inputChannels = "inputChannels";
+inline constexpr std::string_view triggerResponse = "triggerResponse";
 }  // namespace settings_keys

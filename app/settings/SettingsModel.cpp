@@ -197,6 +197,7 @@ void SettingsModel::storeHeld(const SettingDefinition& setting) {
         case SettingKind::localAddress:
         case SettingKind::sourceList:
         case SettingKind::choice:
+        case SettingKind::channelList:
         case SettingKind::text:
             store_.setString(setting.key, std::get<std::string>(*value));
             return;

@@ -98,6 +98,7 @@ void MainWindow::addCaptions() {
     addCaption(ui_->inputLayout, ui_->deviceRow, tr("&Device:"));
     addCaption(ui_->inputLayout, ui_->previewVolumeRow, tr("Pre&view volume:"));
     addCaption(ui_->inputLayout, ui_->levelMeter, tr("Level (dBFS):"));
+    addCaption(ui_->inputLayout, ui_->inputChannelsLineEdit, tr("&Channels:"));
     addCaption(ui_->mappingLayout, ui_->modeComboBox, tr("&Mode:"));
     addCaption(ui_->mappingLayout, ui_->amplificationSpinBox, tr("&Amplification:"));
     addCaption(ui_->mappingLayout, ui_->minValueSpinBox, tr("Mi&nimum:"));
@@ -110,6 +111,7 @@ void MainWindow::addCaptions() {
     addCaption(ui_->triggerLayout, ui_->triggerOffThresholdSpinBox, tr("Trigger off &below:"));
     addCaption(ui_->triggerLayout, ui_->triggerOnDelaySpinBox, tr("On dela&y:"));
     addCaption(ui_->triggerLayout, ui_->triggerOffDelaySpinBox, tr("O&ff delay:"));
+    addCaption(ui_->triggerLayout, ui_->triggerResponseComboBox, tr("&Response:"));
     addCaption(ui_->smoothingLayout, ui_->attackTimeSpinBox, tr("Attac&k time:"));
     addCaption(ui_->smoothingLayout, ui_->releaseTimeSpinBox, tr("Release t&ime:"));
     addCaption(ui_->smoothingLayout, ui_->bandLowCutSpinBox, tr("Band lo&w cut:"));
@@ -178,7 +180,8 @@ void MainWindow::showModeDependentControls() {
     for (QWidget* control : {static_cast<QWidget*>(ui_->triggerOnThresholdSpinBox),
                              static_cast<QWidget*>(ui_->triggerOffThresholdSpinBox),
                              static_cast<QWidget*>(ui_->triggerOnDelaySpinBox),
-                             static_cast<QWidget*>(ui_->triggerOffDelaySpinBox)}) {
+                             static_cast<QWidget*>(ui_->triggerOffDelaySpinBox),
+                             static_cast<QWidget*>(ui_->triggerResponseComboBox)}) {
         control->setEnabled(trigger);
     }
     // Smoothing shapes the continuous value only.
@@ -231,6 +234,7 @@ void MainWindow::showAddress() {
 
 void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
     ui_->levelMeter->setInputLevel(status.inputLevel);
+    ui_->levelMeter->setPeak(status.samplePeak, status.clipping);
     const QString line = QString::fromStdString(statusLine(status));
     statusLabel_->setText(line);
     statusLabel_->setToolTip(line);

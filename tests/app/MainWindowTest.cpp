@@ -216,17 +216,27 @@ TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
     controller->updateAudioLevels();
     auto* levelMeter = child<LevelMeter>("levelMeter");
     EXPECT_EQ(levelMeter->inputLevel(), -20.0f);
-    EXPECT_EQ(levelMeter->peakLevel(), -20.0f);
     EXPECT_NEAR(*levelMeter->decibelsForPosition(1.0f), -12.04, 0.01);
     EXPECT_FALSE(levelMeter->clipped());
     EXPECT_EQ(child<QLineEdit>("statusLabel")->text(), "level -20.0 dBFS | sent 4.000");
-    capture->readings = {{0.0f}};
+
+    // The sample peak is its own figure: a full-scale sine reads -3 dBFS of average power and
+    // lights the clip lamp, which stays lit (as the peak mark stays) after the sound drops.
+    capture->samplePeak = -14.0f;
+    controller->updateAudioLevels();
+    EXPECT_EQ(levelMeter->peakLevel(), -14.0f);
+    EXPECT_EQ(child<QLineEdit>("statusLabel")->text(),
+              "level -20.0 dBFS | peak -14.0 dBFS | sent 4.000");
+    capture->readings = {{-3.01f}};
+    capture->samplePeak = 0.0f;
     controller->updateAudioLevels();
     capture->readings = {{-30.0f}};
+    capture->samplePeak = -24.0f;
     controller->updateAudioLevels();
     EXPECT_EQ(levelMeter->inputLevel(), -30.0f);
     EXPECT_EQ(levelMeter->peakLevel(), 0.0f) << "the peak is held";
     EXPECT_TRUE(levelMeter->clipped());
+    EXPECT_TRUE(child<QLineEdit>("statusLabel")->text().contains(" | CLIP | "));
 }
 
 TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
@@ -415,6 +425,8 @@ TEST_F(MainWindowTest, ShowsEveryStoredSettingFromTheFirstFrameAndFollowsOtherPa
         {"bandLowCut", "40", "bandLowCutSpinBox", "40"},
         {"bandHighCut", "150", "bandHighCutSpinBox", "150"},
         {"inputDevice", "speakers.monitor", "deviceComboBox", "Monitor of speakers"},
+        {"inputChannels", "1,3-4", "inputChannelsLineEdit", "1,3-4"},
+        {"triggerResponse", "fast", "triggerResponseComboBox", "fast"},
     };
     window.reset();
     controller.reset();

@@ -1,0 +1,89 @@
+// triggerResponse=fast: the level of each short fragment the capture hands on goes through the
+// same trigger gate as the tick's, on the main thread, and a turn leaves at once, not at the next
+// tick. The capture is a fake that hands fragments on as the test says; the clock is the test's.
+#include <cmath>
+#include <cstring>
+
+#include "tests/app/support/AppTestEnvironment.h"
+#include "tests/app/support/ControllerTestFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using FastTriggerTest = ControllerTest;
+
+// The average power in dBFS that the tick's formula turns into `position` at amplification 1.
+float decibelsFor(float position) {
+    return 20.0f * std::log10(position * 10.0f / 20.0f);
+}
+
+TEST_F(FastTriggerTest, FragmentsTurnTheTriggerAtOnceWithItsHysteresisAndDelays) {
+    struct Fragment {
+        int milliseconds;
+        float position;
+    };
+    struct Case {
+        const char* name;
+        const char* settings;  // extra KEY=VALUE lines, or ""
+        std::vector<Fragment> fragments;
+        std::vector<float> sent;  // minimum 0, maximum 10
+    };
+    const Case cases[] = {
+        {"every crossing of 0.5", "", {{0, 0.4f}, {5, 0.6f}, {10, 0.7f}, {15, 0.3f}}, {10, 0}},
+        {"hysteresis 0.5 / 0.3: a level hovering at 0.5 turns once",
+         "triggerOffThreshold=0.3",
+         {{0, 0.55f}, {5, 0.45f}, {10, 0.55f}, {15, 0.45f}, {20, 0.2f}},
+         {10, 0}},
+        {"an on delay of 20 ms: a 10 ms burst is not enough, a 25 ms one is",
+         "triggerOnDelay=20",
+         {{0, 0.9f}, {5, 0.9f}, {10, 0.1f}, {15, 0.9f}, {20, 0.9f}, {25, 0.9f}, {40, 0.9f}},
+         {10}},
+        {"inactive: nothing, and no stale turn once active again",
+         "active=false",
+         {{0, 0.9f}, {5, 0.1f}},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clearStoredSettings();
+        preferences.setString("type", std::string("trigger"));
+        preferences.setString("triggerResponse", std::string("fast"));
+        if (*c.settings != '\0') {
+            const std::string line = c.settings;
+            const size_t equals = line.find('=');
+            preferences.setString(line.substr(0, equals), line.substr(equals + 1));
+        }
+        const MonotonicTime start = clockTime;
+        const auto controller = startController();
+        ASSERT_EQ(capture->fastResponse, true);
+        std::vector<float> sent;
+        for (const Fragment& fragment : c.fragments) {
+            clockTime = start + std::chrono::milliseconds(fragment.milliseconds);
+            capture->deliverFragment(decibelsFor(fragment.position), -6.0f);
+            // The turn arrives through the main loop alone: the clock stands, no tick is due.
+            processEventsFor(5ms);
+            while (auto datagram = receiver.receive(20ms)) {
+                uint32_t bits = 0;
+                for (size_t index = datagram->size() - 4; index < datagram->size(); ++index) {
+                    bits = bits << 8 | (*datagram)[index];
+                }
+                float value = 0.0f;
+                std::memcpy(&value, &bits, sizeof value);
+                sent.push_back(value);
+            }
+        }
+        EXPECT_EQ(sent, c.sent);
+    }
+}
+
+TEST_F(FastTriggerTest, OnlyTriggerModeWithTheFastResponseAsksForFragments) {
+    preferences.setString("triggerResponse", std::string("fast"));
+    const auto controller = startController();
+    EXPECT_FALSE(capture->fastResponse) << "continuous mode keeps the tick";
+    controller->setType(1);
+    EXPECT_TRUE(capture->fastResponse);
+    controller->settings().changeFromText("triggerResponse", "tick");
+    EXPECT_FALSE(capture->fastResponse);
+}
+
+}  // namespace
