@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr size_t helpWidth = 100;
+
 bool environmentHas(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
@@ -81,7 +83,7 @@ std::string usageText() {
     std::string text =
         "Usage: kestrano [--config FILE] [--headless [--monitor] | --set KEY=VALUE |\n"
         "                --list-devices | --help | --version]\n"
-        "Meters an audio input and sends its level to Zandorex as OSC over UDP.\n"
+        "Meters an audio input and sends its level to Zandorex as OSC over UDP or TCP.\n"
         "\n"
         "  (no option)      open the window\n"
         "  --headless       run without a window on the stored settings; SIGINT or SIGTERM "
@@ -94,13 +96,30 @@ std::string usageText() {
         keyWidth = std::max(keyWidth, setting.key.size());
     }
     for (const SettingDefinition& setting : settingsCatalog()) {
-        text += "                     " + std::string(setting.key) +
-                std::string(keyWidth + 2 - setting.key.size(), ' ') +
-                std::string(setting.expected) + "\n";
+        const std::string indent(21 + keyWidth + 2, ' ');
+        std::string line = "                     " + std::string(setting.key) +
+                           std::string(keyWidth + 2 - setting.key.size(), ' ');
+        // Wrapped at spaces, so that the page stays readable in a terminal and the man page.
+        std::string_view words = setting.expected;
+        bool first = true;
+        while (!words.empty()) {
+            const size_t space = words.find(' ');
+            const std::string_view word = words.substr(0, space);
+            if (!first && line.size() + 1 + word.size() > helpWidth) {
+                text += line + "\n";
+                line = indent;
+                first = true;
+            }
+            line += (first ? "" : " ") + std::string(word);
+            first = false;
+            words = space == std::string_view::npos ? std::string_view() : words.substr(space + 1);
+        }
+        text += line + "\n";
     }
     return text +
-           "  --list-devices   list the sound server's inputs, name and description, the default\n"
-           "                   marked with *; the name is what inputDevice takes\n"
+           "  --list-devices   list the sound server's inputs: name, description and channel\n"
+           "                   count, the default marked with *; the name is what inputDevice\n"
+           "                   takes, the channels what inputChannels counts\n"
            "  --config FILE    use the settings in FILE instead of\n"
            "                   $XDG_CONFIG_HOME/Kestrano/Kestrano.conf (one file per instance)\n"
            "  --help           show this text\n"
