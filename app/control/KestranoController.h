@@ -142,6 +142,8 @@ class KestranoController {
     // The tick's figures beside the level: the sample peak and clip lamp, and what the capture
     // has to say about the channels and the band.
     void showCaptureFigures(std::optional<float> averagePowerDb);
+    // Runs the trigger gate; sends and gives true when the trigger turned.
+    bool turnTrigger(float position, MonotonicTime now);
     // Hands one value to the destination as a message to /zandorex/<address>.
     void sendValue(float value, Destination::Kind kind);
     // Replaces the listener by one on the current listen address and port.

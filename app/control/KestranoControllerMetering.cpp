@@ -85,18 +85,23 @@ void KestranoController::sendOSCMessageForPosition(float position) {
         sendValue((1.0f - smoothed) * minValue() + maxValue() * smoothed,
                   Destination::Kind::continuous);
     } else {
-        switch (shaping_.turn(position, now)) {
-            case TriggerGate::Change::turnedOn:
-                sendValue(maxValue(), Destination::Kind::trigger);
-                break;
-            case TriggerGate::Change::turnedOff:
-                sendValue(minValue(), Destination::Kind::trigger);
-                break;
-            case TriggerGate::Change::none:
-                break;
-        }
+        turnTrigger(position, now);
     }
     currentPosition_ = position;
+}
+
+bool KestranoController::turnTrigger(float position, MonotonicTime now) {
+    switch (shaping_.turn(position, now)) {
+        case TriggerGate::Change::turnedOn:
+            sendValue(maxValue(), Destination::Kind::trigger);
+            return true;
+        case TriggerGate::Change::turnedOff:
+            sendValue(minValue(), Destination::Kind::trigger);
+            return true;
+        case TriggerGate::Change::none:
+            break;
+    }
+    return false;
 }
 
 void KestranoController::fastLevelArrived(float averagePowerDb) {
@@ -111,17 +116,9 @@ void KestranoController::fastLevelArrived(float averagePowerDb) {
         shaping_.follow(position);
         return;
     }
-    switch (shaping_.turn(position, clock_())) {
-        case TriggerGate::Change::turnedOn:
-            sendValue(maxValue(), Destination::Kind::trigger);
-            break;
-        case TriggerGate::Change::turnedOff:
-            sendValue(minValue(), Destination::Kind::trigger);
-            break;
-        case TriggerGate::Change::none:
-            return;
+    if (turnTrigger(position, clock_())) {
+        statusChanged();
     }
-    statusChanged();
 }
 
 void KestranoController::sendValue(float value, Destination::Kind kind) {

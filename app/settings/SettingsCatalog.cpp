@@ -165,22 +165,14 @@ std::optional<SettingValue> readText(SettingKind kind, std::string_view text, Te
 }
 
 bool holdsKindsAlternative(SettingKind kind, const SettingValue& value) {
-    switch (kind) {
-        case SettingKind::port:
-        case SettingKind::wholeNumber:
-        case SettingKind::mode:
+    switch (storageOf(kind)) {
+        case SettingStorage::whole:
             return std::holds_alternative<int64_t>(value);
-        case SettingKind::decimal:
+        case SettingStorage::decimal:
             return std::holds_alternative<float>(value);
-        case SettingKind::flag:
+        case SettingStorage::flag:
             return std::holds_alternative<bool>(value);
-        case SettingKind::addressName:
-        case SettingKind::host:
-        case SettingKind::localAddress:
-        case SettingKind::sourceList:
-        case SettingKind::choice:
-        case SettingKind::channelList:
-        case SettingKind::text:
+        case SettingStorage::text:
             return std::holds_alternative<std::string>(value);
     }
     return false;
@@ -280,6 +272,28 @@ std::string numberText(double number) {
 }
 
 }  // namespace
+
+SettingStorage storageOf(SettingKind kind) {
+    switch (kind) {
+        case SettingKind::port:
+        case SettingKind::wholeNumber:
+        case SettingKind::mode:
+            return SettingStorage::whole;
+        case SettingKind::decimal:
+            return SettingStorage::decimal;
+        case SettingKind::flag:
+            return SettingStorage::flag;
+        case SettingKind::addressName:
+        case SettingKind::host:
+        case SettingKind::localAddress:
+        case SettingKind::sourceList:
+        case SettingKind::choice:
+        case SettingKind::channelList:
+        case SettingKind::text:
+            break;
+    }
+    return SettingStorage::text;
+}
 
 std::span<const SettingDefinition> settingsCatalog() {
     return catalog;

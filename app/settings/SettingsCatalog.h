@@ -26,6 +26,10 @@ enum class SettingKind {
 
 using SettingValue = std::variant<int64_t, float, bool, std::string>;
 
+// How a kind's value is held and stored: which alternative of SettingValue it takes.
+enum class SettingStorage { whole, decimal, flag, text };
+SettingStorage storageOf(SettingKind kind);
+
 // When a change reaches the settings file: where the program sends and listens, and the input,
 // at once; what shapes the value only when the technician saves.
 enum class Persistence { atOnce, onSave };

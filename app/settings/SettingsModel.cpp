@@ -180,25 +180,17 @@ void SettingsModel::storeHeld(const SettingDefinition& setting) {
         }
         return;
     }
-    switch (setting.kind) {
-        case SettingKind::port:
-        case SettingKind::wholeNumber:
-        case SettingKind::mode:
+    switch (storageOf(setting.kind)) {
+        case SettingStorage::whole:
             store_.setInteger(setting.key, std::get<int64_t>(*value));
             return;
-        case SettingKind::decimal:
+        case SettingStorage::decimal:
             store_.setFloat(setting.key, std::get<float>(*value));
             return;
-        case SettingKind::flag:
+        case SettingStorage::flag:
             store_.setBool(setting.key, std::get<bool>(*value));
             return;
-        case SettingKind::addressName:
-        case SettingKind::host:
-        case SettingKind::localAddress:
-        case SettingKind::sourceList:
-        case SettingKind::choice:
-        case SettingKind::channelList:
-        case SettingKind::text:
+        case SettingStorage::text:
             store_.setString(setting.key, std::get<std::string>(*value));
             return;
     }
