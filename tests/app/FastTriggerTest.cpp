@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include <thread>
+
+#include "app/control/FragmentLevelRelay.h"
 #include "tests/app/support/AppTestEnvironment.h"
 #include "tests/app/support/ControllerTestFixture.h"
 
@@ -84,6 +87,35 @@ TEST_F(FastTriggerTest, OnlyTriggerModeWithTheFastResponseAsksForFragments) {
     EXPECT_TRUE(capture->fastResponse);
     controller->settings().changeFromText("triggerResponse", "tick");
     EXPECT_FALSE(capture->fastResponse);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FragmentLevelRelayTest, LevelsFromTheCaptureThreadWaitBoundedForTheMainThread) {
+    QtMainLoop mainLoop;
+    std::vector<float> received;
+    auto relay = std::make_unique<FragmentLevelRelay>(
+        mainLoop, [&received](float averagePowerDb, float) { received.push_back(averagePowerDb); });
+    // The main thread is busy elsewhere while the capture hands on a burst.
+    std::thread capture([handler = relay->handler()] {
+        for (int fragment = 0; fragment < 1000; ++fragment) {
+            handler(static_cast<float>(fragment), 0.0f);
+        }
+    });
+    capture.join();
+    EXPECT_EQ(relay->dropped(), 1000u - FragmentLevelRelay::maximumPending);
+    processEventsFor(50ms);
+    ASSERT_EQ(received.size(), static_cast<size_t>(FragmentLevelRelay::maximumPending));
+    EXPECT_EQ(received.front(), 0.0f) << "in order, the first ones kept";
+
+    // What is still posted when the relay goes is not handed on.
+    std::thread late([handler = relay->handler()] { handler(-1.0f, 0.0f); });
+    late.join();
+    relay.reset();
+    processEventsFor(50ms);
+    EXPECT_EQ(received.size(), static_cast<size_t>(FragmentLevelRelay::maximumPending));
 }
 
 }  // namespace
