@@ -144,7 +144,8 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
         addresses.push_back(addressOf(answer));
     }
     EXPECT_EQ(addresses.back(), "/kestrano/lastValueSent");
-    EXPECT_EQ(addresses[addresses.size() - 2], "/kestrano/level");
+    EXPECT_EQ(addresses[addresses.size() - 2], "/kestrano/peak");
+    EXPECT_EQ(addresses[addresses.size() - 3], "/kestrano/level");
     for (const auto& [address, argument] :
          {std::pair<std::string, std::string>{"/kestrano/setting/minValue", "f { 2.500000 }"},
           {"/kestrano/setting/address", "s { cue40 }"},
@@ -223,7 +224,7 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
     // Nothing changed: the settings read back exactly as before.
     std::vector<QVOSCData> after = askForEverySetting();
     ASSERT_EQ(after.size(), before.size());
-    for (size_t index = 0; index + 2 < before.size(); ++index) {
+    for (size_t index = 0; index + 3 < before.size(); ++index) {
         EXPECT_EQ(after[index], before[index]) << addresses[index];
     }
 
