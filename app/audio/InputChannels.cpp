@@ -3,14 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "app/audio/ShownText.h"
-
 namespace {
-
-constexpr std::string_view kExpected =
-    "channel numbers from 1 to 32, listed (1,2) or as a range (3-4); empty: every channel";
-// Longer texts are cut when shown: the value may come from a file or the network.
-constexpr std::size_t kShownLength = 40;
 
 std::string_view trimmed(std::string_view text) {
     const auto first = text.find_first_not_of(' ');
@@ -39,17 +32,11 @@ std::optional<unsigned> channelNumber(std::string_view text) {
 
 }  // namespace
 
-ParsedInputChannels parseInputChannels(std::string_view text) {
-    ParsedInputChannels parsed;
+std::optional<std::vector<unsigned>> parseInputChannels(std::string_view text) {
+    std::vector<unsigned> channels;
     if (trimmed(text).empty()) {
-        return parsed;
+        return channels;
     }
-    const auto refuse = [&parsed, text] {
-        parsed.channels.clear();
-        parsed.error = "bad value '" + shownText(text, kShownLength) +
-                       "' for inputChannels: expected " + std::string(kExpected);
-        return parsed;
-    };
     std::string_view rest = text;
     while (true) {
         const auto comma = rest.find(',');
@@ -59,18 +46,17 @@ ParsedInputChannels parseInputChannels(std::string_view text) {
         const auto last =
             dash == std::string_view::npos ? first : channelNumber(item.substr(dash + 1));
         if (!first || !last || *last < *first) {
-            return refuse();
+            return std::nullopt;
         }
         for (unsigned channel = *first; channel <= *last; ++channel) {
-            parsed.channels.push_back(channel);
+            channels.push_back(channel);
         }
         if (comma == std::string_view::npos) {
             break;
         }
         rest = rest.substr(comma + 1);
     }
-    std::sort(parsed.channels.begin(), parsed.channels.end());
-    parsed.channels.erase(std::unique(parsed.channels.begin(), parsed.channels.end()),
-                          parsed.channels.end());
-    return parsed;
+    std::sort(channels.begin(), channels.end());
+    channels.erase(std::unique(channels.begin(), channels.end()), channels.end());
+    return channels;
 }

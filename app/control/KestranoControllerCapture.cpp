@@ -63,8 +63,8 @@ bool KestranoController::fastTrigger() const {
 void KestranoController::captureSettingChanged(std::string_view key) {
     namespace keys = settings_keys;
     if (key == keys::inputChannels) {
-        session_->setInputChannels(
-            parseInputChannels(settings_.text(key).value_or(std::string())).channels);
+        session_->setInputChannels(parseInputChannels(settings_.text(key).value_or(std::string()))
+                                       .value_or(std::vector<unsigned>()));
     } else if (key == keys::triggerResponse || key == keys::type) {
         // Only on a change: the capture opens its streams again for it.
         const bool fast = fastTrigger();

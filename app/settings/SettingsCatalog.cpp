@@ -233,7 +233,7 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
         case SettingKind::channelList:
             // Empty would be every channel, which absence says.
             return !std::get<std::string>(value).empty() &&
-                   parseInputChannels(std::get<std::string>(value)).error.empty();
+                   parseInputChannels(std::get<std::string>(value)).has_value();
         case SettingKind::flag:
         case SettingKind::text:
             return true;
