@@ -59,6 +59,9 @@ struct SettingDefinition {
     bool failsClosed = false;
     // For a choice: the words it takes, separated by '|'.
     std::string_view choices = "";
+    // A 0 set while the program runs also stands for absence (the thresholds' "0: the default");
+    // otherwise only a stored 0 does, and a 0 set is used as it is (an amplification of 0).
+    bool zeroIsAbsentInUse = false;
 };
 
 // Every setting the program stores, in the order --help lists them.

@@ -81,7 +81,11 @@ void SettingsModel::load() {
 
 std::optional<SettingValue> SettingsModel::value(std::string_view key) const {
     const size_t index = indexOf(key);
-    return held_[index] ? held_[index] : absentValue(settingsCatalog()[index]);
+    const SettingDefinition& setting = settingsCatalog()[index];
+    if (!held_[index] || (setting.zeroIsAbsentInUse && isZero(*held_[index]))) {
+        return absentValue(setting);
+    }
+    return held_[index];
 }
 
 const std::optional<SettingValue>& SettingsModel::held(std::string_view key) const {

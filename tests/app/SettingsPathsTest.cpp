@@ -164,6 +164,7 @@ const PathCase cases[] = {
     // Cross-key rules, against the value in use.
     {nullptr, "triggerOffThreshold", "0.9", nullptr},
     {nullptr, "triggerOffThreshold", "0.3", "0.3"},
+    {nullptr, "triggerOnThreshold", "0", "0.5"},
     {"triggerOnThreshold=0.95", "triggerOffThreshold", "0.9", "0.9"},
     {"triggerOffThreshold=0.4", "triggerOnThreshold", "0.3", nullptr},
     {"bandHighCut=100", "bandLowCut", "200", nullptr},
