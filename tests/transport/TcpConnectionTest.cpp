@@ -122,44 +122,6 @@ TEST_F(TcpConnectionTest, CarriesPacketsBothWaysOverIPv4AndIPv6InEitherFraming) 
     }
 }
 
-TEST_F(TcpConnectionTest, ReconnectsToARestartedPeerAndSendsTheLastTriggerTurnOfTheOutage) {
-    auto peer = std::make_unique<TcpPeer>("127.0.0.1", 0, StreamFraming::slip);
-    const uint16_t port = peer->port();
-    const std::string peerText = "127.0.0.1:" + std::to_string(port);
-    auto connection = connectTo(peer->endpoint(), StreamFraming::slip);
-    ASSERT_TRUE(connectedTo(*peer, *connection));
-
-    peer.reset();
-    const std::string lost = "connection to " + peerText + " lost: closed by the peer";
-    ASSERT_TRUE(loop.runUntil([&] { return connection->status() == lost; }, 5s))
-        << connection->status();
-    connection->sendBytes(messageBytes("/level", 1), Kind::continuous);
-    connection->sendBytes(messageBytes("/trigger", 1), Kind::trigger);
-    connection->sendBytes(messageBytes("/trigger", 0), Kind::trigger);
-    connection->sendBytes(messageBytes("/answer", 1), Kind::reply);
-    EXPECT_EQ(connection->counters().unsentWhileDisconnected, 2u);
-    EXPECT_EQ(connection->counters().replacedTriggers, 1u);
-    // Down long enough for a first attempt to be refused.
-    loop.runUntil([] { return false; }, 400ms);
-    EXPECT_NE(std::find(statuses.begin(), statuses.end(),
-                        "connection to " + peerText + " lost: Connection refused"),
-              statuses.end());
-
-    peer = std::make_unique<TcpPeer>("127.0.0.1", port, StreamFraming::slip);
-    const auto restarted = std::chrono::steady_clock::now();
-    ASSERT_TRUE(runUntil(
-        *peer, [&] { return !peer->packets().empty(); }, 5s));
-    EXPECT_LT(std::chrono::steady_clock::now() - restarted, 1500ms);
-    EXPECT_EQ(peer->packets(), std::vector<QVOSCData>{messageBytes("/trigger", 0)});
-    EXPECT_EQ(connection->status(), "connected to " + peerText);
-
-    connection->sendBytes(messageBytes("/level", 2), Kind::continuous);
-    EXPECT_TRUE(runUntil(*peer, [&] { return peer->packets().size() == 2; }));
-    EXPECT_EQ(peer->packets().back(), messageBytes("/level", 2));
-}
-
-// A peer that stops reading fills the kernel's buffers and then the connection's own: older
-// continuous values give way to newer ones and to trigger turns, and what waits stays bounded.
 TEST_F(TcpConnectionTest, AFullBufferDropsContinuousValuesFirstAndStaysBounded) {
     TcpPeer peer("127.0.0.1", 0, StreamFraming::lengthPrefix, 4096);
     peer.setReading(false);
@@ -250,47 +212,6 @@ TEST_F(TcpConnectionTest, AnAttemptWithoutAnswerIsGivenUp) {
         close(filler);
     }
     close(listener);
-}
-
-TEST_F(TcpConnectionTest, OnlyIPv4AndIPv6AddressesAreTaken) {
-    EXPECT_EQ(connectTo(NetworkEndpoint{}, StreamFraming::slip), nullptr);
-    NetworkEndpoint local;
-    sockaddr_un path{};
-    path.sun_family = AF_UNIX;
-    std::memcpy(&local.address, &path, sizeof path);
-    local.length = sizeof path;
-    EXPECT_EQ(connectTo(local, StreamFraming::slip), nullptr);
-    EXPECT_TRUE(statuses.empty());
-}
-
-// liblo's oscdump reads either framing by itself; it starts after the connection, which keeps
-// trying meanwhile and then sends the trigger turn made before.
-TEST_F(TcpConnectionTest, LibloReceivesEitherFraming) {
-    for (const auto framing : {StreamFraming::slip, StreamFraming::lengthPrefix}) {
-        const uint16_t port = freePortBelowEphemeralRange(SOCK_STREAM);
-        auto connection = connectTo(*numericEndpoint("127.0.0.1", port), framing);
-        auto level = QVOSCMessage::messageWithQVOSCAddress(
-            QVOSCAddress::addressWithString("/zandorex/level"));
-        level->attachArgument(QVOSCArgument::argumentWithFloat(10.0f));
-        connection->send(*level, Kind::trigger);
-
-        ChildProcess dump({"/usr/bin/oscdump", "-L", "osc.tcp://:" + std::to_string(port)});
-        ASSERT_TRUE(dump.started());
-        const auto arrived = [&] {
-            return dump.output().find("/zandorex/level f 10.000000\n") != std::string::npos;
-        };
-        EXPECT_TRUE(loop.runUntil(
-            [&] {
-                dump.readUntil(arrived, 1ms);
-                return arrived();
-            },
-            10s))
-            << streamFramingName(framing) << ", " << connection->status() << ": " << dump.output()
-            << dump.errorOutput();
-        connection.reset();
-        dump.sendSignal(SIGTERM);
-        dump.wait(5s);
-    }
 }
 
 }  // namespace
