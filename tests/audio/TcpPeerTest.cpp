@@ -198,7 +198,7 @@ void rideOutAnOutage(const std::string& protocol) {
     ASSERT_TRUE(watch(
         program, *peer, [&] { return !arrivals(peer->output()).empty(); }, 10s))
         << program.errorOutput() << peer->errorOutput();
-    watchFor(program, *peer, 4500ms);
+    watchFor(program, *peer, 5s);
     expectLevelRate(
         arrivals(peer->output()),
         [](const std::string& message) { return isLevel(message, 0.0f, 0.5f); },
@@ -245,7 +245,7 @@ void rideOutAnOutage(const std::string& protocol) {
     ASSERT_TRUE(watch(
         program, *peer, [&] { return !arrivals(peer->output()).empty(); }, 5s))
         << program.errorOutput() << peer->errorOutput();
-    watchFor(program, *peer, 4500ms);
+    watchFor(program, *peer, 5s);
     const std::vector<Arrival> resumed = arrivals(peer->output());
     ASSERT_FALSE(resumed.empty());
     EXPECT_EQ(resumed.front().message, "/zandorex/level f 10.000000");
