@@ -15,25 +15,8 @@ build=${1:-build/main}
 bursts=${BURSTS:-40}
 read -ra levels <<<"${LEVELS:--6 0}"
 cpu_seconds=${CPU_SECONDS:-30}
-kestrano=$build/app/kestrano
-probe=$build/bench/kestrano_audio_latency_probe
-for program in "$kestrano" "$probe"; do
-    [[ -x $program ]] || { echo "missing $program: build $build first" >&2; exit 1; }
-done
-
-work=$(mktemp -d)
-server=$work/pulse
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    tests/audio/private_pulse_server.sh stop "$server"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-tests/audio/private_pulse_server.sh start "$server"
-export PULSE_SERVER=unix:$server/native PULSE_RUNTIME_PATH=$server XDG_CONFIG_HOME=$work/config
+# shellcheck source=bench/latency_run.sh
+source bench/latency_run.sh
 
 # Nanoseconds on a CPU so far of each thread of process $1, one "name ns" line per thread
 # (schedstat counts in nanoseconds where stat counts in 10 ms ticks).
@@ -56,38 +39,6 @@ cpu_over_run() {
             printf "%.3f", total / 1e9
             for (name in used) printf " %s=%.3f", name, used[name] / 1e9
         }'
-}
-
-# Runs the probe ($1: probe options, "" or --trigger; $2: tone levels) against a kestrano
-# --headless with the settings that follow, prints the probe's figures and leaves kestrano
-# running as $kestrano_pid for the caller to use or stop; fails with the probe.
-run_latency() {
-    local probe_options=$1 probe_levels=$2 setting
-    shift 2
-    rm -f "$work/port"
-    # The probe plays silence into "feed" from the start: a busy sink delivers its data at once.
-    # shellcheck disable=SC2086
-    "$probe" $probe_options "$work/port" feed "$bursts" $probe_levels >"$work/latency.txt" &
-    probe_pid=$!
-    pids+=("$probe_pid")
-    for _ in $(seq 50); do [[ -s $work/port ]] && break; sleep 0.1; done
-    read -r send_port listen_port <"$work/port"
-    for setting in "zandorexSendPort=$send_port" "zandorexListenPort=$listen_port" \
-        active=true minValue=0 maxValue=10 address=level "$@"; do
-        "$kestrano" --set "$setting"
-    done
-    "$kestrano" --headless >/dev/null 2>"$work/kestrano.log" &
-    kestrano_pid=$!
-    pids+=("$kestrano_pid")
-    local status=0
-    wait "$probe_pid" || status=$?
-    cat "$work/latency.txt"
-    return "$status"
-}
-
-stop_kestrano() {
-    kill "$kestrano_pid"
-    wait "$kestrano_pid" || true
 }
 
 latency_status=0

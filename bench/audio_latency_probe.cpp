@@ -1,9 +1,10 @@
 // Plays tone bursts into a sound server sink and times the OSC level messages that answer them:
-//   kestrano_audio_latency_probe [--trigger] PORT_FILE SINK BURSTS [PEAK_DBFS...]
-// Binds a UDP port on 127.0.0.1 and writes it to PORT_FILE, followed by another port that was free
-// a moment ago (for the program's listen port); waits until level messages arrive, then,
-// for each tone level (default -6 dBFS peak), plays BURSTS bursts of a 1 kHz sine (400 ms each,
-// after 600 to 1000 ms of silence) into SINK and prints, per burst, the time from the tone
+//   kestrano_audio_latency_probe [--trigger] [--tcp] PORT_FILE SINK BURSTS [PEAK_DBFS...]
+// Binds a UDP port on 127.0.0.1 (with --tcp, listens on a TCP port there instead, taking one
+// connection at a time in either framing) and writes it to PORT_FILE, followed by another port
+// that was free a moment ago (for the program's listen port); waits until level messages arrive,
+// then, for each tone level (default -6 dBFS peak), plays BURSTS bursts of a 1 kHz sine (400 ms
+// each, after 600 to 1000 ms of silence) into SINK and prints, per burst, the time from the tone
 // reaching the sink to the first message whose value crosses halfway between the silent and the
 // steady value; then the median and the maximum. With --trigger the program is in trigger mode
 // from 0 to 10: it sends only when the trigger turns on (10) or off (0), so the probe waits for a
@@ -31,6 +32,8 @@
 #include <thread>
 #include <vector>
 
+#include "transport/StreamFraming.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -47,21 +50,24 @@ struct Reading {
 };
 
 // Every OSC message that arrives, with the time it arrived; the value is its last four bytes
-// (a message with one float argument ends with it).
+// (a message with one float argument ends with it). Over TCP the time is that of the read that
+// completed the packet.
 class Receiver {
   public:
-    bool open() {
-        socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+    bool open(bool tcp) {
+        tcp_ = tcp;
+        socket_ = ::socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof(address);
         if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            (tcp && listen(socket_, 4) != 0) ||
             getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
             return false;
         }
         port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { receive(); });
+        thread_ = std::thread([this] { tcp_ ? receiveStreams() : receiveDatagrams(); });
         return true;
     }
     ~Receiver() {
@@ -69,8 +75,10 @@ class Receiver {
         if (thread_.joinable()) {
             thread_.join();
         }
-        if (socket_ >= 0) {
-            close(socket_);
+        for (const int descriptor : {connection_, socket_}) {
+            if (descriptor >= 0) {
+                close(descriptor);
+            }
         }
     }
     uint16_t port() const { return port_; }
@@ -80,7 +88,20 @@ class Receiver {
     }
 
   private:
-    void receive() {
+    void record(const unsigned char* packet, std::size_t size, Clock::time_point arrival) {
+        if (size < 4) {
+            return;
+        }
+        uint32_t bits;
+        std::memcpy(&bits, packet + size - 4, 4);
+        bits = ntohl(bits);
+        float value;
+        std::memcpy(&value, &bits, 4);
+        std::lock_guard lock(mutex_);
+        readings_.push_back({arrival, value});
+    }
+
+    void receiveDatagrams() {
         unsigned char buffer[1500];
         while (!stop_) {
             pollfd watched{socket_, POLLIN, 0};
@@ -88,21 +109,45 @@ class Receiver {
                 continue;
             }
             const ssize_t size = recv(socket_, buffer, sizeof(buffer), 0);
-            const auto arrival = Clock::now();
-            if (size < 4) {
-                continue;
+            if (size > 0) {
+                record(buffer, static_cast<std::size_t>(size), Clock::now());
             }
-            uint32_t bits;
-            std::memcpy(&bits, buffer + size - 4, 4);
-            bits = ntohl(bits);
-            float value;
-            std::memcpy(&value, &bits, 4);
-            std::lock_guard lock(mutex_);
-            readings_.push_back({arrival, value});
         }
     }
 
+    // One connection at a time: a new one (the program reconnecting) replaces the last.
+    void receiveStreams() {
+        unsigned char buffer[4096];
+        StreamDeframer deframer(std::nullopt);
+        while (!stop_) {
+            pollfd watched[2] = {{socket_, POLLIN, 0}, {connection_, POLLIN, 0}};
+            if (poll(watched, connection_ >= 0 ? 2 : 1, 50) <= 0) {
+                continue;
+            }
+            if (watched[0].revents != 0) {
+                if (connection_ >= 0) {
+                    close(connection_);
+                }
+                connection_ = accept(socket_, nullptr, nullptr);
+                deframer = StreamDeframer(std::nullopt);
+                continue;
+            }
+            const ssize_t size = recv(connection_, buffer, sizeof(buffer), 0);
+            const auto arrival = Clock::now();
+            if (size <= 0) {
+                close(connection_);
+                connection_ = -1;
+                continue;
+            }
+            deframer.feed(
+                QVOSCBytes(buffer, static_cast<std::size_t>(size)),
+                [&](QVOSCBytes packet) { record(packet.data(), packet.size(), arrival); });
+        }
+    }
+
+    bool tcp_ = false;
     int socket_ = -1;
+    int connection_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;
@@ -262,19 +307,22 @@ std::optional<int> measureBursts(BurstPlayer& player, Receiver& receiver, std::m
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool trigger = argc > 1 && std::string(argv[1]) == "--trigger";
-    if (trigger) {
+    const char* program = argv[0];
+    bool trigger = false;
+    bool tcp = false;
+    while (argc > 1 && (std::string(argv[1]) == "--trigger" || std::string(argv[1]) == "--tcp")) {
+        (std::string(argv[1]) == "--trigger" ? trigger : tcp) = true;
         --argc;
         ++argv;
     }
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s [--trigger] PORT_FILE SINK BURSTS [PEAK_DBFS...]\n",
-                     argv[0]);
+        std::fprintf(stderr, "usage: %s [--trigger] [--tcp] PORT_FILE SINK BURSTS [PEAK_DBFS...]\n",
+                     program);
         return 2;
     }
     const int bursts = std::atoi(argv[3]);
     Receiver receiver;
-    if (!receiver.open()) {
+    if (!receiver.open(tcp)) {
         std::perror("socket");
         return 1;
     }
