@@ -3,6 +3,7 @@
 #include "app/control/SocketDiagnosis.h"
 #include "app/settings/SettingsKeys.h"
 #include "transport/NetworkEndpointText.h"
+#include "transport/QVOSCSourcedDatagramDelegate.h"
 
 namespace keys = settings_keys;
 
@@ -11,6 +12,40 @@ namespace {
 constexpr const char* loopbackHost = "127.0.0.1";
 
 }  // namespace
+
+class Destination::ConnectionDelegate : public QVOSCDatagramDelegate,
+                                        public QVOSCSourcedDatagramDelegate {
+  public:
+    // `handling` is shared: a packet already posted may be handed on after the destination went.
+    ConnectionDelegate(std::shared_ptr<QVOSCDatagramDelegate> inner, std::shared_ptr<bool> handling)
+        : inner_(std::move(inner)), handling_(std::move(handling)) {}
+
+    void dispatchRawPacket(std::shared_ptr<const QVOSCData> data) override {
+        handle([&] { inner_->dispatchRawPacket(std::move(data)); });
+    }
+    void dispatchRawPacket(std::shared_ptr<const QVOSCData> data,
+                           const NetworkEndpoint& source) override {
+        auto* sourced = dynamic_cast<QVOSCSourcedDatagramDelegate*>(inner_.get());
+        handle([&] {
+            if (sourced != nullptr) {
+                sourced->dispatchRawPacket(std::move(data), source);
+            } else {
+                inner_->dispatchRawPacket(std::move(data));
+            }
+        });
+    }
+
+  private:
+    template <typename Handle>
+    void handle(Handle&& handlePacket) {
+        *handling_ = true;
+        handlePacket();
+        *handling_ = false;
+    }
+
+    std::shared_ptr<QVOSCDatagramDelegate> inner_;
+    std::shared_ptr<bool> handling_;
+};
 
 Destination::Destination(MainLoop& mainLoop, const SettingsModel& settings,
                          std::function<void()> changed)
@@ -121,8 +156,8 @@ std::optional<NetworkEndpoint> Destination::endpoint() const {
     return sender_ ? std::optional(sender_->destinationAddress()) : std::nullopt;
 }
 
-bool Destination::replyOnConnection(const QVOSCPacket& packet, const NetworkEndpoint& to) {
-    if (!connection_ || endpointText(to) != endpointText(connection_->peer())) {
+bool Destination::replyOnConnection(const QVOSCPacket& packet) {
+    if (!connection_ || !*handlingConnectionPacket_) {
         return false;
     }
     connection_->send(packet, TcpConnection::Kind::reply);
@@ -130,7 +165,8 @@ bool Destination::replyOnConnection(const QVOSCPacket& packet, const NetworkEndp
 }
 
 void Destination::setIncomingDelegate(std::shared_ptr<QVOSCDatagramDelegate> delegate) {
-    incomingDelegate_ = std::move(delegate);
+    incomingDelegate_ =
+        std::make_shared<ConnectionDelegate>(std::move(delegate), handlingConnectionPacket_);
     if (connection_) {
         connection_->setDelegate(incomingDelegate_);
     }

@@ -37,8 +37,9 @@ class Destination {
     bool send(const QVOSCPacket& packet, Kind kind);
     // Where the messages go; nothing while that is unknown.
     std::optional<NetworkEndpoint> endpoint() const;
-    // Sends a reply back on the connection when `to` is its peer; false otherwise.
-    bool replyOnConnection(const QVOSCPacket& packet, const NetworkEndpoint& to);
+    // Sends a reply back on the connection when the request being handled came on it; false
+    // otherwise (a request that came as a datagram is answered with one, whatever its source).
+    bool replyOnConnection(const QVOSCPacket& packet);
     // What the peer sends on a connection goes to `delegate`, as datagrams do from a listener.
     void setIncomingDelegate(std::shared_ptr<QVOSCDatagramDelegate> delegate);
 
@@ -60,7 +61,11 @@ class Destination {
     std::function<void()> changed_;
     std::unique_ptr<QVOSCSender> sender_;
     std::unique_ptr<TcpConnection> connection_;
-    std::shared_ptr<QVOSCDatagramDelegate> incomingDelegate_;
+    // The delegate the connection hands its packets to: it notes, while one is handled, that it
+    // came on the connection.
+    class ConnectionDelegate;
+    std::shared_ptr<ConnectionDelegate> incomingDelegate_;
+    std::shared_ptr<bool> handlingConnectionPacket_ = std::make_shared<bool>(false);
     std::optional<std::string> host_;
     std::optional<NetworkEndpoint> hostAddress_;
     // Why the host has no address yet, in words.

@@ -92,7 +92,7 @@ RemoteControl::Readings KestranoController::remoteReadings() const {
 
 void KestranoController::reply(const QVOSCPacket& packet, const NetworkEndpoint& destination) {
     // A request that came over the connection is answered on it.
-    if (destination_.replyOnConnection(packet, destination) ||
+    if (destination_.replyOnConnection(packet) ||
         (zandorexListener_ && zandorexListener_->sendPacketTo(packet, destination))) {
         monitor_.record(MonitorEntry::Direction::out, destination,
                         std::make_shared<const QVOSCData>(packet.packetizedData()));
