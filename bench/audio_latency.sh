@@ -6,8 +6,9 @@
 #  2. trigger latency at -6 dBFS peak (trigger mode 0..10, default thresholds; median and max over
 #     BURSTS bursts) of the tick path, then of the fast path (--set triggerResponse=fast); a build
 #     that does not know triggerResponse yet says so and skips the fast path;
-#  3. CPU time of kestrano --headless capturing 48 kHz stereo for CPU_SECONDS (default 30), side
-#     by side with parec capturing the same source to /dev/null.
+#  3. CPU time of kestrano --headless capturing 48 kHz stereo for CPU_SECONDS (default 30), in
+#     continuous mode and on the fast trigger path, side by side with parec capturing the same
+#     source to /dev/null at its default buffering and at each fragment size kestrano asks for.
 # Usage: bench/audio_latency.sh [BUILD_DIR]   (default build/main, built with the benchmarks)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -59,16 +60,17 @@ else
     echo "not measured: this kestrano does not take triggerResponse ($(head -n 1 "$work/fast.txt"))"
 fi
 
-# The CPU figure is taken in continuous mode on the tick path, as the first latency run had it.
-"$kestrano" --set type=continuous
-"$kestrano" --headless >/dev/null 2>"$work/kestrano.log" &
-kestrano_pid=$!
-pids+=("$kestrano_pid")
-sleep 2
-echo "== CPU time over $cpu_seconds s of capturing 48 kHz stereo float (source mic) =="
-kestrano_cpu=$(cpu_over_run "$kestrano_pid")
-kill "$kestrano_pid"
-wait "$kestrano_pid" || true
+# CPU seconds of kestrano --headless over a run with the settings given, after 2 s of start-up.
+kestrano_cpu() {
+    local setting
+    for setting in "$@"; do "$kestrano" --set "$setting"; done
+    "$kestrano" --headless >/dev/null 2>"$work/kestrano.log" &
+    kestrano_pid=$!
+    pids+=("$kestrano_pid")
+    sleep 2
+    cpu_over_run "$kestrano_pid"
+    stop_kestrano
+}
 
 parec_cpu() {
     parec -d mic --format=float32le --rate=48000 --channels=2 "$@" >/dev/null &
@@ -79,13 +81,31 @@ parec_cpu() {
     kill "$pid"
     wait "$pid" 2>/dev/null || true
 }
+
+echo "== CPU time over $cpu_seconds s of capturing 48 kHz stereo float (source mic) =="
+# The default: continuous mode on the tick path (10 ms fragments); then the fast path (trigger
+# mode, 5 ms fragments, each one's level posted to the main thread), each beside a parec asking
+# for the same fragment size.
+default_cpu=$(kestrano_cpu type=continuous triggerResponse=tick)
+fast_cpu=""
+if "$kestrano" --set triggerResponse=fast 2>/dev/null; then
+    fast_cpu=$(kestrano_cpu type=trigger triggerResponse=fast)
+    "$kestrano" --set triggerResponse=tick
+fi
 parec_default_cpu=$(parec_cpu)
 parec_10ms_cpu=$(parec_cpu --latency-msec=10)
+parec_5ms_cpu=$(parec_cpu --latency-msec=5)
 
-printf '%-28s %s s\n' "kestrano --headless" "$kestrano_cpu" \
+printf '%-36s %s s\n' "kestrano --headless (continuous)" "$default_cpu" \
+    "kestrano --headless (fast trigger)" "${fast_cpu:-not measured}" \
     "parec (default buffering)" "$parec_default_cpu" \
-    "parec --latency-msec=10" "$parec_10ms_cpu"
-awk -v k="${kestrano_cpu%% *}" -v p="${parec_default_cpu%% *}" -v q="${parec_10ms_cpu%% *}" '
-    function ratio(a, b) { return b > 0 ? sprintf("%.1fx", a / b) : "n/a" }
-    BEGIN { printf "kestrano / parec: %s (default buffering), %s (10 ms, the latency kestrano asks for)\n", ratio(k, p), ratio(k, q) }'
+    "parec --latency-msec=10" "$parec_10ms_cpu" \
+    "parec --latency-msec=5" "$parec_5ms_cpu"
+awk -v k="${default_cpu%% *}" -v f="${fast_cpu%% *}" -v p="${parec_default_cpu%% *}" \
+    -v q="${parec_10ms_cpu%% *}" -v r="${parec_5ms_cpu%% *}" '
+    function ratio(a, b) { return a != "" && b > 0 ? sprintf("%.1fx", a / b) : "n/a" }
+    BEGIN {
+        printf "kestrano / parec: %s (default buffering), %s (10 ms, the latency kestrano asks for)\n", ratio(k, p), ratio(k, q)
+        printf "fast trigger / parec at 5 ms (its fragment size): %s\n", ratio(f, r)
+    }'
 exit "$latency_status"

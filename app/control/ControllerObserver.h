@@ -24,9 +24,11 @@ struct ControllerStatus {
     std::optional<float> samplePeak;
     // Whether a sample reached full scale (-0.1 dBFS) within the last two seconds.
     bool clipping = false;
-    // What the capture says about the chosen channels and the band, and a hint when one channel
-    // is far louder than the level in use.
+    // What the capture says about the chosen channels and the band.
     std::vector<std::string> captureNotes;
+    // By how many dB the loudest channel beats the level in use, when by so much that the
+    // channels most likely need choosing (inputChannels); nothing otherwise.
+    std::optional<float> louderChannelBy;
     // The value of the last message handed to the sender.
     std::optional<float> lastValueSent;
     // How many messages have been handed to the sender since start-up.

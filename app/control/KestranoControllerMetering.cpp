@@ -1,6 +1,5 @@
 // The tick: level to meter, meter to position, position to the message for Zandorex.
 #include <cmath>
-#include <cstdio>
 
 #include "app/control/KestranoController.h"
 #include "osc/QVOSCAddress.h"
@@ -49,15 +48,12 @@ void KestranoController::showCaptureFigures(std::optional<float> averagePowerDb)
     if (std::string band = session_->bandStatus().text(); !band.empty()) {
         notes.push_back(std::move(band));
     }
-    const std::optional<float> loudest = session_->loudestChannelLevel();
-    if (averagePowerDb && loudest && *loudest - *averagePowerDb >= louderChannelHint) {
-        char hint[128];
-        std::snprintf(hint, sizeof hint,
-                      "one channel is %.0f dB louder than the level in use: see inputChannels",
-                      *loudest - *averagePowerDb);
-        notes.emplace_back(hint);
-    }
     status_.captureNotes = std::move(notes);
+    const std::optional<float> loudest = session_->loudestChannelLevel();
+    status_.louderChannelBy.reset();
+    if (averagePowerDb && loudest && *loudest - *averagePowerDb >= louderChannelHint) {
+        status_.louderChannelBy = *loudest - *averagePowerDb;
+    }
 }
 
 void KestranoController::showNoInput() {

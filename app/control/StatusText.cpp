@@ -7,7 +7,7 @@
 namespace {
 
 std::string formatted(const char* format, double value) {
-    char text[64];
+    char text[128];
     std::snprintf(text, sizeof text, format, value);
     return text;
 }
@@ -25,6 +25,12 @@ std::string statusLine(const ControllerStatus& status) {
         parts.push_back("CLIP");
     }
     parts.insert(parts.end(), status.captureNotes.begin(), status.captureNotes.end());
+    if (status.louderChannelBy) {
+        parts.push_back(
+            formatted("one channel is %.0f dB louder than the level in use: see "
+                      "inputChannels",
+                      *status.louderChannelBy));
+    }
     parts.push_back(status.lastValueSent ? formatted("sent %.3f", *status.lastValueSent)
                                          : std::string("nothing sent"));
     if (status.droppedIncomingDatagrams > 0) {

@@ -28,13 +28,18 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
     if (const auto device = controller.selectedAudioDevice(); device && status.meter) {
         state.device = device->name;
     }
-    for (const std::string* error : {&status.connection, &status.deviceError,
-                                     &status.senderError, &status.listenerError}) {
+    for (const std::string* error :
+         {&status.connection, &status.deviceError, &status.senderError, &status.listenerError}) {
         state.errors += *error + '\n';
     }
     for (const std::string& notice : status.settingsNotices) {
         state.errors += notice + '\n';
     }
+    for (const std::string& note : status.captureNotes) {
+        state.errors += note + '\n';
+    }
+    state.clipping = status.clipping;
+    state.louderChannel = status.louderChannelBy.has_value();
     if (status.droppedIncomingDatagrams > 0) {
         // The count changes at most once a second.
         state.errors += std::to_string(status.droppedIncomingDatagrams) + " dropped\n";

@@ -9,6 +9,10 @@ struct StatusLogState {
     std::string device;    // the selected input, empty for none
     std::string errors;    // every failure in words, empty when all is well
     bool sending = false;  // whether a message went out since the previous line was considered
+    // The clip lamp and the louder-channel hint: each lighting and going out is news, the
+    // figures that move with them are not.
+    bool clipping = false;
+    bool louderChannel = false;
 
     bool operator==(const StatusLogState&) const = default;
 };

@@ -62,6 +62,18 @@ TEST(StatusTextTest, ShowsLevelLastValueAndFailures) {
     status.droppedIncomingDatagrams = 1234;
     EXPECT_EQ(statusLine(status),
               "level -160.0 dBFS | sent 3.250 | dropped 1234 incoming datagrams");
+
+    // The sample peak, the lamp and the capture's findings follow the level.
+    status.droppedIncomingDatagrams = 0;
+    status.inputLevel = -84.5f;
+    status.samplePeak = 0.0f;
+    status.clipping = true;
+    status.captureNotes = {"inputChannels: Mic has 2 channels, no channel 3"};
+    status.louderChannelBy = 151.04f;
+    EXPECT_EQ(statusLine(status),
+              "level -84.5 dBFS | peak 0.0 dBFS | CLIP | inputChannels: Mic has 2 channels, no "
+              "channel 3 | one channel is 151 dB louder than the level in use: see inputChannels | "
+              "sent 3.250");
 }
 
 }  // namespace

@@ -18,16 +18,21 @@ TEST(StatusLogThrottleTest, WritesChangesAtOnceAndSteadyRunningOncePerInterval) 
     const StatusLogState silent{"mic", "", false};
     const StatusLogState noDevice{"", "", false};
     const StatusLogState portTaken{"mic", "cannot listen on port 5001\n", true};
+    const StatusLogState clipped{"mic", "", true, true, false};
+    const StatusLogState oneChannel{"mic", "", true, false, true};
     const std::vector<Line> lines = {
-        {0s, sending, true},                             // the first line
-        {1s, sending, false},                            // nothing changed
-        {59s, sending, false},                           // still within the minute
-        {60s, sending, true},                            // a minute after the last line written
-        {61s, silent, true},                             // messages stopped
-        {62s, silent, false},    {63s, noDevice, true},  // the device went away
+        {0s, sending, true},                              // the first line
+        {1s, sending, false},                             // nothing changed
+        {59s, sending, false},                            // still within the minute
+        {60s, sending, true},                             // a minute after the last line written
+        {61s, silent, true},                              // messages stopped
+        {62s, silent, false},     {63s, noDevice, true},  // the device went away
         {64s, portTaken, true},  // an error appeared (and the device came back)
-        {65s, portTaken, false}, {66s, sending, true},  // the error cleared
-        {125s, sending, false},  {126s, sending, true},
+        {65s, portTaken, false},  {66s, sending, true},  // the error cleared
+        {125s, sending, false},   {126s, sending, true},
+        {127s, clipped, true},    {128s, clipped, false},  // the lamp lit and stays lit
+        {129s, sending, true},                             // and went out
+        {130s, oneChannel, true}, {131s, oneChannel, false},
     };
     StatusLogThrottle throttle(1min);
     const StatusLogThrottle::Clock::time_point start;

@@ -20,6 +20,19 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// Receives messages until one carries `value` (a trigger sends 10 on and 0 off); false when none
+// does within `timeout`.
+bool receiveTrigger(UdpReceiver& receiver, float value, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto datagram = receiver.receive(50ms);
+        if (datagram && levelValue(*datagram) == value) {
+            return true;
+        }
+    }
+    return false;
+}
+
 TEST(PipeWireTest, HeadlessProgramSendsTheSinesLevelTwentyTimesASecond) {
     HeadlessLevelRun run;
     ASSERT_TRUE(run.settingsStored);
@@ -55,6 +68,48 @@ TEST(PipeWireTest, HeadlessProgramSendsTheSinesLevelTwentyTimesASecond) {
 
     run.program.sendSignal(SIGTERM);
     EXPECT_EQ(run.program.wait(3s), 0) << run.program.errorOutput();
+}
+
+// A burst shorter than a tick: over a 50 ms tick its 15 ms of a -6 dBFS peak sine average to at
+// most -14.2 dBFS (position 0.39, below the trigger's 0.5), over a 5 ms fragment to -9.01 dBFS
+// (0.71). Only the fast response turns the trigger on for it. PipeWire may pad a burst with
+// silence, which lowers a level and never raises it, so the fast case gets a few tries.
+TEST(PipeWireTest, OnlyTheFastResponseTurnsTheTriggerOnForABurstShorterThanATick) {
+    struct Case {
+        const char* response;
+        bool turns;
+    };
+    for (const Case& c : {Case{"tick", false}, Case{"fast", true}}) {
+        SCOPED_TRACE(std::string("triggerResponse=") + c.response);
+        TempDir configHome;
+        ScopedEnvironment config("XDG_CONFIG_HOME", configHome.path().string());
+        UdpReceiver zandorex;
+        ASSERT_TRUE(storeLevelSettings(zandorex.port()));
+        for (const std::string& setting :
+             {std::string("type=trigger"), std::string("triggerResponse=") + c.response}) {
+            ASSERT_EQ(runProgram({KESTRANO_PATH, "--set", setting}).status, 0) << setting;
+        }
+        ChildProcess program({KESTRANO_PATH, "--headless"});
+        ASSERT_TRUE(program.started());
+        // Running once the trigger turned on and off for a long tone.
+        {
+            SineTone tone("feed");
+            ASSERT_TRUE(receiveTrigger(zandorex, 10.0f, 8s)) << program.errorOutput();
+        }
+        ASSERT_TRUE(receiveTrigger(zandorex, 0.0f, 5s)) << program.errorOutput();
+
+        bool turned = false;
+        for (int burst = 0; burst < 5 && !turned; ++burst) {
+            const ProgramResult played =
+                runProgram({"/usr/bin/sox", "-q", "-n", "-c", "2", "-t", "pulseaudio", "feed",
+                            "synth", "0.015", "sine", "1000", "vol", "-6dB", "pad", "0.2", "0.3"});
+            ASSERT_EQ(played.status, 0) << played.errorOutput;
+            turned = receiveTrigger(zandorex, 10.0f, 300ms);
+        }
+        EXPECT_EQ(turned, c.turns);
+        program.sendSignal(SIGTERM);
+        EXPECT_EQ(program.wait(3s), 0) << program.errorOutput();
+    }
 }
 
 // What `kestrano --list-devices` prints: one line per source, the default marked with "*".
