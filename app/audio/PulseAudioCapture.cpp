@@ -152,6 +152,9 @@ void PulseAudioCapture::updateMeteredChannels() {
     std::uint32_t mask = 0;
     std::string error;
     for (const unsigned channel : inputChannels_) {
+        if (!input_) {
+            break;  // judged again when an input is added
+        }
         if (channel < 1 || channel > available) {
             error = "inputChannels: " + input_->device.description + " has " +
                     std::to_string(available) + (available == 1 ? " channel" : " channels") +
