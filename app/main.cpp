@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "app/audio/AudioCapture.h"
-#include "app/audio/SoundServerSources.h"
+#include "app/audio/pulse/SoundServerSources.h"
 #include "app/run/CommandLine.h"
 #include "app/run/HeadlessRunner.h"
 #include "app/settings/SettingsAssignment.h"

@@ -32,7 +32,7 @@
 #include <thread>
 #include <vector>
 
-#include "transport/StreamFraming.h"
+#include "transport/tcp/StreamFraming.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "osc/QVOSCArgument.h"
 #include "osc/QVOSCMessage.h"
 #include "transport/EventLoop.h"
-#include "transport/QVOSCListener.h"
+#include "transport/udp/QVOSCListener.h"
 
 using namespace std::chrono_literals;
 

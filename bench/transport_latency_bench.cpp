@@ -23,9 +23,9 @@
 #include "osc/QVOSCMessage.h"
 #include "transport/EventLoop.h"
 #include "transport/NetworkEndpointText.h"
-#include "transport/QVOSCSender.h"
-#include "transport/StreamFraming.h"
-#include "transport/TcpConnection.h"
+#include "transport/tcp/StreamFraming.h"
+#include "transport/tcp/TcpConnection.h"
+#include "transport/udp/QVOSCSender.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;

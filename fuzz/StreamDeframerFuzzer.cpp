@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "transport/StreamFraming.h"
+#include "transport/tcp/StreamFraming.h"
 
 namespace {
 

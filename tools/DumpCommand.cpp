@@ -14,7 +14,7 @@
 #include "tools/PacketText.h"
 #include "tools/TcpDump.h"
 #include "transport/EventLoop.h"
-#include "transport/QVOSCListener.h"
+#include "transport/udp/QVOSCListener.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include "tools/Commands.h"
 #include "transport/EventLoop.h"
 #include "transport/NetworkEndpointText.h"
-#include "transport/QVOSCSender.h"
-#include "transport/StreamFraming.h"
-#include "transport/TcpConnection.h"
+#include "transport/tcp/StreamFraming.h"
+#include "transport/tcp/TcpConnection.h"
+#include "transport/udp/QVOSCSender.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "tools/CommandLine.h"
 #include "tools/PacketText.h"
 #include "transport/NetworkEndpointText.h"
-#include "transport/StreamFraming.h"
+#include "transport/tcp/StreamFraming.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/audio/BandFilter.h"
+#include "app/audio/level/BandFilter.h"
 #include "transport/MainLoop.h"
 
 // One audio input of the sound server (monitors of outputs included).

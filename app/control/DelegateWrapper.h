@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "osc/QVOSCTypes.h"
-#include "transport/QVOSCDatagramDelegate.h"
-#include "transport/QVOSCSourcedDatagramDelegate.h"
+#include "transport/udp/QVOSCDatagramDelegate.h"
+#include "transport/udp/QVOSCSourcedDatagramDelegate.h"
 
 class KestranoController;
 

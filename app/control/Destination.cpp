@@ -3,7 +3,7 @@
 #include "app/control/SocketDiagnosis.h"
 #include "app/settings/SettingsKeys.h"
 #include "transport/NetworkEndpointText.h"
-#include "transport/QVOSCSourcedDatagramDelegate.h"
+#include "transport/udp/QVOSCSourcedDatagramDelegate.h"
 
 namespace keys = settings_keys;
 

@@ -9,8 +9,8 @@
 #include "app/settings/SettingsModel.h"
 #include "transport/HostResolver.h"
 #include "transport/MainLoop.h"
-#include "transport/QVOSCSender.h"
-#include "transport/TcpConnection.h"
+#include "transport/tcp/TcpConnection.h"
+#include "transport/udp/QVOSCSender.h"
 
 // Where the messages go: the host, send port and protocol of the settings, a named host looked
 // up off the main thread, and the UDP sender or the TCP connection that reaches it. Nothing is

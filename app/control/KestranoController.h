@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/audio/AudioCapture.h"
-#include "app/audio/PeakHold.h"
+#include "app/audio/level/PeakHold.h"
 #include "app/control/ControllerObserver.h"
 #include "app/control/DelegateWrapper.h"
 #include "app/control/Destination.h"
@@ -22,7 +22,7 @@
 #include "osc/QVOSCMessage.h"
 #include "osc/QVOSCPacket.h"
 #include "transport/MainLoop.h"
-#include "transport/QVOSCListener.h"
+#include "transport/udp/QVOSCListener.h"
 
 // Runs the program: meters the captured audio twenty times a second, maps the level to a value
 // and sends it to Zandorex, listens for what Zandorex sends back, and keeps the settings.

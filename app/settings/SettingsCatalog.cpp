@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/audio/InputChannels.h"
+#include "app/audio/level/InputChannels.h"
 #include "app/remote/DisplayText.h"
 #include "app/remote/SourceAllowList.h"
 #include "app/settings/HostText.h"

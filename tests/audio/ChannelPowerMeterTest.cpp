@@ -1,4 +1,4 @@
-#include "app/audio/ChannelPowerMeter.h"
+#include "app/audio/level/ChannelPowerMeter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/audio/PeakHold.h"
+#include "app/audio/level/PeakHold.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/audio/PulseAudioCapture.h"
+#include "app/audio/pulse/PulseAudioCapture.h"
 #include "tests/audio/HeadlessProgram.h"
 #include "tests/audio/PulseTestSupport.h"
 #include "tests/audio/ServerRecovery.h"

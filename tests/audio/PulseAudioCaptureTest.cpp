@@ -2,8 +2,8 @@
 
 #include <mutex>
 
-#include "app/audio/LevelFigures.h"
-#include "app/audio/PulseAudioCapture.h"
+#include "app/audio/level/LevelFigures.h"
+#include "app/audio/pulse/PulseAudioCapture.h"
 #include "tests/audio/PulseTestSupport.h"
 
 using namespace std::chrono_literals;

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "app/audio/PulseAudioCapture.h"
+#include "app/audio/pulse/PulseAudioCapture.h"
 #include "tests/audio/HeadlessProgram.h"
 #include "tests/audio/PulseTestSupport.h"
 #include "tests/audio/ServerRecovery.h"

@@ -1,5 +1,5 @@
 // Sends that find no room: counted as busy at once, never waited on.
-#include "transport/DatagramSend.h"
+#include "transport/udp/DatagramSend.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

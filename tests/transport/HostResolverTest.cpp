@@ -11,7 +11,7 @@
 #include "tests/support/Udp.h"
 #include "transport/EventLoop.h"
 #include "transport/NetworkEndpointText.h"
-#include "transport/QVOSCSender.h"
+#include "transport/udp/QVOSCSender.h"
 
 using namespace std::chrono_literals;
 

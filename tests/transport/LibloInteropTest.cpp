@@ -11,8 +11,8 @@
 #include "tests/transport/DumpPort.h"
 #include "tests/transport/RecordingDelegate.h"
 #include "transport/EventLoop.h"
-#include "transport/QVOSCListener.h"
-#include "transport/QVOSCSender.h"
+#include "transport/udp/QVOSCListener.h"
+#include "transport/udp/QVOSCSender.h"
 
 using namespace std::chrono_literals;
 

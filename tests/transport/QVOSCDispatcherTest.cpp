@@ -1,10 +1,10 @@
-#include "transport/QVOSCDispatcher.h"
+#include "transport/udp/QVOSCDispatcher.h"
 
 #include <gtest/gtest.h>
 
 #include "tests/support/Udp.h"
 #include "transport/EventLoop.h"
-#include "transport/QVOSCListener.h"
+#include "transport/udp/QVOSCListener.h"
 
 using namespace std::chrono_literals;
 

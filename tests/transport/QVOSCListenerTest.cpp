@@ -1,4 +1,4 @@
-#include "transport/QVOSCListener.h"
+#include "transport/udp/QVOSCListener.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -21,7 +21,7 @@
 #include "tests/transport/RecordingDelegate.h"
 #include "transport/EventLoop.h"
 #include "transport/NetworkEndpointText.h"
-#include "transport/QVOSCSourcedDatagramDelegate.h"
+#include "transport/udp/QVOSCSourcedDatagramDelegate.h"
 
 using namespace std::chrono_literals;
 

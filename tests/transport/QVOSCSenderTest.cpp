@@ -1,4 +1,4 @@
-#include "transport/QVOSCSender.h"
+#include "transport/udp/QVOSCSender.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

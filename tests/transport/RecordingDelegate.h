@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "transport/QVOSCDatagramDelegate.h"
+#include "transport/udp/QVOSCDatagramDelegate.h"
 
 // Keeps every datagram it is given, and whether each came on the thread that made it.
 class RecordingDelegate : public QVOSCDatagramDelegate {

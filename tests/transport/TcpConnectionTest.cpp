@@ -1,4 +1,4 @@
-#include "transport/TcpConnection.h"
+#include "transport/tcp/TcpConnection.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,7 +17,7 @@
 #include "tests/transport/TcpPeer.h"
 #include "transport/EventLoop.h"
 #include "transport/NetworkEndpointText.h"
-#include "transport/QVOSCSourcedDatagramDelegate.h"
+#include "transport/udp/QVOSCSourcedDatagramDelegate.h"
 
 using namespace std::chrono_literals;
 using Kind = TcpConnection::Kind;

@@ -6,7 +6,7 @@
 
 #include "osc/QVOSCTypes.h"
 #include "transport/NetworkEndpoint.h"
-#include "transport/StreamFraming.h"
+#include "transport/tcp/StreamFraming.h"
 
 // A show-control peer for the tests: a TCP server on a loopback address that takes one
 // connection at a time and cuts what arrives on it into packets. It never blocks; step() does

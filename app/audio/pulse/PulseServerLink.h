@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/audio/PulseSource.h"
-#include "app/audio/PulseThreadedLoop.h"
+#include "app/audio/pulse/PulseSource.h"
+#include "app/audio/pulse/PulseThreadedLoop.h"
 
 // The connection to the sound server and what it knows of the server's sources. It connects by
 // itself, reconnects after the server went away (or was never there) every 100 ms for two

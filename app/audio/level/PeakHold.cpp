@@ -1,4 +1,4 @@
-#include "app/audio/PeakHold.h"
+#include "app/audio/level/PeakHold.h"
 
 void PeakHold::update(std::optional<float> samplePeak, TimePoint now) {
     const bool expired = now - heldSince_ >= kPeakHold;

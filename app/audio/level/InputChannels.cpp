@@ -1,4 +1,4 @@
-#include "app/audio/InputChannels.h"
+#include "app/audio/level/InputChannels.h"
 
 #include <algorithm>
 #include <optional>

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "app/audio/AudioCapture.h"
-#include "app/audio/ChannelPowerMeter.h"
-#include "app/audio/PulseInputStreams.h"
-#include "app/audio/PulseServerLink.h"
-#include "app/audio/PulseThreadedLoop.h"
+#include "app/audio/level/ChannelPowerMeter.h"
+#include "app/audio/pulse/PulseInputStreams.h"
+#include "app/audio/pulse/PulseServerLink.h"
+#include "app/audio/pulse/PulseThreadedLoop.h"
 
 // The capture service on a PulseAudio (or pipewire-pulse) server, through libpulse. The device
 // list and the default source are kept current by the loop thread from the server's events, so

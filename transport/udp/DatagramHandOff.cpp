@@ -1,4 +1,4 @@
-#include "transport/DatagramHandOff.h"
+#include "transport/udp/DatagramHandOff.h"
 
 #include <malloc.h>
 
@@ -6,7 +6,7 @@
 #include <chrono>
 #include <utility>
 
-#include "transport/QVOSCSourcedDatagramDelegate.h"
+#include "transport/udp/QVOSCSourcedDatagramDelegate.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/audio/BandFilter.h"
+#include "app/audio/level/BandFilter.h"
 
 #include <algorithm>
 #include <cmath>

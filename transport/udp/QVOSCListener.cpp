@@ -1,4 +1,4 @@
-#include "transport/QVOSCListener.h"
+#include "transport/udp/QVOSCListener.h"
 
 #include <netinet/in.h>
 #include <pthread.h>
@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "transport/DatagramSend.h"
-#include "transport/QVOSCDispatcher.h"
 #include "transport/SystemLog.h"
+#include "transport/udp/DatagramSend.h"
+#include "transport/udp/QVOSCDispatcher.h"
 
 namespace {
 

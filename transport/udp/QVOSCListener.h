@@ -8,10 +8,10 @@
 #include <string>
 
 #include "osc/QVOSCPacket.h"
-#include "transport/DatagramHandOff.h"
 #include "transport/MainLoop.h"
 #include "transport/NetworkEndpoint.h"
-#include "transport/QVOSCDatagramDelegate.h"
+#include "transport/udp/DatagramHandOff.h"
+#include "transport/udp/QVOSCDatagramDelegate.h"
 
 // Receives UDP datagrams on one local port on a detached thread named "OSCListener" and hands
 // each one to the main thread, where the delegate gets it (with its source, when the delegate is

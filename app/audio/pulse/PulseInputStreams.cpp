@@ -1,4 +1,4 @@
-#include "app/audio/PulseInputStreams.h"
+#include "app/audio/pulse/PulseInputStreams.h"
 
 #include <pulse/error.h>
 

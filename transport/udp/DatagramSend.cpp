@@ -1,4 +1,4 @@
-#include "transport/DatagramSend.h"
+#include "transport/udp/DatagramSend.h"
 
 #include <sys/socket.h>
 

@@ -1,4 +1,4 @@
-#include "app/audio/PulseAudioCapture.h"
+#include "app/audio/pulse/PulseAudioCapture.h"
 
 #include <algorithm>
 #include <mutex>

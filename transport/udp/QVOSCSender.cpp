@@ -1,4 +1,4 @@
-#include "transport/QVOSCSender.h"
+#include "transport/udp/QVOSCSender.h"
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "transport/DatagramSend.h"
+#include "transport/udp/DatagramSend.h"
 
 namespace {
 

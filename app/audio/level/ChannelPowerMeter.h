@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/audio/LevelFigures.h"
+#include "app/audio/level/LevelFigures.h"
 
 // Average power and sample peak per channel of interleaved float frames, gathered on the audio
 // thread and read (and reset) on the main thread. The audio thread sums a whole chunk on its own

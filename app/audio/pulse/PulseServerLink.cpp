@@ -1,4 +1,4 @@
-#include "app/audio/PulseServerLink.h"
+#include "app/audio/pulse/PulseServerLink.h"
 
 #include <pulse/error.h>
 

@@ -1,4 +1,4 @@
-#include "transport/StreamFraming.h"
+#include "transport/tcp/StreamFraming.h"
 
 #include <algorithm>
 #include <cstdio>

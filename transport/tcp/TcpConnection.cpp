@@ -1,4 +1,4 @@
-#include "transport/TcpConnection.h"
+#include "transport/tcp/TcpConnection.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>

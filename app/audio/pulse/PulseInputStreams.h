@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/audio/AudioCapture.h"
-#include "app/audio/BandFilter.h"
-#include "app/audio/ChannelPowerMeter.h"
-#include "app/audio/PulseSource.h"
+#include "app/audio/level/BandFilter.h"
+#include "app/audio/level/ChannelPowerMeter.h"
+#include "app/audio/pulse/PulseSource.h"
 
 // What the capture shares with the streams of its input: set on the main thread, used on the
 // loop thread.

@@ -1,4 +1,4 @@
-#include "transport/QVOSCDispatcher.h"
+#include "transport/udp/QVOSCDispatcher.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transport/QVOSCDatagramDelegate.h"
+#include "transport/udp/QVOSCDatagramDelegate.h"
 
 // The default delegate: decodes each datagram and logs "DISPATCH: <text>", "(null)" when the
 // datagram yields no packet.

@@ -9,7 +9,7 @@
 
 #include "transport/MainLoop.h"
 #include "transport/NetworkEndpoint.h"
-#include "transport/QVOSCDatagramDelegate.h"
+#include "transport/udp/QVOSCDatagramDelegate.h"
 
 // Carries received datagrams from a listening thread to the main thread's delegates. What waits
 // is bounded, so that a flood costs dropped datagrams, never memory; the main thread takes them in

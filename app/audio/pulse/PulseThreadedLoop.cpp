@@ -1,4 +1,4 @@
-#include "app/audio/PulseThreadedLoop.h"
+#include "app/audio/pulse/PulseThreadedLoop.h"
 
 #include <pulse/timeval.h>
 

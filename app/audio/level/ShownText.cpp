@@ -1,4 +1,4 @@
-#include "app/audio/ShownText.h"
+#include "app/audio/level/ShownText.h"
 
 #include <cstdio>
 

@@ -1,10 +1,10 @@
-#include "app/audio/SoundServerSources.h"
+#include "app/audio/pulse/SoundServerSources.h"
 
 #include <mutex>
 
-#include "app/audio/PulseServerLink.h"
-#include "app/audio/PulseThreadedLoop.h"
-#include "app/audio/ShownText.h"
+#include "app/audio/level/ShownText.h"
+#include "app/audio/pulse/PulseServerLink.h"
+#include "app/audio/pulse/PulseThreadedLoop.h"
 
 namespace {
 

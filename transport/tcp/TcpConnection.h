@@ -10,11 +10,11 @@
 #include <string>
 
 #include "osc/QVOSCPacket.h"
-#include "transport/DatagramHandOff.h"
 #include "transport/MainLoop.h"
 #include "transport/NetworkEndpoint.h"
-#include "transport/QVOSCDatagramDelegate.h"
-#include "transport/StreamFraming.h"
+#include "transport/tcp/StreamFraming.h"
+#include "transport/udp/DatagramHandOff.h"
+#include "transport/udp/QVOSCDatagramDelegate.h"
 
 // One TCP connection to a show-control peer that carries OSC packets both ways, for networks
 // where a datagram sent once may be lost. It connects in the background and reconnects after a

@@ -1,4 +1,4 @@
-#include "app/audio/LevelFigures.h"
+#include "app/audio/level/LevelFigures.h"
 
 #include <algorithm>
 #include <array>
