@@ -259,9 +259,15 @@ TEST_F(PulseAudioCaptureTest, PreviewVolumeStaysWithinZeroAndOne) {
     EXPECT_EQ(capture_.previewVolume(), 0.0f);
 }
 
-// The fragment levels a capture hands over on its own thread, kept for the test's thread.
+// The fragment levels a capture hands over on its own thread, kept for the test's thread. The
+// capture's handler is cleared when the log goes, before the capture could call it again.
 class FragmentLog {
   public:
+    explicit FragmentLog(AudioCapture& capture) : capture_(capture) {}
+    ~FragmentLog() { capture_.setFragmentLevelHandler({}); }
+    FragmentLog(const FragmentLog&) = delete;
+    FragmentLog& operator=(const FragmentLog&) = delete;
+
     AudioCapture::FragmentLevelHandler handler() {
         return [this](float averagePower, float samplePeak) {
             std::lock_guard lock(mutex_);
@@ -274,6 +280,7 @@ class FragmentLog {
     }
 
   private:
+    AudioCapture& capture_;
     std::mutex mutex_;
     std::vector<FragmentLevel> levels_;
 };
@@ -310,7 +317,7 @@ TEST_F(PulseAudioCaptureTest, ChosenChannelsAreMeteredWithTheirSamplePeakOnTicks
         {{3}, {}, std::nullopt, "inputChannels: Mic has 2 channels, no channel 3", std::nullopt},
         {{1, 2}, {kSineDecibels, silence}, kSinePeakDecibels, "", bothChannels},
     };
-    FragmentLog fragments;
+    FragmentLog fragments{capture_};
     capture_.setFragmentLevelHandler(fragments.handler());
     capture_.setFastResponse(true);
     capture_.setInputChannels({1});
@@ -350,8 +357,8 @@ TEST_F(PulseAudioCaptureTest, ChosenChannelsAreMeteredWithTheirSamplePeakOnTicks
 }
 
 TEST_F(PulseAudioCaptureTest, FastFragmentsComeTwoHundredTimesASecondToAHandlerReplacedAtWill) {
-    FragmentLog first;
-    FragmentLog second;
+    FragmentLog first{capture_};
+    FragmentLog second{capture_};
     capture_.setFragmentLevelHandler(first.handler());
     selectAndRun("mic");
     SineTone tone("feed");
