@@ -24,9 +24,8 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
               [this] { return save(); },
               [this](const QVOSCPacket& packet, const NetworkEndpoint& to) { reply(packet, to); },
           }),
-      fragmentRelay_(mainLoop, [this](float averagePowerDb, float /*samplePeakDb*/) {
-          fastLevelArrived(averagePowerDb);
-      }) {
+      fastGate_(mainLoop, clock_,
+                [this](TriggerGate::Change change) { fastTriggerTurned(change); }) {
     settings_.addListener([this](std::string_view key) { settingChanged(key); });
 }
 
@@ -109,6 +108,9 @@ void KestranoController::settingChanged(std::string_view key) {
     status_.connection = destination_.connectionStatus();
     listenerSettingChanged(key);
     captureSettingChanged(key);
+    if (fastResponse_) {
+        fastGate_.setConditions(fastTriggerConditions());
+    }
     remote_.settingChanged(key);
     if (observer_ != nullptr) {
         observer_->controllerSettingChanged(key);

@@ -11,7 +11,7 @@
 #include "app/control/ControllerObserver.h"
 #include "app/control/DelegateWrapper.h"
 #include "app/control/Destination.h"
-#include "app/control/FragmentLevelRelay.h"
+#include "app/control/FastTriggerGate.h"
 #include "app/control/InputChoice.h"
 #include "app/control/LevelIndicator.h"
 #include "app/remote/OscMonitor.h"
@@ -138,12 +138,15 @@ class KestranoController {
     void applyCaptureSettings();
     // Whether trigger turns come from the capture's short fragments rather than the tick.
     bool fastTrigger() const;
-    void fastLevelArrived(float averagePowerDb);
+    // Turns the fast response on or off, handing the trigger's state between the two gates.
+    void setFastResponse(bool fast);
+    FastTriggerGate::Conditions fastTriggerConditions() const;
+    void fastTriggerTurned(TriggerGate::Change change);
     // The tick's figures beside the level: the sample peak and clip lamp, and what the capture
     // has to say about the channels and the band.
     void showCaptureFigures(std::optional<float> averagePowerDb);
-    // Runs the trigger gate; sends and gives true when the trigger turned.
-    bool turnTrigger(float position, MonotonicTime now);
+    // Sends the value of a turn; gives true when there was one.
+    bool sendTurn(TriggerGate::Change change);
     // Hands one value to the destination as a message to /zandorex/<address>.
     void sendValue(float value, Destination::Kind kind);
     // Replaces the listener by one on the current listen address and port.
@@ -183,9 +186,9 @@ class KestranoController {
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;
     PeakHold peakHold_;
-    // Whether the capture hands on the level of its short fragments.
+    // Whether the capture hands on the level of its short fragments to fastGate_.
     bool fastResponse_ = false;
-    FragmentLevelRelay fragmentRelay_;
+    FastTriggerGate fastGate_;
     int ticksSinceDropReport_ = 0;
     uint64_t droppedSeen_ = 0;
     int quietDropReports_ = 0;

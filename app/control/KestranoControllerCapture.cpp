@@ -66,13 +66,7 @@ void KestranoController::captureSettingChanged(std::string_view key) {
         session_->setInputChannels(parseInputChannels(settings_.text(key).value_or(std::string()))
                                        .value_or(std::vector<unsigned>()));
     } else if (key == keys::triggerResponse || key == keys::type) {
-        // Only on a change: the capture opens its streams again for it.
-        const bool fast = fastTrigger();
-        if (fast != fastResponse_) {
-            fastResponse_ = fast;
-            session_->setFragmentLevelHandler(fast ? fragmentRelay_.handler() : nullptr);
-            session_->setFastResponse(fast);
-        }
+        setFastResponse(fastTrigger());
     } else if (key == keys::bandLowCut || key == keys::bandHighCut) {
         session_->setBand(settings_.decimal(keys::bandLowCut),
                           settings_.decimal(keys::bandHighCut));
@@ -84,6 +78,28 @@ void KestranoController::captureSettingChanged(std::string_view key) {
         inputChoice_ = choice;
         selectInput(deviceForChoice(audioDevices_));
     }
+}
+
+void KestranoController::setFastResponse(bool fast) {
+    // Only on a change: the capture opens its streams again for it.
+    if (fast == fastResponse_) {
+        return;
+    }
+    fastResponse_ = fast;
+    if (fast) {
+        fastGate_.setConditions(fastTriggerConditions());
+        fastGate_.resume(shaping_.triggerIsOn());
+        session_->setFragmentLevelHandler(fastGate_.handler());
+    } else {
+        // Once the handler is gone, the capture's thread no longer runs the gate.
+        session_->setFragmentLevelHandler(nullptr);
+        shaping_.resumeTrigger(fastGate_.isOn());
+    }
+    session_->setFastResponse(fast);
+}
+
+FastTriggerGate::Conditions KestranoController::fastTriggerConditions() const {
+    return {shaping_.triggerSettings(), volumeAmplification(), active()};
 }
 
 std::optional<AudioDevice> KestranoController::deviceForChoice(

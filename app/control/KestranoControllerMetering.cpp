@@ -1,7 +1,6 @@
 // The tick: level to meter, meter to position, position to the message for Zandorex.
-#include <cmath>
-
 #include "app/control/KestranoController.h"
+#include "app/shaping/LevelPosition.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 
@@ -23,14 +22,13 @@ void KestranoController::updateAudioLevels() {
     }
     const float average = sum / static_cast<float>(count);
     showCaptureFigures(average);
-    const double linear = std::pow(10.0, average * 0.05);
-    const auto meter = static_cast<float>(linear * 20.0 * volumeAmplification());
+    const float meter = meterForLevel(average, volumeAmplification());
     if (audioLevelMeter_ != nullptr) {
         audioLevelMeter_->setValue(meter);
     }
     status_.meter = meter;
     status_.inputLevel = average;
-    sendOSCMessageForPosition(std::fminf(1.0f, meter / 10.0f));
+    sendOSCMessageForPosition(positionForMeter(meter));
     statusChanged();
 }
 
@@ -68,26 +66,24 @@ void KestranoController::showNoInput() {
 void KestranoController::sendOSCMessageForPosition(float position) {
     const MonotonicTime now = clock_();
     const float smoothed = shaping_.smooth(position, now);
-    // In fast response the capture's fragments feed the trigger gate; the tick only follows.
-    if (!active() || (type() != 0 && fastTrigger())) {
-        if (!active()) {
-            shaping_.follow(position);
-        }
-        currentPosition_ = position;
+    currentPosition_ = position;
+    // In fast response the gate runs on the capture's thread, fragment by fragment.
+    if (fastResponse_) {
         return;
     }
-    if (type() == 0) {
+    if (!active()) {
+        shaping_.follow(position);
+    } else if (type() == 0) {
         shaping_.follow(position);
         sendValue((1.0f - smoothed) * minValue() + maxValue() * smoothed,
                   Destination::Kind::continuous);
     } else {
-        turnTrigger(position, now);
+        sendTurn(shaping_.turn(position, now));
     }
-    currentPosition_ = position;
 }
 
-bool KestranoController::turnTrigger(float position, MonotonicTime now) {
-    switch (shaping_.turn(position, now)) {
+bool KestranoController::sendTurn(TriggerGate::Change change) {
+    switch (change) {
         case TriggerGate::Change::turnedOn:
             sendValue(maxValue(), Destination::Kind::trigger);
             return true;
@@ -100,19 +96,10 @@ bool KestranoController::turnTrigger(float position, MonotonicTime now) {
     return false;
 }
 
-void KestranoController::fastLevelArrived(float averagePowerDb) {
-    if (!fastTrigger()) {
-        return;  // posted before the response or the mode changed
-    }
-    // The tick's formula, over a fragment of at most 5 ms.
-    const double linear = std::pow(10.0, averagePowerDb * 0.05);
-    const auto meter = static_cast<float>(linear * 20.0 * volumeAmplification());
-    const float position = std::fminf(1.0f, meter / 10.0f);
-    if (!active()) {
-        shaping_.follow(position);
-        return;
-    }
-    if (turnTrigger(position, clock_())) {
+void KestranoController::fastTriggerTurned(TriggerGate::Change change) {
+    // A turn posted just before the mode or activity changed is still the gate's state, which
+    // the tick's gate has taken over: the peer hears of it unless nothing is to be sent at all.
+    if (type() != 0 && active() && sendTurn(change)) {
         statusChanged();
     }
 }

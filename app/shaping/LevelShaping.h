@@ -20,6 +20,9 @@ class LevelShaping {
     void follow(float position);
     // When the trigger turns at `position`.
     TriggerGate::Change turn(float position, MonotonicTime now);
+    // The trigger's state, handed over to and back from the fast response's gate.
+    bool triggerIsOn() const { return trigger_.isOn(); }
+    void resumeTrigger(bool on) { trigger_ = TriggerGate(on); }
 
   private:
     const SettingsModel& settings_;

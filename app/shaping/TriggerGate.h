@@ -20,6 +20,10 @@ class TriggerGate {
   public:
     enum class Change { none, turnedOn, turnedOff };
 
+    TriggerGate() = default;
+    // Starts on or off, as another gate left it.
+    explicit TriggerGate(bool on) : on_(on) {}
+
     // Follows the position of a tick at `now`; says when the trigger turned.
     Change update(float position, MonotonicTime now, const TriggerSettings& settings);
     // Follows the position at once: while nothing is sent the state must not go stale, so that

@@ -1,12 +1,12 @@
-// triggerResponse=fast: the level of each short fragment the capture hands on goes through the
-// same trigger gate as the tick's, on the main thread, and a turn leaves at once, not at the next
-// tick. The capture is a fake that hands fragments on as the test says; the clock is the test's.
+// triggerResponse=fast: the level of each short fragment the capture hands on goes through a
+// trigger gate on the capture's thread, and a turn leaves at once, not at the next tick. The
+// capture is a fake that hands fragments on as the test says; the clock is the test's.
 #include <cmath>
 #include <cstring>
 
 #include <thread>
 
-#include "app/control/FragmentLevelRelay.h"
+#include "app/control/FastTriggerGate.h"
 #include "tests/app/support/AppTestEnvironment.h"
 #include "tests/app/support/ControllerTestFixture.h"
 
@@ -89,33 +89,60 @@ TEST_F(FastTriggerTest, OnlyTriggerModeWithTheFastResponseAsksForFragments) {
     EXPECT_FALSE(capture->fastResponse);
 }
 
+TEST_F(FastTriggerTest, SwitchingTheResponseHandsTheTriggerStateOver) {
+    preferences.setString("type", std::string("trigger"));
+    preferences.setString("triggerResponse", std::string("fast"));
+    const auto controller = startController();
+    capture->deliverFragment(decibelsFor(0.9f), -1.0f);
+    processEventsFor(5ms);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 10.0f));
+    // The tick takes over an 'on' trigger: the same loud level sends nothing more.
+    controller->settings().changeFromText("triggerResponse", "tick");
+    capture->readings = {{decibelsFor(0.9f)}};
+    controller->updateAudioLevels();
+    EXPECT_TRUE(nothingSent());
+    // And hands it back: a quiet fragment turns it off.
+    controller->settings().changeFromText("triggerResponse", "fast");
+    capture->deliverFragment(decibelsFor(0.1f), -20.0f);
+    processEventsFor(5ms);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 0.0f));
+}
+
 }  // namespace
 
 namespace {
 
-TEST(FragmentLevelRelayTest, LevelsFromTheCaptureThreadWaitBoundedForTheMainThread) {
+TEST(FastTriggerGateTest, TurnsFromTheCaptureThreadWaitBoundedForTheMainThread) {
     QtMainLoop mainLoop;
-    std::vector<float> received;
-    auto relay = std::make_unique<FragmentLevelRelay>(
-        mainLoop, [&received](float averagePowerDb, float) { received.push_back(averagePowerDb); });
-    // The main thread is busy elsewhere while the capture hands on a burst.
-    std::thread capture([handler = relay->handler()] {
+    std::vector<TriggerGate::Change> received;
+    auto gate = std::make_unique<FastTriggerGate>(
+        mainLoop, [] { return MonotonicTime{}; },
+        [&received](TriggerGate::Change change) { received.push_back(change); });
+    // Every fragment turns the trigger, while the main thread, busy, sets the conditions anew.
+    std::thread capture([handler = gate->handler()] {
         for (int fragment = 0; fragment < 1000; ++fragment) {
-            handler(static_cast<float>(fragment), 0.0f);
+            handler(fragment % 2 == 0 ? 0.0f : -100.0f, 0.0f);
         }
     });
+    for (int change = 0; change < 100; ++change) {
+        gate->setConditions(FastTriggerGate::Conditions{});
+    }
     capture.join();
-    EXPECT_EQ(relay->dropped(), 1000u - FragmentLevelRelay::maximumPending);
+    EXPECT_EQ(gate->dropped(), 1000u - FastTriggerGate::maximumPending);
     processEventsFor(50ms);
-    ASSERT_EQ(received.size(), static_cast<size_t>(FragmentLevelRelay::maximumPending));
-    EXPECT_EQ(received.front(), 0.0f) << "in order, the first ones kept";
+    ASSERT_EQ(received.size(), static_cast<size_t>(FastTriggerGate::maximumPending));
+    for (size_t index = 0; index < received.size(); ++index) {
+        ASSERT_EQ(received[index],
+                  index % 2 == 0 ? TriggerGate::Change::turnedOn : TriggerGate::Change::turnedOff)
+            << "in order, the first ones kept; at " << index;
+    }
 
-    // What is still posted when the relay goes is not handed on.
-    std::thread late([handler = relay->handler()] { handler(-1.0f, 0.0f); });
+    // What is still posted when the gate goes is not handed on.
+    std::thread late([handler = gate->handler()] { handler(0.0f, 0.0f); });
     late.join();
-    relay.reset();
+    gate.reset();
     processEventsFor(50ms);
-    EXPECT_EQ(received.size(), static_cast<size_t>(FragmentLevelRelay::maximumPending));
+    EXPECT_EQ(received.size(), static_cast<size_t>(FastTriggerGate::maximumPending));
 }
 
 }  // namespace
