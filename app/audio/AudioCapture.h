@@ -83,8 +83,8 @@ class AudioCapture {
     virtual void setFragmentLevelHandler(FragmentLevelHandler /*handler*/) {}
 
     // Called on the main thread when the server adds or removes an input or changes its default
-    // input, and when the server goes away or comes back (`serverReconnected` then runs after the
-    // list changed).
+    // input, and when the server goes away; when it comes back, `serverReconnected` runs instead
+    // (the list has changed then too), and the input's streams are gone.
     virtual void setDevicesChangedHandler(std::function<void()> handler) = 0;
     virtual void setServerReconnectedHandler(std::function<void()> handler) = 0;
     // Called on the main thread when the input's capture failed after it was added (the server

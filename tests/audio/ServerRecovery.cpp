@@ -63,13 +63,13 @@ bool accepts(const std::string& path) {
     return connected;
 }
 
-// Whether the float samples in `bytes` from `scanned` on hold one above -20 dBFS; moves `scanned`
-// past the whole samples looked at.
-bool holdsLoudSample(const std::string& bytes, std::size_t& scanned) {
+// Whether the float samples in `bytes` from `scanned` on hold one above `threshold` (0.1: -20
+// dBFS); moves `scanned` past the whole samples looked at.
+bool holdsSampleAbove(const std::string& bytes, std::size_t& scanned, float threshold) {
     for (; scanned + sizeof(float) <= bytes.size(); scanned += sizeof(float)) {
         float sample = 0.0f;
         std::memcpy(&sample, bytes.data() + scanned, sizeof(float));
-        if (std::fabs(sample) > 0.1f) {
+        if (std::fabs(sample) >= threshold) {
             return true;
         }
     }
@@ -85,7 +85,8 @@ std::chrono::milliseconds since(Clock::time_point from, Clock::time_point to) {
 std::optional<Recovery> measureRecovery(EventLoop& loop, AudioCapture& capture,
                                         const std::string& source,
                                         const std::function<bool()>& start,
-                                        std::chrono::milliseconds timeout) {
+                                        std::chrono::milliseconds timeout, AwaitedLevel awaited) {
+    const bool anyLevel = awaited == AwaitedLevel::any;
     const std::string server = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : "";
     const std::string socketPath = server.rfind("unix:", 0) == 0 ? server.substr(5) : server;
     struct Times {
@@ -97,9 +98,9 @@ std::optional<Recovery> measureRecovery(EventLoop& loop, AudioCapture& capture,
         std::atomic<Clock::rep> peerLoud{0};
     };
     const auto times = std::make_shared<Times>();
-    capture.setFragmentLevelHandler([times](float averagePower, float) {
+    capture.setFragmentLevelHandler([times, anyLevel](float averagePower, float) {
         Clock::rep none = 0;
-        if (averagePower > -40.0f) {
+        if (anyLevel || averagePower > -40.0f) {
             times->loud.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
         }
     });
@@ -119,12 +120,14 @@ std::optional<Recovery> measureRecovery(EventLoop& loop, AudioCapture& capture,
             loop, [&] { return times->started.load(); }, timeout) &&
         !times->startFailed) {
         const auto ready = Clock::now();
-        std::thread peer([times, source, timeout] {
+        std::thread peer([times, source, timeout, anyLevel] {
             ChildProcess parec({"/usr/bin/parec", "-d", source, "--format=float32le",
                                 "--rate=48000", "--channels=2", "--latency-msec=5"});
             std::size_t scanned = 0;
-            if (parec.readUntil([&] { return holdsLoudSample(parec.output(), scanned); },
-                                timeout)) {
+            const float threshold = anyLevel ? 0.0f : 0.1f;
+            if (parec.readUntil(
+                    [&] { return holdsSampleAbove(parec.output(), scanned, threshold); },
+                    timeout)) {
                 times->peerLoud = Clock::now().time_since_epoch().count();
             }
         });

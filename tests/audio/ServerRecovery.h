@@ -23,8 +23,11 @@ struct ControllerStandIn {
     bool rememberedIsPresent() const;
 };
 
-// How long the level took to come back after the sound server was started again, to the first
-// fast-response fragment of a -6 dBFS tone in "feed" above -40 dBFS.
+// What counts as the level being back: a fast-response fragment of a -6 dBFS tone played into
+// "feed" (above -40 dBFS), or any fragment at all, for a source that is silent.
+enum class AwaitedLevel { tone, any };
+
+// How long the level took to come back after the sound server was started again.
 struct Recovery {
     // From the server's socket first taking a connection.
     std::chrono::milliseconds sinceAccepting{};
@@ -32,8 +35,8 @@ struct Recovery {
     // starts; the tone's own start-up is part of it.
     std::chrono::milliseconds sinceReady{};
     // When a peer, parec started on the same source as the server was ready, first heard the
-    // tone, from the server being ready: what the server itself takes (a fresh PulseAudio delivers
-    // its first audio about two seconds after it started).
+    // tone (or anything), from the server being ready: what the server itself takes (a fresh
+    // PulseAudio's null sink delivers its first audio up to two seconds after it started).
     std::optional<std::chrono::milliseconds> peerSinceReady;
 };
 
@@ -44,4 +47,5 @@ struct Recovery {
 std::optional<Recovery> measureRecovery(EventLoop& loop, AudioCapture& capture,
                                         const std::string& source,
                                         const std::function<bool()>& start,
-                                        std::chrono::milliseconds timeout);
+                                        std::chrono::milliseconds timeout,
+                                        AwaitedLevel awaited = AwaitedLevel::tone);

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Starts or stops a private PulseAudio server for the audio tests: private_pulse_server.sh
-# start|stop DIR. It listens on DIR/native only (no D-Bus, no autospawn), with two null sinks:
-# "feed", into which the tests play their signals, and "out", the default output; the default
-# source "mic" is a remap of feed's monitor, so that it is a source of its own like a real input.
+# start|stop DIR [quiet]. It listens on DIR/native only (no D-Bus, no autospawn), with two null
+# sinks: "feed", into which the tests play their signals, and "out", the default output; the
+# default source "mic" is a remap of feed's monitor, so that it is a source of its own like a real
+# input. A null sink that no client has asked for a short latency yet renders in blocks of 2 s, so
+# a fresh server's "mic" gives its first audio up to 2 s after start; with "quiet", a silent source
+# "quiet" renders in short blocks from the start, as a sound card's input would.
 set -euo pipefail
 action=$1
 dir=$2
+extra=${3:-}
 
 stop_server() {
     local pid
@@ -31,6 +35,10 @@ load-module module-remap-source source_name=mic master=feed.monitor source_prope
 set-default-sink out
 set-default-source mic
 PA
+    if [[ $extra == quiet ]]; then
+        echo "load-module module-null-source source_name=quiet rate=48000 max_latency_msec=20" \
+            "description=Quiet" >>"$dir/server.pa"
+    fi
     export PULSE_RUNTIME_PATH=$dir PULSE_STATE_PATH=$dir PULSE_SERVER=unix:$dir/native
     # The server writes its pid file into its runtime folder.
     pulseaudio --daemonize=yes --system=no -n -F "$dir/server.pa" --exit-idle-time=-1 \
@@ -50,5 +58,5 @@ PA
 case $action in
 start) start_server ;;
 stop) stop_server ;;
-*) echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
+*) echo "usage: $0 start|stop DIR [quiet]" >&2; exit 2 ;;
 esac

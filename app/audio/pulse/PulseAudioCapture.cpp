@@ -299,11 +299,16 @@ void PulseAudioCapture::onServerEvent(PulseServerLink::Event event) {
 void PulseAudioCapture::postToHandlers(bool serverReconnected) {
     mainLoop_.postToMainThread([handlers = weakHandlers_, serverReconnected] {
         const auto alive = handlers.lock();
-        if (alive && alive->devicesChanged) {
-            alive->devicesChanged();
+        if (!alive) {
+            return;
         }
-        if (alive && serverReconnected && alive->serverReconnected) {
+        // A reconnection is told once: a selection made for the changed list and then made
+        // again for the reconnection would open the input's streams twice, and a source that
+        // renders ahead would give its first block to the streams closed at once.
+        if (serverReconnected && alive->serverReconnected) {
             alive->serverReconnected();
+        } else if (alive->devicesChanged) {
+            alive->devicesChanged();
         }
     });
 }
