@@ -142,23 +142,17 @@ std::optional<int64_t> parseMode(std::string_view text, TextSource source) {
 }
 
 std::optional<SettingValue> readText(SettingKind kind, std::string_view text, TextSource source) {
-    switch (kind) {
-        case SettingKind::port:
-        case SettingKind::wholeNumber:
+    if (kind == SettingKind::mode) {
+        return parseMode(text, source);
+    }
+    switch (storageOf(kind)) {
+        case SettingStorage::whole:
             return parseNumber<int64_t>(text);
-        case SettingKind::decimal:
+        case SettingStorage::decimal:
             return parseNumber<float>(text);
-        case SettingKind::flag:
+        case SettingStorage::flag:
             return parseFlag(text);
-        case SettingKind::mode:
-            return parseMode(text, source);
-        case SettingKind::addressName:
-        case SettingKind::host:
-        case SettingKind::localAddress:
-        case SettingKind::sourceList:
-        case SettingKind::choice:
-        case SettingKind::channelList:
-        case SettingKind::text:
+        case SettingStorage::text:
             return std::string(text);
     }
     return std::nullopt;
