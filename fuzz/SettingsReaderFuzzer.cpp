@@ -79,7 +79,6 @@ struct Reader {
     }
     ~Reader() { std::filesystem::remove_all(folder); }
 
-    EventLoop loop;
     std::filesystem::path folder;
     std::string file;
     const uint16_t port = freeUdpPort();
@@ -105,7 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                             {"zandorexHost", std::nullopt},
                             {"zandorexProtocol", std::nullopt}});
     {
-        KestranoController controller(reader.loop, store, std::make_unique<FakeAudioCapture>(),
+        // A loop of each input's own: what the controller posts and the loop never runs goes with
+        // it, where a shared one would keep it from input to input.
+        EventLoop loop;
+        KestranoController controller(loop, store, std::make_unique<FakeAudioCapture>(),
                                       [] { return MonotonicTime{}; });
         controller.awakeFromNib();
         const SettingsModel& settings = controller.settings();
