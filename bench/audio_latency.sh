@@ -84,8 +84,8 @@ parec_cpu() {
 
 echo "== CPU time over $cpu_seconds s of capturing 48 kHz stereo float (source mic) =="
 # The default: continuous mode on the tick path (10 ms fragments); then the fast path (trigger
-# mode, 5 ms fragments, each one's level posted to the main thread), each beside a parec asking
-# for the same fragment size.
+# mode, 5 ms fragments, each one's level through the trigger gate on the capture's thread), each
+# beside a parec asking for the same fragment size.
 default_cpu=$(kestrano_cpu type=continuous triggerResponse=tick)
 fast_cpu=""
 if "$kestrano" --set triggerResponse=fast 2>/dev/null; then
