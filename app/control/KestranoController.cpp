@@ -1,5 +1,6 @@
 #include "app/control/KestranoController.h"
 
+#include "app/control/MappingSettings.h"
 #include "app/settings/SettingsKeys.h"
 
 namespace keys = settings_keys;
@@ -10,7 +11,6 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
       mainLoop_(mainLoop),
       clock_(std::move(clock)),
       settings_(preferences),
-      shaping_(settings_),
       destination_(mainLoop, settings_,
                    [this] {
                        status_.senderError = destination_.error();
@@ -26,7 +26,8 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
           }),
       fastGate_(mainLoop, clock_,
                 [this](TriggerGate::Change change) { fastTriggerTurned(change); }) {
-    settings_.addListener([this](std::string_view key) { settingChanged(key); });
+    settingsSubscription_ =
+        settings_.subscribe([this](std::string_view key) { settingChanged(key); });
 }
 
 void KestranoController::awakeFromNib() {
@@ -100,6 +101,7 @@ KestranoController::~KestranoController() {
 }
 
 void KestranoController::settingChanged(std::string_view key) {
+    shaping_.setSettings(shapingSettingsOf(settings_));
     if (!awake_) {
         return;
     }

@@ -175,6 +175,7 @@ class KestranoController {
     MainLoop& mainLoop_;
     MonotonicClock clock_;
     SettingsModel settings_;
+    SettingsModel::Subscription settingsSubscription_;
     // Until start-up has read the settings, their changes reach no part.
     bool awake_ = false;
     LevelShaping shaping_;

@@ -99,7 +99,7 @@ void KestranoController::setFastResponse(bool fast) {
 }
 
 FastTriggerGate::Conditions KestranoController::fastTriggerConditions() const {
-    return {shaping_.triggerSettings(), volumeAmplification(), active()};
+    return {shaping_.settings().trigger, volumeAmplification(), active()};
 }
 
 std::optional<AudioDevice> KestranoController::deviceForChoice(

@@ -205,8 +205,20 @@ bool SettingsModel::commit() {
     return writeError_.empty();
 }
 
+SettingsModel::Subscription SettingsModel::subscribe(Listener listener) {
+    auto held = std::make_shared<Listener>(std::move(listener));
+    listeners_.push_back(held);
+    return Subscription(std::move(held));
+}
+
 void SettingsModel::changed(std::string_view key) {
-    for (const Listener& listener : listeners_) {
-        listener(key);
+    std::erase_if(listeners_,
+                  [](const std::weak_ptr<Listener>& listener) { return listener.expired(); });
+    // A listener may subscribe or unsubscribe others while it is told: tell the ones of now.
+    const std::vector<std::weak_ptr<Listener>> listeners = listeners_;
+    for (const std::weak_ptr<Listener>& weak : listeners) {
+        if (const std::shared_ptr<Listener> listener = weak.lock()) {
+            (*listener)(key);
+        }
     }
 }

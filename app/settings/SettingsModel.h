@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,7 +54,18 @@ class SettingsModel {
     // Whether the last write reached the store.
     const std::string& writeError() const { return writeError_; }
 
-    void addListener(Listener listener) { listeners_.push_back(std::move(listener)); }
+    // Keeps a listener told for as long as it lives; a part that goes away (or a mapping that is
+    // removed) is told nothing more, also in the middle of a change.
+    class Subscription {
+      public:
+        Subscription() = default;
+        explicit Subscription(std::shared_ptr<Listener> listener)
+            : listener_(std::move(listener)) {}
+
+      private:
+        std::shared_ptr<Listener> listener_;
+    };
+    [[nodiscard]] Subscription subscribe(Listener listener);
 
   private:
     size_t indexOf(std::string_view key) const;
@@ -64,6 +76,6 @@ class SettingsModel {
     PreferencesStore& store_;
     std::vector<std::optional<SettingValue>> held_;
     std::vector<std::string> notices_;
-    std::vector<Listener> listeners_;
+    std::vector<std::weak_ptr<Listener>> listeners_;
     std::string writeError_;
 };

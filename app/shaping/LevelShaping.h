@@ -1,18 +1,26 @@
 #pragma once
 
-#include "app/settings/SettingsModel.h"
+#include <chrono>
+
 #include "app/shaping/MonotonicClock.h"
 #include "app/shaping/PositionSmoother.h"
 #include "app/shaping/TriggerGate.h"
 
+// What the shaping of one mapping works with, defaults filled in: the trigger's thresholds and
+// delays, and the smoothing's time constants.
+struct ShapingSettings {
+    TriggerSettings trigger;
+    std::chrono::milliseconds attack{0};
+    std::chrono::milliseconds release{0};
+};
+
 // What happens to the position between the meter and the message: the smoothing of continuous
-// mode and the trigger gate of trigger mode, each reading its settings from the model when used.
+// mode and the trigger gate of trigger mode, with the settings its owner hands in.
 class LevelShaping {
   public:
-    explicit LevelShaping(const SettingsModel& settings) : settings_(settings) {}
+    const ShapingSettings& settings() const { return settings_; }
+    void setSettings(const ShapingSettings& settings) { settings_ = settings; }
 
-    // The thresholds and delays trigger mode works with, defaults filled in.
-    TriggerSettings triggerSettings() const;
     // The smoothed position; run on every tick, so that continuous mode resumes from a fresh
     // value.
     float smooth(float position, MonotonicTime now);
@@ -25,7 +33,7 @@ class LevelShaping {
     void resumeTrigger(bool on) { trigger_ = TriggerGate(on); }
 
   private:
-    const SettingsModel& settings_;
+    ShapingSettings settings_;
     TriggerGate trigger_;
     PositionSmoother smoother_;
 };

@@ -190,7 +190,7 @@ void MainWindow::showModeDependentControls() {
 }
 
 void MainWindow::showMeterScale() {
-    const TriggerSettings trigger = controller_.shaping().triggerSettings();
+    const TriggerSettings trigger = controller_.shaping().settings().trigger;
     ui_->levelMeter->setScale({controller_.volumeAmplification(), controller_.type() != 0,
                                trigger.onThreshold, trigger.offThreshold});
 }
