@@ -4,10 +4,10 @@
 #include <cmath>
 #include <limits>
 
-#include "app/audio/level/InputChannels.h"
-#include "app/remote/DisplayText.h"
 #include "app/remote/SourceAllowList.h"
+#include "app/settings/DisplayText.h"
 #include "app/settings/HostText.h"
+#include "app/settings/InputChannels.h"
 #include "app/settings/OscAddressName.h"
 #include "app/settings/SettingsKeys.h"
 

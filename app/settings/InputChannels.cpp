@@ -1,4 +1,4 @@
-#include "app/audio/level/InputChannels.h"
+#include "app/settings/InputChannels.h"
 
 #include <algorithm>
 #include <optional>
