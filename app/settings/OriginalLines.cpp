@@ -7,11 +7,11 @@
 namespace {
 
 std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r");
+    const auto first = text.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) {
         return {};
     }
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
 // One logical line: a physical line and those a trailing backslash continues it with.
