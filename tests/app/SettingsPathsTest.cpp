@@ -248,11 +248,14 @@ TEST_F(SettingsPathsTest, HandWrittenLinesMeanWhatSetMakesOfThem) {
         {"volumeAmplification=0", "volumeAmplification", "1"},
         {"volumeAmplification=0.0", "volumeAmplification", "0"},
     };
+    const TempDir folder;
+    int files = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
-        clearStoredSettings();
-        writeFile(preferences.fileName().toStdString(), std::string("[General]\n") + row.line);
-        QSettingsPreferencesStore file(preferences.fileName());
+        // A file of its own: the reader keeps what it read of a file for as long as the process.
+        const std::string path = (folder.path() / std::to_string(++files)).string();
+        writeFile(path, std::string("[General]\n") + row.line);
+        QSettingsPreferencesStore file(QString::fromStdString(path));
         SettingsModel settings(file);
         settings.load();
         if (row.value == nullptr) {
