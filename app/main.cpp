@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
             return 0;
         case RunMode::setSetting: {
             const auto preferences = openSettings(commandLine->settingsFile);
-            if (const auto kept = preferences->keepUnparsableFile()) {
+            if (const auto& kept = preferences->damagedFileNotice()) {
                 std::fprintf(stderr, "kestrano: settings: %s\n", kept->c_str());
             }
             SettingsModel settings(*preferences);

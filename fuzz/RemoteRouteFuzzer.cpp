@@ -21,28 +21,9 @@ namespace {
 // few inputs, and a file written each time would make disk speed the fuzzer's speed.
 class MemoryPreferences : public PreferencesStore {
   public:
-    int64_t integerForKey(std::string_view key) const override {
-        return std::atoll(stringForKey(key).value_or("0").c_str());
-    }
-    float floatForKey(std::string_view key) const override {
-        return std::strtof(stringForKey(key).value_or("0").c_str(), nullptr);
-    }
-    std::optional<bool> boolObjectForKey(std::string_view key) const override {
-        const std::optional<std::string> text = stringForKey(key);
-        return text ? std::optional(*text == "true") : std::nullopt;
-    }
     std::optional<std::string> stringForKey(std::string_view key) const override {
         const auto found = values_.find(key);
         return found == values_.end() ? std::nullopt : std::optional(found->second);
-    }
-    void setInteger(std::string_view key, int64_t value) override {
-        values_[std::string(key)] = std::to_string(value);
-    }
-    void setFloat(std::string_view key, float value) override {
-        values_[std::string(key)] = std::to_string(value);
-    }
-    void setBool(std::string_view key, bool value) override {
-        values_[std::string(key)] = value ? "true" : "false";
     }
     void setString(std::string_view key, std::optional<std::string> value) override {
         if (value) {

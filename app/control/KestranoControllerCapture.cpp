@@ -1,8 +1,8 @@
 // The capture's input device, band and preview volume.
 #include <algorithm>
 
-#include "app/audio/level/InputChannels.h"
 #include "app/control/KestranoController.h"
+#include "app/settings/InputChannels.h"
 #include "app/settings/SettingsKeys.h"
 #include "transport/SystemLog.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/remote/DisplayText.h"
+#include "app/settings/DisplayText.h"
 #include "osc/QVOSCDecoder.h"
 #include "osc/QVOSCMessage.h"
 #include "transport/NetworkEndpointText.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/remote/DisplayText.h"
 #include "app/remote/RemoteRequest.h"
+#include "app/settings/DisplayText.h"
 #include "app/settings/SettingsKeys.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"

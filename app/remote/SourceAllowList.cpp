@@ -7,7 +7,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "app/remote/DisplayText.h"
+#include "app/settings/DisplayText.h"
 
 namespace {
 

@@ -5,7 +5,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <charconv>
+#include <QStringDecoder>
+
+#include "app/settings/OriginalLines.h"
 
 namespace {
 
@@ -19,8 +21,19 @@ QString userSettingsFile() {
            "/Kestrano/Kestrano.conf";
 }
 
-QString damagedCopyName(const QString& fileName) {
-    return fileName + ".damaged-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz");
+QByteArray fileBytes(const QString& fileName) {
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Copies the file aside and says so, after `what` was found wrong with it.
+std::string copyAside(const QString& fileName, const std::string& what) {
+    const QString copy =
+        fileName + ".damaged-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz");
+    if (!QFile::copy(fileName, copy)) {
+        return what + " and cannot copy it to " + copy.toStdString();
+    }
+    return what + "; kept it as " + copy.toStdString();
 }
 
 // A line whose value the file reader would decode with QDataStream.
@@ -33,40 +46,47 @@ bool holdsSerializedValue(const QByteArray& line) {
     return value.startsWith("@Variant(") || value.startsWith("@DateTime(");
 }
 
+// The reader takes any bytes, turning what is not UTF-8 into replacement characters and passing
+// control characters on: a file holding them is not the text anybody wrote, so its bytes are kept.
+bool isText(const QByteArray& bytes) {
+    for (const char byte : bytes) {
+        const auto code = static_cast<unsigned char>(byte);
+        if ((code < 0x20 && code != '\t' && code != '\n' && code != '\r') || code == 0x7f) {
+            return false;
+        }
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    [[maybe_unused]] const QString decoded = utf8.decode(bytes);
+    return !utf8.hasError();
+}
+
 }  // namespace
 
-QString QSettingsPreferencesStore::withoutSerializedValues(const QString& fileName,
-                                                           std::optional<std::string>& notice) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return fileName;
-    }
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    file.close();
+QString QSettingsPreferencesStore::keptAside(const QString& fileName,
+                                             std::optional<std::string>& notice) {
+    const QByteArray bytes = fileBytes(fileName);
     QByteArray kept;
-    bool left = false;
-    for (const QByteArray& line : lines) {
+    bool serialized = false;
+    for (const QByteArray& line : bytes.split('\n')) {
         if (holdsSerializedValue(line)) {
-            left = true;
+            serialized = true;
         } else {
             kept += line + '\n';
         }
     }
-    if (!left) {
+    if (!serialized && isText(bytes)) {
         return fileName;
     }
-    kept.chop(1);
-    const QString copy = damagedCopyName(fileName);
-    if (!QFile::copy(fileName, copy)) {
-        notice = "cannot copy " + fileName.toStdString() + " to " + copy.toStdString() +
-                 "; left out its serialized values";
-    } else {
-        notice = "left out serialized values (@Variant, @DateTime) of " + fileName.toStdString() +
-                 "; kept it as " + copy.toStdString();
-    }
-    QSaveFile rewritten(fileName);
-    if (rewritten.open(QIODevice::WriteOnly) && rewritten.write(kept) == kept.size()) {
-        rewritten.commit();
+    const std::string original = fileName.toStdString();
+    notice = copyAside(
+        fileName, serialized ? "left out serialized values (@Variant, @DateTime) of " + original
+                             : "cannot parse " + original);
+    if (serialized) {
+        kept.chop(1);
+        QSaveFile rewritten(fileName);
+        if (rewritten.open(QIODevice::WriteOnly) && rewritten.write(kept) == kept.size()) {
+            rewritten.commit();
+        }
     }
     return fileName;
 }
@@ -75,85 +95,51 @@ QSettingsPreferencesStore::QSettingsPreferencesStore()
     : QSettingsPreferencesStore(userSettingsFile()) {}
 
 QSettingsPreferencesStore::QSettingsPreferencesStore(const QString& fileName)
-    : settings_(withoutSerializedValues(fileName, serializedValuesNotice_),
-                QSettings::NativeFormat) {}
-
-std::optional<std::string> QSettingsPreferencesStore::keepUnparsableFile() {
-    if (serializedValuesNotice_) {
-        return serializedValuesNotice_;
+    : settings_(keptAside(fileName, damagedFileNotice_), QSettings::NativeFormat) {
+    // A section line the reader could not parse; nothing has written to the file yet.
+    if (!damagedFileNotice_ && settings_.status() == QSettings::FormatError) {
+        damagedFileNotice_ = copyAside(fileName, "cannot parse " + fileName.toStdString());
     }
-    if (settings_.status() != QSettings::FormatError) {
-        return std::nullopt;
-    }
-    const QString copy = damagedCopyName(fileName());
-    const std::string original = fileName().toStdString();
-    if (!QFile::copy(fileName(), copy)) {
-        return "cannot parse " + original + " and cannot copy it to " + copy.toStdString();
-    }
-    return "cannot parse " + original + "; kept it as " + copy.toStdString();
-}
-
-QVariant QSettingsPreferencesStore::valueForKey(std::string_view key) const {
-    return settings_.value(keyText(key));
-}
-
-int64_t QSettingsPreferencesStore::integerForKey(std::string_view key) const {
-    bool ok = false;
-    const qlonglong value = valueForKey(key).toLongLong(&ok);
-    return ok ? value : 0;
-}
-
-float QSettingsPreferencesStore::floatForKey(std::string_view key) const {
-    bool ok = false;
-    const float value = valueForKey(key).toFloat(&ok);
-    return ok ? value : 0.0f;
-}
-
-std::optional<bool> QSettingsPreferencesStore::boolObjectForKey(std::string_view key) const {
-    const QVariant value = valueForKey(key);
-    if (!value.isValid()) {
-        return std::nullopt;
-    }
-    return value.toBool();
 }
 
 std::optional<std::string> QSettingsPreferencesStore::stringForKey(std::string_view key) const {
-    const QVariant value = valueForKey(key);
+    const QVariant value = settings_.value(keyText(key));
     if (!value.isValid()) {
         return std::nullopt;
+    }
+    // The reader splits a value at commas outside quotes (remoteControlFrom=10.0.0.1,::1 as
+    // people write it); the text is the list as written, and its parser drops the spaces.
+    if (value.typeId() == QMetaType::QStringList) {
+        return value.toStringList().join(',').toStdString();
     }
     return value.toString().toStdString();
 }
 
-void QSettingsPreferencesStore::write(std::string_view key, const QVariant& value) {
-    settings_.setValue(keyText(key), value);
-}
-
-void QSettingsPreferencesStore::setInteger(std::string_view key, int64_t value) {
-    write(key, QVariant::fromValue<qlonglong>(value));
-}
-
-void QSettingsPreferencesStore::setFloat(std::string_view key, float value) {
-    // The shortest text that reads back as the same float: 0.4, not 0.4000000059604645.
-    char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, value);
-    write(key, QString::fromLatin1(text, static_cast<qsizetype>(written.ptr - text)));
-}
-
-void QSettingsPreferencesStore::setBool(std::string_view key, bool value) {
-    write(key, value);
-}
-
 void QSettingsPreferencesStore::setString(std::string_view key, std::optional<std::string> value) {
+    written_.emplace(key);
     if (!value) {
         settings_.remove(keyText(key));
         return;
     }
-    write(key, QString::fromStdString(*value));
+    settings_.setValue(keyText(key), QString::fromStdString(*value));
 }
 
 std::optional<std::string> QSettingsPreferencesStore::commit() {
+    const QByteArray before = fileBytes(fileName());
     settings_.sync();
+    // The writer re-encoded every key; those the program did not write get their bytes back.
+    const std::string written = fileBytes(fileName()).toStdString();
+    const std::string kept = withOriginalLines(before.toStdString(), written, written_);
+    written_.clear();
+    if (kept != written) {
+        QSaveFile file(fileName());
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(kept.data(), static_cast<qint64>(kept.size())) !=
+                static_cast<qint64>(kept.size()) ||
+            !file.commit()) {
+            return "cannot write " + fileName().toStdString();
+        }
+    }
     // A file that could not be parsed is still written; only a refused write is a failure. The
     // status keeps its first error, so a file that could not be parsed is asked directly.
     const QFileInfo file(fileName());

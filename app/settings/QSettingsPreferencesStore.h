@@ -1,45 +1,40 @@
 #pragma once
 
 #include <QSettings>
+#include <set>
 
 #include "app/settings/PreferencesStore.h"
 
 // The settings in the user's Kestrano configuration file ($XDG_CONFIG_HOME/Kestrano/Kestrano.conf).
-// The writes reach the file together at commit(), one rewrite of the file for a whole save.
+// The writes reach the file together at commit(), one rewrite of the file for a whole save; a key
+// the program did not write keeps its line as it was.
 class QSettingsPreferencesStore : public PreferencesStore {
   public:
     QSettingsPreferencesStore();
     // The settings in another file, in the same format (kestrano --config FILE).
     explicit QSettingsPreferencesStore(const QString& fileName);
 
-    int64_t integerForKey(std::string_view key) const override;
-    float floatForKey(std::string_view key) const override;
-    std::optional<bool> boolObjectForKey(std::string_view key) const override;
     std::optional<std::string> stringForKey(std::string_view key) const override;
-
-    void setInteger(std::string_view key, int64_t value) override;
-    void setFloat(std::string_view key, float value) override;
-    void setBool(std::string_view key, bool value) override;
     void setString(std::string_view key, std::optional<std::string> value) override;
     std::optional<std::string> commit() override;
 
-    // When the file could not be parsed, copies it aside as "<file>.damaged-<time>" before
-    // anything is written to it, and says so in words; nothing when the file was fine. The same
-    // for values the program never writes and which the file reader would decode as serialized
-    // data (@Variant, @DateTime): a hostile file could make it allocate gigabytes. Those lines
-    // were left out of the file before it was read, once the copy was made.
-    std::optional<std::string> keepUnparsableFile();
+    // A file that could not be read whole (a broken section line, bytes no text file holds) was
+    // copied aside as "<file>.damaged-<time>" when the store opened it, before anything could
+    // write to it; so was one holding values the program never writes and which the reader would
+    // decode as serialized data (@Variant, @DateTime: a hostile file could make it allocate
+    // gigabytes), whose lines were then left out of the file. Says so in words; nothing when the
+    // file was fine.
+    const std::optional<std::string>& damagedFileNotice() const { return damagedFileNotice_; }
 
     QString fileName() const { return settings_.fileName(); }
 
   private:
-    // Before the file is read: copies a file holding serialized values aside and leaves those
-    // lines out of it; gives `fileName` back.
-    static QString withoutSerializedValues(const QString& fileName,
-                                           std::optional<std::string>& notice);
-    QVariant valueForKey(std::string_view key) const;
-    void write(std::string_view key, const QVariant& value);
+    // Before the file is read: copies a damaged file aside and leaves its serialized values out
+    // of it; gives `fileName` back.
+    static QString keptAside(const QString& fileName, std::optional<std::string>& notice);
 
-    std::optional<std::string> serializedValuesNotice_;
+    std::optional<std::string> damagedFileNotice_;
     QSettings settings_;
+    // The keys written since the last commit.
+    std::set<std::string, std::less<>> written_;
 };

@@ -6,7 +6,7 @@
 
 RunSettings::RunSettings(const std::optional<std::string>& settingsFile)
     : file_(openSettings(settingsFile)) {
-    if (const auto kept = file_->keepUnparsableFile()) {
+    if (const auto& kept = file_->damagedFileNotice()) {
         notices_.push_back("settings: " + *kept);
     }
 }

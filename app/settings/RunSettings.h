@@ -7,8 +7,8 @@
 
 #include "app/settings/QSettingsPreferencesStore.h"
 
-// The user's settings file as one run of the program uses it: a file that cannot be parsed is
-// copied aside before anything is written to it.
+// The user's settings file as one run of the program uses it, with what was found wrong with it
+// (a file that cannot be parsed was copied aside when it was opened).
 class RunSettings {
   public:
     // The file given with --config, or the user's default one.

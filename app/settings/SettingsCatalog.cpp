@@ -4,11 +4,12 @@
 #include <cmath>
 #include <limits>
 
-#include "app/audio/level/InputChannels.h"
-#include "app/remote/DisplayText.h"
 #include "app/remote/SourceAllowList.h"
+#include "app/settings/DisplayText.h"
 #include "app/settings/HostText.h"
+#include "app/settings/InputChannels.h"
 #include "app/settings/OscAddressName.h"
+#include "app/settings/PreferencesStore.h"
 #include "app/settings/SettingsKeys.h"
 
 namespace {
@@ -196,10 +197,6 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
     switch (setting.kind) {
         case SettingKind::port: {
             const int64_t port = std::get<int64_t>(value);
-            // A stored port keeps its meaning: its low 16 bits, 0 for none.
-            if (source == TextSource::settingsFile) {
-                return port == static_cast<int32_t>(port);
-            }
             return port >= 1 && port <= 65535;
         }
         case SettingKind::decimal:
@@ -235,12 +232,6 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
     return false;
 }
 
-std::string decimalText(float value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
-
 std::string badValue(const SettingDefinition& setting, std::string_view text) {
     // Quoted short and printable: the text may have come from anywhere.
     return "bad value '" + quotedRequestText(text) + "' for " + std::string(setting.key) +
@@ -262,7 +253,7 @@ std::optional<double> orderedNumber(const std::optional<SettingValue>& value) {
 }
 
 std::string numberText(double number) {
-    return decimalText(static_cast<float>(number));
+    return shortestFloatText(static_cast<float>(number));
 }
 
 }  // namespace
@@ -348,7 +339,7 @@ std::string settingText(const SettingDefinition& setting, const SettingValue& va
             } else if constexpr (std::is_same_v<Held, bool>) {
                 return held ? "true" : "false";
             } else if constexpr (std::is_same_v<Held, float>) {
-                return decimalText(held);
+                return shortestFloatText(held);
             } else {
                 return std::to_string(held);
             }

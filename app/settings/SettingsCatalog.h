@@ -43,8 +43,9 @@ struct SettingDefinition {
     // The value an absent key stands for, as text; nothing when absence is a meaning of its own
     // (the local host, every interface, the default input, the on threshold).
     std::optional<std::string_view> absent = std::nullopt;
-    // A stored 0 reads as absent (the long-standing rule for the ports, the amplification, the
-    // maximum and the on threshold).
+    // A stored plain "0" reads as absent (the long-standing rule for the ports, the
+    // amplification, the maximum and the thresholds); a 0 that was set is stored in another form
+    // that reads back as 0.
     bool zeroIsAbsent = false;
     Persistence persistence = Persistence::onSave;
     // Whether a /kestrano/set request may change it: what a technician changes while the show
@@ -70,8 +71,8 @@ const SettingDefinition* findSetting(std::string_view key);
 // "zandorexSendPort, zandorexListenPort, ..."
 std::string settingNames();
 
-// Where a text comes from: the settings file reads the ports and the mode as the program always
-// stored them (any whole number; a port's low 16 bits), every other path checks them strictly.
+// Where a text comes from: the settings file reads the mode as the program always stored it (any
+// whole number, all but 0 meaning trigger), every other path checks it strictly.
 enum class TextSource { typed, settingsFile };
 
 // The value `text` gives the setting, or nothing with `error` saying what is wrong.

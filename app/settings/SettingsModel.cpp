@@ -22,10 +22,15 @@ bool isZero(const SettingValue& value) {
     return false;
 }
 
+// What older versions stored for "use the default" of a key whose stored 0 reads as absent. A 0
+// that was set is stored as another text of 0, so that it reads back as 0.
+constexpr std::string_view storedAbsentZero = "0";
+constexpr std::string_view storedSetZero = "0.0";
+
 }  // namespace
 
 SettingsModel::SettingsModel(PreferencesStore& store)
-    : store_(store), held_(settingsCatalog().size()) {}
+    : store_(store), held_(settingsCatalog().size()), changed_(settingsCatalog().size()) {}
 
 size_t SettingsModel::indexOf(std::string_view key) const {
     const std::span<const SettingDefinition> catalog = settingsCatalog();
@@ -45,8 +50,9 @@ void SettingsModel::load() {
     for (size_t index = 0; index < catalog.size(); ++index) {
         const SettingDefinition& setting = catalog[index];
         held_[index].reset();
+        changed_[index] = false;
         const std::optional<std::string> text = store_.stringForKey(setting.key);
-        if (!text) {
+        if (!text || (setting.zeroIsAbsent && *text == storedAbsentZero)) {
             continue;
         }
         texts[index] = *text;
@@ -61,7 +67,7 @@ void SettingsModel::load() {
             notices_.push_back("refused " + std::string(setting.key) + "=" + *text);
         } else if (!value) {
             notices_.push_back("ignored " + std::string(setting.key) + "=" + *text);
-        } else if (!(setting.zeroIsAbsent && isZero(*value))) {
+        } else {
             held_[index] = std::move(value);
         }
     }
@@ -130,6 +136,7 @@ std::optional<std::string> SettingsModel::change(std::string_view key,
         }
     }
     held_[indexOf(key)] = std::move(value);
+    changed_[indexOf(key)] = true;
     if (write == Write::now || setting.persistence == Persistence::atOnce) {
         storeHeld(setting);
         if (!commit()) {
@@ -159,6 +166,7 @@ std::optional<std::string> SettingsModel::changeFromText(std::string_view key,
 void SettingsModel::assign(std::string_view key, std::optional<SettingValue> value) {
     const SettingDefinition& setting = settingsCatalog()[indexOf(key)];
     held_[indexOf(key)] = std::move(value);
+    changed_[indexOf(key)] = true;
     if (setting.persistence == Persistence::atOnce) {
         storeHeld(setting);
         commit();
@@ -176,12 +184,18 @@ bool SettingsModel::save() {
 }
 
 void SettingsModel::storeHeld(const SettingDefinition& setting) {
-    const std::optional<SettingValue>& value = held_[indexOf(setting.key)];
+    const size_t index = indexOf(setting.key);
+    const std::optional<SettingValue>& value = held_[index];
     if (!value) {
-        // A technician who never touched a setting keeps a file without its key.
-        if (store_.stringForKey(setting.key)) {
+        // A technician who never touched a setting keeps a file without its key; one the program
+        // ignored stays as it was written, for the technician to see and mend.
+        if (changed_[index] && store_.stringForKey(setting.key)) {
             store_.setString(setting.key, std::nullopt);
         }
+        return;
+    }
+    if (setting.zeroIsAbsent && isZero(*value)) {
+        store_.setString(setting.key, std::string(storedSetZero));
         return;
     }
     switch (storageOf(setting.kind)) {

@@ -22,7 +22,8 @@ class SettingsModel {
     explicit SettingsModel(PreferencesStore& store);
 
     // Reads every key. A stored value that --set would refuse, or that breaks a cross-key rule,
-    // reads as absent and is named in notices(); the store keeps it until the key is written.
+    // reads as absent and is named in notices(); the store keeps it as it was written until a
+    // path changes the key.
     void load();
     // "ignored KEY=VALUE", in the order --help lists the keys.
     const std::vector<std::string>& notices() const { return notices_; }
@@ -75,6 +76,8 @@ class SettingsModel {
 
     PreferencesStore& store_;
     std::vector<std::optional<SettingValue>> held_;
+    // Whether a path changed the key since load(); a key none changed keeps its stored text.
+    std::vector<bool> changed_;
     std::vector<std::string> notices_;
     std::vector<std::weak_ptr<Listener>> listeners_;
     std::string writeError_;

@@ -133,6 +133,8 @@ TEST_F(KestranoProgramTest, DamagedSettingsAreNamedOnceAndNeverDestroyed) {
          {"settings: ignored address=caf\xc3\xa9", "settings: ignored maxValue=1e39"},
          false},
         {"minValue=2\n[broken\nmaxValue=9\n", {"settings: cannot parse "}, true},
+        // Bytes no text file holds, which the reader would take without a word.
+        {"maxValue=\x01\x02\xfe\xff\x80garbage\x7f\n", {"settings: cannot parse "}, true},
         // Serialized data the program never writes: a file reader decoding it could be made to
         // allocate gigabytes.
         {"minValue=@Variant(\\0\\0\\0\\x87\\xff\\xff\\xff\\xff)\nmaxValue=4\n",

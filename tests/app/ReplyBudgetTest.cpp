@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/remote/DisplayText.h"
+#include "app/settings/DisplayText.h"
 
 namespace {
 

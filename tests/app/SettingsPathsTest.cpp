@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
+#include "app/settings/DisplayText.h"
+#include "app/settings/RunSettings.h"
 #include "app/settings/SettingsAssignment.h"
 #include "app/settings/SettingsKeys.h"
 #include "osc/QVOSCAddress.h"
@@ -12,6 +16,7 @@
 #include "osc/QVOSCDecoder.h"
 #include "tests/app/support/AppTestEnvironment.h"
 #include "tests/app/support/ControllerTestFixture.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -205,6 +210,140 @@ TEST_F(SettingsPathsTest, EveryPathMakesTheSameOfTheSameText) {
             EXPECT_EQ(remoteValue, c.value);
         }
     }
+}
+
+std::string fileBytes(const std::filesystem::path& file) {
+    std::ifstream stream(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::filesystem::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+TEST_F(SettingsPathsTest, HandWrittenLinesMeanWhatSetMakesOfThem) {
+    const struct {
+        const char* line;  // in the [General] section, as a technician types it
+        const char* key;
+        // The value in use; nullptr when the line is ignored and named.
+        const char* value;
+    } rows[] = {
+        // Unquoted commas make a list for the file's reader; the list is the text written.
+        {"remoteControlFrom=192.168.1.20,10.0.0.0/24", "remoteControlFrom",
+         "192.168.1.20,10.0.0.0/24"},
+        {"remoteControlFrom=192.168.1.20, 10.0.0.0/24 ,::1", "remoteControlFrom",
+         "192.168.1.20,10.0.0.0/24,::1"},
+        {"remoteControlFrom=\"192.168.1.20, ::1\"", "remoteControlFrom", "192.168.1.20, ::1"},
+        {"inputChannels=1,2", "inputChannels", "1,2"},
+        {"inputChannels=1, 3-4", "inputChannels", "1,3-4"},
+        {"inputChannels=\"2,\t1\"", "inputChannels", "2,\t1"},
+        {"inputChannels=1,", "inputChannels", nullptr},
+        // A port is 1 to 65535 in the file too; a plain 0 has always meant the default.
+        {"zandorexSendPort=0", "zandorexSendPort", "5000"},
+        {"zandorexSendPort=70000", "zandorexSendPort", nullptr},
+        {"zandorexSendPort=-1", "zandorexSendPort", nullptr},
+        // An old file's plain 0 is the default; the 0 the program stores reads back as 0.
+        {"maxValue=0", "maxValue", "10"},
+        {"maxValue=0.0", "maxValue", "0"},
+        {"volumeAmplification=0", "volumeAmplification", "1"},
+        {"volumeAmplification=0.0", "volumeAmplification", "0"},
+    };
+    const TempDir folder;
+    int files = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        // A file of its own: the reader keeps what it read of a file for as long as the process.
+        const std::string path = (folder.path() / std::to_string(++files)).string();
+        writeFile(path, std::string("[General]\n") + row.line);
+        QSettingsPreferencesStore file(QString::fromStdString(path));
+        SettingsModel settings(file);
+        settings.load();
+        if (row.value == nullptr) {
+            EXPECT_EQ(settings.notices(),
+                      std::vector<std::string>{"ignored " + std::string(row.line)});
+            EXPECT_EQ(settings.held(row.key), std::nullopt);
+        } else {
+            EXPECT_TRUE(settings.notices().empty());
+            EXPECT_EQ(inUse(settings, row.key), row.value);
+        }
+        const SettingKind kind = findSetting(row.key)->kind;
+        if (kind == SettingKind::channelList || kind == SettingKind::sourceList) {
+            // --set takes the same text, unquoted as a shell passes it, alike.
+            std::string typed = row.line;
+            std::erase(typed, '"');
+            EXPECT_EQ(applySettingAssignment(settings, typed).has_value(), row.value == nullptr);
+        }
+    }
+}
+
+TEST_F(SettingsPathsTest, ASetZeroComesBackAfterARestart) {
+    const auto restarted = [this](const char* key) {
+        SettingsModel settings(preferences);
+        settings.load();
+        return inUse(settings, key);
+    };
+    for (const char* key : {"maxValue", "volumeAmplification"}) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(throughSet({nullptr, key, "0", "0"}).second, "0");
+
+        // The window's controls, then Save.
+        clearStoredSettings();
+        {
+            const auto controller = startController();
+            std::string(key) == "maxValue" ? controller->setMaxValue(0.0f)
+                                           : controller->setVolumeAmplification(0.0f);
+            ASSERT_EQ(controller->save(), std::nullopt);
+        }
+        EXPECT_EQ(restarted(key), "0");
+
+        // Remote control, then /kestrano/save.
+        clearStoredSettings();
+        preferences.setBool(settings_keys::remoteControl, true);
+        {
+            const auto controller = startController();
+            const auto port = static_cast<uint16_t>(controller->zandorexListenPort());
+            UdpReceiver peer;
+            QVOSCMessage set(QVOSCAddress::addressWithString(std::string("/kestrano/set/") + key));
+            set.attachArgument(QVOSCArgument::argumentWithFloat(0.0f));
+            ASSERT_TRUE(peer.sendTo(port, set.packetizedData()));
+            ASSERT_TRUE(peer.sendTo(
+                port,
+                QVOSCMessage(QVOSCAddress::addressWithString("/kestrano/save")).packetizedData()));
+            EXPECT_TRUE(
+                processEventsUntil([&] { return preferences.stringForKey(key).has_value(); },
+                                   std::chrono::seconds(2)));
+        }
+        EXPECT_EQ(restarted(key), "0");
+    }
+}
+
+TEST_F(SettingsPathsTest, ADamagedFileIsCopiedAsideBeforeTheFirstWriteAndIgnoredBytesStay) {
+    using namespace std::string_literals;
+    const TempDir folder;
+    const std::filesystem::path path = folder.path() / "Kestrano.conf";
+    const std::string garbage = "\x7f\x01[General\nmaxValue=\xfe\0\xff\x80\n"s;
+    const std::string ignored = "[General]\nminValue=\xff\x01\nmaxValue=3\n";
+    for (const std::string& text : {garbage, ignored}) {
+        SCOPED_TRACE(escapedText(text));
+        writeFile(path, text);
+        // The window's and the headless start; --set opens the file the same way.
+        RunSettings run(path.string());
+        const std::string said = "settings: cannot parse " + path.string() + "; kept it as ";
+        ASSERT_EQ(run.notices().size(), 1u);
+        ASSERT_TRUE(run.notices().front().starts_with(said)) << run.notices().front();
+        const std::string copy = run.notices().front().substr(said.size());
+        EXPECT_EQ(fileBytes(copy), text);
+
+        SettingsModel settings(run.file());
+        settings.load();
+        ASSERT_EQ(applySettingAssignment(settings, "zandorexSendPort=5002"), std::nullopt);
+        ASSERT_TRUE(settings.save());
+        EXPECT_EQ(fileBytes(copy), text);
+        EXPECT_NE(fileBytes(path).find("zandorexSendPort=5002\n"), std::string::npos);
+    }
+    // The value the program ignored is still there as it was typed, after both writes.
+    EXPECT_NE(fileBytes(path).find("\nminValue=\xff\x01\n"), std::string::npos)
+        << escapedText(fileBytes(path));
 }
 
 TEST_F(SettingsPathsTest, AListenAddressThatCannotBeUsedOpensNoListener) {

@@ -1,4 +1,4 @@
-#include "app/remote/DisplayText.h"
+#include "app/settings/DisplayText.h"
 
 #include <cstdio>
 

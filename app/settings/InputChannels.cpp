@@ -1,4 +1,4 @@
-#include "app/audio/level/InputChannels.h"
+#include "app/settings/InputChannels.h"
 
 #include <algorithm>
 #include <optional>
@@ -6,11 +6,11 @@
 namespace {
 
 std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
+    const auto first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos) {
         return {};
     }
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // A channel number from 1 to kHighestInputChannel, in plain decimal digits.

@@ -1,0 +1,80 @@
+#include "app/settings/OriginalLines.h"
+
+#include <map>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// One logical line: a physical line and those a trailing backslash continues it with.
+struct Line {
+    std::string_view text;
+    // The key it sets in the [General] section (or before any section); empty for anything else.
+    std::string_view generalKey;
+};
+
+std::vector<Line> linesOf(std::string_view text) {
+    std::vector<Line> lines;
+    bool general = true;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = start;
+        // A value continues on the next line after a backslash ending its line.
+        for (;;) {
+            const size_t newline = text.find('\n', end);
+            end = newline == std::string_view::npos ? text.size() : newline + 1;
+            const std::string_view physical = trimmed(text.substr(start, end - start));
+            if (newline == std::string_view::npos || !physical.ends_with('\\')) {
+                break;
+            }
+        }
+        const std::string_view line = text.substr(start, end - start);
+        const std::string_view content = trimmed(line);
+        std::string_view key;
+        if (content.starts_with('[')) {
+            general = content == "[General]";
+        } else if (general && !content.starts_with(';') && !content.starts_with('#')) {
+            const size_t equals = content.find('=');
+            key = equals == std::string_view::npos ? std::string_view()
+                                                   : trimmed(content.substr(0, equals));
+        }
+        lines.push_back({line, key});
+        start = end;
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::string withOriginalLines(const std::string& original, const std::string& written,
+                              const std::set<std::string, std::less<>>& rewritten) {
+    // The reader takes a key's last line, so that is the one to keep.
+    std::map<std::string_view, std::string_view> originalLines;
+    for (const Line& line : linesOf(original)) {
+        if (!line.generalKey.empty()) {
+            originalLines[line.generalKey] = line.text;
+        }
+    }
+    std::string kept;
+    for (const Line& line : linesOf(written)) {
+        const auto found = originalLines.find(line.generalKey);
+        if (line.generalKey.empty() || rewritten.contains(line.generalKey) ||
+            found == originalLines.end()) {
+            kept += line.text;
+            continue;
+        }
+        kept += found->second;
+        if (!found->second.ends_with('\n')) {
+            kept += '\n';  // the original's last line, followed here by more
+        }
+    }
+    return kept;
+}
