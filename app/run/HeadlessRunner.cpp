@@ -9,7 +9,7 @@
 
 #include "app/control/KestranoController.h"
 #include "app/control/StatusText.h"
-#include "app/run/LineOutput.h"
+#include "transport/LineOutput.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
 #include "app/run/StatusLogThrottle.h"

@@ -1,4 +1,4 @@
-#include "app/run/LineOutput.h"
+#include "transport/LineOutput.h"
 
 #include <fcntl.h>
 #include <poll.h>
