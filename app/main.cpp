@@ -11,6 +11,7 @@
 #include "app/settings/SettingsAssignment.h"
 #include "app/settings/SettingsFile.h"
 #include "app/window/WindowRunner.h"
+#include "transport/SystemLog.h"
 
 namespace {
 
@@ -28,12 +29,19 @@ void noteMissingSettingsFile(const std::optional<std::string>& settingsFile) {
     }
 }
 
+// Qt's own warnings go to the log, which never waits for standard error, instead of Qt's
+// blocking write.
+void logQtMessage(QtMsgType /*type*/, const QMessageLogContext& /*context*/, const QString& text) {
+    systemLog("Qt: " + text.toStdString());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // A reader of standard output or standard error that goes away (`kestrano --headless | head`)
     // must cost its lines, not the show: the write says so instead of a signal ending the program.
     std::signal(SIGPIPE, SIG_IGN);
+    qInstallMessageHandler(logQtMessage);
     std::string error;
     const std::optional<CommandLine> commandLine =
         parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), error);

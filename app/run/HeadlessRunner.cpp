@@ -3,24 +3,26 @@
 #include <unistd.h>
 
 #include <QTimer>
-#include <cstdio>
-#include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "app/control/KestranoController.h"
 #include "app/control/StatusText.h"
-#include "app/run/LineOutput.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
 #include "app/run/StatusLogThrottle.h"
+#include "app/run/TerminalRow.h"
 #include "app/settings/RunSettings.h"
+#include "transport/LineOutput.h"
+#include "transport/SystemLog.h"
 
 namespace {
 
 constexpr int terminalStatusInterval = 250;  // milliseconds
 constexpr int logStatusInterval = 1000;
 constexpr auto logQuietInterval = std::chrono::minutes(1);
-constexpr int monitorReportInterval = 1000;
+constexpr int outputReportInterval = 1000;
 
 StatusLogState logState(const KestranoController& controller, uint64_t& messagesSeen) {
     const ControllerStatus& status = controller.status();
@@ -49,6 +51,37 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
     return state;
 }
 
+// Says on the log what a stalled or closed standard output cost `what` (its "monitor" or
+// "status" lines), when it changed and the log takes it.
+class OutputReport {
+  public:
+    OutputReport(const LineOutput& output, std::string what)
+        : output_(output), what_(std::move(what)) {}
+
+    void check() {
+        if (output_.closed()) {
+            if (!closeTold_) {
+                closeTold_ = systemLog("kestrano: " + what_ + ": standard output is closed (" +
+                                       output_.closedReason() + "); no more " + what_ +
+                                       " lines are written");
+            }
+            return;
+        }
+        const uint64_t dropped = output_.droppedLines();
+        if (dropped > droppedTold_ &&
+            systemLog("kestrano: " + what_ + ": " + std::to_string(dropped) +
+                      " lines not written so far: standard output does not keep up")) {
+            droppedTold_ = dropped;
+        }
+    }
+
+  private:
+    const LineOutput& output_;
+    const std::string what_;
+    uint64_t droppedTold_ = 0;
+    bool closeTold_ = false;
+};
+
 }  // namespace
 
 int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCapture,
@@ -63,60 +96,47 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
     controller.addSettingsNotices(settings.notices());
     printSettingsNotices(controller.status().settingsNotices);
 
-    FILE* const statusStream = monitor ? stderr : stdout;
+    // Standard output and standard error never hold up the program: a reader that stalls (a
+    // terminal on hold, a pipe nobody reads) costs lines, which are counted and said on standard
+    // error once a second, and one that left is said once.
+    LineOutput standardOutput(STDOUT_FILENO);
+    LineOutput& statusOutput = monitor ? standardErrorOutput() : standardOutput;
+    OutputReport standardOutputReport(standardOutput, monitor ? "monitor" : "status");
     controller.monitor().setRecording(monitor);
-    // The monitor's lines never wait for standard output: a reader that stalls costs lines, said
-    // once a second on standard error, and one that left is said once.
-    std::unique_ptr<LineOutput> monitorOutput;
-    QTimer monitorReportTimer;
-    uint64_t droppedReported = 0;
-    bool closeReported = false;
     if (monitor) {
-        monitorOutput = std::make_unique<LineOutput>(fileno(stdout));
-        controller.monitor().setEntryHandler([&output = *monitorOutput](const MonitorEntry& entry) {
+        controller.monitor().setEntryHandler([&standardOutput](const MonitorEntry& entry) {
             if (entry.leftOutBefore > 0) {
-                output.writeLine(leftOutLine(entry.leftOutBefore));
+                standardOutput.writeLine(leftOutLine(entry.leftOutBefore));
             }
-            output.writeLine(monitorLine(entry));
+            standardOutput.writeLine(monitorLine(entry));
         });
-        QObject::connect(&monitorReportTimer, &QTimer::timeout, [&] {
-            const LineOutput& output = *monitorOutput;
-            if (output.closed() && !closeReported) {
-                closeReported = true;
-                std::fprintf(stderr,
-                             "\nkestrano: monitor: standard output is closed (%s); no more monitor "
-                             "lines are written\n",
-                             output.closedReason().c_str());
-            }
-            if (output.droppedLines() > droppedReported && !output.closed()) {
-                droppedReported = output.droppedLines();
-                std::fprintf(stderr,
-                             "\nkestrano: monitor: %llu lines not written so far: standard output "
-                             "does not keep up\n",
-                             static_cast<unsigned long long>(droppedReported));
-            }
-        });
-        monitorReportTimer.start(monitorReportInterval);
     }
-    const bool terminal = isatty(fileno(statusStream)) == 1;
+    QTimer reportTimer;
+    QObject::connect(&reportTimer, &QTimer::timeout, [&] {
+        standardOutputReport.check();
+        tellDroppedLogLines();
+    });
+    reportTimer.start(outputReportInterval);
+
+    const bool terminal = isatty(statusOutput.descriptor()) == 1;
     StatusLogThrottle throttle(logQuietInterval);
     uint64_t messagesSeen = 0;
     QTimer statusTimer;
     QObject::connect(&statusTimer, &QTimer::timeout, [&] {
         const std::string line = statusLine(controller.status());
         if (terminal) {
-            std::fprintf(statusStream, "\r%s\033[K", line.c_str());
+            const std::string_view shown = fitTerminalRow(line, statusOutput.descriptor());
+            statusOutput.writeRecord("\r" + std::string(shown) + "\033[K");
         } else if (throttle.shouldWrite(logState(controller, messagesSeen),
                                         StatusLogThrottle::Clock::now())) {
-            std::fprintf(statusStream, "%s\n", line.c_str());
+            statusOutput.writeLine(line);
         }
-        std::fflush(statusStream);
     });
     statusTimer.start(terminal ? terminalStatusInterval : logStatusInterval);
 
     const int status = application.exec();
     if (terminal) {
-        std::fprintf(statusStream, "\n");
+        statusOutput.writeRecord("\n");
     }
     return status;
 }

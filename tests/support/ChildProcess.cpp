@@ -25,6 +25,14 @@ void closeIfOpen(int& fd) {
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
+    start(arguments, -1);
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, int outputs) {
+    start(arguments, outputs);
+}
+
+void ChildProcess::start(const std::vector<std::string>& arguments, int outputs) {
     // Writing to a program that has ended must fail, not kill the test.
     signal(SIGPIPE, SIG_IGN);
     int inputPipe[2], outputPipe[2], errorPipe[2];
@@ -35,8 +43,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, inputPipe[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, outputPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errorPipe[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, outputs != -1 ? outputs : outputPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, outputs != -1 ? outputs : errorPipe[1], 2);
     // The child starts with no signal blocked, whatever the test's threads block.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);

@@ -15,6 +15,9 @@ class ChildProcess {
   public:
     // Starts `arguments[0]`, an absolute path, with the rest as its arguments.
     explicit ChildProcess(const std::vector<std::string>& arguments);
+    // The same with standard output and standard error both on `outputs` (a terminal, a pipe of
+    // the test's), which stays the caller's; output() and errorOutput() stay empty.
+    ChildProcess(const std::vector<std::string>& arguments, int outputs);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -36,6 +39,8 @@ class ChildProcess {
     const std::string& errorOutput() const { return errorOutput_; }
 
   private:
+    // Starts the program with the output pipes, or on `outputs` when it is not -1.
+    void start(const std::vector<std::string>& arguments, int outputs);
     // Reads what the pipes hold, waiting at most `timeout` for something to arrive.
     void collectOutput(std::chrono::milliseconds timeout);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <utility>
 
 #include "transport/SystemLog.h"
 
@@ -19,14 +20,21 @@ PulseAudioCapture::PulseAudioCapture(MainLoop& mainLoop)
     handlers_->dropFailedInput = [this](const std::string& sourceName, const std::string& error) {
         dropFailedInput(sourceName, error);
     };
-    std::lock_guard lock(loop_);
-    link_.connect();
-    if (!loop_.waitUntil([this] { return link_.firstAttemptSettled(); }, kStartupWait)) {
-        systemLog("sound server: no answer yet, still trying");
-    } else if (!link_.isReady()) {
-        systemLog("sound server: " + link_.lastError() + "; no input device until it appears");
+    std::string notice;
+    {
+        std::lock_guard lock(loop_);
+        link_.connect();
+        if (!loop_.waitUntil([this] { return link_.firstAttemptSettled(); }, kStartupWait)) {
+            notice = "sound server: no answer yet, still trying";
+        } else if (!link_.isReady()) {
+            notice = "sound server: " + link_.lastError() + "; no input device until it appears";
+        }
+        constructed_ = true;
     }
-    constructed_ = true;
+    // Logged with the loop's lock released, like every line of the capture's.
+    if (!notice.empty()) {
+        systemLog(notice);
+    }
 }
 
 PulseAudioCapture::~PulseAudioCapture() {
@@ -279,7 +287,7 @@ void PulseAudioCapture::dropFailedInput(const std::string& sourceName, const std
 void PulseAudioCapture::onServerEvent(PulseServerLink::Event event) {
     switch (event) {
         case PulseServerLink::Event::connected:
-            systemLog("sound server: connected");
+            logFromLoop("sound server: connected");
             // The constructor's callers read the list themselves; later connections are news.
             if (constructed_) {
                 postToHandlers(true);
@@ -289,11 +297,17 @@ void PulseAudioCapture::onServerEvent(PulseServerLink::Event event) {
             postToHandlers(false);
             break;
         case PulseServerLink::Event::lost:
-            systemLog("sound server: connection lost (" + link_.lastError() + ")");
+            logFromLoop("sound server: connection lost (" + link_.lastError() + ")");
             streams_.reset();
             postToHandlers(false);
             break;
     }
+}
+
+void PulseAudioCapture::logFromLoop(std::string line) {
+    // The loop's thread holds the loop's lock here, which every other call into the capture
+    // waits for: the line is written on the main thread instead, however long that takes.
+    mainLoop_.postToMainThread([line = std::move(line)] { systemLog(line); });
 }
 
 void PulseAudioCapture::postToHandlers(bool serverReconnected) {

@@ -57,6 +57,8 @@ class PulseAudioCapture : public AudioCapture {
     // Loop thread: what the server did, passed on to the main thread.
     void onServerEvent(PulseServerLink::Event event);
     void postToHandlers(bool serverReconnected);
+    // Logs a line of the loop's thread once the main thread gets to it.
+    void logFromLoop(std::string line);
     // Any thread: the capture of `sourceName` failed; the main thread drops that input.
     void postInputFailure(const std::string& sourceName, const std::string& error);
     void dropFailedInput(const std::string& sourceName, const std::string& error);

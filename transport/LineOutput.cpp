@@ -1,4 +1,4 @@
-#include "app/run/LineOutput.h"
+#include "transport/LineOutput.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-LineOutput::LineOutput(int descriptor) : descriptor_(descriptor) {
+LineOutput::LineOutput(int descriptor) : given_(descriptor), descriptor_(descriptor) {
     struct stat status {};
     if (fstat(descriptor, &status) != 0) {
         closedReason_ = std::strerror(errno);
@@ -43,6 +43,16 @@ LineOutput::~LineOutput() {
     }
 }
 
+bool LineOutput::closed() const {
+    std::lock_guard guard(lock_);
+    return !closedReason_.empty();
+}
+
+std::string LineOutput::closedReason() const {
+    std::lock_guard guard(lock_);
+    return closedReason_;
+}
+
 long LineOutput::writeSome(std::string_view bytes) {
     for (;;) {
         ssize_t written;
@@ -64,12 +74,16 @@ long LineOutput::writeSome(std::string_view bytes) {
     }
 }
 
+void LineOutput::noteFailure(int error) {
+    if (error != EAGAIN && error != EWOULDBLOCK) {
+        closedReason_ = std::strerror(error);
+    }
+}
+
 bool LineOutput::flushPending() {
     const long written = writeSome(pending_);
     if (written < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            closedReason_ = std::strerror(errno);
-        }
+        noteFailure(errno);
         return false;
     }
     pending_.erase(0, static_cast<size_t>(written));
@@ -77,22 +91,26 @@ bool LineOutput::flushPending() {
 }
 
 bool LineOutput::writeLine(std::string_view line) {
-    if (closed() || (!pending_.empty() && !flushPending())) {
-        ++dropped_;
+    std::string record;
+    record.reserve(line.size() + 1);
+    record.assign(line);
+    record += '\n';
+    return writeRecord(record);
+}
+
+bool LineOutput::writeRecord(std::string_view record) {
+    std::lock_guard guard(lock_);
+    if (!closedReason_.empty() || (!pending_.empty() && !flushPending())) {
+        dropped_.fetch_add(1, std::memory_order_relaxed);
         return false;
     }
-    pending_.assign(line);
-    pending_ += '\n';
-    const long written = writeSome(pending_);
+    const long written = writeSome(record);
     if (written < 0) {
-        pending_.clear();
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            closedReason_ = std::strerror(errno);
-        }
-        ++dropped_;
+        noteFailure(errno);
+        dropped_.fetch_add(1, std::memory_order_relaxed);
         return false;
     }
-    // A part of the line went: the rest goes first next time, so that lines are never mixed.
-    pending_.erase(0, static_cast<size_t>(written));
+    // A part of the record went: the rest goes first next time, so that records are never mixed.
+    pending_.assign(record.substr(static_cast<size_t>(written)));
     return true;
 }
