@@ -29,9 +29,9 @@ struct ControllerStatus {
     // By how many dB the loudest channel beats the level in use, when by so much that the
     // channels most likely need choosing (inputChannels); nothing otherwise.
     std::optional<float> louderChannelBy;
-    // The value of the last message handed to the sender.
+    // The value of the last message handed to the sender or the open connection.
     std::optional<float> lastValueSent;
-    // How many messages have been handed to the sender since start-up.
+    // How many messages have been handed to the sender or the open connection since start-up.
     uint64_t messagesSent = 0;
     // Incoming datagrams dropped in a flood by the current listener, shown while drops go on
     // and a few seconds after; 0 otherwise.
@@ -46,6 +46,9 @@ struct ControllerStatus {
     std::string lastReceiveError;
     // The TCP connection to Zandorex in words ("connected to 10.0.0.5:5000"); empty over UDP.
     std::string connection;
+    // Whether that connection is down, so that no value goes out (the newest trigger turn waits
+    // for it); false over UDP.
+    bool connectionDown = false;
     // Failures in words; empty when all is well.
     std::string senderError;
     std::string listenerError;

@@ -103,9 +103,24 @@ void Destination::hostAnswered(const HostResolver::Answer& answer) {
     changed_();
 }
 
+void Destination::connectionReported(const std::string& status) {
+    connectionStatus_ = status;
+    // The connection hands on what it held before it reports being connected; the first report
+    // comes before `connection_` is set.
+    if (held_ && connection_ && connection_->isConnected()) {
+        const std::shared_ptr<const QVOSCMessage> message = std::move(held_);
+        held_.reset();
+        if (heldSent_) {
+            heldSent_(*message);
+        }
+    }
+    changed_();
+}
+
 void Destination::open() {
     sender_.reset();
     connection_.reset();
+    held_.reset();
     connectionStatus_.clear();
     const auto port = static_cast<int32_t>(settings_.whole(keys::zandorexSendPort));
     if (host_ && !hostAddress_) {
@@ -117,11 +132,9 @@ void Destination::open() {
             host_ ? std::optional(endpointOnPort(*hostAddress_, port))
                   : numericEndpoint(loopbackHost, port);
         if (peer) {
-            connection_ = TcpConnection::connectionToEndpoint(*peer, *streamFraming, mainLoop_,
-                                                              [this](const std::string& status) {
-                                                                  connectionStatus_ = status;
-                                                                  changed_();
-                                                              });
+            connection_ = TcpConnection::connectionToEndpoint(
+                *peer, *streamFraming, mainLoop_,
+                [this](const std::string& status) { connectionReported(status); });
         }
         if (connection_) {
             connection_->setDelegate(incomingDelegate_);
@@ -136,17 +149,26 @@ void Destination::open() {
     error_ = sender_ ? std::string() : sendFailure(port);
 }
 
-bool Destination::send(const QVOSCPacket& packet, Kind kind) {
+Destination::Delivery Destination::send(std::shared_ptr<const QVOSCMessage> message, Kind kind) {
     if (connection_) {
-        connection_->send(packet, kind == Kind::trigger ? TcpConnection::Kind::trigger
-                                                        : TcpConnection::Kind::continuous);
-        return true;
+        switch (connection_->send(*message, kind == Kind::trigger
+                                                ? TcpConnection::Kind::trigger
+                                                : TcpConnection::Kind::continuous)) {
+            case TcpConnection::Outcome::queued:
+                return Delivery::sent;
+            case TcpConnection::Outcome::held:
+                held_ = std::move(message);
+                return Delivery::held;
+            case TcpConnection::Outcome::dropped:
+                break;
+        }
+        return Delivery::notSent;
     }
     if (sender_) {
-        sender_->sendOSCPacket(packet);  // a datagram the system refuses is not waited for
-        return true;
+        sender_->sendOSCPacket(*message);  // a datagram the system refuses is not waited for
+        return Delivery::sent;
     }
-    return false;
+    return Delivery::notSent;
 }
 
 std::optional<NetworkEndpoint> Destination::endpoint() const {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/settings/SettingsModel.h"
+#include "osc/QVOSCMessage.h"
 #include "transport/HostResolver.h"
 #include "transport/MainLoop.h"
 #include "transport/tcp/TcpConnection.h"
@@ -33,8 +34,22 @@ class Destination {
     // Follows a change of the host, the send port or the protocol.
     void settingChanged(std::string_view key);
 
-    // Hands `packet` on; false when there is nothing to send it with.
-    bool send(const QVOSCPacket& packet, Kind kind);
+    // What became of a message handed on.
+    enum class Delivery {
+        sent,     // to the system, or in the connection's buffer
+        held,     // a trigger turn kept over the connection's outage; see setHeldSentHandler
+        notSent,  // nothing to send it with, no connection, or no room
+    };
+
+    Delivery send(std::shared_ptr<const QVOSCMessage> message, Kind kind);
+    // Told, on the main thread, of the message last held when it goes after all, once the
+    // connection is back; not of one that a new destination left behind.
+    void setHeldSentHandler(std::function<void(const QVOSCMessage&)> handler) {
+        heldSent_ = std::move(handler);
+    }
+    // Whether messages go nowhere because the connection to the peer is down (also while it is
+    // first being made); false over UDP.
+    bool connectionDown() const { return connection_ && !connection_->isConnected(); }
     // Where the messages go; nothing while that is unknown.
     std::optional<NetworkEndpoint> endpoint() const;
     // Sends a reply back on the connection when the request being handled came on it; false
@@ -55,10 +70,14 @@ class Destination {
   private:
     void hostAnswered(const HostResolver::Answer& answer);
     std::optional<StreamFraming> framing() const;
+    void connectionReported(const std::string& status);
 
     MainLoop& mainLoop_;
     const SettingsModel& settings_;
     std::function<void()> changed_;
+    std::function<void(const QVOSCMessage&)> heldSent_;
+    // What the connection keeps over its outage, to tell of once it has gone.
+    std::shared_ptr<const QVOSCMessage> held_;
     std::unique_ptr<QVOSCSender> sender_;
     std::unique_ptr<TcpConnection> connection_;
     // The delegate the connection hands its packets to: it notes, while one is handled, that it

@@ -27,9 +27,29 @@ void FastTriggerGate::resume(bool on) {
     shared_->gate = TriggerGate(on);
 }
 
+uint64_t FastTriggerGate::dropped() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->dropped;
+}
+
+void FastTriggerGate::handOn(const std::shared_ptr<Shared>& shared) {
+    std::deque<TriggerGate::Change> turns;
+    {
+        std::lock_guard lock(shared->mutex);
+        turns.swap(shared->pending);
+        shared->posted = false;
+    }
+    // Unlocked: the receiver may ask the gate for its state.
+    for (const TriggerGate::Change change : turns) {
+        if (!shared->alive) {
+            return;
+        }
+        shared->receiver(change);
+    }
+}
+
 AudioCapture::FragmentLevelHandler FastTriggerGate::handler() {
     return [shared = shared_, &mainLoop = mainLoop_](float averagePowerDb, float /*samplePeakDb*/) {
-        TriggerGate::Change change = TriggerGate::Change::none;
         {
             std::lock_guard lock(shared->mutex);
             const Conditions& conditions = shared->conditions;
@@ -39,21 +59,23 @@ AudioCapture::FragmentLevelHandler FastTriggerGate::handler() {
                 shared->gate.follow(position, conditions.trigger);
                 return;
             }
-            change = shared->gate.update(position, shared->clock(), conditions.trigger);
-        }
-        if (change == TriggerGate::Change::none) {
-            return;
-        }
-        if (shared->pending.fetch_add(1, std::memory_order_acq_rel) >= maximumPending) {
-            shared->pending.fetch_sub(1, std::memory_order_acq_rel);
-            shared->dropped.fetch_add(1, std::memory_order_relaxed);
-            return;
-        }
-        mainLoop.postToMainThread([shared, change] {
-            shared->pending.fetch_sub(1, std::memory_order_acq_rel);
-            if (shared->alive) {
-                shared->receiver(change);
+            const TriggerGate::Change change =
+                shared->gate.update(position, shared->clock(), conditions.trigger);
+            if (change == TriggerGate::Change::none) {
+                return;
             }
-        });
+            if (shared->pending.size() >= maximumPending) {
+                // A turn and the one after it leave the peer where it was: dropping the two
+                // oldest keeps the newest state and the alternation of what is handed on.
+                shared->pending.erase(shared->pending.begin(), shared->pending.begin() + 2);
+                shared->dropped += 2;
+            }
+            shared->pending.push_back(change);
+            if (shared->posted) {
+                return;
+            }
+            shared->posted = true;
+        }
+        mainLoop.postToMainThread([shared] { handOn(shared); });
     };
 }

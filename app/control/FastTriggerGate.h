@@ -1,7 +1,8 @@
 #pragma once
 
-#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,14 +13,16 @@
 #include "transport/MainLoop.h"
 
 // Trigger mode's gate on the capture's thread, for the fast response: the level of each short
-// fragment goes through the gate where it arrives, and only a turn is posted to the main thread,
-// which sends it. So a turn waits for no tick, and the main thread does not wake for every
-// fragment. At most `maximumPending` turns wait at a time; beyond that a turn is dropped and
-// counted, so a stalled main thread cannot make the queue grow. A gate destroyed on the main
-// thread hands on nothing more, also of what was already posted.
+// fragment goes through the gate where it arrives, and only its turns go to the main thread,
+// which sends them. So a turn waits for no tick, and the main thread does not wake for every
+// fragment: the turns made meanwhile wait together, and one call at a time is posted for them.
+// At most `maximumPending` turns wait; beyond that the two oldest go and are counted, so that a
+// stalled main thread cannot make the queue grow and still hands on the newest state, with the
+// turns on and off still alternating. A gate destroyed on the main thread hands on nothing more,
+// also of what was already waiting.
 class FastTriggerGate {
   public:
-    static constexpr int maximumPending = 64;
+    static constexpr size_t maximumPending = 64;
 
     // What the gate needs of the settings; the main thread copies them in when one changes.
     struct Conditions {
@@ -45,7 +48,7 @@ class FastTriggerGate {
     // For the capture: called on its thread for every fragment.
     AudioCapture::FragmentLevelHandler handler();
     // Turns dropped because too many waited.
-    uint64_t dropped() const { return shared_->dropped.load(std::memory_order_relaxed); }
+    uint64_t dropped() const;
 
   private:
     struct Shared {
@@ -55,11 +58,16 @@ class FastTriggerGate {
         // Guarded by `mutex`.
         Conditions conditions;
         TriggerGate gate;
-        std::atomic<int> pending{0};
-        std::atomic<uint64_t> dropped{0};
+        std::deque<TriggerGate::Change> pending;
+        // Whether a call to hand `pending` on is posted and has not yet taken it.
+        bool posted = false;
+        uint64_t dropped = 0;
         // Main thread only.
         bool alive = true;
     };
+
+    // Main thread: hands on what waits.
+    static void handOn(const std::shared_ptr<Shared>& shared);
 
     MainLoop& mainLoop_;
     std::shared_ptr<Shared> shared_;

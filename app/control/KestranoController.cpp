@@ -13,8 +13,7 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
       settings_(preferences),
       destination_(mainLoop, settings_,
                    [this] {
-                       status_.senderError = destination_.error();
-                       status_.connection = destination_.connectionStatus();
+                       showDestination();
                        statusChanged();
                    }),
       remote_(
@@ -28,6 +27,13 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
                 [this](TriggerGate::Change change) { fastTriggerTurned(change); }) {
     settingsSubscription_ =
         settings_.subscribe([this](std::string_view key) { settingChanged(key); });
+    destination_.setHeldSentHandler([this](const QVOSCMessage& message) { valueSent(message); });
+}
+
+void KestranoController::showDestination() {
+    status_.senderError = destination_.error();
+    status_.connection = destination_.connectionStatus();
+    status_.connectionDown = destination_.connectionDown();
 }
 
 void KestranoController::awakeFromNib() {
@@ -106,8 +112,7 @@ void KestranoController::settingChanged(std::string_view key) {
         return;
     }
     destination_.settingChanged(key);
-    status_.senderError = destination_.error();
-    status_.connection = destination_.connectionStatus();
+    showDestination();
     listenerSettingChanged(key);
     captureSettingChanged(key);
     if (fastResponse_) {

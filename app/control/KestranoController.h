@@ -149,6 +149,10 @@ class KestranoController {
     bool sendTurn(TriggerGate::Change change);
     // Hands one value to the destination as a message to /zandorex/<address>.
     void sendValue(float value, Destination::Kind kind);
+    // Counts a message of one value as sent, in the status and the monitor.
+    void valueSent(const QVOSCMessage& message);
+    // The destination's state and trouble into the status.
+    void showDestination();
     // Replaces the listener by one on the current listen address and port.
     void openListener();
     void listenerSettingChanged(std::string_view key);

@@ -108,11 +108,17 @@ void KestranoController::sendValue(float value, Destination::Kind kind) {
     const auto message = std::make_shared<QVOSCMessage>(
         QVOSCAddress::addressWithString("/zandorex/" + address().value_or(std::string())));
     message->attachArgument(QVOSCArgument::argumentWithFloat(value));
-    if (destination_.send(*message, kind)) {
-        status_.lastValueSent = value;
-        ++status_.messagesSent;
-        monitor_.record(MonitorEntry::Direction::out,
-                        destination_.endpoint().value_or(NetworkEndpoint{}),
-                        std::make_shared<const QVOSCData>(message->packetizedData()));
+    // A value held over an outage is told of when it goes.
+    if (destination_.send(message, kind) == Destination::Delivery::sent) {
+        valueSent(*message);
     }
+}
+
+void KestranoController::valueSent(const QVOSCMessage& message) {
+    const std::vector<std::shared_ptr<QVOSCArgument>> arguments = message.arguments();
+    status_.lastValueSent = arguments.front()->floatValue();
+    ++status_.messagesSent;
+    monitor_.record(MonitorEntry::Direction::out,
+                    destination_.endpoint().value_or(NetworkEndpoint{}),
+                    std::make_shared<const QVOSCData>(message.packetizedData()));
 }

@@ -31,8 +31,15 @@ std::string statusLine(const ControllerStatus& status) {
                       "inputChannels",
                       *status.louderChannelBy));
     }
-    parts.push_back(status.lastValueSent ? formatted("sent %.3f", *status.lastValueSent)
-                                         : std::string("nothing sent"));
+    if (status.connectionDown) {
+        parts.push_back(status.lastValueSent
+                            ? formatted("not sending: the connection is down (last sent %.3f)",
+                                        *status.lastValueSent)
+                            : std::string("not sending: the connection is down"));
+    } else {
+        parts.push_back(status.lastValueSent ? formatted("sent %.3f", *status.lastValueSent)
+                                             : std::string("nothing sent"));
+    }
     if (status.droppedIncomingDatagrams > 0) {
         parts.push_back("dropped " + std::to_string(status.droppedIncomingDatagrams) +
                         " incoming datagrams");

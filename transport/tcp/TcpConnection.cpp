@@ -139,11 +139,11 @@ void TcpConnection::connected() {
     state_ = State::connected;
     retrySeconds_ = firstRetrySeconds;
     deframer_ = StreamDeframer(framing_);
-    report("connected to " + peerText_);
     if (pendingTrigger_) {
         queue(std::move(*pendingTrigger_), Kind::trigger);
         pendingTrigger_.reset();
     }
+    report("connected to " + peerText_);
 }
 
 void TcpConnection::lose(const std::string& reason) {
@@ -225,44 +225,49 @@ void TcpConnection::flush() {
     }
 }
 
-void TcpConnection::send(const QVOSCPacket& packet, Kind kind) {
+TcpConnection::Outcome TcpConnection::send(const QVOSCPacket& packet, Kind kind) {
     const QVOSCData bytes = packet.packetizedData();
-    sendBytes(bytes, kind);
+    return sendBytes(bytes, kind);
 }
 
-void TcpConnection::sendBytes(QVOSCBytes packet, Kind kind) {
+TcpConnection::Outcome TcpConnection::sendBytes(QVOSCBytes packet, Kind kind) {
     if (state_ != State::connected) {
         if (kind == Kind::trigger) {
             counters_.replacedTriggers += pendingTrigger_ ? 1 : 0;
             pendingTrigger_ = framePacket(packet, framing_);
-        } else {
-            ++counters_.unsentWhileDisconnected;
+            return Outcome::held;
         }
-        return;
+        ++counters_.unsentWhileDisconnected;
+        return Outcome::dropped;
     }
-    queue(framePacket(packet, framing_), kind);
+    return queue(framePacket(packet, framing_), kind);
 }
 
-void TcpConnection::queue(QVOSCData framed, Kind kind) {
-    if (!makeRoom(framed.size())) {
+TcpConnection::Outcome TcpConnection::queue(QVOSCData framed, Kind kind) {
+    if (!makeRoom(framed.size(), kind)) {
         ++(kind == Kind::continuous ? counters_.droppedContinuous : counters_.droppedTriggers);
-        return;
+        return Outcome::dropped;
     }
     bufferedBytes_ += framed.size();
     outgoing_.push_back({std::move(framed), kind});
     flush();
+    return Outcome::queued;
 }
 
-bool TcpConnection::makeRoom(size_t size) {
+bool TcpConnection::makeRoom(size_t size, Kind kind) {
     // The first packet cannot go once part of it has left: the peer would read it cut.
-    const auto firstDroppable = outgoing_.begin() + (sentOfFront_ > 0 ? 1 : 0);
+    const std::ptrdiff_t firstDroppable = sentOfFront_ > 0 ? 1 : 0;
     const auto isContinuous = [](const Outgoing& packet) {
         return packet.kind == Kind::continuous;
+    };
+    // A trigger turn outranks everything older: the peer must end in the newest state.
+    const auto mayGo = [&](const Outgoing& packet) {
+        return isContinuous(packet) || kind == Kind::trigger;
     };
     size_t kept = 0;
     size_t keptCount = 0;
     for (auto packet = outgoing_.begin(); packet != outgoing_.end(); ++packet) {
-        if (packet < firstDroppable || !isContinuous(*packet)) {
+        if (packet < outgoing_.begin() + firstDroppable || !mayGo(*packet)) {
             kept += packet->bytes.size() - (packet == outgoing_.begin() ? sentOfFront_ : 0);
             ++keptCount;
         }
@@ -272,14 +277,17 @@ bool TcpConnection::makeRoom(size_t size) {
     if (keptCount > 0 && kept + size > maximumBufferedBytes) {
         return false;
     }
-    for (auto packet = firstDroppable;
-         bufferedBytes_ + size > maximumBufferedBytes && packet != outgoing_.end();) {
-        if (isContinuous(*packet)) {
-            bufferedBytes_ -= packet->bytes.size();
-            ++counters_.droppedContinuous;
-            packet = outgoing_.erase(packet);
-        } else {
-            ++packet;
+    // The continuous values go first, then, for a trigger turn, the oldest of the rest.
+    for (const bool continuousPass : {true, false}) {
+        for (auto packet = outgoing_.begin() + firstDroppable;
+             bufferedBytes_ + size > maximumBufferedBytes && packet != outgoing_.end();) {
+            if (isContinuous(*packet) == continuousPass && mayGo(*packet)) {
+                bufferedBytes_ -= packet->bytes.size();
+                ++(continuousPass ? counters_.droppedContinuous : counters_.droppedTriggers);
+                packet = outgoing_.erase(packet);
+            } else {
+                ++packet;
+            }
         }
     }
     return true;

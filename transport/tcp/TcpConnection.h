@@ -23,14 +23,16 @@
 //
 // What the kernel has not yet taken waits in a buffer of 64 KiB. Continuous values (a level that
 // the next one replaces) are the first to go when it is full; a trigger turn is never dropped for
-// one. While there is no connection, continuous values are not kept at all and only the newest
-// trigger turn is, to go out first once the connection is back.
+// one. A trigger turn that still does not fit makes room by dropping the oldest turns and replies
+// not yet on the wire, so that the peer always ends in the newest state. While there is no
+// connection, continuous values are not kept at all and only the newest trigger turn is, to go
+// out first once the connection is back, before "connected" is reported.
 class TcpConnection {
   public:
     enum class Kind {
         continuous,  // only the newest matters; dropped first
         trigger,     // a turn of a trigger: kept over an outage (the newest one), never dropped
-                     // for a continuous value
+                     // for a continuous value; older turns make room for it
         reply,       // an answer to something the peer sent: like a trigger while connected, but
                      // not kept over an outage, since the question went with the connection
     };
@@ -38,7 +40,8 @@ class TcpConnection {
     struct Counters {
         // Continuous values dropped because the buffer was full.
         uint64_t droppedContinuous = 0;
-        // Trigger turns and replies dropped because the buffer was full of them.
+        // Trigger turns and replies dropped because the buffer was full of them: older ones
+        // making room for a trigger turn, or a reply that did not fit.
         uint64_t droppedTriggers = 0;
         // Continuous values and replies not sent because there was no connection.
         uint64_t unsentWhileDisconnected = 0;
@@ -46,6 +49,13 @@ class TcpConnection {
         uint64_t replacedTriggers = 0;
         // Packets from the peer dropped because too many waited for the delegate.
         uint64_t droppedReceived = 0;
+    };
+
+    // What became of a packet handed to send().
+    enum class Outcome {
+        queued,  // on its way: written, or waiting in the buffer
+        held,    // a trigger turn kept over the outage, to go once the connection is back
+        dropped,
     };
 
     using StatusHandler = std::function<void(const std::string& status)>;
@@ -75,9 +85,9 @@ class TcpConnection {
     TcpConnection& operator=(const TcpConnection&) = delete;
 
     // Frames the packet and sends it, or keeps or drops it as its kind says. Main thread.
-    void send(const QVOSCPacket& packet, Kind kind);
+    Outcome send(const QVOSCPacket& packet, Kind kind);
     // The same for a packet already encoded.
-    void sendBytes(QVOSCBytes packet, Kind kind);
+    Outcome sendBytes(QVOSCBytes packet, Kind kind);
 
     // Gets each packet the peer sends, on the main thread, in order, with the peer as its
     // source when it is also a QVOSCSourcedDatagramDelegate; nothing unsets it.
@@ -112,9 +122,11 @@ class TcpConnection {
     void lose(const std::string& reason);
     void receive();
     void flush();
-    // Drops the oldest continuous values until `size` more bytes fit; false when they cannot.
-    bool makeRoom(size_t size);
-    void queue(QVOSCData framed, Kind kind);
+    // Drops the oldest packets that may go for one of `kind` until `size` more bytes fit: the
+    // continuous values first, and for a trigger turn then the older turns and replies. False
+    // when they cannot.
+    bool makeRoom(size_t size, Kind kind);
+    Outcome queue(QVOSCData framed, Kind kind);
 
     const NetworkEndpoint peer_;
     const std::string peerText_;
