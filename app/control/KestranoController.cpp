@@ -43,6 +43,7 @@ void KestranoController::awakeFromNib() {
         });
     applyCaptureSettings();
     remote_.settingChanged(keys::remoteControlFrom);
+    status_.remoteAccess = remote_.accessNote();
     inputChoice_ = InputChoice::fromStored(settings_.text(keys::inputDevice));
     selectInput(deviceForChoice(session_->audioInputDevices()));
     refreshDevices();
@@ -112,6 +113,7 @@ void KestranoController::settingChanged(std::string_view key) {
         fastGate_.setConditions(fastTriggerConditions());
     }
     remote_.settingChanged(key);
+    status_.remoteAccess = remote_.accessNote();
     if (observer_ != nullptr) {
         observer_->controllerSettingChanged(key);
     }

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
 
 #include "app/settings/SettingsKeys.h"
@@ -60,4 +61,16 @@ NetworkGroup::NetworkGroup(QWidget* parent) : QGroupBox(tr("Network"), parent) {
         tr("Addresses and prefixes allowed to send commands, e.g. "
            "192.168.1.20,10.0.0.0/24,::1"));
     form->addRow(tr("Commands &from:"), allowed);
+
+    // A cleared list opens remote control to every source: that must not pass unnoticed.
+    remoteAccess_ = new QLabel(this);
+    remoteAccess_->setObjectName("remoteAccessLabel");
+    remoteAccess_->setWordWrap(true);
+    remoteAccess_->setVisible(false);
+    form->addRow(QString(), remoteAccess_);
+}
+
+void NetworkGroup::showRemoteAccess(const std::string& note) {
+    remoteAccess_->setText(QString::fromStdString(note));
+    remoteAccess_->setVisible(!note.empty());
 }
