@@ -3,10 +3,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
-#include <QLabel>
 #include <QLineEdit>
 
 #include "app/settings/SettingsKeys.h"
+#include "app/window/ReadOnlyText.h"
 
 namespace {
 
@@ -63,14 +63,16 @@ NetworkGroup::NetworkGroup(QWidget* parent) : QGroupBox(tr("Network"), parent) {
     form->addRow(tr("Commands &from:"), allowed);
 
     // A cleared list opens remote control to every source: that must not pass unnoticed.
-    remoteAccess_ = new QLabel(this);
-    remoteAccess_->setObjectName("remoteAccessLabel");
-    remoteAccess_->setWordWrap(true);
+    remoteAccess_ = new ReadOnlyText(this);
+    remoteAccess_->setObjectName("remoteAccessText");
+    // As wide as the form gives it; the whole text is in its tooltip.
+    remoteAccess_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     remoteAccess_->setVisible(false);
     form->addRow(QString(), remoteAccess_);
 }
 
 void NetworkGroup::showRemoteAccess(const std::string& note) {
     remoteAccess_->setText(QString::fromStdString(note));
+    remoteAccess_->setToolTip(remoteAccess_->text());
     remoteAccess_->setVisible(!note.empty());
 }

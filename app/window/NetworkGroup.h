@@ -3,7 +3,7 @@
 #include <QGroupBox>
 #include <string>
 
-class QLabel;
+class ReadOnlyText;
 
 // The network settings beyond the ports: where the messages go, where the program listens and
 // whether it obeys commands. Its controls name their settings and are bound with the window's
@@ -18,5 +18,5 @@ class NetworkGroup : public QGroupBox {
     void showRemoteAccess(const std::string& note);
 
   private:
-    QLabel* remoteAccess_;
+    ReadOnlyText* remoteAccess_;
 };

@@ -47,12 +47,6 @@ TEST(SourceAllowListTest, MatchesAddressesAndPrefixesOfBothFamilies) {
     std::string error;
     const SourceAllowList loopback(*parseSourceList("127.0.0.1", error));
     EXPECT_FALSE(loopback.allows(NetworkEndpoint{}));
-    // A rule made by hand with a length the parser never gives matches nothing.
-    for (const int length : {-1, -8, 129}) {
-        EXPECT_FALSE(SourceAllowList({{true, {127, 0, 0, 1}, length}})
-                         .allows(*numericEndpoint("127.0.0.1", 9000)))
-            << length;
-    }
 }
 
 TEST(SourceAllowListTest, BadListsAreRefusedWithTheEntryQuoted) {
@@ -70,26 +64,18 @@ TEST(SourceAllowListTest, BadListsAreRefusedWithTheEntryQuoted) {
         {"10.0.0.1/+8", "bad entry '10.0.0.1/+8': " + v4Length},
         // A sign once slipped through and let every source in.
         {"10.0.0.1/-1", "bad entry '10.0.0.1/-1': " + v4Length},
-        {"10.0.0.1/-8", "bad entry '10.0.0.1/-8': " + v4Length},
         {"10.0.0.1/-0", "bad entry '10.0.0.1/-0': " + v4Length},
-        {"::1/-1", "bad entry '::1/-1': " + v6Length},
         {"10.0.0.1/ 8", "bad entry '10.0.0.1/ 8': " + v4Length},
-        {"10.0.0.1/0x8", "bad entry '10.0.0.1/0x8': " + v4Length},
         {"10.0.0.1/0008", "bad entry '10.0.0.1/0008': " + v4Length},
         {"10.0.0.1/8x", "bad entry '10.0.0.1/8x': " + v4Length},
-        {"10.0.0.1/8/8", "bad entry '10.0.0.1/8/8': " + v4Length},
         {"localhost", "bad entry 'localhost': " + notAddress},
-        {"10.0.0", "bad entry '10.0.0': " + notAddress},
-        {"10.0.0.1 /8", "bad entry '10.0.0.1 /8': " + notAddress},
         {"fe80::1%eth0", "bad entry 'fe80::1%eth0': " + notAddress},
         // inet_pton would stop at the zero byte and read the address before it.
         {std::string("10.0.0.1\0/0", 11), "bad entry '10.0.0.1\\x00/0': " + notAddress},
         {"10.0.0.1,,::1", emptyEntry},
         {"10.0.0.1,", emptyEntry},
-        {",10.0.0.1", emptyEntry},
         {" , ", emptyEntry},
         {"", "no entries"},
-        {" \t", "no entries"},
         {"\x1b[2J" + std::string(100, 'a'),
          "bad entry '\\x1b[2J" + std::string(57, 'a') + "...': " + notAddress},
         {[] {
@@ -106,12 +92,6 @@ TEST(SourceAllowListTest, BadListsAreRefusedWithTheEntryQuoted) {
         EXPECT_FALSE(parseSourceList(text, error)) << text;
         EXPECT_EQ(error, message);
     }
-    std::string sixtyFour = "10.0.0.1";
-    for (size_t index = 1; index < maximumSourceRules; ++index) {
-        sixtyFour += ",10.0.0.1";
-    }
-    std::string error;
-    EXPECT_TRUE(parseSourceList(sixtyFour, error)) << error;
 }
 
 }  // namespace
