@@ -44,6 +44,9 @@ struct ControllerStatus {
     uint64_t sendsDropped = 0;
     uint64_t receiveErrors = 0;
     std::string lastReceiveError;
+    // Who may send commands, where that is not plainly the listed sources ("remote control: any
+    // source may command ..."); empty otherwise.
+    std::string remoteAccess;
     // The TCP connection to Zandorex in words ("connected to 10.0.0.5:5000"); empty over UDP.
     std::string connection;
     // Whether that connection is down, so that no value goes out (the newest trigger turn waits

@@ -50,6 +50,7 @@ void KestranoController::awakeFromNib() {
         });
     applyCaptureSettings();
     remote_.settingChanged(keys::remoteControlFrom);
+    status_.remoteAccess = remote_.accessNote();
     inputChoice_ = InputChoice::fromStored(settings_.text(keys::inputDevice));
     selectInput(deviceForChoice(session_->audioInputDevices()));
     refreshDevices();
@@ -119,6 +120,7 @@ void KestranoController::settingChanged(std::string_view key) {
         fastGate_.setConditions(fastTriggerConditions());
     }
     remote_.settingChanged(key);
+    status_.remoteAccess = remote_.accessNote();
     if (observer_ != nullptr) {
         observer_->controllerSettingChanged(key);
     }

@@ -56,8 +56,8 @@ std::string statusLine(const ControllerStatus& status) {
         parts.push_back("receiving failed " + std::to_string(status.receiveErrors) +
                         " times (last: " + status.lastReceiveError + "); listening again");
     }
-    for (const std::string* error :
-         {&status.connection, &status.deviceError, &status.senderError, &status.listenerError}) {
+    for (const std::string* error : {&status.remoteAccess, &status.connection, &status.deviceError,
+                                     &status.senderError, &status.listenerError}) {
         if (!error->empty()) {
             parts.push_back(*error);
         }

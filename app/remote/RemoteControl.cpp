@@ -68,18 +68,31 @@ void RemoteControl::settingChanged(std::string_view key) {
         return;
     }
     allowed_.reset();
+    refusal_.clear();
     if (const std::optional<std::string> text = settings_.text(key)) {
-        std::string error;
         // A list that cannot be read allows nobody rather than everybody.
-        allowed_ = SourceAllowList::parse(*text, error).value_or(SourceAllowList());
+        std::optional<std::vector<SourceRule>> rules = parseSourceList(*text, refusal_);
+        allowed_ = SourceAllowList(rules ? std::move(*rules) : std::vector<SourceRule>());
     }
+}
+
+std::string RemoteControl::accessNote() const {
+    if (!settings_.flag(settings_keys::remoteControl)) {
+        return {};
+    }
+    if (!allowed_) {
+        return "remote control: any source may command (no remoteControlFrom list)";
+    }
+    if (!refusal_.empty()) {
+        return "remote control: refused remoteControlFrom (" + refusal_ + "), nobody may command";
+    }
+    return {};
 }
 
 bool RemoteControl::admits(const QVOSCData& data, const NetworkEndpoint& source) {
     if (!settings_.flag(settings_keys::remoteControl)) {
         return false;
     }
-    budget_.noteReceived(data.size());
     if (data.size() < commandPrefix.size() ||
         std::memcmp(data.data(), commandPrefix.data(), commandPrefix.size()) != 0) {
         return false;
@@ -88,6 +101,9 @@ bool RemoteControl::admits(const QVOSCData& data, const NetworkEndpoint& source)
         ++refusedCommands_;
         return false;
     }
+    // Credit comes from commands that will be answered only: bytes from a refused source or of
+    // other traffic would let a forged flood buy answers aimed at a third party.
+    budget_.noteReceived(data.size());
     return true;
 }
 

@@ -33,8 +33,8 @@ class RemoteControl {
 
     RemoteControl(SettingsModel& settings, MonotonicClock clock, Hooks hooks);
 
-    // Notes an incoming datagram, which earns room for answers; true when it is a command to
-    // obey: remote control is on, the datagram is addressed to it and its source is allowed.
+    // True when the datagram is a command to obey: remote control is on, the datagram is
+    // addressed to it and its source is allowed. Only such a datagram earns room for answers.
     bool admits(const QVOSCData& data, const NetworkEndpoint& source);
     void obey(const QVOSCData& data, const NetworkEndpoint& source);
     // Follows the settings that turn it on and say who may command.
@@ -44,6 +44,10 @@ class RemoteControl {
     uint64_t droppedReplies() const { return budget_.dropped(); }
     // Commands ignored because their source is not in remoteControlFrom.
     uint64_t refusedCommands() const { return refusedCommands_; }
+    // Who may command, in words, where that is not plainly the listed sources: with remote
+    // control on, "any source" without a list and "nobody" with a list the settings refused;
+    // empty otherwise.
+    std::string accessNote() const;
 
   private:
     void answerGet(const std::string& what, const NetworkEndpoint& source);
@@ -54,5 +58,7 @@ class RemoteControl {
     ReplyBudget budget_;
     // Nothing while any source may command.
     std::optional<SourceAllowList> allowed_;
+    // Why the stored list was refused; empty when it was read.
+    std::string refusal_;
     uint64_t refusedCommands_ = 0;
 };

@@ -4,13 +4,13 @@
 #include <cmath>
 #include <limits>
 
-#include "app/remote/SourceAllowList.h"
 #include "app/settings/DisplayText.h"
 #include "app/settings/HostText.h"
 #include "app/settings/InputChannels.h"
 #include "app/settings/OscAddressName.h"
 #include "app/settings/PreferencesStore.h"
 #include "app/settings/SettingsKeys.h"
+#include "app/settings/SourceList.h"
 
 namespace {
 
@@ -50,8 +50,8 @@ constexpr SettingDefinition catalog[] = {
      "true or false (also yes / no, on / off, 1 / 0); obey /kestrano/... commands", "false", false,
      Persistence::atOnce, false},
     {keys::remoteControlFrom, SettingKind::sourceList,
-     "IPv4 and IPv6 addresses or prefixes, e.g. 192.168.1.20,10.0.0.0/24,::1, allowed to send "
-     "commands (absent: any source)",
+     "IPv4 and IPv6 addresses or prefixes (a length of 0 to 32 for IPv4, 0 to 128 for IPv6), "
+     "e.g. 192.168.1.20,10.0.0.0/24,::1, allowed to send commands (absent or empty: any source)",
      std::nullopt, false, Persistence::atOnce, false, std::nullopt, std::nullopt, "", true},
     {keys::triggerOnThreshold, SettingKind::decimal, "a position from 0 to 1 (0: 0.5)", "0.5", true,
      Persistence::onSave, true, 0.0, 1.0, "", false, "", true},
@@ -214,10 +214,9 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
         case SettingKind::localAddress:
             return isNumericAddress(std::get<std::string>(value));
         case SettingKind::sourceList: {
-            // An empty list would allow nobody; absence (any source) is said by no text at all.
+            // An empty text is no list: absence (any source) is said by no text at all.
             std::string error;
-            return !std::get<std::string>(value).empty() &&
-                   SourceAllowList::parse(std::get<std::string>(value), error).has_value();
+            return parseSourceList(std::get<std::string>(value), error).has_value();
         }
         case SettingKind::choice:
             return isChoice(setting, std::get<std::string>(value));

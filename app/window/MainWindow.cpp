@@ -238,4 +238,5 @@ void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
     const QString line = QString::fromStdString(statusLine(status));
     statusLabel_->setText(line);
     statusLabel_->setToolTip(line);
+    networkGroup_->showRemoteAccess(status.remoteAccess);
 }

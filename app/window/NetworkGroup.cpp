@@ -6,6 +6,7 @@
 #include <QLineEdit>
 
 #include "app/settings/SettingsKeys.h"
+#include "app/window/ReadOnlyText.h"
 
 namespace {
 
@@ -60,4 +61,18 @@ NetworkGroup::NetworkGroup(QWidget* parent) : QGroupBox(tr("Network"), parent) {
         tr("Addresses and prefixes allowed to send commands, e.g. "
            "192.168.1.20,10.0.0.0/24,::1"));
     form->addRow(tr("Commands &from:"), allowed);
+
+    // A cleared list opens remote control to every source: that must not pass unnoticed.
+    remoteAccess_ = new ReadOnlyText(this);
+    remoteAccess_->setObjectName("remoteAccessText");
+    // As wide as the form gives it; the whole text is in its tooltip.
+    remoteAccess_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    remoteAccess_->setVisible(false);
+    form->addRow(QString(), remoteAccess_);
+}
+
+void NetworkGroup::showRemoteAccess(const std::string& note) {
+    remoteAccess_->setText(QString::fromStdString(note));
+    remoteAccess_->setToolTip(remoteAccess_->text());
+    remoteAccess_->setVisible(!note.empty());
 }

@@ -19,8 +19,9 @@ const QRegularExpression hostCharacters("[A-Za-z0-9._:%/,-]*");
 // intermediate; for an address name, whose every prefix is a value, anything else is refused.
 class SettingTextValidator : public QValidator {
   public:
-    SettingTextValidator(const SettingDefinition& setting, QObject* parent)
-        : QValidator(parent), setting_(setting) {}
+    SettingTextValidator(const SettingDefinition& setting,
+                         std::function<void(const QString&)> refused, QObject* parent)
+        : QValidator(parent), setting_(setting), refused_(std::move(refused)) {}
 
     State validate(QString& input, int& /*position*/) const override {
         std::string error;
@@ -39,8 +40,18 @@ class SettingTextValidator : public QValidator {
                    : Invalid;
     }
 
+    // Called when editing ends on a text that is no value (Return, leaving the field): the
+    // text is not taken, and the technician is told why in --set's words.
+    void fixup(QString& input) const override {
+        std::string error;
+        if (!parseSettingValue(setting_, input.toStdString(), error)) {
+            refused_(QString::fromStdString(error));
+        }
+    }
+
   private:
     const SettingDefinition& setting_;
+    std::function<void(const QString&)> refused_;
 };
 
 }  // namespace
@@ -93,7 +104,7 @@ void SettingBindings::bind(const SettingDefinition& setting, QWidget* control) {
         connect(comboBox, &QComboBox::currentIndexChanged, this,
                 [this, key](int index) { take(key, settings_.change(key, int64_t{index})); });
     } else if (auto* lineEdit = qobject_cast<QLineEdit*>(control)) {
-        lineEdit->setValidator(new SettingTextValidator(setting, lineEdit));
+        lineEdit->setValidator(new SettingTextValidator(setting, refused_, lineEdit));
         const auto apply = [this, key, lineEdit] {
             const std::string text = lineEdit->text().toStdString();
             if (text != settings_.text(key).value_or(std::string())) {

@@ -330,6 +330,37 @@ TEST_F(MainWindowTest, NetworkFieldsTakeEffectOnReturn) {
     EXPECT_EQ(controller->status().listenerError, "");
 }
 
+TEST_F(MainWindowTest, ClearingWhoMayCommandSaysThatAnySourceMay) {
+    const QString anySource = "remote control: any source may command (no remoteControlFrom list)";
+    auto* hint = child<QLineEdit>("remoteAccessText");
+    auto* allowed = child<QLineEdit>("remoteControlFromLineEdit");
+    const auto typeList = [&](const QString& text) {
+        allowed->setFocus();
+        allowed->selectAll();
+        QTest::keyClick(allowed, Qt::Key_Delete);
+        QTest::keyClicks(allowed, text);
+        QTest::keyClick(allowed, Qt::Key_Return);
+    };
+    EXPECT_FALSE(hint->isVisible()) << "nobody commands while remote control is off";
+
+    child<QCheckBox>("remoteControlCheckBox")->click();
+    EXPECT_EQ(hint->text(), anySource);
+
+    typeList("10.0.0.0/24");
+    EXPECT_FALSE(hint->isVisible());
+    // A signed length is refused and the list stays.
+    typeList("10.0.0.1/-1");
+    EXPECT_EQ(controller->settings().text("remoteControlFrom"), "10.0.0.0/24");
+    EXPECT_TRUE(window->statusBar()->currentMessage().startsWith(
+        "bad value '10.0.0.1/-1' for remoteControlFrom"));
+
+    typeList("");
+    EXPECT_EQ(preferences.stringForKey("remoteControlFrom"), std::nullopt);
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_EQ(hint->text(), anySource);
+    EXPECT_TRUE(child<QLineEdit>("statusLabel")->text().contains(anySource));
+}
+
 TEST_F(MainWindowTest, ARemoteChangeReachesTheControlsAndTheMonitorListsIt) {
     auto* remoteControl = child<QCheckBox>("remoteControlCheckBox");
     // On the box itself: the control is as wide as its form.
@@ -504,17 +535,16 @@ TEST_F(MainWindowTest, ScreenshotOfAWorkingWindow) {
     // A kick-drum trigger sent to the show-control machine, as stored in the settings file.
     window.reset();
     controller.reset();
-    for (const auto& [key, value] :
-         {std::pair<const char*, const char*>{"type", "trigger"},
-          {"address", "cue/40"},
-          {"triggerOnThreshold", "0.6"},
-          {"triggerOffThreshold", "0.3"},
-          {"triggerOffDelay", "100"},
-          {"bandHighCut", "150"},
-          {"inputChannels", "1"},
-          {"zandorexHost", "192.168.1.20"},
-          {"remoteControl", "true"},
-          {"remoteControlFrom", "192.168.1.20"}}) {
+    for (const auto& [key, value] : {std::pair<const char*, const char*>{"type", "trigger"},
+                                     {"address", "cue/40"},
+                                     {"triggerOnThreshold", "0.6"},
+                                     {"triggerOffThreshold", "0.3"},
+                                     {"triggerOffDelay", "100"},
+                                     {"bandHighCut", "150"},
+                                     {"inputChannels", "1"},
+                                     {"zandorexHost", "192.168.1.20"},
+                                     {"remoteControl", "true"},
+                                     {"remoteControlFrom", "192.168.1.20"}}) {
         preferences.setString(key, std::string(value));
     }
     controller = std::make_unique<KestranoController>(

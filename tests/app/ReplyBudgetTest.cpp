@@ -1,10 +1,15 @@
-// The reply budget: rate, byte rate and amplification limits over a fake clock, and the quoting
-// of a request's text in error answers.
+// The reply budget: rate, byte rate and amplification limits over a fake clock, what earns it
+// credit in a running controller, and the quoting of a request's text in error answers.
 #include "app/remote/ReplyBudget.h"
 
 #include <gtest/gtest.h>
 
 #include "app/settings/DisplayText.h"
+#include "app/settings/SettingsKeys.h"
+#include "osc/QVOSCAddress.h"
+#include "osc/QVOSCArgument.h"
+#include "tests/app/support/AppTestEnvironment.h"
+#include "tests/app/support/ControllerTestFixture.h"
 
 namespace {
 
@@ -103,6 +108,61 @@ TEST(ReplyBudgetTest, ALoneGetIsAnsweredFromTheAllowanceAndAFloodGainsOnlyItsRat
     now += 10s;
     EXPECT_TRUE(budget.allowReply(2000));
     EXPECT_FALSE(budget.allowReply(200)) << "banked no more than a second's worth";
+}
+
+QVOSCData messageWithText(const std::string& address, const std::string& text) {
+    QVOSCMessage message(QVOSCAddress::addressWithString(address));
+    message.attachArgument(QVOSCArgument::argumentWithString(text));
+    return message.packetizedData();
+}
+
+class ReplyCreditTest : public ControllerTest {
+  protected:
+    size_t answeredGets(bool flooded);
+};
+
+// How many of ten /kestrano/get from an allowed peer are answered at once (the controller's
+// clock stands still), after a flood of large commands from a refused source and of large
+// non-command messages from the allowed peer when `flooded`.
+size_t ReplyCreditTest::answeredGets(bool flooded) {
+    clearStoredSettings();
+    preferences.setBool(settings_keys::remoteControl, true);
+    preferences.setString(settings_keys::remoteControlFrom, "127.0.0.1");
+    const auto controller = startController();
+    const auto port = static_cast<uint16_t>(controller->zandorexListenPort());
+    UdpReceiver allowed;
+    UdpReceiver refused("127.0.0.2");
+    const std::string filler(1000, 'x');
+    for (int datagram = 0; flooded && datagram < 20; ++datagram) {
+        EXPECT_TRUE(refused.sendTo(port, messageWithText("/kestrano/set/address", filler)));
+        EXPECT_TRUE(allowed.sendTo(port, messageWithText("/zandorex/cue", filler)));
+    }
+    const QVOSCData get =
+        QVOSCMessage(QVOSCAddress::addressWithString("/kestrano/get")).packetizedData();
+    for (int request = 0; request < 10; ++request) {
+        EXPECT_TRUE(allowed.sendTo(port, get));
+    }
+    EXPECT_TRUE(allowed.sendTo(port, messageWithText("/zandorex/done", "")));
+    EXPECT_TRUE(processEventsUntil(
+        [&] {
+            const auto& entries = controller->monitor().entries();
+            return std::any_of(entries.begin(), entries.end(), [](const MonitorEntry& entry) {
+                return entry.text.find("/zandorex/done") != std::string::npos;
+            });
+        },
+        std::chrono::seconds(10)));
+    size_t answers = 0;
+    while (allowed.receive(std::chrono::milliseconds(100))) {
+        ++answers;
+    }
+    return answers;
+}
+
+TEST_F(ReplyCreditTest, OnlyAdmittedCommandsEarnCreditForAnswers) {
+    const size_t quiet = answeredGets(false);
+    EXPECT_GE(quiet, 1u) << "a lone get is answered from the allowance";
+    EXPECT_LT(quiet, 10u) << "the gets' own bytes cannot pay for ten answers";
+    EXPECT_EQ(answeredGets(true), quiet);
 }
 
 TEST(DisplayTextTest, HostileTextIsEscapedAndQuotedShort) {

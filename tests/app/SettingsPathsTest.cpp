@@ -382,12 +382,21 @@ TEST_F(SettingsPathsTest, OnlyTheSourcesRemoteControlFromAllowsAreObeyed) {
     const struct {
         const char* stored;
         bool obeyed;
+        // What the status says of who may command.
+        const char* access;
     } rows[] = {
-        {"", true},
-        {"10.0.0.0/8,::1", false},
-        {"127.0.0.0/8", true},
+        {"", true, "remote control: any source may command (no remoteControlFrom list)"},
+        {"10.0.0.0/8,::1", false, ""},
+        {"127.0.0.0/8", true, ""},
         // A list that cannot be read allows nobody rather than everybody.
-        {"127.0.0.1/99", false},
+        {"127.0.0.1/99", false,
+         "remote control: refused remoteControlFrom (bad entry '127.0.0.1/99': the prefix length "
+         "must be 0 to 32 in decimal digits), nobody may command"},
+        // A sign once read as a length that compared no bit at all.
+        {"127.0.0.1/-1", false,
+         "remote control: refused remoteControlFrom (bad entry '127.0.0.1/-1': the prefix length "
+         "must be 0 to 32 in decimal digits), nobody may command"},
+        {"::ffff:127.0.0.0/104", true, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.stored);
@@ -404,6 +413,13 @@ TEST_F(SettingsPathsTest, OnlyTheSourcesRemoteControlFromAllowsAreObeyed) {
         EXPECT_EQ(controller->minValue() == 3.0f, row.obeyed);
         processEventsFor(std::chrono::milliseconds(1100));  // the status counts once a second
         EXPECT_EQ(controller->status().commandsRefused, row.obeyed ? 0u : 1u);
+        EXPECT_EQ(controller->status().remoteAccess, row.access);
+        // --set and the window refuse what the file's reader refused.
+        const bool refused = std::string_view(row.access).find("refused") != std::string::npos;
+        EXPECT_EQ(applySettingAssignment(controller->settings(),
+                                         "remoteControlFrom=" + std::string(row.stored))
+                      .has_value(),
+                  refused);
     }
 }
 
