@@ -71,6 +71,10 @@ void Destination::lookUpHost() {
     }
 }
 
+void Destination::followSettings() {
+    subscription_ = settings_.subscribe([this](std::string_view key) { settingChanged(key); });
+}
+
 void Destination::settingChanged(std::string_view key) {
     if (key == keys::zandorexHost) {
         takeHost();
@@ -78,7 +82,10 @@ void Destination::settingChanged(std::string_view key) {
         lookUpHost();
     } else if (key == keys::zandorexSendPort || key == keys::zandorexProtocol) {
         open();
+    } else {
+        return;
     }
+    changed_();
 }
 
 std::optional<StreamFraming> Destination::framing() const {

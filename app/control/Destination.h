@@ -31,8 +31,9 @@ class Destination {
     void lookUpHost();
     // Replaces the sender or connection by one for the current destination, when it is known.
     void open();
-    // Follows a change of the host, the send port or the protocol.
-    void settingChanged(std::string_view key);
+    // From now on follows a change of the host, the send port or the protocol, and tells
+    // `changed` after each.
+    void followSettings();
 
     // What became of a message handed on.
     enum class Delivery {
@@ -68,6 +69,7 @@ class Destination {
     const std::string& connectionStatus() const { return connectionStatus_; }
 
   private:
+    void settingChanged(std::string_view key);
     void hostAnswered(const HostResolver::Answer& answer);
     std::optional<StreamFraming> framing() const;
     void connectionReported(const std::string& status);
@@ -92,4 +94,5 @@ class Destination {
     std::string error_;
     std::string connectionStatus_;
     HostResolver hostResolver_;
+    SettingsModel::Subscription subscription_;
 };

@@ -49,7 +49,6 @@ void KestranoController::awakeFromNib() {
             inputFailed(deviceName, error);
         });
     applyCaptureSettings();
-    remote_.settingChanged(keys::remoteControlFrom);
     status_.remoteAccess = remote_.accessNote();
     inputChoice_ = InputChoice::fromStored(settings_.text(keys::inputDevice));
     selectInput(deviceForChoice(session_->audioInputDevices()));
@@ -65,6 +64,7 @@ void KestranoController::awakeFromNib() {
 
     destination_.setIncomingDelegate(fromZandorex_);
     awake_ = true;
+    destination_.followSettings();
     destination_.takeHost();
     setZandorexSendPort(zandorexSendPort());
     destination_.lookUpHost();
@@ -112,14 +112,12 @@ void KestranoController::settingChanged(std::string_view key) {
     if (!awake_) {
         return;
     }
-    destination_.settingChanged(key);
-    showDestination();
     listenerSettingChanged(key);
     captureSettingChanged(key);
     if (fastResponse_) {
         fastGate_.setConditions(fastTriggerConditions());
     }
-    remote_.settingChanged(key);
+    // The remote control took the change first: it subscribed before the controller did.
     status_.remoteAccess = remote_.accessNote();
     if (observer_ != nullptr) {
         observer_->controllerSettingChanged(key);

@@ -61,15 +61,19 @@ std::shared_ptr<QVOSCMessage> settingMessage(const SettingDefinition& setting,
 }  // namespace
 
 RemoteControl::RemoteControl(SettingsModel& settings, MonotonicClock clock, Hooks hooks)
-    : settings_(settings), hooks_(std::move(hooks)), budget_(std::move(clock)) {}
+    : settings_(settings), hooks_(std::move(hooks)), budget_(std::move(clock)) {
+    takeAllowList();
+    subscription_ = settings_.subscribe([this](std::string_view key) {
+        if (key == settings_keys::remoteControlFrom) {
+            takeAllowList();
+        }
+    });
+}
 
-void RemoteControl::settingChanged(std::string_view key) {
-    if (key != settings_keys::remoteControlFrom) {
-        return;
-    }
+void RemoteControl::takeAllowList() {
     allowed_.reset();
     refusal_.clear();
-    if (const std::optional<std::string> text = settings_.text(key)) {
+    if (const std::optional<std::string> text = settings_.text(settings_keys::remoteControlFrom)) {
         // A list that cannot be read allows nobody rather than everybody.
         std::optional<std::vector<SourceRule>> rules = parseSourceList(*text, refusal_);
         allowed_ = SourceAllowList(rules ? std::move(*rules) : std::vector<SourceRule>());

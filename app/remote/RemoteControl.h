@@ -37,8 +37,6 @@ class RemoteControl {
     // addressed to it and its source is allowed. Only such a datagram earns room for answers.
     bool admits(const QVOSCData& data, const NetworkEndpoint& source);
     void obey(const QVOSCData& data, const NetworkEndpoint& source);
-    // Follows the settings that turn it on and say who may command.
-    void settingChanged(std::string_view key);
 
     // Answers left out to keep within the reply budget.
     uint64_t droppedReplies() const { return budget_.dropped(); }
@@ -50,12 +48,15 @@ class RemoteControl {
     std::string accessNote() const;
 
   private:
+    // Takes the list of who may command from the settings.
+    void takeAllowList();
     void answerGet(const std::string& what, const NetworkEndpoint& source);
     void reply(const QVOSCPacket& packet, const NetworkEndpoint& destination);
 
     SettingsModel& settings_;
     Hooks hooks_;
     ReplyBudget budget_;
+    SettingsModel::Subscription subscription_;
     // Nothing while any source may command.
     std::optional<SourceAllowList> allowed_;
     // Why the stored list was refused; empty when it was read.

@@ -219,7 +219,7 @@ bool SettingsModel::commit() {
     return writeError_.empty();
 }
 
-SettingsModel::Subscription SettingsModel::subscribe(Listener listener) {
+SettingsModel::Subscription SettingsModel::subscribe(Listener listener) const {
     auto held = std::make_shared<Listener>(std::move(listener));
     listeners_.push_back(held);
     return Subscription(std::move(held));

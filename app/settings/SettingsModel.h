@@ -66,7 +66,7 @@ class SettingsModel {
       private:
         std::shared_ptr<Listener> listener_;
     };
-    [[nodiscard]] Subscription subscribe(Listener listener);
+    [[nodiscard]] Subscription subscribe(Listener listener) const;
 
   private:
     size_t indexOf(std::string_view key) const;
@@ -79,6 +79,7 @@ class SettingsModel {
     // Whether a path changed the key since load(); a key none changed keeps its stored text.
     std::vector<bool> changed_;
     std::vector<std::string> notices_;
-    std::vector<std::weak_ptr<Listener>> listeners_;
+    // Who listens is no setting: parts holding the model read-only subscribe too.
+    mutable std::vector<std::weak_ptr<Listener>> listeners_;
     std::string writeError_;
 };
