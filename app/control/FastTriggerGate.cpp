@@ -28,7 +28,12 @@ void FastTriggerGate::resume(bool on) {
 }
 
 AudioCapture::FragmentLevelHandler FastTriggerGate::handler() {
-    return [shared = shared_, &mainLoop = mainLoop_](float averagePowerDb, float /*samplePeakDb*/) {
+    return [shared = shared_, &mainLoop = mainLoop_](std::size_t meter, float averagePowerDb,
+                                                     float /*samplePeakDb*/) {
+        // Only the first mapping's meter drives this gate.
+        if (meter != 0) {
+            return;
+        }
         TriggerGate::Change change = TriggerGate::Change::none;
         {
             std::lock_guard lock(shared->mutex);

@@ -144,9 +144,9 @@ TEST_F(MainWindowTest, EachControlReachesTheController) {
     enter(child<QSpinBox>("releaseTimeSpinBox"), "800");
     EXPECT_EQ(controller->settings().whole("releaseTime"), 800);
     enter(child<QDoubleSpinBox>("bandLowCutSpinBox"), "40");
-    EXPECT_EQ(capture->band, std::make_pair(40.0f, 0.0f));
+    EXPECT_EQ(capture->meters.at(0), (MeterSettings{{}, 40.0f, 0.0f, false}));
     enter(child<QDoubleSpinBox>("bandHighCutSpinBox"), "150");
-    EXPECT_EQ(capture->band, std::make_pair(40.0f, 150.0f));
+    EXPECT_EQ(capture->meters.at(0), (MeterSettings{{}, 40.0f, 150.0f, false}));
 }
 
 TEST_F(MainWindowTest, AChosenDeviceThatIsAbsentShowsAsAwaited) {
@@ -504,17 +504,16 @@ TEST_F(MainWindowTest, ScreenshotOfAWorkingWindow) {
     // A kick-drum trigger sent to the show-control machine, as stored in the settings file.
     window.reset();
     controller.reset();
-    for (const auto& [key, value] :
-         {std::pair<const char*, const char*>{"type", "trigger"},
-          {"address", "cue/40"},
-          {"triggerOnThreshold", "0.6"},
-          {"triggerOffThreshold", "0.3"},
-          {"triggerOffDelay", "100"},
-          {"bandHighCut", "150"},
-          {"inputChannels", "1"},
-          {"zandorexHost", "192.168.1.20"},
-          {"remoteControl", "true"},
-          {"remoteControlFrom", "192.168.1.20"}}) {
+    for (const auto& [key, value] : {std::pair<const char*, const char*>{"type", "trigger"},
+                                     {"address", "cue/40"},
+                                     {"triggerOnThreshold", "0.6"},
+                                     {"triggerOffThreshold", "0.3"},
+                                     {"triggerOffDelay", "100"},
+                                     {"bandHighCut", "150"},
+                                     {"inputChannels", "1"},
+                                     {"zandorexHost", "192.168.1.20"},
+                                     {"remoteControl", "true"},
+                                     {"remoteControlFrom", "192.168.1.20"}}) {
         preferences.setString(key, std::string(value));
     }
     controller = std::make_unique<KestranoController>(
