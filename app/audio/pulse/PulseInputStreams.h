@@ -22,11 +22,11 @@ struct CaptureShared {
 };
 
 // The streams of one selected input: a record stream from the source as 32-bit float at the
-// source's own rate and channel map, whose frames feed the meters, and a
-// playback stream to the default output that carries the same frames scaled by the preview gain.
-// With fast response, the record stream comes in fragments of at most 5 ms, each measured for
-// the fast meters for the fragment handler. Created, used and destroyed with the loop's lock held;
-// the callbacks run on the loop thread.
+// source's own rate and channel map, whose frames feed the meters, and a playback stream to the
+// default output that carries the same frames scaled by the preview gain. With fast response, the
+// record stream comes in fragments of at most 5 ms, each measured by the fast meters for the
+// fragment handler. Created, used and destroyed with the loop's lock held; the callbacks run on
+// the loop thread.
 class PulseInputStreams {
   public:
     // Told, on the loop thread, why the server ended the record stream.
