@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/audio/level/BandFilter.h"
+#include "app/audio/level/MeterBank.h"
 #include "transport/MainLoop.h"
 
 // One audio input of the sound server (monitors of outputs included).
@@ -44,42 +44,33 @@ class AudioCapture {
     virtual float previewVolume() const = 0;
     virtual void setPreviewVolume(float volume) = 0;
 
-    // The band that is metered: a high-pass at `lowCut` and a low-pass at `highCut` Hz, each
-    // left out at 0. Applied to the samples before their power is averaged.
-    virtual void setBand(float lowCut, float highCut) = 0;
+    // What is metered: the first meter is the first mapping's, and every meter is read on each
+    // take. See MeterBank for the limits; the same list again changes nothing. While any meter is
+    // fast, the server is asked for fragments of at most 5 ms, and each fast meter's level of
+    // each is handed to the fragment handler as soon as it arrives; the tick's readings are the
+    // same either way.
+    virtual void setMeters(std::vector<MeterSettings> meters) = 0;
 
-    // What the band does at the input's rate beyond filtering as asked (a cut-off at or above
-    // half the rate) and how many broken samples restarted it; all clear without input.
-    virtual BandStatus bandStatus() const { return {}; }
-
-    // The input's channels to meter, counted from 1 (as parseInputChannels() reads them); empty
-    // for every channel. While the input lacks a chosen channel nothing is metered:
-    // channelAveragePowerLevels() is empty and inputChannelsError() says why.
-    virtual void setInputChannels(const std::vector<unsigned>& /*channels*/) {}
-    // Why the chosen channels cannot be metered on the current input; empty when they can.
-    virtual std::string inputChannelsError() const { return {}; }
-
-    // Per connection of the preview output, per chosen channel: the average power in dBFS of what
-    // was captured since the previous call (-160 for silence or no frames). Empty without input.
+    // Takes every meter's reading of what was captured since the previous call, and gives the
+    // first meter's: per connection of the preview output, per chosen channel, the average power
+    // in dBFS (-160 for silence or no frames). Empty without input, or while a chosen channel of
+    // the first meter is missing from the input.
     virtual std::vector<std::vector<float>> channelAveragePowerLevels() = 0;
-    // Of the frames that the last channelAveragePowerLevels() call read: the largest |sample| of
-    // the chosen channels in dBFS (-160 for silence or no frames); nothing when that call read
-    // no level.
-    virtual std::optional<float> samplePeakLevel() const { return std::nullopt; }
-    // Of those frames: the average power in dBFS of the input's loudest single channel, chosen
-    // or not, so that a status can tell when the metered channels miss the signal.
+    // Per meter, of the last take: its levels and sample peak, with its channel choice's error
+    // and its band's status as they are now (all clear without input).
+    virtual std::vector<MeterReading> meterReadings() const = 0;
+    // Of the frames of the last take: the average power in dBFS of the input's loudest single
+    // channel, chosen or not, so that a status can tell when the metered channels miss the
+    // signal; nothing when the first meter read no level.
     virtual std::optional<float> loudestChannelLevel() const { return std::nullopt; }
 
-    // Fast response: the server is asked for fragments of at most 5 ms, and the level of each is
-    // handed to the fragment handler as soon as it arrives. The tick's readings are the same
-    // either way.
-    virtual void setFastResponse(bool /*fast*/) {}
-    // Called on the capture's own thread, while fast response is on, for every fragment of at
-    // most 5 ms: the chosen channels' average power (the mean of their dBFS, the tick's figure)
-    // and sample peak over the fragment, after the band. It runs with the capture's lock held:
-    // it must return quickly and not call the capture (posting to the main thread is fine).
-    // Replacing it, or clearing it with an empty function, takes effect before this returns.
-    using FragmentLevelHandler = std::function<void(float averagePowerDb, float samplePeakDb)>;
+    // Called on the capture's own thread for every fragment of at most 5 ms, once per fast meter
+    // (counted from 0 in the setMeters() list): the chosen channels' average power (the mean of
+    // their dBFS, the tick's figure) and sample peak over the fragment, after the band. It runs
+    // with the capture's lock held: it must return quickly and not call the capture (posting to
+    // the main thread is fine). Replacing it, or clearing it with an empty function, takes effect
+    // before this returns.
+    using FragmentLevelHandler = MeterBank::FragmentHandler;
     virtual void setFragmentLevelHandler(FragmentLevelHandler /*handler*/) {}
 
     // Called on the main thread when the server adds or removes an input or changes its default

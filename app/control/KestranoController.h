@@ -140,6 +140,8 @@ class KestranoController {
     bool fastTrigger() const;
     // Turns the fast response on or off, handing the trigger's state between the two gates.
     void setFastResponse(bool fast);
+    // What the capture meters for the mapping, from its settings and the response in use.
+    MeterSettings meterSettings() const;
     FastTriggerGate::Conditions fastTriggerConditions() const;
     void fastTriggerTurned(TriggerGate::Change change);
     // The tick's figures beside the level: the sample peak and clip lamp, and what the capture

@@ -1,4 +1,4 @@
-// The capture's input device, band and preview volume.
+// The capture's input device, what it meters, and its preview volume.
 #include <algorithm>
 
 #include "app/control/KestranoController.h"
@@ -62,14 +62,11 @@ bool KestranoController::fastTrigger() const {
 
 void KestranoController::captureSettingChanged(std::string_view key) {
     namespace keys = settings_keys;
-    if (key == keys::inputChannels) {
-        session_->setInputChannels(parseInputChannels(settings_.text(key).value_or(std::string()))
-                                       .value_or(std::vector<unsigned>()));
-    } else if (key == keys::triggerResponse || key == keys::type) {
+    if (key == keys::triggerResponse || key == keys::type) {
         setFastResponse(fastTrigger());
-    } else if (key == keys::bandLowCut || key == keys::bandHighCut) {
-        session_->setBand(settings_.decimal(keys::bandLowCut),
-                          settings_.decimal(keys::bandHighCut));
+        session_->setMeters({meterSettings()});
+    } else if (key == keys::inputChannels || key == keys::bandLowCut || key == keys::bandHighCut) {
+        session_->setMeters({meterSettings()});
     } else if (key == keys::inputDevice) {
         const InputChoice choice = InputChoice::fromStored(settings_.text(keys::inputDevice));
         if (choice.kind == inputChoice_.kind && choice.device.name == inputChoice_.device.name) {
@@ -78,6 +75,14 @@ void KestranoController::captureSettingChanged(std::string_view key) {
         inputChoice_ = choice;
         selectInput(deviceForChoice(audioDevices_));
     }
+}
+
+MeterSettings KestranoController::meterSettings() const {
+    namespace keys = settings_keys;
+    return {parseInputChannels(settings_.text(keys::inputChannels).value_or(std::string()))
+                .value_or(std::vector<unsigned>()),
+            settings_.decimal(keys::bandLowCut), settings_.decimal(keys::bandHighCut),
+            fastResponse_};
 }
 
 void KestranoController::setFastResponse(bool fast) {
@@ -95,7 +100,6 @@ void KestranoController::setFastResponse(bool fast) {
         session_->setFragmentLevelHandler(nullptr);
         shaping_.resumeTrigger(fastGate_.isOn());
     }
-    session_->setFastResponse(fast);
 }
 
 FastTriggerGate::Conditions KestranoController::fastTriggerConditions() const {

@@ -36,14 +36,16 @@ void KestranoController::showCaptureFigures(std::optional<float> averagePowerDb)
     // A channel this much louder than the figure in use is most likely the one that matters.
     constexpr float louderChannelHint = 40.0f;
     const MonotonicTime now = clock_();
-    peakHold_.update(averagePowerDb ? session_->samplePeakLevel() : std::nullopt, now);
+    const std::vector<MeterReading> readings = session_->meterReadings();
+    const MeterReading reading = readings.empty() ? MeterReading{} : readings.front();
+    peakHold_.update(averagePowerDb ? reading.samplePeak : std::nullopt, now);
     status_.samplePeak = peakHold_.heldPeak();
     status_.clipping = peakHold_.clipping(now);
     std::vector<std::string> notes;
-    if (std::string error = session_->inputChannelsError(); !error.empty()) {
-        notes.push_back(std::move(error));
+    if (!reading.channelsError.empty()) {
+        notes.push_back(reading.channelsError);
     }
-    if (std::string band = session_->bandStatus().text(); !band.empty()) {
+    if (std::string band = reading.band.text(); !band.empty()) {
         notes.push_back(std::move(band));
     }
     status_.captureNotes = std::move(notes);

@@ -58,7 +58,7 @@ TEST_F(FastTriggerTest, FragmentsTurnTheTriggerAtOnceWithItsHysteresisAndDelays)
         }
         const MonotonicTime start = clockTime;
         const auto controller = startController();
-        ASSERT_EQ(capture->fastResponse, true);
+        ASSERT_EQ(capture->fastResponse(), true);
         std::vector<float> sent;
         for (const Fragment& fragment : c.fragments) {
             clockTime = start + std::chrono::milliseconds(fragment.milliseconds);
@@ -82,11 +82,11 @@ TEST_F(FastTriggerTest, FragmentsTurnTheTriggerAtOnceWithItsHysteresisAndDelays)
 TEST_F(FastTriggerTest, OnlyTriggerModeWithTheFastResponseAsksForFragments) {
     preferences.setString("triggerResponse", std::string("fast"));
     const auto controller = startController();
-    EXPECT_FALSE(capture->fastResponse) << "continuous mode keeps the tick";
+    EXPECT_FALSE(capture->fastResponse()) << "continuous mode keeps the tick";
     controller->setType(1);
-    EXPECT_TRUE(capture->fastResponse);
+    EXPECT_TRUE(capture->fastResponse());
     controller->settings().changeFromText("triggerResponse", "tick");
-    EXPECT_FALSE(capture->fastResponse);
+    EXPECT_FALSE(capture->fastResponse());
 }
 
 TEST_F(FastTriggerTest, SwitchingTheResponseHandsTheTriggerStateOver) {
@@ -122,7 +122,7 @@ TEST(FastTriggerGateTest, AStalledMainThreadGetsTheNewestTurnsBoundedEndingInThe
     constexpr int turns = 1001;
     std::thread capture([handler = gate->handler()] {
         for (int fragment = 0; fragment < turns; ++fragment) {
-            handler(fragment % 2 == 0 ? 0.0f : -100.0f, 0.0f);
+            handler(0, fragment % 2 == 0 ? 0.0f : -100.0f, 0.0f);
         }
     });
     for (int change = 0; change < 100; ++change) {
@@ -143,7 +143,7 @@ TEST(FastTriggerGateTest, AStalledMainThreadGetsTheNewestTurnsBoundedEndingInThe
 
     // What is still posted when the gate goes is not handed on.
     const size_t receivedBefore = received.size();
-    std::thread late([handler = gate->handler()] { handler(-100.0f, 0.0f); });
+    std::thread late([handler = gate->handler()] { handler(0, -100.0f, 0.0f); });
     late.join();
     gate.reset();
     processEventsFor(50ms);

@@ -144,9 +144,9 @@ TEST_F(MainWindowTest, EachControlReachesTheController) {
     enter(child<QSpinBox>("releaseTimeSpinBox"), "800");
     EXPECT_EQ(controller->settings().whole("releaseTime"), 800);
     enter(child<QDoubleSpinBox>("bandLowCutSpinBox"), "40");
-    EXPECT_EQ(capture->band, std::make_pair(40.0f, 0.0f));
+    EXPECT_EQ(capture->meters.at(0), (MeterSettings{{}, 40.0f, 0.0f, false}));
     enter(child<QDoubleSpinBox>("bandHighCutSpinBox"), "150");
-    EXPECT_EQ(capture->band, std::make_pair(40.0f, 150.0f));
+    EXPECT_EQ(capture->meters.at(0), (MeterSettings{{}, 40.0f, 150.0f, false}));
 }
 
 TEST_F(MainWindowTest, AChosenDeviceThatIsAbsentShowsAsAwaited) {

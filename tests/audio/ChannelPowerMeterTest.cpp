@@ -1,10 +1,12 @@
 #include "app/audio/level/ChannelPowerMeter.h"
+#include "app/audio/level/MeterBank.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -96,6 +98,170 @@ TEST(ChannelPowerMeterTest, FramesOfAnotherChannelCountAreIgnored) {
     meter.accumulate(loud.data(), 32, 2);
     EXPECT_TRUE(meter.take().averagePower.empty());
     EXPECT_EQ(meter.channelCount(), 0u);
+}
+
+// A 100 Hz tone on channel 1 and a 5 kHz tone on channel 2, both at -6 dBFS peak, at 48 kHz.
+std::vector<float> lowAndHighTones(std::size_t frames) {
+    std::vector<float> samples;
+    for (std::size_t frame = 0; frame < frames; ++frame) {
+        const double time = static_cast<double>(frame) / 48000.0;
+        samples.push_back(
+            static_cast<float>(0.501187 * std::sin(2 * std::numbers::pi * 100 * time)));
+        samples.push_back(
+            static_cast<float>(0.501187 * std::sin(2 * std::numbers::pi * 5000 * time)));
+    }
+    return samples;
+}
+
+MeterBank::Take feedAndTake(MeterBank& bank, const std::vector<float>& samples,
+                            const MeterBank::FragmentHandler& onFragment = {}) {
+    bank.feed(samples.data(), samples.size() / 2, 2, 48000.0, onFragment);
+    return bank.take();
+}
+
+TEST(MeterBankTest, EachMeterReadsWhatItWouldReadAloneAndTheFirstWhatOneBandedMeterReads) {
+    const std::vector<MeterSettings> meters = {
+        {{1}, 0, 200, false},     // the low tone through its band
+        {{2}, 2000, 0, false},    // the high tone through its band
+        {{}, 0, 0, false},        // both, unfiltered
+        {{2}, 0, 200, false},     // the first meter's band, the other channel: cut
+        {{1, 2}, 2000, 0, false}  // the second meter's band, both channels
+    };
+    const auto samples = lowAndHighTones(48000);
+    MeterBank bank;
+    bank.reset(2, 48000.0);
+    bank.configure(meters);
+    const MeterBank::Take together = feedAndTake(bank, samples);
+    ASSERT_EQ(together.meters.size(), meters.size());
+    for (std::size_t meter = 0; meter < meters.size(); ++meter) {
+        SCOPED_TRACE(meter);
+        MeterBank alone;
+        alone.reset(2, 48000.0);
+        alone.configure({meters[meter]});
+        const MeterReading reading = feedAndTake(alone, samples).meters.at(0);
+        EXPECT_EQ(together.meters[meter].levels, reading.levels);
+        EXPECT_EQ(together.meters[meter].samplePeak, reading.samplePeak);
+        EXPECT_EQ(together.meters[meter].band, reading.band);
+    }
+    // An octave inside the cut-offs: a quarter of a decibel down.
+    EXPECT_NEAR(together.meters[0].levels.at(0), -9.27f, 0.1f);
+    EXPECT_NEAR(together.meters[1].levels.at(0), -9.02f, 0.1f);
+    EXPECT_LT(together.meters[3].levels.at(0), -40.0f);
+    EXPECT_LT(together.meters[4].levels.at(0), -40.0f);
+
+    // The first meter reads as the band filter and the channel meter did on their own, to the
+    // last bit; the loudest channel is of its band.
+    BandFilter filter;
+    filter.configure(0, 200, 48000.0, 2);
+    std::vector<float> filtered(samples.size());
+    for (std::size_t frame = 0; frame < samples.size() / 2; frame += MeterBank::kChunkFrames) {
+        const std::size_t frames = std::min(MeterBank::kChunkFrames, samples.size() / 2 - frame);
+        filter.process(&samples[frame * 2], &filtered[frame * 2], frames);
+    }
+    ChannelPowerMeter single;
+    single.reset(2);
+    single.accumulate(filtered.data(), filtered.size() / 2, 2);
+    const ChannelPowerMeter::Reading reading = single.take();
+    EXPECT_EQ(together.meters[0].levels, std::vector<float>{reading.averagePower[0]});
+    EXPECT_EQ(together.meters[0].samplePeak, reading.samplePeak[0]);
+    EXPECT_EQ(together.loudestChannel, reading.averagePower[0]);
+}
+
+TEST(MeterBankTest, ChangesTakeEffectForTheNextFramesAndAnEditedBandHoldsItsReading) {
+    const auto samples = lowAndHighTones(4800);
+    MeterBank bank;
+    EXPECT_EQ(bank.meters(), std::vector<MeterSettings>{MeterSettings{}}) << "one meter at first";
+    bank.reset(2, 48000.0);
+    bank.configure({{{1}, 0, 200, false}, {{3}, 0, 0, false}});
+    const MeterBank::Take first = feedAndTake(bank, samples);
+    EXPECT_TRUE(first.meters[1].levels.empty()) << "a channel the input lacks reads nothing";
+    EXPECT_EQ(first.meters[1].samplePeak, std::nullopt);
+
+    // The band edited between chunks: the tick before new frames holds the last reading, as a
+    // late fragment would, and the frames after are through the new band.
+    bank.configure({{{1}, 2000, 0, false}, {{2}, 2000, 0, false}});
+    EXPECT_EQ(bank.take().meters[0].levels, first.meters[0].levels);
+    const MeterBank::Take edited = feedAndTake(bank, samples);
+    EXPECT_LT(edited.meters[0].levels.at(0), -40.0f);
+    EXPECT_NEAR(edited.meters[1].levels.at(0), -9.0f, 0.5f);
+    EXPECT_EQ(edited.meters[1].band, BandFilter::statusFor(2000, 0, 48000.0));
+
+    // A list too long is cut; an empty one is a single meter of everything; the same list again
+    // leaves the sums alone.
+    bank.configure(std::vector<MeterSettings>(MeterBank::kMaxMeters + 3));
+    EXPECT_EQ(bank.meters().size(), MeterBank::kMaxMeters);
+    bank.configure({});
+    EXPECT_EQ(bank.meters(), std::vector<MeterSettings>{MeterSettings{}});
+    bank.feed(samples.data(), samples.size() / 2, 2, 48000.0, {});
+    bank.configure({});
+    EXPECT_NEAR(bank.take().meters.at(0).levels.at(1), -9.01f, 0.1f);
+
+    // A broken sample restarts every band once and is counted for each; a reset clears it all.
+    bank.configure({{{}, 0, 0, false}, {{}, 100, 0, false}, {{1}, 100, 0, false}});
+    std::vector<float> broken = samples;
+    broken[10] = std::numeric_limits<float>::quiet_NaN();
+    const MeterBank::Take counted = feedAndTake(bank, broken);
+    for (const MeterReading& reading : counted.meters) {
+        EXPECT_EQ(reading.band.nonFiniteSamples, 1u);
+    }
+    bank.reset(2, 48000.0);
+    EXPECT_EQ(bank.bandStatus(1).nonFiniteSamples, 0u);
+    EXPECT_EQ(bank.take().meters[0].levels, (std::vector<float>{-160.0f, -160.0f}));
+}
+
+TEST(MeterBankTest, EveryFastMeterHearsEveryChunkOfItsOwnChannelsAndBand) {
+    MeterBank bank;
+    bank.reset(2, 48000.0);
+    bank.configure({{{1}, 0, 200, true},
+                    {{}, 0, 0, false},
+                    {{2}, 2000, 0, true},
+                    {{3}, 0, 0, true},
+                    {{2}, 0, 200, true}});
+    // Two chunks: the bank's longest and the rest; the filters settle in the first.
+    const auto samples = lowAndHighTones(MeterBank::kChunkFrames * 2);
+    std::vector<std::pair<std::size_t, float>> heard;
+    feedAndTake(bank, samples, [&heard](std::size_t meter, float averagePowerDb, float) {
+        heard.emplace_back(meter, averagePowerDb);
+    });
+    ASSERT_EQ(heard.size(), 6u) << "meters 0, 2 and 4 on each chunk; not the slow or the broken";
+    std::vector<std::size_t> order;
+    for (const auto& [meter, level] : heard) {
+        order.push_back(meter);
+    }
+    std::sort(order.begin(), order.end());
+    EXPECT_EQ(order, (std::vector<std::size_t>{0, 0, 2, 2, 4, 4}));
+    for (const auto& [meter, level] : std::vector(heard.begin() + 3, heard.end())) {
+        if (meter == 4) {
+            EXPECT_LT(level, -40.0f);
+        } else {
+            EXPECT_NEAR(level, -9.0f, 1.0f) << meter;
+        }
+    }
+}
+
+TEST(MeterBankTest, TheCaptureThreadFeedsWhileTheMainThreadReconfiguresAndTakes) {
+    MeterBank bank;
+    bank.reset(2, 48000.0);
+    const auto samples = lowAndHighTones(480);
+    // Never a meter the list does not have, whichever list the chunk met.
+    std::atomic<std::size_t> highestMeter{0};
+    std::thread capture([&] {
+        for (int chunk = 0; chunk < 2000; ++chunk) {
+            bank.feed(samples.data(), 480, 2, 48000.0,
+                      [&highestMeter](std::size_t meter, float, float) {
+                          highestMeter = std::max(highestMeter.load(), meter);
+                      });
+        }
+    });
+    for (int change = 0; change < 200; ++change) {
+        bank.configure({{{1}, float(change % 3) * 100, 0, true}, {{2}, 2000, 0, change % 2 == 0}});
+        bank.take();
+    }
+    capture.join();
+    EXPECT_LT(highestMeter.load(), 2u);
+    bank.configure({{{2}, 2000, 0, false}});
+    bank.take();
+    EXPECT_NEAR(feedAndTake(bank, lowAndHighTones(4800)).meters[0].levels.at(0), -9.0f, 0.5f);
 }
 
 }  // namespace

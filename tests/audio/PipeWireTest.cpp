@@ -160,7 +160,7 @@ TEST(PipeWireTest, LevelIsBackSoonAfterPipeWireRestarts) {
     controller.remembered = AudioDevice{"feed.monitor", "Monitor of Feed"};
     std::string error;
     ASSERT_TRUE(capture.addInput(*controller.remembered, error)) << error;
-    capture.setFastResponse(true);
+    capture.setMeters({{{}, 0, 0, true}});
     capture.startRunning();
 
     ASSERT_EQ(runProgram({script, "stop", dir}).status, 0);

@@ -87,12 +87,12 @@ TEST_F(PulseAudioCaptureTest, BandKeepsATonePassingAndCutsATonePastItsCutOff) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << c.hertz << " Hz, band " << c.lowCut << " to " << c.highCut << " Hz");
-        capture_.setBand(0, 0);
+        capture_.setMeters({});
         SineTone tone("feed", {}, c.hertz);
         ASSERT_TRUE(sampler.waitUntilAbove(-40.0f, 5s));
         const auto unfiltered = sampler.medianOver(500ms);
         // The band changes while the capture runs, as when the technician edits it.
-        capture_.setBand(c.lowCut, c.highCut);
+        capture_.setMeters({{{}, c.lowCut, c.highCut, false}});
         sampler.medianOver(200ms);
         const auto filtered = sampler.medianOver(1s);
         ASSERT_EQ(unfiltered.size(), 2u);
@@ -259,8 +259,9 @@ TEST_F(PulseAudioCaptureTest, PreviewVolumeStaysWithinZeroAndOne) {
     EXPECT_EQ(capture_.previewVolume(), 0.0f);
 }
 
-// The fragment levels a capture hands over on its own thread, kept for the test's thread. The
-// capture's handler is cleared when the log goes, before the capture could call it again.
+// The fragment levels a capture hands over on its own thread, per meter, kept for the test's
+// thread. The capture's handler is cleared when the log goes, before the capture could call it
+// again.
 class FragmentLog {
   public:
     explicit FragmentLog(AudioCapture& capture) : capture_(capture) {}
@@ -269,20 +270,23 @@ class FragmentLog {
     FragmentLog& operator=(const FragmentLog&) = delete;
 
     AudioCapture::FragmentLevelHandler handler() {
-        return [this](float averagePower, float samplePeak) {
+        return [this](std::size_t meter, float averagePower, float samplePeak) {
             std::lock_guard lock(mutex_);
-            levels_.push_back({averagePower, samplePeak});
+            levels_.resize(std::max(levels_.size(), meter + 1));
+            levels_[meter].push_back({averagePower, samplePeak});
         };
     }
-    std::vector<FragmentLevel> take() {
+    // The first meter's, unless told.
+    std::vector<FragmentLevel> take(std::size_t meter = 0) {
         std::lock_guard lock(mutex_);
-        return std::exchange(levels_, {});
+        levels_.resize(std::max(levels_.size(), meter + 1));
+        return std::exchange(levels_[meter], {});
     }
 
   private:
     AudioCapture& capture_;
     std::mutex mutex_;
-    std::vector<FragmentLevel> levels_;
+    std::vector<std::vector<FragmentLevel>> levels_;
 };
 
 std::optional<float> medianOf(const std::vector<FragmentLevel>& levels,
@@ -299,7 +303,8 @@ std::optional<float> medianOf(const std::vector<FragmentLevel>& levels,
 }
 
 // The tone on the left channel of "mic" only; the tick and every fast fragment meter the chosen
-// channels alone, and a channel the input lacks gives an error and no level.
+// channels alone, and a channel the input lacks gives an error and no level. A second meter of
+// the right channel alone reads silence from the same capture all along.
 TEST_F(PulseAudioCaptureTest, ChosenChannelsAreMeteredWithTheirSamplePeakOnTicksAndFragments) {
     struct Case {
         std::vector<unsigned> channels;
@@ -317,10 +322,12 @@ TEST_F(PulseAudioCaptureTest, ChosenChannelsAreMeteredWithTheirSamplePeakOnTicks
         {{3}, {}, std::nullopt, "inputChannels: Mic has 2 channels, no channel 3", std::nullopt},
         {{1, 2}, {kSineDecibels, silence}, kSinePeakDecibels, "", bothChannels},
     };
+    const auto meters = [](const std::vector<unsigned>& channels) {
+        return std::vector<MeterSettings>{{channels, 0, 0, true}, {{2}, 0, 0, true}};
+    };
     FragmentLog fragments{capture_};
     capture_.setFragmentLevelHandler(fragments.handler());
-    capture_.setFastResponse(true);
-    capture_.setInputChannels({1});
+    capture_.setMeters(meters({1}));
     selectAndRun("mic");
     SineTone tone("feed", {"remix", "1", "0"});
     ASSERT_TRUE(tone.started());
@@ -329,12 +336,21 @@ TEST_F(PulseAudioCaptureTest, ChosenChannelsAreMeteredWithTheirSamplePeakOnTicks
 
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "inputChannels " << testing::PrintToString(c.channels));
-        capture_.setInputChannels(c.channels);
-        EXPECT_EQ(capture_.inputChannelsError(), c.error);
+        capture_.setMeters(meters(c.channels));
+        EXPECT_EQ(capture_.meterReadings().at(0).channelsError, c.error);
         sampler.medianOver(150ms);
         fragments.take();
+        fragments.take(1);
         const auto levels = sampler.medianOver(1s);
+        const auto rightChannel = capture_.meterReadings().at(1);
         const auto fragmentLevels = fragments.take();
+        const auto rightFragments = fragments.take(1);
+
+        EXPECT_EQ(rightChannel.channelsError, "");
+        ASSERT_EQ(rightChannel.levels.size(), 1u);
+        EXPECT_NEAR(rightChannel.levels[0], silence, kTolerance);
+        EXPECT_NEAR(medianOf(rightFragments, &FragmentLevel::averagePower).value_or(0), silence,
+                    kTolerance);
 
         ASSERT_EQ(levels.size(), c.levels.size());
         for (std::size_t channel = 0; channel < levels.size(); ++channel) {
@@ -367,7 +383,7 @@ TEST_F(PulseAudioCaptureTest, FastFragmentsComeTwoHundredTimesASecondToAHandlerR
     sampler.medianOver(300ms);
     EXPECT_TRUE(first.take().empty()) << "fragments without fast response";
 
-    capture_.setFastResponse(true);
+    capture_.setMeters({{{}, 0, 0, true}});
     sampler.medianOver(500ms);
     first.take();
     const auto begun = std::chrono::steady_clock::now();
@@ -398,7 +414,7 @@ TEST_F(PulseAudioCaptureTest, FastFragmentsComeTwoHundredTimesASecondToAHandlerR
 
     // Back to the tick alone.
     capture_.setFragmentLevelHandler(first.handler());
-    capture_.setFastResponse(false);
+    capture_.setMeters({});
     sampler.medianOver(300ms);
     EXPECT_TRUE(first.take().empty());
     const auto ticks = sampler.medianOver(500ms);

@@ -42,7 +42,7 @@ LevelSampler::LevelSampler(EventLoop& loop, AudioCapture& capture)
     timer_ = loop_.scheduleRepeatingTimer(kTickSeconds, [this] {
         const auto connections = capture_.channelAveragePowerLevels();
         ticks_.push_back(connections.empty() ? std::vector<float>{} : connections.front());
-        if (const auto peak = capture_.samplePeakLevel()) {
+        if (const auto peak = capture_.meterReadings().front().samplePeak) {
             peaks_.push_back(*peak);
         }
         if (const auto loudest = capture_.loudestChannelLevel()) {

@@ -105,7 +105,7 @@ TEST(ServerLossTest, LevelIsBackSoonAfterARestartedServerTakesConnections) {
     controller.remembered = AudioDevice{"quiet", "Quiet"};
     std::string error;
     ASSERT_TRUE(capture.addInput(*controller.remembered, error)) << error;
-    capture.setFastResponse(true);
+    capture.setMeters({{{}, 0, 0, true}});
     capture.startRunning();
     for (const auto down : {0ms, 1500ms}) {
         ASSERT_TRUE(server.kill());

@@ -98,7 +98,7 @@ std::optional<Recovery> measureRecovery(EventLoop& loop, AudioCapture& capture,
         std::atomic<Clock::rep> peerLoud{0};
     };
     const auto times = std::make_shared<Times>();
-    capture.setFragmentLevelHandler([times, anyLevel](float averagePower, float) {
+    capture.setFragmentLevelHandler([times, anyLevel](std::size_t, float averagePower, float) {
         Clock::rep none = 0;
         if (anyLevel || averagePower > -40.0f) {
             times->loud.compare_exchange_strong(none, Clock::now().time_since_epoch().count());

@@ -1,20 +1,10 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// The band the technician wants metered, set on the main thread and read by the capture thread:
-// a high-pass cut-off and a low-pass cut-off in Hz, 0 for none. The capture thread counts here
-// the samples that were not finite numbers, for the main thread to report.
-struct BandSettings {
-    std::atomic<float> lowCut{0.0f};
-    std::atomic<float> highCut{0.0f};
-    std::atomic<std::uint64_t> nonFiniteSamples{0};
-};
 
 // What the band does at the input's rate beyond filtering as asked, for the technician's status.
 struct BandStatus {

@@ -17,6 +17,7 @@ constexpr std::chrono::milliseconds kStartupWait{1500};
 PulseAudioCapture::PulseAudioCapture(MainLoop& mainLoop)
     : mainLoop_(mainLoop),
       link_(loop_, [this](PulseServerLink::Event event) { onServerEvent(event); }) {
+    updateChannelErrors();
     handlers_->dropFailedInput = [this](const std::string& sourceName, const std::string& error) {
         dropFailedInput(sourceName, error);
     };
@@ -134,85 +135,67 @@ void PulseAudioCapture::setPreviewVolume(float volume) {
     shared_.previewGain.store(clamped, std::memory_order_relaxed);
 }
 
-void PulseAudioCapture::setBand(float lowCut, float highCut) {
-    shared_.band.lowCut.store(lowCut, std::memory_order_relaxed);
-    shared_.band.highCut.store(highCut, std::memory_order_relaxed);
-}
-
-BandStatus PulseAudioCapture::bandStatus() const {
-    if (!input_) {
-        return {};
+void PulseAudioCapture::setMeters(std::vector<MeterSettings> meters) {
+    shared_.meters.configure(std::move(meters));
+    updateChannelErrors();
+    if (anyMeterFast() != fastResponse_) {
+        configurationChanged();
     }
-    BandStatus status = BandFilter::statusFor(shared_.band.lowCut.load(std::memory_order_relaxed),
-                                              shared_.band.highCut.load(std::memory_order_relaxed),
-                                              input_->sampleSpec.rate);
-    status.nonFiniteSamples = shared_.band.nonFiniteSamples.load(std::memory_order_relaxed);
-    return status;
 }
 
-void PulseAudioCapture::setInputChannels(const std::vector<unsigned>& channels) {
-    inputChannels_ = channels;
-    updateMeteredChannels();
+bool PulseAudioCapture::anyMeterFast() const {
+    const std::vector<MeterSettings>& meters = shared_.meters.meters();
+    return std::any_of(meters.begin(), meters.end(),
+                       [](const MeterSettings& meter) { return meter.fast; });
 }
 
-void PulseAudioCapture::updateMeteredChannels() {
+void PulseAudioCapture::updateChannelErrors() {
+    const std::vector<MeterSettings>& meters = shared_.meters.meters();
     const unsigned available = input_ ? input_->sampleSpec.channels : 0;
-    std::uint32_t mask = 0;
-    std::string error;
-    for (const unsigned channel : inputChannels_) {
-        if (!input_) {
-            break;  // judged again when an input is added
+    channelErrors_.resize(meters.size());
+    for (std::size_t meter = 0; meter < meters.size(); ++meter) {
+        std::string error;
+        for (const unsigned channel : meters[meter].channels) {
+            // Without input, judged again when one is added.
+            if (input_ && (channel < 1 || channel > available)) {
+                error = "inputChannels: " + input_->device.description + " has " +
+                        std::to_string(available) + (available == 1 ? " channel" : " channels") +
+                        ", no channel " + std::to_string(channel);
+                break;
+            }
         }
-        if (channel < 1 || channel > available) {
-            error = "inputChannels: " + input_->device.description + " has " +
-                    std::to_string(available) + (available == 1 ? " channel" : " channels") +
-                    ", no channel " + std::to_string(channel);
-            mask = 0;
-            break;
+        if (!error.empty() && error != channelErrors_[meter]) {
+            systemLog("audio input " + input_->device.name + ": " + error);
         }
-        mask |= 1u << (channel - 1);
+        channelErrors_[meter] = std::move(error);
     }
-    if (inputChannels_.empty() && available > 0) {
-        mask = available >= 32 ? ~0u : (1u << available) - 1u;
-    }
-    if (input_ && !error.empty() && error != inputChannelsError_) {
-        systemLog("audio input " + input_->device.name + ": " + error);
-    }
-    inputChannelsError_ = input_ ? error : std::string();
-    shared_.meteredChannels.store(mask, std::memory_order_relaxed);
 }
 
 std::vector<std::vector<float>> PulseAudioCapture::channelAveragePowerLevels() {
-    samplePeak_.reset();
+    readings_.clear();
     loudestChannel_.reset();
     if (!input_) {
         return {};
     }
-    const ChannelPowerMeter::Reading reading = shared_.meter.take();
-    if (!inputChannelsError_.empty()) {
+    MeterBank::Take take = shared_.meters.take();
+    readings_ = std::move(take.meters);
+    if (!channelErrors_.front().empty()) {
         return {};
     }
-    std::vector<float> levels;
-    for (std::size_t channel = 0; channel < reading.averagePower.size(); ++channel) {
-        const bool chosen = inputChannels_.empty() ||
-                            std::find(inputChannels_.begin(), inputChannels_.end(), channel + 1) !=
-                                inputChannels_.end();
-        const float power = reading.averagePower[channel];
-        loudestChannel_ = std::max(loudestChannel_.value_or(power), power);
-        if (chosen) {
-            levels.push_back(power);
-            samplePeak_ =
-                std::max(samplePeak_.value_or(kSilenceDecibels), reading.samplePeak[channel]);
-        }
-    }
-    return {levels};
+    loudestChannel_ = take.loudestChannel;
+    return {readings_.front().levels};
 }
 
-void PulseAudioCapture::setFastResponse(bool fast) {
-    if (fast != fastResponse_) {
-        fastResponse_ = fast;
-        configurationChanged();
+std::vector<MeterReading> PulseAudioCapture::meterReadings() const {
+    std::vector<MeterReading> readings(channelErrors_.size());
+    for (std::size_t meter = 0; meter < readings.size(); ++meter) {
+        if (meter < readings_.size()) {
+            readings[meter] = readings_[meter];
+        }
+        readings[meter].channelsError = channelErrors_[meter];
+        readings[meter].band = input_ ? shared_.meters.bandStatus(meter) : BandStatus{};
     }
+    return readings;
 }
 
 void PulseAudioCapture::setFragmentLevelHandler(FragmentLevelHandler handler) {
@@ -233,7 +216,8 @@ void PulseAudioCapture::setInputFailedHandler(InputFailedHandler handler) {
 }
 
 void PulseAudioCapture::configurationChanged() {
-    updateMeteredChannels();
+    updateChannelErrors();
+    fastResponse_ = anyMeterFast();
     configurationPending_ = true;
     if (configurationDepth_ == 0) {
         applyConfiguration();
@@ -248,8 +232,8 @@ void PulseAudioCapture::applyConfiguration() {
         std::lock_guard lock(loop_);
         // Fresh streams for every change, so re-selecting a device restarts its capture.
         streams_.reset();
-        shared_.meter.reset(input_ ? input_->sampleSpec.channels : 0);
-        shared_.band.nonFiniteSamples.store(0, std::memory_order_relaxed);
+        shared_.meters.reset(input_ ? input_->sampleSpec.channels : 0,
+                             input_ ? input_->sampleSpec.rate : 0.0);
         if (running_ && input_) {
             const std::string name = input_->device.name;
             streams_ = PulseInputStreams::open(

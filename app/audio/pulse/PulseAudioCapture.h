@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/audio/AudioCapture.h"
-#include "app/audio/level/ChannelPowerMeter.h"
+#include "app/audio/level/MeterBank.h"
 #include "app/audio/pulse/PulseInputStreams.h"
 #include "app/audio/pulse/PulseServerLink.h"
 #include "app/audio/pulse/PulseThreadedLoop.h"
@@ -32,14 +32,10 @@ class PulseAudioCapture : public AudioCapture {
     void stopRunning() override;
     float previewVolume() const override;
     void setPreviewVolume(float volume) override;
-    void setBand(float lowCut, float highCut) override;
-    BandStatus bandStatus() const override;
-    void setInputChannels(const std::vector<unsigned>& channels) override;
-    std::string inputChannelsError() const override { return inputChannelsError_; }
+    void setMeters(std::vector<MeterSettings> meters) override;
     std::vector<std::vector<float>> channelAveragePowerLevels() override;
-    std::optional<float> samplePeakLevel() const override { return samplePeak_; }
+    std::vector<MeterReading> meterReadings() const override;
     std::optional<float> loudestChannelLevel() const override { return loudestChannel_; }
-    void setFastResponse(bool fast) override;
     void setFragmentLevelHandler(FragmentLevelHandler handler) override;
     void setDevicesChangedHandler(std::function<void()> handler) override;
     void setServerReconnectedHandler(std::function<void()> handler) override;
@@ -65,8 +61,9 @@ class PulseAudioCapture : public AudioCapture {
     // Main thread: applies the input and the running state now, or at the outermost commit.
     void configurationChanged();
     void applyConfiguration();
-    // Main thread: checks the chosen channels against the input and tells the loop thread.
-    void updateMeteredChannels();
+    // Main thread: checks each meter's chosen channels against the input.
+    void updateChannelErrors();
+    bool anyMeterFast() const;
 
     MainLoop& mainLoop_;
     // The handlers live on the main thread; calls posted from the loop thread hold them weakly,
@@ -79,11 +76,11 @@ class PulseAudioCapture : public AudioCapture {
     bool configurationPending_ = false;
     bool running_ = false;
     std::optional<PulseSource> input_;
+    // The streams' response: fast while any meter is.
     bool fastResponse_ = false;
-    std::vector<unsigned> inputChannels_;  // counted from 1; empty for every channel
-    std::string inputChannelsError_;
+    std::vector<std::string> channelErrors_;  // per meter
     // Of the last tick's reading.
-    std::optional<float> samplePeak_;
+    std::vector<MeterReading> readings_;
     std::optional<float> loudestChannel_;
 
     // Shared with the loop thread; declared before the loop, so that it outlives the callbacks.

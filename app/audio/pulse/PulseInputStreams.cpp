@@ -14,7 +14,7 @@ constexpr pa_usec_t kRecordFragmentUsec = 10'000;
 constexpr pa_usec_t kFastFragmentUsec = 5'000;
 // Enough queued preview audio to ride out scheduling hiccups, little enough to stay in sync.
 constexpr pa_usec_t kPreviewTargetUsec = 40'000;
-constexpr std::size_t kChunkFrames = 512;
+constexpr std::size_t kChunkFrames = MeterBank::kChunkFrames;
 
 void disconnectAndRelease(pa_stream*& stream) {
     if (stream == nullptr) {
@@ -63,10 +63,7 @@ PulseInputStreams::PulseInputStreams(const pa_sample_spec& sampleSpec, CaptureSh
       fragmentFrames_(std::clamp<std::size_t>(
           pa_usec_to_bytes(kFastFragmentUsec, &sampleSpec) / pa_frame_size(&sampleSpec), 1,
           kChunkFrames)),
-      chunk_(kChunkFrames * sampleSpec.channels),
-      filtered_(kChunkFrames * sampleSpec.channels) {
-    filter_.configure(0.0f, 0.0f, sampleSpec.rate, channelCount_);
-}
+      chunk_(kChunkFrames * sampleSpec.channels) {}
 
 PulseInputStreams::~PulseInputStreams() {
     disconnectAndRelease(record_);
@@ -139,11 +136,6 @@ void PulseInputStreams::readAll() {
 }
 
 void PulseInputStreams::consume(const unsigned char* bytes, std::size_t frameCount) {
-    const float lowCut = shared_.band.lowCut.load(std::memory_order_relaxed);
-    const float highCut = shared_.band.highCut.load(std::memory_order_relaxed);
-    if (lowCut != filter_.lowCut() || highCut != filter_.highCut()) {
-        filter_.configure(lowCut, highCut, sampleSpec_.rate, channelCount_);
-    }
     const float gain = shared_.previewGain.load(std::memory_order_relaxed);
     // What the preview cannot take now is dropped rather than queued, so it never lags behind.
     std::size_t previewFrames = 0;
@@ -170,16 +162,10 @@ void PulseInputStreams::consumeChunk(const unsigned char* bytes, std::size_t fra
                                      std::size_t& previewFrames) {
     const std::size_t frameBytes = pa_frame_size(&sampleSpec_);
     std::memcpy(chunk_.data(), bytes, frames * frameBytes);
-    if (const std::size_t broken = filter_.process(chunk_.data(), filtered_.data(), frames)) {
-        shared_.band.nonFiniteSamples.fetch_add(broken, std::memory_order_relaxed);
-    }
-    shared_.meter.accumulate(filtered_.data(), frames, channelCount_);
-    const std::uint32_t channels = shared_.meteredChannels.load(std::memory_order_relaxed);
-    if (fastResponse_ && channels != 0 && shared_.fragmentLevelHandler) {
-        const FragmentLevel level =
-            fragmentLevel(filtered_.data(), frames, channelCount_, channels);
-        shared_.fragmentLevelHandler(level.averagePower, level.samplePeak);
-    }
+    // Fragment levels only from a stream that was asked for short fragments.
+    static const AudioCapture::FragmentLevelHandler none;
+    shared_.meters.feed(chunk_.data(), frames, channelCount_, sampleSpec_.rate,
+                        fastResponse_ ? shared_.fragmentLevelHandler : none);
 
     const std::size_t played = std::min(frames, previewFrames);
     if (played > 0) {

@@ -3,36 +3,30 @@
 #include <pulse/stream.h>
 
 #include <atomic>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/audio/AudioCapture.h"
-#include "app/audio/level/BandFilter.h"
-#include "app/audio/level/ChannelPowerMeter.h"
+#include "app/audio/level/MeterBank.h"
 #include "app/audio/pulse/PulseSource.h"
 
 // What the capture shares with the streams of its input: set on the main thread, used on the
 // loop thread.
 struct CaptureShared {
-    ChannelPowerMeter meter;
+    MeterBank meters;
     std::atomic<float> previewGain{0.0f};
-    BandSettings band;
-    // Bit n chooses channel n (from 0) for the fragment levels; 0 while the chosen channels
-    // cannot be metered.
-    std::atomic<std::uint32_t> meteredChannels{0};
     // Guarded by the loop's lock.
     AudioCapture::FragmentLevelHandler fragmentLevelHandler;
 };
 
 // The streams of one selected input: a record stream from the source as 32-bit float at the
-// source's own rate and channel map, whose frames feed the meter through the band filter, and a
-// playback stream to the default output that carries the same frames scaled by the preview gain.
-// With fast response, the record stream comes in fragments of at most 5 ms, each measured for
-// the fragment handler. Created, used and destroyed with the loop's lock held; the callbacks run
-// on the loop thread.
+// source's own rate and channel map, whose frames feed the meters, and a playback stream to the
+// default output that carries the same frames scaled by the preview gain. With fast response, the
+// record stream comes in fragments of at most 5 ms, each measured by the fast meters for the
+// fragment handler. Created, used and destroyed with the loop's lock held; the callbacks run on
+// the loop thread.
 class PulseInputStreams {
   public:
     // Told, on the loop thread, why the server ended the record stream.
@@ -65,11 +59,8 @@ class PulseInputStreams {
     // The most frames a fragment level may cover.
     const std::size_t fragmentFrames_;
     FailureHandler onFailure_;
-    BandFilter filter_;
     pa_stream* record_ = nullptr;
     pa_stream* preview_ = nullptr;
     // Aligned room for one chunk of frames: the server's buffers carry no alignment promise.
     std::vector<float> chunk_;
-    // The chunk as the band filter leaves it; the preview plays the unfiltered one.
-    std::vector<float> filtered_;
 };

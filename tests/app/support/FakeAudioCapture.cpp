@@ -1,5 +1,7 @@
 #include "tests/app/support/FakeAudioCapture.h"
 
+#include <algorithm>
+
 FakeAudioCapture::FakeAudioCapture(std::vector<AudioDevice> devices,
                                    std::optional<AudioDevice> defaultDevice)
     : devices(std::move(devices)), defaultDevice(std::move(defaultDevice)) {}
@@ -44,17 +46,8 @@ void FakeAudioCapture::setPreviewVolume(float volume) {
     previewVolume_ = volume;
 }
 
-void FakeAudioCapture::setBand(float lowCut, float highCut) {
-    band = {lowCut, highCut};
-}
-
-void FakeAudioCapture::setInputChannels(const std::vector<unsigned>& channels) {
-    inputChannels = channels;
-}
-
-void FakeAudioCapture::setFastResponse(bool fast) {
-    calls->push_back(fast ? "fast" : "ticks");
-    fastResponse = fast;
+void FakeAudioCapture::setMeters(std::vector<MeterSettings> list) {
+    meters = std::move(list);
 }
 
 void FakeAudioCapture::setFragmentLevelHandler(FragmentLevelHandler handler) {
@@ -64,6 +57,16 @@ void FakeAudioCapture::setFragmentLevelHandler(FragmentLevelHandler handler) {
 std::vector<std::vector<float>> FakeAudioCapture::channelAveragePowerLevels() {
     calls->push_back("read");
     return input_ ? readings : std::vector<std::vector<float>>();
+}
+
+std::vector<MeterReading> FakeAudioCapture::meterReadings() const {
+    MeterReading first{{}, input_ ? samplePeak : std::nullopt, channelsError, bandReport};
+    if (input_ && !readings.empty()) {
+        first.levels = readings.front();
+    }
+    std::vector<MeterReading> all(std::max<std::size_t>(meters.size(), 1));
+    all.front() = first;
+    return all;
 }
 
 void FakeAudioCapture::setDevicesChangedHandler(std::function<void()> handler) {
@@ -85,7 +88,7 @@ void FakeAudioCapture::failInput(const std::string& error) {
 }
 
 void FakeAudioCapture::deliverFragment(float averagePowerDb, float samplePeakDb) {
-    if (fastResponse && input_ && fragmentLevelHandler) {
-        fragmentLevelHandler(averagePowerDb, samplePeakDb);
+    if (fastResponse() && input_ && fragmentLevelHandler) {
+        fragmentLevelHandler(0, averagePowerDb, samplePeakDb);
     }
 }

@@ -20,16 +20,13 @@ class FakeAudioCapture : public AudioCapture {
     std::vector<std::vector<float>> readings;
     // A device whose input cannot be made.
     std::optional<AudioDevice> failingDevice;
-    // The band last asked for: low cut, high cut.
-    std::pair<float, float> band{-1.0f, -1.0f};
     std::shared_ptr<std::vector<std::string>> calls = std::make_shared<std::vector<std::string>>();
-    // What the controller chose, and what the test has the capture report.
-    std::vector<unsigned> inputChannels;
+    // What the controller asked to meter, and what the test has the first meter report.
+    std::vector<MeterSettings> meters;
     std::string channelsError;
     std::optional<float> samplePeak;
     std::optional<float> loudestChannel;
     BandStatus bandReport;
-    bool fastResponse = false;
     FragmentLevelHandler fragmentLevelHandler;
     std::function<void()> devicesChanged;
     std::function<void()> serverReconnected;
@@ -46,25 +43,22 @@ class FakeAudioCapture : public AudioCapture {
     void stopRunning() override;
     float previewVolume() const override { return previewVolume_; }
     void setPreviewVolume(float volume) override;
-    void setBand(float lowCut, float highCut) override;
-    BandStatus bandStatus() const override { return bandReport; }
-    void setInputChannels(const std::vector<unsigned>& channels) override;
-    std::string inputChannelsError() const override { return channelsError; }
+    void setMeters(std::vector<MeterSettings> meters) override;
     std::vector<std::vector<float>> channelAveragePowerLevels() override;
-    std::optional<float> samplePeakLevel() const override {
-        return input_ ? samplePeak : std::nullopt;
-    }
+    std::vector<MeterReading> meterReadings() const override;
     std::optional<float> loudestChannelLevel() const override {
         return input_ ? loudestChannel : std::nullopt;
     }
-    void setFastResponse(bool fast) override;
+    // Whether the first meter is fast.
+    bool fastResponse() const { return !meters.empty() && meters.front().fast; }
     void setFragmentLevelHandler(FragmentLevelHandler handler) override;
     void setDevicesChangedHandler(std::function<void()> handler) override;
     void setServerReconnectedHandler(std::function<void()> handler) override;
     void setInputFailedHandler(InputFailedHandler handler) override;
     // The server ends the input's stream: the input goes, then the handler hears why.
     void failInput(const std::string& error);
-    // A fragment arrives in fast response: the handler hears its level (on the caller's thread).
+    // A fragment arrives in fast response: the handler hears the first meter's level (on the
+    // caller's thread).
     void deliverFragment(float averagePowerDb, float samplePeakDb);
 
   private:

@@ -1,0 +1,248 @@
+#include "app/audio/level/MeterBank.h"
+
+#include <algorithm>
+
+#include "app/audio/level/LevelFigures.h"
+
+namespace {
+
+// Bit n chooses channel n (from 0); 0 when a chosen channel is not among `channelCount`.
+std::uint32_t channelMask(const std::vector<unsigned>& channels, std::size_t channelCount) {
+    if (channels.empty()) {
+        return channelCount >= 32 ? ~0u : (1u << channelCount) - 1u;
+    }
+    std::uint32_t mask = 0;
+    for (const unsigned channel : channels) {
+        if (channel < 1 || channel > channelCount) {
+            return 0;
+        }
+        mask |= 1u << (channel - 1);
+    }
+    return mask;
+}
+
+}  // namespace
+
+MeterBank::MeterBank() {
+    configure({});
+}
+
+MeterBank::~MeterBank() = default;
+
+void MeterBank::configure(std::vector<MeterSettings> meters) {
+    if (meters.empty()) {
+        meters.emplace_back();
+    }
+    if (meters.size() > kMaxMeters) {
+        meters.resize(kMaxMeters);
+    }
+    if (layout_ && meters == meters_) {
+        return;
+    }
+    auto layout = std::make_shared<Layout>();
+    layout->meters = meters;
+    layout->slotOfMeter.assign(meters.size(), kMaxMeters);
+    const Layout* old = layout_.get();
+    const auto bandOf = [](const MeterSettings& meter) {
+        return Band{meter.lowCut, meter.highCut, true};
+    };
+    const auto claim = [&](std::size_t meter, std::size_t slot) {
+        layout->bands[slot] = bandOf(meters[meter]);
+        layout->slotOfMeter[meter] = slot;
+    };
+    const auto slotWith = [&](const Band& band) -> std::optional<std::size_t> {
+        for (std::size_t slot = 0; slot < kMaxMeters; ++slot) {
+            if (layout->bands[slot] == band) {
+                return slot;
+            }
+        }
+        return std::nullopt;
+    };
+    // A band that stays keeps its slot, with its filter's state and its held reading.
+    for (std::size_t meter = 0; meter < meters.size(); ++meter) {
+        const Band band = bandOf(meters[meter]);
+        if (const auto shared = slotWith(band)) {
+            layout->slotOfMeter[meter] = *shared;
+            continue;
+        }
+        for (std::size_t slot = 0; old != nullptr && slot < kMaxMeters; ++slot) {
+            if (old->bands[slot] == band) {
+                claim(meter, slot);
+                break;
+            }
+        }
+    }
+    // A meter whose band changed keeps its slot if no one else took it: its sums carry on, so
+    // an edit of the band never reads as a tick of silence.
+    for (std::size_t meter = 0; meter < meters.size() && old != nullptr; ++meter) {
+        if (layout->slotOfMeter[meter] != kMaxMeters) {
+            continue;
+        }
+        if (const auto shared = slotWith(bandOf(meters[meter]))) {
+            layout->slotOfMeter[meter] = *shared;
+        } else if (meter < old->slotOfMeter.size() &&
+                   !layout->bands[old->slotOfMeter[meter]].used) {
+            claim(meter, old->slotOfMeter[meter]);
+        }
+    }
+    // Any other band starts afresh, preferably in a slot the capture's thread does not feed.
+    for (std::size_t meter = 0; meter < meters.size(); ++meter) {
+        if (layout->slotOfMeter[meter] != kMaxMeters) {
+            continue;
+        }
+        if (const auto shared = slotWith(bandOf(meters[meter]))) {
+            layout->slotOfMeter[meter] = *shared;
+            continue;
+        }
+        std::size_t chosen = kMaxMeters;
+        for (std::size_t slot = 0; slot < kMaxMeters; ++slot) {
+            const bool freeNow = !layout->bands[slot].used;
+            const bool fedBefore = old != nullptr && old->bands[slot].used;
+            if (freeNow && (!fedBefore || chosen == kMaxMeters)) {
+                chosen = slot;
+                if (!fedBefore) {
+                    break;
+                }
+            }
+        }
+        claim(meter, chosen);
+        slots_[chosen].power.reset(channelCount_);
+        slots_[chosen].nonFiniteSamples.store(0, std::memory_order_relaxed);
+    }
+    meters_ = std::move(meters);
+    layout_ = layout;
+    publish(std::move(layout), false);
+}
+
+void MeterBank::reset(std::size_t channelCount, double sampleRate) {
+    channelCount_ = channelCount;
+    sampleRate_ = sampleRate;
+    for (Slot& slot : slots_) {
+        slot.power.reset(channelCount);
+        slot.nonFiniteSamples.store(0, std::memory_order_relaxed);
+    }
+    publish(layout_, true);
+}
+
+void MeterBank::publish(std::shared_ptr<const Layout> layout, bool restart) {
+    std::lock_guard lock(handOverMutex_);
+    handedOver_ = std::move(layout);
+    restarts_ += restart ? 1 : 0;
+    generation_.fetch_add(1, std::memory_order_release);
+}
+
+MeterBank::Take MeterBank::take() {
+    std::array<std::optional<ChannelPowerMeter::Reading>, kMaxMeters> bySlot;
+    Take result;
+    result.meters.reserve(meters_.size());
+    for (std::size_t meter = 0; meter < meters_.size(); ++meter) {
+        const std::size_t slot = layout_->slotOfMeter[meter];
+        if (!bySlot[slot]) {
+            bySlot[slot] = slots_[slot].power.take();
+        }
+        const ChannelPowerMeter::Reading& power = *bySlot[slot];
+        MeterReading reading;
+        reading.band = bandStatus(meter);
+        const std::vector<unsigned>& channels = meters_[meter].channels;
+        const bool missing = std::any_of(channels.begin(), channels.end(), [&](unsigned channel) {
+            return channel < 1 || channel > power.averagePower.size();
+        });
+        for (std::size_t channel = 0; channel < power.averagePower.size() && !missing; ++channel) {
+            if (channels.empty() ||
+                std::find(channels.begin(), channels.end(), channel + 1) != channels.end()) {
+                reading.levels.push_back(power.averagePower[channel]);
+                reading.samplePeak = std::max(reading.samplePeak.value_or(kSilenceDecibels),
+                                              power.samplePeak[channel]);
+            }
+        }
+        if (meter == 0 && !power.averagePower.empty()) {
+            result.loudestChannel =
+                *std::max_element(power.averagePower.begin(), power.averagePower.end());
+        }
+        result.meters.push_back(std::move(reading));
+    }
+    return result;
+}
+
+BandStatus MeterBank::bandStatus(std::size_t meter) const {
+    if (meter >= meters_.size()) {
+        return {};
+    }
+    BandStatus status =
+        BandFilter::statusFor(meters_[meter].lowCut, meters_[meter].highCut, sampleRate_);
+    status.nonFiniteSamples =
+        slots_[layout_->slotOfMeter[meter]].nonFiniteSamples.load(std::memory_order_relaxed);
+    return status;
+}
+
+void MeterBank::feed(const float* samples, std::size_t frameCount, std::size_t channelCount,
+                     double sampleRate, const FragmentHandler& onFragment) {
+    if (channelCount == 0 || channelCount > ChannelPowerMeter::kMaxChannels) {
+        return;
+    }
+    if (generation_.load(std::memory_order_acquire) != feeder_.generation ||
+        channelCount != feeder_.channelCount || sampleRate != feeder_.sampleRate) {
+        prepare(channelCount, sampleRate);
+    }
+    while (frameCount > 0) {
+        const std::size_t frames = std::min(frameCount, kChunkFrames);
+        feedChunk(samples, frames, onFragment);
+        samples += frames * channelCount;
+        frameCount -= frames;
+    }
+}
+
+void MeterBank::prepare(std::size_t channelCount, double sampleRate) {
+    std::uint64_t restarts = 0;
+    {
+        std::lock_guard lock(handOverMutex_);
+        feeder_.layout = handedOver_;
+        feeder_.generation = generation_.load(std::memory_order_relaxed);
+        restarts = restarts_;
+    }
+    const bool restart = restarts != feederRestarts_ || channelCount != feeder_.channelCount ||
+                         sampleRate != feeder_.sampleRate;
+    feederRestarts_ = restarts;
+    feeder_.channelCount = channelCount;
+    feeder_.sampleRate = sampleRate;
+    const Layout& layout = *feeder_.layout;
+    for (std::size_t slot = 0; slot < kMaxMeters; ++slot) {
+        const Band& band = layout.bands[slot];
+        if (band.used && (restart || feeder_.filterBands[slot] != band)) {
+            feeder_.filters[slot].configure(band.lowCut, band.highCut, sampleRate, channelCount);
+        }
+        feeder_.filterBands[slot] = band;
+    }
+    feeder_.masks.clear();
+    for (const MeterSettings& meter : layout.meters) {
+        feeder_.masks.push_back(channelMask(meter.channels, channelCount));
+    }
+    feeder_.filtered.resize(kChunkFrames * channelCount);
+}
+
+void MeterBank::feedChunk(const float* samples, std::size_t frames,
+                          const FragmentHandler& onFragment) {
+    const Layout& layout = *feeder_.layout;
+    const std::size_t channelCount = feeder_.channelCount;
+    float* filtered = feeder_.filtered.data();
+    for (std::size_t slot = 0; slot < kMaxMeters; ++slot) {
+        if (!layout.bands[slot].used) {
+            continue;
+        }
+        if (const std::size_t broken = feeder_.filters[slot].process(samples, filtered, frames)) {
+            slots_[slot].nonFiniteSamples.fetch_add(broken, std::memory_order_relaxed);
+        }
+        slots_[slot].power.accumulate(filtered, frames, channelCount);
+        if (!onFragment) {
+            continue;
+        }
+        for (std::size_t meter = 0; meter < layout.meters.size(); ++meter) {
+            if (layout.slotOfMeter[meter] == slot && layout.meters[meter].fast &&
+                feeder_.masks[meter] != 0) {
+                const FragmentLevel level =
+                    fragmentLevel(filtered, frames, channelCount, feeder_.masks[meter]);
+                onFragment(meter, level.averagePower, level.samplePeak);
+            }
+        }
+    }
+}

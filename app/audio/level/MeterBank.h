@@ -1,0 +1,140 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/audio/level/BandFilter.h"
+#include "app/audio/level/ChannelPowerMeter.h"
+
+// What one meter of the input measures: its channels, counted from 1 (empty for every channel),
+// through a high-pass at `lowCut` and a low-pass at `highCut` Hz (each left out at 0). A fast
+// meter also measures every short fragment as it arrives.
+struct MeterSettings {
+    std::vector<unsigned> channels;
+    float lowCut = 0.0f;
+    float highCut = 0.0f;
+    bool fast = false;
+    friend bool operator==(const MeterSettings&, const MeterSettings&) = default;
+};
+
+// One meter's reading of one take.
+struct MeterReading {
+    // Per chosen channel, the average power in dBFS; empty without input, or while a chosen
+    // channel is missing from the input.
+    std::vector<float> levels;
+    // The largest |sample| of the chosen channels in dBFS; nothing when `levels` is empty.
+    std::optional<float> samplePeak;
+    // Why the chosen channels cannot be metered on the current input; empty when they can.
+    std::string channelsError;
+    BandStatus band;
+    friend bool operator==(const MeterReading&, const MeterReading&) = default;
+};
+
+// Several meters of one input: configured on the main thread, fed interleaved frames on the
+// capture's thread, read on the main thread once per tick. Meters with the same band share its
+// filter and its power sums (every channel is summed; the channel choice applies when reading),
+// so many meters on a few bands cost little more than one. The capture's thread takes a new
+// configuration at its next chunk, and allocates only then; neither side waits for long.
+class MeterBank {
+  public:
+    // The first mapping's meter and at most 16 more.
+    static constexpr std::size_t kMaxMeters = 17;
+    // The longest stretch filtered and summed at a time, and so the longest fragment measured.
+    static constexpr std::size_t kChunkFrames = 512;
+
+    // Called on the capture's thread for each fast meter and each chunk: the chosen channels'
+    // average power (the mean of their dBFS, the tick's figure) and sample peak, after the band.
+    using FragmentHandler =
+        std::function<void(std::size_t meter, float averagePowerDb, float samplePeakDb)>;
+
+    struct Take {
+        std::vector<MeterReading> meters;  // channelsError left empty: the input names it
+        // The average power in dBFS of the loudest channel in the first meter's band, chosen or
+        // not; nothing without channels.
+        std::optional<float> loudestChannel;
+    };
+
+    MeterBank();
+    ~MeterBank();
+    MeterBank(const MeterBank&) = delete;
+    MeterBank& operator=(const MeterBank&) = delete;
+
+    // Main thread. An empty list is one meter of every channel without a band; beyond
+    // kMaxMeters the rest are left out. A band that stays keeps its filter and sums.
+    void configure(std::vector<MeterSettings> meters);
+    const std::vector<MeterSettings>& meters() const { return meters_; }
+    // Main thread, while nothing feeds: starts over for an input of `channelCount` channels (0
+    // for none) at `sampleRate`, filters from silence and counts cleared.
+    void reset(std::size_t channelCount, double sampleRate);
+    // Main thread: every meter's reading of the frames fed since the previous take. A band
+    // without new frames holds its reading as ChannelPowerMeter does.
+    Take take();
+    // Main thread: what the meter's band does at the input's rate, and the non-finite samples it
+    // met since the reset.
+    BandStatus bandStatus(std::size_t meter) const;
+
+    // Capture's thread: adds `frameCount` interleaved frames of `channelCount` channels at
+    // `sampleRate`, and measures each chunk of at most kChunkFrames for `onFragment` (if set).
+    void feed(const float* samples, std::size_t frameCount, std::size_t channelCount,
+              double sampleRate, const FragmentHandler& onFragment);
+
+  private:
+    struct Band {
+        float lowCut = 0.0f;
+        float highCut = 0.0f;
+        bool used = false;
+        friend bool operator==(const Band&, const Band&) = default;
+    };
+    // What the capture's thread works from: each slot's band and each meter's slot.
+    struct Layout {
+        std::array<Band, kMaxMeters> bands{};
+        std::vector<MeterSettings> meters;
+        std::vector<std::size_t> slotOfMeter;
+    };
+    // A band's sums and broken-sample count, shared by both threads.
+    struct Slot {
+        ChannelPowerMeter power;
+        std::atomic<std::uint64_t> nonFiniteSamples{0};
+    };
+    // The capture thread's own.
+    struct Feeder {
+        std::shared_ptr<const Layout> layout;
+        std::uint64_t generation = 0;
+        std::size_t channelCount = 0;
+        double sampleRate = 0.0;
+        std::array<BandFilter, kMaxMeters> filters;
+        std::array<Band, kMaxMeters> filterBands{};
+        std::vector<std::uint32_t> masks;  // per meter; 0 while a chosen channel is missing
+        std::vector<float> filtered;
+    };
+
+    void publish(std::shared_ptr<const Layout> layout, bool restart);
+    void prepare(std::size_t channelCount, double sampleRate);
+    void feedChunk(const float* samples, std::size_t frames, const FragmentHandler& onFragment);
+
+    std::array<Slot, kMaxMeters> slots_;
+
+    // Main thread only.
+    std::vector<MeterSettings> meters_;
+    std::shared_ptr<const Layout> layout_;
+    std::size_t channelCount_ = 0;
+    double sampleRate_ = 0.0;
+
+    // Handed from the main thread to the capture's: `generation_` counts configurations and
+    // resets, and a reset asks for the filters from silence.
+    std::mutex handOverMutex_;
+    std::shared_ptr<const Layout> handedOver_;  // guarded by handOverMutex_
+    std::uint64_t restarts_ = 0;                // guarded by handOverMutex_
+    std::atomic<std::uint64_t> generation_{0};
+
+    Feeder feeder_;
+    std::uint64_t feederRestarts_ = 0;  // the capture thread's
+};
