@@ -13,6 +13,17 @@ enum class ControllerProperty {
     previewVolume,
 };
 
+// One further mapping as the last tick left it (the first mapping's figures are the status's
+// own), in the order of the mappings setting.
+struct MappingStatus {
+    std::string name;
+    // The mapping's meter value; nothing when that tick had no audio channel for it.
+    std::optional<float> meter;
+    // Trigger and silence: whether the gate is on (for silence, whether silence was found).
+    bool on = false;
+    std::optional<float> lastValueSent;
+};
+
 // What a technician needs to know while the program runs.
 struct ControllerStatus {
     // The last tick's meter value; nothing when that tick had no audio channel.
@@ -57,6 +68,8 @@ struct ControllerStatus {
     std::string listenerError;
     // Why there is no input: the device that cannot be opened, or the one waited for.
     std::string deviceError;
+    // The further mappings, after the first.
+    std::vector<MappingStatus> mappings;
     // What was wrong with the stored settings at start-up, until the next Save.
     std::vector<std::string> settingsNotices;
 };
