@@ -25,6 +25,13 @@ class MemoryPreferences : public PreferencesStore {
         const auto found = values_.find(key);
         return found == values_.end() ? std::nullopt : std::optional(found->second);
     }
+    std::vector<std::string> storedKeys() const override {
+        std::vector<std::string> keys;
+        for (const auto& [key, value] : values_) {
+            keys.push_back(key);
+        }
+        return keys;
+    }
     void setString(std::string_view key, std::optional<std::string> value) override {
         if (value) {
             values_[std::string(key)] = std::move(*value);

@@ -35,6 +35,20 @@ class FixedStore : public PreferencesStore {
         }
         return file_.stringForKey(key);
     }
+    std::vector<std::string> storedKeys() const override {
+        std::vector<std::string> keys;
+        for (const std::string& key : file_.storedKeys()) {
+            if (!held_.contains(key)) {
+                keys.push_back(key);
+            }
+        }
+        for (const auto& [key, value] : held_) {
+            if (value) {
+                keys.push_back(key);
+            }
+        }
+        return keys;
+    }
     void setString(std::string_view key, std::optional<std::string> value) override {
         held_[std::string(key)] = std::move(value);
     }
