@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include "app/settings/DisplayText.h"
@@ -21,7 +22,7 @@
 namespace {
 
 struct PathCase {
-    // A setting stored first with --set, or nullptr.
+    // Settings stored first with --set, separated by spaces, or nullptr.
     const char* before;
     const char* key;
     const char* text;
@@ -31,7 +32,7 @@ struct PathCase {
 
 // The value in use as a text to compare; an absent one as remote control shows it.
 std::string inUse(const SettingsModel& settings, std::string_view key) {
-    const SettingDefinition& setting = *findSetting(key);
+    const SettingDefinition& setting = *parseScopedKey(key)->setting;
     const std::optional<SettingValue> value = settings.value(key);
     if (!value) {
         return setting.kind == SettingKind::decimal ? "0" : std::string(setting.absentShown);
@@ -43,10 +44,11 @@ class SettingsPathsTest : public ControllerTest {
   protected:
     void storeBefore(const PathCase& c) {
         clearStoredSettings();
-        if (c.before != nullptr) {
+        std::istringstream assignments(c.before != nullptr ? c.before : "");
+        for (std::string assignment; assignments >> assignment;) {
             SettingsModel settings(preferences);
             settings.load();
-            ASSERT_EQ(applySettingAssignment(settings, c.before), std::nullopt) << c.before;
+            ASSERT_EQ(applySettingAssignment(settings, assignment), std::nullopt) << assignment;
         }
     }
 
@@ -108,7 +110,7 @@ class SettingsPathsTest : public ControllerTest {
                 error = argument->stringValue();
                 continue;
             }
-            answer = answerText(*findSetting(c.key), *argument);
+            answer = answerText(*parseScopedKey(c.key)->setting, *argument);
             break;
         }
         return {error, answer};
@@ -176,7 +178,42 @@ const PathCase cases[] = {
     {"bandHighCut=100", "bandLowCut", "100", nullptr},
     {"bandHighCut=100", "bandLowCut", "40", "40"},
     {"bandLowCut=300", "bandHighCut", "200", nullptr},
+    // A further mapping's keys: its own section of the file, NAME/KEY on --set and remotely.
+    {"mappings=kick", "kick/bandHighCut", "150", "150"},
+    {"mappings=kick,hat", "hat/address", "hat/1", "hat/1"},
+    {"mappings=kick", "kick/active", "maybe", nullptr},
+    {"mappings=kick", "kick/inputChannels", "2", "2"},
+    {nullptr, "type", "silence", "silence"},
+    {"mappings=kick", "kick/type", "2", "silence"},
+    {"mappings=kick", "kick/type", "loud", nullptr},
+    // Each mapping's pairs hold within it, whatever the others hold.
+    {"mappings=kick kick/bandHighCut=100", "kick/bandLowCut", "200", nullptr},
+    {"bandHighCut=100 mappings=kick", "kick/bandLowCut", "200", "200"},
+    {"triggerOnThreshold=0.3 mappings=kick", "kick/triggerOffThreshold", "0.45", "0.45"},
+    // Silence ends at or above the off threshold, which therefore is not below the on one.
+    {"type=silence triggerOnThreshold=0.4", "triggerOffThreshold", "0.3", nullptr},
+    {"type=silence triggerOnThreshold=0.4", "triggerOffThreshold", "0.6", "0.6"},
+    {"mappings=kick kick/type=silence kick/triggerOffThreshold=0.6", "kick/triggerOnThreshold",
+     "0.7", nullptr},
+    {"triggerOnThreshold=0.4 triggerOffThreshold=0.3", "type", "silence", nullptr},
+    // The names of the further mappings.
+    {nullptr, "mappings", "kick, hat_2,VOX-1", "kick, hat_2,VOX-1"},
+    {nullptr, "mappings", "kick,Kick", nullptr},
+    {nullptr, "mappings", "general", nullptr},
+    {nullptr, "mappings", "kick,BANDHIGHCUT", nullptr},
+    {nullptr, "mappings", "kick,,hat", nullptr},
+    {nullptr, "mappings", "kick/1", nullptr},
+    {nullptr, "mappings", "abcdefghijabcdefghijabcdefghij12", "abcdefghijabcdefghijabcdefghij12"},
+    {nullptr, "mappings", "abcdefghijabcdefghijabcdefghij123", nullptr},
+    {nullptr, "mappings", "a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p", "a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p"},
+    {nullptr, "mappings", "a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p,q", nullptr},
 };
+
+// The last of the settings stored first.
+std::string lastOf(const char* before) {
+    const std::string all = before;
+    return all.substr(all.rfind(' ') + 1);
+}
 
 TEST_F(SettingsPathsTest, EveryPathMakesTheSameOfTheSameText) {
     for (const PathCase& c : cases) {
@@ -184,21 +221,24 @@ TEST_F(SettingsPathsTest, EveryPathMakesTheSameOfTheSameText) {
         const auto [setProblem, afterSet] = throughSet(c);
         const auto [fileNotices, fromFile] = throughFile(c);
         const std::string absent = throughFile({c.before, c.key, "", nullptr}).second;
+        const SettingDefinition& setting = *parseScopedKey(c.key)->setting;
+        std::string error;
+        const bool badAlone =
+            !parseSettingValue(setting, c.text, error, TextSource::settingsFile).has_value();
         EXPECT_EQ(setProblem.has_value(), c.value == nullptr) << setProblem.value_or("");
         if (c.value != nullptr) {
             EXPECT_EQ(afterSet, c.value);
             EXPECT_EQ(fromFile, c.value);
             EXPECT_TRUE(fileNotices.empty());
-        } else if (c.before == nullptr || dependsOnAnother(c.key)) {
+        } else if (badAlone || dependsOnAnother(setting.key)) {
             // A hand-written value --set refuses reads as absent, and is named.
             EXPECT_EQ(fromFile, absent);
             EXPECT_EQ(fileNotices,
                       std::vector<std::string>{"ignored " + std::string(c.key) + "=" + c.text});
         } else {
             // A file breaking an order loses the pair's dependent key, whichever came first.
-            EXPECT_EQ(fileNotices, std::vector<std::string>{"ignored " + std::string(c.before)});
+            EXPECT_EQ(fileNotices, std::vector<std::string>{"ignored " + lastOf(c.before)});
         }
-        const SettingDefinition& setting = *findSetting(c.key);
         const auto [remoteProblem, remoteValue] = throughRemote(c);
         if (!setting.remotelySettable) {
             EXPECT_EQ(remoteProblem, std::string(c.key) + " cannot be set remotely");
