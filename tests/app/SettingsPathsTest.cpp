@@ -316,6 +316,116 @@ TEST_F(SettingsPathsTest, HandWrittenLinesMeanWhatSetMakesOfThem) {
     }
 }
 
+TEST_F(SettingsPathsTest, AFileOfThePreviousVersionReadsTheSameAndIsWrittenBackByteForByte) {
+    const TempDir folder;
+    const std::string path = (folder.path() / "Kestrano.conf").string();
+    const std::string old =
+        "[General]\nactive=true\naddress=kick\nbandHighCut=150\nmaxValue=1\nminValue=0\n"
+        "triggerOffThreshold=0.4\ntriggerOnThreshold=0.6\ntype=1\nvolumeAmplification=2.5\n"
+        "zandorexSendPort=5002\n";
+    writeFile(path, old);
+    QSettingsPreferencesStore file(QString::fromStdString(path));
+    SettingsModel settings(file);
+    settings.load();
+    EXPECT_TRUE(settings.notices().empty());
+    EXPECT_TRUE(settings.mappingNames().empty());
+    for (const auto& [key, value] : {std::pair{"type", "trigger"},
+                                     {"triggerOffThreshold", "0.4"},
+                                     {"bandHighCut", "150"},
+                                     {"volumeAmplification", "2.5"},
+                                     {"address", "kick"},
+                                     {"zandorexSendPort", "5002"}}) {
+        EXPECT_EQ(inUse(settings, key), value) << key;
+    }
+    ASSERT_TRUE(settings.save());
+    EXPECT_EQ(fileBytes(path), old);
+}
+
+TEST_F(SettingsPathsTest, FurtherMappingsLiveInTheirSectionsAndLeaveWithTheirNames) {
+    const TempDir folder;
+    const std::string path = (folder.path() / "Kestrano.conf").string();
+    writeFile(path,
+              "[General]\nvolumeAmplification=5\ntriggerOnThreshold=0.3\nmappings=kick, hat\n"
+              "[kick]\nbandHighCut=150\ntype=2\n"
+              "[hat]\nbandLowCut=5000\nactive=maybe\n"
+              "[ghost]\nbandHighCut=99\n");
+    {
+        QSettingsPreferencesStore file(QString::fromStdString(path));
+        SettingsModel settings(file);
+        std::vector<std::string> told;
+        const auto subscription =
+            settings.subscribe([&](std::string_view key) { told.emplace_back(key); });
+        settings.load();
+        EXPECT_EQ(settings.mappingNames(), (std::vector<std::string>{"kick", "hat"}));
+        EXPECT_EQ(settings.notices(),
+                  (std::vector<std::string>{
+                      "ignored hat/active=maybe",
+                      "ignored ghost/bandHighCut=99: no mapping named 'ghost'; mappings lists "
+                      "kick, hat"}));
+        EXPECT_NE(std::ranges::find(told, "hat/bandLowCut"), told.end());
+        // What a further mapping leaves out is what absence means, not the first mapping's value.
+        EXPECT_EQ(inUse(settings, "kick/bandHighCut"), "150");
+        EXPECT_EQ(inUse(settings, "kick/type"), "silence");
+        EXPECT_EQ(inUse(settings, "kick/volumeAmplification"), "1");
+        EXPECT_EQ(inUse(settings, "kick/triggerOnThreshold"), "0.5");
+        EXPECT_EQ(inUse(settings, "hat/active"), "true");
+        EXPECT_EQ(inUse(settings, "volumeAmplification"), "5");
+
+        // A rename moves the values, saved or not, and says so once as the list's change.
+        ASSERT_EQ(settings.change("hat/minValue", 2.0f), std::nullopt);
+        told.clear();
+        ASSERT_EQ(settings.renameMapping("kick", "bass"), std::nullopt);
+        EXPECT_EQ(told, std::vector<std::string>{"mappings"});
+        EXPECT_EQ(settings.mappingNames(), (std::vector<std::string>{"bass", "hat"}));
+        EXPECT_EQ(inUse(settings, "bass/bandHighCut"), "150");
+        EXPECT_EQ(settings.renameMapping("bass", "hat"),
+                  "bad value 'hat,hat' for mappings: 'hat' is listed twice; expected " +
+                      std::string(findSetting("mappings")->expected));
+        EXPECT_EQ(settings.keyProblem("kick/bandHighCut"),
+                  "no mapping named 'kick'; mappings lists bass, hat");
+        ASSERT_TRUE(settings.save());
+    }
+    // What the program ignored stays for the technician to mend.
+    EXPECT_NE(fileBytes(path).find("[ghost]\nbandHighCut=99\n"), std::string::npos);
+    EXPECT_NE(fileBytes(path).find("active=maybe\n"), std::string::npos);
+    {
+        QSettingsPreferencesStore file(QString::fromStdString(path));
+        SettingsModel settings(file);
+        settings.load();
+        EXPECT_EQ(inUse(settings, "bass/bandHighCut"), "150");
+        EXPECT_EQ(inUse(settings, "hat/minValue"), "2");
+        EXPECT_EQ(file.stringForKey("kick/bandHighCut"), std::nullopt);
+
+        // A name taken out of the list takes its section along; added again, it starts afresh.
+        ASSERT_EQ(applySettingAssignment(settings, "mappings=bass"), std::nullopt);
+        EXPECT_EQ(fileBytes(path).find("[hat]"), std::string::npos);
+        ASSERT_EQ(applySettingAssignment(settings, "mappings=bass,hat"), std::nullopt);
+        EXPECT_EQ(inUse(settings, "hat/bandLowCut"), "0");
+    }
+}
+
+TEST_F(SettingsPathsTest, AKeyOfAMappingNotListedIsRefusedOnEveryPath) {
+    const std::string why = "no mapping named 'kick'; mappings lists hat";
+    const PathCase c{"mappings=hat", "kick/bandHighCut", "150", nullptr};
+    storeBefore(c);
+    {
+        SettingsModel settings(preferences);
+        settings.load();
+        EXPECT_EQ(applySettingAssignment(settings, "kick/bandHighCut=150"), why);
+        EXPECT_EQ(applySettingAssignment(settings, "hat/zandorexHost=x")
+                      .value_or("")
+                      .find("zandorexHost is the instance's setting, not a mapping's"),
+                  0u);
+    }
+    preferences.setString(c.key, std::string(c.text));
+    preferences.commit();
+    SettingsModel settings(preferences);
+    settings.load();
+    EXPECT_EQ(settings.notices(), std::vector<std::string>{"ignored kick/bandHighCut=150: " + why});
+    // Both the set and the get are refused in the same words.
+    EXPECT_EQ(throughRemote(c), std::pair(std::optional(why), std::string("(no answer)")));
+}
+
 TEST_F(SettingsPathsTest, ASetZeroComesBackAfterARestart) {
     const auto restarted = [this](const char* key) {
         SettingsModel settings(preferences);
