@@ -51,6 +51,8 @@ struct Route {
         // does not fit, and no other program sees a thing.
         preferences.setInteger("zandorexSendPort", sink.port());
         preferences.setInteger("zandorexListenPort", freeUdpPort());
+        // A further mapping, so that NAME/KEY commands reach its settings.
+        preferences.setString("mappings", "kick");
         const AudioDevice microphone{"alsa_input.usb-mic", "USB microphone"};
         controller = std::make_unique<KestranoController>(
             loop, preferences,
