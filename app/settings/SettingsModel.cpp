@@ -342,6 +342,9 @@ std::optional<std::string> SettingsModel::renameMapping(std::string_view from,
     if (renamed == names.end()) {
         return "no mapping named '" + quotedRequestText(from) + "'";
     }
+    if (from == to) {
+        return std::nullopt;  // moving its keys onto themselves would remove them
+    }
     *renamed = std::string(to);
     std::string list;
     for (const std::string& name : names) {

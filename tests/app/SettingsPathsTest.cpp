@@ -278,6 +278,9 @@ TEST_F(SettingsPathsTest, HandWrittenLinesMeanWhatSetMakesOfThem) {
         {"inputChannels=1, 3-4", "inputChannels", "1,3-4"},
         {"inputChannels=\"2,\t1\"", "inputChannels", "2,\t1"},
         {"inputChannels=1,", "inputChannels", nullptr},
+        {"mappings=kick, hat", "mappings", "kick,hat"},
+        {"mappings=\"kick, hat\"", "mappings", "kick, hat"},
+        {"mappings=kick,", "mappings", nullptr},
         // A port is 1 to 65535 in the file too; a plain 0 has always meant the default.
         {"zandorexSendPort=0", "zandorexSendPort", "5000"},
         {"zandorexSendPort=70000", "zandorexSendPort", nullptr},
@@ -307,7 +310,8 @@ TEST_F(SettingsPathsTest, HandWrittenLinesMeanWhatSetMakesOfThem) {
             EXPECT_EQ(inUse(settings, row.key), row.value);
         }
         const SettingKind kind = findSetting(row.key)->kind;
-        if (kind == SettingKind::channelList || kind == SettingKind::sourceList) {
+        if (kind == SettingKind::channelList || kind == SettingKind::sourceList ||
+            kind == SettingKind::mappingList) {
             // --set takes the same text, unquoted as a shell passes it, alike.
             std::string typed = row.line;
             std::erase(typed, '"');
@@ -378,6 +382,7 @@ TEST_F(SettingsPathsTest, FurtherMappingsLiveInTheirSectionsAndLeaveWithTheirNam
         EXPECT_EQ(told, std::vector<std::string>{"mappings"});
         EXPECT_EQ(settings.mappingNames(), (std::vector<std::string>{"bass", "hat"}));
         EXPECT_EQ(inUse(settings, "bass/bandHighCut"), "150");
+        EXPECT_EQ(settings.renameMapping("bass", "bass"), std::nullopt);
         EXPECT_EQ(settings.renameMapping("bass", "hat"),
                   "bad value 'hat,hat' for mappings: 'hat' is listed twice; expected " +
                       std::string(findSetting("mappings")->expected));
