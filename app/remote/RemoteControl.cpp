@@ -139,6 +139,7 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
 
 void RemoteControl::answerGet(const std::string& what, const NetworkEndpoint& source) {
     const Readings readings = hooks_.readings();
+    budget_.setAllowanceShares(1 + settings_.mappingNames().size());
     auto bundle = std::make_shared<QVOSCBundle>();
     // The first mapping's and the instance's settings, then each further mapping's.
     std::vector<std::string> mappings = settings_.mappingNames();

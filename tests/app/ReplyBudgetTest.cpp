@@ -103,6 +103,15 @@ TEST(ReplyBudgetTest, ALoneGetIsAnsweredFromTheAllowanceAndAFloodGainsOnlyItsRat
     now += 10s;
     EXPECT_TRUE(budget.allowReply(2000));
     EXPECT_FALSE(budget.allowReply(200)) << "banked no more than a second's worth";
+
+    // Two further mappings make the answer three shares long; the byte rate still holds.
+    budget.setAllowanceShares(3);
+    now += 10s;
+    EXPECT_TRUE(budget.allowReply(6000)) << "a lone get with two further mappings";
+    EXPECT_FALSE(budget.allowReply(200));
+    now += 10s;
+    budget.setAllowanceShares(1);
+    EXPECT_FALSE(budget.allowReply(2100)) << "back to one share";
 }
 
 TEST(DisplayTextTest, HostileTextIsEscapedAndQuotedShort) {
