@@ -25,6 +25,13 @@ class MemoryPreferences : public PreferencesStore {
         const auto found = values_.find(key);
         return found == values_.end() ? std::nullopt : std::optional(found->second);
     }
+    std::vector<std::string> storedKeys() const override {
+        std::vector<std::string> keys;
+        for (const auto& [key, value] : values_) {
+            keys.push_back(key);
+        }
+        return keys;
+    }
     void setString(std::string_view key, std::optional<std::string> value) override {
         if (value) {
             values_[std::string(key)] = std::move(*value);
@@ -44,6 +51,8 @@ struct Route {
         // does not fit, and no other program sees a thing.
         preferences.setInteger("zandorexSendPort", sink.port());
         preferences.setInteger("zandorexListenPort", freeUdpPort());
+        // A further mapping, so that NAME/KEY commands reach its settings.
+        preferences.setString("mappings", "kick");
         const AudioDevice microphone{"alsa_input.usb-mic", "USB microphone"};
         controller = std::make_unique<KestranoController>(
             loop, preferences,

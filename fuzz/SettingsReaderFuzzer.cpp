@@ -35,6 +35,20 @@ class FixedStore : public PreferencesStore {
         }
         return file_.stringForKey(key);
     }
+    std::vector<std::string> storedKeys() const override {
+        std::vector<std::string> keys;
+        for (const std::string& key : file_.storedKeys()) {
+            if (!held_.contains(key)) {
+                keys.push_back(key);
+            }
+        }
+        for (const auto& [key, value] : held_) {
+            if (value) {
+                keys.push_back(key);
+            }
+        }
+        return keys;
+    }
     void setString(std::string_view key, std::optional<std::string> value) override {
         held_[std::string(key)] = std::move(value);
     }
@@ -87,13 +101,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                       [] { return MonotonicTime{}; });
         controller.awakeFromNib();
         const SettingsModel& settings = controller.settings();
-        for (const SettingDefinition& setting : settingsCatalog()) {
-            const std::optional<SettingValue> value = settings.value(setting.key);
-            // What was taken is a value --set would take, or a listen address held to fail closed.
-            if (value && !setting.failsClosed && setting.kind != SettingKind::mode &&
-                settingValueProblem(setting, *value)) {
-                std::fprintf(stderr, "taken but refused: %s\n", std::string(setting.key).c_str());
-                std::abort();
+        std::vector<std::string> mappings = settings.mappingNames();
+        mappings.insert(mappings.begin(), std::string());
+        for (const std::string& mapping : mappings) {
+            for (const SettingDefinition& setting : settingsCatalog()) {
+                const std::string key = scopedKey(mapping, setting.key);
+                if (!mapping.empty() && setting.scope != SettingScope::mapping) {
+                    continue;
+                }
+                const std::optional<SettingValue> value = settings.value(key);
+                // What was taken is a value --set would take, or a listen address held to fail
+                // closed.
+                if (value && !setting.failsClosed && setting.kind != SettingKind::mode &&
+                    settingValueProblem(setting, *value)) {
+                    std::fprintf(stderr, "taken but refused: %s\n", key.c_str());
+                    std::abort();
+                }
             }
         }
         if (!std::isfinite(controller.volumeAmplification() * 20.0f * 1.0e19f)) {

@@ -31,9 +31,10 @@ std::shared_ptr<QVOSCMessage> errorMessage(const std::string& problem) {
 
 // One setting as /kestrano/setting/<key> with its value; flags go as 0 / 1, since T and F are
 // not read by every OSC peer, and an absent value as what it stands for.
-std::shared_ptr<QVOSCMessage> settingMessage(const SettingDefinition& setting,
+std::shared_ptr<QVOSCMessage> settingMessage(const std::string& key,
+                                             const SettingDefinition& setting,
                                              const std::optional<SettingValue>& value) {
-    auto message = messageTo("/kestrano/setting/" + std::string(setting.key));
+    auto message = messageTo("/kestrano/setting/" + key);
     if (!value && setting.kind == SettingKind::decimal) {
         message->attachArgument(QVOSCArgument::argumentWithFloat(0.0f));  // "0: the default"
         return message;
@@ -132,10 +133,11 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
         }
     } else if (request->address.starts_with(setPrefix)) {
         const std::string key = request->address.substr(setPrefix.size());
-        const SettingDefinition* setting = findSetting(key);
+        const std::optional<ScopedKey> scoped = parseScopedKey(key);
+        const SettingDefinition* setting = scoped ? scoped->setting : nullptr;
         const auto& arguments = request->arguments;
-        if (setting == nullptr) {
-            problem = "unknown setting '" + quotedRequestText(key) + "'";
+        if (auto unknown = settings_.keyProblem(key)) {
+            problem = std::move(unknown);
         } else if (!setting->remotelySettable) {
             problem = key + " cannot be set remotely";
         } else if (arguments.size() != 1) {
@@ -157,12 +159,20 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
 
 void RemoteControl::answerGet(const std::string& what, const NetworkEndpoint& source) {
     const Readings readings = hooks_.readings();
+    budget_.setAllowanceShares(1 + settings_.mappingNames().size());
     auto bundle = std::make_shared<QVOSCBundle>();
-    for (const SettingDefinition& setting : settingsCatalog()) {
-        if (!what.empty() && what != setting.key) {
-            continue;
+    // The first mapping's and the instance's settings, then each further mapping's.
+    std::vector<std::string> mappings = settings_.mappingNames();
+    mappings.insert(mappings.begin(), std::string());
+    for (const std::string& mapping : mappings) {
+        for (const SettingDefinition& setting : settingsCatalog()) {
+            const std::string key = scopedKey(mapping, setting.key);
+            if ((!mapping.empty() && setting.scope != SettingScope::mapping) ||
+                (!what.empty() && what != key)) {
+                continue;
+            }
+            bundle->attachObject(settingMessage(key, setting, settings_.value(key)));
         }
-        bundle->attachObject(settingMessage(setting, settings_.value(setting.key)));
     }
     if (what.empty() || what == "level") {
         auto level = messageTo("/kestrano/level");
@@ -185,7 +195,9 @@ void RemoteControl::answerGet(const std::string& what, const NetworkEndpoint& so
     }
     const auto& answers = bundle->attachedObjects();
     if (answers.empty()) {
-        reply(*errorMessage("unknown setting '" + quotedRequestText(what) + "'"), source);
+        reply(*errorMessage(settings_.keyProblem(what).value_or("unknown setting '" +
+                                                                quotedRequestText(what) + "'")),
+              source);
     } else if (answers.size() == 1) {
         reply(*std::dynamic_pointer_cast<QVOSCPacket>(answers[0]), source);
     } else {

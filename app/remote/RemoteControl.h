@@ -14,6 +14,7 @@
 // Commands at the listen port, when the settings turn remote control on:
 // /kestrano/set/<key> VALUE changes one setting as the window would, /kestrano/save stores them,
 // /kestrano/get answers every setting and the readings in one bundle, /kestrano/get/<key> one.
+// A further mapping's key is NAME/KEY there too (/kestrano/set/kick/bandHighCut).
 class RemoteControl {
   public:
     // What the program reads now, for /kestrano/get.

@@ -41,17 +41,18 @@ void ReplyBudget::expire(MonotonicTime now) {
 }
 
 void ReplyBudget::refillAllowance(MonotonicTime now) {
+    const size_t perSecond = limits_.allowancePerSecond * allowanceShares_;
     if (!allowanceSince_ || now < *allowanceSince_) {
         allowanceSince_ = now;
-        allowance_ = limits_.allowancePerSecond;
+        allowance_ = perSecond;
         return;
     }
     const auto micros =
         std::chrono::duration_cast<std::chrono::microseconds>(now - *allowanceSince_).count();
-    const auto earned = static_cast<size_t>(static_cast<double>(limits_.allowancePerSecond) *
-                                            static_cast<double>(micros) / 1e6);
+    const auto earned =
+        static_cast<size_t>(static_cast<double>(perSecond) * static_cast<double>(micros) / 1e6);
     if (earned > 0) {
-        allowance_ = std::min(limits_.allowancePerSecond, allowance_ + earned);
+        allowance_ = std::min(perSecond, allowance_ + earned);
         allowanceSince_ = now;
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -35,6 +36,10 @@ class ReplyBudget {
     // Whether a reply of `bytes` may go now; a yes spends its share of the budget, a no counts it
     // as dropped.
     bool allowReply(size_t bytes);
+    // The answer to /kestrano/get grows with each further mapping's settings: the allowance is
+    // `shares` times its limit, one share for the instance and one for each further mapping, so
+    // that a lone request is still answered. The byte and reply rates stay as they are.
+    void setAllowanceShares(size_t shares) { allowanceShares_ = std::max<size_t>(shares, 1); }
     // Replies refused so far.
     uint64_t dropped() const { return dropped_; }
 
@@ -52,6 +57,7 @@ class ReplyBudget {
     Limits limits_;
     size_t credit_ = 0;
     size_t allowance_ = 0;
+    size_t allowanceShares_ = 1;
     std::optional<MonotonicTime> allowanceSince_;
     std::deque<Sent> lastSecond_;  // at most repliesPerSecond entries
     size_t bytesLastSecond_ = 0;

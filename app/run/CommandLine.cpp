@@ -9,6 +9,26 @@ namespace {
 
 constexpr size_t helpWidth = 100;
 
+// `words` after `line`, wrapped at spaces onto lines beginning with `indent`, so that the page
+// stays readable in a terminal and the man page.
+std::string wrapped(std::string line, std::string_view words, const std::string& indent) {
+    std::string text;
+    bool first = true;
+    while (!words.empty()) {
+        const size_t space = words.find(' ');
+        const std::string_view word = words.substr(0, space);
+        if (!first && line.size() + 1 + word.size() > helpWidth) {
+            text += line + "\n";
+            line = indent;
+            first = true;
+        }
+        line += (first ? "" : " ") + std::string(word);
+        first = false;
+        words = space == std::string_view::npos ? std::string_view() : words.substr(space + 1);
+    }
+    return text + line + "\n";
+}
+
 bool environmentHas(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
@@ -95,27 +115,20 @@ std::string usageText() {
     for (const SettingDefinition& setting : settingsCatalog()) {
         keyWidth = std::max(keyWidth, setting.key.size());
     }
+    const std::string indent(21, ' ');
     for (const SettingDefinition& setting : settingsCatalog()) {
-        const std::string indent(21 + keyWidth + 2, ' ');
-        std::string line = "                     " + std::string(setting.key) +
-                           std::string(keyWidth + 2 - setting.key.size(), ' ');
-        // Wrapped at spaces, so that the page stays readable in a terminal and the man page.
-        std::string_view words = setting.expected;
-        bool first = true;
-        while (!words.empty()) {
-            const size_t space = words.find(' ');
-            const std::string_view word = words.substr(0, space);
-            if (!first && line.size() + 1 + word.size() > helpWidth) {
-                text += line + "\n";
-                line = indent;
-                first = true;
-            }
-            line += (first ? "" : " ") + std::string(word);
-            first = false;
-            words = space == std::string_view::npos ? std::string_view() : words.substr(space + 1);
-        }
-        text += line + "\n";
+        text += wrapped(
+            indent + std::string(setting.key) + std::string(keyWidth + 2 - setting.key.size(), ' '),
+            setting.expected, std::string(21 + keyWidth + 2, ' '));
     }
+    const std::string mappingKeys =
+        "A mapping's key without a name is the first mapping's. Each mapping that mappings "
+        "names has its own " +
+        mappingSettingNames() +
+        ", written NAME/KEY everywhere: --set kick/bandHighCut=150, the line bandHighCut=150 in "
+        "the file's [kick] section, /kestrano/set/kick/bandHighCut; what such a mapping does "
+        "not set is what the key's absence means above.";
+    text += wrapped(indent, mappingKeys, indent);
     return text +
            "  --list-devices   list the sound server's inputs: name, description and channel\n"
            "                   count, the default marked with *; the name is what inputDevice\n"

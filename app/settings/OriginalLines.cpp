@@ -17,13 +17,15 @@ std::string_view trimmed(std::string_view text) {
 // One logical line: a physical line and those a trailing backslash continues it with.
 struct Line {
     std::string_view text;
-    // The key it sets in the [General] section (or before any section); empty for anything else.
-    std::string_view generalKey;
+    // The key it sets as the reader names it: "KEY" in the [General] section (or before any
+    // section), "SECTION/KEY" in another; empty for anything else.
+    std::string key;
 };
 
 std::vector<Line> linesOf(std::string_view text) {
     std::vector<Line> lines;
-    bool general = true;
+    // The prefix of the keys of the section the line is in.
+    std::string section;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = start;
@@ -38,15 +40,17 @@ std::vector<Line> linesOf(std::string_view text) {
         }
         const std::string_view line = text.substr(start, end - start);
         const std::string_view content = trimmed(line);
-        std::string_view key;
-        if (content.starts_with('[')) {
-            general = content == "[General]";
-        } else if (general && !content.starts_with(';') && !content.starts_with('#')) {
+        std::string key;
+        if (content.starts_with('[') && content.ends_with(']')) {
+            const std::string_view name = content.substr(1, content.size() - 2);
+            section = name == "General" ? std::string() : std::string(name) + "/";
+        } else if (!content.starts_with(';') && !content.starts_with('#')) {
             const size_t equals = content.find('=');
-            key = equals == std::string_view::npos ? std::string_view()
-                                                   : trimmed(content.substr(0, equals));
+            if (equals != std::string_view::npos) {
+                key = section + std::string(trimmed(content.substr(0, equals)));
+            }
         }
-        lines.push_back({line, key});
+        lines.push_back({line, std::move(key)});
         start = end;
     }
     return lines;
@@ -57,17 +61,16 @@ std::vector<Line> linesOf(std::string_view text) {
 std::string withOriginalLines(const std::string& original, const std::string& written,
                               const std::set<std::string, std::less<>>& rewritten) {
     // The reader takes a key's last line, so that is the one to keep.
-    std::map<std::string_view, std::string_view> originalLines;
-    for (const Line& line : linesOf(original)) {
-        if (!line.generalKey.empty()) {
-            originalLines[line.generalKey] = line.text;
+    std::map<std::string, std::string_view, std::less<>> originalLines;
+    for (Line& line : linesOf(original)) {
+        if (!line.key.empty()) {
+            originalLines[std::move(line.key)] = line.text;
         }
     }
     std::string kept;
     for (const Line& line : linesOf(written)) {
-        const auto found = originalLines.find(line.generalKey);
-        if (line.generalKey.empty() || rewritten.contains(line.generalKey) ||
-            found == originalLines.end()) {
+        const auto found = originalLines.find(line.key);
+        if (line.key.empty() || rewritten.contains(line.key) || found == originalLines.end()) {
             kept += line.text;
             continue;
         }

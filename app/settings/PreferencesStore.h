@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The per-user key-value store the settings live in. The number readers cannot tell a missing
 // key from a stored 0; the object readers can. Writes are held until commit().
@@ -22,6 +23,8 @@ class PreferencesStore {
     virtual std::optional<bool> boolObjectForKey(std::string_view key) const;
     // The text as written, a list as the one text it was written as ("1,2").
     virtual std::optional<std::string> stringForKey(std::string_view key) const = 0;
+    // Every key held, a section's as "SECTION/KEY".
+    virtual std::vector<std::string> storedKeys() const = 0;
 
     virtual void setInteger(std::string_view key, int64_t value);
     virtual void setFloat(std::string_view key, float value);

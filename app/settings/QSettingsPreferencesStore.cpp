@@ -115,6 +115,14 @@ std::optional<std::string> QSettingsPreferencesStore::stringForKey(std::string_v
     return value.toString().toStdString();
 }
 
+std::vector<std::string> QSettingsPreferencesStore::storedKeys() const {
+    std::vector<std::string> keys;
+    for (const QString& key : settings_.allKeys()) {
+        keys.push_back(key.toStdString());
+    }
+    return keys;
+}
+
 void QSettingsPreferencesStore::setString(std::string_view key, std::optional<std::string> value) {
     written_.emplace(key);
     if (!value) {

@@ -15,6 +15,7 @@ class QSettingsPreferencesStore : public PreferencesStore {
     explicit QSettingsPreferencesStore(const QString& fileName);
 
     std::optional<std::string> stringForKey(std::string_view key) const override;
+    std::vector<std::string> storedKeys() const override;
     void setString(std::string_view key, std::optional<std::string> value) override;
     std::optional<std::string> commit() override;
 

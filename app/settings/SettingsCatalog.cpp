@@ -1,5 +1,6 @@
 #include "app/settings/SettingsCatalog.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -7,6 +8,7 @@
 #include "app/settings/DisplayText.h"
 #include "app/settings/HostText.h"
 #include "app/settings/InputChannels.h"
+#include "app/settings/MappingNames.h"
 #include "app/settings/OscAddressName.h"
 #include "app/settings/PreferencesStore.h"
 #include "app/settings/SettingsKeys.h"
@@ -24,64 +26,183 @@ constexpr std::string_view milliseconds = "milliseconds from 0 to 60000";
 constexpr double largestAmplification = 1000.0;
 constexpr double largestValue = 1.0e6;
 
+constexpr std::string_view flagText = "true or false (also yes / no, on / off, 1 / 0)";
+constexpr auto mapping = SettingScope::mapping;
+
 constexpr SettingDefinition catalog[] = {
-    {keys::zandorexSendPort, SettingKind::port, portText, "5000", true, Persistence::atOnce, false},
-    {keys::zandorexListenPort, SettingKind::port, portText, "5001", true, Persistence::atOnce,
-     false},
-    {keys::volumeAmplification, SettingKind::decimal, "a decimal number from -1000 to 1000", "1",
-     true, Persistence::onSave, true, -largestAmplification, largestAmplification},
-    {keys::active, SettingKind::flag, "true or false (also yes / no, on / off, 1 / 0)", "true"},
-    {keys::type, SettingKind::mode, "continuous or trigger (or 0, 1)", "continuous"},
-    {keys::address, SettingKind::addressName,
-     "printable ASCII without spaces or any of # * , ? [ ] { }", ""},
-    {keys::minValue, SettingKind::decimal, "a decimal number from -1000000 to 1000000", "0", false,
-     Persistence::onSave, true, -largestValue, largestValue},
-    {keys::maxValue, SettingKind::decimal, "a decimal number from -1000000 to 1000000 (0: 10)",
-     "10", true, Persistence::onSave, true, -largestValue, largestValue},
-    {keys::zandorexHost, SettingKind::host, "a host name, IPv4 or IPv6 address (absent: 127.0.0.1)",
-     std::nullopt, false, Persistence::atOnce, false, std::nullopt, std::nullopt, "127.0.0.1"},
-    {keys::zandorexProtocol, SettingKind::choice,
-     "udp, tcp (OSC 1.1, SLIP framing) or tcp-length (OSC 1.0, size-prefixed)", "udp", false,
-     Persistence::atOnce, false, std::nullopt, std::nullopt, "", false, "udp|tcp|tcp-length"},
-    {keys::listenAddress, SettingKind::localAddress,
-     "an IPv4 or IPv6 address of this machine (absent: every IPv4 address)", std::nullopt, false,
-     Persistence::atOnce, false, std::nullopt, std::nullopt, "0.0.0.0", true},
-    {keys::remoteControl, SettingKind::flag,
-     "true or false (also yes / no, on / off, 1 / 0); obey /kestrano/... commands", "false", false,
-     Persistence::atOnce, false},
-    {keys::remoteControlFrom, SettingKind::sourceList,
-     "IPv4 and IPv6 addresses or prefixes (a length of 0 to 32 for IPv4, 0 to 128 for IPv6), "
-     "e.g. 192.168.1.20,10.0.0.0/24,::1, allowed to send commands (absent or empty: any source)",
-     std::nullopt, false, Persistence::atOnce, false, std::nullopt, std::nullopt, "", true},
-    {keys::triggerOnThreshold, SettingKind::decimal, "a position from 0 to 1 (0: 0.5)", "0.5", true,
-     Persistence::onSave, true, 0.0, 1.0, "", false, "", true},
-    {keys::triggerOffThreshold, SettingKind::decimal,
-     "a position from 0 to 1, at most the on threshold (0: the on threshold)", std::nullopt, true,
-     Persistence::onSave, true, 0.0, 1.0, "", false, "", true},
-    {keys::triggerResponse, SettingKind::choice,
-     "tick (the level of each 50 ms tick) or fast (in trigger mode, of every 5 ms of sound)",
-     "tick", false, Persistence::onSave, true, std::nullopt, std::nullopt, "", false, "tick|fast"},
-    {keys::triggerOnDelay, SettingKind::wholeNumber, milliseconds, "0", false, Persistence::onSave,
-     true, 0.0, 60000.0},
-    {keys::triggerOffDelay, SettingKind::wholeNumber, milliseconds, "0", false, Persistence::onSave,
-     true, 0.0, 60000.0},
-    {keys::attackTime, SettingKind::wholeNumber, milliseconds, "0", false, Persistence::onSave,
-     true, 0.0, 60000.0},
-    {keys::releaseTime, SettingKind::wholeNumber, milliseconds, "0", false, Persistence::onSave,
-     true, 0.0, 60000.0},
-    {keys::bandLowCut, SettingKind::decimal,
-     "Hz from 0 to 20000, below the high cut (0: no high-pass)", "0", false, Persistence::onSave,
-     true, 0.0, 20000.0},
-    {keys::bandHighCut, SettingKind::decimal,
-     "Hz from 0 to 20000, above the low cut (0: no low-pass)", "0", false, Persistence::onSave,
-     true, 0.0, 20000.0},
-    {keys::inputDevice, SettingKind::text,
-     "a source name from --list-devices; empty: no input; @DEFAULT_SOURCE@: the default",
-     std::nullopt, false, Persistence::atOnce, true, std::nullopt, std::nullopt,
-     "@DEFAULT_SOURCE@"},
-    {keys::inputChannels, SettingKind::channelList,
-     "channels of the input to meter, from 1: 1, 2, 1,2 or 3-4 (absent: every channel)",
-     std::nullopt, false, Persistence::atOnce, true},
+    {.key = keys::zandorexSendPort,
+     .kind = SettingKind::port,
+     .expected = portText,
+     .absent = "5000",
+     .zeroIsAbsent = true,
+     .persistence = Persistence::atOnce,
+     .remotelySettable = false},
+    {.key = keys::zandorexListenPort,
+     .kind = SettingKind::port,
+     .expected = portText,
+     .absent = "5001",
+     .zeroIsAbsent = true,
+     .persistence = Persistence::atOnce,
+     .remotelySettable = false},
+    {.key = keys::volumeAmplification,
+     .kind = SettingKind::decimal,
+     .scope = mapping,
+     .expected = "a decimal number from -1000 to 1000",
+     .absent = "1",
+     .zeroIsAbsent = true,
+     .lowest = -largestAmplification,
+     .highest = largestAmplification},
+    {.key = keys::active,
+     .kind = SettingKind::flag,
+     .scope = mapping,
+     .expected = flagText,
+     .absent = "true"},
+    {.key = keys::type,
+     .kind = SettingKind::mode,
+     .scope = mapping,
+     .expected = "continuous, trigger or silence (or 0, 1, 2)",
+     .absent = "continuous"},
+    {.key = keys::address,
+     .kind = SettingKind::addressName,
+     .scope = mapping,
+     .expected = "printable ASCII without spaces or any of # * , ? [ ] { }",
+     .absent = ""},
+    {.key = keys::minValue,
+     .kind = SettingKind::decimal,
+     .scope = mapping,
+     .expected = "a decimal number from -1000000 to 1000000",
+     .absent = "0",
+     .lowest = -largestValue,
+     .highest = largestValue},
+    {.key = keys::maxValue,
+     .kind = SettingKind::decimal,
+     .scope = mapping,
+     .expected = "a decimal number from -1000000 to 1000000 (0: 10)",
+     .absent = "10",
+     .zeroIsAbsent = true,
+     .lowest = -largestValue,
+     .highest = largestValue},
+    {.key = keys::zandorexHost,
+     .kind = SettingKind::host,
+     .expected = "a host name, IPv4 or IPv6 address (absent: 127.0.0.1)",
+     .persistence = Persistence::atOnce,
+     .remotelySettable = false,
+     .absentShown = "127.0.0.1"},
+    {.key = keys::zandorexProtocol,
+     .kind = SettingKind::choice,
+     .expected = "udp, tcp (OSC 1.1, SLIP framing) or tcp-length (OSC 1.0, size-prefixed)",
+     .absent = "udp",
+     .persistence = Persistence::atOnce,
+     .remotelySettable = false,
+     .choices = "udp|tcp|tcp-length"},
+    {.key = keys::listenAddress,
+     .kind = SettingKind::localAddress,
+     .expected = "an IPv4 or IPv6 address of this machine (absent: every IPv4 address)",
+     .persistence = Persistence::atOnce,
+     .remotelySettable = false,
+     .absentShown = "0.0.0.0",
+     .failsClosed = true},
+    {.key = keys::remoteControl,
+     .kind = SettingKind::flag,
+     .expected = "true or false (also yes / no, on / off, 1 / 0); obey /kestrano/... commands",
+     .absent = "false",
+     .persistence = Persistence::atOnce,
+     .remotelySettable = false},
+    {.key = keys::remoteControlFrom,
+     .kind = SettingKind::sourceList,
+     .expected = "IPv4 and IPv6 addresses or prefixes (a length of 0 to 32 for IPv4, 0 to 128 for "
+                 "IPv6), e.g. 192.168.1.20,10.0.0.0/24,::1, allowed to send commands (absent or "
+                 "empty: any source)",
+     .persistence = Persistence::atOnce,
+     .remotelySettable = false,
+     .failsClosed = true},
+    {.key = keys::triggerOnThreshold,
+     .kind = SettingKind::decimal,
+     .scope = mapping,
+     .expected = "a position from 0 to 1 (0: 0.5)",
+     .absent = "0.5",
+     .zeroIsAbsent = true,
+     .lowest = 0.0,
+     .highest = 1.0,
+     .zeroIsAbsentInUse = true},
+    {.key = keys::triggerOffThreshold,
+     .kind = SettingKind::decimal,
+     .scope = mapping,
+     .expected = "a position from 0 to 1, at most the on threshold, for silence at least it (0: "
+                 "the on threshold)",
+     .zeroIsAbsent = true,
+     .lowest = 0.0,
+     .highest = 1.0,
+     .zeroIsAbsentInUse = true},
+    {.key = keys::triggerResponse,
+     .kind = SettingKind::choice,
+     .scope = mapping,
+     .expected =
+         "tick (the level of each 50 ms tick) or fast (in trigger mode, of every 5 ms of sound)",
+     .absent = "tick",
+     .choices = "tick|fast"},
+    {.key = keys::triggerOnDelay,
+     .kind = SettingKind::wholeNumber,
+     .scope = mapping,
+     .expected = milliseconds,
+     .absent = "0",
+     .lowest = 0.0,
+     .highest = 60000.0},
+    {.key = keys::triggerOffDelay,
+     .kind = SettingKind::wholeNumber,
+     .scope = mapping,
+     .expected = milliseconds,
+     .absent = "0",
+     .lowest = 0.0,
+     .highest = 60000.0},
+    {.key = keys::attackTime,
+     .kind = SettingKind::wholeNumber,
+     .scope = mapping,
+     .expected = milliseconds,
+     .absent = "0",
+     .lowest = 0.0,
+     .highest = 60000.0},
+    {.key = keys::releaseTime,
+     .kind = SettingKind::wholeNumber,
+     .scope = mapping,
+     .expected = milliseconds,
+     .absent = "0",
+     .lowest = 0.0,
+     .highest = 60000.0},
+    {.key = keys::bandLowCut,
+     .kind = SettingKind::decimal,
+     .scope = mapping,
+     .expected = "Hz from 0 to 20000, below the high cut (0: no high-pass)",
+     .absent = "0",
+     .lowest = 0.0,
+     .highest = 20000.0},
+    {.key = keys::bandHighCut,
+     .kind = SettingKind::decimal,
+     .scope = mapping,
+     .expected = "Hz from 0 to 20000, above the low cut (0: no low-pass)",
+     .absent = "0",
+     .lowest = 0.0,
+     .highest = 20000.0},
+    {.key = keys::inputDevice,
+     .kind = SettingKind::text,
+     .expected =
+         "a source name from --list-devices; empty: no input; @DEFAULT_SOURCE@: the default",
+     .persistence = Persistence::atOnce,
+     .absentShown = "@DEFAULT_SOURCE@"},
+    {.key = keys::inputChannels,
+     .kind = SettingKind::channelList,
+     .scope = mapping,
+     .expected = "channels of the input to meter, from 1: 1, 2, 1,2 or 3-4 (absent: every channel)",
+     .persistence = Persistence::atOnce},
+    // What the program sends is stored at once, like where it sends. Not remotely settable: a
+    // peer that could add and remove mappings could make the program send to addresses the
+    // show was never built for, which is the technician's decision, as the ports are.
+    {.key = keys::mappings,
+     .kind = SettingKind::mappingList,
+     .expected = "names of further mappings, separated by commas: each 1 to 32 letters, digits, - "
+                 "or _, unique, no setting's name nor General, at most 16 (absent: none)",
+     .persistence = Persistence::atOnce,
+     .remotelySettable = false},
 };
 
 // Pairs of keys whose values must stay in order while both are set (absent and 0 are not).
@@ -93,13 +214,23 @@ struct OrderRule {
     std::string_view dependent;
 };
 
-constexpr OrderRule orderRules[] = {
-    // An off threshold above the on threshold would turn the trigger off while it is still on.
-    {keys::triggerOffThreshold, keys::triggerOnThreshold, false, keys::triggerOffThreshold},
-    // A low cut at or above the high cut meters almost nothing; without the low-pass the band
-    // is at least a high-pass.
-    {keys::bandLowCut, keys::bandHighCut, true, keys::bandHighCut},
-};
+// An off threshold above the on threshold would turn the trigger off while it is still on.
+constexpr OrderRule triggerThresholds = {keys::triggerOffThreshold, keys::triggerOnThreshold, false,
+                                         keys::triggerOffThreshold};
+// Silence is the other way round: it begins below the on threshold and ends at or above the off
+// threshold, which an off threshold below the on one would end while it is still silent.
+constexpr OrderRule silenceThresholds = {keys::triggerOnThreshold, keys::triggerOffThreshold, false,
+                                         keys::triggerOffThreshold};
+// A low cut at or above the high cut meters almost nothing; without the low-pass the band is at
+// least a high-pass.
+constexpr OrderRule bandCuts = {keys::bandLowCut, keys::bandHighCut, true, keys::bandHighCut};
+
+// The rules of a mapping of the mode `mode`.
+std::array<OrderRule, 2> orderRulesFor(const std::optional<SettingValue>& mode) {
+    const bool silence =
+        mode && std::get_if<int64_t>(&*mode) != nullptr && std::get<int64_t>(*mode) == silenceMode;
+    return {silence ? silenceThresholds : triggerThresholds, bandCuts};
+}
 
 template <typename Number>
 std::optional<Number> parseNumber(std::string_view text) {
@@ -131,6 +262,9 @@ std::optional<int64_t> parseMode(std::string_view text, TextSource source) {
     }
     if (text == "trigger" || text == "1") {
         return 1;
+    }
+    if (text == "silence" || text == "2") {
+        return silenceMode;
     }
     // The program has always read the stored mode as a number, any but 0 meaning trigger.
     if (source == TextSource::settingsFile) {
@@ -205,7 +339,8 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
             return withinRange(setting, static_cast<double>(std::get<int64_t>(value)));
         case SettingKind::mode: {
             const int64_t mode = std::get<int64_t>(value);
-            return source == TextSource::settingsFile || mode == 0 || mode == 1;
+            return source == TextSource::settingsFile || mode == continuousMode ||
+                   mode == triggerMode || mode == silenceMode;
         }
         case SettingKind::addressName:
             return isOscAddressName(std::get<std::string>(value));
@@ -224,6 +359,10 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
             // Empty would be every channel, which absence says.
             return !std::get<std::string>(value).empty() &&
                    parseInputChannels(std::get<std::string>(value)).has_value();
+        case SettingKind::mappingList: {
+            std::string error;
+            return parseMappingNames(std::get<std::string>(value), error).has_value();
+        }
         case SettingKind::flag:
         case SettingKind::text:
             return true;
@@ -233,8 +372,14 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
 
 std::string badValue(const SettingDefinition& setting, std::string_view text) {
     // Quoted short and printable: the text may have come from anywhere.
-    return "bad value '" + quotedRequestText(text) + "' for " + std::string(setting.key) +
-           ": expected " + std::string(setting.expected);
+    std::string said =
+        "bad value '" + quotedRequestText(text) + "' for " + std::string(setting.key) + ": ";
+    // Which of a list's names is wrong, and how, since the list can be long.
+    std::string why;
+    if (setting.kind == SettingKind::mappingList && !parseMappingNames(text, why)) {
+        said += why + "; ";
+    }
+    return said + "expected " + std::string(setting.expected);
 }
 
 // The number a value holds, for the order rules; nothing for an absent or 0 value.
@@ -253,6 +398,21 @@ std::optional<double> orderedNumber(const std::optional<SettingValue>& value) {
 
 std::string numberText(double number) {
     return shortestFloatText(static_cast<float>(number));
+}
+
+// A change of mode that would put the thresholds in use out of the new mode's order.
+std::optional<std::string> modeConflict(
+    const SettingDefinition& setting, const SettingValue& mode,
+    const std::function<std::optional<SettingValue>(std::string_view key)>& current) {
+    const OrderRule rule = orderRulesFor(mode).front();
+    const std::optional<double> lower = orderedNumber(current(rule.lower));
+    const std::optional<double> upper = orderedNumber(current(rule.upper));
+    if (!lower || !upper || *lower <= *upper) {
+        return std::nullopt;
+    }
+    return "bad value '" + settingText(setting, mode) + "' for " + std::string(setting.key) +
+           ": it needs " + std::string(rule.lower) + " (" + numberText(*lower) + ") not above " +
+           std::string(rule.upper) + " (" + numberText(*upper) + ")";
 }
 
 }  // namespace
@@ -274,6 +434,7 @@ SettingStorage storageOf(SettingKind kind) {
         case SettingKind::choice:
         case SettingKind::channelList:
         case SettingKind::text:
+        case SettingKind::mappingList:
             break;
     }
     return SettingStorage::text;
@@ -298,6 +459,33 @@ std::string settingNames() {
         names += (names.empty() ? "" : ", ") + std::string(setting.key);
     }
     return names;
+}
+
+std::string mappingSettingNames() {
+    std::string names;
+    for (const SettingDefinition& setting : catalog) {
+        if (setting.scope == SettingScope::mapping) {
+            names += (names.empty() ? "" : ", ") + std::string(setting.key);
+        }
+    }
+    return names;
+}
+
+std::string scopedKey(std::string_view mapping, std::string_view key) {
+    return mapping.empty() ? std::string(key) : std::string(mapping) + "/" + std::string(key);
+}
+
+std::optional<ScopedKey> parseScopedKey(std::string_view key) {
+    const size_t slash = key.find('/');
+    if (slash == std::string_view::npos) {
+        const SettingDefinition* setting = findSetting(key);
+        return setting != nullptr ? std::optional(ScopedKey{{}, setting}) : std::nullopt;
+    }
+    const SettingDefinition* setting = findSetting(key.substr(slash + 1));
+    if (slash == 0 || setting == nullptr || setting->scope != SettingScope::mapping) {
+        return std::nullopt;
+    }
+    return ScopedKey{key.substr(0, slash), setting};
 }
 
 std::optional<SettingValue> parseSettingValue(const SettingDefinition& setting,
@@ -328,7 +516,8 @@ std::optional<std::string> settingValueProblem(const SettingDefinition& setting,
 
 std::string settingText(const SettingDefinition& setting, const SettingValue& value) {
     if (setting.kind == SettingKind::mode) {
-        return std::get<int64_t>(value) == 0 ? "continuous" : "trigger";
+        const int64_t mode = std::get<int64_t>(value);
+        return mode == continuousMode ? "continuous" : mode == silenceMode ? "silence" : "trigger";
     }
     return std::visit(
         [](const auto& held) -> std::string {
@@ -347,19 +536,17 @@ std::string settingText(const SettingDefinition& setting, const SettingValue& va
 }
 
 bool dependsOnAnother(std::string_view key) {
-    for (const OrderRule& rule : orderRules) {
-        if (rule.dependent == key) {
-            return true;
-        }
-    }
-    return false;
+    return key == triggerThresholds.dependent || key == bandCuts.dependent;
 }
 
 std::optional<std::string> settingConflict(
     const SettingDefinition& setting, const SettingValue& value,
     const std::function<std::optional<SettingValue>(std::string_view key)>& current) {
+    if (setting.key == keys::type) {
+        return modeConflict(setting, value, current);
+    }
     const std::optional<double> number = orderedNumber(value);
-    for (const OrderRule& rule : orderRules) {
+    for (const OrderRule& rule : orderRulesFor(current(keys::type))) {
         const bool isLower = setting.key == rule.lower;
         if (!number || (!isLower && setting.key != rule.upper)) {
             continue;

@@ -14,7 +14,7 @@ enum class SettingKind {
     decimal,       // finite decimal number, within the row's range
     wholeNumber,   // whole number, within the row's range
     flag,          // true / false (also 1 / 0, yes / no, on / off)
-    mode,          // continuous / trigger (also 0 / 1)
+    mode,          // continuous / trigger / silence (also 0 / 1 / 2)
     addressName,   // the part of an OSC address after /zandorex/
     host,          // host name, IPv4 or IPv6 address
     localAddress,  // numeric IPv4 or IPv6 address
@@ -22,7 +22,19 @@ enum class SettingKind {
     choice,        // one of the row's words
     channelList,   // channel numbers from 1, as a list (1,2) or a range (3-4)
     text,          // any text
+    mappingList,   // names of mappings, separated by commas
 };
+
+// The numbers a mode is stored as. Files written before silence existed hold 0 or 1 only; the
+// file's reader takes any other number as trigger, as it always did.
+inline constexpr int64_t continuousMode = 0;
+inline constexpr int64_t triggerMode = 1;
+inline constexpr int64_t silenceMode = 2;
+
+// Whose a setting is: the instance's (where it sends and listens, the input, who may command)
+// or each mapping's (what shapes and addresses one value). The keys without a mapping's name are
+// the first mapping's; every further mapping has the same keys as NAME/KEY.
+enum class SettingScope { instance, mapping };
 
 using SettingValue = std::variant<int64_t, float, bool, std::string>;
 
@@ -39,6 +51,7 @@ enum class Persistence { atOnce, onSave };
 struct SettingDefinition {
     std::string_view key;
     SettingKind kind;
+    SettingScope scope = SettingScope::instance;
     std::string_view expected;  // what a valid value looks like, in words, for --help and errors
     // The value an absent key stands for, as text; nothing when absence is a meaning of its own
     // (the local host, every interface, the default input, the on threshold).
@@ -70,6 +83,19 @@ std::span<const SettingDefinition> settingsCatalog();
 const SettingDefinition* findSetting(std::string_view key);
 // "zandorexSendPort, zandorexListenPort, ..."
 std::string settingNames();
+// "active, type, ...": the keys each mapping has.
+std::string mappingSettingNames();
+
+// A key as every path writes it: "bandHighCut" for the first mapping or the instance,
+// "kick/bandHighCut" for the mapping named kick.
+std::string scopedKey(std::string_view mapping, std::string_view key);
+struct ScopedKey {
+    std::string_view mapping;  // empty for the instance or the first mapping
+    const SettingDefinition* setting;
+};
+// The parts of a scoped key; nothing when it names no catalogue row, or names one of the
+// instance's after a mapping's name. Whether the mapping exists is the model's to say.
+std::optional<ScopedKey> parseScopedKey(std::string_view key);
 
 // Where a text comes from: the settings file reads the mode as the program always stored it (any
 // whole number, all but 0 meaning trigger), every other path checks it strictly.

@@ -28,4 +28,5 @@ inline constexpr std::string_view bandHighCut = "bandHighCut";
 inline constexpr std::string_view inputDevice = "inputDevice";
 inline constexpr std::string_view inputChannels = "inputChannels";
 inline constexpr std::string_view triggerResponse = "triggerResponse";
+inline constexpr std::string_view mappings = "mappings";
 }  // namespace settings_keys

@@ -1,6 +1,11 @@
 #include "app/settings/SettingsModel.h"
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "app/settings/DisplayText.h"
+#include "app/settings/MappingNames.h"
+#include "app/settings/SettingsKeys.h"
 
 namespace {
 
@@ -27,12 +32,8 @@ bool isZero(const SettingValue& value) {
 constexpr std::string_view storedAbsentZero = "0";
 constexpr std::string_view storedSetZero = "0.0";
 
-}  // namespace
-
-SettingsModel::SettingsModel(PreferencesStore& store)
-    : store_(store), held_(settingsCatalog().size()), changed_(settingsCatalog().size()) {}
-
-size_t SettingsModel::indexOf(std::string_view key) const {
+// The catalogue row of a key without a mapping's name.
+size_t rowOf(std::string_view key) {
     const std::span<const SettingDefinition> catalog = settingsCatalog();
     for (size_t index = 0; index < catalog.size(); ++index) {
         if (catalog[index].key == key) {
@@ -43,15 +44,117 @@ size_t SettingsModel::indexOf(std::string_view key) const {
     std::abort();
 }
 
+}  // namespace
+
+SettingsModel::SettingsModel(PreferencesStore& store) : store_(store), first_(scopeNamed("")) {}
+
+SettingsModel::Scope SettingsModel::scopeNamed(std::string name) {
+    const size_t rows = settingsCatalog().size();
+    return Scope{std::move(name), std::vector<std::optional<SettingValue>>(rows),
+                 std::vector<bool>(rows)};
+}
+
+bool SettingsModel::belongsTo(const Scope& scope, const SettingDefinition& setting) {
+    return scope.name.empty() || setting.scope == SettingScope::mapping;
+}
+
+const SettingsModel::Scope& SettingsModel::scopeOf(std::string_view key, size_t& index) const {
+    const std::optional<ScopedKey> scoped = parseScopedKey(key);
+    // Every caller names a key of the catalogue and a listed mapping; another is a programming
+    // error.
+    if (!scoped) {
+        std::abort();
+    }
+    index = rowOf(scoped->setting->key);
+    if (scoped->mapping.empty()) {
+        return first_;
+    }
+    for (const Scope& scope : mappings_) {
+        if (scope.name == scoped->mapping) {
+            return scope;
+        }
+    }
+    std::abort();
+}
+
+SettingsModel::Place SettingsModel::placeOf(std::string_view key) {
+    size_t index = 0;
+    Scope& scope = const_cast<Scope&>(scopeOf(key, index));
+    return {scope, index};
+}
+
+std::vector<std::string> SettingsModel::mappingNames() const {
+    std::vector<std::string> names;
+    for (const Scope& scope : mappings_) {
+        names.push_back(scope.name);
+    }
+    return names;
+}
+
+std::optional<std::string> SettingsModel::keyProblem(std::string_view key) const {
+    const size_t slash = key.find('/');
+    const std::string_view row = slash == std::string_view::npos ? key : key.substr(slash + 1);
+    const SettingDefinition* setting = findSetting(row);
+    if (setting == nullptr) {
+        return "unknown setting '" + quotedRequestText(key) + "'";
+    }
+    if (slash == std::string_view::npos) {
+        return std::nullopt;
+    }
+    if (setting->scope != SettingScope::mapping) {
+        return std::string(row) + " is the instance's setting, not a mapping's; a mapping has " +
+               mappingSettingNames();
+    }
+    const std::string_view name = key.substr(0, slash);
+    const std::vector<std::string> names = mappingNames();
+    if (std::ranges::find(names, name) != names.end()) {
+        return std::nullopt;
+    }
+    std::string listed;
+    for (const std::string& other : names) {
+        listed += (listed.empty() ? "" : ", ") + other;
+    }
+    return "no mapping named '" + quotedRequestText(name) + "'; mappings lists " +
+           (listed.empty() ? "none" : listed);
+}
+
 void SettingsModel::load() {
     notices_.clear();
+    loadScope(first_);
+    mappings_.clear();
+    std::string error;
+    const std::optional<std::string> list = text(settings_keys::mappings);
+    for (std::string& name :
+         list ? parseMappingNames(*list, error).value_or(std::vector<std::string>())
+              : std::vector<std::string>()) {
+        mappings_.push_back(scopeNamed(std::move(name)));
+        loadScope(mappings_.back());
+    }
+    noteUnlistedKeys();
+    for (const SettingDefinition& setting : settingsCatalog()) {
+        changed(setting.key);
+    }
+    for (const Scope& scope : mappings_) {
+        for (const SettingDefinition& setting : settingsCatalog()) {
+            if (belongsTo(scope, setting)) {
+                changed(scopedKey(scope.name, setting.key));
+            }
+        }
+    }
+}
+
+void SettingsModel::loadScope(Scope& scope) {
     const std::span<const SettingDefinition> catalog = settingsCatalog();
     std::vector<std::string> texts(catalog.size());
     for (size_t index = 0; index < catalog.size(); ++index) {
         const SettingDefinition& setting = catalog[index];
-        held_[index].reset();
-        changed_[index] = false;
-        const std::optional<std::string> text = store_.stringForKey(setting.key);
+        scope.held[index].reset();
+        scope.changed[index] = false;
+        if (!belongsTo(scope, setting)) {
+            continue;
+        }
+        const std::string key = scopedKey(scope.name, setting.key);
+        const std::optional<std::string> text = store_.stringForKey(key);
         if (!text || (setting.zeroIsAbsent && *text == storedAbsentZero)) {
             continue;
         }
@@ -63,39 +166,61 @@ void SettingsModel::load() {
             continue;  // an empty text is as good as no key where absence means something
         }
         if (!value && setting.failsClosed) {
-            held_[index] = *text;
-            notices_.push_back("refused " + std::string(setting.key) + "=" + *text);
+            scope.held[index] = *text;
+            notices_.push_back("refused " + key + "=" + *text);
         } else if (!value) {
-            notices_.push_back("ignored " + std::string(setting.key) + "=" + *text);
+            notices_.push_back("ignored " + key + "=" + *text);
         } else {
-            held_[index] = std::move(value);
+            scope.held[index] = std::move(value);
         }
     }
     // A pair out of order: its dependent key reads as absent, as --set would have refused it.
     for (size_t index = 0; index < catalog.size(); ++index) {
-        if (held_[index] && dependsOnAnother(catalog[index].key) &&
-            settingConflict(catalog[index], *held_[index],
-                            [this](std::string_view key) { return value(key); })) {
-            held_[index].reset();
-            notices_.push_back("ignored " + std::string(catalog[index].key) + "=" + texts[index]);
+        if (scope.held[index] && dependsOnAnother(catalog[index].key) &&
+            settingConflict(catalog[index], *scope.held[index], valuesIn(scope))) {
+            scope.held[index].reset();
+            notices_.push_back("ignored " + scopedKey(scope.name, catalog[index].key) + "=" +
+                               texts[index]);
         }
     }
-    for (const SettingDefinition& setting : catalog) {
-        changed(setting.key);
+}
+
+void SettingsModel::noteUnlistedKeys() {
+    for (const std::string& key : store_.storedKeys()) {
+        if (key.find('/') == std::string::npos) {
+            continue;  // the general section's keys are read by name
+        }
+        if (const auto problem = keyProblem(key)) {
+            notices_.push_back("ignored " + key + "=" + store_.stringForKey(key).value_or("") +
+                               ": " + *problem);
+        }
     }
+}
+
+std::function<std::optional<SettingValue>(std::string_view key)> SettingsModel::valuesIn(
+    const Scope& scope) const {
+    return [this, &scope](std::string_view key) { return valueAt(scope, rowOf(key)); };
+}
+
+std::optional<SettingValue> SettingsModel::valueAt(const Scope& scope, size_t index) const {
+    const SettingDefinition& setting = settingsCatalog()[index];
+    const std::optional<SettingValue>& held = scope.held[index];
+    if (!held || (setting.zeroIsAbsentInUse && isZero(*held))) {
+        return absentValue(setting);
+    }
+    return held;
 }
 
 std::optional<SettingValue> SettingsModel::value(std::string_view key) const {
-    const size_t index = indexOf(key);
-    const SettingDefinition& setting = settingsCatalog()[index];
-    if (!held_[index] || (setting.zeroIsAbsentInUse && isZero(*held_[index]))) {
-        return absentValue(setting);
-    }
-    return held_[index];
+    size_t index = 0;
+    const Scope& scope = scopeOf(key, index);
+    return valueAt(scope, index);
 }
 
 const std::optional<SettingValue>& SettingsModel::held(std::string_view key) const {
-    return held_[indexOf(key)];
+    size_t index = 0;
+    const Scope& scope = scopeOf(key, index);
+    return scope.held[index];
 }
 
 float SettingsModel::decimal(std::string_view key) const {
@@ -125,32 +250,40 @@ std::optional<std::string> SettingsModel::text(std::string_view key) const {
 
 std::optional<std::string> SettingsModel::change(std::string_view key,
                                                  std::optional<SettingValue> value, Write write) {
-    const SettingDefinition& setting = settingsCatalog()[indexOf(key)];
+    const Place place = placeOf(key);
+    const SettingDefinition& setting = settingsCatalog()[place.index];
     if (value) {
         if (auto problem = settingValueProblem(setting, *value)) {
             return problem;
         }
-        if (auto conflict = settingConflict(
-                setting, *value, [this](std::string_view other) { return this->value(other); })) {
+        if (auto conflict = settingConflict(setting, *value, valuesIn(place.scope))) {
             return conflict;
         }
     }
-    held_[indexOf(key)] = std::move(value);
-    changed_[indexOf(key)] = true;
+    const std::string named(key);  // the key may live in a scope that the change removes
+    if (setting.key == settings_keys::mappings) {
+        std::string error;
+        const auto* list = value ? std::get_if<std::string>(&*value) : nullptr;
+        takeMappings(list != nullptr
+                         ? parseMappingNames(*list, error).value_or(std::vector<std::string>())
+                         : std::vector<std::string>());
+    }
+    place.scope.held[place.index] = std::move(value);
+    place.scope.changed[place.index] = true;
     if (write == Write::now || setting.persistence == Persistence::atOnce) {
-        storeHeld(setting);
+        storeHeld(place.scope, place.index);
         if (!commit()) {
-            changed(key);
+            changed(named);
             return writeError_;
         }
     }
-    changed(key);
+    changed(named);
     return std::nullopt;
 }
 
 std::optional<std::string> SettingsModel::changeFromText(std::string_view key,
                                                          std::string_view text, Write write) {
-    const SettingDefinition& setting = settingsCatalog()[indexOf(key)];
+    const SettingDefinition& setting = settingsCatalog()[placeOf(key).index];
     std::string error;
     std::optional<SettingValue> value = parseSettingValue(setting, text, error);
     if (!value) {
@@ -164,52 +297,129 @@ std::optional<std::string> SettingsModel::changeFromText(std::string_view key,
 }
 
 void SettingsModel::assign(std::string_view key, std::optional<SettingValue> value) {
-    const SettingDefinition& setting = settingsCatalog()[indexOf(key)];
-    held_[indexOf(key)] = std::move(value);
-    changed_[indexOf(key)] = true;
-    if (setting.persistence == Persistence::atOnce) {
-        storeHeld(setting);
+    const Place place = placeOf(key);
+    place.scope.held[place.index] = std::move(value);
+    place.scope.changed[place.index] = true;
+    if (settingsCatalog()[place.index].persistence == Persistence::atOnce) {
+        storeHeld(place.scope, place.index);
         commit();
     }
     changed(key);
 }
 
-bool SettingsModel::save() {
-    for (const SettingDefinition& setting : settingsCatalog()) {
-        if (setting.persistence == Persistence::onSave) {
-            storeHeld(setting);
+void SettingsModel::takeMappings(const std::vector<std::string>& names) {
+    std::vector<Scope> kept;
+    for (const std::string& name : names) {
+        const auto found = std::ranges::find(mappings_, name, &Scope::name);
+        if (found != mappings_.end()) {
+            kept.push_back(std::move(*found));
+        } else {
+            forgetStored(name);
+            kept.push_back(scopeNamed(name));
         }
+    }
+    for (const Scope& scope : mappings_) {
+        if (!scope.name.empty() && std::ranges::find(names, scope.name) == names.end()) {
+            forgetStored(scope.name);
+        }
+    }
+    mappings_ = std::move(kept);
+}
+
+void SettingsModel::forgetStored(std::string_view mapping) {
+    for (const SettingDefinition& setting : settingsCatalog()) {
+        const std::string key = scopedKey(mapping, setting.key);
+        if (store_.stringForKey(key)) {
+            store_.setString(key, std::nullopt);
+        }
+    }
+}
+
+std::optional<std::string> SettingsModel::renameMapping(std::string_view from,
+                                                        std::string_view to) {
+    std::vector<std::string> names = mappingNames();
+    const auto renamed = std::ranges::find(names, from);
+    if (renamed == names.end()) {
+        return "no mapping named '" + quotedRequestText(from) + "'";
+    }
+    if (from == to) {
+        return std::nullopt;  // moving its keys onto themselves would remove them
+    }
+    *renamed = std::string(to);
+    std::string list;
+    for (const std::string& name : names) {
+        list += (list.empty() ? "" : ",") + name;
+    }
+    const SettingDefinition& setting = *findSetting(settings_keys::mappings);
+    std::string error;
+    std::optional<SettingValue> value = parseSettingValue(setting, list, error);
+    if (!value) {
+        return error;
+    }
+    // The file's texts move as they are; what was not saved yet stays to be saved.
+    for (const SettingDefinition& row : settingsCatalog()) {
+        const std::string oldKey = scopedKey(from, row.key);
+        const std::string newKey = scopedKey(to, row.key);
+        std::optional<std::string> text = store_.stringForKey(oldKey);
+        if (text || store_.stringForKey(newKey)) {
+            store_.setString(newKey, std::move(text));
+            store_.setString(oldKey, std::nullopt);
+        }
+    }
+    std::ranges::find(mappings_, from, &Scope::name)->name = std::string(to);
+    const size_t index = rowOf(setting.key);
+    first_.held[index] = std::move(value);
+    first_.changed[index] = true;
+    storeHeld(first_, index);
+    const bool written = commit();
+    changed(settings_keys::mappings);
+    return written ? std::nullopt : std::optional(writeError_);
+}
+
+bool SettingsModel::save() {
+    const auto storeScope = [this](const Scope& scope) {
+        for (size_t index = 0; index < settingsCatalog().size(); ++index) {
+            const SettingDefinition& setting = settingsCatalog()[index];
+            if (belongsTo(scope, setting) && setting.persistence == Persistence::onSave) {
+                storeHeld(scope, index);
+            }
+        }
+    };
+    storeScope(first_);
+    for (const Scope& scope : mappings_) {
+        storeScope(scope);
     }
     return commit();
 }
 
-void SettingsModel::storeHeld(const SettingDefinition& setting) {
-    const size_t index = indexOf(setting.key);
-    const std::optional<SettingValue>& value = held_[index];
+void SettingsModel::storeHeld(const Scope& scope, size_t index) {
+    const SettingDefinition& setting = settingsCatalog()[index];
+    const std::string key = scopedKey(scope.name, setting.key);
+    const std::optional<SettingValue>& value = scope.held[index];
     if (!value) {
         // A technician who never touched a setting keeps a file without its key; one the program
         // ignored stays as it was written, for the technician to see and mend.
-        if (changed_[index] && store_.stringForKey(setting.key)) {
-            store_.setString(setting.key, std::nullopt);
+        if (scope.changed[index] && store_.stringForKey(key)) {
+            store_.setString(key, std::nullopt);
         }
         return;
     }
     if (setting.zeroIsAbsent && isZero(*value)) {
-        store_.setString(setting.key, std::string(storedSetZero));
+        store_.setString(key, std::string(storedSetZero));
         return;
     }
     switch (storageOf(setting.kind)) {
         case SettingStorage::whole:
-            store_.setInteger(setting.key, std::get<int64_t>(*value));
+            store_.setInteger(key, std::get<int64_t>(*value));
             return;
         case SettingStorage::decimal:
-            store_.setFloat(setting.key, std::get<float>(*value));
+            store_.setFloat(key, std::get<float>(*value));
             return;
         case SettingStorage::flag:
-            store_.setBool(setting.key, std::get<bool>(*value));
+            store_.setBool(key, std::get<bool>(*value));
             return;
         case SettingStorage::text:
-            store_.setString(setting.key, std::get<std::string>(*value));
+            store_.setString(key, std::get<std::string>(*value));
             return;
     }
 }

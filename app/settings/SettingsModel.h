@@ -10,12 +10,18 @@
 #include "app/settings/PreferencesStore.h"
 #include "app/settings/SettingsCatalog.h"
 
-// The settings in use, one value per catalogue row, read from and written to the preferences
-// store the same way whichever path changes them: the settings file, --set, remote control or
-// the window. Everything runs on the main thread.
+// The settings in use, one value per catalogue row and, for every mapping that `mappings` lists,
+// one per mapping row, read from and written to the preferences store the same way whichever
+// path changes them: the settings file, --set, remote control or the window. Everything runs on
+// the main thread.
+//
+// Keys are the catalogue's keys, a listed mapping's as "NAME/KEY" (scopedKey()). Naming any
+// other key is a programming error: paths that take keys from outside check them with
+// keyProblem() first.
 class SettingsModel {
   public:
-    // Told after every change, also when the value stayed the same, with the key's name.
+    // Told after every change, also when the value stayed the same, with the key as it was named
+    // ("kick/bandHighCut"); a change of the list of mappings, a rename included, as "mappings".
     using Listener = std::function<void(std::string_view key)>;
     enum class Write { byPersistence, now };
 
@@ -25,7 +31,8 @@ class SettingsModel {
     // reads as absent and is named in notices(); the store keeps it as it was written until a
     // path changes the key.
     void load();
-    // "ignored KEY=VALUE", in the order --help lists the keys.
+    // "ignored KEY=VALUE", in the order --help lists the keys, each listed mapping's after the
+    // first's; then the keys of mappings not listed, with why.
     const std::vector<std::string>& notices() const { return notices_; }
 
     // The value in use: the one held, otherwise what absence stands for; nothing when absence is
@@ -37,6 +44,15 @@ class SettingsModel {
     int64_t whole(std::string_view key) const;
     bool flag(std::string_view key) const;
     std::optional<std::string> text(std::string_view key) const;
+
+    // The further mappings, in the order `mappings` lists them.
+    std::vector<std::string> mappingNames() const;
+    // What is wrong with a key named from outside (--set, remote control): no such setting, an
+    // instance's setting after a mapping's name, or a mapping not listed; nothing when it is fine.
+    std::optional<std::string> keyProblem(std::string_view key) const;
+    // Gives the mapping `from` the name `to`, its values, stored or not yet saved, included, and
+    // stores the list at once. Gives nothing when done, otherwise what is wrong.
+    std::optional<std::string> renameMapping(std::string_view from, std::string_view to);
 
     // Checks the value against its row and the cross-key rules, then takes it (nothing makes the
     // key absent). Gives nothing when taken, otherwise what is wrong, and changes nothing.
@@ -69,15 +85,40 @@ class SettingsModel {
     [[nodiscard]] Subscription subscribe(Listener listener) const;
 
   private:
-    size_t indexOf(std::string_view key) const;
-    void storeHeld(const SettingDefinition& setting);
+    // The values of the instance and the first mapping (no name), or of one further mapping.
+    struct Scope {
+        std::string name;
+        // One per catalogue row; a further mapping uses the mapping rows only.
+        std::vector<std::optional<SettingValue>> held;
+        // Whether a path changed the key since load(); a key none changed keeps its stored text.
+        std::vector<bool> changed;
+    };
+    struct Place {
+        Scope& scope;
+        size_t index;
+    };
+
+    static Scope scopeNamed(std::string name);
+    static bool belongsTo(const Scope& scope, const SettingDefinition& setting);
+    Place placeOf(std::string_view key);
+    const Scope& scopeOf(std::string_view key, size_t& index) const;
+    std::optional<SettingValue> valueAt(const Scope& scope, size_t index) const;
+    // The values in use of the scope, for the cross-key rules.
+    std::function<std::optional<SettingValue>(std::string_view key)> valuesIn(
+        const Scope& scope) const;
+    void loadScope(Scope& scope);
+    void noteUnlistedKeys();
+    // Takes a new list of mappings: a scope for each new name, none for a name no longer listed;
+    // the file forgets what it held for both, so no old section comes back with a name.
+    void takeMappings(const std::vector<std::string>& names);
+    void forgetStored(std::string_view mapping);
+    void storeHeld(const Scope& scope, size_t index);
     bool commit();
     void changed(std::string_view key);
 
     PreferencesStore& store_;
-    std::vector<std::optional<SettingValue>> held_;
-    // Whether a path changed the key since load(); a key none changed keeps its stored text.
-    std::vector<bool> changed_;
+    Scope first_;
+    std::vector<Scope> mappings_;
     std::vector<std::string> notices_;
     // Who listens is no setting: parts holding the model read-only subscribe too.
     mutable std::vector<std::weak_ptr<Listener>> listeners_;

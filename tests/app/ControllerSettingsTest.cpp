@@ -32,6 +32,7 @@ class RecordingStore : public PreferencesStore {
     std::optional<std::string> stringForKey(std::string_view key) const override {
         return store_.stringForKey(key);
     }
+    std::vector<std::string> storedKeys() const override { return store_.storedKeys(); }
     void setInteger(std::string_view key, int64_t value) override {
         written.emplace_back(key);
         store_.setInteger(key, value);

@@ -108,6 +108,15 @@ TEST(ReplyBudgetTest, ALoneGetIsAnsweredFromTheAllowanceAndAFloodGainsOnlyItsRat
     now += 10s;
     EXPECT_TRUE(budget.allowReply(2000));
     EXPECT_FALSE(budget.allowReply(200)) << "banked no more than a second's worth";
+
+    // Two further mappings make the answer three shares long; the byte rate still holds.
+    budget.setAllowanceShares(3);
+    now += 10s;
+    EXPECT_TRUE(budget.allowReply(6000)) << "a lone get with two further mappings";
+    EXPECT_FALSE(budget.allowReply(200));
+    now += 10s;
+    budget.setAllowanceShares(1);
+    EXPECT_FALSE(budget.allowReply(2100)) << "back to one share";
 }
 
 QVOSCData messageWithText(const std::string& address, const std::string& text) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include "app/settings/DisplayText.h"
@@ -21,7 +22,7 @@
 namespace {
 
 struct PathCase {
-    // A setting stored first with --set, or nullptr.
+    // Settings stored first with --set, separated by spaces, or nullptr.
     const char* before;
     const char* key;
     const char* text;
@@ -31,7 +32,7 @@ struct PathCase {
 
 // The value in use as a text to compare; an absent one as remote control shows it.
 std::string inUse(const SettingsModel& settings, std::string_view key) {
-    const SettingDefinition& setting = *findSetting(key);
+    const SettingDefinition& setting = *parseScopedKey(key)->setting;
     const std::optional<SettingValue> value = settings.value(key);
     if (!value) {
         return setting.kind == SettingKind::decimal ? "0" : std::string(setting.absentShown);
@@ -43,10 +44,11 @@ class SettingsPathsTest : public ControllerTest {
   protected:
     void storeBefore(const PathCase& c) {
         clearStoredSettings();
-        if (c.before != nullptr) {
+        std::istringstream assignments(c.before != nullptr ? c.before : "");
+        for (std::string assignment; assignments >> assignment;) {
             SettingsModel settings(preferences);
             settings.load();
-            ASSERT_EQ(applySettingAssignment(settings, c.before), std::nullopt) << c.before;
+            ASSERT_EQ(applySettingAssignment(settings, assignment), std::nullopt) << assignment;
         }
     }
 
@@ -108,7 +110,7 @@ class SettingsPathsTest : public ControllerTest {
                 error = argument->stringValue();
                 continue;
             }
-            answer = answerText(*findSetting(c.key), *argument);
+            answer = answerText(*parseScopedKey(c.key)->setting, *argument);
             break;
         }
         return {error, answer};
@@ -176,7 +178,42 @@ const PathCase cases[] = {
     {"bandHighCut=100", "bandLowCut", "100", nullptr},
     {"bandHighCut=100", "bandLowCut", "40", "40"},
     {"bandLowCut=300", "bandHighCut", "200", nullptr},
+    // A further mapping's keys: its own section of the file, NAME/KEY on --set and remotely.
+    {"mappings=kick", "kick/bandHighCut", "150", "150"},
+    {"mappings=kick,hat", "hat/address", "hat/1", "hat/1"},
+    {"mappings=kick", "kick/active", "maybe", nullptr},
+    {"mappings=kick", "kick/inputChannels", "2", "2"},
+    {nullptr, "type", "silence", "silence"},
+    {"mappings=kick", "kick/type", "2", "silence"},
+    {"mappings=kick", "kick/type", "loud", nullptr},
+    // Each mapping's pairs hold within it, whatever the others hold.
+    {"mappings=kick kick/bandHighCut=100", "kick/bandLowCut", "200", nullptr},
+    {"bandHighCut=100 mappings=kick", "kick/bandLowCut", "200", "200"},
+    {"triggerOnThreshold=0.3 mappings=kick", "kick/triggerOffThreshold", "0.45", "0.45"},
+    // Silence ends at or above the off threshold, which therefore is not below the on one.
+    {"type=silence triggerOnThreshold=0.4", "triggerOffThreshold", "0.3", nullptr},
+    {"type=silence triggerOnThreshold=0.4", "triggerOffThreshold", "0.6", "0.6"},
+    {"mappings=kick kick/type=silence kick/triggerOffThreshold=0.6", "kick/triggerOnThreshold",
+     "0.7", nullptr},
+    {"triggerOnThreshold=0.4 triggerOffThreshold=0.3", "type", "silence", nullptr},
+    // The names of the further mappings.
+    {nullptr, "mappings", "kick, hat_2,VOX-1", "kick, hat_2,VOX-1"},
+    {nullptr, "mappings", "kick,Kick", nullptr},
+    {nullptr, "mappings", "general", nullptr},
+    {nullptr, "mappings", "kick,BANDHIGHCUT", nullptr},
+    {nullptr, "mappings", "kick,,hat", nullptr},
+    {nullptr, "mappings", "kick/1", nullptr},
+    {nullptr, "mappings", "abcdefghijabcdefghijabcdefghij12", "abcdefghijabcdefghijabcdefghij12"},
+    {nullptr, "mappings", "abcdefghijabcdefghijabcdefghij123", nullptr},
+    {nullptr, "mappings", "a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p", "a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p"},
+    {nullptr, "mappings", "a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p,q", nullptr},
 };
+
+// The last of the settings stored first.
+std::string lastOf(const char* before) {
+    const std::string all = before;
+    return all.substr(all.rfind(' ') + 1);
+}
 
 TEST_F(SettingsPathsTest, EveryPathMakesTheSameOfTheSameText) {
     for (const PathCase& c : cases) {
@@ -184,21 +221,24 @@ TEST_F(SettingsPathsTest, EveryPathMakesTheSameOfTheSameText) {
         const auto [setProblem, afterSet] = throughSet(c);
         const auto [fileNotices, fromFile] = throughFile(c);
         const std::string absent = throughFile({c.before, c.key, "", nullptr}).second;
+        const SettingDefinition& setting = *parseScopedKey(c.key)->setting;
+        std::string error;
+        const bool badAlone =
+            !parseSettingValue(setting, c.text, error, TextSource::settingsFile).has_value();
         EXPECT_EQ(setProblem.has_value(), c.value == nullptr) << setProblem.value_or("");
         if (c.value != nullptr) {
             EXPECT_EQ(afterSet, c.value);
             EXPECT_EQ(fromFile, c.value);
             EXPECT_TRUE(fileNotices.empty());
-        } else if (c.before == nullptr || dependsOnAnother(c.key)) {
+        } else if (badAlone || dependsOnAnother(setting.key)) {
             // A hand-written value --set refuses reads as absent, and is named.
             EXPECT_EQ(fromFile, absent);
             EXPECT_EQ(fileNotices,
                       std::vector<std::string>{"ignored " + std::string(c.key) + "=" + c.text});
         } else {
             // A file breaking an order loses the pair's dependent key, whichever came first.
-            EXPECT_EQ(fileNotices, std::vector<std::string>{"ignored " + std::string(c.before)});
+            EXPECT_EQ(fileNotices, std::vector<std::string>{"ignored " + lastOf(c.before)});
         }
-        const SettingDefinition& setting = *findSetting(c.key);
         const auto [remoteProblem, remoteValue] = throughRemote(c);
         if (!setting.remotelySettable) {
             EXPECT_EQ(remoteProblem, std::string(c.key) + " cannot be set remotely");
@@ -238,6 +278,9 @@ TEST_F(SettingsPathsTest, HandWrittenLinesMeanWhatSetMakesOfThem) {
         {"inputChannels=1, 3-4", "inputChannels", "1,3-4"},
         {"inputChannels=\"2,\t1\"", "inputChannels", "2,\t1"},
         {"inputChannels=1,", "inputChannels", nullptr},
+        {"mappings=kick, hat", "mappings", "kick,hat"},
+        {"mappings=\"kick, hat\"", "mappings", "kick, hat"},
+        {"mappings=kick,", "mappings", nullptr},
         // A port is 1 to 65535 in the file too; a plain 0 has always meant the default.
         {"zandorexSendPort=0", "zandorexSendPort", "5000"},
         {"zandorexSendPort=70000", "zandorexSendPort", nullptr},
@@ -267,13 +310,125 @@ TEST_F(SettingsPathsTest, HandWrittenLinesMeanWhatSetMakesOfThem) {
             EXPECT_EQ(inUse(settings, row.key), row.value);
         }
         const SettingKind kind = findSetting(row.key)->kind;
-        if (kind == SettingKind::channelList || kind == SettingKind::sourceList) {
+        if (kind == SettingKind::channelList || kind == SettingKind::sourceList ||
+            kind == SettingKind::mappingList) {
             // --set takes the same text, unquoted as a shell passes it, alike.
             std::string typed = row.line;
             std::erase(typed, '"');
             EXPECT_EQ(applySettingAssignment(settings, typed).has_value(), row.value == nullptr);
         }
     }
+}
+
+TEST_F(SettingsPathsTest, AFileOfThePreviousVersionReadsTheSameAndIsWrittenBackByteForByte) {
+    const TempDir folder;
+    const std::string path = (folder.path() / "Kestrano.conf").string();
+    const std::string old =
+        "[General]\nactive=true\naddress=kick\nbandHighCut=150\nmaxValue=1\nminValue=0\n"
+        "triggerOffThreshold=0.4\ntriggerOnThreshold=0.6\ntype=1\nvolumeAmplification=2.5\n"
+        "zandorexSendPort=5002\n";
+    writeFile(path, old);
+    QSettingsPreferencesStore file(QString::fromStdString(path));
+    SettingsModel settings(file);
+    settings.load();
+    EXPECT_TRUE(settings.notices().empty());
+    EXPECT_TRUE(settings.mappingNames().empty());
+    for (const auto& [key, value] : {std::pair{"type", "trigger"},
+                                     {"triggerOffThreshold", "0.4"},
+                                     {"bandHighCut", "150"},
+                                     {"volumeAmplification", "2.5"},
+                                     {"address", "kick"},
+                                     {"zandorexSendPort", "5002"}}) {
+        EXPECT_EQ(inUse(settings, key), value) << key;
+    }
+    ASSERT_TRUE(settings.save());
+    EXPECT_EQ(fileBytes(path), old);
+}
+
+TEST_F(SettingsPathsTest, FurtherMappingsLiveInTheirSectionsAndLeaveWithTheirNames) {
+    const TempDir folder;
+    const std::string path = (folder.path() / "Kestrano.conf").string();
+    writeFile(path,
+              "[General]\nvolumeAmplification=5\ntriggerOnThreshold=0.3\nmappings=kick, hat\n"
+              "[kick]\nbandHighCut=150\ntype=2\n"
+              "[hat]\nbandLowCut=5000\nactive=maybe\n"
+              "[ghost]\nbandHighCut=99\n");
+    {
+        QSettingsPreferencesStore file(QString::fromStdString(path));
+        SettingsModel settings(file);
+        std::vector<std::string> told;
+        const auto subscription =
+            settings.subscribe([&](std::string_view key) { told.emplace_back(key); });
+        settings.load();
+        EXPECT_EQ(settings.mappingNames(), (std::vector<std::string>{"kick", "hat"}));
+        EXPECT_EQ(settings.notices(),
+                  (std::vector<std::string>{
+                      "ignored hat/active=maybe",
+                      "ignored ghost/bandHighCut=99: no mapping named 'ghost'; mappings lists "
+                      "kick, hat"}));
+        EXPECT_NE(std::ranges::find(told, "hat/bandLowCut"), told.end());
+        // What a further mapping leaves out is what absence means, not the first mapping's value.
+        EXPECT_EQ(inUse(settings, "kick/bandHighCut"), "150");
+        EXPECT_EQ(inUse(settings, "kick/type"), "silence");
+        EXPECT_EQ(inUse(settings, "kick/volumeAmplification"), "1");
+        EXPECT_EQ(inUse(settings, "kick/triggerOnThreshold"), "0.5");
+        EXPECT_EQ(inUse(settings, "hat/active"), "true");
+        EXPECT_EQ(inUse(settings, "volumeAmplification"), "5");
+
+        // A rename moves the values, saved or not, and says so once as the list's change.
+        ASSERT_EQ(settings.change("hat/minValue", 2.0f), std::nullopt);
+        told.clear();
+        ASSERT_EQ(settings.renameMapping("kick", "bass"), std::nullopt);
+        EXPECT_EQ(told, std::vector<std::string>{"mappings"});
+        EXPECT_EQ(settings.mappingNames(), (std::vector<std::string>{"bass", "hat"}));
+        EXPECT_EQ(inUse(settings, "bass/bandHighCut"), "150");
+        EXPECT_EQ(settings.renameMapping("bass", "bass"), std::nullopt);
+        EXPECT_EQ(settings.renameMapping("bass", "hat"),
+                  "bad value 'hat,hat' for mappings: 'hat' is listed twice; expected " +
+                      std::string(findSetting("mappings")->expected));
+        EXPECT_EQ(settings.keyProblem("kick/bandHighCut"),
+                  "no mapping named 'kick'; mappings lists bass, hat");
+        ASSERT_TRUE(settings.save());
+    }
+    // What the program ignored stays for the technician to mend.
+    EXPECT_NE(fileBytes(path).find("[ghost]\nbandHighCut=99\n"), std::string::npos);
+    EXPECT_NE(fileBytes(path).find("active=maybe\n"), std::string::npos);
+    {
+        QSettingsPreferencesStore file(QString::fromStdString(path));
+        SettingsModel settings(file);
+        settings.load();
+        EXPECT_EQ(inUse(settings, "bass/bandHighCut"), "150");
+        EXPECT_EQ(inUse(settings, "hat/minValue"), "2");
+        EXPECT_EQ(file.stringForKey("kick/bandHighCut"), std::nullopt);
+
+        // A name taken out of the list takes its section along; added again, it starts afresh.
+        ASSERT_EQ(applySettingAssignment(settings, "mappings=bass"), std::nullopt);
+        EXPECT_EQ(fileBytes(path).find("[hat]"), std::string::npos);
+        ASSERT_EQ(applySettingAssignment(settings, "mappings=bass,hat"), std::nullopt);
+        EXPECT_EQ(inUse(settings, "hat/bandLowCut"), "0");
+    }
+}
+
+TEST_F(SettingsPathsTest, AKeyOfAMappingNotListedIsRefusedOnEveryPath) {
+    const std::string why = "no mapping named 'kick'; mappings lists hat";
+    const PathCase c{"mappings=hat", "kick/bandHighCut", "150", nullptr};
+    storeBefore(c);
+    {
+        SettingsModel settings(preferences);
+        settings.load();
+        EXPECT_EQ(applySettingAssignment(settings, "kick/bandHighCut=150"), why);
+        EXPECT_EQ(applySettingAssignment(settings, "hat/zandorexHost=x")
+                      .value_or("")
+                      .find("zandorexHost is the instance's setting, not a mapping's"),
+                  0u);
+    }
+    preferences.setString(c.key, std::string(c.text));
+    preferences.commit();
+    SettingsModel settings(preferences);
+    settings.load();
+    EXPECT_EQ(settings.notices(), std::vector<std::string>{"ignored kick/bandHighCut=150: " + why});
+    // Both the set and the get are refused in the same words.
+    EXPECT_EQ(throughRemote(c), std::pair(std::optional(why), std::string("(no answer)")));
 }
 
 TEST_F(SettingsPathsTest, ASetZeroComesBackAfterARestart) {

@@ -51,6 +51,7 @@ class RemoteControlTest : public testing::Test {
     RemoteControlTest() {
         EXPECT_TRUE(stored);
         EXPECT_EQ(runProgram({KESTRANO_PATH, "--set", "remoteControl=true"}).status, 0);
+        EXPECT_EQ(runProgram({KESTRANO_PATH, "--set", "mappings=kick"}).status, 0);
         program =
             std::make_unique<ChildProcess>(std::vector<std::string>{KESTRANO_PATH, "--headless"});
     }
@@ -137,6 +138,7 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
         EXPECT_TRUE(zandorex.receive(1s).has_value()) << "sending again";
     }
 
+    ASSERT_EQ(ask({"/kestrano/set/kick/address", "s", "kick"}).size(), 0u);
     const std::vector<QVOSCData> before = askForEverySetting();
     ASSERT_GE(before.size(), 13u);
     std::vector<std::string> addresses;
@@ -151,11 +153,16 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
           {"/kestrano/setting/address", "s { cue40 }"},
           {"/kestrano/setting/active", "i { 1 }"},
           {"/kestrano/setting/remoteControl", "i { 1 }"},
+          {"/kestrano/setting/kick/address", "s { kick }"},
+          {"/kestrano/setting/kick/minValue", "f { 0.000000 }"},
           {"/kestrano/lastValueSent", "f { 2.500000 }"}}) {
         const auto found = std::find(addresses.begin(), addresses.end(), address);
         ASSERT_NE(found, addresses.end()) << address;
         EXPECT_EQ(textArgumentOf(before[found - addresses.begin()]), argument) << address;
     }
+    // A further mapping's settings follow the first mapping's and the instance's.
+    EXPECT_LT(std::find(addresses.begin(), addresses.end(), "/kestrano/setting/mappings"),
+              std::find(addresses.begin(), addresses.end(), "/kestrano/setting/kick/active"));
 
     struct BadRequest {
         std::vector<std::string> message;
@@ -183,10 +190,13 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
          "[ ] { }"},
         {{"/kestrano/set/active", "i", "5"}, "bad value for active: expected 0 or 1, T or F"},
         {{"/kestrano/set/type", "i", "7"},
-         "bad value '7' for type: expected continuous or trigger (or 0, 1)"},
+         "bad value '7' for type: expected continuous, trigger or silence (or 0, 1, 2)"},
         {{"/kestrano/set/type", "T"},
-         "wrong argument type for type: a boolean (T); expected continuous or trigger (or 0, 1)"},
+         "wrong argument type for type: a boolean (T); expected continuous, trigger or silence (or "
+         "0, 1, 2)"},
         {{"/kestrano/set/colour", "s", "red"}, "unknown setting 'colour'"},
+        {{"/kestrano/set/hat/active", "T"}, "no mapping named 'hat'; mappings lists kick"},
+        {{"/kestrano/set/mappings", "s", "kick,hat"}, "mappings cannot be set remotely"},
         {{"/kestrano/set/zandorexSendPort", "i", "6000"},
          "zandorexSendPort cannot be set remotely"},
         {{"/kestrano/launch"}, "unknown command /kestrano/launch"},
