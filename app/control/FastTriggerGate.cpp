@@ -49,12 +49,9 @@ void FastTriggerGate::handOn(const std::shared_ptr<Shared>& shared) {
 }
 
 AudioCapture::FragmentLevelHandler FastTriggerGate::handler() {
-    return [shared = shared_, &mainLoop = mainLoop_](std::size_t meter, float averagePowerDb,
+    // The controller hands each gate only its own mapping's meter.
+    return [shared = shared_, &mainLoop = mainLoop_](std::size_t /*meter*/, float averagePowerDb,
                                                      float /*samplePeakDb*/) {
-        // Only the first mapping's meter drives this gate.
-        if (meter != 0) {
-            return;
-        }
         {
             std::lock_guard lock(shared->mutex);
             const Conditions& conditions = shared->conditions;

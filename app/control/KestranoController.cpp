@@ -1,6 +1,5 @@
 #include "app/control/KestranoController.h"
 
-#include "app/control/MappingSettings.h"
 #include "app/settings/SettingsKeys.h"
 
 namespace keys = settings_keys;
@@ -22,12 +21,13 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
               [this] { return remoteReadings(); },
               [this] { return save(); },
               [this](const QVOSCPacket& packet, const NetworkEndpoint& to) { reply(packet, to); },
-          }),
-      fastGate_(mainLoop, clock_,
-                [this](TriggerGate::Change change) { fastTriggerTurned(change); }) {
+          }) {
+    // The first mapping's chain hears of its settings before the controller does.
+    chains_.push_back(makeChain(std::string()));
     settingsSubscription_ =
         settings_.subscribe([this](std::string_view key) { settingChanged(key); });
-    destination_.setHeldSentHandler([this](const QVOSCMessage& message) { valueSent(message); });
+    destination_.setHeldSentHandler(
+        [this](const QVOSCMessage& message) { valueSent(message, chainSendingTo(message)); });
 }
 
 void KestranoController::showDestination() {
@@ -48,7 +48,7 @@ void KestranoController::awakeFromNib() {
         [this](const std::string& deviceName, const std::string& error) {
             inputFailed(deviceName, error);
         });
-    applyCaptureSettings();
+    takeMappings();
     status_.remoteAccess = remote_.accessNote();
     inputChoice_ = InputChoice::fromStored(settings_.text(keys::inputDevice));
     selectInput(deviceForChoice(session_->audioInputDevices()));
@@ -108,14 +108,13 @@ KestranoController::~KestranoController() {
 }
 
 void KestranoController::settingChanged(std::string_view key) {
-    shaping_.setSettings(shapingSettingsOf(settings_));
     if (!awake_) {
         return;
     }
     listenerSettingChanged(key);
     captureSettingChanged(key);
-    if (fastResponse_) {
-        fastGate_.setConditions(fastTriggerConditions());
+    if (key == keys::mappings) {
+        takeMappings();
     }
     // The remote control took the change first: it subscribed before the controller did.
     status_.remoteAccess = remote_.accessNote();

@@ -11,9 +11,9 @@
 #include "app/control/ControllerObserver.h"
 #include "app/control/DelegateWrapper.h"
 #include "app/control/Destination.h"
-#include "app/control/FastTriggerGate.h"
 #include "app/control/InputChoice.h"
 #include "app/control/LevelIndicator.h"
+#include "app/control/MappingChain.h"
 #include "app/remote/OscMonitor.h"
 #include "app/remote/RemoteControl.h"
 #include "app/settings/SettingsModel.h"
@@ -25,8 +25,8 @@
 #include "transport/udp/QVOSCListener.h"
 
 // Runs the program: meters the captured audio twenty times a second, maps the level to a value
-// and sends it to Zandorex, listens for what Zandorex sends back, and keeps the settings.
-// Everything runs on the main thread.
+// for each mapping (the first one's through the properties below) and sends it to Zandorex, listens
+// for what Zandorex sends back, and keeps the settings. Everything runs on the main thread.
 class KestranoController {
   public:
     static constexpr int32_t defaultSendPort = 5000;
@@ -67,7 +67,8 @@ class KestranoController {
     // reach the parts that use them and the observer.
     SettingsModel& settings() { return settings_; }
     const SettingsModel& settings() const { return settings_; }
-    const LevelShaping& shaping() const { return shaping_; }
+    // The first mapping's shaping.
+    const LevelShaping& shaping() const { return chains_.front()->shaping(); }
 
     // Audio devices.
     const std::vector<AudioDevice>& audioDevices() const { return audioDevices_; }
@@ -132,27 +133,26 @@ class KestranoController {
     void settingChanged(std::string_view key);
     // The device the choice asks for among `devices`, or nothing.
     std::optional<AudioDevice> deviceForChoice(const std::vector<AudioDevice>& devices);
-    // Follows the input, channel, band and response settings.
+    // Follows the input setting.
     void captureSettingChanged(std::string_view key);
-    // Gives the capture every setting it takes.
-    void applyCaptureSettings();
-    // Whether trigger turns come from the capture's short fragments rather than the tick.
-    bool fastTrigger() const;
-    // Turns the fast response on or off, handing the trigger's state between the two gates.
-    void setFastResponse(bool fast);
-    // What the capture meters for the mapping, from its settings and the response in use.
-    MeterSettings meterSettings() const;
-    FastTriggerGate::Conditions fastTriggerConditions() const;
-    void fastTriggerTurned(TriggerGate::Change change);
+    std::unique_ptr<MappingChain> makeChain(std::string name);
+    // Keeps one chain per listed mapping after the first one's, in the order of the list: a
+    // mapping that stays keeps its chain and its state.
+    void takeMappings();
+    // Gives the capture each chain's meter, and one fragment handler that hands each fast
+    // chain's fragments to its gate.
+    void applyMetering();
+    // The further mappings' part of the tick.
+    void tickFurtherMappings();
     // The tick's figures beside the level: the sample peak and clip lamp, and what the capture
     // has to say about the channels and the band.
     void showCaptureFigures(std::optional<float> averagePowerDb);
-    // Sends the value of a turn; gives true when there was one.
-    bool sendTurn(TriggerGate::Change change);
-    // Hands one value to the destination as a message to /zandorex/<address>.
-    void sendValue(float value, Destination::Kind kind);
-    // Counts a message of one value as sent, in the status and the monitor.
-    void valueSent(const QVOSCMessage& message);
+    // Hands one value of a mapping to the destination as a message to /zandorex/<address>.
+    void sendValue(MappingChain& chain, float value, Destination::Kind kind);
+    // Counts a message of one value of a mapping as sent, in the status and the monitor.
+    void valueSent(const QVOSCMessage& message, MappingChain& chain);
+    // The mapping a held message was for: the first one sending to its address.
+    MappingChain& chainSendingTo(const QVOSCMessage& message);
     // The destination's state and trouble into the status.
     void showDestination();
     // Replaces the listener by one on the current listen address and port.
@@ -181,10 +181,11 @@ class KestranoController {
     MainLoop& mainLoop_;
     MonotonicClock clock_;
     SettingsModel settings_;
+    // The first mapping's chain, then one per further mapping; never empty.
+    std::vector<std::unique_ptr<MappingChain>> chains_;
     SettingsModel::Subscription settingsSubscription_;
     // Until start-up has read the settings, their changes reach no part.
     bool awake_ = false;
-    LevelShaping shaping_;
     Destination destination_;
     RemoteControl remote_;
     InputChoice inputChoice_;
@@ -193,9 +194,6 @@ class KestranoController {
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;
     PeakHold peakHold_;
-    // Whether the capture hands on the level of its short fragments to fastGate_.
-    bool fastResponse_ = false;
-    FastTriggerGate fastGate_;
     int ticksSinceDropReport_ = 0;
     uint64_t droppedSeen_ = 0;
     int quietDropReports_ = 0;

@@ -1,8 +1,7 @@
-// The capture's input device, what it meters, and its preview volume.
+// The capture's input device and its preview volume.
 #include <algorithm>
 
 #include "app/control/KestranoController.h"
-#include "app/settings/InputChannels.h"
 #include "app/settings/SettingsKeys.h"
 #include "transport/SystemLog.h"
 
@@ -48,62 +47,17 @@ void KestranoController::setSelectedAudioDevice(std::optional<AudioDevice> devic
     selectInput(device);
 }
 
-void KestranoController::applyCaptureSettings() {
-    namespace keys = settings_keys;
-    for (const std::string_view key :
-         {keys::bandLowCut, keys::inputChannels, keys::triggerResponse}) {
-        captureSettingChanged(key);
-    }
-}
-
-bool KestranoController::fastTrigger() const {
-    return type() != 0 && settings_.text(settings_keys::triggerResponse) == "fast";
-}
-
 void KestranoController::captureSettingChanged(std::string_view key) {
     namespace keys = settings_keys;
-    if (key == keys::triggerResponse || key == keys::type) {
-        setFastResponse(fastTrigger());
-        session_->setMeters({meterSettings()});
-    } else if (key == keys::inputChannels || key == keys::bandLowCut || key == keys::bandHighCut) {
-        session_->setMeters({meterSettings()});
-    } else if (key == keys::inputDevice) {
-        const InputChoice choice = InputChoice::fromStored(settings_.text(keys::inputDevice));
-        if (choice.kind == inputChoice_.kind && choice.device.name == inputChoice_.device.name) {
-            return;
-        }
-        inputChoice_ = choice;
-        selectInput(deviceForChoice(audioDevices_));
-    }
-}
-
-MeterSettings KestranoController::meterSettings() const {
-    namespace keys = settings_keys;
-    return {parseInputChannels(settings_.text(keys::inputChannels).value_or(std::string()))
-                .value_or(std::vector<unsigned>()),
-            settings_.decimal(keys::bandLowCut), settings_.decimal(keys::bandHighCut),
-            fastResponse_};
-}
-
-void KestranoController::setFastResponse(bool fast) {
-    // Only on a change: the capture opens its streams again for it.
-    if (fast == fastResponse_) {
+    if (key != keys::inputDevice) {
         return;
     }
-    fastResponse_ = fast;
-    if (fast) {
-        fastGate_.setConditions(fastTriggerConditions());
-        fastGate_.resume(shaping_.triggerIsOn());
-        session_->setFragmentLevelHandler(fastGate_.handler());
-    } else {
-        // Once the handler is gone, the capture's thread no longer runs the gate.
-        session_->setFragmentLevelHandler(nullptr);
-        shaping_.resumeTrigger(fastGate_.isOn());
+    const InputChoice choice = InputChoice::fromStored(settings_.text(keys::inputDevice));
+    if (choice.kind == inputChoice_.kind && choice.device.name == inputChoice_.device.name) {
+        return;
     }
-}
-
-FastTriggerGate::Conditions KestranoController::fastTriggerConditions() const {
-    return {shaping_.settings().trigger, volumeAmplification(), active()};
+    inputChoice_ = choice;
+    selectInput(deviceForChoice(audioDevices_));
 }
 
 std::optional<AudioDevice> KestranoController::deviceForChoice(

@@ -18,18 +18,39 @@ void KestranoController::updateAudioLevels() {
         // 0 / 0 would give a position of 1 and send the maximum on every tick.
         showCaptureFigures(std::nullopt);
         showNoInput();
-        return;
+    } else {
+        const float average = sum / static_cast<float>(count);
+        showCaptureFigures(average);
+        const float meter = meterForLevel(average, volumeAmplification());
+        if (audioLevelMeter_ != nullptr) {
+            audioLevelMeter_->setValue(meter);
+        }
+        status_.meter = meter;
+        status_.inputLevel = average;
+        sendOSCMessageForPosition(positionForMeter(meter));
     }
-    const float average = sum / static_cast<float>(count);
-    showCaptureFigures(average);
-    const float meter = meterForLevel(average, volumeAmplification());
-    if (audioLevelMeter_ != nullptr) {
-        audioLevelMeter_->setValue(meter);
-    }
-    status_.meter = meter;
-    status_.inputLevel = average;
-    sendOSCMessageForPosition(positionForMeter(meter));
+    tickFurtherMappings();
     statusChanged();
+}
+
+void KestranoController::tickFurtherMappings() {
+    const std::vector<MeterReading> readings = session_->meterReadings();
+    const MonotonicTime now = clock_();
+    status_.mappings.clear();
+    for (size_t index = 1; index < chains_.size(); ++index) {
+        MappingChain& chain = *chains_[index];
+        const MeterReading reading = index < readings.size() ? readings[index] : MeterReading{};
+        std::optional<float> level;
+        if (!reading.levels.empty()) {
+            float sum = 0.0f;
+            for (const float channelLevel : reading.levels) {
+                sum += channelLevel;
+            }
+            level = sum / static_cast<float>(reading.levels.size());
+        }
+        chain.levelArrived(level, reading.samplePeak, now);
+        status_.mappings.push_back(chain.status());
+    }
 }
 
 void KestranoController::showCaptureFigures(std::optional<float> averagePowerDb) {
@@ -62,63 +83,43 @@ void KestranoController::showNoInput() {
     }
     status_.meter.reset();
     status_.inputLevel.reset();
-    statusChanged();
 }
 
 void KestranoController::sendOSCMessageForPosition(float position) {
-    const MonotonicTime now = clock_();
-    const float smoothed = shaping_.smooth(position, now);
     currentPosition_ = position;
-    // In fast response the gate runs on the capture's thread, fragment by fragment.
-    if (fastResponse_) {
-        return;
-    }
-    if (!active()) {
-        shaping_.follow(position);
-    } else if (type() == 0) {
-        shaping_.follow(position);
-        sendValue((1.0f - smoothed) * minValue() + maxValue() * smoothed,
-                  Destination::Kind::continuous);
-    } else {
-        sendTurn(shaping_.turn(position, now));
-    }
+    chains_.front()->sendForPosition(position, clock_());
 }
 
-bool KestranoController::sendTurn(TriggerGate::Change change) {
-    switch (change) {
-        case TriggerGate::Change::turnedOn:
-            sendValue(maxValue(), Destination::Kind::trigger);
-            return true;
-        case TriggerGate::Change::turnedOff:
-            sendValue(minValue(), Destination::Kind::trigger);
-            return true;
-        case TriggerGate::Change::none:
-            break;
+void KestranoController::sendValue(MappingChain& chain, float value, Destination::Kind kind) {
+    const auto message = std::make_shared<QVOSCMessage>(
+        QVOSCAddress::addressWithString("/zandorex/" + chain.address()));
+    message->attachArgument(QVOSCArgument::argumentWithFloat(value));
+    // A value held over an outage is told of when it goes.
+    if (destination_.send(message, kind) == Destination::Delivery::sent) {
+        valueSent(*message, chain);
     }
-    return false;
-}
-
-void KestranoController::fastTriggerTurned(TriggerGate::Change change) {
-    // A turn posted just before the mode or activity changed is still the gate's state, which
-    // the tick's gate has taken over: the peer hears of it unless nothing is to be sent at all.
-    if (type() != 0 && active() && sendTurn(change)) {
+    // A fast turn comes between ticks.
+    if (chain.fastResponse()) {
         statusChanged();
     }
 }
 
-void KestranoController::sendValue(float value, Destination::Kind kind) {
-    const auto message = std::make_shared<QVOSCMessage>(
-        QVOSCAddress::addressWithString("/zandorex/" + address().value_or(std::string())));
-    message->attachArgument(QVOSCArgument::argumentWithFloat(value));
-    // A value held over an outage is told of when it goes.
-    if (destination_.send(message, kind) == Destination::Delivery::sent) {
-        valueSent(*message);
+MappingChain& KestranoController::chainSendingTo(const QVOSCMessage& message) {
+    for (const std::unique_ptr<MappingChain>& chain : chains_) {
+        if ("/zandorex/" + chain->address() == message.address()->address()) {
+            return *chain;
+        }
     }
+    return *chains_.front();
 }
 
-void KestranoController::valueSent(const QVOSCMessage& message) {
+void KestranoController::valueSent(const QVOSCMessage& message, MappingChain& chain) {
     const std::vector<std::shared_ptr<QVOSCArgument>> arguments = message.arguments();
-    status_.lastValueSent = arguments.front()->floatValue();
+    const float value = arguments.front()->floatValue();
+    chain.valueSent(value);
+    if (&chain == chains_.front().get()) {
+        status_.lastValueSent = value;
+    }
     ++status_.messagesSent;
     monitor_.record(MonitorEntry::Direction::out,
                     destination_.endpoint().value_or(NetworkEndpoint{}),

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <string_view>
+
 #include "app/settings/SettingsModel.h"
 #include "app/shaping/LevelShaping.h"
 
-// The plain values the shaping of a mapping works with, as the model gives them now.
-ShapingSettings shapingSettingsOf(const SettingsModel& settings);
+// The plain values the shaping of a mapping works with, as the model gives them now: the first
+// mapping's for an empty `mapping`, otherwise the listed mapping's of that name.
+ShapingSettings shapingSettingsOf(const SettingsModel& settings, std::string_view mapping = {});

@@ -1,6 +1,9 @@
 #include "app/shaping/TriggerGate.h"
 
 bool TriggerGate::wantsToTurn(float position, const TriggerSettings& settings) const {
+    if (settings.silence) {
+        return on_ ? position >= settings.offThreshold : position < settings.onThreshold;
+    }
     return on_ ? position < settings.offThreshold : position >= settings.onThreshold;
 }
 

@@ -7,11 +7,13 @@
 
 // When trigger mode turns on and off. The on threshold and the lower off threshold keep a level
 // that hovers at one of them from chattering; the delays ask that the position stays past a
-// threshold for a while before the trigger follows.
+// threshold for a while before the trigger follows. Silence mode is the same gate the other way
+// round: on below the on threshold, off again at or above the higher off threshold.
 struct TriggerSettings {
     float onThreshold = 0.5f;
-    // At most onThreshold.
+    // At most onThreshold; for silence at least it.
     float offThreshold = 0.5f;
+    bool silence = false;
     std::chrono::milliseconds onDelay{0};
     std::chrono::milliseconds offDelay{0};
 };

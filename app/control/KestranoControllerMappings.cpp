@@ -1,0 +1,55 @@
+// The mappings' chains and what the capture meters for them.
+#include <algorithm>
+
+#include "app/control/KestranoController.h"
+
+std::unique_ptr<MappingChain> KestranoController::makeChain(std::string name) {
+    return std::make_unique<MappingChain>(
+        std::move(name), settings_, mainLoop_, clock_,
+        MappingChain::Hooks{
+            [this](MappingChain& chain, float value, Destination::Kind kind) {
+                sendValue(chain, value, kind);
+            },
+            [this] {
+                if (awake_) {
+                    applyMetering();
+                }
+            },
+        });
+}
+
+void KestranoController::takeMappings() {
+    std::vector<std::unique_ptr<MappingChain>> kept;
+    kept.push_back(std::move(chains_.front()));
+    for (std::string& name : settings_.mappingNames()) {
+        const auto same = std::find_if(chains_.begin() + 1, chains_.end(), [&](const auto& chain) {
+            return chain && chain->name() == name;
+        });
+        kept.push_back(same != chains_.end() ? std::move(*same) : makeChain(std::move(name)));
+    }
+    chains_.swap(kept);
+    // The capture stops handing fragments to a gone chain's gate before that gate goes.
+    applyMetering();
+}
+
+void KestranoController::applyMetering() {
+    std::vector<MeterSettings> meters;
+    std::vector<AudioCapture::FragmentLevelHandler> gates;
+    for (const std::unique_ptr<MappingChain>& chain : chains_) {
+        meters.push_back(chain->meterSettings());
+        gates.push_back(chain->fastResponse() ? chain->fragmentHandler() : nullptr);
+    }
+    session_->setMeters(std::move(meters));
+    if (std::none_of(gates.begin(), gates.end(), [](const auto& gate) { return bool(gate); })) {
+        session_->setFragmentLevelHandler(nullptr);
+        return;
+    }
+    // The list is the handler's own copy: a change of the chains installs a new handler, which
+    // the capture takes before setFragmentLevelHandler returns.
+    session_->setFragmentLevelHandler(
+        [gates = std::move(gates)](std::size_t meter, float averagePowerDb, float samplePeakDb) {
+            if (meter < gates.size() && gates[meter]) {
+                gates[meter](meter, averagePowerDb, samplePeakDb);
+            }
+        });
+}
