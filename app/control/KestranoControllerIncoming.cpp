@@ -87,7 +87,13 @@ void KestranoController::packetFromZandorexWithSource(std::shared_ptr<const QVOS
 }
 
 RemoteControl::Readings KestranoController::remoteReadings() const {
-    return {status_.inputLevel, status_.lastValueSent, status_.samplePeak};
+    RemoteControl::Readings readings{
+        status_.inputLevel, status_.lastValueSent, status_.samplePeak, {}};
+    for (const MappingStatus& mapping : status_.mappings) {
+        readings.mappings.push_back(
+            {mapping.name, mapping.inputLevel, mapping.lastValueSent, mapping.samplePeak});
+    }
+    return readings;
 }
 
 void KestranoController::reply(const QVOSCPacket& packet, const NetworkEndpoint& destination) {

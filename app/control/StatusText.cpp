@@ -40,6 +40,16 @@ std::string statusLine(const ControllerStatus& status) {
         parts.push_back(status.lastValueSent ? formatted("sent %.3f", *status.lastValueSent)
                                              : std::string("nothing sent"));
     }
+    // Each further mapping in a word: a gate's state, or a continuous mapping's last value.
+    for (const MappingStatus& mapping : status.mappings) {
+        if (!mapping.continuous) {
+            parts.push_back(mapping.name + (mapping.on ? " on" : " off"));
+        } else {
+            parts.push_back(mapping.name + (mapping.lastValueSent
+                                                ? formatted(" %.2f", *mapping.lastValueSent)
+                                                : std::string(" -")));
+        }
+    }
     if (status.droppedIncomingDatagrams > 0) {
         parts.push_back("dropped " + std::to_string(status.droppedIncomingDatagrams) +
                         " incoming datagrams");

@@ -59,6 +59,34 @@ std::shared_ptr<QVOSCMessage> settingMessage(const std::string& key,
     return message;
 }
 
+// The readings of the first mapping (no name) or of a further one (NAME/level ...) that `what`
+// asks for: all of them when it is empty.
+void attachReadings(QVOSCBundle& bundle, const std::string& what, const std::string& mapping,
+                    std::optional<float> inputLevel, std::optional<float> samplePeak,
+                    std::optional<float> lastValueSent) {
+    const auto asked = [&](std::string_view reading) {
+        const std::string key = scopedKey(mapping, reading);
+        return what.empty() || what == key ? std::optional(key) : std::nullopt;
+    };
+    // An absent level or peak reads as silence; an absent value sent as no argument.
+    const auto attach = [&bundle](const std::string& key, std::optional<float> value) {
+        auto message = messageTo("/kestrano/" + key);
+        if (value) {
+            message->attachArgument(QVOSCArgument::argumentWithFloat(*value));
+        }
+        bundle.attachObject(message);
+    };
+    if (const auto key = asked("level")) {
+        attach(*key, std::max(inputLevel.value_or(quietestLevel), quietestLevel));
+    }
+    if (const auto key = asked("peak")) {
+        attach(*key, std::max(samplePeak.value_or(quietestLevel), quietestLevel));
+    }
+    if (const auto key = asked("lastValueSent")) {
+        attach(*key, lastValueSent);
+    }
+}
+
 }  // namespace
 
 RemoteControl::RemoteControl(SettingsModel& settings, MonotonicClock clock, Hooks hooks)
@@ -174,24 +202,11 @@ void RemoteControl::answerGet(const std::string& what, const NetworkEndpoint& so
             bundle->attachObject(settingMessage(key, setting, settings_.value(key)));
         }
     }
-    if (what.empty() || what == "level") {
-        auto level = messageTo("/kestrano/level");
-        level->attachArgument(QVOSCArgument::argumentWithFloat(
-            readings.inputLevel ? std::max(*readings.inputLevel, quietestLevel) : quietestLevel));
-        bundle->attachObject(level);
-    }
-    if (what.empty() || what == "peak") {
-        auto peak = messageTo("/kestrano/peak");
-        peak->attachArgument(QVOSCArgument::argumentWithFloat(
-            readings.samplePeak ? std::max(*readings.samplePeak, quietestLevel) : quietestLevel));
-        bundle->attachObject(peak);
-    }
-    if (what.empty() || what == "lastValueSent") {
-        auto lastValue = messageTo("/kestrano/lastValueSent");
-        if (readings.lastValueSent) {
-            lastValue->attachArgument(QVOSCArgument::argumentWithFloat(*readings.lastValueSent));
-        }
-        bundle->attachObject(lastValue);
+    attachReadings(*bundle, what, {}, readings.inputLevel, readings.samplePeak,
+                   readings.lastValueSent);
+    for (const Readings::Mapping& mapping : readings.mappings) {
+        attachReadings(*bundle, what, mapping.name, mapping.inputLevel, mapping.samplePeak,
+                       mapping.lastValueSent);
     }
     const auto& answers = bundle->attachedObjects();
     if (answers.empty()) {

@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/remote/ReplyBudget.h"
 #include "app/remote/SourceAllowList.h"
@@ -24,6 +25,14 @@ class RemoteControl {
         std::optional<float> lastValueSent;
         // The held sample peak, dBFS; nothing without an input.
         std::optional<float> samplePeak;
+        // The same of each further mapping, in its channels and band, as NAME/level and so on.
+        struct Mapping {
+            std::string name;
+            std::optional<float> inputLevel;
+            std::optional<float> lastValueSent;
+            std::optional<float> samplePeak;
+        };
+        std::vector<Mapping> mappings;
     };
     struct Hooks {
         std::function<Readings()> readings;

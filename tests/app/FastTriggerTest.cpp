@@ -108,6 +108,37 @@ TEST_F(FastTriggerTest, SwitchingTheResponseHandsTheTriggerStateOver) {
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 0.0f));
 }
 
+TEST_F(FastTriggerTest, EachFastMappingTurnsOnItsOwnMetersFragmentsFromTheCapturesThread) {
+    preferences.setString("mappings", std::string("hat,snare"));
+    for (const std::string mapping : {"hat", "snare"}) {
+        preferences.setString(mapping + "/type", std::string("trigger"));
+        preferences.setString(mapping + "/triggerResponse", std::string("fast"));
+        preferences.setString(mapping + "/address", mapping);
+    }
+    const auto controller = startController();
+    ASSERT_EQ(capture->meters.size(), 3u);
+    EXPECT_FALSE(capture->meters[0].fast) << "the first mapping stays continuous on the tick";
+    EXPECT_TRUE(capture->meters[1].fast);
+    EXPECT_TRUE(capture->meters[2].fast);
+    // Loud fragments of the hat's meter and quiet ones of the snare's: only the hat turns.
+    std::thread([this] {
+        for (int fragment = 0; fragment < 4; ++fragment) {
+            capture->deliverFragment(decibelsFor(0.9f), -1.0f, 1);
+            capture->deliverFragment(decibelsFor(0.1f), -30.0f, 2);
+        }
+    }).join();
+    processEventsFor(5ms);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 10.0f));
+    EXPECT_TRUE(nothingSent());
+    // Without the hat, its meter's fragments reach no gate, and the snare's still reach its own.
+    controller->settings().changeFromText("mappings", "snare");
+    ASSERT_EQ(capture->meters.size(), 2u);
+    capture->deliverFragment(decibelsFor(0.9f), -1.0f, 1);
+    processEventsFor(5ms);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/snare", 10.0f));
+    EXPECT_TRUE(nothingSent());
+}
+
 }  // namespace
 
 namespace {

@@ -1,4 +1,5 @@
 // The tick and the value mapping, checked on the datagrams a real sender puts on the wire.
+#include "app/control/StatusText.h"
 #include "tests/app/support/AppTestEnvironment.h"
 #include "tests/app/support/ControllerTestFixture.h"
 
@@ -31,6 +32,49 @@ TEST_F(LevelMappingTest, AveragesEveryChannelOfEveryConnection) {
     EXPECT_EQ(meter.value, 2.0f);
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 2.0f));
     EXPECT_EQ(controller->currentPosition(), 0.2f);
+}
+
+TEST_F(LevelMappingTest, EachMappingSendsFromItsOwnMeterToItsOwnAddressOnEveryTick) {
+    preferences.setString("address", std::string("kick"));
+    preferences.setString("mappings", std::string("hat,voice"));
+    preferences.setString("hat/type", std::string("trigger"));
+    preferences.setString("hat/address", std::string("hat"));
+    preferences.setString("hat/bandLowCut", std::string("5000"));
+    preferences.setString("voice/address", std::string("voice"));
+    preferences.setString("voice/inputChannels", std::string("2"));
+    const auto controller = startController();
+    ASSERT_EQ(capture->meters.size(), 3u);
+    EXPECT_EQ(capture->meters[1].lowCut, 5000.0f);
+    EXPECT_EQ(capture->meters[2].channels, std::vector<unsigned>{2});
+
+    // -20 dB reads position 0.2 (2 of 10); the hat's full scale turns it on.
+    capture->readings = {{-20.0f}};
+    capture->furtherLevels = {{0.0f}, {-10.0f, -30.0f}};
+    controller->updateAudioLevels();
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 2.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 10.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/voice", 2.0f));
+    EXPECT_EQ(controller->status().lastValueSent, 2.0f);
+    EXPECT_NE(statusLine(controller->status()).find("sent 2.000 | hat on | voice 2.00"),
+              std::string::npos)
+        << statusLine(controller->status());
+
+    // The hat turns off once; a mapping without a level (its channel gone) sends nothing.
+    capture->furtherLevels = {{-160.0f}};
+    controller->updateAudioLevels();
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 2.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 0.0f));
+    EXPECT_TRUE(nothingSent());
+    EXPECT_FALSE(controller->status().mappings.at(1).meter);
+
+    // A mapping taken off the list is metered and sent no more.
+    controller->settings().changeFromText("mappings", "voice");
+    EXPECT_EQ(capture->meters.size(), 2u);
+    capture->furtherLevels = {{-20.0f}};
+    controller->updateAudioLevels();
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 2.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/voice", 2.0f));
+    EXPECT_TRUE(nothingSent());
 }
 
 TEST_F(LevelMappingTest, ContinuousValuesFollowThePositionLinearlyEitherWay) {

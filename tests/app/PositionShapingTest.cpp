@@ -43,6 +43,7 @@ TEST_F(PositionShapingTest, TriggerSendsOneMessagePerTurnAfterItsThresholdsAndDe
         int onDelay, offDelay;
         std::vector<Tick> ticks;
         std::vector<Sent> sent;  // minimum 0, maximum 10
+        int type = 1;            // trigger; 2 for silence
     };
     const std::vector<Tick> hovering = {{0, 0.45f},   {50, 0.55f},  {100, 0.48f}, {150, 0.52f},
                                         {200, 0.49f}, {250, 0.51f}, {300, 0.2f}};
@@ -110,6 +111,30 @@ TEST_F(PositionShapingTest, TriggerSendsOneMessagePerTurnAfterItsThresholdsAndDe
          200,
          {{0, 0.9f}, {50, 0.2f}, {100, 0.2f}, {150, 0.35f}, {200, 0.2f}, {350, 0.2f}, {400, 0.2f}},
          {{0, 10}, {400, 0}}},
+        {"silence: 300 ms below the on threshold sends the maximum once, sound the minimum",
+         0.1f,
+         0,
+         300,
+         0,
+         {{0, 0.5f}, {50, 0.05f}, {200, 0.05f}, {350, 0.05f}, {400, 0.0f}, {450, 0.2f}},
+         {{350, 10}, {450, 0}},
+         2},
+        {"silence with hysteresis 0.1 / 0.3 and an off delay: sound must stay up 100 ms",
+         0.1f,
+         0.3f,
+         0,
+         100,
+         {{0, 0.05f}, {50, 0.2f}, {100, 0.35f}, {150, 0.05f}, {200, 0.4f}, {300, 0.4f}},
+         {{0, 10}, {300, 0}},
+         2},
+        {"silence: an off threshold below the on threshold counts as the on threshold",
+         0.3f,
+         0.1f,
+         0,
+         0,
+         {{0, 0.2f}, {50, 0.25f}, {100, 0.3f}},
+         {{0, 10}, {100, 0}},
+         2},
     };
 
     for (const Case& c : cases) {
@@ -118,7 +143,7 @@ TEST_F(PositionShapingTest, TriggerSendsOneMessagePerTurnAfterItsThresholdsAndDe
         preferences.setFloat("triggerOffThreshold", c.off);
         preferences.setInteger("triggerOnDelay", c.onDelay);
         preferences.setInteger("triggerOffDelay", c.offDelay);
-        preferences.setInteger("type", 1);
+        preferences.setInteger("type", c.type);
         const auto controller = startController();
 
         std::vector<Sent> sent;

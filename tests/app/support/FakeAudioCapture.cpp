@@ -66,6 +66,12 @@ std::vector<MeterReading> FakeAudioCapture::meterReadings() const {
     }
     std::vector<MeterReading> all(std::max<std::size_t>(meters.size(), 1));
     all.front() = first;
+    for (std::size_t index = 1; input_ && index < all.size(); ++index) {
+        if (index <= furtherLevels.size()) {
+            all[index].levels = furtherLevels[index - 1];
+            all[index].samplePeak = samplePeak;
+        }
+    }
     return all;
 }
 
@@ -87,8 +93,9 @@ void FakeAudioCapture::failInput(const std::string& error) {
     inputFailed(name, error);
 }
 
-void FakeAudioCapture::deliverFragment(float averagePowerDb, float samplePeakDb) {
-    if (fastResponse() && input_ && fragmentLevelHandler) {
-        fragmentLevelHandler(0, averagePowerDb, samplePeakDb);
+void FakeAudioCapture::deliverFragment(float averagePowerDb, float samplePeakDb,
+                                       std::size_t meter) {
+    if (meter < meters.size() && meters[meter].fast && input_ && fragmentLevelHandler) {
+        fragmentLevelHandler(meter, averagePowerDb, samplePeakDb);
     }
 }

@@ -27,6 +27,8 @@ class FakeAudioCapture : public AudioCapture {
     std::optional<float> samplePeak;
     std::optional<float> loudestChannel;
     BandStatus bandReport;
+    // The further meters' levels per channel, meter 1 first; a meter left out reads no level.
+    std::vector<std::vector<float>> furtherLevels;
     FragmentLevelHandler fragmentLevelHandler;
     std::function<void()> devicesChanged;
     std::function<void()> serverReconnected;
@@ -57,9 +59,9 @@ class FakeAudioCapture : public AudioCapture {
     void setInputFailedHandler(InputFailedHandler handler) override;
     // The server ends the input's stream: the input goes, then the handler hears why.
     void failInput(const std::string& error);
-    // A fragment arrives in fast response: the handler hears the first meter's level (on the
-    // caller's thread).
-    void deliverFragment(float averagePowerDb, float samplePeakDb);
+    // A fragment arrives in fast response: the handler hears meter `meter`'s level (on the
+    // caller's thread), when that meter is fast.
+    void deliverFragment(float averagePowerDb, float samplePeakDb, std::size_t meter = 0);
 
   private:
     std::optional<AudioDevice> input_;
