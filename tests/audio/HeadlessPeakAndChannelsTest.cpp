@@ -2,12 +2,14 @@
 // figures through remote control (/kestrano/get/level and /kestrano/get/peak, one message each),
 // its status lines on standard output, and the value Zandorex receives. The clip lamp against tones
 // at and below full scale, and the channel choice against a stereo input that carries the tone on
-// its first channel only.
+// its first channel only. Several mappings on that input, each turning on its own sound.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -43,6 +45,20 @@ std::string describe(const Figures& figures) {
     text << "level " << (figures.level ? std::to_string(*figures.level) : "none") << ", peak "
          << (figures.peak ? std::to_string(*figures.peak) : "none");
     return text.str();
+}
+
+// The mapping a trigger or silence message was for ("/zandorex/low" gives "low") and its value;
+// nothing for the first mapping's level messages and anything else.
+std::optional<std::pair<std::string, float>> mappingTurn(const QVOSCData& datagram) {
+    const auto message =
+        std::dynamic_pointer_cast<QVOSCMessage>(QVOSCDecoder::decodeData(datagram));
+    if (!message || message->attachedObjects().size() != 1 ||
+        message->address()->address() == "/zandorex/level") {
+        return std::nullopt;
+    }
+    const auto& argument = static_cast<const QVOSCArgument&>(*message->attachedObjects()[0]);
+    return std::pair{message->address()->address().substr(std::strlen("/zandorex/")),
+                     argument.floatValue()};
 }
 
 // The address and the one float of the message that answers a get of a single figure.
@@ -223,6 +239,71 @@ TEST_F(HeadlessPeakAndChannelsTest, InputChannelsPicksTheChannelThatCarriesTheTo
                     describe(last).c_str(), *value);
         EXPECT_TRUE(statusComesTo(kChannelHint, c.hint)) << lastStatusLine();
     }
+}
+
+// Three mappings beside the first on one stereo input: a low-band trigger on channel 1, a
+// high-band trigger on every channel, and a silence cue on channel 1. A low tone on channel 1,
+// then a high tone on both, then nothing: each mapping turns on its own sound only.
+TEST_F(HeadlessPeakAndChannelsTest, EachMappingTurnsOnItsOwnSoundOnly) {
+    start({"mappings=low,high,quiet", "low/type=trigger", "low/inputChannels=1",
+           "low/bandHighCut=200", "low/address=low", "high/type=trigger", "high/bandLowCut=3000",
+           "high/address=high", "quiet/type=silence", "quiet/inputChannels=1",
+           "quiet/triggerOnThreshold=0.1", "quiet/triggerOnDelay=2000", "quiet/address=quiet"});
+    // The turns that arrive until every one of `expected` has come (within 10 s), in order.
+    const auto turnsUntil = [this](const std::vector<std::pair<std::string, float>>& expected) {
+        std::vector<std::pair<std::string, float>> turns;
+        const auto deadline = Clock::now() + 10s;
+        const auto missing = [&] {
+            return std::any_of(expected.begin(), expected.end(), [&](const auto& turn) {
+                return std::find(turns.begin(), turns.end(), turn) == turns.end();
+            });
+        };
+        while (missing() && Clock::now() < deadline) {
+            if (const auto datagram = zandorex.receive(200ms)) {
+                if (const auto turn = mappingTurn(*datagram)) {
+                    turns.push_back(*turn);
+                }
+            }
+        }
+        return turns;
+    };
+    const auto text = [](const std::vector<std::pair<std::string, float>>& turns) {
+        std::string all;
+        for (const auto& [name, value] : turns) {
+            all += name + "=" + std::to_string(value) + " ";
+        }
+        return all;
+    };
+    using Turns = std::vector<std::pair<std::string, float>>;
+    // No sound yet: the silence cue fires once it has lasted 2 s.
+    Turns turns = turnsUntil({{"quiet", 10.0f}});
+    EXPECT_EQ(turns, (Turns{{"quiet", 10.0f}})) << text(turns);
+    {
+        SineTone low("feed", {"remix", "1", "0"}, 100);
+        ASSERT_TRUE(low.started());
+        turns = turnsUntil({{"low", 10.0f}, {"quiet", 0.0f}});
+        std::sort(turns.begin(), turns.end());
+        EXPECT_EQ(turns, (Turns{{"low", 10.0f}, {"quiet", 0.0f}})) << text(turns);
+        EXPECT_TRUE(statusComesTo("low on | high off | quiet off", true)) << lastStatusLine();
+    }
+    {
+        SineTone high("feed", {}, 5000);
+        ASSERT_TRUE(high.started());
+        turns = turnsUntil({{"low", 0.0f}, {"high", 10.0f}});
+        std::sort(turns.begin(), turns.end());
+        EXPECT_EQ(turns, (Turns{{"high", 10.0f}, {"low", 0.0f}})) << text(turns);
+        EXPECT_TRUE(statusComesTo("low off | high on | quiet off", true)) << lastStatusLine();
+        // The high tone's own figures through remote control, in its band.
+        ASSERT_TRUE(peer.sendTo(listenPort, encoded("/kestrano/get/high/level")));
+        const auto answer = peer.receive(1s);
+        const auto figure = answer ? answeredFigure(*answer) : std::nullopt;
+        ASSERT_TRUE(figure.has_value());
+        EXPECT_EQ(figure->first, "/kestrano/high/level");
+        EXPECT_NEAR(figure->second, -9.0f, 1.0f);
+    }
+    turns = turnsUntil({{"high", 0.0f}, {"quiet", 10.0f}});
+    EXPECT_EQ(turns, (Turns{{"high", 0.0f}, {"quiet", 10.0f}})) << text(turns);
+    std::printf("last status line: %s\n", lastStatusLine().c_str());
 }
 
 }  // namespace
