@@ -1,13 +1,96 @@
 #!/usr/bin/env bash
-# CPU time of metering 48 kHz stereo for one band-filtered mapping against eight: the meters of
-# the capture (MeterBank) fed SECONDS (default 30) of generated audio in 10 ms chunks and read
-# every 50 ms, as the capture's thread and the tick do, with no sound server in the way, so that
-# the figure is the metering's own; once the settings name several mappings, the whole program
-# can be measured beside parec as bench/audio_latency.sh does for one.
+# CPU time of metering 48 kHz stereo for one band-filtered mapping against eight:
+#  1. the meters of the capture (MeterBank) alone, fed SECONDS (default 30) of generated audio in
+#     10 ms chunks and read every 50 ms, as the capture's thread and the tick do;
+#  2. the whole program, kestrano --headless, on a private PulseAudio server playing a 48 kHz
+#     stereo tone, for SECONDS with the default settings, with one band-filtered mapping and with
+#     eight (each on a band of its own, the dearest case), beside parec --latency-msec=10 on the
+#     same source.
+# Wanted: eight mappings cost at most 1.5 times one, and the default continuous mapping at most
+# twice parec.
 # Usage: bench/mapping_cpu.sh [BUILD_DIR] [SECONDS]   (default build/main, built with the benchmarks)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/main}
+cpu_seconds=${2:-30}
 bench=$build/bench/meter_bank_cpu_bench
-[[ -x $bench ]] || { echo "missing $bench: build $build first" >&2; exit 1; }
-"$bench" "${2:-30}"
+kestrano=$build/app/kestrano
+for program in "$bench" "$kestrano"; do
+    [[ -x $program ]] || { echo "missing $program: build $build first" >&2; exit 1; }
+done
+# shellcheck source=bench/cpu_time.sh
+source bench/cpu_time.sh
+
+echo "== the meters alone =="
+"$bench" "$cpu_seconds"
+
+work=$(mktemp -d)
+server=$work/pulse
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    tests/audio/private_pulse_server.sh stop "$server"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+tests/audio/private_pulse_server.sh start "$server"
+export PULSE_SERVER=unix:$server/native PULSE_RUNTIME_PATH=$server
+
+# A free UDP port on the loopback, so that the program's listener meets no other run.
+free_port() {
+    python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# A tone of 1 kHz on the left and 220 Hz on the right at -6 dBFS, for longer than the runs.
+sox -q -n -c 2 -r 48000 -t pulseaudio feed synth 3600 sine 1000 sine 220 vol -6dB &
+pids+=("$!")
+sleep 2
+
+# CPU seconds of kestrano --headless, in a configuration of its own, with the settings given.
+kestrano_cpu() {
+    local config setting pid
+    config=$(mktemp -d -p "$work")
+    for setting in "zandorexListenPort=$(free_port)" "zandorexSendPort=$(free_port)" \
+        type=continuous "$@"; do
+        XDG_CONFIG_HOME=$config "$kestrano" --set "$setting"
+    done
+    XDG_CONFIG_HOME=$config "$kestrano" --headless >/dev/null 2>"$work/kestrano.log" &
+    pid=$!
+    pids+=("$pid")
+    sleep 2
+    cpu_over_run "$pid"
+    kill "$pid"
+    wait "$pid" 2>/dev/null || true
+}
+
+# Seven further mappings, each on a band of its own and with an address of its own.
+further=("mappings=m1,m2,m3,m4,m5,m6,m7")
+cuts=("250 500" "500 1000" "1000 2000" "2000 4000" "4000 8000" "8000 16000" "30 60")
+for index in 1 2 3 4 5 6 7; do
+    read -r low high <<<"${cuts[index - 1]}"
+    further+=("m$index/address=m$index" "m$index/bandLowCut=$low" "m$index/bandHighCut=$high")
+done
+
+echo "== the whole program over $cpu_seconds s, 48 kHz stereo (source mic) =="
+band=(bandLowCut=60 bandHighCut=250)
+default_cpu=$(kestrano_cpu)
+one_cpu=$(kestrano_cpu "${band[@]}")
+eight_cpu=$(kestrano_cpu "${band[@]}" "${further[@]}")
+parec -d mic --format=float32le --rate=48000 --channels=2 --latency-msec=10 >/dev/null &
+parec_pid=$!
+pids+=("$parec_pid")
+sleep 1
+parec_cpu=$(cpu_over_run "$parec_pid")
+
+printf '%-40s %s s\n' "kestrano --headless, default settings" "$default_cpu" \
+    "kestrano --headless, one mapping" "$one_cpu" \
+    "kestrano --headless, eight mappings" "$eight_cpu" \
+    "parec --latency-msec=10" "$parec_cpu"
+awk -v plain="${default_cpu%% *}" -v one="${one_cpu%% *}" -v eight="${eight_cpu%% *}" -v parec="${parec_cpu%% *}" '
+    function ratio(a, b) { return b > 0 ? sprintf("%.2fx", a / b) : "n/a" }
+    BEGIN {
+        printf "eight / one: %s (wanted at most 1.5x)\n", ratio(eight, one)
+        printf "default continuous / parec at 10 ms: %s (wanted at most 2x)\n", ratio(plain, parec)
+        printf "one band-filtered / parec at 10 ms: %s\n", ratio(one, parec)
+    }'

@@ -303,6 +303,7 @@ TEST_F(HeadlessPeakAndChannelsTest, EachMappingTurnsOnItsOwnSoundOnly) {
     }
     turns = turnsUntil({{"high", 0.0f}, {"quiet", 10.0f}});
     EXPECT_EQ(turns, (Turns{{"high", 0.0f}, {"quiet", 10.0f}})) << text(turns);
+    EXPECT_TRUE(statusComesTo("low off | high off | quiet on", true)) << lastStatusLine();
     std::printf("last status line: %s\n", lastStatusLine().c_str());
 }
 
