@@ -183,6 +183,8 @@ class KestranoController {
     SettingsModel settings_;
     // The first mapping's chain, then one per further mapping; never empty.
     std::vector<std::unique_ptr<MappingChain>> chains_;
+    // While takeMappings() rebuilds chains_, which holds gaps meanwhile.
+    bool takingMappings_ = false;
     SettingsModel::Subscription settingsSubscription_;
     // Until start-up has read the settings, their changes reach no part.
     bool awake_ = false;

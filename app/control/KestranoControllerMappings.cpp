@@ -10,8 +10,9 @@ std::unique_ptr<MappingChain> KestranoController::makeChain(std::string name) {
             [this](MappingChain& chain, float value, Destination::Kind kind) {
                 sendValue(chain, value, kind);
             },
+            // A chain made while the list is being taken waits for the whole list.
             [this] {
-                if (awake_) {
+                if (awake_ && !takingMappings_) {
                     applyMetering();
                 }
             },
@@ -19,6 +20,7 @@ std::unique_ptr<MappingChain> KestranoController::makeChain(std::string name) {
 }
 
 void KestranoController::takeMappings() {
+    takingMappings_ = true;
     std::vector<std::unique_ptr<MappingChain>> kept;
     kept.push_back(std::move(chains_.front()));
     for (std::string& name : settings_.mappingNames()) {
@@ -28,6 +30,7 @@ void KestranoController::takeMappings() {
         kept.push_back(same != chains_.end() ? std::move(*same) : makeChain(std::move(name)));
     }
     chains_.swap(kept);
+    takingMappings_ = false;
     // The capture stops handing fragments to a gone chain's gate before that gate goes.
     applyMetering();
 }

@@ -109,13 +109,19 @@ TEST_F(FastTriggerTest, SwitchingTheResponseHandsTheTriggerStateOver) {
 }
 
 TEST_F(FastTriggerTest, EachFastMappingTurnsOnItsOwnMetersFragmentsFromTheCapturesThread) {
-    preferences.setString("mappings", std::string("hat,snare"));
-    for (const std::string mapping : {"hat", "snare"}) {
-        preferences.setString(mapping + "/type", std::string("trigger"));
-        preferences.setString(mapping + "/triggerResponse", std::string("fast"));
-        preferences.setString(mapping + "/address", mapping);
-    }
+    preferences.setString("mappings", std::string("hat"));
+    preferences.setString("hat/type", std::string("trigger"));
+    preferences.setString("hat/triggerResponse", std::string("fast"));
+    preferences.setString("hat/address", std::string("hat"));
     const auto controller = startController();
+    // A fast mapping added while the program runs.
+    SettingsModel& settings = controller->settings();
+    for (const auto& [key, value] : {std::pair{"mappings", "hat,snare"},
+                                     {"snare/type", "trigger"},
+                                     {"snare/triggerResponse", "fast"},
+                                     {"snare/address", "snare"}}) {
+        ASSERT_EQ(settings.changeFromText(key, value), std::nullopt) << key;
+    }
     ASSERT_EQ(capture->meters.size(), 3u);
     EXPECT_FALSE(capture->meters[0].fast) << "the first mapping stays continuous on the tick";
     EXPECT_TRUE(capture->meters[1].fast);
@@ -130,12 +136,21 @@ TEST_F(FastTriggerTest, EachFastMappingTurnsOnItsOwnMetersFragmentsFromTheCaptur
     processEventsFor(5ms);
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 10.0f));
     EXPECT_TRUE(nothingSent());
-    // Without the hat, its meter's fragments reach no gate, and the snare's still reach its own.
-    controller->settings().changeFromText("mappings", "snare");
-    ASSERT_EQ(capture->meters.size(), 2u);
-    capture->deliverFragment(decibelsFor(0.9f), -1.0f, 1);
+    // A renamed fast mapping is a new chain with the same settings; the other keeps its meter.
+    ASSERT_EQ(settings.renameMapping("hat", "hihat"), std::nullopt);
+    ASSERT_EQ(capture->meters.size(), 3u);
+    capture->deliverFragment(decibelsFor(0.9f), -1.0f, 2);
     processEventsFor(5ms);
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/snare", 10.0f));
+    capture->deliverFragment(decibelsFor(0.9f), -1.0f, 1);
+    processEventsFor(5ms);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 10.0f));
+    // Without it, its meter's fragments reach no gate, and the snare's still reach its own.
+    ASSERT_EQ(settings.changeFromText("mappings", "snare"), std::nullopt);
+    ASSERT_EQ(capture->meters.size(), 2u);
+    capture->deliverFragment(decibelsFor(0.1f), -30.0f, 1);
+    processEventsFor(5ms);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/snare", 0.0f));
     EXPECT_TRUE(nothingSent());
 }
 
