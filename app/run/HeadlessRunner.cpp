@@ -42,6 +42,11 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
     }
     state.clipping = status.clipping;
     state.louderChannel = status.louderChannelBy.has_value();
+    for (const MappingStatus& mapping : status.mappings) {
+        if (!mapping.continuous && mapping.on) {
+            state.gatesOn += mapping.name + '\n';
+        }
+    }
     if (status.droppedIncomingDatagrams > 0) {
         // The count changes at most once a second.
         state.errors += std::to_string(status.droppedIncomingDatagrams) + " dropped\n";

@@ -13,6 +13,8 @@ struct StatusLogState {
     // figures that move with them are not.
     bool clipping = false;
     bool louderChannel = false;
+    // Which further trigger and silence mappings are on: each turn is news (a cue fired).
+    std::string gatesOn;
 
     bool operator==(const StatusLogState&) const = default;
 };
