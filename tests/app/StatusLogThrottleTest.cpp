@@ -14,12 +14,13 @@ struct Line {
 };
 
 TEST(StatusLogThrottleTest, WritesChangesAtOnceAndSteadyRunningOncePerInterval) {
-    const StatusLogState sending{"mic", "", true};
-    const StatusLogState silent{"mic", "", false};
-    const StatusLogState noDevice{"", "", false};
-    const StatusLogState portTaken{"mic", "cannot listen on port 5001\n", true};
-    const StatusLogState clipped{"mic", "", true, true, false};
-    const StatusLogState oneChannel{"mic", "", true, false, true};
+    const StatusLogState sending{"mic", "", true, false, false, ""};
+    const StatusLogState silent{"mic", "", false, false, false, ""};
+    const StatusLogState noDevice{"", "", false, false, false, ""};
+    const StatusLogState portTaken{"mic", "cannot listen on port 5001\n", true, false, false, ""};
+    const StatusLogState clipped{"mic", "", true, true, false, ""};
+    const StatusLogState oneChannel{"mic", "", true, false, true, ""};
+    const StatusLogState cueFired{"mic", "", true, false, false, "stopped\n"};
     const std::vector<Line> lines = {
         {0s, sending, true},                              // the first line
         {1s, sending, false},                             // nothing changed
@@ -33,6 +34,8 @@ TEST(StatusLogThrottleTest, WritesChangesAtOnceAndSteadyRunningOncePerInterval) 
         {127s, clipped, true},    {128s, clipped, false},  // the lamp lit and stays lit
         {129s, sending, true},                             // and went out
         {130s, oneChannel, true}, {131s, oneChannel, false},
+        {132s, cueFired, true},   {133s, cueFired, false},  // a further mapping turned on
+        {134s, sending, true},                              // and off
     };
     StatusLogThrottle throttle(1min);
     const StatusLogThrottle::Clock::time_point start;
