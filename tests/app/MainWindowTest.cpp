@@ -174,7 +174,7 @@ TEST_F(MainWindowTest, ChangesMadeByTheControllerShowInTheControls) {
     controller->refreshDevices();
 
     EXPECT_EQ(child<QDoubleSpinBox>("minValueSpinBox")->value(), 3.5);
-    EXPECT_EQ(child<QComboBox>("modeComboBox")->currentIndex(), 1);
+    EXPECT_EQ(child<QComboBox>("modeComboBox")->currentText(), "Silence");
     EXPECT_FALSE(child<QCheckBox>("activeCheckBox")->isChecked());
     EXPECT_EQ(child<QLineEdit>("addressLineEdit")->text(), "from/code");
     EXPECT_EQ(child<QComboBox>("deviceComboBox")->count(), 2);
@@ -240,10 +240,14 @@ TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
 }
 
 TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
-    // In continuous mode; the trigger's controls are disabled and skipped.
+    // In continuous mode, the first mapping chosen; the trigger's controls, and the list's
+    // buttons that rename and remove a further mapping, are disabled and skipped.
     const std::vector<QString> order = {"deviceComboBox",
                                         "refreshButton",
                                         "previewVolumeSlider",
+                                        "inputChannelsLineEdit",
+                                        "mappingTable",
+                                        "addMappingButton",
                                         "activeCheckBox",
                                         "modeComboBox",
                                         "amplificationSpinBox",
