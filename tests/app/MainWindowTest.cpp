@@ -11,6 +11,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTest>
 #include <cstdio>
 
@@ -147,6 +148,74 @@ TEST_F(MainWindowTest, EachControlReachesTheController) {
     EXPECT_EQ(capture->meters.at(0), (MeterSettings{{}, 40.0f, 0.0f, false}));
     enter(child<QDoubleSpinBox>("bandHighCutSpinBox"), "150");
     EXPECT_EQ(capture->meters.at(0), (MeterSettings{{}, 40.0f, 150.0f, false}));
+}
+
+TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
+    auto* table = child<QTableWidget>("mappingTable");
+    auto* address = child<QLineEdit>("addressLineEdit");
+    QTest::keyClicks(address, "level");  // the first mapping's
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Insert);
+    EXPECT_EQ(controller->settings().mappingNames(), std::vector<std::string>{"mapping2"});
+    EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("mappings").toString(), "mapping2");
+    ASSERT_EQ(table->rowCount(), 2);
+    EXPECT_EQ(table->currentRow(), 1) << "the new mapping is chosen";
+
+    // The controls edit the chosen mapping, whose absent keys take the defaults.
+    EXPECT_EQ(address->text(), "");
+    QTest::keyClicks(address, "hat");
+    enter(child<QDoubleSpinBox>("bandLowCutSpinBox"), "5000");
+    auto* mode = child<QComboBox>("modeComboBox");
+    mode->setFocus();
+    QTest::keyClick(mode, Qt::Key_Down);
+    EXPECT_EQ(controller->settings().text("mapping2/address"), "hat");
+    EXPECT_EQ(controller->settings().whole("mapping2/type"), 1);
+    EXPECT_EQ(controller->settings().text("address"), "level");
+    EXPECT_EQ(controller->type(), 0);
+    EXPECT_TRUE(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->isEnabled());
+    EXPECT_EQ(child<QLineEdit>("fullAddressLabel")->text(), "/zandorex/hat");
+    EXPECT_EQ(table->item(1, 1)->text(), "hat");
+    EXPECT_EQ(table->item(1, 2)->text(), "trigger");
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("mapping2/bandLowCut").toFloat(), 5000.0f);
+    // The first mapping's meter follows the tick: -20 dBFS is a meter of 2, a position of 0.2.
+    capture->readings = {{-20.0f}};
+    controller->updateAudioLevels();
+    EXPECT_FLOAT_EQ(table->item(0, 3)->data(Qt::UserRole).toFloat(), 0.2f);
+
+    // F2 renames; a name the model refuses is shown, and the old one stays. The edit is handed
+    // over after Return.
+    const auto renameTo = [&](const char* name, const std::function<bool()>& done) {
+        table->setFocus();
+        QTest::keyClick(table, Qt::Key_F2);
+        QTest::keyClicks(QApplication::focusWidget(), name);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_TRUE(processEventsUntil(done, 2s)) << name;
+    };
+    renameTo("bandLowCut",
+             [&] { return window->statusBar()->currentMessage().contains("setting's name"); });
+    EXPECT_EQ(table->item(1, 0)->text(), "mapping2");
+    renameTo("hihat", [&] {
+        return !controller->settings().mappingNames().empty() &&
+               controller->settings().mappingNames()[0] == "hihat";
+    });
+    EXPECT_EQ(table->item(1, 0)->text(), "hihat");
+    QSettings stored("Kestrano", "Kestrano");
+    EXPECT_EQ(stored.value("hihat/bandLowCut").toFloat(), 5000.0f);
+    EXPECT_FALSE(stored.contains("mapping2/bandLowCut"));
+    enter(child<QDoubleSpinBox>("bandHighCutSpinBox"), "9000");
+    EXPECT_EQ(controller->settings().decimal("hihat/bandHighCut"), 9000.0f);
+
+    // Removing it brings the first mapping back to the controls.
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Delete);
+    EXPECT_TRUE(controller->settings().mappingNames().empty());
+    EXPECT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(address->text(), "level");
+    EXPECT_FALSE(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->isEnabled());
+    stored.sync();
+    EXPECT_FALSE(stored.contains("hihat/bandLowCut"));
+    EXPECT_FALSE(stored.contains("mappings"));
 }
 
 TEST_F(MainWindowTest, AChosenDeviceThatIsAbsentShowsAsAwaited) {
