@@ -205,6 +205,15 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     EXPECT_FALSE(stored.contains("mapping2/bandLowCut"));
     enter(child<QDoubleSpinBox>("bandHighCutSpinBox"), "9000");
     EXPECT_EQ(controller->settings().decimal("hihat/bandHighCut"), 9000.0f);
+    // Another path's change shows in its row; its meter and lamp follow its status.
+    controller->settings().changeFromText("hihat/address", "cue/9");
+    EXPECT_EQ(table->item(1, 1)->text(), "cue/9");
+    ControllerStatus status = controller->status();
+    status.mappings = {{.name = "hihat", .meter = 5.0f, .on = true, .lastValueSent = 10.0f}};
+    window->controllerStatusChanged(status);
+    EXPECT_FLOAT_EQ(table->item(1, 3)->data(Qt::UserRole).toFloat(), 0.5f);
+    EXPECT_TRUE(table->item(1, 3)->data(Qt::UserRole + 1).toBool());
+    EXPECT_FALSE(table->item(0, 3)->data(Qt::UserRole + 1).isValid()) << "continuous: no lamp";
 
     // Removing it brings the first mapping back to the controls.
     table->setFocus();
@@ -216,6 +225,17 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     stored.sync();
     EXPECT_FALSE(stored.contains("hihat/bandLowCut"));
     EXPECT_FALSE(stored.contains("mappings"));
+
+    // A seventeenth mapping is refused with the model's reason.
+    std::string sixteen = "m1";
+    for (int number = 2; number <= 16; ++number) {
+        sixteen += ",m" + std::to_string(number);
+    }
+    ASSERT_EQ(controller->settings().changeFromText("mappings", sixteen), std::nullopt);
+    QTest::mouseClick(child<QPushButton>("addMappingButton"), Qt::LeftButton);
+    EXPECT_EQ(table->rowCount(), 17);
+    EXPECT_TRUE(window->statusBar()->currentMessage().contains("at most 16"))
+        << window->statusBar()->currentMessage().toStdString();
 }
 
 TEST_F(MainWindowTest, AChosenDeviceThatIsAbsentShowsAsAwaited) {
