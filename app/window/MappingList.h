@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/control/ControllerObserver.h"
 #include "app/settings/SettingsModel.h"
@@ -23,8 +24,6 @@ class MappingList : public QGroupBox {
     MappingList(SettingsModel& settings, std::function<void(const QString& problem)> refused,
                 std::function<void(const std::string& mapping)> chosen, QWidget* parent);
 
-    // The mapping chosen: empty for the first.
-    const std::string& chosenMapping() const { return chosen_; }
     // Follows a change of the model: the list of mappings, or a mapping's address or mode.
     void settingChanged(std::string_view key);
     // The tick's meters; `firstOn` is the first mapping's gate, which the status does not hold.
@@ -43,6 +42,7 @@ class MappingList : public QGroupBox {
     SettingsModel& settings_;
     std::function<void(const QString&)> refused_;
     std::function<void(const std::string&)> onChosen_;
+    // The mapping chosen: empty for the first.
     std::string chosen_;
     QTableWidget* table_;
     QPushButton* renameButton_;

@@ -153,8 +153,9 @@ TEST_F(MainWindowTest, EachControlReachesTheController) {
 TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     auto* table = child<QTableWidget>("mappingTable");
     auto* address = child<QLineEdit>("addressLineEdit");
-    QTest::keyClicks(address, "level");  // the first mapping's
-    table->setFocus();
+    QTest::keyClicks(address, "level");                         // the first mapping's
+    QTest::keyClick(window.get(), Qt::Key_G, Qt::AltModifier);  // the list's mnemonic
+    EXPECT_TRUE(table->hasFocus());
     QTest::keyClick(table, Qt::Key_Insert);
     EXPECT_EQ(controller->settings().mappingNames(), std::vector<std::string>{"mapping2"});
     EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("mappings").toString(), "mapping2");
