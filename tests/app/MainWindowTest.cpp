@@ -175,6 +175,10 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     EXPECT_EQ(controller->type(), 0);
     EXPECT_TRUE(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->isEnabled());
     EXPECT_EQ(child<QLineEdit>("fullAddressLabel")->text(), "/zandorex/hat");
+    // A change to the first mapping's address does not show in the chosen one's control.
+    controller->settings().changeFromText("address", "level2");
+    EXPECT_EQ(address->text(), "hat");
+    EXPECT_EQ(table->item(0, 1)->text(), "level2");
     EXPECT_EQ(table->item(1, 1)->text(), "hat");
     EXPECT_EQ(table->item(1, 2)->text(), "trigger");
     QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
@@ -221,7 +225,7 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     QTest::keyClick(table, Qt::Key_Delete);
     EXPECT_TRUE(controller->settings().mappingNames().empty());
     EXPECT_EQ(table->rowCount(), 1);
-    EXPECT_EQ(address->text(), "level");
+    EXPECT_EQ(address->text(), "level2");
     EXPECT_FALSE(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->isEnabled());
     stored.sync();
     EXPECT_FALSE(stored.contains("hihat/bandLowCut"));
