@@ -1,7 +1,6 @@
 #include "app/settings/SettingsModel.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "app/settings/DisplayText.h"
 #include "app/settings/MappingNames.h"
@@ -40,13 +39,15 @@ size_t rowOf(std::string_view key) {
             return index;
         }
     }
-    // Every caller names a key of the catalogue; another is a programming error.
-    std::abort();
+    // Callers name keys of the catalogue; another reads as the first row's absence, never as a
+    // crash in the middle of a show (a change of it is refused before it gets here).
+    return 0;
 }
 
 }  // namespace
 
-SettingsModel::SettingsModel(PreferencesStore& store) : store_(store), first_(scopeNamed("")) {}
+SettingsModel::SettingsModel(PreferencesStore& store)
+    : store_(store), first_(scopeNamed("")), unlisted_(scopeNamed("")) {}
 
 SettingsModel::Scope SettingsModel::scopeNamed(std::string name) {
     const size_t rows = settingsCatalog().size();
@@ -60,10 +61,11 @@ bool SettingsModel::belongsTo(const Scope& scope, const SettingDefinition& setti
 
 const SettingsModel::Scope& SettingsModel::scopeOf(std::string_view key, size_t& index) const {
     const std::optional<ScopedKey> scoped = parseScopedKey(key);
-    // Every caller names a key of the catalogue and a listed mapping; another is a programming
-    // error.
+    // A key of no catalogue row, or of a mapping no longer listed (a part that has not yet heard
+    // of its removal), reads as absent: changes check keyProblem() first and never get here.
     if (!scoped) {
-        std::abort();
+        index = 0;
+        return unlisted_;
     }
     index = rowOf(scoped->setting->key);
     if (scoped->mapping.empty()) {
@@ -74,7 +76,7 @@ const SettingsModel::Scope& SettingsModel::scopeOf(std::string_view key, size_t&
             return scope;
         }
     }
-    std::abort();
+    return unlisted_;
 }
 
 SettingsModel::Place SettingsModel::placeOf(std::string_view key) {
@@ -250,6 +252,9 @@ std::optional<std::string> SettingsModel::text(std::string_view key) const {
 
 std::optional<std::string> SettingsModel::change(std::string_view key,
                                                  std::optional<SettingValue> value, Write write) {
+    if (auto problem = keyProblem(key)) {
+        return problem;
+    }
     const Place place = placeOf(key);
     const SettingDefinition& setting = settingsCatalog()[place.index];
     if (value) {
@@ -283,6 +288,9 @@ std::optional<std::string> SettingsModel::change(std::string_view key,
 
 std::optional<std::string> SettingsModel::changeFromText(std::string_view key,
                                                          std::string_view text, Write write) {
+    if (auto problem = keyProblem(key)) {
+        return problem;
+    }
     const SettingDefinition& setting = settingsCatalog()[placeOf(key).index];
     std::string error;
     std::optional<SettingValue> value = parseSettingValue(setting, text, error);
@@ -297,6 +305,9 @@ std::optional<std::string> SettingsModel::changeFromText(std::string_view key,
 }
 
 void SettingsModel::assign(std::string_view key, std::optional<SettingValue> value) {
+    if (keyProblem(key)) {
+        return;
+    }
     const Place place = placeOf(key);
     place.scope.held[place.index] = std::move(value);
     place.scope.changed[place.index] = true;

@@ -118,6 +118,8 @@ class SettingsModel {
 
     PreferencesStore& store_;
     Scope first_;
+    // Read in place of a scope that is not there; never written.
+    const Scope unlisted_;
     std::vector<Scope> mappings_;
     std::vector<std::string> notices_;
     // Who listens is no setting: parts holding the model read-only subscribe too.

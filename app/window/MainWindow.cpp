@@ -1,12 +1,15 @@
 #include "app/window/MainWindow.h"
 
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QKeySequence>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <algorithm>
 
 #include "app/control/StatusText.h"
+#include "app/settings/SettingsKeys.h"
+#include "app/window/MappingList.h"
 #include "app/window/MonitorPanel.h"
 #include "app/window/NetworkGroup.h"
 #include "app/window/ReadOnlyText.h"
@@ -14,6 +17,8 @@
 #include "ui_MainWindow.h"
 
 namespace {
+
+namespace keys = settings_keys;
 
 constexpr int previewVolumeSteps = 100;
 constexpr int saveMessageMilliseconds = 3000;
@@ -68,10 +73,14 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     statusLabel_->setObjectName("statusLabel");
     statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     ui_->statusbar->addWidget(statusLabel_, 1);
-    settingBindings_ =
-        new SettingBindings(controller_.settings(), this, [this](const QString& problem) {
-            ui_->statusbar->showMessage(problem, refusalMessageMilliseconds);
-        });
+    const auto refused = [this](const QString& problem) {
+        ui_->statusbar->showMessage(problem, refusalMessageMilliseconds);
+    };
+    settingBindings_ = new SettingBindings(controller_.settings(), this, refused);
+    mappingList_ = new MappingList(
+        controller_.settings(), refused,
+        [this](const std::string& mapping) { editMapping(mapping); }, this);
+    placeMappingList();
 
     for (const ControllerProperty property :
          {ControllerProperty::audioDevices, ControllerProperty::previewVolume}) {
@@ -116,6 +125,35 @@ void MainWindow::addCaptions() {
     addCaption(ui_->smoothingLayout, ui_->releaseTimeSpinBox, tr("Release t&ime:"));
     addCaption(ui_->smoothingLayout, ui_->bandLowCutSpinBox, tr("Band lo&w cut:"));
     addCaption(ui_->smoothingLayout, ui_->bandHighCutSpinBox, tr("Band &high cut:"));
+}
+
+void MainWindow::placeMappingList() {
+    // Beside the input, which is no taller than the list needs: the window keeps its height.
+    auto* top = new QHBoxLayout;
+    ui_->centralLayout->removeWidget(ui_->inputGroup);
+    ui_->centralLayout->insertLayout(0, top);
+    top->addWidget(ui_->inputGroup, 1);
+    top->addWidget(mappingList_, 1);
+    // After the input's controls, before the chosen mapping's.
+    QWidget* previous = ui_->previewVolumeSlider;
+    for (QWidget* field : {static_cast<QWidget*>(ui_->inputChannelsLineEdit),
+                           mappingList_->findChild<QWidget*>("mappingTable"),
+                           mappingList_->findChild<QWidget*>("addMappingButton"),
+                           mappingList_->findChild<QWidget*>("renameMappingButton"),
+                           mappingList_->findChild<QWidget*>("removeMappingButton"),
+                           static_cast<QWidget*>(ui_->activeCheckBox)}) {
+        setTabOrder(previous, field);
+        previous = field;
+    }
+}
+
+void MainWindow::editMapping(const std::string& mapping) {
+    settingBindings_->setMapping(mapping);
+    ui_->mappingGroup->setTitle(
+        mapping.empty() ? tr("Mapping") : tr("Mapping %1").arg(QString::fromStdString(mapping)));
+    showModeDependentControls();
+    showMeterScale();
+    showAddress();
 }
 
 void MainWindow::connectControls() {
@@ -168,6 +206,8 @@ void MainWindow::controllerPropertyChanged(ControllerProperty property) {
 }
 
 void MainWindow::controllerSettingChanged(std::string_view key) {
+    // First: a mapping renamed or removed must be edited no more before any key is read.
+    mappingList_->settingChanged(key);
     settingBindings_->show(key);
     // What several settings shape: cheap enough to redo for each.
     showModeDependentControls();
@@ -176,23 +216,33 @@ void MainWindow::controllerSettingChanged(std::string_view key) {
 }
 
 void MainWindow::showModeDependentControls() {
-    const bool trigger = controller_.type() != 0;
+    const int64_t mode = controller_.settings().whole(settingBindings_->keyFor(keys::type));
+    // Silence waits for the level to stay under the thresholds for the delays, as a trigger does.
+    const bool gated = mode != continuousMode;
     for (QWidget* control : {static_cast<QWidget*>(ui_->triggerOnThresholdSpinBox),
                              static_cast<QWidget*>(ui_->triggerOffThresholdSpinBox),
                              static_cast<QWidget*>(ui_->triggerOnDelaySpinBox),
-                             static_cast<QWidget*>(ui_->triggerOffDelaySpinBox),
-                             static_cast<QWidget*>(ui_->triggerResponseComboBox)}) {
-        control->setEnabled(trigger);
+                             static_cast<QWidget*>(ui_->triggerOffDelaySpinBox)}) {
+        control->setEnabled(gated);
     }
+    ui_->triggerResponseComboBox->setEnabled(mode == triggerMode);
     // Smoothing shapes the continuous value only.
-    ui_->attackTimeSpinBox->setEnabled(!trigger);
-    ui_->releaseTimeSpinBox->setEnabled(!trigger);
+    ui_->attackTimeSpinBox->setEnabled(!gated);
+    ui_->releaseTimeSpinBox->setEnabled(!gated);
 }
 
 void MainWindow::showMeterScale() {
-    const TriggerSettings trigger = controller_.shaping().settings().trigger;
-    ui_->levelMeter->setScale({controller_.volumeAmplification(), controller_.type() != 0,
-                               trigger.onThreshold, trigger.offThreshold});
+    const SettingsModel& settings = controller_.settings();
+    const auto number = [&](std::string_view row) {
+        return settings.decimal(settingBindings_->keyFor(row));
+    };
+    const float on = number(keys::triggerOnThreshold);
+    // An absent off threshold is the on threshold.
+    const float off = number(keys::triggerOffThreshold);
+    ui_->levelMeter->setScale(
+        {number(keys::volumeAmplification),
+         settings.whole(settingBindings_->keyFor(keys::type)) != continuousMode, on,
+         off > 0.0f ? off : on});
 }
 
 void MainWindow::showDevices() {
@@ -229,7 +279,9 @@ void MainWindow::showSelectedDevice() {
 
 void MainWindow::showAddress() {
     ui_->fullAddressLabel->setText(
-        "/zandorex/" + QString::fromStdString(controller_.address().value_or(std::string())));
+        "/zandorex/" + QString::fromStdString(controller_.settings()
+                                                  .text(settingBindings_->keyFor(keys::address))
+                                                  .value_or(std::string())));
 }
 
 void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
@@ -239,4 +291,5 @@ void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
     statusLabel_->setText(line);
     statusLabel_->setToolTip(line);
     networkGroup_->showRemoteAccess(status.remoteAccess);
+    mappingList_->showStatus(status, controller_.shaping().triggerIsOn());
 }

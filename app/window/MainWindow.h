@@ -9,6 +9,7 @@
 namespace Ui {
 class MainWindow;
 }
+class MappingList;
 class MonitorPanel;
 class NetworkGroup;
 class ReadOnlyText;
@@ -28,6 +29,9 @@ class MainWindow : public QMainWindow, public ControllerObserver {
 
   private:
     void addCaptions();
+    void placeMappingList();
+    // Makes the controls of a mapping's settings edit `mapping` (empty: the first).
+    void editMapping(const std::string& mapping);
     void connectControls();
     void showDevices();
     void showSelectedDevice();
@@ -40,5 +44,6 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     NetworkGroup* networkGroup_;
     SettingBindings* settingBindings_ = nullptr;
     MonitorPanel* monitorPanel_;
+    MappingList* mappingList_ = nullptr;
     KestranoController& controller_;
 };

@@ -73,42 +73,47 @@ SettingBindings::SettingBindings(SettingsModel& settings, QWidget* root,
 }
 
 void SettingBindings::bind(const SettingDefinition& setting, QWidget* control) {
-    const std::string_view key = setting.key;
-    bindings_.push_back({key, control});
+    bindings_.push_back({&setting, control});
+    // The key is looked up at each change: the control may edit another mapping by then.
+    const auto key = [this, &setting] { return keyFor(setting.key); };
     if (auto* spinBox = qobject_cast<QDoubleSpinBox*>(control)) {
         spinBox->setKeyboardTracking(false);
         spinBox->setRange(setting.lowest.value_or(-1.0e6), setting.highest.value_or(1.0e6));
-        connect(spinBox, &QDoubleSpinBox::valueChanged, this, [this, key](double value) {
-            take(key, settings_.change(key, static_cast<float>(value)));
+        connect(spinBox, &QDoubleSpinBox::valueChanged, this, [this, &setting, key](double value) {
+            take(setting, settings_.change(key(), static_cast<float>(value)));
         });
     } else if (auto* wholeBox = qobject_cast<QSpinBox*>(control)) {
         wholeBox->setKeyboardTracking(false);
         const bool port = setting.kind == SettingKind::port;
         wholeBox->setRange(port ? 1 : static_cast<int>(setting.lowest.value_or(0.0)),
                            port ? 65535 : static_cast<int>(setting.highest.value_or(60000.0)));
-        connect(wholeBox, &QSpinBox::valueChanged, this,
-                [this, key](int value) { take(key, settings_.change(key, int64_t{value})); });
+        connect(wholeBox, &QSpinBox::valueChanged, this, [this, &setting, key](int value) {
+            take(setting, settings_.change(key(), int64_t{value}));
+        });
     } else if (auto* checkBox = qobject_cast<QCheckBox*>(control)) {
-        connect(checkBox, &QCheckBox::toggled, this,
-                [this, key](bool checked) { take(key, settings_.change(key, checked)); });
+        connect(checkBox, &QCheckBox::toggled, this, [this, &setting, key](bool checked) {
+            take(setting, settings_.change(key(), checked));
+        });
     } else if (auto* comboBox = qobject_cast<QComboBox*>(control);
                comboBox && setting.kind == SettingKind::choice) {
         comboBox->addItems(QString::fromUtf8(setting.choices.data(),
                                              static_cast<qsizetype>(setting.choices.size()))
                                .split('|'));
-        connect(comboBox, &QComboBox::currentTextChanged, this, [this, key](const QString& text) {
-            take(key, settings_.changeFromText(key, text.toStdString()));
-        });
+        connect(comboBox, &QComboBox::currentTextChanged, this,
+                [this, &setting, key](const QString& text) {
+                    take(setting, settings_.changeFromText(key(), text.toStdString()));
+                });
     } else if (comboBox) {
-        // The mode: continuous first, then trigger.
-        connect(comboBox, &QComboBox::currentIndexChanged, this,
-                [this, key](int index) { take(key, settings_.change(key, int64_t{index})); });
+        // The mode: its entries in the order of the numbers it is stored as.
+        connect(comboBox, &QComboBox::currentIndexChanged, this, [this, &setting, key](int index) {
+            take(setting, settings_.change(key(), int64_t{index}));
+        });
     } else if (auto* lineEdit = qobject_cast<QLineEdit*>(control)) {
         lineEdit->setValidator(new SettingTextValidator(setting, refused_, lineEdit));
-        const auto apply = [this, key, lineEdit] {
+        const auto apply = [this, &setting, key, lineEdit] {
             const std::string text = lineEdit->text().toStdString();
-            if (text != settings_.text(key).value_or(std::string())) {
-                take(key, settings_.changeFromText(key, text));
+            if (text != settings_.text(key()).value_or(std::string())) {
+                take(setting, settings_.changeFromText(key(), text));
             }
         };
         // An address name takes effect as it is typed, every prefix being one; an address
@@ -119,39 +124,65 @@ void SettingBindings::bind(const SettingDefinition& setting, QWidget* control) {
             connect(lineEdit, &QLineEdit::editingFinished, this, apply);
         }
     }
-    show(key);
+    showIn(bindings_.back());
 }
 
-void SettingBindings::take(std::string_view key, std::optional<std::string> problem) {
+std::string SettingBindings::keyFor(std::string_view row) const {
+    const SettingDefinition* setting = findSetting(row);
+    return setting != nullptr && setting->scope == SettingScope::mapping ? scopedKey(mapping_, row)
+                                                                         : std::string(row);
+}
+
+void SettingBindings::setMapping(std::string mapping) {
+    mapping_ = std::move(mapping);
+    for (const Binding& binding : bindings_) {
+        if (binding.setting->scope == SettingScope::mapping) {
+            showIn(binding);
+        }
+    }
+}
+
+void SettingBindings::take(const SettingDefinition& setting, std::optional<std::string> problem) {
     if (problem) {
         refused_(QString::fromStdString(*problem));
-        show(key);
+        show(keyFor(setting.key));
     }
 }
 
 void SettingBindings::show(std::string_view key) {
+    const std::optional<ScopedKey> scoped = parseScopedKey(key);
+    if (!scoped ||
+        (scoped->setting->scope == SettingScope::mapping && scoped->mapping != mapping_)) {
+        return;
+    }
     for (const Binding& binding : bindings_) {
-        if (binding.key != key) {
-            continue;
+        if (binding.setting == scoped->setting) {
+            showIn(binding);
         }
-        const QSignalBlocker blocker(binding.control);
-        if (auto* spinBox = qobject_cast<QDoubleSpinBox*>(binding.control)) {
-            spinBox->setValue(settings_.decimal(key));
-        } else if (auto* wholeBox = qobject_cast<QSpinBox*>(binding.control)) {
-            wholeBox->setValue(static_cast<int>(settings_.whole(key)));
-        } else if (auto* checkBox = qobject_cast<QCheckBox*>(binding.control)) {
-            checkBox->setChecked(settings_.flag(key));
-        } else if (auto* comboBox = qobject_cast<QComboBox*>(binding.control);
-                   comboBox && findSetting(key)->kind == SettingKind::choice) {
-            comboBox->setCurrentText(QString::fromStdString(settings_.text(key).value_or("")));
-        } else if (comboBox) {
-            comboBox->setCurrentIndex(settings_.whole(key) == 0 ? 0 : 1);
-        } else if (auto* lineEdit = qobject_cast<QLineEdit*>(binding.control)) {
-            const QString text = QString::fromStdString(settings_.text(key).value_or(""));
-            // Only when different, so that typing keeps its cursor.
-            if (lineEdit->text() != text) {
-                lineEdit->setText(text);
-            }
+    }
+}
+
+void SettingBindings::showIn(const Binding& binding) {
+    const std::string key = keyFor(binding.setting->key);
+    const QSignalBlocker blocker(binding.control);
+    if (auto* spinBox = qobject_cast<QDoubleSpinBox*>(binding.control)) {
+        spinBox->setValue(settings_.decimal(key));
+    } else if (auto* wholeBox = qobject_cast<QSpinBox*>(binding.control)) {
+        wholeBox->setValue(static_cast<int>(settings_.whole(key)));
+    } else if (auto* checkBox = qobject_cast<QCheckBox*>(binding.control)) {
+        checkBox->setChecked(settings_.flag(key));
+    } else if (auto* comboBox = qobject_cast<QComboBox*>(binding.control);
+               comboBox && binding.setting->kind == SettingKind::choice) {
+        comboBox->setCurrentText(QString::fromStdString(settings_.text(key).value_or("")));
+    } else if (comboBox) {
+        const int64_t mode = settings_.whole(key);
+        comboBox->setCurrentIndex(mode >= 0 && mode < comboBox->count() ? static_cast<int>(mode)
+                                                                        : 1);
+    } else if (auto* lineEdit = qobject_cast<QLineEdit*>(binding.control)) {
+        const QString text = QString::fromStdString(settings_.text(key).value_or(""));
+        // Only when different, so that typing keeps its cursor.
+        if (lineEdit->text() != text) {
+            lineEdit->setText(text);
         }
     }
 }

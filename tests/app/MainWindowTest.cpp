@@ -11,6 +11,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTest>
 #include <cstdio>
 
@@ -149,6 +150,99 @@ TEST_F(MainWindowTest, EachControlReachesTheController) {
     EXPECT_EQ(capture->meters.at(0), (MeterSettings{{}, 40.0f, 150.0f, false}));
 }
 
+TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
+    auto* table = child<QTableWidget>("mappingTable");
+    auto* address = child<QLineEdit>("addressLineEdit");
+    QTest::keyClicks(address, "level");                         // the first mapping's
+    QTest::keyClick(window.get(), Qt::Key_G, Qt::AltModifier);  // the list's mnemonic
+    EXPECT_TRUE(table->hasFocus());
+    QTest::keyClick(table, Qt::Key_Insert);
+    EXPECT_EQ(controller->settings().mappingNames(), std::vector<std::string>{"mapping2"});
+    EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("mappings").toString(), "mapping2");
+    ASSERT_EQ(table->rowCount(), 2);
+    EXPECT_EQ(table->currentRow(), 1) << "the new mapping is chosen";
+
+    // The controls edit the chosen mapping, whose absent keys take the defaults.
+    EXPECT_EQ(address->text(), "");
+    QTest::keyClicks(address, "hat");
+    enter(child<QDoubleSpinBox>("bandLowCutSpinBox"), "5000");
+    auto* mode = child<QComboBox>("modeComboBox");
+    mode->setFocus();
+    QTest::keyClick(mode, Qt::Key_Down);
+    EXPECT_EQ(controller->settings().text("mapping2/address"), "hat");
+    EXPECT_EQ(controller->settings().whole("mapping2/type"), 1);
+    EXPECT_EQ(controller->settings().text("address"), "level");
+    EXPECT_EQ(controller->type(), 0);
+    EXPECT_TRUE(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->isEnabled());
+    EXPECT_EQ(child<QLineEdit>("fullAddressLabel")->text(), "/zandorex/hat");
+    // A change to the first mapping's address does not show in the chosen one's control.
+    controller->settings().changeFromText("address", "level2");
+    EXPECT_EQ(address->text(), "hat");
+    EXPECT_EQ(table->item(0, 1)->text(), "level2");
+    EXPECT_EQ(table->item(1, 1)->text(), "hat");
+    EXPECT_EQ(table->item(1, 2)->text(), "trigger");
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("mapping2/bandLowCut").toFloat(), 5000.0f);
+    // The first mapping's meter follows the tick: -20 dBFS is a meter of 2, a position of 0.2.
+    capture->readings = {{-20.0f}};
+    controller->updateAudioLevels();
+    EXPECT_FLOAT_EQ(table->item(0, 3)->data(Qt::UserRole).toFloat(), 0.2f);
+
+    // F2 renames; a name the model refuses is shown, and the old one stays. The edit is handed
+    // over after Return.
+    const auto renameTo = [&](const char* name, const std::function<bool()>& done) {
+        table->setFocus();
+        QTest::keyClick(table, Qt::Key_F2);
+        QTest::keyClicks(QApplication::focusWidget(), name);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_TRUE(processEventsUntil(done, 2s)) << name;
+    };
+    renameTo("bandLowCut",
+             [&] { return window->statusBar()->currentMessage().contains("setting's name"); });
+    EXPECT_EQ(table->item(1, 0)->text(), "mapping2");
+    renameTo("hihat", [&] {
+        return !controller->settings().mappingNames().empty() &&
+               controller->settings().mappingNames()[0] == "hihat";
+    });
+    EXPECT_EQ(table->item(1, 0)->text(), "hihat");
+    QSettings stored("Kestrano", "Kestrano");
+    EXPECT_EQ(stored.value("hihat/bandLowCut").toFloat(), 5000.0f);
+    EXPECT_FALSE(stored.contains("mapping2/bandLowCut"));
+    enter(child<QDoubleSpinBox>("bandHighCutSpinBox"), "9000");
+    EXPECT_EQ(controller->settings().decimal("hihat/bandHighCut"), 9000.0f);
+    // Another path's change shows in its row; its meter and lamp follow its status.
+    controller->settings().changeFromText("hihat/address", "cue/9");
+    EXPECT_EQ(table->item(1, 1)->text(), "cue/9");
+    ControllerStatus status = controller->status();
+    status.mappings = {{.name = "hihat", .meter = 5.0f, .on = true, .lastValueSent = 10.0f}};
+    window->controllerStatusChanged(status);
+    EXPECT_FLOAT_EQ(table->item(1, 3)->data(Qt::UserRole).toFloat(), 0.5f);
+    EXPECT_TRUE(table->item(1, 3)->data(Qt::UserRole + 1).toBool());
+    EXPECT_FALSE(table->item(0, 3)->data(Qt::UserRole + 1).isValid()) << "continuous: no lamp";
+
+    // Removing it brings the first mapping back to the controls.
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Delete);
+    EXPECT_TRUE(controller->settings().mappingNames().empty());
+    EXPECT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(address->text(), "level2");
+    EXPECT_FALSE(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->isEnabled());
+    stored.sync();
+    EXPECT_FALSE(stored.contains("hihat/bandLowCut"));
+    EXPECT_FALSE(stored.contains("mappings"));
+
+    // A seventeenth mapping is refused with the model's reason.
+    std::string sixteen = "m1";
+    for (int number = 2; number <= 16; ++number) {
+        sixteen += ",m" + std::to_string(number);
+    }
+    ASSERT_EQ(controller->settings().changeFromText("mappings", sixteen), std::nullopt);
+    QTest::mouseClick(child<QPushButton>("addMappingButton"), Qt::LeftButton);
+    EXPECT_EQ(table->rowCount(), 17);
+    EXPECT_TRUE(window->statusBar()->currentMessage().contains("at most 16"))
+        << window->statusBar()->currentMessage().toStdString();
+}
+
 TEST_F(MainWindowTest, AChosenDeviceThatIsAbsentShowsAsAwaited) {
     controller->setSelectedAudioDevice(monitor);
     capture->devices = {microphone};
@@ -174,7 +268,7 @@ TEST_F(MainWindowTest, ChangesMadeByTheControllerShowInTheControls) {
     controller->refreshDevices();
 
     EXPECT_EQ(child<QDoubleSpinBox>("minValueSpinBox")->value(), 3.5);
-    EXPECT_EQ(child<QComboBox>("modeComboBox")->currentIndex(), 1);
+    EXPECT_EQ(child<QComboBox>("modeComboBox")->currentText(), "Silence");
     EXPECT_FALSE(child<QCheckBox>("activeCheckBox")->isChecked());
     EXPECT_EQ(child<QLineEdit>("addressLineEdit")->text(), "from/code");
     EXPECT_EQ(child<QComboBox>("deviceComboBox")->count(), 2);
@@ -240,10 +334,14 @@ TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
 }
 
 TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
-    // In continuous mode; the trigger's controls are disabled and skipped.
+    // In continuous mode, the first mapping chosen; the trigger's controls, and the list's
+    // buttons that rename and remove a further mapping, are disabled and skipped.
     const std::vector<QString> order = {"deviceComboBox",
                                         "refreshButton",
                                         "previewVolumeSlider",
+                                        "inputChannelsLineEdit",
+                                        "mappingTable",
+                                        "addMappingButton",
                                         "activeCheckBox",
                                         "modeComboBox",
                                         "amplificationSpinBox",

@@ -427,6 +427,11 @@ TEST_F(SettingsPathsTest, AKeyOfAMappingNotListedIsRefusedOnEveryPath) {
     SettingsModel settings(preferences);
     settings.load();
     EXPECT_EQ(settings.notices(), std::vector<std::string>{"ignored kick/bandHighCut=150: " + why});
+    // A part that has not yet heard of a removal reads the default and changes nothing.
+    EXPECT_EQ(settings.decimal("kick/maxValue"), 10.0f);
+    EXPECT_EQ(settings.change("kick/maxValue", 2.0f), why);
+    settings.assign("kick/maxValue", 2.0f);
+    EXPECT_EQ(settings.decimal("kick/maxValue"), 10.0f);
     // Both the set and the get are refused in the same words.
     EXPECT_EQ(throughRemote(c), std::pair(std::optional(why), std::string("(no answer)")));
 }
