@@ -17,17 +17,17 @@ enum class ControllerProperty {
 // own), in the order of the mappings setting.
 struct MappingStatus {
     std::string name;
-    // Whether it sends on every tick rather than on turns (trigger, silence).
-    bool continuous = true;
     // The mapping's meter value; nothing when that tick had no audio channel for it.
     std::optional<float> meter;
-    // Its channels' average power and sample peak in its band, dBFS, before the amplification;
-    // nothing when that tick had no audio channel for it.
-    std::optional<float> inputLevel;
-    std::optional<float> samplePeak;
     // Trigger and silence: whether the gate is on (for silence, whether silence was found).
     bool on = false;
     std::optional<float> lastValueSent;
+    // Whether it sends on every tick rather than on turns (trigger, silence).
+    bool continuous = true;
+    // Its channels' average power and sample peak in its band, dBFS, before the amplification;
+    // nothing when that tick had no audio channel for it.
+    std::optional<float> inputLevel{};
+    std::optional<float> samplePeak{};
 };
 
 // What a technician needs to know while the program runs.
