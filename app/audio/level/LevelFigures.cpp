@@ -9,7 +9,6 @@ namespace {
 // -160 dBFS as a mean square and as a magnitude; anything quieter reads as silence.
 constexpr double kSilenceMeanSquare = 1e-16;
 constexpr double kSilenceMagnitude = 1e-8;
-constexpr std::size_t kMaxChannels = 32;
 
 }  // namespace
 
@@ -28,36 +27,47 @@ float decibelsOfPeak(double magnitude) {
     return static_cast<float>(20.0 * std::log10(magnitude));
 }
 
-FragmentLevel fragmentLevel(const float* samples, std::size_t frameCount, std::size_t channelCount,
-                            std::uint32_t channels) {
-    FragmentLevel level;
-    if (frameCount == 0 || channelCount > kMaxChannels) {
-        return level;
+void FragmentSums::add(const float* samples, std::size_t frameCount, std::size_t channelCount,
+                       std::uint32_t channels) {
+    if (channelCount > squares_.size()) {
+        return;
     }
-    // On the audio thread: no allocation.
-    std::array<double, kMaxChannels> sums{};
-    double peak = 0.0;
     for (std::size_t frame = 0; frame < frameCount; ++frame) {
         for (std::size_t channel = 0; channel < channelCount; ++channel) {
             if ((channels >> channel & 1u) == 0) {
                 continue;
             }
             const double sample = samples[frame * channelCount + channel];
-            sums[channel] += sample * sample;
-            peak = std::max(peak, std::fabs(sample));
+            squares_[channel] += sample * sample;
+            peak_ = std::max(peak_, std::fabs(sample));
         }
+    }
+    frames_ += frameCount;
+}
+
+FragmentLevel FragmentSums::level(std::size_t channelCount, std::uint32_t channels) const {
+    FragmentLevel level;
+    if (frames_ == 0 || channelCount > squares_.size()) {
+        return level;
     }
     double sumOfDecibels = 0.0;
     int chosen = 0;
     for (std::size_t channel = 0; channel < channelCount; ++channel) {
         if ((channels >> channel & 1u) != 0) {
-            sumOfDecibels += decibelsOfMeanSquare(sums[channel] / static_cast<double>(frameCount));
+            sumOfDecibels += decibelsOfMeanSquare(squares_[channel] / static_cast<double>(frames_));
             ++chosen;
         }
     }
     if (chosen > 0) {
         level.averagePower = static_cast<float>(sumOfDecibels / chosen);
-        level.samplePeak = decibelsOfPeak(peak);
+        level.samplePeak = decibelsOfPeak(peak_);
     }
     return level;
+}
+
+FragmentLevel fragmentLevel(const float* samples, std::size_t frameCount, std::size_t channelCount,
+                            std::uint32_t channels) {
+    FragmentSums sums;
+    sums.add(samples, frameCount, channelCount, channels);
+    return sums.level(channelCount, channels);
 }

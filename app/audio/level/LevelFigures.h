@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -18,7 +20,28 @@ struct FragmentLevel {
     float samplePeak = kSilenceDecibels;
 };
 
-// Over `frameCount` frames of `channelCount` channels; bit n of `channels` chooses channel n
-// (counted from 0). Without frames or chosen channels, both read kSilenceDecibels.
+// The sums of one fragment gathered piece by piece, since the sound server may hand a fragment
+// over in pieces of a few frames: measured alone, a piece near a zero crossing of a steady tone
+// reads far below the tone. No allocation: it runs on the audio thread.
+class FragmentSums {
+  public:
+    // Adds `frameCount` frames of `channelCount` channels; bit n of `channels` chooses channel n
+    // (counted from 0).
+    void add(const float* samples, std::size_t frameCount, std::size_t channelCount,
+             std::uint32_t channels);
+    // The level of the frames added so far (kSilenceDecibels without frames or chosen channels).
+    FragmentLevel level(std::size_t channelCount, std::uint32_t channels) const;
+    std::size_t frames() const { return frames_; }
+
+    // As many channels as a sound server stream can carry.
+    static constexpr std::size_t kMaxChannels = 32;
+
+  private:
+    std::array<double, kMaxChannels> squares_{};
+    double peak_ = 0.0;
+    std::size_t frames_ = 0;
+};
+
+// Over `frameCount` frames of `channelCount` channels at once, as FragmentSums measures them.
 FragmentLevel fragmentLevel(const float* samples, std::size_t frameCount, std::size_t channelCount,
                             std::uint32_t channels);

@@ -1,6 +1,7 @@
 #include "app/audio/level/MeterBank.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/audio/level/LevelFigures.h"
 
@@ -218,6 +219,9 @@ void MeterBank::prepare(std::size_t channelCount, double sampleRate) {
         feeder_.masks.push_back(channelMask(meter.channels, channelCount));
     }
     feeder_.filtered.resize(kChunkFrames * channelCount);
+    feeder_.fragments.assign(layout.meters.size(), FragmentSums());
+    feeder_.fragmentFrames = std::clamp<std::size_t>(
+        static_cast<std::size_t>(std::lround(sampleRate * kFragmentSeconds)), 1, kChunkFrames);
 }
 
 void MeterBank::feedChunk(const float* samples, std::size_t frames,
@@ -239,10 +243,26 @@ void MeterBank::feedChunk(const float* samples, std::size_t frames,
         for (std::size_t meter = 0; meter < layout.meters.size(); ++meter) {
             if (layout.slotOfMeter[meter] == slot && layout.meters[meter].fast &&
                 feeder_.masks[meter] != 0) {
-                const FragmentLevel level =
-                    fragmentLevel(filtered, frames, channelCount, feeder_.masks[meter]);
-                onFragment(meter, level.averagePower, level.samplePeak);
+                measureFragments(meter, filtered, frames, onFragment);
             }
+        }
+    }
+}
+
+void MeterBank::measureFragments(std::size_t meter, const float* filtered, std::size_t frames,
+                                 const FragmentHandler& onFragment) {
+    const std::size_t channelCount = feeder_.channelCount;
+    const std::uint32_t mask = feeder_.masks[meter];
+    FragmentSums& sums = feeder_.fragments[meter];
+    std::size_t done = 0;
+    while (done < frames) {
+        const std::size_t piece = std::min(frames - done, feeder_.fragmentFrames - sums.frames());
+        sums.add(filtered + done * channelCount, piece, channelCount, mask);
+        done += piece;
+        if (sums.frames() == feeder_.fragmentFrames) {
+            const FragmentLevel level = sums.level(channelCount, mask);
+            onFragment(meter, level.averagePower, level.samplePeak);
+            sums = FragmentSums();
         }
     }
 }

@@ -50,8 +50,12 @@ class MeterBank {
     // The longest stretch filtered and summed at a time, and so the longest fragment measured.
     static constexpr std::size_t kChunkFrames = 512;
 
-    // Called on the capture's thread for each fast meter and each chunk: the chosen channels'
-    // average power (the mean of their dBFS, the tick's figure) and sample peak, after the band.
+    // How much sound a fast meter measures at a time.
+    static constexpr double kFragmentSeconds = 0.005;
+
+    // Called on the capture's thread for each fast meter and every kFragmentSeconds of sound,
+    // however the frames arrived: the chosen channels' average power (the mean of their dBFS,
+    // the tick's figure) and sample peak, after the band.
     using FragmentHandler =
         std::function<void(std::size_t meter, float averagePowerDb, float samplePeakDb)>;
 
@@ -82,7 +86,7 @@ class MeterBank {
     BandStatus bandStatus(std::size_t meter) const;
 
     // Capture's thread: adds `frameCount` interleaved frames of `channelCount` channels at
-    // `sampleRate`, and measures each chunk of at most kChunkFrames for `onFragment` (if set).
+    // `sampleRate`, and measures each fragment of kFragmentSeconds for `onFragment` (if set).
     void feed(const float* samples, std::size_t frameCount, std::size_t channelCount,
               double sampleRate, const FragmentHandler& onFragment);
 
@@ -114,11 +118,17 @@ class MeterBank {
         std::array<Band, kMaxMeters> filterBands{};
         std::vector<std::uint32_t> masks;  // per meter; 0 while a chosen channel is missing
         std::vector<float> filtered;
+        // Per meter, the fragment measured so far, of fragmentFrames frames once whole.
+        std::vector<FragmentSums> fragments;
+        std::size_t fragmentFrames = 1;
     };
 
     void publish(std::shared_ptr<const Layout> layout, bool restart);
     void prepare(std::size_t channelCount, double sampleRate);
     void feedChunk(const float* samples, std::size_t frames, const FragmentHandler& onFragment);
+    // Adds a fast meter's filtered frames to its fragment, telling each whole one.
+    void measureFragments(std::size_t meter, const float* filtered, std::size_t frames,
+                          const FragmentHandler& onFragment);
 
     std::array<Slot, kMaxMeters> slots_;
 
