@@ -92,7 +92,7 @@ pids+=("$parec_pid")
 sleep 1
 parec_cpu=$(cpu_over_run "$parec_pid")
 
-printf '%-40s %s s\n' "kestrano --headless, default settings" "$default_cpu" \
+printf '%-42s %s s\n' "kestrano --headless, default settings" "$default_cpu" \
     "kestrano --headless, one mapping" "$one_cpu" \
     "kestrano --headless, eight on eight bands" "$eight_cpu" \
     "kestrano --headless, eight on three bands" "$shared_cpu" \
