@@ -114,20 +114,33 @@ void Destination::connectionReported(const std::string& status) {
     connectionStatus_ = status;
     // The connection hands on what it held before it reports being connected; the first report
     // comes before `connection_` is set.
-    if (held_ && connection_ && connection_->isConnected()) {
-        const std::shared_ptr<const QVOSCMessage> message = std::move(held_);
-        held_.reset();
-        if (heldSent_) {
-            heldSent_(*message);
+    if (!held_.empty() && connection_ && connection_->isConnected()) {
+        const std::vector<std::shared_ptr<const QVOSCMessage>> sent = std::move(held_);
+        held_.clear();
+        for (const std::shared_ptr<const QVOSCMessage>& message : sent) {
+            if (heldSent_) {
+                heldSent_(*message);
+            }
         }
     }
     changed_();
 }
 
+void Destination::hold(std::shared_ptr<const QVOSCMessage> message) {
+    const std::string& address = message->address()->address();
+    std::erase_if(held_, [&](const std::shared_ptr<const QVOSCMessage>& older) {
+        return older->address()->address() == address;
+    });
+    if (held_.size() == TcpConnection::maximumHeldTurns) {
+        held_.erase(held_.begin());
+    }
+    held_.push_back(std::move(message));
+}
+
 void Destination::open() {
     sender_.reset();
     connection_.reset();
-    held_.reset();
+    held_.clear();
     connectionStatus_.clear();
     const auto port = static_cast<int32_t>(settings_.whole(keys::zandorexSendPort));
     if (host_ && !hostAddress_) {
@@ -164,7 +177,7 @@ Destination::Delivery Destination::send(std::shared_ptr<const QVOSCMessage> mess
             case TcpConnection::Outcome::queued:
                 return Delivery::sent;
             case TcpConnection::Outcome::held:
-                held_ = std::move(message);
+                hold(std::move(message));
                 return Delivery::held;
             case TcpConnection::Outcome::dropped:
                 break;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/settings/SettingsModel.h"
 #include "osc/QVOSCMessage.h"
@@ -43,8 +44,8 @@ class Destination {
     };
 
     Delivery send(std::shared_ptr<const QVOSCMessage> message, Kind kind);
-    // Told, on the main thread, of the message last held when it goes after all, once the
-    // connection is back; not of one that a new destination left behind.
+    // Told, on the main thread, of each message held (the newest of its address) when it goes
+    // after all, once the connection is back; not of one that a new destination left behind.
     void setHeldSentHandler(std::function<void(const QVOSCMessage&)> handler) {
         heldSent_ = std::move(handler);
     }
@@ -70,6 +71,8 @@ class Destination {
 
   private:
     void settingChanged(std::string_view key);
+    // Notes a turn the connection holds over its outage, as the connection keeps it.
+    void hold(std::shared_ptr<const QVOSCMessage> message);
     void hostAnswered(const HostResolver::Answer& answer);
     std::optional<StreamFraming> framing() const;
     void connectionReported(const std::string& status);
@@ -79,7 +82,8 @@ class Destination {
     std::function<void()> changed_;
     std::function<void(const QVOSCMessage&)> heldSent_;
     // What the connection keeps over its outage, to tell of once it has gone.
-    std::shared_ptr<const QVOSCMessage> held_;
+    // As the connection holds them: the newest of each address, in the order they were made.
+    std::vector<std::shared_ptr<const QVOSCMessage>> held_;
     std::unique_ptr<QVOSCSender> sender_;
     std::unique_ptr<TcpConnection> connection_;
     // The delegate the connection hands its packets to: it notes, while one is handled, that it

@@ -178,6 +178,33 @@ TEST_F(TcpConnectionTest, AFullBufferDropsContinuousValuesFirstThenOlderTurnsAnd
     EXPECT_TRUE(std::is_sorted(flood, triggers.end()));
 }
 
+// Each mapping's trigger state survives an outage: the newest turn of every address is kept, in
+// the order the turns were made, and nothing continuous.
+TEST_F(TcpConnectionTest, AnOutageKeepsTheNewestTurnOfEachAddress) {
+    const uint16_t port = freePortBelowEphemeralRange(SOCK_STREAM);
+    auto connection = connectTo(*numericEndpoint("127.0.0.1", port), StreamFraming::slip);
+    ASSERT_FALSE(connection->isConnected());
+    for (const auto& [address, value] :
+         std::vector<std::pair<std::string, int32_t>>{{"/kick", 10}, {"/hat", 10}, {"/kick", 0}}) {
+        EXPECT_EQ(connection->sendBytes(messageBytes(address, value), Kind::trigger),
+                  TcpConnection::Outcome::held);
+    }
+    EXPECT_EQ(connection->sendBytes(messageBytes("/voice", 3), Kind::continuous),
+              TcpConnection::Outcome::dropped);
+    EXPECT_EQ(connection->counters().replacedTriggers, 1u);
+
+    TcpPeer peer("127.0.0.1", port, StreamFraming::slip);
+    ASSERT_TRUE(runUntil(
+        peer, [&] { return peer.packets().size() >= 2; }, 10s));
+    runUntil(
+        peer, [] { return false; }, 200ms);
+    std::vector<std::pair<std::string, int32_t>> received;
+    for (const auto& packet : peer.packets()) {
+        received.push_back(addressAndValue(packet));
+    }
+    EXPECT_EQ(received, (std::vector<std::pair<std::string, int32_t>>{{"/hat", 10}, {"/kick", 0}}));
+}
+
 TEST_F(TcpConnectionTest, BrokenFramingFromThePeerClosesWithItsReasonAndReconnects) {
     TcpPeer peer("127.0.0.1", 0, StreamFraming::slip);
     const std::string peerText = endpointText(peer.endpoint());

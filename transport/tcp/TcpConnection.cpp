@@ -14,6 +14,12 @@
 
 namespace {
 
+// The OSC address a packet begins with (a bundle's is "#bundle"): the bytes up to its first NUL.
+std::string oscAddressOf(QVOSCBytes packet) {
+    const auto end = std::find(packet.begin(), packet.end(), uint8_t{0});
+    return std::string(packet.begin(), end);
+}
+
 // At most this much is read in one poll, so that a peer that floods cannot hold the main loop;
 // the rest waits in the kernel, which slows the peer down.
 constexpr size_t readPerPoll = size_t{64} << 10;
@@ -139,9 +145,10 @@ void TcpConnection::connected() {
     state_ = State::connected;
     retrySeconds_ = firstRetrySeconds;
     deframer_ = StreamDeframer(framing_);
-    if (pendingTrigger_) {
-        queue(std::move(*pendingTrigger_), Kind::trigger);
-        pendingTrigger_.reset();
+    std::vector<Outgoing> held = std::move(heldTurns_);
+    heldTurns_.clear();
+    for (Outgoing& turn : held) {
+        queue(std::move(turn.bytes), Kind::trigger, std::move(turn.address));
     }
     report("connected to " + peerText_);
 }
@@ -153,13 +160,12 @@ void TcpConnection::lose(const std::string& reason) {
     }
     state_ = State::waiting;
     pollTimer_.reset();
-    // A trigger turn the peer has not had whole goes out again first on the next connection;
-    // a part of it that left is cut off by the new connection.
-    const auto unsentTrigger =
-        std::find_if(outgoing_.rbegin(), outgoing_.rend(),
-                     [](const Outgoing& packet) { return packet.kind == Kind::trigger; });
-    if (unsentTrigger != outgoing_.rend()) {
-        pendingTrigger_ = std::move(unsentTrigger->bytes);
+    // Trigger turns the peer has not had whole go out again first on the next connection, the
+    // newest of each address; a part of one that left is cut off by the new connection.
+    for (Outgoing& packet : outgoing_) {
+        if (packet.kind == Kind::trigger) {
+            hold(std::move(packet));
+        }
     }
     outgoing_.clear();
     sentOfFront_ = 0;
@@ -233,23 +239,36 @@ TcpConnection::Outcome TcpConnection::send(const QVOSCPacket& packet, Kind kind)
 TcpConnection::Outcome TcpConnection::sendBytes(QVOSCBytes packet, Kind kind) {
     if (state_ != State::connected) {
         if (kind == Kind::trigger) {
-            counters_.replacedTriggers += pendingTrigger_ ? 1 : 0;
-            pendingTrigger_ = framePacket(packet, framing_);
+            hold({framePacket(packet, framing_), kind, oscAddressOf(packet)});
             return Outcome::held;
         }
         ++counters_.unsentWhileDisconnected;
         return Outcome::dropped;
     }
-    return queue(framePacket(packet, framing_), kind);
+    return queue(framePacket(packet, framing_), kind, oscAddressOf(packet));
 }
 
-TcpConnection::Outcome TcpConnection::queue(QVOSCData framed, Kind kind) {
+void TcpConnection::hold(Outgoing turn) {
+    const auto older =
+        std::find_if(heldTurns_.begin(), heldTurns_.end(),
+                     [&](const Outgoing& held) { return held.address == turn.address; });
+    if (older != heldTurns_.end()) {
+        heldTurns_.erase(older);
+        ++counters_.replacedTriggers;
+    } else if (heldTurns_.size() == maximumHeldTurns) {
+        heldTurns_.erase(heldTurns_.begin());
+        ++counters_.replacedTriggers;
+    }
+    heldTurns_.push_back(std::move(turn));
+}
+
+TcpConnection::Outcome TcpConnection::queue(QVOSCData framed, Kind kind, std::string address) {
     if (!makeRoom(framed.size(), kind)) {
         ++(kind == Kind::continuous ? counters_.droppedContinuous : counters_.droppedTriggers);
         return Outcome::dropped;
     }
     bufferedBytes_ += framed.size();
-    outgoing_.push_back({std::move(framed), kind});
+    outgoing_.push_back({std::move(framed), kind, std::move(address)});
     flush();
     return Outcome::queued;
 }

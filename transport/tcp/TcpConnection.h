@@ -25,16 +25,20 @@
 // the next one replaces) are the first to go when it is full; a trigger turn is never dropped for
 // one. A trigger turn that still does not fit makes room by dropping the oldest turns and replies
 // not yet on the wire, so that the peer always ends in the newest state. While there is no
-// connection, continuous values are not kept at all and only the newest trigger turn is, to go
-// out first once the connection is back, before "connected" is reported.
+// connection, continuous values are not kept at all and only the newest trigger turn of each
+// address is (several mappings each keep their state), to go out first once the connection is
+// back, before "connected" is reported.
 class TcpConnection {
   public:
+    // The most addresses whose newest turn is kept over an outage (one per mapping and room).
+    static constexpr size_t maximumHeldTurns = 32;
+
     enum class Kind {
         continuous,  // only the newest matters; dropped first
-        trigger,     // a turn of a trigger: kept over an outage (the newest one), never dropped
-                     // for a continuous value; older turns make room for it
-        reply,       // an answer to something the peer sent: like a trigger while connected, but
-                     // not kept over an outage, since the question went with the connection
+        trigger,     // a turn of a trigger: kept over an outage (the newest of its address), never
+                  // dropped for a continuous value; older turns make room for it
+        reply,  // an answer to something the peer sent: like a trigger while connected, but
+                // not kept over an outage, since the question went with the connection
     };
 
     struct Counters {
@@ -45,7 +49,8 @@ class TcpConnection {
         uint64_t droppedTriggers = 0;
         // Continuous values and replies not sent because there was no connection.
         uint64_t unsentWhileDisconnected = 0;
-        // Trigger turns made during an outage that a newer one replaced.
+        // Trigger turns made during an outage that a newer one of the same address replaced, or
+        // that more than maximumHeldTurns addresses pushed out.
         uint64_t replacedTriggers = 0;
         // Packets from the peer dropped because too many waited for the delegate.
         uint64_t droppedReceived = 0;
@@ -109,7 +114,11 @@ class TcpConnection {
     struct Outgoing {
         QVOSCData bytes;
         Kind kind;
+        // A trigger turn's OSC address, which a newer turn of the same address replaces.
+        std::string address;
     };
+    // Keeps `turn` to go once the connection is back, in place of an older one of its address.
+    void hold(Outgoing turn);
 
     TcpConnection(const NetworkEndpoint& peer, StreamFraming framing, MainLoop& mainLoop,
                   StatusHandler onStatus);
@@ -126,7 +135,7 @@ class TcpConnection {
     // continuous values first, and for a trigger turn then the older turns and replies. False
     // when they cannot.
     bool makeRoom(size_t size, Kind kind);
-    Outcome queue(QVOSCData framed, Kind kind);
+    Outcome queue(QVOSCData framed, Kind kind, std::string address);
 
     const NetworkEndpoint peer_;
     const std::string peerText_;
@@ -148,6 +157,7 @@ class TcpConnection {
     std::deque<Outgoing> outgoing_;
     size_t sentOfFront_ = 0;  // how much of the first outgoing packet the kernel has taken
     size_t bufferedBytes_ = 0;
-    std::optional<QVOSCData> pendingTrigger_;  // framed; the newest turn made during an outage
+    // Framed, in the order they were made: the newest turn of each address made during an outage.
+    std::vector<Outgoing> heldTurns_;
     Counters counters_;
 };
