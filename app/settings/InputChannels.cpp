@@ -2,20 +2,13 @@
 
 #include <algorithm>
 #include <optional>
+#include "app/settings/TrimmedText.h"
 
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // A channel number from 1 to kHighestInputChannel, in plain decimal digits.
 std::optional<unsigned> channelNumber(std::string_view text) {
-    text = trimmed(text);
+    text = trimmedText(text);
     if (text.empty() || text.size() > 2 ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return std::nullopt;
@@ -34,7 +27,7 @@ std::optional<unsigned> channelNumber(std::string_view text) {
 
 std::optional<std::vector<unsigned>> parseInputChannels(std::string_view text) {
     std::vector<unsigned> channels;
-    if (trimmed(text).empty()) {
+    if (trimmedText(text).empty()) {
         return channels;
     }
     std::string_view rest = text;

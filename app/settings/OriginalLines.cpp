@@ -3,16 +3,9 @@
 #include <map>
 #include <string_view>
 #include <vector>
+#include "app/settings/TrimmedText.h"
 
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 // One logical line: a physical line and those a trailing backslash continues it with.
 struct Line {
@@ -33,13 +26,14 @@ std::vector<Line> linesOf(std::string_view text) {
         for (;;) {
             const size_t newline = text.find('\n', end);
             end = newline == std::string_view::npos ? text.size() : newline + 1;
-            const std::string_view physical = trimmed(text.substr(start, end - start));
+            const std::string_view physical =
+                trimmedText(text.substr(start, end - start), " \t\r\n");
             if (newline == std::string_view::npos || !physical.ends_with('\\')) {
                 break;
             }
         }
         const std::string_view line = text.substr(start, end - start);
-        const std::string_view content = trimmed(line);
+        const std::string_view content = trimmedText(line, " \t\r\n");
         std::string key;
         if (content.starts_with('[') && content.ends_with(']')) {
             const std::string_view name = content.substr(1, content.size() - 2);
@@ -47,7 +41,7 @@ std::vector<Line> linesOf(std::string_view text) {
         } else if (!content.starts_with(';') && !content.starts_with('#')) {
             const size_t equals = content.find('=');
             if (equals != std::string_view::npos) {
-                key = section + std::string(trimmed(content.substr(0, equals)));
+                key = section + std::string(trimmedText(content.substr(0, equals), " \t\r\n"));
             }
         }
         lines.push_back({line, std::move(key)});

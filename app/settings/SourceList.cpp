@@ -7,16 +7,9 @@
 #include <cstring>
 
 #include "app/settings/DisplayText.h"
+#include "app/settings/TrimmedText.h"
 
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -90,7 +83,7 @@ std::optional<std::vector<SourceRule>> parseSourceList(std::string_view text, st
     size_t start = 0;
     for (;;) {
         const size_t comma = text.find(',', start);
-        const std::string_view entry = trimmed(text.substr(
+        const std::string_view entry = trimmedText(text.substr(
             start, comma == std::string_view::npos ? text.size() - start : comma - start));
         if (rules.size() == maximumSourceRules) {
             error = "more than " + std::to_string(maximumSourceRules) + " entries";
@@ -99,8 +92,9 @@ std::optional<std::vector<SourceRule>> parseSourceList(std::string_view text, st
         // An empty entry is refused, not skipped: "10.0.0.1,,::1" or a trailing comma most
         // likely lost an address, and a list that reads as empty must not pass for one.
         if (entry.empty()) {
-            error = trimmed(text).empty() ? "no entries"
-                                          : "empty entry: two commas in a row, or one at an end";
+            error = trimmedText(text).empty()
+                        ? "no entries"
+                        : "empty entry: two commas in a row, or one at an end";
             return std::nullopt;
         }
         std::string reason;
