@@ -1,27 +1,15 @@
 # shellcheck shell=bash disable=SC2154
 # Sourced by the latency benches from the checkout's root, with $build (the build folder) and
-# $bursts set: checks the programs, starts a private PulseAudio server in a temporary folder
-# ($work), stopped and removed on exit, and defines run_latency and stop_kestrano. Processes
-# started go into $pids, which the clean-up ends.
+# $bursts set: checks the programs, starts a private PulseAudio server (bench/private_server.sh)
+# and defines run_latency and stop_kestrano.
 kestrano=$build/app/kestrano
 probe=$build/bench/kestrano_audio_latency_probe
 for program in "$kestrano" "$probe"; do
     [[ -x $program ]] || { echo "missing $program: build $build first" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-server=$work/pulse
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    tests/audio/private_pulse_server.sh stop "$server"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-tests/audio/private_pulse_server.sh start "$server"
-export PULSE_SERVER=unix:$server/native PULSE_RUNTIME_PATH=$server XDG_CONFIG_HOME=$work/config
+# shellcheck source=bench/private_server.sh
+source bench/private_server.sh
 
 # Runs the probe ($1: probe options, none or --trigger and --tcp; $2: tone levels) against a kestrano
 # --headless with the settings that follow, prints the probe's figures and leaves kestrano

@@ -24,18 +24,8 @@ source bench/cpu_time.sh
 echo "== the meters alone =="
 "$bench" "$cpu_seconds"
 
-work=$(mktemp -d)
-server=$work/pulse
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    tests/audio/private_pulse_server.sh stop "$server"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-tests/audio/private_pulse_server.sh start "$server"
-export PULSE_SERVER=unix:$server/native PULSE_RUNTIME_PATH=$server
+# shellcheck source=bench/private_server.sh
+source bench/private_server.sh
 
 # A free UDP port on the loopback, so that the program's listener meets no other run.
 free_port() {
