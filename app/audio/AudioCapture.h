@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/audio/level/MeterBank.h"
+#include "app/audio/tap/SoundTap.h"
 #include "transport/MainLoop.h"
 
 // One audio input of the sound server (monitors of outputs included).
@@ -72,6 +73,12 @@ class AudioCapture {
     // before this returns.
     using FragmentLevelHandler = MeterBank::FragmentHandler;
     virtual void setFragmentLevelHandler(FragmentLevelHandler /*handler*/) {}
+
+    // Whole-signal analysis (spectrum, tempo) reads the input through taps: every frame the
+    // capture's thread receives is written to each tap added, as it arrives. Main thread; adding
+    // a tap twice or removing one never added changes nothing.
+    virtual void addSoundTap(std::shared_ptr<SoundTap> /*tap*/) {}
+    virtual void removeSoundTap(const std::shared_ptr<SoundTap>& /*tap*/) {}
 
     // Called on the main thread when the server adds or removes an input or changes its default
     // input, and when the server goes away; when it comes back, `serverReconnected` runs instead

@@ -423,3 +423,49 @@ TEST_F(PulseAudioCaptureTest, FastFragmentsComeTwoHundredTimesASecondToAHandlerR
 }
 
 }  // namespace
+
+// Whole-signal analysis reads the input through taps. The tone on the left channel only: a tap
+// of the left channel hears it at its amplitude, a tap of the right hears silence, both at the
+// source's rate and in step with the capture. A tap nobody reads keeps only its newest frames and
+// counts the rest.
+TEST_F(PulseAudioCaptureTest, SoundTapsHearTheirChannelsAndStayBoundedWhenNotRead) {
+    constexpr std::size_t kCapacity = 4800;
+    auto left = std::make_shared<SoundTap>(std::vector<unsigned>{1}, kCapacity);
+    auto right = std::make_shared<SoundTap>(std::vector<unsigned>{2}, kCapacity);
+    capture_.addSoundTap(left);
+    capture_.addSoundTap(left);
+    capture_.addSoundTap(right);
+    capture_.setMeters({{{1}, 0, 0, false}});
+    selectAndRun("mic");
+    SineTone tone("feed", {"remix", "1", "0"});
+    ASSERT_TRUE(tone.started());
+    LevelSampler sampler(loop_, capture_);
+    ASSERT_TRUE(sampler.waitUntilAbove(-40.0f, 5s));
+
+    const auto largest = [](SoundTap& tap, SoundTap::Block& block) {
+        std::vector<float> frames(kCapacity);
+        float peak = 0.0f;
+        for (int read = 0; read < 20; ++read) {
+            block = tap.read(frames.data(), 480, frames.size(), 1s);
+            for (std::size_t frame = 0; frame < block.frames; ++frame)
+                peak = std::max(peak, std::abs(frames[frame]));
+        }
+        return peak;
+    };
+    SoundTap::Block block;
+    EXPECT_NEAR(largest(*left, block), 0.5012f, 0.02f);
+    EXPECT_EQ(block.sampleRate, 48000.0);
+    EXPECT_LE(block.framesWritten - (block.firstFrame + block.frames), kCapacity);
+    EXPECT_LT(largest(*right, block), 1e-4f);
+
+    capture_.removeSoundTap(right);
+    std::vector<float> frames(2 * kCapacity);
+    right->read(frames.data(), 1, frames.size(), 0ms);
+    const auto droppedBefore = left->droppedFrames();
+    sampler.medianOver(1s);  // the left tap is not read for a second: 48000 frames
+    block = left->read(frames.data(), 1, frames.size(), 1s);
+    EXPECT_EQ(block.frames, kCapacity);
+    EXPECT_GE(left->droppedFrames() - droppedBefore, 48000 - 2 * kCapacity);
+    EXPECT_EQ(block.framesWritten - block.firstFrame, kCapacity);
+    EXPECT_EQ(right->read(frames.data(), 1, frames.size(), 100ms).frames, 0u);
+}

@@ -203,6 +203,18 @@ void PulseAudioCapture::setFragmentLevelHandler(FragmentLevelHandler handler) {
     shared_.fragmentLevelHandler = std::move(handler);
 }
 
+void PulseAudioCapture::addSoundTap(std::shared_ptr<SoundTap> tap) {
+    std::lock_guard lock(loop_);
+    if (tap && std::find(shared_.soundTaps.begin(), shared_.soundTaps.end(), tap) ==
+                   shared_.soundTaps.end())
+        shared_.soundTaps.push_back(std::move(tap));
+}
+
+void PulseAudioCapture::removeSoundTap(const std::shared_ptr<SoundTap>& tap) {
+    std::lock_guard lock(loop_);
+    std::erase(shared_.soundTaps, tap);
+}
+
 void PulseAudioCapture::setDevicesChangedHandler(std::function<void()> handler) {
     handlers_->devicesChanged = std::move(handler);
 }

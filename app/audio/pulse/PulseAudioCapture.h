@@ -37,6 +37,8 @@ class PulseAudioCapture : public AudioCapture {
     std::vector<MeterReading> meterReadings() const override;
     std::optional<float> loudestChannelLevel() const override { return loudestChannel_; }
     void setFragmentLevelHandler(FragmentLevelHandler handler) override;
+    void addSoundTap(std::shared_ptr<SoundTap> tap) override;
+    void removeSoundTap(const std::shared_ptr<SoundTap>& tap) override;
     void setDevicesChangedHandler(std::function<void()> handler) override;
     void setServerReconnectedHandler(std::function<void()> handler) override;
     void setInputFailedHandler(InputFailedHandler handler) override;

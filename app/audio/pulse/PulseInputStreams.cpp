@@ -166,6 +166,11 @@ void PulseInputStreams::consumeChunk(const unsigned char* bytes, std::size_t fra
     static const AudioCapture::FragmentLevelHandler none;
     shared_.meters.feed(chunk_.data(), frames, channelCount_, sampleSpec_.rate,
                         fastResponse_ ? shared_.fragmentLevelHandler : none);
+    if (!shared_.soundTaps.empty()) {
+        const auto arrival = SoundTap::Clock::now();
+        for (const auto& tap : shared_.soundTaps)
+            tap->write(chunk_.data(), frames, channelCount_, sampleSpec_.rate, arrival);
+    }
 
     const std::size_t played = std::min(frames, previewFrames);
     if (played > 0) {

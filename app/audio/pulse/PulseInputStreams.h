@@ -19,6 +19,7 @@ struct CaptureShared {
     std::atomic<float> previewGain{0.0f};
     // Guarded by the loop's lock.
     AudioCapture::FragmentLevelHandler fragmentLevelHandler;
+    std::vector<std::shared_ptr<SoundTap>> soundTaps;
 };
 
 // The streams of one selected input: a record stream from the source as 32-bit float at the

@@ -1,0 +1,94 @@
+#include "app/audio/tap/SoundTap.h"
+
+#include <algorithm>
+
+SoundTap::SoundTap(std::vector<unsigned> channels, std::size_t capacityFrames)
+    : channels_(std::move(channels)), ring_(std::max<std::size_t>(capacityFrames, 1)) {}
+
+void SoundTap::chooseChannels(std::size_t channelCount) {
+    taken_.clear();
+    for (const unsigned channel : channels_)
+        if (channel >= 1 && channel <= channelCount)
+            taken_.push_back(channel - 1);
+    if (taken_.empty())
+        for (std::size_t channel = 0; channel < channelCount; ++channel)
+            taken_.push_back(channel);
+    takenOf_ = channelCount;
+}
+
+void SoundTap::write(const float* samples, std::size_t frameCount, std::size_t channelCount,
+                     double sampleRate, Clock::time_point arrival) {
+    if (frameCount == 0 || channelCount == 0)
+        return;
+    if (channelCount != takenOf_)
+        chooseChannels(channelCount);
+    mixed_.resize(frameCount);
+    const float share = 1.0f / static_cast<float>(taken_.size());
+    for (std::size_t frame = 0; frame < frameCount; ++frame) {
+        float sum = 0.0f;
+        for (const std::size_t channel : taken_)
+            sum += samples[frame * channelCount + channel];
+        mixed_[frame] = sum * share;
+    }
+
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (sampleRate != sampleRate_) {
+            sampleRate_ = sampleRate;
+            read_ = written_;
+        }
+        const std::size_t capacity = ring_.size();
+        const float* from = mixed_.data();
+        std::size_t count = frameCount;
+        if (count > capacity) {  // only the newest capacity frames can be kept
+            dropped_ += count - capacity;
+            read_ += count - capacity;
+            written_ += count - capacity;
+            from += count - capacity;
+            count = capacity;
+        }
+        for (std::size_t frame = 0; frame < count; ++frame)
+            ring_[static_cast<std::size_t>((written_ + frame) % capacity)] = from[frame];
+        written_ += count;
+        if (unreadLocked() > capacity) {
+            dropped_ += unreadLocked() - capacity;
+            read_ = written_ - capacity;
+        }
+        newestArrival_ = arrival;
+        wake = unreadLocked() >= wantedFrames_;
+    }
+    if (wake)
+        readable_.notify_one();
+}
+
+SoundTap::Block SoundTap::read(float* out, std::size_t minimumFrames, std::size_t maximumFrames,
+                               std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    wantedFrames_ = std::min(std::max<std::size_t>(minimumFrames, 1), ring_.size());
+    readable_.wait_for(lock, timeout, [&] { return stopped_ || unreadLocked() >= wantedFrames_; });
+    Block block;
+    block.frames = std::min(unreadLocked(), maximumFrames);
+    block.sampleRate = sampleRate_;
+    block.firstFrame = read_;
+    block.newestArrival = newestArrival_;
+    block.framesWritten = written_;
+    const std::size_t capacity = ring_.size();
+    for (std::size_t frame = 0; frame < block.frames; ++frame)
+        out[frame] = ring_[static_cast<std::size_t>((read_ + frame) % capacity)];
+    read_ += block.frames;
+    return block;
+}
+
+void SoundTap::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+    }
+    readable_.notify_all();
+}
+
+std::uint64_t SoundTap::droppedFrames() const {
+    std::lock_guard lock(mutex_);
+    return dropped_;
+}
