@@ -37,21 +37,16 @@ sox -q -n -c 2 -r 48000 -t pulseaudio feed synth 3600 sine 1000 sine 220 vol -6d
 pids+=("$!")
 sleep 2
 
-# CPU seconds of kestrano --headless, in a configuration of its own, with the settings given.
-kestrano_cpu() {
-    local config setting pid
+# Starts kestrano --headless in a configuration of its own, with the settings given; prints its pid.
+start_kestrano() {
+    local config setting
     config=$(mktemp -d -p "$work")
     for setting in "zandorexListenPort=$(free_port)" "zandorexSendPort=$(free_port)" \
         type=continuous "$@"; do
         XDG_CONFIG_HOME=$config "$kestrano" --set "$setting"
     done
-    XDG_CONFIG_HOME=$config "$kestrano" --headless >/dev/null 2>"$work/kestrano.log" &
-    pid=$!
-    pids+=("$pid")
-    sleep 2
-    cpu_over_run "$pid"
-    kill "$pid"
-    wait "$pid" 2>/dev/null || true
+    XDG_CONFIG_HOME=$config "$kestrano" --headless >/dev/null 2>>"$work/kestrano.log" &
+    echo $!
 }
 
 # Seven further mappings with addresses of their own, on the bands given ("LOW HIGH" each).
@@ -70,17 +65,30 @@ mapfile -t own < <(further_mappings "250 500" "500 1000" "1000 2000" "2000 4000"
 mapfile -t shared < <(further_mappings "60 250" "6000 16000" "300 3000" "60 250" "6000 16000" \
     "300 3000" "300 3000" | tr ' ' '\n')
 
-echo "== the whole program over $cpu_seconds s, 48 kHz stereo (source mic) =="
+echo "== the whole program over $cpu_seconds s, 48 kHz stereo (source mic), all side by side =="
+# All run at once over the same seconds, so that whatever else the machine does weighs on each
+# alike and the ratios hold on a busy machine too.
 band=(bandLowCut=60 bandHighCut=250)
-default_cpu=$(kestrano_cpu)
-one_cpu=$(kestrano_cpu "${band[@]}")
-eight_cpu=$(kestrano_cpu "${band[@]}" "${own[@]}")
-shared_cpu=$(kestrano_cpu "${band[@]}" "${shared[@]}")
+declare -A started
+started[default]=$(start_kestrano)
+started[one]=$(start_kestrano "${band[@]}")
+started[eight]=$(start_kestrano "${band[@]}" "${own[@]}")
+started[shared]=$(start_kestrano "${band[@]}" "${shared[@]}")
 parec -d mic --format=float32le --rate=48000 --channels=2 --latency-msec=10 >/dev/null &
-parec_pid=$!
-pids+=("$parec_pid")
-sleep 1
-parec_cpu=$(cpu_over_run "$parec_pid")
+started[parec]=$!
+pids+=("${started[@]}")
+sleep 2
+measuring=()
+for run in "${!started[@]}"; do
+    cpu_over_run "${started[$run]}" >"$work/$run.cpu" &
+    measuring+=("$!")
+done
+wait "${measuring[@]}"
+default_cpu=$(cat "$work/default.cpu")
+one_cpu=$(cat "$work/one.cpu")
+eight_cpu=$(cat "$work/eight.cpu")
+shared_cpu=$(cat "$work/shared.cpu")
+parec_cpu=$(cat "$work/parec.cpu")
 
 printf '%-42s %s s\n' "kestrano --headless, default settings" "$default_cpu" \
     "kestrano --headless, one mapping" "$one_cpu" \

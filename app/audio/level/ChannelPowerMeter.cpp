@@ -13,6 +13,28 @@ void ChannelPowerMeter::reset(std::size_t channelCount) {
     emptyReadings_ = 0;
 }
 
+namespace {
+
+// The sums of squares and the peaks of kChannels channels (or of `channelCount`, when 0), in
+// locals: with the channel count known, the per-channel sums stay in registers.
+template <std::size_t kChannels>
+void sumFrames(const float* samples, std::size_t frameCount, std::size_t channelCount, double* sums,
+               double* peaks) {
+    const std::size_t channels = kChannels == 0 ? channelCount : kChannels;
+    std::array<double, kChannels == 0 ? ChannelPowerMeter::kMaxChannels : kChannels> sum{}, peak{};
+    for (std::size_t frame = 0; frame < frameCount; ++frame) {
+        for (std::size_t channel = 0; channel < channels; ++channel) {
+            const double sample = samples[frame * channels + channel];
+            sum[channel] += sample * sample;
+            peak[channel] = std::max(peak[channel], std::fabs(sample));
+        }
+    }
+    std::copy_n(sum.begin(), channels, sums);
+    std::copy_n(peak.begin(), channels, peaks);
+}
+
+}  // namespace
+
 void ChannelPowerMeter::accumulate(const float* samples, std::size_t frameCount,
                                    std::size_t channelCount) {
     if (channelCount > kMaxChannels) {
@@ -21,12 +43,12 @@ void ChannelPowerMeter::accumulate(const float* samples, std::size_t frameCount,
     // Summed outside the lock and without allocating: this runs on the audio thread.
     std::array<double, kMaxChannels> sums{};
     std::array<double, kMaxChannels> peaks{};
-    for (std::size_t frame = 0; frame < frameCount; ++frame) {
-        for (std::size_t channel = 0; channel < channelCount; ++channel) {
-            const double sample = samples[frame * channelCount + channel];
-            sums[channel] += sample * sample;
-            peaks[channel] = std::max(peaks[channel], std::fabs(sample));
-        }
+    if (channelCount == 2) {
+        sumFrames<2>(samples, frameCount, channelCount, sums.data(), peaks.data());
+    } else if (channelCount == 1) {
+        sumFrames<1>(samples, frameCount, channelCount, sums.data(), peaks.data());
+    } else {
+        sumFrames<0>(samples, frameCount, channelCount, sums.data(), peaks.data());
     }
     std::lock_guard lock(mutex_);
     if (channelCount != sumsOfSquares_.size()) {

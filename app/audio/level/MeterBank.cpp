@@ -219,6 +219,7 @@ void MeterBank::prepare(std::size_t channelCount, double sampleRate) {
         feeder_.masks.push_back(channelMask(meter.channels, channelCount));
     }
     feeder_.filtered.resize(kChunkFrames * channelCount);
+    feeder_.pairFiltered.resize(kChunkFrames * channelCount);
     feeder_.fragments.assign(layout.meters.size(), FragmentSums());
     feeder_.fragmentFrames = std::clamp<std::size_t>(
         static_cast<std::size_t>(std::lround(sampleRate * kFragmentSeconds)), 1, kChunkFrames);
@@ -228,17 +229,13 @@ void MeterBank::feedChunk(const float* samples, std::size_t frames,
                           const FragmentHandler& onFragment) {
     const Layout& layout = *feeder_.layout;
     const std::size_t channelCount = feeder_.channelCount;
-    float* filtered = feeder_.filtered.data();
-    for (std::size_t slot = 0; slot < kMaxMeters; ++slot) {
-        if (!layout.bands[slot].used) {
-            continue;
-        }
-        if (const std::size_t broken = feeder_.filters[slot].process(samples, filtered, frames)) {
+    const auto measure = [&](std::size_t slot, const float* filtered, std::size_t broken) {
+        if (broken) {
             slots_[slot].nonFiniteSamples.fetch_add(broken, std::memory_order_relaxed);
         }
         slots_[slot].power.accumulate(filtered, frames, channelCount);
         if (!onFragment) {
-            continue;
+            return;
         }
         for (std::size_t meter = 0; meter < layout.meters.size(); ++meter) {
             if (layout.slotOfMeter[meter] == slot && layout.meters[meter].fast &&
@@ -246,6 +243,30 @@ void MeterBank::feedChunk(const float* samples, std::size_t frames,
                 measureFragments(meter, filtered, frames, onFragment);
             }
         }
+    };
+    float* filtered = feeder_.filtered.data();
+    float* pairFiltered = feeder_.pairFiltered.data();
+    // Stereo bands go two at a time, which costs little more than one.
+    std::size_t waiting = kMaxMeters;  // a pairable band's slot, until its pair comes
+    for (std::size_t slot = 0; slot < kMaxMeters; ++slot) {
+        if (!layout.bands[slot].used) {
+            continue;
+        }
+        BandFilter& filter = feeder_.filters[slot];
+        if (!filter.pairable()) {
+            measure(slot, filtered, filter.process(samples, filtered, frames));
+        } else if (waiting == kMaxMeters) {
+            waiting = slot;
+        } else {
+            const std::size_t broken = BandFilter::processPair(
+                feeder_.filters[waiting], filter, samples, filtered, pairFiltered, frames);
+            measure(waiting, filtered, broken);
+            measure(slot, pairFiltered, broken);
+            waiting = kMaxMeters;
+        }
+    }
+    if (waiting != kMaxMeters) {
+        measure(waiting, filtered, feeder_.filters[waiting].process(samples, filtered, frames));
     }
 }
 

@@ -118,6 +118,7 @@ class MeterBank {
         std::array<Band, kMaxMeters> filterBands{};
         std::vector<std::uint32_t> masks;  // per meter; 0 while a chosen channel is missing
         std::vector<float> filtered;
+        std::vector<float> pairFiltered;  // the second band's, of two filtered at once
         // Per meter, the fragment measured so far, of fragmentFrames frames once whole.
         std::vector<FragmentSums> fragments;
         std::size_t fragmentFrames = 1;
