@@ -174,7 +174,8 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
                           : key + " takes one value, got " + std::to_string(arguments.size());
         } else {
             std::string error;
-            std::optional<SettingValue> value = remoteSettingValue(*setting, arguments[0], error);
+            std::optional<SettingValue> value =
+                remoteSettingValue(*setting, arguments[0], error, scoped->mapping);
             problem = value ? settings_.change(key, std::move(value)) : error;
         }
     } else {

@@ -22,22 +22,23 @@ std::string typeName(char type) {
     }
 }
 
-std::string wrongType(const SettingDefinition& setting, char type) {
-    return "wrong argument type for " + std::string(setting.key) + ": " + typeName(type) +
+std::string wrongType(const SettingDefinition& setting, char type, std::string_view mapping) {
+    return "wrong argument type for " + scopedKey(mapping, setting.key) + ": " + typeName(type) +
            "; expected " + std::string(setting.expected);
 }
 
 // The value before the catalog's own check, or nothing for a type the kind does not take.
 std::optional<SettingValue> converted(const SettingDefinition& setting,
-                                      const RemoteArgument& argument, std::string& error) {
+                                      const RemoteArgument& argument, std::string& error,
+                                      std::string_view mapping) {
     const bool isNumber = argument.type == 'i' || argument.type == 'f';
     const double number = argument.type == 'i' ? argument.integer : argument.decimal;
     if (argument.type == 'f' && !std::isfinite(argument.decimal)) {
-        error = "bad value for " + std::string(setting.key) + ": NaN or infinity";
+        error = "bad value for " + scopedKey(mapping, setting.key) + ": NaN or infinity";
         return std::nullopt;
     }
     if (argument.type == 's') {
-        return parseSettingValue(setting, argument.text, error);
+        return parseSettingValue(setting, argument.text, error, TextSource::typed, mapping);
     }
     switch (setting.kind) {
         case SettingKind::decimal:
@@ -71,7 +72,7 @@ std::optional<SettingValue> converted(const SettingDefinition& setting,
         default:
             break;
     }
-    error = wrongType(setting, argument.type);
+    error = wrongType(setting, argument.type, mapping);
     return std::nullopt;
 }
 
@@ -130,12 +131,13 @@ std::optional<RemoteRequest> readRemoteRequest(QVOSCBytes data) {
 }
 
 std::optional<SettingValue> remoteSettingValue(const SettingDefinition& setting,
-                                               const RemoteArgument& argument, std::string& error) {
-    std::optional<SettingValue> value = converted(setting, argument, error);
+                                               const RemoteArgument& argument, std::string& error,
+                                               std::string_view mapping) {
+    std::optional<SettingValue> value = converted(setting, argument, error, mapping);
     if (!value) {
         return std::nullopt;
     }
-    if (auto problem = settingValueProblem(setting, *value)) {
+    if (auto problem = settingValueProblem(setting, *value, mapping)) {
         error = std::move(*problem);
         return std::nullopt;
     }

@@ -28,6 +28,8 @@ std::optional<RemoteRequest> readRemoteRequest(QVOSCBytes data);
 
 // The value `argument` gives `setting`, checked as `--set` checks it; nothing with `error` saying
 // what is wrong. Numbers, T / F and text are taken where they make sense: a flag as i 1, f 1.0,
-// T or "true"; a decimal as i or f; a mode as i 0 / 1 or "trigger".
+// T or "true"; a decimal as i or f; a mode as i 0 / 1 or "trigger". The words name a key of
+// `mapping` as NAME/KEY.
 std::optional<SettingValue> remoteSettingValue(const SettingDefinition& setting,
-                                               const RemoteArgument& argument, std::string& error);
+                                               const RemoteArgument& argument, std::string& error,
+                                               std::string_view mapping = {});

@@ -370,10 +370,11 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
     return false;
 }
 
-std::string badValue(const SettingDefinition& setting, std::string_view text) {
+std::string badValue(const SettingDefinition& setting, std::string_view text,
+                     std::string_view mapping) {
     // Quoted short and printable: the text may have come from anywhere.
     std::string said =
-        "bad value '" + quotedRequestText(text) + "' for " + std::string(setting.key) + ": ";
+        "bad value '" + quotedRequestText(text) + "' for " + scopedKey(mapping, setting.key) + ": ";
     // Which of a list's names is wrong, and how, since the list can be long.
     std::string why;
     if (setting.kind == SettingKind::mappingList && !parseMappingNames(text, why)) {
@@ -403,16 +404,17 @@ std::string numberText(double number) {
 // A change of mode that would put the thresholds in use out of the new mode's order.
 std::optional<std::string> modeConflict(
     const SettingDefinition& setting, const SettingValue& mode,
-    const std::function<std::optional<SettingValue>(std::string_view key)>& current) {
+    const std::function<std::optional<SettingValue>(std::string_view key)>& current,
+    std::string_view mapping) {
     const OrderRule rule = orderRulesFor(mode).front();
     const std::optional<double> lower = orderedNumber(current(rule.lower));
     const std::optional<double> upper = orderedNumber(current(rule.upper));
     if (!lower || !upper || *lower <= *upper) {
         return std::nullopt;
     }
-    return "bad value '" + settingText(setting, mode) + "' for " + std::string(setting.key) +
-           ": it needs " + std::string(rule.lower) + " (" + numberText(*lower) + ") not above " +
-           std::string(rule.upper) + " (" + numberText(*upper) + ")";
+    return "bad value '" + settingText(setting, mode) + "' for " + scopedKey(mapping, setting.key) +
+           ": it needs " + scopedKey(mapping, rule.lower) + " (" + numberText(*lower) +
+           ") not above " + scopedKey(mapping, rule.upper) + " (" + numberText(*upper) + ")";
 }
 
 }  // namespace
@@ -490,17 +492,18 @@ std::optional<ScopedKey> parseScopedKey(std::string_view key) {
 
 std::optional<SettingValue> parseSettingValue(const SettingDefinition& setting,
                                               std::string_view text, std::string& error,
-                                              TextSource source) {
+                                              TextSource source, std::string_view mapping) {
     std::optional<SettingValue> value = readText(setting.kind, text, source);
     if (!value || !acceptable(setting, *value, source)) {
-        error = badValue(setting, text);
+        error = badValue(setting, text, mapping);
         return std::nullopt;
     }
     return value;
 }
 
 std::optional<std::string> settingValueProblem(const SettingDefinition& setting,
-                                               const SettingValue& value) {
+                                               const SettingValue& value,
+                                               std::string_view mapping) {
     if (acceptable(setting, value, TextSource::typed)) {
         return std::nullopt;
     }
@@ -511,7 +514,7 @@ std::optional<std::string> settingValueProblem(const SettingDefinition& setting,
                              : std::holds_alternative<int64_t>(value)
                                  ? std::to_string(std::get<int64_t>(value))
                                  : std::string("?");
-    return badValue(setting, text);
+    return badValue(setting, text, mapping);
 }
 
 std::string settingText(const SettingDefinition& setting, const SettingValue& value) {
@@ -541,9 +544,10 @@ bool dependsOnAnother(std::string_view key) {
 
 std::optional<std::string> settingConflict(
     const SettingDefinition& setting, const SettingValue& value,
-    const std::function<std::optional<SettingValue>(std::string_view key)>& current) {
+    const std::function<std::optional<SettingValue>(std::string_view key)>& current,
+    std::string_view mapping) {
     if (setting.key == keys::type) {
-        return modeConflict(setting, value, current);
+        return modeConflict(setting, value, current, mapping);
     }
     const std::optional<double> number = orderedNumber(value);
     for (const OrderRule& rule : orderRulesFor(current(keys::type))) {
@@ -564,8 +568,9 @@ std::optional<std::string> settingConflict(
         const std::string relation =
             isLower ? (rule.strict ? "it must be below " : "it must not exceed ")
                     : (rule.strict ? "it must be above " : "it must not be below ");
-        return "bad value '" + settingText(setting, value) + "' for " + std::string(setting.key) +
-               ": " + relation + std::string(other) + " (" + numberText(*otherNumber) + ")";
+        return "bad value '" + settingText(setting, value) + "' for " +
+               scopedKey(mapping, setting.key) + ": " + relation + scopedKey(mapping, other) +
+               " (" + numberText(*otherNumber) + ")";
     }
     return std::nullopt;
 }

@@ -101,13 +101,17 @@ std::optional<ScopedKey> parseScopedKey(std::string_view key);
 // whole number, all but 0 meaning trigger), every other path checks it strictly.
 enum class TextSource { typed, settingsFile };
 
-// The value `text` gives the setting, or nothing with `error` saying what is wrong.
+// The value `text` gives the setting, or nothing with `error` saying what is wrong. Here and
+// below, the words name the keys of `mapping` as NAME/KEY (the first mapping's plainly), as the
+// technician writes them.
 std::optional<SettingValue> parseSettingValue(const SettingDefinition& setting,
                                               std::string_view text, std::string& error,
-                                              TextSource source = TextSource::typed);
+                                              TextSource source = TextSource::typed,
+                                              std::string_view mapping = {});
 // What is wrong with a value of the right alternative for the setting; nothing when it is fine.
 std::optional<std::string> settingValueProblem(const SettingDefinition& setting,
-                                               const SettingValue& value);
+                                               const SettingValue& value,
+                                               std::string_view mapping = {});
 // The value as --set takes it back ("2.5", "true", "trigger", "stage").
 std::string settingText(const SettingDefinition& setting, const SettingValue& value);
 
@@ -119,4 +123,5 @@ bool dependsOnAnother(std::string_view key);
 // nothing when it fits. The same words in every path.
 std::optional<std::string> settingConflict(
     const SettingDefinition& setting, const SettingValue& value,
-    const std::function<std::optional<SettingValue>(std::string_view key)>& current);
+    const std::function<std::optional<SettingValue>(std::string_view key)>& current,
+    std::string_view mapping = {});

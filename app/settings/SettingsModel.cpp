@@ -258,10 +258,11 @@ std::optional<std::string> SettingsModel::change(std::string_view key,
     const Place place = placeOf(key);
     const SettingDefinition& setting = settingsCatalog()[place.index];
     if (value) {
-        if (auto problem = settingValueProblem(setting, *value)) {
+        if (auto problem = settingValueProblem(setting, *value, place.scope.name)) {
             return problem;
         }
-        if (auto conflict = settingConflict(setting, *value, valuesIn(place.scope))) {
+        if (auto conflict =
+                settingConflict(setting, *value, valuesIn(place.scope), place.scope.name)) {
             return conflict;
         }
     }
@@ -291,9 +292,11 @@ std::optional<std::string> SettingsModel::changeFromText(std::string_view key,
     if (auto problem = keyProblem(key)) {
         return problem;
     }
-    const SettingDefinition& setting = settingsCatalog()[placeOf(key).index];
+    const Place place = placeOf(key);
+    const SettingDefinition& setting = settingsCatalog()[place.index];
     std::string error;
-    std::optional<SettingValue> value = parseSettingValue(setting, text, error);
+    std::optional<SettingValue> value =
+        parseSettingValue(setting, text, error, TextSource::typed, place.scope.name);
     if (!value) {
         // An empty text clears a key whose absence is a meaning of its own.
         if (text.empty() && !setting.absent) {

@@ -19,9 +19,13 @@ const QRegularExpression hostCharacters("[A-Za-z0-9._:%/,-]*");
 // intermediate; for an address name, whose every prefix is a value, anything else is refused.
 class SettingTextValidator : public QValidator {
   public:
-    SettingTextValidator(const SettingDefinition& setting,
+    // `mapping` tells whose key the control edits now, for the words of a refusal.
+    SettingTextValidator(const SettingDefinition& setting, std::function<std::string()> mapping,
                          std::function<void(const QString&)> refused, QObject* parent)
-        : QValidator(parent), setting_(setting), refused_(std::move(refused)) {}
+        : QValidator(parent),
+          setting_(setting),
+          mapping_(std::move(mapping)),
+          refused_(std::move(refused)) {}
 
     State validate(QString& input, int& /*position*/) const override {
         std::string error;
@@ -44,13 +48,15 @@ class SettingTextValidator : public QValidator {
     // text is not taken, and the technician is told why in --set's words.
     void fixup(QString& input) const override {
         std::string error;
-        if (!parseSettingValue(setting_, input.toStdString(), error)) {
+        if (!parseSettingValue(setting_, input.toStdString(), error, TextSource::typed,
+                               mapping_())) {
             refused_(QString::fromStdString(error));
         }
     }
 
   private:
     const SettingDefinition& setting_;
+    std::function<std::string()> mapping_;
     std::function<void(const QString&)> refused_;
 };
 
@@ -109,7 +115,10 @@ void SettingBindings::bind(const SettingDefinition& setting, QWidget* control) {
             take(setting, settings_.change(key(), int64_t{index}));
         });
     } else if (auto* lineEdit = qobject_cast<QLineEdit*>(control)) {
-        lineEdit->setValidator(new SettingTextValidator(setting, refused_, lineEdit));
+        const auto mapping = [this, &setting] {
+            return setting.scope == SettingScope::mapping ? mapping_ : std::string();
+        };
+        lineEdit->setValidator(new SettingTextValidator(setting, mapping, refused_, lineEdit));
         const auto apply = [this, &setting, key, lineEdit] {
             const std::string text = lineEdit->text().toStdString();
             if (text != settings_.text(key()).value_or(std::string())) {

@@ -388,6 +388,13 @@ TEST_F(SettingsPathsTest, FurtherMappingsLiveInTheirSectionsAndLeaveWithTheirNam
                       std::string(findSetting("mappings")->expected));
         EXPECT_EQ(settings.keyProblem("kick/bandHighCut"),
                   "no mapping named 'kick'; mappings lists bass, hat");
+        // A refusal names the key as the technician wrote it, the other key of a pair too.
+        EXPECT_EQ(applySettingAssignment(settings, "bass/triggerOffThreshold=0.1"),
+                  "bad value '0.1' for bass/triggerOffThreshold: it must not be below "
+                  "bass/triggerOnThreshold (0.5)");
+        EXPECT_EQ(settings.changeFromText("hat/minValue", "x"),
+                  "bad value 'x' for hat/minValue: expected " +
+                      std::string(findSetting("minValue")->expected));
         ASSERT_TRUE(settings.save());
     }
     // What the program ignored stays for the technician to mend.
