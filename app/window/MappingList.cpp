@@ -12,7 +12,8 @@
 #include <algorithm>
 
 #include "app/settings/SettingsKeys.h"
-#include "app/shaping/LevelPosition.h"
+#include "app/window/MappingColours.h"
+#include "app/window/MappingReading.h"
 
 namespace {
 
@@ -161,6 +162,8 @@ void MappingList::fill() {
                 table_->setItem(row, column, item);
             }
             QTableWidgetItem* name = table_->item(row, nameColumn);
+            // The colour of its band in the spectrum.
+            name->setData(Qt::DecorationRole, mappingColour(row));
             if (row == 0) {
                 // The keys without a mapping's name: not a name, so shown apart.
                 name->setText(tr("main"));
@@ -196,19 +199,12 @@ void MappingList::showTexts() {
 void MappingList::showStatus(const ControllerStatus& status, bool firstOn) {
     const std::vector<std::string> names = settings_.mappingNames();
     for (int row = 0; row < table_->rowCount() && row <= static_cast<int>(names.size()); ++row) {
-        std::optional<float> meter = status.meter;
-        bool on = firstOn;
         const std::string name = row == 0 ? std::string() : names[row - 1];
-        if (row > 0) {
-            const auto found = std::ranges::find(status.mappings, name, &MappingStatus::name);
-            meter = found != status.mappings.end() ? found->meter : std::nullopt;
-            on = found != status.mappings.end() && found->on;
-        }
+        const MappingReading reading = readingOf(status, firstOn, name);
         QTableWidgetItem* item = table_->item(row, meterColumn);
-        item->setData(positionRole,
-                      meter ? QVariant(std::max(0.0f, positionForMeter(*meter))) : QVariant());
+        item->setData(positionRole, reading.position ? QVariant(*reading.position) : QVariant());
         const bool gated = settings_.whole(scopedKey(name, keys::type)) != continuousMode;
-        item->setData(lampRole, gated ? QVariant(on) : QVariant());
+        item->setData(lampRole, gated ? QVariant(reading.on) : QVariant());
     }
 }
 

@@ -1,0 +1,56 @@
+#include "app/window/ElidedText.h"
+
+#include <QPainter>
+
+namespace {
+
+constexpr int sideMargin = 2;
+
+}  // namespace
+
+ElidedText::ElidedText(QWidget* parent) : QWidget(parent) {
+    // Any width, and beside buttons the room they leave.
+    QSizePolicy policy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    policy.setHorizontalStretch(1);
+    setSizePolicy(policy);
+}
+
+void ElidedText::setText(const QString& text) {
+    if (text == text_) {
+        return;
+    }
+    text_ = text;
+    updateToolTip();
+    updateGeometry();
+    update();
+}
+
+bool ElidedText::elided() const {
+    return fontMetrics().horizontalAdvance(text_) > width() - 2 * sideMargin;
+}
+
+QSize ElidedText::sizeHint() const {
+    return {fontMetrics().horizontalAdvance(text_) + 2 * sideMargin, fontMetrics().height() + 4};
+}
+
+QSize ElidedText::minimumSizeHint() const {
+    return {0, fontMetrics().height() + 4};
+}
+
+void ElidedText::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    const QRect area = rect().adjusted(sideMargin, 0, -sideMargin, 0);
+    painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
+                     fontMetrics().elidedText(text_, Qt::ElideRight, area.width()));
+}
+
+void ElidedText::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    updateToolTip();
+}
+
+void ElidedText::updateToolTip() {
+    setToolTip(elided() ? text_ : QString());
+}
