@@ -159,9 +159,9 @@ void MainWindow::placeViews() {
     // The monitor's own frame is the tab's.
     monitorPanel_->setFlat(true);
     monitorPanel_->setTitle(QString());
-    // The rows and the history take what height the window gains; the spectrum some of it.
-    ui_->centralLayout->setStretch(0, 2);
-    ui_->centralLayout->setStretch(1, 3);
+    // The spectrum, and the rows with the history, share what height the window gains.
+    ui_->centralLayout->setStretch(0, 1);
+    ui_->centralLayout->setStretch(1, 1);
 
     // In reading order: the input, the list and its tabs, then the chosen mapping's editor.
     QWidget* previous = ui_->inputChannelsLineEdit;

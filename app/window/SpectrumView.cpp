@@ -81,7 +81,9 @@ QSize SpectrumView::minimumSizeHint() const {
 QRectF SpectrumView::plot() const {
     const double labelWidth = fontMetrics().horizontalAdvance(QStringLiteral("-100")) + 6;
     const double labelHeight = fontMetrics().height() + 2;
-    return QRectF(labelWidth, 2, width() - labelWidth - 4, height() - labelHeight - 4);
+    // Half a line above, so that the top label shows whole.
+    const double top = fontMetrics().height() / 2.0 + 1;
+    return QRectF(labelWidth, top, width() - labelWidth - 4, height() - labelHeight - top - 2);
 }
 
 double SpectrumView::xForHertz(double hertz) const {
@@ -277,19 +279,27 @@ void SpectrumView::paintEvent(QPaintEvent* /*event*/) {
         return;
     }
     // One point per column of pixels: the loudest bin the column covers, or where bins are
-    // wider than a column (the low end) the bin under it.
+    // wider than a column (the low end) a straight line between the bins beside it.
     const double hertzPerBin = spectrum_.sampleRate / SpectrumAnalyser::windowFrames;
     const auto lastBin = static_cast<double>(spectrum_.decibels.size() - 1);
+    const std::vector<float>& bins = spectrum_.decibels;
     QPainterPath path(QPointF(area.left(), area.bottom()));
     for (double x = area.left(); x <= area.right(); x += columnWidth) {
         const double from = std::min(hertzForX(x) / hertzPerBin, lastBin);
         const double to = std::min(hertzForX(x + columnWidth) / hertzPerBin, lastBin);
-        float loudest = SpectrumAnalyser::floorDecibels;
-        for (auto bin = static_cast<std::size_t>(std::lround(from));
-             bin <= static_cast<std::size_t>(std::lround(to)); ++bin) {
-            loudest = std::max(loudest, spectrum_.decibels[bin]);
+        double shown = SpectrumAnalyser::floorDecibels;
+        if (to - from < 1.0) {
+            const double centre = std::min((from + to) / 2.0, lastBin - 1.0);
+            const auto below = static_cast<std::size_t>(centre);
+            const double along = centre - static_cast<double>(below);
+            shown = bins[below] + along * (bins[below + 1] - bins[below]);
+        } else {
+            for (auto bin = static_cast<std::size_t>(std::lround(from));
+                 bin <= static_cast<std::size_t>(std::lround(to)); ++bin) {
+                shown = std::max(shown, static_cast<double>(bins[bin]));
+            }
         }
-        path.lineTo(x, yForDecibels(loudest));
+        path.lineTo(x, yForDecibels(shown));
     }
     path.lineTo(area.right(), area.bottom());
     path.closeSubpath();
