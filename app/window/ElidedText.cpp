@@ -20,7 +20,7 @@ void ElidedText::setText(const QString& text) {
         return;
     }
     text_ = text;
-    updateToolTip();
+    elide();
     updateGeometry();
     update();
 }
@@ -41,16 +41,16 @@ void ElidedText::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.setPen(
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    const QRect area = rect().adjusted(sideMargin, 0, -sideMargin, 0);
-    painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
-                     fontMetrics().elidedText(text_, Qt::ElideRight, area.width()));
+    painter.drawText(rect().adjusted(sideMargin, 0, -sideMargin, 0),
+                     Qt::AlignLeft | Qt::AlignVCenter, shown_);
 }
 
 void ElidedText::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    updateToolTip();
+    elide();
 }
 
-void ElidedText::updateToolTip() {
+void ElidedText::elide() {
+    shown_ = fontMetrics().elidedText(text_, Qt::ElideRight, width() - 2 * sideMargin);
     setToolTip(elided() ? text_ : QString());
 }

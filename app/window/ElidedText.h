@@ -25,7 +25,9 @@ class ElidedText : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    void updateToolTip();
+    // Works out what fits, once per text and width: it is shown on every tick.
+    void elide();
 
     QString text_;
+    QString shown_;
 };

@@ -2,7 +2,6 @@
 
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <algorithm>
 #include <cmath>
 
@@ -30,6 +29,8 @@ LevelHistory::LevelHistory(SettingsModel& settings,
     setAccessibleName(tr("Level history"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setMouseTracking(true);
+    // Every pixel is drawn here: what lies beneath need not be drawn first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setToolTip(tr("The chosen mapping's position over the last %1 s, with its gate's turns. Drag "
                   "the on or off line to set that threshold; the trigger fields take the same "
                   "values from the keyboard")
@@ -41,7 +42,7 @@ void LevelHistory::setMapping(const std::string& mapping) {
         mapping_ = mapping;
         ticks_.clear();
     }
-    update();
+    redrawScale();
 }
 
 void LevelHistory::settingChanged(std::string_view key) {
@@ -49,7 +50,7 @@ void LevelHistory::settingChanged(std::string_view key) {
     if (key == keys::mappings || (scoped && (scoped->setting->key == keys::triggerOnThreshold ||
                                              scoped->setting->key == keys::triggerOffThreshold ||
                                              scoped->setting->key == keys::type))) {
-        update();
+        redrawScale();
     }
 }
 
@@ -90,9 +91,14 @@ LevelHistory::Thresholds LevelHistory::thresholds() const {
 }
 
 QRectF LevelHistory::plot() const {
-    const double labelWidth = fontMetrics().horizontalAdvance(QStringLiteral("0.00")) + 6;
-    const double labelHeight = fontMetrics().height() + 2;
-    return QRectF(labelWidth, 4, width() - labelWidth - 4, height() - labelHeight - 8);
+    // Measured text is dear, and every point drawn asks: worked out once per size.
+    if (plotFor_ != size()) {
+        const double labelWidth = fontMetrics().horizontalAdvance(QStringLiteral("0.00")) + 6;
+        const double labelHeight = fontMetrics().height() + 2;
+        plot_ = QRectF(labelWidth, 4, width() - labelWidth - 4, height() - labelHeight - 8);
+        plotFor_ = size();
+    }
+    return plot_;
 }
 
 double LevelHistory::yForPosition(double position) const {
@@ -130,9 +136,21 @@ std::optional<LevelHistory::Drag> LevelHistory::lineAt(double y) const {
     return Drag{offLine, offLine ? lines.off : lines.on, false};
 }
 
-void LevelHistory::paintEvent(QPaintEvent* /*event*/) {
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().color(QPalette::Base));
+void LevelHistory::redrawScale() {
+    scale_ = QPixmap();
+    update();
+}
+
+void LevelHistory::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    scale_ = QPixmap();
+}
+
+void LevelHistory::drawScale() {
+    scale_ = QPixmap(size() * devicePixelRatioF());
+    scale_.setDevicePixelRatio(devicePixelRatioF());
+    scale_.fill(palette().color(QPalette::Base));
+    QPainter painter(&scale_);
     const QRectF area = plot();
     const QColor grid = palette().color(QPalette::Mid);
     const QColor text = palette().color(QPalette::Text);
@@ -149,37 +167,11 @@ void LevelHistory::paintEvent(QPaintEvent* /*event*/) {
     painter.drawText(QRectF(area.right() - 80, area.bottom() + 2, 80, fontMetrics().height()),
                      Qt::AlignRight | Qt::AlignTop, tr("now"));
 
-    painter.setClipRect(area);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const Clock::time_point now = ticks_.empty() ? Clock::now() : ticks_.back().when;
-    // The turns: a line where the gate went on, a dashed one where it went off.
-    for (std::size_t index = 1; index < ticks_.size(); ++index) {
-        if (ticks_[index].on != ticks_[index - 1].on) {
-            const double x = xForTime(ticks_[index].when, now);
-            painter.setPen(QPen(ticks_[index].on ? onColour : grid, 1.5,
-                                ticks_[index].on ? Qt::SolidLine : Qt::DashLine));
-            painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
-        }
-    }
-    // The position; a gap where there was no input.
-    QPainterPath curve;
-    bool drawing = false;
-    for (const Tick& tick : ticks_) {
-        if (!tick.position) {
-            drawing = false;
-            continue;
-        }
-        const QPointF point(xForTime(tick.when, now), yForPosition(*tick.position));
-        drawing ? curve.lineTo(point) : curve.moveTo(point);
-        drawing = true;
-    }
-    painter.setPen(QPen(curveColour, 1.6));
-    painter.drawPath(curve);
-
     const Thresholds lines = thresholds();
     if (!lines.gated) {
         return;
     }
+    painter.setClipRect(area);
     const auto drawLine = [&](double position, bool offLine) {
         if (drag_ && drag_->offLine == offLine) {
             position = drag_->position;
@@ -199,6 +191,39 @@ void LevelHistory::paintEvent(QPaintEvent* /*event*/) {
     drawLine(lines.off, true);
 }
 
+void LevelHistory::paintEvent(QPaintEvent* /*event*/) {
+    if (scale_.isNull()) {
+        drawScale();
+    }
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, scale_);
+    const QRectF area = plot();
+    painter.setClipRect(area);
+    const Clock::time_point now = ticks_.empty() ? Clock::now() : ticks_.back().when;
+    // The turns: a line where the gate went on, a dashed one where it went off.
+    const QColor grid = palette().color(QPalette::Mid);
+    for (std::size_t index = 1; index < ticks_.size(); ++index) {
+        if (ticks_[index].on != ticks_[index - 1].on) {
+            const double x = xForTime(ticks_[index].when, now);
+            painter.setPen(QPen(ticks_[index].on ? onColour : grid, 1.5,
+                                ticks_[index].on ? Qt::SolidLine : Qt::DashLine));
+            painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+        }
+    }
+    // The position; a gap where there was no input.
+    QPolygonF run;
+    painter.setPen(QPen(curveColour, 2.0));
+    for (const Tick& tick : ticks_) {
+        if (!tick.position) {
+            painter.drawPolyline(run);
+            run.clear();
+            continue;
+        }
+        run << QPointF(xForTime(tick.when, now), yForPosition(*tick.position));
+    }
+    painter.drawPolyline(run);
+}
+
 void LevelHistory::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         drag_ = lineAt(event->position().y());
@@ -211,7 +236,7 @@ void LevelHistory::mouseMoveEvent(QMouseEvent* event) {
     if (drag_) {
         drag_->position = roundedThreshold(positionForY(y));
         drag_->moved = true;
-        update();
+        redrawScale();
     } else {
         setCursor(lineAt(y) ? Qt::SizeVerCursor : Qt::ArrowCursor);
     }
@@ -223,7 +248,7 @@ void LevelHistory::mouseReleaseEvent(QMouseEvent* event) {
     }
     const Drag drag = *drag_;
     drag_.reset();
-    update();
+    redrawScale();
     if (!drag.moved) {
         return;
     }

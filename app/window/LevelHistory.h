@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 #include <chrono>
 #include <deque>
@@ -42,6 +43,7 @@ class LevelHistory : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -65,6 +67,9 @@ class LevelHistory : public QWidget {
     };
 
     Thresholds thresholds() const;
+    // The scale and the threshold lines change seldom: drawn once into scale_ until they do.
+    void drawScale();
+    void redrawScale();
     QRectF plot() const;
     double xForTime(Clock::time_point when, Clock::time_point now) const;
     // The line within reach of `y`; where both lie together, the one that may move that way.
@@ -75,4 +80,7 @@ class LevelHistory : public QWidget {
     std::string mapping_;
     std::deque<Tick> ticks_;
     std::optional<Drag> drag_;
+    QPixmap scale_;
+    mutable QRectF plot_;
+    mutable QSize plotFor_;
 };

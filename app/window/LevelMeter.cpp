@@ -26,6 +26,7 @@ struct Zone {
 
 LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(tr("Level meter"));
 }
 
@@ -91,6 +92,8 @@ double LevelMeter::xForDecibels(double decibels, const QRectF& bar) const {
 void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, false);
+    // Opaque: the group around it, its title's text included, is not drawn again on each tick.
+    painter.fillRect(rect(), palette().color(QPalette::Window));
     const QFontMetrics metrics = fontMetrics();
     const int sideMargin = metrics.horizontalAdvance("-60") / 2 + 2;
     const QString clipLabel = tr("CLIP");

@@ -80,9 +80,10 @@ MappingList::MappingList(SettingsModel& settings,
     table_->setHorizontalHeaderLabels({tr("Name"), tr("Address"), tr("Mode"), tr("Meter")});
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sized to their texts when these change (showTexts), not on every meter's change: a header
+    // that sizes to contents measures every cell's text on each tick.
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->horizontalHeader()->setSectionResizeMode(addressColumn, QHeaderView::Stretch);
-    table_->horizontalHeader()->setSectionResizeMode(meterColumn, QHeaderView::Fixed);
     table_->horizontalHeader()->resizeSection(meterColumn, meterWidth);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -194,6 +195,8 @@ void MappingList::showTexts() {
         table_->item(row, modeColumn)
             ->setText(value ? QString::fromStdString(settingText(mode, *value)) : QString());
     }
+    table_->resizeColumnToContents(nameColumn);
+    table_->resizeColumnToContents(modeColumn);
 }
 
 void MappingList::showStatus(const ControllerStatus& status, bool firstOn) {

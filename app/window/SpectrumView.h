@@ -90,7 +90,9 @@ class SpectrumView : public QWidget {
     void startAnalysing();
     void stopAnalysing();
     void takeSpectrum();
+    // The scale and the bands change seldom: drawn once into background_ until they do.
     void drawBackground();
+    void redrawBands();
     void drawBands(QPainter& painter) const;
 
     SettingsModel& settings_;
@@ -102,7 +104,8 @@ class SpectrumView : public QWidget {
     SpectrumAnalyser::Spectrum spectrum_;
     std::uint64_t spectraDrawn_ = 0;
     QTimer frameTimer_;
-    // The scale and its labels, drawn again only when the size changes.
     QPixmap background_;
+    mutable QRectF plot_;
+    mutable QSize plotFor_;
     std::optional<Drag> drag_;
 };
