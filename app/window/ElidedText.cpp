@@ -25,10 +25,6 @@ void ElidedText::setText(const QString& text) {
     update();
 }
 
-bool ElidedText::elided() const {
-    return fontMetrics().horizontalAdvance(text_) > width() - 2 * sideMargin;
-}
-
 QSize ElidedText::sizeHint() const {
     return {fontMetrics().horizontalAdvance(text_) + 2 * sideMargin, fontMetrics().height() + 4};
 }
@@ -51,6 +47,9 @@ void ElidedText::resizeEvent(QResizeEvent* event) {
 }
 
 void ElidedText::elide() {
-    shown_ = fontMetrics().elidedText(text_, Qt::ElideRight, width() - 2 * sideMargin);
-    setToolTip(elided() ? text_ : QString());
+    // Measured once: a status changes on every tick.
+    const int room = width() - 2 * sideMargin;
+    elided_ = fontMetrics().horizontalAdvance(text_) > room;
+    shown_ = elided_ ? fontMetrics().elidedText(text_, Qt::ElideRight, room) : text_;
+    setToolTip(elided_ ? text_ : QString());
 }

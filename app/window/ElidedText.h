@@ -15,7 +15,7 @@ class ElidedText : public QWidget {
     QString text() const { return text_; }
     void setText(const QString& text);
     // Whether the text is cut at the width it has now.
-    bool elided() const;
+    bool elided() const { return elided_; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -30,4 +30,5 @@ class ElidedText : public QWidget {
 
     QString text_;
     QString shown_;
+    bool elided_ = false;
 };

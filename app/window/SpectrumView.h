@@ -27,7 +27,8 @@ class SoundTap;
 class SpectrumView : public QWidget {
     Q_OBJECT
   public:
-    static constexpr int framesPerSecond = 30;
+    // The analyser makes more spectra a second than this: each frame finds a new one.
+    static constexpr int framesPerSecond = 25;
     static constexpr double lowestHertz = 20.0;
     static constexpr double highestHertz = 20000.0;
 
