@@ -821,37 +821,4 @@ TEST_F(MainWindowTest, TheMonitorShowsEightLinesAtFirstAndTakesTheHeightTheWindo
         << before << " -> " << view->height();
 }
 
-TEST_F(MainWindowTest, ScreenshotOfAWorkingWindow) {
-    // A kick-drum trigger sent to the show-control machine, as stored in the settings file.
-    window.reset();
-    controller.reset();
-    for (const auto& [key, value] : {std::pair<const char*, const char*>{"type", "trigger"},
-                                     {"address", "cue/40"},
-                                     {"triggerOnThreshold", "0.6"},
-                                     {"triggerOffThreshold", "0.3"},
-                                     {"triggerOffDelay", "100"},
-                                     {"bandHighCut", "150"},
-                                     {"inputChannels", "1"},
-                                     {"zandorexHost", "192.168.1.20"},
-                                     {"remoteControl", "true"},
-                                     {"remoteControlFrom", "192.168.1.20"}}) {
-        preferences.setString(key, std::string(value));
-    }
-    controller = std::make_unique<KestranoController>(
-        mainLoop, preferences,
-        std::make_unique<FakeAudioCapture>(std::vector{microphone, monitor}, microphone));
-    window = std::make_unique<MainWindow>(*controller);
-    controller->awakeFromNib();
-    auto* capture = static_cast<FakeAudioCapture*>(controller->session());
-    capture->readings = {{-9.0f}};
-    capture->samplePeak = -6.0f;
-    controller->updateAudioLevels();
-    window->resize(window->sizeHint());
-
-    const QPixmap screenshot = window->grab();
-    const QString file = QString(KESTRANO_ARTEFACT_DIR) + "/kestrano-window.png";
-    ASSERT_TRUE(screenshot.save(file)) << file.toStdString();
-    EXPECT_GE(screenshot.width(), window->minimumSizeHint().width());
-}
-
 }  // namespace
