@@ -10,11 +10,12 @@
 
 namespace {
 
-// FFTW's planner is not thread-safe; its transforms are. Plans of this program (and of any
-// other analysis) are made and destroyed one at a time.
-std::mutex& plannerMutex() {
-    static std::mutex mutex;
-    return mutex;
+// FFTW's planner is not thread-safe; its transforms are. Its own lock around every planner
+// call covers any other analysis in the program that plans with FFTW on a thread of its own
+// (a library's included), which a lock of ours would not.
+void makePlannerThreadSafe() {
+    static std::once_flag once;
+    std::call_once(once, [] { fftwf_make_planner_thread_safe(); });
 }
 
 // While the rate is not known yet, a read waits for this many frames.
@@ -25,7 +26,7 @@ constexpr std::chrono::milliseconds readTimeout{200};
 
 struct SpectrumAnalyser::Fft {
     Fft() {
-        const std::lock_guard lock(plannerMutex());
+        makePlannerThreadSafe();
         in = fftwf_alloc_real(windowFrames);
         out = fftwf_alloc_complex(windowFrames / 2 + 1);
         // Estimated, not measured: measuring takes seconds the window would wait on.
@@ -42,7 +43,6 @@ struct SpectrumAnalyser::Fft {
         amplitudeScale = static_cast<float>(2.0 / sum);
     }
     ~Fft() {
-        const std::lock_guard lock(plannerMutex());
         fftwf_destroy_plan(plan);
         fftwf_free(in);
         fftwf_free(out);
