@@ -23,8 +23,8 @@ class SpectrumView;
 //
 // From the top: the input's spectrum with the mappings' bands beside the input's controls (and a
 // place for the tempo panel); the list of mappings beside the chosen one's level history and the
-// OSC monitor, in tabs; the chosen mapping's editor; Network… and Save. Its size and place are
-// remembered between runs, apart from the settings.
+// OSC monitor, in tabs; the chosen mapping's editor; "Ports and network…" (a dialog) and Save.
+// Its size and place are remembered between runs, apart from the settings.
 class MainWindow : public QMainWindow, public ControllerObserver {
     Q_OBJECT
   public:
@@ -35,7 +35,8 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     explicit MainWindow(KestranoController& controller, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Where the tempo panel goes, beside the spectrum under the input's controls.
+    // Where the tempo panel goes, beside the spectrum under the input's controls: an empty
+    // widget with a vertical layout to add it to.
     QWidget* tempoPanelSlot() const;
 
     void controllerPropertyChanged(ControllerProperty property) override;
