@@ -205,14 +205,15 @@ void LevelHistory::paintEvent(QPaintEvent* /*event*/) {
     for (std::size_t index = 1; index < ticks_.size(); ++index) {
         if (ticks_[index].on != ticks_[index - 1].on) {
             const double x = xForTime(ticks_[index].when, now);
-            painter.setPen(QPen(ticks_[index].on ? onColour : grid, 1.5,
+            painter.setPen(QPen(ticks_[index].on ? onColour : grid, 1.0,
                                 ticks_[index].on ? Qt::SolidLine : Qt::DashLine));
             painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
         }
     }
     // The position; a gap where there was no input.
     QPolygonF run;
-    painter.setPen(QPen(curveColour, 2.0));
+    // A thin pen takes the fast way through the raster engine; a wide one is stroked.
+    painter.setPen(QPen(curveColour, 1.0));
     for (const Tick& tick : ticks_) {
         if (!tick.position) {
             painter.drawPolyline(run);
