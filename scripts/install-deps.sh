@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build ccache pkg-config git
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libpulse-dev pulseaudio pulseaudio-utils sox libsox-fmt-pulse
+    libpulse-dev libfftw3-dev pulseaudio pulseaudio-utils sox libsox-fmt-pulse
     libgtest-dev libgmock-dev libbenchmark-dev
     liblo-dev liblo-tools liboscpack-dev
     xvfb xauth procps

@@ -37,7 +37,7 @@ bash scripts/build.sh build/tsan -DKESTRANO_WERROR=ON -DKESTRANO_SANITIZE=thread
 # The suppressions name races inside libpulse only.
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan-libpulse.supp" \
     ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L 'transport|app|audio' \
-    -LE pipewire -E '^MainWindowTest\.|^KestranoProgramTest\.Window'
+    -LE pipewire -E '^MainWindowTest\.|^KestranoProgramTest\.Window|^WindowPictureTest\.'
 
 echo "== fuzzing: every reader of outside input (libFuzzer, ASan + UBSan) =="
 # With the program's libraries, for the route's and the settings' targets; only the fuzz

@@ -26,6 +26,8 @@ struct Zone {
 
 LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Opaque: the group around it, its title's text included, is not drawn again on each tick.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(tr("Level meter"));
 }
 
@@ -36,18 +38,19 @@ void LevelMeter::setValue(float value) {
 void LevelMeter::setInputLevel(std::optional<float> decibels) {
     level_ = decibels;
     updateToolTip();
-    update();
+    updateBar();
 }
 
 void LevelMeter::setPeak(std::optional<float> decibels, bool clipping) {
     peak_ = decibels;
     clipping_ = clipping;
     updateToolTip();
-    update();
+    updateBar();
 }
 
 void LevelMeter::setScale(const Scale& scale) {
     scale_ = scale;
+    face_ = QPixmap();
     update();
 }
 
@@ -88,50 +91,44 @@ double LevelMeter::xForDecibels(double decibels, const QRectF& bar) const {
            bar.width() * (clamped - lowestDecibels) / (highestDecibels - lowestDecibels);
 }
 
-void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing, false);
+QRectF LevelMeter::bar() const {
+    // Measured text is dear, and each tick asks: worked out once per size.
+    if (barFor_ != size()) {
+        const QFontMetrics metrics = fontMetrics();
+        const int sideMargin = metrics.horizontalAdvance("-60") / 2 + 2;
+        const int lampWidth = metrics.horizontalAdvance(tr("CLIP")) + 8;
+        bar_ = QRectF(sideMargin, metrics.height(), width() - 2 * sideMargin - lampWidth - 4,
+                      barHeight);
+        lamp_ = QRectF(bar_.right() + 4, bar_.top(), lampWidth, bar_.height());
+        barFor_ = size();
+    }
+    return bar_;
+}
+
+void LevelMeter::updateBar() {
+    const QRectF area = bar();
+    // The bar and the lamp with their frames: all that a tick changes.
+    update(area.united(lamp_).toAlignedRect().adjusted(-1, -1, 2, 2));
+}
+
+void LevelMeter::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    face_ = QPixmap();
+}
+
+void LevelMeter::drawFace() {
+    face_ = QPixmap(size() * devicePixelRatioF());
+    face_.setDevicePixelRatio(devicePixelRatioF());
+    face_.fill(palette().color(QPalette::Window));
+    QPainter painter(&face_);
     const QFontMetrics metrics = fontMetrics();
-    const int sideMargin = metrics.horizontalAdvance("-60") / 2 + 2;
-    const QString clipLabel = tr("CLIP");
-    const int lampWidth = metrics.horizontalAdvance(clipLabel) + 8;
-    const QRectF bar(sideMargin, metrics.height(), width() - 2 * sideMargin - lampWidth - 4,
-                     barHeight);
+    const QRectF area = bar();
 
-    painter.fillRect(bar, palette().color(QPalette::Base).darker(115));
-    if (level_) {
-        const Zone zones[] = {{lowestDecibels, warningDecibels, QColor(0x3c, 0xb3, 0x4a)},
-                              {warningDecibels, clipDecibels, QColor(0xf0, 0xb4, 0x29)},
-                              {clipDecibels, highestDecibels, clipColour}};
-        for (const Zone& zone : zones) {
-            if (*level_ <= zone.from) {
-                break;
-            }
-            const double left = xForDecibels(zone.from, bar);
-            const double right = xForDecibels(std::min<double>(*level_, zone.to), bar);
-            painter.fillRect(QRectF(left, bar.top(), right - left, bar.height()), zone.colour);
-        }
-    }
-    if (peak_ && *peak_ > lowestDecibels) {
-        const double x = xForDecibels(*peak_, bar);
-        painter.fillRect(QRectF(x - 1, bar.top(), 2, bar.height()),
-                         palette().color(QPalette::WindowText));
-    }
+    // The lamp unlit.
     painter.setPen(palette().color(QPalette::Mid));
-    painter.drawRect(bar);
-    painter.setPen(QPen(clipColour, 1));
-    const double clipX = xForDecibels(clipDecibels, bar);
-    painter.drawLine(QPointF(clipX, bar.top()), QPointF(clipX, bar.bottom()));
-
-    // The clip lamp, right of the bar; it stays lit for the hold time.
-    const QRectF lamp(bar.right() + 4, bar.top(), lampWidth, bar.height());
-    if (clipping_) {
-        painter.fillRect(lamp, clipColour);
-    }
-    painter.setPen(palette().color(QPalette::Mid));
-    painter.drawRect(lamp);
-    painter.setPen(palette().color(clipping_ ? QPalette::BrightText : QPalette::WindowText));
-    painter.drawText(lamp, Qt::AlignCenter, clipLabel);
+    painter.drawRect(lamp_);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(lamp_, Qt::AlignCenter, tr("CLIP"));
 
     // The mapping's marks above the bar.
     std::vector<std::pair<float, QString>> marks = {{1.0f, tr("max")}};
@@ -141,31 +138,31 @@ void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
             marks.emplace_back(scale_.offThreshold, tr("off"));
         }
     }
-    painter.setPen(palette().color(QPalette::WindowText));
     for (const auto& [position, label] : marks) {
         const std::optional<double> decibels = decibelsForPosition(position);
         if (!decibels || *decibels < lowestDecibels || *decibels > highestDecibels) {
             continue;
         }
-        const double x = xForDecibels(*decibels, bar);
-        painter.drawLine(QPointF(x, bar.top() - 4), QPointF(x, bar.top()));
+        const double x = xForDecibels(*decibels, area);
+        painter.drawLine(QPointF(x, area.top() - 4), QPointF(x, area.top()));
         const int labelWidth = metrics.horizontalAdvance(label);
-        painter.drawText(QPointF(x - labelWidth / 2.0, bar.top() - 5), label);
+        painter.drawText(QPointF(x - labelWidth / 2.0, area.top() - 5), label);
     }
 
     // The dBFS scale below the bar.
     for (const double decibels : scaleMarks) {
-        const double x = xForDecibels(decibels, bar);
-        painter.drawLine(QPointF(x, bar.bottom()), QPointF(x, bar.bottom() + 4));
+        const double x = xForDecibels(decibels, area);
+        painter.drawLine(QPointF(x, area.bottom()), QPointF(x, area.bottom() + 4));
         const QString label =
             decibels > 0 ? QString("+%1").arg(decibels) : QString::number(decibels);
         const int labelWidth = metrics.horizontalAdvance(label);
-        painter.drawText(QPointF(x - labelWidth / 2.0, bar.bottom() + 4 + metrics.ascent()), label);
+        painter.drawText(QPointF(x - labelWidth / 2.0, area.bottom() + 4 + metrics.ascent()),
+                         label);
     }
 
     // The legend: which figure the bar is and which the mark is.
-    const double legendTop = bar.bottom() + 6 + metrics.height();
-    const QRectF swatch(bar.left(), legendTop + 2, 10, metrics.ascent() - 2);
+    const double legendTop = area.bottom() + 6 + metrics.height();
+    const QRectF swatch(area.left(), legendTop + 2, 10, metrics.ascent() - 2);
     painter.fillRect(swatch, QColor(0x3c, 0xb3, 0x4a));
     const QString barLabel = tr("average power");
     painter.drawText(QPointF(swatch.right() + 4, legendTop + metrics.ascent()), barLabel);
@@ -173,4 +170,50 @@ void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
     painter.fillRect(QRectF(markX, legendTop + 1, 2, metrics.ascent()),
                      palette().color(QPalette::WindowText));
     painter.drawText(QPointF(markX + 6, legendTop + metrics.ascent()), tr("sample peak"));
+}
+
+void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
+    // The scale, the marks and the legend change seldom: drawn into face_ until they do; each
+    // tick draws the bar and the lamp over it.
+    if (face_.isNull()) {
+        drawFace();
+    }
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.drawPixmap(0, 0, face_);
+    const QRectF area = bar();
+
+    painter.fillRect(area, palette().color(QPalette::Base).darker(115));
+    if (level_) {
+        const Zone zones[] = {{lowestDecibels, warningDecibels, QColor(0x3c, 0xb3, 0x4a)},
+                              {warningDecibels, clipDecibels, QColor(0xf0, 0xb4, 0x29)},
+                              {clipDecibels, highestDecibels, clipColour}};
+        for (const Zone& zone : zones) {
+            if (*level_ <= zone.from) {
+                break;
+            }
+            const double left = xForDecibels(zone.from, area);
+            const double right = xForDecibels(std::min<double>(*level_, zone.to), area);
+            painter.fillRect(QRectF(left, area.top(), right - left, area.height()), zone.colour);
+        }
+    }
+    if (peak_ && *peak_ > lowestDecibels) {
+        const double x = xForDecibels(*peak_, area);
+        painter.fillRect(QRectF(x - 1, area.top(), 2, area.height()),
+                         palette().color(QPalette::WindowText));
+    }
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(area);
+    painter.setPen(QPen(clipColour, 1));
+    const double clipX = xForDecibels(clipDecibels, area);
+    painter.drawLine(QPointF(clipX, area.top()), QPointF(clipX, area.bottom()));
+
+    // The clip lamp, right of the bar; it stays lit for the hold time.
+    if (clipping_) {
+        painter.fillRect(lamp_, clipColour);
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(lamp_);
+        painter.setPen(palette().color(QPalette::BrightText));
+        painter.drawText(lamp_, Qt::AlignCenter, tr("CLIP"));
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 #include <optional>
 
@@ -42,8 +43,13 @@ class LevelMeter : public QWidget, public LevelIndicator {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // The bar's place, and the lamp's (lamp_) beside it.
+    QRectF bar() const;
+    void updateBar();
+    void drawFace();
     // Horizontal pixel of a level in dBFS within the bar.
     double xForDecibels(double decibels, const QRectF& bar) const;
     void updateToolTip();
@@ -53,4 +59,8 @@ class LevelMeter : public QWidget, public LevelIndicator {
     std::optional<float> peak_;
     bool clipping_ = false;
     Scale scale_;
+    QPixmap face_;
+    mutable QRectF bar_;
+    mutable QRectF lamp_;
+    mutable QSize barFor_;
 };

@@ -1,19 +1,29 @@
 #include "app/window/MainWindow.h"
 
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFormLayout>
-#include <QHBoxLayout>
 #include <QKeySequence>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/control/StatusText.h"
 #include "app/settings/SettingsKeys.h"
+#include "app/window/ElidedText.h"
+#include "app/window/LevelHistory.h"
 #include "app/window/MappingList.h"
+#include "app/window/MappingReading.h"
 #include "app/window/MonitorPanel.h"
 #include "app/window/NetworkGroup.h"
 #include "app/window/ReadOnlyText.h"
 #include "app/window/SettingBindings.h"
+#include "app/window/SpectrumView.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -23,6 +33,11 @@ namespace keys = settings_keys;
 constexpr int previewVolumeSteps = 100;
 constexpr int saveMessageMilliseconds = 3000;
 constexpr int refusalMessageMilliseconds = 8000;
+// The window's size and place: not a setting of the program, so kept beside its settings file.
+constexpr const char* geometryKey = "geometry";
+QSettings storedPlace() {
+    return QSettings(QStringLiteral("Kestrano"), QStringLiteral("window"));
+}
 
 // Puts `caption` before `field`, which the form already holds. The form makes the caption
 // itself and points its mnemonic at the field.
@@ -45,42 +60,28 @@ void focusFirstControl(QWidget* row, QWidget* first) {
 MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     : QMainWindow(parent),
       ui_(std::make_unique<Ui::MainWindow>()),
-      statusLabel_(new ReadOnlyText(this)),
+      statusLabel_(new ElidedText(this)),
       controller_(controller) {
     ui_->setupUi(this);
-    networkGroup_ = new NetworkGroup(ui_->centralwidget);
-    ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(ui_->verticalSpacer),
-                                     networkGroup_);
-    monitorPanel_ = new MonitorPanel(controller_.monitor(), ui_->centralwidget);
-    // The monitor takes the room the spacer kept.
-    ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(ui_->verticalSpacer),
-                                     monitorPanel_, 1);
-    // In reading order: the groups below the shaping come before the Save button.
-    QWidget* previous = ui_->bandHighCutSpinBox;
-    for (QWidget* group :
-         {static_cast<QWidget*>(networkGroup_), static_cast<QWidget*>(monitorPanel_)}) {
-        for (QWidget* field : group->findChildren<QWidget*>()) {
-            if (field->focusPolicy() & Qt::TabFocus) {
-                setTabOrder(previous, field);
-                previous = field;
-            }
-        }
-    }
-    setTabOrder(previous, ui_->saveButton);
+    networkGroup_ = new NetworkGroup(this);
+    monitorPanel_ = new MonitorPanel(controller_.monitor(), this);
     addCaptions();
     ui_->previewVolumeValueLabel->setMinimumWidth(
         ui_->previewVolumeValueLabel->widthForText(tr("%1 %").arg(previewVolumeSteps)));
     statusLabel_->setObjectName("statusLabel");
-    statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     ui_->statusbar->addWidget(statusLabel_, 1);
     const auto refused = [this](const QString& problem) {
         ui_->statusbar->showMessage(problem, refusalMessageMilliseconds);
     };
-    settingBindings_ = new SettingBindings(controller_.settings(), this, refused);
+    placeNetworkDialog();
+    SettingsModel& settings = controller_.settings();
+    // Every control named by its setting is bound, the network dialog's included.
+    settingBindings_ = new SettingBindings(settings, this, refused);
     mappingList_ = new MappingList(
-        controller_.settings(), refused,
-        [this](const std::string& mapping) { editMapping(mapping); }, this);
-    placeMappingList();
+        settings, refused, [this](const std::string& mapping) { editMapping(mapping); }, this);
+    spectrum_ = new SpectrumView(settings, controller_.session(), refused, this);
+    history_ = new LevelHistory(settings, refused, this);
+    placeViews();
 
     for (const ControllerProperty property :
          {ControllerProperty::audioDevices, ControllerProperty::previewVolume}) {
@@ -91,6 +92,7 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     }
     controllerStatusChanged(controller_.status());
     connectControls();
+    restoreWindowGeometry();
 
     controller_.setAudioLevelMeter(ui_->levelMeter);
     controller_.setObserver(this);
@@ -99,6 +101,29 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
 MainWindow::~MainWindow() {
     controller_.setObserver(nullptr);
     controller_.setAudioLevelMeter(nullptr);
+}
+
+QWidget* MainWindow::tempoPanelSlot() const {
+    return ui_->tempoPanelSlot;
+}
+
+void MainWindow::restoreWindowGeometry() {
+    const QByteArray stored = storedPlace().value(geometryKey).toByteArray();
+    if (!stored.isEmpty() && restoreGeometry(stored)) {
+        return;
+    }
+    // No more than the screen offers, where it offers less.
+    QSize size = defaultSize;
+    if (const QScreen* screen = this->screen()) {
+        size = size.boundedTo(screen->availableGeometry().size());
+    }
+    resize(size.expandedTo(minimumSizeHint()));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    QSettings state = storedPlace();
+    state.setValue(geometryKey, saveGeometry());
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::addCaptions() {
@@ -110,12 +135,10 @@ void MainWindow::addCaptions() {
     addCaption(ui_->inputLayout, ui_->inputChannelsLineEdit, tr("&Channels:"));
     addCaption(ui_->mappingLayout, ui_->modeComboBox, tr("&Mode:"));
     addCaption(ui_->mappingLayout, ui_->amplificationSpinBox, tr("&Amplification:"));
-    addCaption(ui_->mappingLayout, ui_->minValueSpinBox, tr("Mi&nimum:"));
-    addCaption(ui_->mappingLayout, ui_->maxValueSpinBox, tr("Ma&ximum:"));
-    addCaption(ui_->oscLayout, ui_->addressLineEdit, tr("Addr&ess name:"));
-    addCaption(ui_->oscLayout, ui_->fullAddressLabel, tr("Sends to:"));
-    addCaption(ui_->oscLayout, ui_->sendPortSpinBox, tr("Send &port:"));
-    addCaption(ui_->oscLayout, ui_->listenPortSpinBox, tr("&Listen port:"));
+    addCaption(ui_->valueLayout, ui_->minValueSpinBox, tr("Mi&nimum:"));
+    addCaption(ui_->valueLayout, ui_->maxValueSpinBox, tr("Ma&ximum:"));
+    addCaption(ui_->mappingLayout, ui_->addressLineEdit, tr("Addr&ess name:"));
+    addCaption(ui_->mappingLayout, ui_->fullAddressLabel, tr("Sends to:"));
     addCaption(ui_->triggerLayout, ui_->triggerOnThresholdSpinBox, tr("Trigger &on at:"));
     addCaption(ui_->triggerLayout, ui_->triggerOffThresholdSpinBox, tr("Trigger off &below:"));
     addCaption(ui_->triggerLayout, ui_->triggerOnDelaySpinBox, tr("On dela&y:"));
@@ -127,28 +150,65 @@ void MainWindow::addCaptions() {
     addCaption(ui_->smoothingLayout, ui_->bandHighCutSpinBox, tr("Band &high cut:"));
 }
 
-void MainWindow::placeMappingList() {
-    // Beside the input, which is no taller than the list needs: the window keeps its height.
-    auto* top = new QHBoxLayout;
-    ui_->centralLayout->removeWidget(ui_->inputGroup);
-    ui_->centralLayout->insertLayout(0, top);
-    top->addWidget(ui_->inputGroup, 1);
-    top->addWidget(mappingList_, 1);
-    // After the input's controls, before the chosen mapping's.
-    QWidget* previous = ui_->previewVolumeSlider;
-    for (QWidget* field : {static_cast<QWidget*>(ui_->inputChannelsLineEdit),
-                           mappingList_->findChild<QWidget*>("mappingTable"),
-                           mappingList_->findChild<QWidget*>("addMappingButton"),
-                           mappingList_->findChild<QWidget*>("renameMappingButton"),
-                           mappingList_->findChild<QWidget*>("removeMappingButton"),
-                           static_cast<QWidget*>(ui_->activeCheckBox)}) {
+void MainWindow::placeViews() {
+    ui_->topLayout->insertWidget(0, spectrum_, 1);
+    ui_->middleLayout->insertWidget(0, mappingList_, 3);
+    ui_->middleLayout->setStretchFactor(ui_->viewTabs, 2);
+    ui_->viewTabs->addTab(history_, tr("&Level history"));
+    ui_->viewTabs->addTab(monitorPanel_, tr("OSC monitor"));
+    // The monitor's own frame is the tab's.
+    monitorPanel_->setFlat(true);
+    monitorPanel_->setTitle(QString());
+    // The spectrum, and the rows with the history, share what height the window gains.
+    ui_->centralLayout->setStretch(0, 1);
+    ui_->centralLayout->setStretch(1, 1);
+
+    // In reading order: the input, the list and its tabs, then the chosen mapping's editor.
+    QWidget* previous = ui_->inputChannelsLineEdit;
+    const auto follow = [&previous, this](QWidget* field) {
         setTabOrder(previous, field);
         previous = field;
+    };
+    for (const char* name :
+         {"mappingTable", "addMappingButton", "renameMappingButton", "removeMappingButton"}) {
+        follow(mappingList_->findChild<QWidget*>(name));
     }
+    follow(ui_->viewTabs);
+    for (QWidget* field : monitorPanel_->findChildren<QWidget*>()) {
+        if (field->focusPolicy() & Qt::TabFocus) {
+            follow(field);
+        }
+    }
+    follow(ui_->activeCheckBox);
+}
+
+void MainWindow::placeNetworkDialog() {
+    networkDialog_ = new QDialog(this);
+    networkDialog_->setObjectName("networkDialog");
+    networkDialog_->setWindowTitle(tr("Network and remote control"));
+    auto* layout = new QVBoxLayout(networkDialog_);
+    layout->addWidget(networkGroup_);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, networkDialog_);
+    layout->addWidget(buttons);
+    // Return in a field takes its value; it must not close the dialog too. Escape closes it.
+    for (QAbstractButton* button : buttons->buttons()) {
+        if (auto* push = qobject_cast<QPushButton*>(button)) {
+            push->setAutoDefault(false);
+        }
+    }
+    connect(buttons, &QDialogButtonBox::rejected, networkDialog_, &QDialog::hide);
+    // Beside the window, not in front of it: the meters stay in sight while the ports change.
+    connect(ui_->networkButton, &QPushButton::clicked, this, [this] {
+        networkDialog_->show();
+        networkDialog_->raise();
+        networkDialog_->activateWindow();
+    });
 }
 
 void MainWindow::editMapping(const std::string& mapping) {
     settingBindings_->setMapping(mapping);
+    spectrum_->setChosenMapping(mapping);
+    history_->setMapping(mapping);
     ui_->mappingGroup->setTitle(
         mapping.empty() ? tr("Mapping") : tr("Mapping %1").arg(QString::fromStdString(mapping)));
     showModeDependentControls();
@@ -209,6 +269,8 @@ void MainWindow::controllerSettingChanged(std::string_view key) {
     // First: a mapping renamed or removed must be edited no more before any key is read.
     mappingList_->settingChanged(key);
     settingBindings_->show(key);
+    spectrum_->settingChanged(key);
+    history_->settingChanged(key);
     // What several settings shape: cheap enough to redo for each.
     showModeDependentControls();
     showMeterScale();
@@ -287,9 +349,10 @@ void MainWindow::showAddress() {
 void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
     ui_->levelMeter->setInputLevel(status.inputLevel);
     ui_->levelMeter->setPeak(status.samplePeak, status.clipping);
-    const QString line = QString::fromStdString(statusLine(status));
-    statusLabel_->setText(line);
-    statusLabel_->setToolTip(line);
+    statusLabel_->setText(QString::fromStdString(statusLine(status)));
     networkGroup_->showRemoteAccess(status.remoteAccess);
-    mappingList_->showStatus(status, controller_.shaping().triggerIsOn());
+    const bool firstOn = controller_.shaping().triggerIsOn();
+    mappingList_->showStatus(status, firstOn);
+    const MappingReading chosen = readingOf(status, firstOn, mappingList_->chosen());
+    history_->addTick(chosen.position, chosen.on);
 }

@@ -9,27 +9,48 @@
 namespace Ui {
 class MainWindow;
 }
+class ElidedText;
+class LevelHistory;
 class MappingList;
 class MonitorPanel;
 class NetworkGroup;
-class ReadOnlyText;
+class QDialog;
 class SettingBindings;
+class SpectrumView;
 
 // The one window: its controls edit the controller's properties, and the controller's changes
 // show in the controls. The controller must outlive the window.
+//
+// From the top: the input's spectrum with the mappings' bands beside the input's controls (and a
+// place for the tempo panel); the list of mappings beside the chosen one's level history and the
+// OSC monitor, in tabs; the chosen mapping's editor; "Ports and network…" (a dialog) and Save.
+// Its size and place are remembered between runs, apart from the settings.
 class MainWindow : public QMainWindow, public ControllerObserver {
     Q_OBJECT
   public:
+    // What the window opens at the first time: room on a 1366×768 screen for a panel and the
+    // title bar.
+    static constexpr QSize defaultSize{1280, 680};
+
     explicit MainWindow(KestranoController& controller, QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    // Where the tempo panel goes, beside the spectrum under the input's controls: an empty
+    // widget with a vertical layout to add it to.
+    QWidget* tempoPanelSlot() const;
 
     void controllerPropertyChanged(ControllerProperty property) override;
     void controllerSettingChanged(std::string_view key) override;
     void controllerStatusChanged(const ControllerStatus& status) override;
 
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     void addCaptions();
-    void placeMappingList();
+    void placeViews();
+    void placeNetworkDialog();
+    void restoreWindowGeometry();
     // Makes the controls of a mapping's settings edit `mapping` (empty: the first).
     void editMapping(const std::string& mapping);
     void connectControls();
@@ -40,10 +61,13 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     void showMeterScale();
 
     std::unique_ptr<Ui::MainWindow> ui_;
-    ReadOnlyText* statusLabel_;
+    ElidedText* statusLabel_;
     NetworkGroup* networkGroup_;
+    QDialog* networkDialog_ = nullptr;
     SettingBindings* settingBindings_ = nullptr;
     MonitorPanel* monitorPanel_;
     MappingList* mappingList_ = nullptr;
+    SpectrumView* spectrum_ = nullptr;
+    LevelHistory* history_ = nullptr;
     KestranoController& controller_;
 };

@@ -12,7 +12,8 @@
 #include <algorithm>
 
 #include "app/settings/SettingsKeys.h"
-#include "app/shaping/LevelPosition.h"
+#include "app/window/MappingColours.h"
+#include "app/window/MappingReading.h"
 
 namespace {
 
@@ -79,9 +80,10 @@ MappingList::MappingList(SettingsModel& settings,
     table_->setHorizontalHeaderLabels({tr("Name"), tr("Address"), tr("Mode"), tr("Meter")});
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sized to their texts when these change (showTexts), not on every meter's change: a header
+    // that sizes to contents measures every cell's text on each tick.
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->horizontalHeader()->setSectionResizeMode(addressColumn, QHeaderView::Stretch);
-    table_->horizontalHeader()->setSectionResizeMode(meterColumn, QHeaderView::Fixed);
     table_->horizontalHeader()->resizeSection(meterColumn, meterWidth);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -161,6 +163,8 @@ void MappingList::fill() {
                 table_->setItem(row, column, item);
             }
             QTableWidgetItem* name = table_->item(row, nameColumn);
+            // The colour of its band in the spectrum.
+            name->setData(Qt::DecorationRole, mappingColour(row));
             if (row == 0) {
                 // The keys without a mapping's name: not a name, so shown apart.
                 name->setText(tr("main"));
@@ -191,24 +195,19 @@ void MappingList::showTexts() {
         table_->item(row, modeColumn)
             ->setText(value ? QString::fromStdString(settingText(mode, *value)) : QString());
     }
+    table_->resizeColumnToContents(nameColumn);
+    table_->resizeColumnToContents(modeColumn);
 }
 
 void MappingList::showStatus(const ControllerStatus& status, bool firstOn) {
     const std::vector<std::string> names = settings_.mappingNames();
     for (int row = 0; row < table_->rowCount() && row <= static_cast<int>(names.size()); ++row) {
-        std::optional<float> meter = status.meter;
-        bool on = firstOn;
         const std::string name = row == 0 ? std::string() : names[row - 1];
-        if (row > 0) {
-            const auto found = std::ranges::find(status.mappings, name, &MappingStatus::name);
-            meter = found != status.mappings.end() ? found->meter : std::nullopt;
-            on = found != status.mappings.end() && found->on;
-        }
+        const MappingReading reading = readingOf(status, firstOn, name);
         QTableWidgetItem* item = table_->item(row, meterColumn);
-        item->setData(positionRole,
-                      meter ? QVariant(std::max(0.0f, positionForMeter(*meter))) : QVariant());
+        item->setData(positionRole, reading.position ? QVariant(*reading.position) : QVariant());
         const bool gated = settings_.whole(scopedKey(name, keys::type)) != continuousMode;
-        item->setData(lampRole, gated ? QVariant(on) : QVariant());
+        item->setData(lampRole, gated ? QVariant(reading.on) : QVariant());
     }
 }
 

@@ -28,6 +28,8 @@ class MappingList : public QGroupBox {
     void settingChanged(std::string_view key);
     // The tick's meters; `firstOn` is the first mapping's gate, which the status does not hold.
     void showStatus(const ControllerStatus& status, bool firstOn);
+    // The mapping chosen: empty for the first.
+    const std::string& chosen() const { return chosen_; }
 
   private:
     void fill();

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QLineEdit>
+#include <QSpinBox>
 
 #include "app/settings/SettingsKeys.h"
 #include "app/window/ReadOnlyText.h"
@@ -14,6 +15,18 @@ QString keyText(std::string_view key) {
     return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
 }
 
+// A port field that takes effect when left or Return is pressed, not on every digit typed.
+QSpinBox* portField(QWidget* parent, const char* name, std::string_view key, const QString& tip) {
+    auto* port = new QSpinBox(parent);
+    port->setObjectName(name);
+    port->setProperty("setting", keyText(key));
+    port->setKeyboardTracking(false);
+    port->setMinimumWidth(100);
+    port->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    port->setToolTip(tip);
+    return port;
+}
+
 }  // namespace
 
 NetworkGroup::NetworkGroup(QWidget* parent) : QGroupBox(tr("Network"), parent) {
@@ -21,6 +34,13 @@ NetworkGroup::NetworkGroup(QWidget* parent) : QGroupBox(tr("Network"), parent) {
     setObjectName("networkGroup");
     auto* form = new QFormLayout(this);
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+
+    form->addRow(tr("Send &port:"),
+                 portField(this, "sendPortSpinBox", keys::zandorexSendPort,
+                           tr("UDP port on this machine that Zandorex receives on")));
+    form->addRow(tr("&Listen port:"),
+                 portField(this, "listenPortSpinBox", keys::zandorexListenPort,
+                           tr("UDP port this program receives Zandorex's messages on")));
 
     auto* host = new QLineEdit(this);
     host->setObjectName("hostLineEdit");

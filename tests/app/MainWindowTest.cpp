@@ -1,7 +1,9 @@
 // The window on the offscreen platform, driven with the keyboard and mouse through QTest.
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QLineEdit>
@@ -11,14 +13,19 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <cstdio>
 
+#include "app/window/ElidedText.h"
+#include "app/window/LevelHistory.h"
 #include "app/window/LevelMeter.h"
 #include "app/window/MainWindow.h"
 #include "app/window/MonitorPanel.h"
 #include "app/window/ReadOnlyText.h"
+#include "app/window/SpectrumView.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 #include "tests/app/support/AppTestEnvironment.h"
@@ -54,9 +61,11 @@ class MainWindowTest : public ControllerTest {
     // The caption a form shows for `field`, or for the row of controls `field` sits in.
     static QString captionOf(QWidget* field) {
         for (QWidget* widget = field; widget->parentWidget(); widget = widget->parentWidget()) {
-            auto* form = qobject_cast<QFormLayout*>(widget->parentWidget()->layout());
-            if (QWidget* caption = form ? form->labelForField(widget) : nullptr) {
-                return caption->property("text").toString();
+            // The form may sit in another layout of the parent.
+            for (QFormLayout* form : widget->parentWidget()->findChildren<QFormLayout*>()) {
+                if (QWidget* caption = form->labelForField(widget)) {
+                    return caption->property("text").toString();
+                }
             }
         }
         return {};
@@ -243,6 +252,171 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
         << window->statusBar()->currentMessage().toStdString();
 }
 
+TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting) {
+    SettingsModel& settings = controller->settings();
+    ASSERT_EQ(settings.changeFromText("mappings", "kick"), std::nullopt);
+    ASSERT_EQ(settings.changeFromText("kick/type", "trigger"), std::nullopt);
+    ASSERT_EQ(settings.changeFromText("kick/bandHighCut", "150"), std::nullopt);
+    child<QTableWidget>("mappingTable")->setCurrentCell(1, 0);
+    auto* spectrum = child<SpectrumView>("spectrumView");
+    const int middle = spectrum->height() / 2;
+    const auto at = [&](double hertz) {
+        return QPoint(static_cast<int>(std::lround(spectrum->xForHertz(hertz))), middle);
+    };
+    const auto drag = [](QWidget* widget, QPoint from, QPoint to) {
+        QTest::mousePress(widget, Qt::LeftButton, {}, from);
+        QTest::mouseMove(widget, (from + to) / 2);
+        QTest::mouseMove(widget, to);
+        QTest::mouseRelease(widget, Qt::LeftButton, {}, to);
+    };
+    const auto lastRefusal = [&] { return window->statusBar()->currentMessage().toStdString(); };
+
+    struct BandRow {
+        double fromHertz;
+        QPoint to;
+        const char* key;
+        float expected;
+        const char* refusal;  // a part of the model's words, or nothing
+    };
+    const QRect plot = spectrum->rect();
+    const BandRow bandRows[] = {
+        // The edge drawn at 150 Hz.
+        {150.0, at(203.4), "kick/bandHighCut", 203.0f, nullptr},
+        // The low cut is off: its edge is the scale's end.
+        {20.0, at(40.0), "kick/bandLowCut", 40.0f, nullptr},
+        // Above the high cut: refused in the model's words, and the cut stays.
+        {40.0, at(400.0), "kick/bandLowCut", 40.0f, "bandLowCut"},
+        // Out of the scale's top: no low-pass.
+        {203.0, QPoint(plot.right() + 20, middle), "kick/bandHighCut", 0.0f, nullptr},
+    };
+    for (const BandRow& row : bandRows) {
+        window->statusBar()->clearMessage();
+        drag(spectrum, at(row.fromHertz), row.to);
+        // Within a pixel's step of the scale.
+        EXPECT_NEAR(settings.decimal(row.key), row.expected, row.expected * 0.01f)
+            << row.key << " " << row.fromHertz;
+        EXPECT_EQ(std::fmod(settings.decimal(row.key), 1.0f), 0.0f) << "whole hertz, as typed";
+        if (row.refusal) {
+            EXPECT_NE(lastRefusal().find(row.refusal), std::string::npos) << lastRefusal();
+        } else {
+            EXPECT_EQ(lastRefusal(), "");
+        }
+    }
+    EXPECT_FLOAT_EQ(settings.decimal("bandHighCut"), 0.0f) << "the first mapping's band is its own";
+    // A click without a move changes nothing; a double-click in the band clears it.
+    QTest::mouseClick(spectrum, Qt::LeftButton, {}, at(40.0));
+    EXPECT_FLOAT_EQ(settings.decimal("kick/bandLowCut"), 40.0f);
+    ASSERT_EQ(settings.changeFromText("kick/bandHighCut", "2000"), std::nullopt);
+    QTest::mouseDClick(spectrum, Qt::LeftButton, {}, at(300.0));
+    EXPECT_FLOAT_EQ(settings.decimal("kick/bandLowCut"), 0.0f);
+    EXPECT_FLOAT_EQ(settings.decimal("kick/bandHighCut"), 0.0f);
+
+    // The thresholds: the off line lies on the on line while absent; from there, a drag up takes
+    // the on line and a drag down the off line.
+    auto* history = child<LevelHistory>("levelHistory");
+    ASSERT_TRUE(history->isVisible());
+    const auto y = [&](double position) {
+        return static_cast<int>(std::lround(history->yForPosition(position)));
+    };
+    const int x = history->width() / 2;
+    struct LineRow {
+        int fromY;
+        double toPosition;
+        const char* key;
+        float expected;
+        const char* refusal;
+    };
+    const LineRow lineRows[] = {
+        {y(0.5) - 2, 0.7, "kick/triggerOnThreshold", 0.7f, nullptr},
+        {y(0.7) + 2, 0.4, "kick/triggerOffThreshold", 0.4f, nullptr},
+        // Off above on is refused for a trigger.
+        {y(0.4), 0.9, "kick/triggerOffThreshold", 0.4f, "triggerOffThreshold"},
+        // Far from either line: nothing is taken.
+        {y(0.1), 0.2, "kick/triggerOnThreshold", 0.7f, nullptr},
+    };
+    for (const LineRow& row : lineRows) {
+        window->statusBar()->clearMessage();
+        drag(history, QPoint(x, row.fromY), QPoint(x, y(row.toPosition)));
+        EXPECT_FLOAT_EQ(settings.decimal(row.key), row.expected) << row.key << " " << row.fromY;
+        if (row.refusal) {
+            EXPECT_NE(lastRefusal().find(row.refusal), std::string::npos) << lastRefusal();
+        } else {
+            EXPECT_EQ(lastRefusal(), "");
+        }
+    }
+    EXPECT_EQ(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->value(), 0.7);
+    EXPECT_FLOAT_EQ(settings.decimal("triggerOnThreshold"), 0.5f) << "the first mapping's stays";
+
+    // The history follows the chosen mapping's gate and marks its turns.
+    for (const bool on : {false, true, true, false}) {
+        ControllerStatus status = controller->status();
+        status.mappings = {
+            {.name = "kick", .meter = on ? 8.0f : 1.0f, .on = on, .lastValueSent = std::nullopt}};
+        window->controllerStatusChanged(status);
+    }
+    EXPECT_EQ(history->turnsShown(), 2);
+    // The first mapping is continuous: it has no lines to drag.
+    child<QTableWidget>("mappingTable")->setCurrentCell(0, 0);
+    drag(history, QPoint(x, y(0.5)), QPoint(x, y(0.8)));
+    EXPECT_FLOAT_EQ(settings.decimal("triggerOnThreshold"), 0.5f);
+    EXPECT_EQ(history->turnsShown(), 0) << "another mapping's past is not shown";
+}
+
+TEST_F(MainWindowTest, FitsALaptopScreenWithNothingCutOffAndRemembersItsSize) {
+    // A 1366×768 screen less a panel and a title bar holds the default size and the least.
+    for (const QSize size : {MainWindow::defaultSize, window->minimumSizeHint()}) {
+        EXPECT_LE(size.width(), 1366);
+        EXPECT_LE(size.height(), 768 - 2 * 32);
+    }
+    // The offscreen screen is smaller: the window opened as large as it allows, and is looked
+    // at there and at its default size on a larger screen.
+    for (const QSize size : {window->size(), MainWindow::defaultSize}) {
+        window->resize(size);
+        QApplication::processEvents();
+        ASSERT_EQ(window->size(), size);
+        // Every widget shown has the room it asks for at least and lies within its parent;
+        // what is drawn or scrolls (the plots, lists, tables) may take less.
+        for (QWidget* widget : window->findChildren<QWidget*>()) {
+            // The inner parts of a spin box or a scroll area are theirs to size.
+            QWidget* parent = widget->parentWidget();
+            if (!widget->isVisible() || widget->isWindow() ||
+                qobject_cast<QAbstractSpinBox*>(parent) ||
+                qobject_cast<QAbstractScrollArea*>(parent) ||
+                qobject_cast<QAbstractScrollArea*>(parent->parentWidget())) {
+                continue;
+            }
+            const std::string name =
+                (widget->objectName() + " (" + widget->metaObject()->className() + ") at " +
+                 QString::number(size.width()))
+                    .toStdString();
+            EXPECT_TRUE(parent->rect().contains(widget->geometry())) << name;
+            if (widget->sizePolicy().horizontalPolicy() != QSizePolicy::Ignored) {
+                EXPECT_GE(widget->width(), widget->minimumSizeHint().width()) << name;
+            }
+            EXPECT_GE(widget->height(), widget->minimumSizeHint().height()) << name;
+        }
+    }
+    for (const char* name : {"saveHintLabel", "statusLabel"}) {
+        EXPECT_FALSE(child<ElidedText>(name)->elided()) << name;
+    }
+    // A status longer than the window is cut at its end, and whole in the tooltip.
+    capture->readings = {{-20.0f}};
+    controller->updateAudioLevels();
+    ControllerStatus longer = controller->status();
+    longer.senderError = "cannot send: " + std::string(300, 'x');
+    window->controllerStatusChanged(longer);
+    auto* status = child<ElidedText>("statusLabel");
+    EXPECT_TRUE(status->elided());
+    EXPECT_TRUE(status->text().startsWith("level -20.0 dBFS"));
+    EXPECT_EQ(status->toolTip(), status->text());
+
+    // Closed at another size, the next window opens at it.
+    window->resize(1100, 700);
+    window->close();
+    window = std::make_unique<MainWindow>(*controller);
+    EXPECT_EQ(window->size(), QSize(1100, 700));
+}
+
 TEST_F(MainWindowTest, AChosenDeviceThatIsAbsentShowsAsAwaited) {
     controller->setSelectedAudioDevice(monitor);
     capture->devices = {microphone};
@@ -250,7 +424,7 @@ TEST_F(MainWindowTest, AChosenDeviceThatIsAbsentShowsAsAwaited) {
 
     auto* devices = child<QComboBox>("deviceComboBox");
     EXPECT_EQ(devices->currentText(), "Monitor of speakers (waiting)");
-    EXPECT_EQ(child<QLineEdit>("statusLabel")->text().toStdString(),
+    EXPECT_EQ(child<ElidedText>("statusLabel")->text().toStdString(),
               "no input device | nothing sent | waiting for Monitor of speakers");
 
     capture->devices = {microphone, monitor};
@@ -296,12 +470,12 @@ TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
     controller->updateAudioLevels();
 
     EXPECT_EQ(child<LevelMeter>("levelMeter")->value(), 2.0f);
-    EXPECT_EQ(child<QLineEdit>("statusLabel")->text(), "level -20.0 dBFS | sent 2.000");
+    EXPECT_EQ(child<ElidedText>("statusLabel")->text(), "level -20.0 dBFS | sent 2.000");
 
     controller->setSelectedAudioDevice(std::nullopt);
     controller->updateAudioLevels();
     EXPECT_EQ(child<LevelMeter>("levelMeter")->value(), 0.0f);
-    EXPECT_EQ(child<QLineEdit>("statusLabel")->text(), "no input device | sent 2.000");
+    EXPECT_EQ(child<ElidedText>("statusLabel")->text(), "no input device | sent 2.000");
 
     // The meter and the status show the input before the amplification; the mapping's top
     // moves down by the amplification's 6 dB.
@@ -312,14 +486,14 @@ TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
     EXPECT_EQ(levelMeter->inputLevel(), -20.0f);
     EXPECT_NEAR(*levelMeter->decibelsForPosition(1.0f), -12.04, 0.01);
     EXPECT_FALSE(levelMeter->clipped());
-    EXPECT_EQ(child<QLineEdit>("statusLabel")->text(), "level -20.0 dBFS | sent 4.000");
+    EXPECT_EQ(child<ElidedText>("statusLabel")->text(), "level -20.0 dBFS | sent 4.000");
 
     // The sample peak is its own figure: a full-scale sine reads -3 dBFS of average power and
     // lights the clip lamp, which stays lit (as the peak mark stays) after the sound drops.
     capture->samplePeak = -14.0f;
     controller->updateAudioLevels();
     EXPECT_EQ(levelMeter->peakLevel(), -14.0f);
-    EXPECT_EQ(child<QLineEdit>("statusLabel")->text(),
+    EXPECT_EQ(child<ElidedText>("statusLabel")->text(),
               "level -20.0 dBFS | peak -14.0 dBFS | sent 4.000");
     capture->readings = {{-3.01f}};
     capture->samplePeak = 0.0f;
@@ -330,40 +504,34 @@ TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
     EXPECT_EQ(levelMeter->inputLevel(), -30.0f);
     EXPECT_EQ(levelMeter->peakLevel(), 0.0f) << "the peak is held";
     EXPECT_TRUE(levelMeter->clipped());
-    EXPECT_TRUE(child<QLineEdit>("statusLabel")->text().contains(" | CLIP | "));
+    EXPECT_TRUE(child<ElidedText>("statusLabel")->text().contains(" | CLIP | "));
 }
 
 TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
     // In continuous mode, the first mapping chosen; the trigger's controls, and the list's
     // buttons that rename and remove a further mapping, are disabled and skipped.
-    const std::vector<QString> order = {"deviceComboBox",
-                                        "refreshButton",
-                                        "previewVolumeSlider",
-                                        "inputChannelsLineEdit",
-                                        "mappingTable",
-                                        "addMappingButton",
-                                        "activeCheckBox",
-                                        "modeComboBox",
-                                        "amplificationSpinBox",
-                                        "minValueSpinBox",
-                                        "maxValueSpinBox",
-                                        "addressLineEdit",
-                                        "sendPortSpinBox",
-                                        "listenPortSpinBox",
-                                        "attackTimeSpinBox",
-                                        "releaseTimeSpinBox",
-                                        "bandLowCutSpinBox",
-                                        "bandHighCutSpinBox",
-                                        "hostLineEdit",
-                                        "protocolComboBox",
-                                        "listenAddressLineEdit",
-                                        "remoteControlCheckBox",
-                                        "remoteControlFromLineEdit",
-                                        "monitorPauseButton",
-                                        "monitorClearButton",
-                                        "monitorFilterLineEdit",
-                                        "monitorView",
-                                        "saveButton"};
+    // The history's tab is shown, so the monitor's controls are not visited; the network's
+    // are in their own dialog. The spectrum and the history are drawn: their bands and lines
+    // are the editor's fields too.
+    const std::vector<std::string> order = {"deviceComboBox",
+                                            "refreshButton",
+                                            "previewVolumeSlider",
+                                            "inputChannelsLineEdit",
+                                            "mappingTable",
+                                            "addMappingButton",
+                                            "qt_tabwidget_tabbar",
+                                            "activeCheckBox",
+                                            "modeComboBox",
+                                            "addressLineEdit",
+                                            "amplificationSpinBox",
+                                            "minValueSpinBox",
+                                            "maxValueSpinBox",
+                                            "attackTimeSpinBox",
+                                            "releaseTimeSpinBox",
+                                            "bandLowCutSpinBox",
+                                            "bandHighCutSpinBox",
+                                            "networkButton",
+                                            "saveButton"};
     child<QComboBox>("deviceComboBox")->setFocus();
     for (size_t index = 1; index < order.size(); ++index) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -374,7 +542,7 @@ TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
             qobject_cast<const QAbstractSpinBox*>(focused->parentWidget())) {
             focused = focused->parentWidget();
         }
-        EXPECT_EQ(focused->objectName(), order[index]);
+        EXPECT_EQ(focused->objectName().toStdString(), order[index]);
     }
 }
 
@@ -391,16 +559,31 @@ TEST_F(MainWindowTest, CaptionsNameTheirFieldsAndTheirMnemonicsFocusThem) {
                                    {"minValueSpinBox", "Mi&nimum:", Qt::Key_N},
                                    {"maxValueSpinBox", "Ma&ximum:", Qt::Key_X},
                                    {"addressLineEdit", "Addr&ess name:", Qt::Key_E},
+                                   {"bandLowCutSpinBox", "Band lo&w cut:", Qt::Key_W},
+                                   {"networkButton", "", Qt::Key_P},
                                    {"sendPortSpinBox", "Send &port:", Qt::Key_P},
                                    {"listenPortSpinBox", "&Listen port:", Qt::Key_L},
                                    {"hostLineEdit", "&Zandorex host:", Qt::Key_Z}};
     auto* saveButton = child<QPushButton>("saveButton");
+    // Alt+P opens the network dialog, whose own mnemonics then reach its fields.
+    QWidget* keysTo = window.get();
     for (const Row& row : rows) {
         auto* field = child<QWidget>(row.field);
         EXPECT_EQ(captionOf(field), row.caption) << row.field;
 
-        saveButton->setFocus();
-        QTest::keyClick(window.get(), row.mnemonic, Qt::AltModifier);
+        if (keysTo == window.get()) {
+            saveButton->setFocus();
+        }
+        QTest::keyClick(keysTo, row.mnemonic, Qt::AltModifier);
+        if (row.field == std::string("networkButton")) {
+            auto* dialog = child<QDialog>("networkDialog");
+            // A button's mnemonic clicks it after a short show of the press.
+            ASSERT_TRUE(processEventsUntil([&] { return dialog->isVisible(); }, 2s));
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog));
+            QApplication::setActiveWindow(dialog);
+            keysTo = dialog;
+            continue;
+        }
         EXPECT_TRUE(field->hasFocus()) << row.field;
     }
     EXPECT_EQ(captionOf(child<LevelMeter>("levelMeter")), "Level (dBFS):");
@@ -430,6 +613,8 @@ TEST_F(MainWindowTest, NetworkFieldsTakeEffectOnReturn) {
 
 TEST_F(MainWindowTest, ClearingWhoMayCommandSaysThatAnySourceMay) {
     const QString anySource = "remote control: any source may command (no remoteControlFrom list)";
+    QTest::mouseClick(child<QPushButton>("networkButton"), Qt::LeftButton);
+    ASSERT_TRUE(child<QDialog>("networkDialog")->isVisible());
     auto* hint = child<QLineEdit>("remoteAccessText");
     auto* allowed = child<QLineEdit>("remoteControlFromLineEdit");
     const auto typeList = [&](const QString& text) {
@@ -456,7 +641,7 @@ TEST_F(MainWindowTest, ClearingWhoMayCommandSaysThatAnySourceMay) {
     EXPECT_EQ(preferences.stringForKey("remoteControlFrom"), std::nullopt);
     EXPECT_TRUE(hint->isVisible());
     EXPECT_EQ(hint->text(), anySource);
-    EXPECT_TRUE(child<QLineEdit>("statusLabel")->text().contains(anySource));
+    EXPECT_TRUE(child<ElidedText>("statusLabel")->text().contains(anySource));
 }
 
 TEST_F(MainWindowTest, ARemoteChangeReachesTheControlsAndTheMonitorListsIt) {
@@ -608,6 +793,11 @@ TEST_F(MainWindowTest, AControlOffersOnlyWhatTheSettingsTakeAndSaysWhatTheyRefus
 
 TEST_F(MainWindowTest, TheMonitorShowsEightLinesAtFirstAndTakesTheHeightTheWindowGains) {
     auto* view = child<QPlainTextEdit>("monitorView");
+    EXPECT_FALSE(view->isVisible()) << "the history's tab comes first";
+    auto* tabs = child<QTabWidget>("viewTabs");
+    tabs->tabBar()->setFocus();
+    QTest::keyClick(tabs->tabBar(), Qt::Key_Right);
+    ASSERT_TRUE(view->isVisible());
     const auto linesShown = [view] {
         const int margins = 2 * static_cast<int>(view->document()->documentMargin());
         return (view->viewport()->height() - margins) / view->fontMetrics().lineSpacing();
@@ -626,41 +816,9 @@ TEST_F(MainWindowTest, TheMonitorShowsEightLinesAtFirstAndTakesTheHeightTheWindo
     EXPECT_LT(window->minimumHeight(), window->maximumHeight()) << "resizable";
     const int before = view->height();
     window->resize(window->width(), window->height() + 300);
-    EXPECT_TRUE(processEventsUntil([&] { return view->height() >= before + 290; }, 2s))
+    // The list's row shares what the window gains with the spectrum's.
+    EXPECT_TRUE(processEventsUntil([&] { return view->height() >= before + 120; }, 2s))
         << before << " -> " << view->height();
-}
-
-TEST_F(MainWindowTest, ScreenshotOfAWorkingWindow) {
-    // A kick-drum trigger sent to the show-control machine, as stored in the settings file.
-    window.reset();
-    controller.reset();
-    for (const auto& [key, value] : {std::pair<const char*, const char*>{"type", "trigger"},
-                                     {"address", "cue/40"},
-                                     {"triggerOnThreshold", "0.6"},
-                                     {"triggerOffThreshold", "0.3"},
-                                     {"triggerOffDelay", "100"},
-                                     {"bandHighCut", "150"},
-                                     {"inputChannels", "1"},
-                                     {"zandorexHost", "192.168.1.20"},
-                                     {"remoteControl", "true"},
-                                     {"remoteControlFrom", "192.168.1.20"}}) {
-        preferences.setString(key, std::string(value));
-    }
-    controller = std::make_unique<KestranoController>(
-        mainLoop, preferences,
-        std::make_unique<FakeAudioCapture>(std::vector{microphone, monitor}, microphone));
-    window = std::make_unique<MainWindow>(*controller);
-    controller->awakeFromNib();
-    auto* capture = static_cast<FakeAudioCapture*>(controller->session());
-    capture->readings = {{-9.0f}};
-    capture->samplePeak = -6.0f;
-    controller->updateAudioLevels();
-    window->resize(window->sizeHint());
-
-    const QPixmap screenshot = window->grab();
-    const QString file = QString(KESTRANO_ARTEFACT_DIR) + "/kestrano-window.png";
-    ASSERT_TRUE(screenshot.save(file)) << file.toStdString();
-    EXPECT_GE(screenshot.width(), window->minimumSizeHint().width());
 }
 
 }  // namespace

@@ -1,0 +1,117 @@
+// The spectrum of sound written to a tap, as the capture's thread writes it.
+#include "app/audio/spectrum/SpectrumAnalyser.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr double rate = 48000.0;
+constexpr std::size_t tapCapacity = 48000;
+
+// Writes `seconds` of a sine of `frequency` Hz at `decibels` dBFS peak, stereo, with the right
+// channel silent, in 10 ms pieces.
+void writeSine(SoundTap& tap, double frequency, double decibels, double seconds,
+               double sampleRate = rate) {
+    const double amplitude = std::pow(10.0, decibels / 20.0);
+    const auto piece = static_cast<std::size_t>(sampleRate / 100);
+    std::vector<float> samples(2 * piece);
+    std::size_t written = 0;
+    for (std::size_t pieces = 0; pieces < static_cast<std::size_t>(seconds * 100); ++pieces) {
+        for (std::size_t frame = 0; frame < piece; ++frame, ++written) {
+            samples[2 * frame] =
+                static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency *
+                                                        static_cast<double>(written) / sampleRate));
+            samples[2 * frame + 1] = 0.0f;
+        }
+        tap.write(samples.data(), piece, 2, sampleRate, SoundTap::Clock::now());
+    }
+}
+
+// Waits (generously) for a spectrum newer than `spectrum` that `done` accepts.
+bool waitFor(const SpectrumAnalyser& analyser, SpectrumAnalyser::Spectrum& spectrum,
+             const std::function<bool()>& done) {
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < until) {
+        if (analyser.takeNewer(spectrum) && done()) {
+            return true;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return false;
+}
+
+double binFrequency(const SpectrumAnalyser::Spectrum& spectrum, std::size_t bin) {
+    return static_cast<double>(bin) * spectrum.sampleRate / SpectrumAnalyser::windowFrames;
+}
+
+std::size_t loudestBin(const SpectrumAnalyser::Spectrum& spectrum) {
+    return static_cast<std::size_t>(std::ranges::max_element(spectrum.decibels) -
+                                    spectrum.decibels.begin());
+}
+
+TEST(SpectrumAnalyserTest, AToneShowsAtItsFrequencyAndLevelWithLittleLeakage) {
+    struct Row {
+        double frequency;
+        double decibels;
+    };
+    // The left channel only is chosen: the silent right one must not halve the level.
+    for (const Row row : {Row{1000.0, -6.0}, Row{100.0, -20.0}, Row{12000.0, 0.0}}) {
+        auto tap = std::make_shared<SoundTap>(std::vector<unsigned>{1}, tapCapacity);
+        SpectrumAnalyser analyser(tap);
+        SpectrumAnalyser::Spectrum spectrum;
+        writeSine(*tap, row.frequency, row.decibels, 0.5);
+        // The newest window holds the tone only once enough of it came.
+        ASSERT_TRUE(waitFor(analyser, spectrum, [&] {
+            return spectrum.decibels[loudestBin(spectrum)] > row.decibels - 3.0;
+        })) << row.frequency;
+        EXPECT_EQ(spectrum.sampleRate, rate);
+        ASSERT_EQ(spectrum.decibels.size(), SpectrumAnalyser::windowFrames / 2 + 1);
+        const std::size_t loudest = loudestBin(spectrum);
+        EXPECT_NEAR(binFrequency(spectrum, loudest), row.frequency, rate / 4096) << row.frequency;
+        // A Hann window reads a tone between bins at most 1.5 dB low.
+        EXPECT_NEAR(spectrum.decibels[loudest], row.decibels, 1.6) << row.frequency;
+        // An octave away the window's leakage is far down.
+        const auto octaveAway =
+            static_cast<std::size_t>(row.frequency * (row.frequency > 5000 ? 0.5 : 2.0) *
+                                     SpectrumAnalyser::windowFrames / rate);
+        EXPECT_LT(spectrum.decibels[octaveAway], row.decibels - 60.0) << row.frequency;
+    }
+}
+
+TEST(SpectrumAnalyserTest, KeepsOnlyTheNewestAndStartsAfreshOnANewRate) {
+    auto tap = std::make_shared<SoundTap>(std::vector<unsigned>{}, tapCapacity);
+    SpectrumAnalyser analyser(tap);
+    SpectrumAnalyser::Spectrum spectrum;
+    EXPECT_FALSE(analyser.takeNewer(spectrum)) << "nothing before any sound";
+
+    writeSine(*tap, 440.0, -12.0, 1.0);
+    // A reader that looks late gets the newest spectrum, not the next in turn.
+    SpectrumAnalyser::Spectrum probe;
+    ASSERT_TRUE(waitFor(analyser, probe, [&] { return probe.number >= 5; }));
+    ASSERT_TRUE(analyser.takeNewer(spectrum));
+    EXPECT_GE(spectrum.number, probe.number);
+    const std::uint64_t first = spectrum.number;
+    // The same spectrum is not handed over twice: only a newer one.
+    SpectrumAnalyser::Spectrum again = spectrum;
+    EXPECT_TRUE(!analyser.takeNewer(again) || again.number > first);
+
+    // An input at 44.1 kHz: its bins are narrower, and the tone is where it is.
+    writeSine(*tap, 2000.0, -12.0, 0.5, 44100.0);
+    ASSERT_TRUE(waitFor(analyser, spectrum, [&] {
+        return spectrum.sampleRate == 44100.0 &&
+               std::abs(binFrequency(spectrum, loudestBin(spectrum)) - 2000.0) < 11.0;
+    }));
+    EXPECT_GT(spectrum.number, first);
+    // Two sines the same height: the 440 Hz of the old input left nothing behind.
+    const auto old = static_cast<std::size_t>(440.0 * SpectrumAnalyser::windowFrames / 44100.0);
+    EXPECT_LT(spectrum.decibels[old], -80.0);
+}
+
+}  // namespace
