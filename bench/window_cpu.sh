@@ -2,7 +2,7 @@
 # CPU time and memory of the window against the same set-up headless: three mappings (a voice
 # fader on 300-3000 Hz, a kick trigger below 150 Hz, a hi-hat trigger above 6 kHz) on a private
 # PulseAudio server playing a 48 kHz stereo tone, for SECONDS (default 30) each:
-#  1. kestrano --headless;
+#  1. kestrano --headless, and beside it over the same seconds
 #  2. kestrano with its window shown on a private X server (Xvfb, 1366x768), the live spectrum
 #     drawn as new spectra come; the X server's own CPU time is given beside.
 # Wanted: the window at most 4 times the headless CPU, and its resident memory at most 80 MB.
@@ -43,10 +43,6 @@ resident_mb() {
 XDG_CONFIG_HOME=$config "$kestrano" --headless >/dev/null 2>"$work/headless.log" &
 headless=$!
 pids+=("$headless")
-sleep 2
-headless_cpu=$(cpu_over_run "$headless")
-headless_rss=$(resident_mb "$headless")
-kill "$headless"
 
 display=:$((100 + RANDOM % 800))
 Xvfb "$display" -screen 0 1366x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
@@ -61,11 +57,17 @@ DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME=$config "$kestrano" \
 window=$!
 pids+=("$window")
 sleep 3
+# Both at once over the same seconds, so that whatever else the machine does weighs on each alike.
 xvfb_before=$(cut -d' ' -f1 /proc/"$xvfb"/schedstat 2>/dev/null || echo 0)
+cpu_over_run "$headless" >"$work/headless.cpu" &
+measuring=$!
 window_cpu=$(cpu_over_run "$window")
+wait "$measuring"
+headless_cpu=$(cat "$work/headless.cpu")
 xvfb_after=$(cut -d' ' -f1 /proc/"$xvfb"/schedstat 2>/dev/null || echo 0)
+headless_rss=$(resident_mb "$headless")
 window_rss=$(resident_mb "$window")
-kill "$window"
+kill "$headless" "$window"
 
 echo "== three mappings over $cpu_seconds s, 48 kHz stereo =="
 printf '%-34s %s s, RSS %s MB\n' "kestrano --headless" "$headless_cpu" "$headless_rss" \

@@ -59,7 +59,12 @@ void LevelHistory::addTick(std::optional<float> position, bool on, Clock::time_p
     while (!ticks_.empty() && ticks_.front().when < when - span) {
         ticks_.pop_front();
     }
-    update();
+    // Ten times a second: ten seconds across a few hundred pixels move two pixels a redraw, and
+    // the curve's redraw was among the window's dearest.
+    if (when - redrawn_ >= std::chrono::milliseconds(100)) {
+        redrawn_ = when;
+        update();
+    }
 }
 
 int LevelHistory::turnsShown() const {

@@ -79,6 +79,8 @@ class LevelHistory : public QWidget {
     std::function<void(const QString&)> refused_;
     std::string mapping_;
     std::deque<Tick> ticks_;
+    // When the curve was last asked to be drawn again.
+    Clock::time_point redrawn_{};
     std::optional<Drag> drag_;
     QPixmap scale_;
     mutable QRectF plot_;

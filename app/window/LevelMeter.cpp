@@ -107,6 +107,17 @@ QRectF LevelMeter::bar() const {
 
 void LevelMeter::updateBar() {
     const QRectF area = bar();
+    const auto pixel = [&](std::optional<float> decibels) {
+        return decibels && *decibels > lowestDecibels
+                   ? static_cast<int>(
+                         std::lround(xForDecibels(*decibels, area) * devicePixelRatioF()))
+                   : -1;
+    };
+    const Shown shown{pixel(level_), pixel(peak_), clipping_};
+    if (shown == shown_) {
+        return;
+    }
+    shown_ = shown;
     // The bar and the lamp with their frames: all that a tick changes.
     update(area.united(lamp_).toAlignedRect().adjusted(-1, -1, 2, 2));
 }

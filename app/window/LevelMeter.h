@@ -60,6 +60,15 @@ class LevelMeter : public QWidget, public LevelIndicator {
     bool clipping_ = false;
     Scale scale_;
     QPixmap face_;
+    // What the bar showed when last asked to draw, to the device pixel: a tick that changes none
+    // of it draws nothing.
+    struct Shown {
+        int level = -1;
+        int peak = -1;
+        bool clipping = false;
+        friend bool operator==(const Shown&, const Shown&) = default;
+    };
+    Shown shown_;
     mutable QRectF bar_;
     mutable QRectF lamp_;
     mutable QSize barFor_;

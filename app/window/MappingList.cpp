@@ -1,5 +1,7 @@
 #include "app/window/MappingList.h"
 
+#include <cmath>
+
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPainter>
@@ -205,7 +207,11 @@ void MappingList::showStatus(const ControllerStatus& status, bool firstOn) {
         const std::string name = row == 0 ? std::string() : names[row - 1];
         const MappingReading reading = readingOf(status, firstOn, name);
         QTableWidgetItem* item = table_->item(row, meterColumn);
-        item->setData(positionRole, reading.position ? QVariant(*reading.position) : QVariant());
+        // To a two-hundredth, finer than the bar's pixels: an item whose data stays the same is
+        // not drawn again, and the list's meters were among the window's dearest drawing.
+        item->setData(positionRole, reading.position
+                                        ? QVariant(std::round(*reading.position * 200.0f) / 200.0f)
+                                        : QVariant());
         const bool gated = settings_.whole(scopedKey(name, keys::type)) != continuousMode;
         item->setData(lampRole, gated ? QVariant(reading.on) : QVariant());
     }

@@ -64,8 +64,13 @@ MonitorPanel::MonitorPanel(OscMonitor& monitor, QWidget* parent)
     refresh();
 }
 
+void MonitorPanel::showEvent(QShowEvent* event) {
+    QGroupBox::showEvent(event);
+    refresh();
+}
+
 void MonitorPanel::refresh() {
-    if (pauseButton_->isChecked() || monitor_.revision() == shownRevision_) {
+    if (!isVisible() || pauseButton_->isChecked() || monitor_.revision() == shownRevision_) {
         return;
     }
     shownRevision_ = monitor_.revision();

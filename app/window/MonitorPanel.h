@@ -13,8 +13,8 @@ class QPlainTextEdit;
 class QPushButton;
 
 // The window's view of the OSC monitor: the last datagrams in and out, one line each, with pause,
-// clear and a text filter. It redraws a few times a second, and only when something changed, so
-// that a flood costs the window no more than a quiet network.
+// clear and a text filter. It redraws a few times a second, only when something changed and only
+// while shown, so that a flood, or a hidden tab, costs the window no more than a quiet network.
 class MonitorPanel : public QGroupBox {
     Q_OBJECT
   public:
@@ -23,8 +23,12 @@ class MonitorPanel : public QGroupBox {
 
     MonitorPanel(OscMonitor& monitor, QWidget* parent);
 
-    // Redraws now, if not paused; the timer calls it.
+    // Redraws now, if shown and not paused; the timer calls it.
     void refresh();
+
+  protected:
+    // Catches up on what came while the panel was hidden.
+    void showEvent(QShowEvent* event) override;
 
   private:
     OscMonitor& monitor_;
