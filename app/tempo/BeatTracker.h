@@ -1,0 +1,53 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "app/audio/tap/SoundTap.h"
+#include "app/tempo/BeatGrid.h"
+
+// Follows the beat of the sound a tap hands over, on a thread of its own: the beats a tracker
+// hears are fitted to a grid, and the newest state is kept for the main thread to take.
+// Memory is bounded (one hop of sound, a few seconds of beats) and so is the work (one tracker
+// step per hop).
+class BeatTracker {
+  public:
+    using Clock = SoundTap::Clock;
+
+    // What the tracker knows now. Times are seconds of the steady clock (since its epoch).
+    struct State {
+        // The grid of the last beats heard; nothing before the tracker has locked.
+        std::optional<BeatGrid> grid;
+        // Whether the sound has been silent for silenceHold: beats stop, the tempo is kept.
+        bool silent = false;
+    };
+
+    static constexpr double silenceHold = 2.0;
+
+    // `changed` runs on the tracker's thread when the state changed; it should post to the main
+    // thread, where state() reads the newest one. At most one call is waiting to be taken at a
+    // time: see state().
+    BeatTracker(std::shared_ptr<SoundTap> tap, std::function<void()> changed);
+    ~BeatTracker();
+    BeatTracker(const BeatTracker&) = delete;
+    BeatTracker& operator=(const BeatTracker&) = delete;
+
+    // The newest state; also allows the next `changed` call.
+    State state();
+
+  private:
+    void run();
+    void publish(const State& state);
+
+    std::shared_ptr<SoundTap> tap_;
+    std::function<void()> changed_;
+    std::mutex mutex_;
+    State state_;
+    std::atomic<bool> told_{false};
+    std::atomic<bool> ending_{false};
+    std::thread thread_;
+};
