@@ -91,9 +91,13 @@ double nextBeat(const BeatGrid& grid, double period, std::optional<double> lastS
         while (next - *lastSent < period / 2.0) {
             next += step;
         }
-    } else {
-        next = grid.anchor + std::ceil((now - grid.anchor) / step) * step;
+        // A beat just due goes now: the grid's news may come a moment before its beat's timer.
+        while (next < now - period / 4.0) {
+            next += period;
+        }
+        return next;
     }
+    next = grid.anchor + std::ceil((now - grid.anchor) / step) * step;
     while (next <= now) {
         next += period;
     }

@@ -22,6 +22,6 @@ std::optional<BeatGrid> fitBeatGrid(std::span<const double> times, double roughP
 
 // When the next beat after one sent at `lastSent` (nothing for none) falls, at `period` apart,
 // on `grid`: the beat one period after the last, moved onto the nearest grid point, or, without
-// a recent last beat, the first beat of the sent period's grid after `now`. Never at or before
-// `now` nor within half a period of the last beat.
+// a recent last beat, the first beat of the sent period's grid after `now`. Never within half a
+// period of the last beat; at most a quarter period before `now` (a beat just due, not yet sent).
 double nextBeat(const BeatGrid& grid, double period, std::optional<double> lastSent, double now);

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "app/audio/tap/SoundTap.h"
 #include "app/tempo/BeatGrid.h"
@@ -41,13 +44,32 @@ class BeatTracker {
 
   private:
     void run();
-    void publish(const State& state);
+    // Starts a new aubio tracker whose first frame is the tap's `firstFrame`.
+    void restart(std::uint64_t firstFrame);
+    // One hop of `factor_` times hopFrames frames, the first of them the tap's `firstFrame`.
+    void step(const float* sound, const SoundTap::Block& block, std::uint64_t firstFrame);
+    // Makes the state the newest for the main thread.
+    void publish();
 
     std::shared_ptr<SoundTap> tap_;
     std::function<void()> changed_;
     std::mutex mutex_;
-    State state_;
+    State published_;  // guarded by mutex_
     std::atomic<bool> told_{false};
+
+    // The tracker thread's own.
+    class Aubio;
+    std::unique_ptr<Aubio> tracker_;
+    std::vector<float> hop_;
+    double rate_ = 0.0;
+    // The input's frames that make one frame of the tracker's.
+    std::size_t factor_ = 1;
+    std::uint64_t trackerStart_ = 0;  // the tap's count of the tracker's first frame
+    std::uint64_t nextFrame_ = 0;
+    std::deque<double> beats_;
+    double silentFor_ = 0.0;
+    State state_;
+
     std::atomic<bool> ending_{false};
     std::thread thread_;
 };

@@ -1,5 +1,6 @@
 #include "app/tempo/TempoClock.h"
 
+#include <algorithm>
 #include <cmath>
 
 TempoClock::TempoClock(MainLoop& mainLoop, MonotonicClock clock, Hooks hooks)
@@ -75,7 +76,8 @@ void TempoClock::schedule() {
     if (timer_) {
         timer_->invalidate();
     }
-    timer_ = mainLoop_.scheduleRepeatingTimer(when - at, [this, when] { beat(when); });
+    timer_ =
+        mainLoop_.scheduleRepeatingTimer(std::max(when - at, 0.0), [this, when] { beat(when); });
 }
 
 void TempoClock::beat(double when) {
