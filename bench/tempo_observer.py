@@ -92,12 +92,13 @@ early_right = any(tempo_ok(v) for t, v in tempi if t - start <= 8.0)
 first_right = next((t - start for t, v in tempi if tempo_ok(v)), None)
 tempo_pass = early_right and all(tempo_ok(v) for _, v in late)
 last_tempo = tempi[-1][1] if tempi else None
-# Beats from 10 s on, to the end of the loop.
-end = start + seconds
-measured = [t for t, _ in beats if start + 10.0 <= t <= end]
+# Beats from 10 s on, to the end of the loop; half a period either way, so that a true beat on
+# an edge is counted the same for the messages and for the truth.
+begin, end = start + 10.0 - period / 2.0, start + seconds - period / 2.0
+measured = [t for t, _ in beats if begin <= t < end]
 distances = [abs(t - true_beat_near(t)) * 1000.0 for t in measured]
 signed = [(t - true_beat_near(t)) * 1000.0 for t in measured]
-expected = math.floor((end - phase) / period) - math.ceil((start + 10.0 - phase) / period) + 1
+expected = math.ceil((end - phase) / period) - math.ceil((begin - phase) / period)
 median = statistics.median(distances) if distances else float("nan")
 bias = statistics.median(signed) if signed else float("nan")
 count_off = 100.0 * (len(measured) - expected) / expected

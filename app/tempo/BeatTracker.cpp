@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -17,15 +18,18 @@ namespace {
 constexpr double analysisRate = 11025.0;
 constexpr std::size_t hopFrames = 64;
 constexpr unsigned windowFrames = 256;
-// The thread wakes for four hops at a time (21 ms): beats are sent from the grid, not as they
+// The thread wakes for eight hops at a time (43 ms): beats are sent from the grid, not as they
 // are heard, so that the tracker may hear them a little later.
-constexpr std::size_t hopsPerRead = 4;
+constexpr std::size_t hopsPerRead = 8;
 // Below this mean square a hop counts as silent (-60 dBFS).
 constexpr float silentPower = 1.0e-6f;
 // The beats the grid is fitted to: the last few seconds, so that a change of tempo is followed.
 constexpr double beatMemory = 6.0;
 constexpr std::size_t mostBeats = 64;
 constexpr int beatsToLock = 4;
+// How long the earliest arrival is remembered: long enough to include a read that came without
+// delay, short enough to follow a server that changed its latency.
+constexpr double arrivalMemory = 5.0;
 
 double seconds(SoundTap::Clock::time_point time) {
     return std::chrono::duration<double>(time.time_since_epoch()).count();
@@ -123,14 +127,36 @@ void BeatTracker::run() {
             rate_ = block.sampleRate;
             factor_ = std::max<std::size_t>(1, static_cast<std::size_t>(rate_ / analysisRate));
             restart(block.firstFrame);
+            earliest_ = {};
         }
+        noteArrival(block);
         const std::size_t hopLength = hopFrames * factor_;
         std::size_t done = 0;
         for (; done + hopLength <= block.frames && tracker_->usable(); done += hopLength) {
-            step(sound.data() + done, block, block.firstFrame + done);
+            step(sound.data() + done, block.firstFrame + done);
         }
         nextFrame_ = block.firstFrame + done;
     }
+}
+
+void BeatTracker::noteArrival(const SoundTap::Block& block) {
+    // When the input's frame 0 would have arrived, had every frame come as early as this read's
+    // newest did. A frame is never early, only late by the server's and the system's delays:
+    // the earliest of the last few seconds is the truest, and the sound's own count of frames
+    // places the beats between, free of the jitter of a busy machine.
+    const double start =
+        seconds(block.newestArrival) - (static_cast<double>(block.framesWritten) - 1.0) / rate_;
+    const double now = seconds(block.newestArrival);
+    if (now - earliest_.since > arrivalMemory) {
+        earliest_.previous = earliest_.current;
+        earliest_.current = start;
+        earliest_.since = now;
+    }
+    earliest_.current = std::min(earliest_.current, start);
+}
+
+double BeatTracker::frameStart() const {
+    return std::min(earliest_.current, earliest_.previous);
 }
 
 void BeatTracker::restart(std::uint64_t firstFrame) {
@@ -139,7 +165,7 @@ void BeatTracker::restart(std::uint64_t firstFrame) {
     beats_.clear();
 }
 
-void BeatTracker::step(const float* sound, const SoundTap::Block& block, std::uint64_t firstFrame) {
+void BeatTracker::step(const float* sound, std::uint64_t firstFrame) {
     // Each frame of the hop is the mean of `factor_` frames of the input.
     float power = 0.0f;
     for (std::size_t frame = 0; frame < hopFrames; ++frame) {
@@ -167,16 +193,16 @@ void BeatTracker::step(const float* sound, const SoundTap::Block& block, std::ui
     if (!beat) {
         return;
     }
-    // The beat's frame placed in time from when the newest frame arrived.
+    // Beats are counted in the input's seconds, and placed on the clock only once fitted.
     const double frame = static_cast<double>(trackerStart_) + static_cast<double>(*beat * factor_);
-    const double time = seconds(block.newestArrival) -
-                        (static_cast<double>(block.framesWritten) - 1.0 - frame) / rate_;
+    const double time = frame / rate_;
     beats_.push_back(time);
     while (beats_.size() > mostBeats || time - beats_.front() > beatMemory) {
         beats_.pop_front();
     }
     const std::vector<double> times(beats_.begin(), beats_.end());
-    if (const auto grid = fitBeatGrid(times, tracker_->period(), beatsToLock)) {
+    if (auto grid = fitBeatGrid(times, tracker_->period(), beatsToLock)) {
+        grid->anchor += frameStart();
         state_.grid = grid;
         publish();
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -47,7 +48,11 @@ class BeatTracker {
     // Starts a new aubio tracker whose first frame is the tap's `firstFrame`.
     void restart(std::uint64_t firstFrame);
     // One hop of `factor_` times hopFrames frames, the first of them the tap's `firstFrame`.
-    void step(const float* sound, const SoundTap::Block& block, std::uint64_t firstFrame);
+    void step(const float* sound, std::uint64_t firstFrame);
+    // Places the input's frames on the clock from when a read's newest frame arrived.
+    void noteArrival(const SoundTap::Block& block);
+    // The clock's seconds at the input's frame 0.
+    double frameStart() const;
     // Makes the state the newest for the main thread.
     void publish();
 
@@ -68,6 +73,12 @@ class BeatTracker {
     std::uint64_t nextFrame_ = 0;
     std::deque<double> beats_;
     double silentFor_ = 0.0;
+    // The earliest frame-0 time of the current span of arrivalMemory and of the one before.
+    struct Earliest {
+        double current = std::numeric_limits<double>::infinity();
+        double previous = std::numeric_limits<double>::infinity();
+        double since = -std::numeric_limits<double>::infinity();
+    } earliest_;
     State state_;
 
     std::atomic<bool> ending_{false};
