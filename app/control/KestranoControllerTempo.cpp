@@ -108,9 +108,6 @@ void KestranoController::tapTempo() {
 void KestranoController::sendTempoMessage(std::string_view addressKey,
                                           std::shared_ptr<QVOSCArgument> argument) {
     const std::string address = settings_.text(addressKey).value_or(std::string());
-    if (address.empty()) {
-        return;
-    }
     const auto message =
         std::make_shared<QVOSCMessage>(QVOSCAddress::addressWithString("/zandorex/" + address));
     message->attachArgument(std::move(argument));

@@ -212,13 +212,13 @@ constexpr SettingDefinition catalog[] = {
      .choices = "off|detect|tap"},
     {.key = keys::tempoAddress,
      .kind = SettingKind::addressName,
-     .expected = "the address after /zandorex/ of the tempo message (,f BPM); printable ASCII "
-                 "without spaces or any of # * , ? [ ] { } (empty: none sent)",
+     .expected = "the address after /zandorex/ of the tempo message (,f BPM): printable ASCII "
+                 "without spaces or any of # * , ? [ ] { }",
      .absent = "tempo"},
     {.key = keys::beatAddress,
      .kind = SettingKind::addressName,
-     .expected = "the address after /zandorex/ of the beat message (,i 1 to 4); printable ASCII "
-                 "without spaces or any of # * , ? [ ] { } (empty: none sent)",
+     .expected = "the address after /zandorex/ of the beat message (,i 1 to 4): printable ASCII "
+                 "without spaces or any of # * , ? [ ] { }",
      .absent = "beat"},
     {.key = keys::tempoMinimum,
      .kind = SettingKind::decimal,
@@ -372,7 +372,10 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
                    mode == triggerMode || mode == silenceMode;
         }
         case SettingKind::addressName:
-            return isOscAddressName(std::get<std::string>(value));
+            // Empty is a name only where absence means empty (the mapping's address, nothing
+            // sent); elsewhere it would be a second way of saying absent.
+            return isOscAddressName(std::get<std::string>(value)) &&
+                   (!std::get<std::string>(value).empty() || setting.absent == "");
         case SettingKind::host:
             return isHostNameOrAddress(std::get<std::string>(value));
         case SettingKind::localAddress:

@@ -217,6 +217,7 @@ const PathCase cases[] = {
     {nullptr, "tempoMinimum", "201", nullptr},
     {nullptr, "tempoAddress", "show/bpm", "show/bpm"},
     {nullptr, "beatAddress", "beat count", nullptr},
+    {nullptr, "beatAddress", "", nullptr},
     {nullptr, "tempoChannels", "3-4", "3-4"},
     {nullptr, "tempoChannels", "0", nullptr},
 };
