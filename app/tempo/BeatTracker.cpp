@@ -27,6 +27,8 @@ constexpr float silentPower = 1.0e-6f;
 constexpr double beatMemory = 6.0;
 constexpr std::size_t mostBeats = 64;
 constexpr int beatsToLock = 4;
+// A read waits this long for sound before it counts the wait as silence.
+constexpr std::chrono::milliseconds readTimeout{200};
 // How long the earliest arrival is remembered: long enough to include a read that came without
 // delay, short enough to follow a server that changed its latency.
 constexpr double arrivalMemory = 5.0;
@@ -116,8 +118,13 @@ void BeatTracker::run() {
     while (!ending_) {
         const std::size_t wanted = hopsPerRead * hopFrames * factor_;
         sound.resize(wanted);
-        const SoundTap::Block block =
-            tap_->read(sound.data(), wanted, wanted, std::chrono::milliseconds(200));
+        const auto asked = Clock::now();
+        const SoundTap::Block block = tap_->read(sound.data(), wanted, wanted, readTimeout);
+        if (block.frames < wanted && !ending_) {
+            // An input that stopped delivering (removed, suspended) is as silent as one that
+            // delivers zeros.
+            waitedSilent(std::chrono::duration<double>(Clock::now() - asked).count());
+        }
         if (block.sampleRate <= 0.0 || block.frames == 0) {
             continue;
         }
@@ -159,6 +166,15 @@ double BeatTracker::frameStart() const {
     return std::min(earliest_.current, earliest_.previous);
 }
 
+bool BeatTracker::waitedSilent(double seconds) {
+    silentFor_ += seconds;
+    if (silentFor_ >= silenceHold && !state_.silent) {
+        state_.silent = true;
+        publish();
+    }
+    return state_.silent;
+}
+
 void BeatTracker::restart(std::uint64_t firstFrame) {
     tracker_ = std::make_unique<Aubio>(rate_ / static_cast<double>(factor_));
     trackerStart_ = firstFrame;
@@ -178,13 +194,15 @@ void BeatTracker::step(const float* sound, std::uint64_t firstFrame) {
     }
     power /= static_cast<float>(hopFrames);
     const std::size_t hopLength = hopFrames * factor_;
-    silentFor_ = power < silentPower ? silentFor_ + static_cast<double>(hopLength) / rate_ : 0.0;
-    const bool silent = silentFor_ >= silenceHold;
-    if (silent || silent != state_.silent) {
-        // The music that comes back is tracked afresh, from the next hop on.
+    const bool quiet = power < silentPower;
+    if (!quiet) {
+        silentFor_ = 0.0;
+    }
+    // While silent, and when the music comes back, the tracker starts afresh from the next hop.
+    if (quiet ? waitedSilent(static_cast<double>(hopLength) / rate_) : state_.silent) {
         restart(firstFrame + hopLength);
-        if (silent != state_.silent) {
-            state_.silent = silent;
+        if (!quiet) {
+            state_.silent = false;
             publish();
         }
         return;

@@ -49,6 +49,8 @@ class BeatTracker {
     void restart(std::uint64_t firstFrame);
     // One hop of `factor_` times hopFrames frames, the first of them the tap's `firstFrame`.
     void step(const float* sound, std::uint64_t firstFrame);
+    // Adds `seconds` of silence; whether the sound is silent now (for silenceHold or longer).
+    bool waitedSilent(double seconds);
     // Places the input's frames on the clock from when a read's newest frame arrived.
     void noteArrival(const SoundTap::Block& block);
     // The clock's seconds at the input's frame 0.
