@@ -10,7 +10,10 @@ constexpr std::size_t keptTaps = 8;
 }  // namespace
 
 std::optional<BeatGrid> TapTempo::tap(double time) {
-    if (!taps_.empty() && (time - taps_.back() > seriesGap || time <= taps_.back())) {
+    if (!taps_.empty() && time >= taps_.back() && time - taps_.back() < shortestGap) {
+        return std::nullopt;
+    }
+    if (!taps_.empty() && (time - taps_.back() > seriesGap || time < taps_.back())) {
         taps_.clear();
     }
     taps_.push_back(time);

@@ -11,8 +11,11 @@ class TapTempo {
   public:
     static constexpr double seriesGap = 2.0;
     static constexpr int tapsNeeded = 4;
+    // A tap this soon after the one before is a bounce of the same one (faster than 300 BPM).
+    static constexpr double shortestGap = 0.2;
 
-    // Notes a tap; the grid when this tap completes or extends a series, nothing otherwise.
+    // Notes a tap; the grid when this tap completes or extends a series, nothing otherwise (a
+    // bounce changes nothing).
     std::optional<BeatGrid> tap(double time);
 
   private:

@@ -78,6 +78,8 @@ TEST(TempoGridTest, FourTapsWithinTheGapSetTheTempoAndPhase) {
     EXPECT_FALSE(taps.tap(1.0));
     EXPECT_FALSE(taps.tap(1.5));
     EXPECT_FALSE(taps.tap(2.0));
+    // A bounce of the button is no tap: it neither counts nor breaks the series.
+    EXPECT_FALSE(taps.tap(2.05));
     std::optional<BeatGrid> grid = taps.tap(2.5);
     ASSERT_TRUE(grid.has_value());
     EXPECT_NEAR(grid->period, 0.5, 1e-9);
