@@ -14,6 +14,7 @@
 #include "app/window/NetworkGroup.h"
 #include "app/window/ReadOnlyText.h"
 #include "app/window/SettingBindings.h"
+#include "app/window/TempoPanel.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -51,14 +52,17 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     networkGroup_ = new NetworkGroup(ui_->centralwidget);
     ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(ui_->verticalSpacer),
                                      networkGroup_);
+    // The tempo, above the network: a self-contained panel placed here only.
+    tempoPanel_ = new TempoPanel([this] { controller_.tapTempo(); }, this);
+    ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(networkGroup_), tempoPanel_);
     monitorPanel_ = new MonitorPanel(controller_.monitor(), ui_->centralwidget);
     // The monitor takes the room the spacer kept.
     ui_->centralLayout->insertWidget(ui_->centralLayout->indexOf(ui_->verticalSpacer),
                                      monitorPanel_, 1);
     // In reading order: the groups below the shaping come before the Save button.
     QWidget* previous = ui_->bandHighCutSpinBox;
-    for (QWidget* group :
-         {static_cast<QWidget*>(networkGroup_), static_cast<QWidget*>(monitorPanel_)}) {
+    for (QWidget* group : {static_cast<QWidget*>(tempoPanel_), static_cast<QWidget*>(networkGroup_),
+                           static_cast<QWidget*>(monitorPanel_)}) {
         for (QWidget* field : group->findChildren<QWidget*>()) {
             if (field->focusPolicy() & Qt::TabFocus) {
                 setTabOrder(previous, field);
@@ -291,5 +295,6 @@ void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
     statusLabel_->setText(line);
     statusLabel_->setToolTip(line);
     networkGroup_->showRemoteAccess(status.remoteAccess);
+    tempoPanel_->showTempo(status.tempo);
     mappingList_->showStatus(status, controller_.shaping().triggerIsOn());
 }

@@ -14,6 +14,7 @@ class MonitorPanel;
 class NetworkGroup;
 class ReadOnlyText;
 class SettingBindings;
+class TempoPanel;
 
 // The one window: its controls edit the controller's properties, and the controller's changes
 // show in the controls. The controller must outlive the window.
@@ -44,6 +45,7 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     NetworkGroup* networkGroup_;
     SettingBindings* settingBindings_ = nullptr;
     MonitorPanel* monitorPanel_;
+    TempoPanel* tempoPanel_;
     MappingList* mappingList_ = nullptr;
     KestranoController& controller_;
 };
