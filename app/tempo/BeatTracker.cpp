@@ -169,7 +169,9 @@ double BeatTracker::frameStart() const {
 bool BeatTracker::waitedSilent(double seconds) {
     silentFor_ += seconds;
     if (silentFor_ >= silenceHold && !state_.silent) {
+        // The grid goes with the music: what comes back is locked afresh.
         state_.silent = true;
+        state_.grid.reset();
         publish();
     }
     return state_.silent;

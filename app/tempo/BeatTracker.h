@@ -24,7 +24,8 @@ class BeatTracker {
 
     // What the tracker knows now. Times are seconds of the steady clock (since its epoch).
     struct State {
-        // The grid of the last beats heard; nothing before the tracker has locked.
+        // The grid of the last beats heard; nothing before the tracker has locked, and from
+        // the start of a silence until it has locked again.
         std::optional<BeatGrid> grid;
         // Whether the sound has been silent for silenceHold: beats stop, the tempo is kept.
         bool silent = false;

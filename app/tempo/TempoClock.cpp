@@ -28,15 +28,17 @@ void TempoClock::trackerState(std::optional<BeatGrid> grid, bool silent) {
     if (mode_ != TempoMode::detect) {
         return;
     }
-    if (silent != status_.held && status_.bpm) {
-        status_.held = silent;
-        hooks_.changed();
-    }
     if (silent) {
         stopBeats();
+        if (status_.bpm && !status_.held) {
+            status_.held = true;
+            hooks_.changed();
+        }
         return;
     }
+    // Held until the music that came back is locked.
     if (grid) {
+        status_.held = false;
         follow(*grid, foldTempo(60.0 / grid->period, minimum_));
     }
 }

@@ -36,8 +36,8 @@ class TempoClock {
     // The lower end of the range detected tempi are folded into.
     void setMinimum(double bpm);
 
-    // Detect: the tracker's newest grid (seconds of the steady clock), and whether the sound is
-    // silent.
+    // Detect: the tracker's newest grid (seconds of the steady clock; nothing before a lock), and
+    // whether the sound is silent: silence stops the beats and holds the tempo until a new lock.
     void trackerState(std::optional<BeatGrid> grid, bool silent);
     // A tap now. False when taps are not taken (not in tap mode).
     bool tap();
