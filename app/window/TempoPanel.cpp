@@ -9,7 +9,7 @@ TempoPanel::TempoPanel(std::function<void()> tap, QWidget* parent)
     : QGroupBox(tr("Tempo"), parent),
       tempoLabel_(new QLabel(this)),
       lamp_(new QLabel(this)),
-      tapButton_(new QPushButton(tr("&Tap"), this)) {
+      tapButton_(new QPushButton(tr("Tap"), this)) {
     setObjectName("tempoPanel");
     tempoLabel_->setObjectName("tempoLabel");
     lamp_->setObjectName("beatLamp");
@@ -21,7 +21,8 @@ TempoPanel::TempoPanel(std::function<void()> tap, QWidget* parent)
     layout->addWidget(tempoLabel_, 1);
     layout->addWidget(tapButton_);
     connect(tapButton_, &QPushButton::clicked, this, [tap] { tap(); });
-    // T anywhere in the window; a text field that takes the letter keeps it.
+    // T anywhere in the window (a text field that takes the letter keeps it); no mnemonic, since
+    // Alt+T is the Send to Zandorex box's.
     auto* key = new QShortcut(QKeySequence(Qt::Key_T), parent != nullptr ? parent : this);
     connect(key, &QShortcut::activated, this, [tap] { tap(); });
     lampTimer_.setSingleShot(true);
