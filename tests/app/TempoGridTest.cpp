@@ -1,12 +1,15 @@
 // The beat grid's arithmetic: folding a tempo into its range, fitting a grid to the beats a
-// tracker heard (some missing, some off), placing the next beat, and tap tempo.
+// tracker heard (some missing, some off), placing the next beat, tap tempo, and when the beat
+// clock tells the tempo.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <vector>
 
+#include "app/run/QtMainLoop.h"
 #include "app/tempo/BeatGrid.h"
 #include "app/tempo/TapTempo.h"
+#include "app/tempo/TempoClock.h"
 
 namespace {
 
@@ -97,6 +100,56 @@ TEST(TempoGridTest, FourTapsWithinTheGapSetTheTempoAndPhase) {
     grid = taps.tap(7.75);
     ASSERT_TRUE(grid.has_value());
     EXPECT_NEAR(60.0 / grid->period, 80.0, 1e-6);
+}
+
+// The tempo message goes once on lock, then on each move of half a BPM or more, at most twice a
+// second; detected tempi are folded into the range first, and a silence holds the tempo.
+TEST(TempoGridTest, TempoIsToldOnLockAndOnMovesOfHalfABpmAtMostTwiceASecond) {
+    QtMainLoop loop;
+    MonotonicTime now{};
+    std::vector<float> told;
+    int changes = 0;
+    TempoClock clock(loop, [&] { return now; },
+                     {[&](float bpm) { told.push_back(bpm); }, [](int32_t) {}, [&] { ++changes; }});
+    clock.setMode(TempoMode::detect);
+    const struct {
+        double at;   // seconds
+        double bpm;  // the tracker's, before folding
+        bool silent;
+        std::optional<float> told;
+    } rows[] = {
+        {0.0, 120.0, false, 120.0f},  // lock
+        {0.1, 120.3, false, {}},      // a small move
+        {0.2, 121.0, false, {}},      // half a BPM, but too soon
+        {0.6, 121.0, false, 121.0f},  // and now
+        {0.7, 60.5, false, {}},       // a tracker at half the tempo reads the same
+        {1.2, 174.0, false, 87.0f},   // folded into [75, 150)
+        {1.3, 0.0, true, {}},         // silence: nothing told, the tempo held
+        {2.0, 87.2, false, {}},       // back, the same tempo
+        {2.6, 100.0, false, 100.0f},
+    };
+    for (const auto& row : rows) {
+        now = MonotonicTime(std::chrono::duration_cast<MonotonicTime::duration>(
+            std::chrono::duration<double>(1000.0 + row.at)));
+        const std::size_t before = told.size();
+        clock.trackerState(
+            row.silent ? std::nullopt : std::optional(BeatGrid{1000.0 + row.at, 60.0 / row.bpm}),
+            row.silent);
+        ASSERT_EQ(told.size(), before + (row.told ? 1 : 0)) << "at " << row.at << " s";
+        if (row.told) {
+            EXPECT_NEAR(told.back(), *row.told, 1e-3);
+        }
+        EXPECT_EQ(clock.status().held, row.silent) << "at " << row.at << " s";
+    }
+    EXPECT_NEAR(clock.status().bpm.value_or(0.0), 100.0, 1e-9);
+    EXPECT_GT(changes, 0);
+
+    // Taps are not taken in detect mode, nor the tracker's grid in tap mode.
+    EXPECT_FALSE(clock.tap());
+    clock.setMode(TempoMode::tap);
+    clock.trackerState(BeatGrid{1003.0, 0.5}, false);
+    EXPECT_FALSE(clock.status().bpm.has_value());
+    EXPECT_TRUE(clock.tap());
 }
 
 }  // namespace
