@@ -1,5 +1,4 @@
 // The tempo: the beat tracker on the capture's sound, tap tempo, and their messages.
-#include "app/audio/level/MeterBank.h"
 #include "app/control/KestranoController.h"
 #include "app/settings/InputChannels.h"
 #include "app/settings/SettingsKeys.h"

@@ -16,7 +16,7 @@
 
 // Follows the beat of the sound a tap hands over, on a thread of its own: the beats a tracker
 // hears are fitted to a grid, and the newest state is kept for the main thread to take.
-// Memory is bounded (one hop of sound, a few seconds of beats) and so is the work (one tracker
+// Memory is bounded (one read of sound, a few seconds of beats) and so is the work (one tracker
 // step per hop).
 class BeatTracker {
   public:
