@@ -72,9 +72,13 @@ for loop in "${loops[@]}"; do
     for setting in "zandorexListenPort=$(free_port)" "zandorexSendPort=$port" tempo=detect $settings; do
         XDG_CONFIG_HOME=$config "$kestrano" --set "$setting"
     done
-    parec -d mic --format=float32le --rate=48000 --channels=1 --latency-msec=2 |
-        python3 bench/tempo_observer.py "$port" 48000 "$bpm" "$seconds" "$name" &
+    rm -f "$work/sound"
+    mkfifo "$work/sound"
+    python3 bench/tempo_observer.py "$port" 48000 "$bpm" "$seconds" "$name" <"$work/sound" &
     observer=$!
+    parec -d mic --format=float32le --rate=48000 --channels=1 --latency-msec=2 >"$work/sound" &
+    observer_parec=$!
+    pids+=("$observer" "$observer_parec")
     XDG_CONFIG_HOME=$config "$kestrano" --headless >/dev/null 2>"$work/$name.log" &
     pid=$!
     pids+=("$pid")
@@ -83,7 +87,8 @@ for loop in "${loops[@]}"; do
     sleep 0.5
     kill "$pid"
     wait "$pid" 2>/dev/null || true
-    pkill -P "$$" -x parec 2>/dev/null || true
+    kill "$observer_parec"
+    wait "$observer_parec" 2>/dev/null || true
     wait "$observer" || true
 done
 
