@@ -8,6 +8,7 @@ packages=(
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libpulse-dev libfftw3-dev pulseaudio pulseaudio-utils sox libsox-fmt-pulse
+    libaubio-dev aubio-tools
     libgtest-dev libgmock-dev libbenchmark-dev
     liblo-dev liblo-tools liboscpack-dev
     xvfb xauth procps

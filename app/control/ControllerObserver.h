@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/tempo/TempoStatus.h"
+
 // The controller's properties a view shows and edits beside the settings.
 enum class ControllerProperty {
     audioDevices,
@@ -74,6 +76,10 @@ struct ControllerStatus {
     std::string listenerError;
     // Why there is no input: the device that cannot be opened, or the one waited for.
     std::string deviceError;
+    // The tempo and the beat; nothing while tempo is off.
+    std::optional<TempoStatus> tempo;
+    // Said once a tap came in detect mode, until the mode changes.
+    std::string tempoNote;
     // The further mappings, after the first.
     std::vector<MappingStatus> mappings;
     // What was wrong with the stored settings at start-up, until the next Save.

@@ -21,7 +21,9 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
               [this] { return remoteReadings(); },
               [this] { return save(); },
               [this](const QVOSCPacket& packet, const NetworkEndpoint& to) { reply(packet, to); },
-          }) {
+              [this] { tapTempo(); },
+          }),
+      tempoClock_(mainLoop, clock_, tempoHooks()) {
     // The first mapping's chain hears of its settings before the controller does.
     chains_.push_back(makeChain(std::string()));
     settingsSubscription_ =
@@ -49,6 +51,7 @@ void KestranoController::awakeFromNib() {
             inputFailed(deviceName, error);
         });
     takeMappings();
+    takeTempoMode();
     status_.remoteAccess = remote_.accessNote();
     inputChoice_ = InputChoice::fromStored(settings_.text(keys::inputDevice));
     selectInput(deviceForChoice(session_->audioInputDevices()));
@@ -98,6 +101,7 @@ KestranoController::~KestranoController() {
     session_->setServerReconnectedHandler(nullptr);
     session_->setInputFailedHandler(nullptr);
     session_->setFragmentLevelHandler(nullptr);
+    stopBeatTracker();
     session_->stopRunning();
     audioDevices_.clear();
     session_.reset();
@@ -113,6 +117,7 @@ void KestranoController::settingChanged(std::string_view key) {
     }
     listenerSettingChanged(key);
     captureSettingChanged(key);
+    tempoSettingChanged(key);
     if (key == keys::mappings) {
         takeMappings();
     }

@@ -19,6 +19,8 @@
 #include "app/settings/SettingsModel.h"
 #include "app/shaping/LevelShaping.h"
 #include "app/shaping/MonotonicClock.h"
+#include "app/tempo/BeatTracker.h"
+#include "app/tempo/TempoClock.h"
 #include "osc/QVOSCMessage.h"
 #include "osc/QVOSCPacket.h"
 #include "transport/MainLoop.h"
@@ -121,6 +123,10 @@ class KestranoController {
     AudioCapture* session() const { return session_.get(); }
     RepeatingTimer* audioLevelTimer() const { return audioLevelTimer_.get(); }
 
+    // A tap of the tempo (the Tap button, the key T, /kestrano/tap): taken in tap mode, noted
+    // as ignored in detect mode.
+    void tapTempo();
+
     // The last datagrams in and out.
     OscMonitor& monitor() { return monitor_; }
 
@@ -167,6 +173,15 @@ class KestranoController {
     void showNoInput();
     // Once a second, from the tick: the listener's count of dropped datagrams into the status.
     void reportDroppedDatagrams();
+    // Follows the tempo settings: the mode, the range, the channels listened to.
+    void tempoSettingChanged(std::string_view key);
+    // Starts the beat clock afresh in the mode of the settings, with a tracker in detect mode.
+    void takeTempoMode();
+    TempoClock::Hooks tempoHooks();
+    void startBeatTracker();
+    void stopBeatTracker();
+    // Hands a tempo or beat message to the destination, whatever `active` says.
+    void sendTempoMessage(std::string_view addressKey, std::shared_ptr<QVOSCArgument> argument);
     void propertyChanged(ControllerProperty property);
     void statusChanged();
 
@@ -200,4 +215,10 @@ class KestranoController {
     uint64_t droppedSeen_ = 0;
     int quietDropReports_ = 0;
     OscMonitor monitor_;
+    TempoClock tempoClock_;
+    // While tempo is detect: the capture's sound for the tracker, and the tracker.
+    std::shared_ptr<SoundTap> tempoTap_;
+    std::unique_ptr<BeatTracker> beatTracker_;
+    // Calls the tracker posted hold a weak copy; one left behind by a gone tracker finds none.
+    std::shared_ptr<int> trackerToken_;
 };

@@ -50,6 +50,16 @@ std::string statusLine(const ControllerStatus& status) {
                                                 : std::string(" -")));
         }
     }
+    if (status.tempo) {
+        const TempoStatus& tempo = *status.tempo;
+        parts.push_back((tempo.bpm ? formatted("tempo %.1f", *tempo.bpm) : std::string("tempo -")) +
+                        (tempo.held     ? " held"
+                         : tempo.tapped ? " tapped"
+                                        : ""));
+    }
+    if (!status.tempoNote.empty()) {
+        parts.push_back(status.tempoNote);
+    }
     if (status.droppedIncomingDatagrams > 0) {
         parts.push_back("dropped " + std::to_string(status.droppedIncomingDatagrams) +
                         " incoming datagrams");

@@ -159,6 +159,10 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
         if (!problem) {
             reply(*messageTo("/kestrano/saved"), source);
         }
+    } else if (request->address == "/kestrano/tap") {
+        if (hooks_.tap) {
+            hooks_.tap();
+        }
     } else if (request->address.starts_with(setPrefix)) {
         const std::string key = request->address.substr(setPrefix.size());
         const std::optional<ScopedKey> scoped = parseScopedKey(key);

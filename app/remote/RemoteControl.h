@@ -14,7 +14,8 @@
 
 // Commands at the listen port, when the settings turn remote control on:
 // /kestrano/set/<key> VALUE changes one setting as the window would, /kestrano/save stores them,
-// /kestrano/get answers every setting and the readings in one bundle, /kestrano/get/<key> one.
+// /kestrano/get answers every setting and the readings in one bundle, /kestrano/get/<key> one,
+// /kestrano/tap taps the tempo.
 // A further mapping's key is NAME/KEY there too (/kestrano/set/kick/bandHighCut).
 class RemoteControl {
   public:
@@ -39,6 +40,8 @@ class RemoteControl {
         // Saves the settings; nothing when that worked, otherwise why not.
         std::function<std::optional<std::string>()> save;
         std::function<void(const QVOSCPacket& packet, const NetworkEndpoint& destination)> reply;
+        // A tap of the tempo.
+        std::function<void()> tap;
     };
 
     RemoteControl(SettingsModel& settings, MonotonicClock clock, Hooks hooks);

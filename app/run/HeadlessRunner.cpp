@@ -47,6 +47,11 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
             state.gatesOn += mapping.name + '\n';
         }
     }
+    if (status.tempo) {
+        state.tempo = std::string(status.tempo->bpm ? "found" : "none") +
+                      (status.tempo->held ? " held" : "") + (status.tempo->tapped ? " tapped" : "");
+    }
+    state.tempo += status.tempoNote;
     if (status.droppedIncomingDatagrams > 0) {
         // The count changes at most once a second.
         state.errors += std::to_string(status.droppedIncomingDatagrams) + " dropped\n";

@@ -15,6 +15,9 @@ struct StatusLogState {
     bool louderChannel = false;
     // Which further trigger and silence mappings are on: each turn is news (a cue fired).
     std::string gatesOn;
+    // The tempo found, held or tapped, and what a tap in the wrong mode says: news, where the
+    // tempo's small moves are not.
+    std::string tempo;
 
     bool operator==(const StatusLogState&) const = default;
 };

@@ -203,6 +203,35 @@ constexpr SettingDefinition catalog[] = {
                  "or _, unique, no setting's name nor General, at most 16 (absent: none)",
      .persistence = Persistence::atOnce,
      .remotelySettable = false},
+    // The tempo is switched while the show runs, like a mapping's shaping.
+    {.key = keys::tempo,
+     .kind = SettingKind::choice,
+     .expected = "off, detect (follow the beat of the input) or tap (the tempo tapped with T, the "
+                 "Tap button or /kestrano/tap)",
+     .absent = "off",
+     .choices = "off|detect|tap"},
+    {.key = keys::tempoAddress,
+     .kind = SettingKind::addressName,
+     .expected = "the address after /zandorex/ of the tempo message (,f BPM): printable ASCII "
+                 "without spaces or any of # * , ? [ ] { }",
+     .absent = "tempo"},
+    {.key = keys::beatAddress,
+     .kind = SettingKind::addressName,
+     .expected = "the address after /zandorex/ of the beat message (,i 1 to 4): printable ASCII "
+                 "without spaces or any of # * , ? [ ] { }",
+     .absent = "beat"},
+    {.key = keys::tempoMinimum,
+     .kind = SettingKind::decimal,
+     .expected = "BPM from 40 to 200: detected tempi read within it and twice it (75 reads a 174 "
+                 "BPM loop as 87)",
+     .absent = "75",
+     .lowest = 40.0,
+     .highest = 200.0},
+    {.key = keys::tempoChannels,
+     .kind = SettingKind::channelList,
+     .expected = "channels of the input to follow the beat of, from 1: 1, 2, 1,2 or 3-4 (absent: "
+                 "the first mapping's inputChannels)",
+     .persistence = Persistence::atOnce},
 };
 
 // Pairs of keys whose values must stay in order while both are set (absent and 0 are not).
@@ -343,7 +372,10 @@ bool acceptable(const SettingDefinition& setting, const SettingValue& value, Tex
                    mode == triggerMode || mode == silenceMode;
         }
         case SettingKind::addressName:
-            return isOscAddressName(std::get<std::string>(value));
+            // Empty is a name only where absence means empty (the mapping's address, nothing
+            // sent); elsewhere it would be a second way of saying absent.
+            return isOscAddressName(std::get<std::string>(value)) &&
+                   (!std::get<std::string>(value).empty() || setting.absent == "");
         case SettingKind::host:
             return isHostNameOrAddress(std::get<std::string>(value));
         case SettingKind::localAddress:

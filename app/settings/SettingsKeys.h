@@ -29,4 +29,9 @@ inline constexpr std::string_view inputDevice = "inputDevice";
 inline constexpr std::string_view inputChannels = "inputChannels";
 inline constexpr std::string_view triggerResponse = "triggerResponse";
 inline constexpr std::string_view mappings = "mappings";
+inline constexpr std::string_view tempo = "tempo";
+inline constexpr std::string_view tempoAddress = "tempoAddress";
+inline constexpr std::string_view beatAddress = "beatAddress";
+inline constexpr std::string_view tempoMinimum = "tempoMinimum";
+inline constexpr std::string_view tempoChannels = "tempoChannels";
 }  // namespace settings_keys

@@ -24,6 +24,7 @@
 #include "app/window/ReadOnlyText.h"
 #include "app/window/SettingBindings.h"
 #include "app/window/SpectrumView.h"
+#include "app/window/TempoPanel.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -65,6 +66,8 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     ui_->setupUi(this);
     networkGroup_ = new NetworkGroup(this);
     monitorPanel_ = new MonitorPanel(controller_.monitor(), this);
+    tempoPanel_ = new TempoPanel([this] { controller_.tapTempo(); }, this);
+    ui_->tempoPanelLayout->addWidget(tempoPanel_);
     addCaptions();
     ui_->previewVolumeValueLabel->setMinimumWidth(
         ui_->previewVolumeValueLabel->widthForText(tr("%1 %").arg(previewVolumeSteps)));
@@ -169,6 +172,11 @@ void MainWindow::placeViews() {
         setTabOrder(previous, field);
         previous = field;
     };
+    for (QWidget* field : tempoPanel_->findChildren<QWidget*>()) {
+        if (field->focusPolicy() & Qt::TabFocus) {
+            follow(field);
+        }
+    }
     for (const char* name :
          {"mappingTable", "addMappingButton", "renameMappingButton", "removeMappingButton"}) {
         follow(mappingList_->findChild<QWidget*>(name));
@@ -351,6 +359,7 @@ void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
     ui_->levelMeter->setPeak(status.samplePeak, status.clipping);
     statusLabel_->setText(QString::fromStdString(statusLine(status)));
     networkGroup_->showRemoteAccess(status.remoteAccess);
+    tempoPanel_->showTempo(status.tempo);
     const bool firstOn = controller_.shaping().triggerIsOn();
     mappingList_->showStatus(status, firstOn);
     const MappingReading chosen = readingOf(status, firstOn, mappingList_->chosen());

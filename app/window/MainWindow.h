@@ -17,6 +17,7 @@ class NetworkGroup;
 class QDialog;
 class SettingBindings;
 class SpectrumView;
+class TempoPanel;
 
 // The one window: its controls edit the controller's properties, and the controller's changes
 // show in the controls. The controller must outlive the window.
@@ -66,6 +67,7 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     QDialog* networkDialog_ = nullptr;
     SettingBindings* settingBindings_ = nullptr;
     MonitorPanel* monitorPanel_;
+    TempoPanel* tempoPanel_;
     MappingList* mappingList_ = nullptr;
     SpectrumView* spectrum_ = nullptr;
     LevelHistory* history_ = nullptr;

@@ -74,6 +74,26 @@ TEST(StatusTextTest, ShowsLevelLastValueAndFailures) {
               "level -84.5 dBFS | peak 0.0 dBFS | CLIP | inputChannels: Mic has 2 channels, no "
               "channel 3 | one channel is 151 dB louder than the level in use: see inputChannels | "
               "sent 3.250");
+
+    // The tempo after what was sent: none yet, found, held, tapped, and a tap in detect mode.
+    status = ControllerStatus();
+    const struct {
+        TempoStatus tempo;
+        const char* shown;
+    } tempi[] = {
+        {{}, "tempo -"},
+        {{.bpm = 127.96}, "tempo 128.0"},
+        {{.bpm = 87.0, .held = true}, "tempo 87.0 held"},
+        {{.bpm = 120.0, .tapped = true}, "tempo 120.0 tapped"},
+    };
+    for (const auto& row : tempi) {
+        status.tempo = row.tempo;
+        EXPECT_EQ(statusLine(status), std::string("no input device | nothing sent | ") + row.shown);
+    }
+    status.tempoNote = "tap ignored: tempo is detect (set tempo=tap to tap)";
+    EXPECT_EQ(statusLine(status),
+              "no input device | nothing sent | tempo 120.0 tapped | tap ignored: tempo is detect "
+              "(set tempo=tap to tap)");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -26,6 +27,7 @@
 #include "app/window/MonitorPanel.h"
 #include "app/window/ReadOnlyText.h"
 #include "app/window/SpectrumView.h"
+#include "app/window/TempoPanel.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 #include "tests/app/support/AppTestEnvironment.h"
@@ -417,6 +419,30 @@ TEST_F(MainWindowTest, FitsALaptopScreenWithNothingCutOffAndRemembersItsSize) {
     EXPECT_EQ(window->size(), QSize(1100, 700));
 }
 
+// The Tap button and the key T tap the tempo: four taps half a second apart set it, the panel
+// says it is tapped, and its lamp lights on the beats that follow.
+TEST_F(MainWindowTest, TapButtonAndKeyTapTheTempo) {
+    auto* panel = child<TempoPanel>("tempoPanel");
+    auto* label = child<QLabel>("tempoLabel");
+    EXPECT_EQ(label->text(), "off");
+    ASSERT_EQ(controller->settings().changeFromText("tempo", "tap"), std::nullopt);
+    EXPECT_EQ(label->text(), "listening");
+    for (int tap = 0; tap < 4; ++tap) {
+        // The taps are the input: their spacing, not a wait for a result.
+        QTest::qWait(500);
+        if (tap % 2 == 0) {
+            QTest::mouseClick(child<QPushButton>("tapButton"), Qt::LeftButton);
+        } else {
+            QTest::keyClick(window.get(), Qt::Key_T);
+        }
+    }
+    EXPECT_TRUE(label->text().endsWith("BPM (tapped)")) << label->text().toStdString();
+    // A busy machine delays a tap now and then; the tempo still reads close to 120.
+    ASSERT_TRUE(controller->status().tempo && controller->status().tempo->bpm);
+    EXPECT_NEAR(*controller->status().tempo->bpm, 120.0, 15.0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel->lampLit(); }, 3000));
+}
+
 TEST_F(MainWindowTest, AChosenDeviceThatIsAbsentShowsAsAwaited) {
     controller->setSelectedAudioDevice(monitor);
     capture->devices = {microphone};
@@ -513,25 +539,12 @@ TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
     // The history's tab is shown, so the monitor's controls are not visited; the network's
     // are in their own dialog. The spectrum and the history are drawn: their bands and lines
     // are the editor's fields too.
-    const std::vector<std::string> order = {"deviceComboBox",
-                                            "refreshButton",
-                                            "previewVolumeSlider",
-                                            "inputChannelsLineEdit",
-                                            "mappingTable",
-                                            "addMappingButton",
-                                            "qt_tabwidget_tabbar",
-                                            "activeCheckBox",
-                                            "modeComboBox",
-                                            "addressLineEdit",
-                                            "amplificationSpinBox",
-                                            "minValueSpinBox",
-                                            "maxValueSpinBox",
-                                            "attackTimeSpinBox",
-                                            "releaseTimeSpinBox",
-                                            "bandLowCutSpinBox",
-                                            "bandHighCutSpinBox",
-                                            "networkButton",
-                                            "saveButton"};
+    const std::vector<std::string> order = {
+        "deviceComboBox",    "refreshButton",      "previewVolumeSlider", "inputChannelsLineEdit",
+        "tapButton",         "mappingTable",       "addMappingButton",    "qt_tabwidget_tabbar",
+        "activeCheckBox",    "modeComboBox",       "addressLineEdit",     "amplificationSpinBox",
+        "minValueSpinBox",   "maxValueSpinBox",    "attackTimeSpinBox",   "releaseTimeSpinBox",
+        "bandLowCutSpinBox", "bandHighCutSpinBox", "networkButton",       "saveButton"};
     child<QComboBox>("deviceComboBox")->setFocus();
     for (size_t index = 1; index < order.size(); ++index) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -757,8 +770,9 @@ TEST_F(MainWindowTest, ShowsEveryStoredSettingFromTheFirstFrameAndFollowsOtherPa
         preferences.setString(row.key, std::string(row.stored));
     }
     preferences.setInteger("zandorexListenPort", listenPort);
-    // The list of mappings is not one control's value.
-    ASSERT_EQ(std::size(rows) + 1, settingsCatalog().size()) << "every key has a row";
+    // The list of mappings is not one control's value, nor are the five keys of the tempo, which
+    // the window shows as a tempo, not as settings.
+    ASSERT_EQ(std::size(rows) + 6, settingsCatalog().size()) << "every key has a row";
 
     controller = std::make_unique<KestranoController>(
         mainLoop, preferences,

@@ -207,6 +207,19 @@ const PathCase cases[] = {
     {nullptr, "mappings", "abcdefghijabcdefghijabcdefghij123", nullptr},
     {nullptr, "mappings", "a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p", "a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p"},
     {nullptr, "mappings", "a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p,q", nullptr},
+    // The tempo's keys are the instance's: one beat clock, whatever the mappings.
+    {nullptr, "tempo", "detect", "detect"},
+    {nullptr, "tempo", "tap", "tap"},
+    {nullptr, "tempo", "on", nullptr},
+    {nullptr, "tempoMinimum", "40", "40"},
+    {nullptr, "tempoMinimum", "87.5", "87.5"},
+    {nullptr, "tempoMinimum", "39.9", nullptr},
+    {nullptr, "tempoMinimum", "201", nullptr},
+    {nullptr, "tempoAddress", "show/bpm", "show/bpm"},
+    {nullptr, "beatAddress", "beat count", nullptr},
+    {nullptr, "beatAddress", "", nullptr},
+    {nullptr, "tempoChannels", "3-4", "3-4"},
+    {nullptr, "tempoChannels", "0", nullptr},
 };
 
 // The last of the settings stored first.

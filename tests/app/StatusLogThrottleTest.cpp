@@ -14,13 +14,16 @@ struct Line {
 };
 
 TEST(StatusLogThrottleTest, WritesChangesAtOnceAndSteadyRunningOncePerInterval) {
-    const StatusLogState sending{"mic", "", true, false, false, ""};
-    const StatusLogState silent{"mic", "", false, false, false, ""};
-    const StatusLogState noDevice{"", "", false, false, false, ""};
-    const StatusLogState portTaken{"mic", "cannot listen on port 5001\n", true, false, false, ""};
-    const StatusLogState clipped{"mic", "", true, true, false, ""};
-    const StatusLogState oneChannel{"mic", "", true, false, true, ""};
-    const StatusLogState cueFired{"mic", "", true, false, false, "stopped\n"};
+    const StatusLogState sending{"mic", "", true, false, false, "", ""};
+    const StatusLogState silent{"mic", "", false, false, false, "", ""};
+    const StatusLogState noDevice{"", "", false, false, false, "", ""};
+    const StatusLogState portTaken{"mic", "cannot listen on port 5001\n", true, false, false, "",
+                                   ""};
+    const StatusLogState clipped{"mic", "", true, true, false, "", ""};
+    const StatusLogState oneChannel{"mic", "", true, false, true, "", ""};
+    const StatusLogState cueFired{"mic", "", true, false, false, "stopped\n", ""};
+    const StatusLogState locked{"mic", "", true, false, false, "", "found"};
+    const StatusLogState held{"mic", "", true, false, false, "", "found held"};
     const std::vector<Line> lines = {
         {0s, sending, true},                              // the first line
         {1s, sending, false},                             // nothing changed
@@ -36,6 +39,8 @@ TEST(StatusLogThrottleTest, WritesChangesAtOnceAndSteadyRunningOncePerInterval) 
         {130s, oneChannel, true}, {131s, oneChannel, false},
         {132s, cueFired, true},   {133s, cueFired, false},  // a further mapping turned on
         {134s, sending, true},                              // and off
+        {135s, locked, true},                               // the tempo was found
+        {136s, locked, false},    {137s, held, true},       // and held in a silence
     };
     StatusLogThrottle throttle(1min);
     const StatusLogThrottle::Clock::time_point start;

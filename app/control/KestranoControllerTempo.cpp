@@ -1,0 +1,120 @@
+// The tempo: the beat tracker on the capture's sound, tap tempo, and their messages.
+#include "app/control/KestranoController.h"
+#include "app/settings/InputChannels.h"
+#include "app/settings/SettingsKeys.h"
+#include "osc/QVOSCAddress.h"
+#include "osc/QVOSCArgument.h"
+#include "transport/SystemLog.h"
+
+namespace keys = settings_keys;
+
+namespace {
+
+// Two seconds of sound at the highest rates: a tracker that falls that far behind works on the
+// newest sound rather than on an ever older one.
+constexpr std::size_t tempoTapFrames = 192000 * 2;
+
+TempoMode modeOf(const std::optional<std::string>& text) {
+    if (text == "detect") {
+        return TempoMode::detect;
+    }
+    return text == "tap" ? TempoMode::tap : TempoMode::off;
+}
+
+}  // namespace
+
+TempoClock::Hooks KestranoController::tempoHooks() {
+    return {
+        [this](float bpm) {
+            sendTempoMessage(keys::tempoAddress, QVOSCArgument::argumentWithFloat(bpm));
+        },
+        [this](int32_t count) {
+            sendTempoMessage(keys::beatAddress, QVOSCArgument::argumentWithInt(count));
+        },
+        [this] {
+            if (tempoClock_.mode() != TempoMode::off) {
+                status_.tempo = tempoClock_.status();
+            }
+            statusChanged();
+        },
+    };
+}
+
+void KestranoController::tempoSettingChanged(std::string_view key) {
+    if (key == keys::tempo) {
+        takeTempoMode();
+    } else if (key == keys::tempoMinimum) {
+        tempoClock_.setMinimum(settings_.decimal(keys::tempoMinimum));
+    } else if ((key == keys::tempoChannels || key == keys::inputChannels) && beatTracker_) {
+        // A tracker of other channels starts afresh.
+        stopBeatTracker();
+        startBeatTracker();
+    }
+}
+
+void KestranoController::takeTempoMode() {
+    const TempoMode mode = modeOf(settings_.text(keys::tempo));
+    stopBeatTracker();
+    status_.tempoNote.clear();
+    tempoClock_.setMinimum(settings_.decimal(keys::tempoMinimum));
+    tempoClock_.setMode(mode);
+    status_.tempo = mode == TempoMode::off ? std::nullopt : std::optional(tempoClock_.status());
+    if (mode == TempoMode::detect) {
+        startBeatTracker();
+    }
+    statusChanged();
+}
+
+void KestranoController::startBeatTracker() {
+    const std::optional<std::string> channels = settings_.text(keys::tempoChannels);
+    std::vector<unsigned> chosen =
+        parseInputChannels(channels ? *channels : settings_.text(keys::inputChannels).value_or(""))
+            .value_or(std::vector<unsigned>());
+    tempoTap_ = std::make_shared<SoundTap>(std::move(chosen), tempoTapFrames);
+    trackerToken_ = std::make_shared<int>(0);
+    beatTracker_ =
+        std::make_unique<BeatTracker>(tempoTap_, [this, token = std::weak_ptr<int>(trackerToken_)] {
+            mainLoop_.postToMainThread([this, token] {
+                if (token.lock() && beatTracker_) {
+                    const BeatTracker::State state = beatTracker_->state();
+                    tempoClock_.trackerState(state.grid, state.silent);
+                }
+            });
+        });
+    session_->addSoundTap(tempoTap_);
+}
+
+void KestranoController::stopBeatTracker() {
+    if (!beatTracker_) {
+        return;
+    }
+    session_->removeSoundTap(tempoTap_);
+    trackerToken_.reset();
+    beatTracker_.reset();
+    tempoTap_.reset();
+}
+
+void KestranoController::tapTempo() {
+    if (tempoClock_.tap() || tempoClock_.mode() != TempoMode::detect ||
+        !status_.tempoNote.empty()) {
+        return;
+    }
+    status_.tempoNote = "tap ignored: tempo is detect (set tempo=tap to tap)";
+    systemLog(status_.tempoNote);
+    statusChanged();
+}
+
+void KestranoController::sendTempoMessage(std::string_view addressKey,
+                                          std::shared_ptr<QVOSCArgument> argument) {
+    const std::string address = settings_.text(addressKey).value_or(std::string());
+    const auto message =
+        std::make_shared<QVOSCMessage>(QVOSCAddress::addressWithString("/zandorex/" + address));
+    message->attachArgument(std::move(argument));
+    // A beat is worth nothing late: none is held over an outage.
+    if (destination_.send(message, Destination::Kind::continuous) == Destination::Delivery::sent) {
+        ++status_.messagesSent;
+        monitor_.record(MonitorEntry::Direction::out,
+                        destination_.endpoint().value_or(NetworkEndpoint{}),
+                        std::make_shared<const QVOSCData>(message->packetizedData()));
+    }
+}

@@ -1,0 +1,229 @@
+#include "app/tempo/BeatTracker.h"
+
+#include <aubio/aubio.h>
+#include <pthread.h>
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// The tracker hears the input brought down to about 12 kHz (the mean of 4 frames at 44.1 and
+// 48 kHz): the onsets of kicks and snares are well below that. Hops of 64 frames place beats
+// within 6 ms; the window of four hops is the tracker's usual one. That costs a quarter of hops
+// of 256 frames at 48 kHz; hops of 11 ms cost less still but place the beats 30 ms off.
+constexpr double analysisRate = 11025.0;
+constexpr std::size_t hopFrames = 64;
+constexpr unsigned windowFrames = 256;
+// The thread wakes for eight hops at a time (43 ms): beats are sent from the grid, not as they
+// are heard, so that the tracker may hear them a little later.
+constexpr std::size_t hopsPerRead = 8;
+// Below this mean square a hop counts as silent (-60 dBFS).
+constexpr float silentPower = 1.0e-6f;
+// The beats the grid is fitted to: the last few seconds, so that a change of tempo is followed.
+constexpr double beatMemory = 6.0;
+constexpr std::size_t mostBeats = 64;
+constexpr int beatsToLock = 4;
+// A read waits this long for sound before it counts the wait as silence.
+constexpr std::chrono::milliseconds readTimeout{200};
+// How long the earliest arrival is remembered: long enough to include a read that came without
+// delay, short enough to follow a server that changed its latency.
+constexpr double arrivalMemory = 5.0;
+
+double seconds(SoundTap::Clock::time_point time) {
+    return std::chrono::duration<double>(time.time_since_epoch()).count();
+}
+
+}  // namespace
+
+// One aubio tempo tracker; made anew for each input rate and after each silence, so that the
+// music that comes back is heard without the old one's beats.
+class BeatTracker::Aubio {
+  public:
+    explicit Aubio(double rate)
+        : tempo_(new_aubio_tempo("default", windowFrames, static_cast<uint_t>(hopFrames),
+                                 static_cast<uint_t>(std::lround(rate)))),
+          in_(new_fvec(hopFrames)),
+          out_(new_fvec(1)) {
+        if (tempo_ != nullptr) {
+            // Its own silence gate drops beats that fall on a quiet hop just before a hit.
+            aubio_tempo_set_silence(tempo_, -120.0f);
+        }
+    }
+    ~Aubio() {
+        if (tempo_ != nullptr) {
+            del_aubio_tempo(tempo_);
+        }
+        del_fvec(in_);
+        del_fvec(out_);
+    }
+    Aubio(const Aubio&) = delete;
+    Aubio& operator=(const Aubio&) = delete;
+
+    bool usable() const { return tempo_ != nullptr; }
+    // One hop in; the frame of a beat heard, counted from the tracker's first frame.
+    std::optional<uint_t> step(const float* hop) {
+        for (unsigned frame = 0; frame < hopFrames; ++frame) {
+            in_->data[frame] = hop[frame];
+        }
+        aubio_tempo_do(tempo_, in_, out_);
+        if (out_->data[0] == 0.0f) {
+            return std::nullopt;
+        }
+        return aubio_tempo_get_last(tempo_);
+    }
+    double period() const { return aubio_tempo_get_period_s(tempo_); }
+
+  private:
+    aubio_tempo_t* tempo_;
+    fvec_t* in_;
+    fvec_t* out_;
+};
+
+BeatTracker::BeatTracker(std::shared_ptr<SoundTap> tap, std::function<void()> changed)
+    : tap_(std::move(tap)),
+      changed_(std::move(changed)),
+      hop_(hopFrames),
+      thread_([this] { run(); }) {}
+
+BeatTracker::~BeatTracker() {
+    ending_ = true;
+    tap_->stop();
+    thread_.join();
+}
+
+BeatTracker::State BeatTracker::state() {
+    std::lock_guard lock(mutex_);
+    told_ = false;
+    return published_;
+}
+
+void BeatTracker::publish() {
+    {
+        std::lock_guard lock(mutex_);
+        published_ = state_;
+    }
+    // One call waits at a time: the main thread takes the newest state whenever it comes to it.
+    if (!told_.exchange(true)) {
+        changed_();
+    }
+}
+
+void BeatTracker::run() {
+    pthread_setname_np(pthread_self(), "kestrano-tempo");
+    std::vector<float> sound;
+    while (!ending_) {
+        const std::size_t wanted = hopsPerRead * hopFrames * factor_;
+        sound.resize(wanted);
+        const auto asked = Clock::now();
+        const SoundTap::Block block = tap_->read(sound.data(), wanted, wanted, readTimeout);
+        if (block.frames < wanted && !ending_) {
+            // An input that stopped delivering (removed, suspended) is as silent as one that
+            // delivers zeros.
+            waitedSilent(std::chrono::duration<double>(Clock::now() - asked).count());
+        }
+        if (block.sampleRate <= 0.0 || block.frames == 0) {
+            continue;
+        }
+        // A new input, or frames lost to a slow reader or a stalled input: the tracker's count
+        // of frames restarts.
+        if (!tracker_ || block.sampleRate != rate_ || block.firstFrame != nextFrame_) {
+            rate_ = block.sampleRate;
+            factor_ = std::max<std::size_t>(1, static_cast<std::size_t>(rate_ / analysisRate));
+            restart(block.firstFrame);
+            earliest_ = {};
+        }
+        noteArrival(block);
+        const std::size_t hopLength = hopFrames * factor_;
+        std::size_t done = 0;
+        for (; done + hopLength <= block.frames && tracker_->usable(); done += hopLength) {
+            step(sound.data() + done, block.firstFrame + done);
+        }
+        nextFrame_ = block.firstFrame + done;
+    }
+}
+
+void BeatTracker::noteArrival(const SoundTap::Block& block) {
+    // When the input's frame 0 would have arrived, had every frame come as early as this read's
+    // newest did. A frame is never early, only late by the server's and the system's delays:
+    // the earliest of the last few seconds is the truest, and the sound's own count of frames
+    // places the beats between, free of the jitter of a busy machine.
+    const double start =
+        seconds(block.newestArrival) - (static_cast<double>(block.framesWritten) - 1.0) / rate_;
+    const double now = seconds(block.newestArrival);
+    if (now - earliest_.since > arrivalMemory) {
+        earliest_.previous = earliest_.current;
+        earliest_.current = start;
+        earliest_.since = now;
+    }
+    earliest_.current = std::min(earliest_.current, start);
+}
+
+double BeatTracker::frameStart() const {
+    return std::min(earliest_.current, earliest_.previous);
+}
+
+bool BeatTracker::waitedSilent(double seconds) {
+    silentFor_ += seconds;
+    if (silentFor_ >= silenceHold && !state_.silent) {
+        // The grid goes with the music: what comes back is locked afresh.
+        state_.silent = true;
+        state_.grid.reset();
+        publish();
+    }
+    return state_.silent;
+}
+
+void BeatTracker::restart(std::uint64_t firstFrame) {
+    tracker_ = std::make_unique<Aubio>(rate_ / static_cast<double>(factor_));
+    trackerStart_ = firstFrame;
+    beats_.clear();
+}
+
+void BeatTracker::step(const float* sound, std::uint64_t firstFrame) {
+    // Each frame of the hop is the mean of `factor_` frames of the input.
+    float power = 0.0f;
+    for (std::size_t frame = 0; frame < hopFrames; ++frame) {
+        float sum = 0.0f;
+        for (std::size_t part = 0; part < factor_; ++part) {
+            sum += sound[frame * factor_ + part];
+        }
+        hop_[frame] = sum / static_cast<float>(factor_);
+        power += hop_[frame] * hop_[frame];
+    }
+    power /= static_cast<float>(hopFrames);
+    const std::size_t hopLength = hopFrames * factor_;
+    const bool quiet = power < silentPower;
+    if (!quiet) {
+        silentFor_ = 0.0;
+    }
+    // While silent, and when the music comes back, the tracker starts afresh from the next hop.
+    if (quiet ? waitedSilent(static_cast<double>(hopLength) / rate_) : state_.silent) {
+        restart(firstFrame + hopLength);
+        if (!quiet) {
+            state_.silent = false;
+            publish();
+        }
+        return;
+    }
+    const std::optional<uint_t> beat = tracker_->step(hop_.data());
+    if (!beat) {
+        return;
+    }
+    // Beats are counted in the input's seconds, and placed on the clock only once fitted.
+    const double frame = static_cast<double>(trackerStart_) + static_cast<double>(*beat * factor_);
+    const double time = frame / rate_;
+    beats_.push_back(time);
+    while (beats_.size() > mostBeats || time - beats_.front() > beatMemory) {
+        beats_.pop_front();
+    }
+    const std::vector<double> times(beats_.begin(), beats_.end());
+    if (auto grid = fitBeatGrid(times, tracker_->period(), beatsToLock)) {
+        grid->anchor += frameStart();
+        state_.grid = grid;
+        publish();
+    }
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QGroupBox>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/tempo/TempoStatus.h"
+
+class QLabel;
+class QPushButton;
+
+// The tempo at a glance: the tempo (held or tapped), a lamp that flashes on each beat, and the
+// Tap button (also the key T anywhere in the window).
+class TempoPanel : public QGroupBox {
+    Q_OBJECT
+  public:
+    static constexpr int lampMilliseconds = 100;
+
+    // `tap` runs on each tap of the button or the key.
+    TempoPanel(std::function<void()> tap, QWidget* parent);
+
+    // The tempo's status; nothing while tempo is off.
+    void showTempo(const std::optional<TempoStatus>& tempo);
+    bool lampLit() const { return lampLit_; }
+
+  private:
+    void light(bool lit);
+
+    QLabel* tempoLabel_;
+    QLabel* lamp_;
+    QPushButton* tapButton_;
+    QTimer lampTimer_;
+    bool lampLit_ = false;
+    std::uint64_t beatsShown_ = 0;
+};
