@@ -67,7 +67,8 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     networkGroup_ = new NetworkGroup(this);
     monitorPanel_ = new MonitorPanel(controller_.monitor(), this);
     tempoPanel_ = new TempoPanel([this] { controller_.tapTempo(); }, this);
-    ui_->tempoPanelLayout->addWidget(tempoPanel_);
+    // In the row of buttons, which has width to spare and costs the window no height.
+    ui_->buttonLayout->insertWidget(ui_->buttonLayout->indexOf(ui_->networkButton), tempoPanel_);
     addCaptions();
     ui_->previewVolumeValueLabel->setMinimumWidth(
         ui_->previewVolumeValueLabel->widthForText(tr("%1 %").arg(previewVolumeSteps)));
@@ -104,10 +105,6 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
 MainWindow::~MainWindow() {
     controller_.setObserver(nullptr);
     controller_.setAudioLevelMeter(nullptr);
-}
-
-QWidget* MainWindow::tempoPanelSlot() const {
-    return ui_->tempoPanelSlot;
 }
 
 void MainWindow::restoreWindowGeometry() {
@@ -172,11 +169,6 @@ void MainWindow::placeViews() {
         setTabOrder(previous, field);
         previous = field;
     };
-    for (QWidget* field : tempoPanel_->findChildren<QWidget*>()) {
-        if (field->focusPolicy() & Qt::TabFocus) {
-            follow(field);
-        }
-    }
     for (const char* name :
          {"mappingTable", "addMappingButton", "renameMappingButton", "removeMappingButton"}) {
         follow(mappingList_->findChild<QWidget*>(name));
@@ -188,6 +180,14 @@ void MainWindow::placeViews() {
         }
     }
     follow(ui_->activeCheckBox);
+    // The tempo's Tap button, where it sits: after the editor, before the network's button.
+    previous = ui_->bandHighCutSpinBox;
+    for (QWidget* field : tempoPanel_->findChildren<QWidget*>()) {
+        if (field->focusPolicy() & Qt::TabFocus) {
+            follow(field);
+        }
+    }
+    follow(ui_->networkButton);
 }
 
 void MainWindow::placeNetworkDialog() {

@@ -36,10 +36,6 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     explicit MainWindow(KestranoController& controller, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Where the tempo panel goes, beside the spectrum under the input's controls: an empty
-    // widget with a vertical layout to add it to.
-    QWidget* tempoPanelSlot() const;
-
     void controllerPropertyChanged(ControllerProperty property) override;
     void controllerSettingChanged(std::string_view key) override;
     void controllerStatusChanged(const ControllerStatus& status) override;

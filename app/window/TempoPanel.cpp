@@ -6,7 +6,7 @@
 #include <QShortcut>
 
 TempoPanel::TempoPanel(std::function<void()> tap, QWidget* parent)
-    : QGroupBox(tr("Tempo"), parent),
+    : QWidget(parent),
       tempoLabel_(new QLabel(this)),
       lamp_(new QLabel(this)),
       tapButton_(new QPushButton(tr("Tap"), this)) {
@@ -17,6 +17,8 @@ TempoPanel::TempoPanel(std::function<void()> tap, QWidget* parent)
     tapButton_->setToolTip(tr("Tap the beat (key T); four taps set the tempo when tempo is tap"));
     lamp_->setFixedSize(16, 16);
     auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new QLabel(tr("Tempo:"), this));
     layout->addWidget(lamp_);
     layout->addWidget(tempoLabel_, 1);
     layout->addWidget(tapButton_);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QGroupBox>
 #include <QTimer>
+#include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -13,8 +13,8 @@ class QLabel;
 class QPushButton;
 
 // The tempo at a glance: the tempo (held or tapped), a lamp that flashes on each beat, and the
-// Tap button (also the key T anywhere in the window).
-class TempoPanel : public QGroupBox {
+// Tap button (also the key T anywhere in the window), in one row no taller than a button.
+class TempoPanel : public QWidget {
     Q_OBJECT
   public:
     static constexpr int lampMilliseconds = 100;

@@ -540,11 +540,11 @@ TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
     // are in their own dialog. The spectrum and the history are drawn: their bands and lines
     // are the editor's fields too.
     const std::vector<std::string> order = {
-        "deviceComboBox",    "refreshButton",      "previewVolumeSlider", "inputChannelsLineEdit",
-        "tapButton",         "mappingTable",       "addMappingButton",    "qt_tabwidget_tabbar",
-        "activeCheckBox",    "modeComboBox",       "addressLineEdit",     "amplificationSpinBox",
-        "minValueSpinBox",   "maxValueSpinBox",    "attackTimeSpinBox",   "releaseTimeSpinBox",
-        "bandLowCutSpinBox", "bandHighCutSpinBox", "networkButton",       "saveButton"};
+        "deviceComboBox",     "refreshButton",     "previewVolumeSlider",  "inputChannelsLineEdit",
+        "mappingTable",       "addMappingButton",  "qt_tabwidget_tabbar",  "activeCheckBox",
+        "modeComboBox",       "addressLineEdit",   "amplificationSpinBox", "minValueSpinBox",
+        "maxValueSpinBox",    "attackTimeSpinBox", "releaseTimeSpinBox",   "bandLowCutSpinBox",
+        "bandHighCutSpinBox", "tapButton",         "networkButton",        "saveButton"};
     child<QComboBox>("deviceComboBox")->setFocus();
     for (size_t index = 1; index < order.size(); ++index) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
