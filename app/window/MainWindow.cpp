@@ -16,6 +16,7 @@
 #include "app/control/StatusText.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/window/ElidedText.h"
+#include "app/window/FrequencyView.h"
 #include "app/window/LevelHistory.h"
 #include "app/window/MappingList.h"
 #include "app/window/MappingReading.h"
@@ -23,7 +24,6 @@
 #include "app/window/NetworkGroup.h"
 #include "app/window/ReadOnlyText.h"
 #include "app/window/SettingBindings.h"
-#include "app/window/SpectrumView.h"
 #include "app/window/TempoPanel.h"
 #include "ui_MainWindow.h"
 
@@ -83,7 +83,7 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     settingBindings_ = new SettingBindings(settings, this, refused);
     mappingList_ = new MappingList(
         settings, refused, [this](const std::string& mapping) { editMapping(mapping); }, this);
-    spectrum_ = new SpectrumView(settings, controller_.session(), refused, this);
+    spectrum_ = new FrequencyView(settings, controller_.session(), refused, this);
     history_ = new LevelHistory(settings, refused, this);
     placeViews();
 

@@ -16,7 +16,7 @@ class MonitorPanel;
 class NetworkGroup;
 class QDialog;
 class SettingBindings;
-class SpectrumView;
+class FrequencyView;
 class TempoPanel;
 
 // The one window: its controls edit the controller's properties, and the controller's changes
@@ -65,7 +65,7 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     MonitorPanel* monitorPanel_;
     TempoPanel* tempoPanel_;
     MappingList* mappingList_ = nullptr;
-    SpectrumView* spectrum_ = nullptr;
+    FrequencyView* spectrum_ = nullptr;
     LevelHistory* history_ = nullptr;
     KestranoController& controller_;
 };

@@ -1,14 +1,16 @@
 #include "app/window/TempoPanel.h"
 
+#include <QFrame>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QShortcut>
 
+#include "app/window/ReadOnlyText.h"
+
 TempoPanel::TempoPanel(std::function<void()> tap, QWidget* parent)
     : QWidget(parent),
-      tempoLabel_(new QLabel(this)),
-      lamp_(new QLabel(this)),
+      tempoLabel_(new ReadOnlyText(this)),
+      lamp_(new QFrame(this)),
       tapButton_(new QPushButton(tr("Tap"), this)) {
     setObjectName("tempoPanel");
     tempoLabel_->setObjectName("tempoLabel");
@@ -18,7 +20,9 @@ TempoPanel::TempoPanel(std::function<void()> tap, QWidget* parent)
     lamp_->setFixedSize(16, 16);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new QLabel(tr("Tempo:"), this));
+    auto* caption = new ReadOnlyText(this);
+    caption->setText(tr("Tempo:"));
+    layout->addWidget(caption);
     layout->addWidget(lamp_);
     layout->addWidget(tempoLabel_, 1);
     layout->addWidget(tapButton_);

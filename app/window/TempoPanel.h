@@ -9,8 +9,9 @@
 
 #include "app/tempo/TempoStatus.h"
 
-class QLabel;
+class QFrame;
 class QPushButton;
+class ReadOnlyText;
 
 // The tempo at a glance: the tempo (held or tapped), a lamp that flashes on each beat, and the
 // Tap button (also the key T anywhere in the window), in one row no taller than a button.
@@ -29,8 +30,8 @@ class TempoPanel : public QWidget {
   private:
     void light(bool lit);
 
-    QLabel* tempoLabel_;
-    QLabel* lamp_;
+    ReadOnlyText* tempoLabel_;
+    QFrame* lamp_;
     QPushButton* tapButton_;
     QTimer lampTimer_;
     bool lampLit_ = false;

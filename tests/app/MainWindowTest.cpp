@@ -6,7 +6,6 @@
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -21,12 +20,12 @@
 #include <cstdio>
 
 #include "app/window/ElidedText.h"
+#include "app/window/FrequencyView.h"
 #include "app/window/LevelHistory.h"
 #include "app/window/LevelMeter.h"
 #include "app/window/MainWindow.h"
 #include "app/window/MonitorPanel.h"
 #include "app/window/ReadOnlyText.h"
-#include "app/window/SpectrumView.h"
 #include "app/window/TempoPanel.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
@@ -260,7 +259,7 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
     ASSERT_EQ(settings.changeFromText("kick/type", "trigger"), std::nullopt);
     ASSERT_EQ(settings.changeFromText("kick/bandHighCut", "150"), std::nullopt);
     child<QTableWidget>("mappingTable")->setCurrentCell(1, 0);
-    auto* spectrum = child<SpectrumView>("spectrumView");
+    auto* spectrum = child<FrequencyView>("spectrumView");
     const int middle = spectrum->height() / 2;
     const auto at = [&](double hertz) {
         return QPoint(static_cast<int>(std::lround(spectrum->xForHertz(hertz))), middle);
@@ -423,7 +422,7 @@ TEST_F(MainWindowTest, FitsALaptopScreenWithNothingCutOffAndRemembersItsSize) {
 // says it is tapped, and its lamp lights on the beats that follow.
 TEST_F(MainWindowTest, TapButtonAndKeyTapTheTempo) {
     auto* panel = child<TempoPanel>("tempoPanel");
-    auto* label = child<QLabel>("tempoLabel");
+    auto* label = child<ReadOnlyText>("tempoLabel");
     EXPECT_EQ(label->text(), "off");
     ASSERT_EQ(controller->settings().changeFromText("tempo", "tap"), std::nullopt);
     EXPECT_EQ(label->text(), "listening");

@@ -12,9 +12,9 @@
 #include "app/control/KestranoController.h"
 #include "app/run/QtMainLoop.h"
 #include "app/settings/QSettingsPreferencesStore.h"
+#include "app/window/FrequencyView.h"
 #include "app/window/LevelHistory.h"
 #include "app/window/MainWindow.h"
-#include "app/window/SpectrumView.h"
 #include "tests/app/support/AppTestEnvironment.h"
 #include "tests/audio/PulseTestSupport.h"
 #include "tests/support/Udp.h"
@@ -64,7 +64,7 @@ TEST(WindowPictureTest, ThreeMappingsOnTonesAtALaptopsAndADesktopsSize) {
     auto* table = window.findChild<QTableWidget*>("mappingTable");
     ASSERT_NE(table, nullptr);
     table->setCurrentCell(1, 0);
-    auto* spectrum = window.findChild<SpectrumView*>("spectrumView");
+    auto* spectrum = window.findChild<FrequencyView*>("spectrumView");
     auto* history = window.findChild<LevelHistory*>("levelHistory");
     ASSERT_TRUE(spectrum != nullptr && history != nullptr);
     EXPECT_TRUE(spectrum->analysing());

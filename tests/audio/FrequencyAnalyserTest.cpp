@@ -1,5 +1,5 @@
 // The spectrum of sound written to a tap, as the capture's thread writes it.
-#include "app/audio/spectrum/SpectrumAnalyser.h"
+#include "app/audio/frequencies/FrequencyAnalyser.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ void writeSine(SoundTap& tap, double frequency, double decibels, double seconds,
 }
 
 // Waits (generously) for a spectrum newer than `spectrum` that `done` accepts.
-bool waitFor(const SpectrumAnalyser& analyser, SpectrumAnalyser::Spectrum& spectrum,
+bool waitFor(const FrequencyAnalyser& analyser, FrequencyAnalyser::Spectrum& spectrum,
              const std::function<bool()>& done) {
     const auto until = std::chrono::steady_clock::now() + 10s;
     while (std::chrono::steady_clock::now() < until) {
@@ -47,16 +47,16 @@ bool waitFor(const SpectrumAnalyser& analyser, SpectrumAnalyser::Spectrum& spect
     return false;
 }
 
-double binFrequency(const SpectrumAnalyser::Spectrum& spectrum, std::size_t bin) {
-    return static_cast<double>(bin) * spectrum.sampleRate / SpectrumAnalyser::windowFrames;
+double binFrequency(const FrequencyAnalyser::Spectrum& spectrum, std::size_t bin) {
+    return static_cast<double>(bin) * spectrum.sampleRate / FrequencyAnalyser::windowFrames;
 }
 
-std::size_t loudestBin(const SpectrumAnalyser::Spectrum& spectrum) {
+std::size_t loudestBin(const FrequencyAnalyser::Spectrum& spectrum) {
     return static_cast<std::size_t>(std::ranges::max_element(spectrum.decibels) -
                                     spectrum.decibels.begin());
 }
 
-TEST(SpectrumAnalyserTest, AToneShowsAtItsFrequencyAndLevelWithLittleLeakage) {
+TEST(FrequencyAnalyserTest, AToneShowsAtItsFrequencyAndLevelWithLittleLeakage) {
     struct Row {
         double frequency;
         double decibels;
@@ -64,15 +64,15 @@ TEST(SpectrumAnalyserTest, AToneShowsAtItsFrequencyAndLevelWithLittleLeakage) {
     // The left channel only is chosen: the silent right one must not halve the level.
     for (const Row row : {Row{1000.0, -6.0}, Row{100.0, -20.0}, Row{12000.0, 0.0}}) {
         auto tap = std::make_shared<SoundTap>(std::vector<unsigned>{1}, tapCapacity);
-        SpectrumAnalyser analyser(tap);
-        SpectrumAnalyser::Spectrum spectrum;
+        FrequencyAnalyser analyser(tap);
+        FrequencyAnalyser::Spectrum spectrum;
         writeSine(*tap, row.frequency, row.decibels, 0.5);
         // The newest window holds the tone only once enough of it came.
         ASSERT_TRUE(waitFor(analyser, spectrum, [&] {
             return spectrum.decibels[loudestBin(spectrum)] > row.decibels - 3.0;
         })) << row.frequency;
         EXPECT_EQ(spectrum.sampleRate, rate);
-        ASSERT_EQ(spectrum.decibels.size(), SpectrumAnalyser::windowFrames / 2 + 1);
+        ASSERT_EQ(spectrum.decibels.size(), FrequencyAnalyser::windowFrames / 2 + 1);
         const std::size_t loudest = loudestBin(spectrum);
         EXPECT_NEAR(binFrequency(spectrum, loudest), row.frequency, rate / 4096) << row.frequency;
         // A Hann window reads a tone between bins at most 1.5 dB low.
@@ -80,26 +80,26 @@ TEST(SpectrumAnalyserTest, AToneShowsAtItsFrequencyAndLevelWithLittleLeakage) {
         // An octave away the window's leakage is far down.
         const auto octaveAway =
             static_cast<std::size_t>(row.frequency * (row.frequency > 5000 ? 0.5 : 2.0) *
-                                     SpectrumAnalyser::windowFrames / rate);
+                                     FrequencyAnalyser::windowFrames / rate);
         EXPECT_LT(spectrum.decibels[octaveAway], row.decibels - 60.0) << row.frequency;
     }
 }
 
-TEST(SpectrumAnalyserTest, KeepsOnlyTheNewestAndStartsAfreshOnANewRate) {
+TEST(FrequencyAnalyserTest, KeepsOnlyTheNewestAndStartsAfreshOnANewRate) {
     auto tap = std::make_shared<SoundTap>(std::vector<unsigned>{}, tapCapacity);
-    SpectrumAnalyser analyser(tap);
-    SpectrumAnalyser::Spectrum spectrum;
+    FrequencyAnalyser analyser(tap);
+    FrequencyAnalyser::Spectrum spectrum;
     EXPECT_FALSE(analyser.takeNewer(spectrum)) << "nothing before any sound";
 
     writeSine(*tap, 440.0, -12.0, 1.0);
     // A reader that looks late gets the newest spectrum, not the next in turn.
-    SpectrumAnalyser::Spectrum probe;
+    FrequencyAnalyser::Spectrum probe;
     ASSERT_TRUE(waitFor(analyser, probe, [&] { return probe.number >= 5; }));
     ASSERT_TRUE(analyser.takeNewer(spectrum));
     EXPECT_GE(spectrum.number, probe.number);
     const std::uint64_t first = spectrum.number;
     // The same spectrum is not handed over twice: only a newer one.
-    SpectrumAnalyser::Spectrum again = spectrum;
+    FrequencyAnalyser::Spectrum again = spectrum;
     EXPECT_TRUE(!analyser.takeNewer(again) || again.number > first);
 
     // An input at 44.1 kHz: its bins are narrower, and the tone is where it is.
@@ -110,7 +110,7 @@ TEST(SpectrumAnalyserTest, KeepsOnlyTheNewestAndStartsAfreshOnANewRate) {
     }));
     EXPECT_GT(spectrum.number, first);
     // Two sines the same height: the 440 Hz of the old input left nothing behind.
-    const auto old = static_cast<std::size_t>(440.0 * SpectrumAnalyser::windowFrames / 44100.0);
+    const auto old = static_cast<std::size_t>(440.0 * FrequencyAnalyser::windowFrames / 44100.0);
     EXPECT_LT(spectrum.decibels[old], -80.0);
 }
 

@@ -1,4 +1,4 @@
-#include "app/audio/spectrum/SpectrumAnalyser.h"
+#include "app/audio/frequencies/FrequencyAnalyser.h"
 
 #include <fftw3.h>
 #include <pthread.h>
@@ -24,7 +24,7 @@ constexpr std::chrono::milliseconds readTimeout{200};
 
 }  // namespace
 
-struct SpectrumAnalyser::Fft {
+struct FrequencyAnalyser::Fft {
     Fft() {
         makePlannerThreadSafe();
         in = fftwf_alloc_real(windowFrames);
@@ -72,16 +72,16 @@ struct SpectrumAnalyser::Fft {
     float amplitudeScale = 1.0f;
 };
 
-SpectrumAnalyser::SpectrumAnalyser(std::shared_ptr<SoundTap> tap)
+FrequencyAnalyser::FrequencyAnalyser(std::shared_ptr<SoundTap> tap)
     : tap_(std::move(tap)), fft_(std::make_unique<Fft>()), thread_([this] { run(); }) {}
 
-SpectrumAnalyser::~SpectrumAnalyser() {
+FrequencyAnalyser::~FrequencyAnalyser() {
     stopping_ = true;
     tap_->stop();
     thread_.join();
 }
 
-bool SpectrumAnalyser::takeNewer(Spectrum& out) const {
+bool FrequencyAnalyser::takeNewer(Spectrum& out) const {
     const std::lock_guard lock(mutex_);
     if (newest_.number <= out.number) {
         return false;
@@ -92,7 +92,7 @@ bool SpectrumAnalyser::takeNewer(Spectrum& out) const {
     return true;
 }
 
-void SpectrumAnalyser::run() {
+void FrequencyAnalyser::run() {
     pthread_setname_np(pthread_self(), "kestrano-fft");
     std::vector<float> sound(windowFrames, 0.0f);
     std::vector<float> block(windowFrames);

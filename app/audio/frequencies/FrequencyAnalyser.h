@@ -14,7 +14,7 @@
 // only draws: every `1 / spectraPerSecond` of sound it takes the newest `windowFrames` frames
 // through a Hann window into an FFT (FFTW) and keeps the result for whoever asks next. Only the
 // newest spectrum is kept: a reader that looks less often misses some, and nothing piles up.
-class SpectrumAnalyser {
+class FrequencyAnalyser {
   public:
     static constexpr std::size_t windowFrames = 4096;
     static constexpr int spectraPerSecond = 30;
@@ -31,11 +31,11 @@ class SpectrumAnalyser {
     static constexpr float floorDecibels = -160.0f;
 
     // Starts reading `tap`, which the caller adds to the capture.
-    explicit SpectrumAnalyser(std::shared_ptr<SoundTap> tap);
+    explicit FrequencyAnalyser(std::shared_ptr<SoundTap> tap);
     // Stops the tap and waits for the thread.
-    ~SpectrumAnalyser();
-    SpectrumAnalyser(const SpectrumAnalyser&) = delete;
-    SpectrumAnalyser& operator=(const SpectrumAnalyser&) = delete;
+    ~FrequencyAnalyser();
+    FrequencyAnalyser(const FrequencyAnalyser&) = delete;
+    FrequencyAnalyser& operator=(const FrequencyAnalyser&) = delete;
 
     // Any thread: copies the newest spectrum into `out` when it is newer than `out.number`, and
     // says whether it did.

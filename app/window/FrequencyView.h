@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/audio/spectrum/SpectrumAnalyser.h"
+#include "app/audio/frequencies/FrequencyAnalyser.h"
 #include "app/settings/SettingsModel.h"
 
 class AudioCapture;
@@ -24,7 +24,7 @@ class SoundTap;
 //
 // Only while shown does it read the input: a tap is added to the capture and an analyser thread
 // started, and both go when it is hidden. It draws at `framesPerSecond` when a new spectrum came.
-class SpectrumView : public QWidget {
+class FrequencyView : public QWidget {
     Q_OBJECT
   public:
     // The analyser makes more spectra a second than this: each frame finds a new one.
@@ -33,9 +33,9 @@ class SpectrumView : public QWidget {
     static constexpr double highestHertz = 20000.0;
 
     // `capture` may be null (no spectrum then); it must outlive the view.
-    SpectrumView(SettingsModel& settings, AudioCapture* capture,
-                 std::function<void(const QString& problem)> refused, QWidget* parent);
-    ~SpectrumView() override;
+    FrequencyView(SettingsModel& settings, AudioCapture* capture,
+                  std::function<void(const QString& problem)> refused, QWidget* parent);
+    ~FrequencyView() override;
 
     // The mapping the window edits: its band is drawn on top and always.
     void setChosenMapping(const std::string& mapping);
@@ -101,8 +101,8 @@ class SpectrumView : public QWidget {
     std::function<void(const QString&)> refused_;
     std::string chosen_;
     std::shared_ptr<SoundTap> tap_;
-    std::unique_ptr<SpectrumAnalyser> analyser_;
-    SpectrumAnalyser::Spectrum spectrum_;
+    std::unique_ptr<FrequencyAnalyser> analyser_;
+    FrequencyAnalyser::Spectrum spectrum_;
     std::uint64_t spectraDrawn_ = 0;
     QTimer frameTimer_;
     QPixmap background_;

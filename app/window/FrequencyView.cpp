@@ -1,4 +1,4 @@
-#include "app/window/SpectrumView.h"
+#include "app/window/FrequencyView.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -36,8 +36,8 @@ double roundedCut(double hertz) {
 
 }  // namespace
 
-SpectrumView::SpectrumView(SettingsModel& settings, AudioCapture* capture,
-                           std::function<void(const QString& problem)> refused, QWidget* parent)
+FrequencyView::FrequencyView(SettingsModel& settings, AudioCapture* capture,
+                             std::function<void(const QString& problem)> refused, QWidget* parent)
     : QWidget(parent), settings_(settings), capture_(capture), refused_(std::move(refused)) {
     setObjectName("spectrumView");
     setAccessibleName(tr("Spectrum"));
@@ -51,24 +51,24 @@ SpectrumView::SpectrumView(SettingsModel& settings, AudioCapture* capture,
            "band lo/high cut fields below take the same values from the keyboard"));
     frameTimer_.setTimerType(Qt::PreciseTimer);
     frameTimer_.setInterval(1000 / framesPerSecond);
-    connect(&frameTimer_, &QTimer::timeout, this, &SpectrumView::takeSpectrum);
+    connect(&frameTimer_, &QTimer::timeout, this, &FrequencyView::takeSpectrum);
 }
 
-SpectrumView::~SpectrumView() {
+FrequencyView::~FrequencyView() {
     stopAnalysing();
 }
 
-void SpectrumView::setChosenMapping(const std::string& mapping) {
+void FrequencyView::setChosenMapping(const std::string& mapping) {
     chosen_ = mapping;
     redrawBands();
 }
 
-void SpectrumView::redrawBands() {
+void FrequencyView::redrawBands() {
     background_ = QPixmap();
     update();
 }
 
-void SpectrumView::settingChanged(std::string_view key) {
+void FrequencyView::settingChanged(std::string_view key) {
     const std::optional<ScopedKey> scoped = parseScopedKey(key);
     if (key == keys::mappings || (scoped && (scoped->setting->key == keys::bandLowCut ||
                                              scoped->setting->key == keys::bandHighCut))) {
@@ -76,15 +76,15 @@ void SpectrumView::settingChanged(std::string_view key) {
     }
 }
 
-QSize SpectrumView::sizeHint() const {
+QSize FrequencyView::sizeHint() const {
     return {640, 200};
 }
 
-QSize SpectrumView::minimumSizeHint() const {
+QSize FrequencyView::minimumSizeHint() const {
     return {320, 120};
 }
 
-QRectF SpectrumView::plot() const {
+QRectF FrequencyView::plot() const {
     // Measured text is dear, and every point drawn asks: worked out once per size.
     if (plotFor_ != size()) {
         const double labelWidth = fontMetrics().horizontalAdvance(QStringLiteral("-100")) + 6;
@@ -97,37 +97,37 @@ QRectF SpectrumView::plot() const {
     return plot_;
 }
 
-double SpectrumView::xForHertz(double hertz) const {
+double FrequencyView::xForHertz(double hertz) const {
     const QRectF area = plot();
     const double span = std::log10(highestHertz / lowestHertz);
     return area.left() + area.width() * std::log10(hertz / lowestHertz) / span;
 }
 
-double SpectrumView::hertzForX(double x) const {
+double FrequencyView::hertzForX(double x) const {
     const QRectF area = plot();
     const double span = std::log10(highestHertz / lowestHertz);
     return lowestHertz * std::pow(10.0, (x - area.left()) / area.width() * span);
 }
 
-double SpectrumView::yForDecibels(double decibels) const {
+double FrequencyView::yForDecibels(double decibels) const {
     const QRectF area = plot();
     const double clamped = std::clamp(decibels, bottomDecibels, topDecibels);
     return area.top() + area.height() * (topDecibels - clamped) / (topDecibels - bottomDecibels);
 }
 
-std::optional<float> SpectrumView::decibelsAt(double hertz) const {
+std::optional<float> FrequencyView::decibelsAt(double hertz) const {
     if (spectrum_.number == 0 || spectrum_.sampleRate <= 0.0) {
         return std::nullopt;
     }
     const auto bin = static_cast<std::size_t>(
-        std::lround(hertz * SpectrumAnalyser::windowFrames / spectrum_.sampleRate));
+        std::lround(hertz * FrequencyAnalyser::windowFrames / spectrum_.sampleRate));
     if (bin >= spectrum_.decibels.size()) {
         return std::nullopt;
     }
     return spectrum_.decibels[bin];
 }
 
-std::vector<SpectrumView::Band> SpectrumView::bands() const {
+std::vector<FrequencyView::Band> FrequencyView::bands() const {
     std::vector<std::string> names = settings_.mappingNames();
     names.insert(names.begin(), std::string());
     std::vector<Band> result;
@@ -150,7 +150,7 @@ std::vector<SpectrumView::Band> SpectrumView::bands() const {
     return result;
 }
 
-std::optional<SpectrumView::Drag> SpectrumView::edgeAt(double x) const {
+std::optional<FrequencyView::Drag> FrequencyView::edgeAt(double x) const {
     std::optional<Drag> nearest;
     double nearestDistance = edgeReach;
     // From the top: the chosen mapping's edges win over those beneath at the same distance.
@@ -167,28 +167,28 @@ std::optional<SpectrumView::Drag> SpectrumView::edgeAt(double x) const {
     return nearest;
 }
 
-void SpectrumView::showEvent(QShowEvent* event) {
+void FrequencyView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     startAnalysing();
 }
 
-void SpectrumView::hideEvent(QHideEvent* event) {
+void FrequencyView::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     stopAnalysing();
 }
 
-void SpectrumView::startAnalysing() {
+void FrequencyView::startAnalysing() {
     if (analyser_ || !capture_) {
         return;
     }
     // The whole input, every channel: each mapping's band is drawn over the same sound.
     tap_ = std::make_shared<SoundTap>(std::vector<unsigned>{}, tapCapacityFrames);
-    analyser_ = std::make_unique<SpectrumAnalyser>(tap_);
+    analyser_ = std::make_unique<FrequencyAnalyser>(tap_);
     capture_->addSoundTap(tap_);
     frameTimer_.start();
 }
 
-void SpectrumView::stopAnalysing() {
+void FrequencyView::stopAnalysing() {
     if (!analyser_) {
         return;
     }
@@ -198,19 +198,19 @@ void SpectrumView::stopAnalysing() {
     tap_.reset();
 }
 
-void SpectrumView::takeSpectrum() {
+void FrequencyView::takeSpectrum() {
     if (analyser_ && analyser_->takeNewer(spectrum_)) {
         ++spectraDrawn_;
         update(plot().toAlignedRect());
     }
 }
 
-void SpectrumView::resizeEvent(QResizeEvent* event) {
+void FrequencyView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     background_ = QPixmap();
 }
 
-void SpectrumView::drawBackground() {
+void FrequencyView::drawBackground() {
     background_ = QPixmap(size() * devicePixelRatioF());
     background_.setDevicePixelRatio(devicePixelRatioF());
     background_.fill(palette().color(QPalette::Base));
@@ -245,7 +245,7 @@ void SpectrumView::drawBackground() {
     drawBands(painter);
 }
 
-void SpectrumView::drawBands(QPainter& painter) const {
+void FrequencyView::drawBands(QPainter& painter) const {
     const QRectF area = plot();
     const int labelHeight = fontMetrics().height();
     for (const Band& band : bands()) {
@@ -279,7 +279,7 @@ void SpectrumView::drawBands(QPainter& painter) const {
     }
 }
 
-void SpectrumView::paintEvent(QPaintEvent* /*event*/) {
+void FrequencyView::paintEvent(QPaintEvent* /*event*/) {
     if (background_.isNull()) {
         drawBackground();
     }
@@ -292,7 +292,7 @@ void SpectrumView::paintEvent(QPaintEvent* /*event*/) {
     }
     // One point per column of pixels: the loudest bin the column covers, or where bins are
     // wider than a column (the low end) a straight line between the bins beside it.
-    const double hertzPerBin = spectrum_.sampleRate / SpectrumAnalyser::windowFrames;
+    const double hertzPerBin = spectrum_.sampleRate / FrequencyAnalyser::windowFrames;
     const auto lastBin = static_cast<double>(spectrum_.decibels.size() - 1);
     const std::vector<float>& bins = spectrum_.decibels;
     QPolygonF outline;
@@ -301,7 +301,7 @@ void SpectrumView::paintEvent(QPaintEvent* /*event*/) {
     for (double x = area.left(); x <= area.right(); x += columnWidth) {
         const double from = std::min(hertzForX(x) / hertzPerBin, lastBin);
         const double to = std::min(hertzForX(x + columnWidth) / hertzPerBin, lastBin);
-        double shown = SpectrumAnalyser::floorDecibels;
+        double shown = FrequencyAnalyser::floorDecibels;
         if (to - from < 1.0) {
             const double centre = std::min((from + to) / 2.0, lastBin - 1.0);
             const auto below = static_cast<std::size_t>(centre);
@@ -325,14 +325,14 @@ void SpectrumView::paintEvent(QPaintEvent* /*event*/) {
     painter.drawPolygon(outline);
 }
 
-void SpectrumView::mousePressEvent(QMouseEvent* event) {
+void FrequencyView::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         drag_ = edgeAt(event->position().x());
     }
     QWidget::mousePressEvent(event);
 }
 
-void SpectrumView::mouseMoveEvent(QMouseEvent* event) {
+void FrequencyView::mouseMoveEvent(QMouseEvent* event) {
     const double x = event->position().x();
     if (drag_) {
         drag_->hertz = std::clamp(hertzForX(x), lowestHertz, highestHertz);
@@ -343,7 +343,7 @@ void SpectrumView::mouseMoveEvent(QMouseEvent* event) {
     }
 }
 
-void SpectrumView::mouseReleaseEvent(QMouseEvent* event) {
+void FrequencyView::mouseReleaseEvent(QMouseEvent* event) {
     if (!drag_ || event->button() != Qt::LeftButton) {
         return;
     }
@@ -366,7 +366,7 @@ void SpectrumView::mouseReleaseEvent(QMouseEvent* event) {
     }
 }
 
-void SpectrumView::mouseDoubleClickEvent(QMouseEvent* event) {
+void FrequencyView::mouseDoubleClickEvent(QMouseEvent* event) {
     const double hertz = hertzForX(event->position().x());
     const std::vector<Band> drawn = bands();
     // The topmost band under the pointer.
