@@ -15,16 +15,16 @@
 
 #include "app/control/StatusText.h"
 #include "app/settings/SettingsKeys.h"
-#include "app/window/ElidedText.h"
-#include "app/window/FrequencyView.h"
-#include "app/window/LevelHistory.h"
 #include "app/window/MappingList.h"
 #include "app/window/MappingReading.h"
 #include "app/window/MonitorPanel.h"
 #include "app/window/NetworkGroup.h"
-#include "app/window/ReadOnlyText.h"
 #include "app/window/SettingBindings.h"
 #include "app/window/TempoPanel.h"
+#include "app/window/widgets/ElidedText.h"
+#include "app/window/widgets/FrequencyView.h"
+#include "app/window/widgets/LevelHistory.h"
+#include "app/window/widgets/ReadOnlyText.h"
 #include "ui_MainWindow.h"
 
 namespace {

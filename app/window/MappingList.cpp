@@ -14,8 +14,8 @@
 #include <algorithm>
 
 #include "app/settings/SettingsKeys.h"
-#include "app/window/MappingColours.h"
 #include "app/window/MappingReading.h"
+#include "app/window/widgets/MappingColours.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
-#include "app/window/ReadOnlyText.h"
+#include "app/window/widgets/ReadOnlyText.h"
 
 MonitorPanel::MonitorPanel(OscMonitor& monitor, QWidget* parent)
     : QGroupBox(tr("OSC monitor"), parent),

@@ -7,7 +7,7 @@
 #include <QSpinBox>
 
 #include "app/settings/SettingsKeys.h"
-#include "app/window/ReadOnlyText.h"
+#include "app/window/widgets/ReadOnlyText.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QShortcut>
 
-#include "app/window/ReadOnlyText.h"
+#include "app/window/widgets/ReadOnlyText.h"
 
 TempoPanel::TempoPanel(std::function<void()> tap, QWidget* parent)
     : QWidget(parent),

@@ -19,14 +19,14 @@
 #include <QTest>
 #include <cstdio>
 
-#include "app/window/ElidedText.h"
-#include "app/window/FrequencyView.h"
-#include "app/window/LevelHistory.h"
-#include "app/window/LevelMeter.h"
 #include "app/window/MainWindow.h"
 #include "app/window/MonitorPanel.h"
-#include "app/window/ReadOnlyText.h"
 #include "app/window/TempoPanel.h"
+#include "app/window/widgets/ElidedText.h"
+#include "app/window/widgets/FrequencyView.h"
+#include "app/window/widgets/LevelHistory.h"
+#include "app/window/widgets/LevelMeter.h"
+#include "app/window/widgets/ReadOnlyText.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 #include "tests/app/support/AppTestEnvironment.h"

@@ -1,4 +1,4 @@
-#include "app/window/ElidedText.h"
+#include "app/window/widgets/ElidedText.h"
 
 #include <QPainter>
 

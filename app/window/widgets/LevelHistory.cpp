@@ -1,4 +1,4 @@
-#include "app/window/LevelHistory.h"
+#include "app/window/widgets/LevelHistory.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/window/FrequencyView.h"
+#include "app/window/widgets/FrequencyView.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -7,7 +7,7 @@
 
 #include "app/audio/AudioCapture.h"
 #include "app/settings/SettingsKeys.h"
-#include "app/window/MappingColours.h"
+#include "app/window/widgets/MappingColours.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/window/LevelMeter.h"
+#include "app/window/widgets/LevelMeter.h"
 
 #include <QPainter>
 #include <QStringList>

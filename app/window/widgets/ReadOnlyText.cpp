@@ -1,4 +1,4 @@
-#include "app/window/ReadOnlyText.h"
+#include "app/window/widgets/ReadOnlyText.h"
 
 #include <QPalette>
 
