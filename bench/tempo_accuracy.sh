@@ -9,8 +9,8 @@
 #     true beats. The row: the last tempo sent, when it was first within 1 BPM, whether it was so
 #     within 8 s and in every message after, and from 10 s on the median distance of the beat
 #     messages to the true beats, their median offset (late is +) and count;
-#  4. CPU time of the whole program with tempo=detect against parec at 10 ms, over CPU_SECONDS
-#     (default 30) of a loop.
+#  4. CPU time of the whole program with tempo=detect against parec at 10 ms (and the program with
+#     tempo off), all three side by side over the same CPU_SECONDS (default 30) of a loop.
 # Wanted: tempo within 1 BPM by 8 s and after; median beat distance at most 20 ms, count within
 # 5 %; CPU at most twice parec's.
 # Usage: bench/tempo_accuracy.sh [BUILD_DIR]   (default build/main)
@@ -95,31 +95,31 @@ done
 echo "== CPU over $cpu_seconds s, a 120 BPM loop playing =="
 sox -q "$work/loops/120.wav" -t pulseaudio feed repeat 1000 &
 pids+=("$!")
-config=$(mktemp -d -p "$work")
-for setting in "zandorexListenPort=$(free_port)" "zandorexSendPort=$(free_port)" tempo=detect; do
-    XDG_CONFIG_HOME=$config "$kestrano" --set "$setting"
-done
-XDG_CONFIG_HOME=$config "$kestrano" --headless >/dev/null 2>"$work/cpu.log" &
-pid=$!
-pids+=("$pid")
-sleep 2
-kestrano_cpu=$(cpu_over_run "$pid")
-kill "$pid"
-config=$(mktemp -d -p "$work")
-for setting in "zandorexListenPort=$(free_port)" "zandorexSendPort=$(free_port)"; do
-    XDG_CONFIG_HOME=$config "$kestrano" --set "$setting"
-done
-XDG_CONFIG_HOME=$config "$kestrano" --headless >/dev/null 2>"$work/cpu-off.log" &
-pid=$!
-pids+=("$pid")
-sleep 2
-off_cpu=$(cpu_over_run "$pid")
-kill "$pid"
+# All three at once over the same seconds, so that whatever else the machine does weighs on each
+# alike.
+start_kestrano() {
+    local config setting
+    config=$(mktemp -d -p "$work")
+    for setting in "zandorexListenPort=$(free_port)" "zandorexSendPort=$(free_port)" "$@"; do
+        XDG_CONFIG_HOME=$config "$kestrano" --set "$setting"
+    done
+    XDG_CONFIG_HOME=$config "$kestrano" --headless >/dev/null 2>>"$work/cpu.log" &
+    echo $!
+}
+tempo_pid=$(start_kestrano tempo=detect)
+off_pid=$(start_kestrano)
 parec -d mic --format=float32le --rate=48000 --channels=2 --latency-msec=10 >/dev/null &
 parec_pid=$!
-pids+=("$parec_pid")
-sleep 1
+pids+=("$tempo_pid" "$off_pid" "$parec_pid")
+sleep 2
+cpu_over_run "$tempo_pid" >"$work/tempo.cpu" &
+measuring=("$!")
+cpu_over_run "$off_pid" >"$work/off.cpu" &
+measuring+=("$!")
 parec_cpu=$(cpu_over_run "$parec_pid")
+wait "${measuring[@]}"
+kestrano_cpu=$(cat "$work/tempo.cpu")
+off_cpu=$(cat "$work/off.cpu")
 printf '%-36s %s s\n' "kestrano --headless, tempo=detect" "$kestrano_cpu" \
     "kestrano --headless, tempo off" "$off_cpu" \
     "parec --latency-msec=10" "$parec_cpu"
