@@ -157,7 +157,12 @@ void LevelMeter::drawFace() {
         const double x = xForDecibels(*decibels, area);
         painter.drawLine(QPointF(x, area.top() - 4), QPointF(x, area.top()));
         const int labelWidth = metrics.horizontalAdvance(label);
-        painter.drawText(QPointF(x - labelWidth / 2.0, area.top() - 5), label);
+        // The off mark lies left of the on mark, often close: its label ends at its mark and the
+        // on label starts at its own, so that the two never run into one another.
+        const double left = label == tr("off")  ? x - labelWidth - 1
+                            : label == tr("on") ? x + 1
+                                                : x - labelWidth / 2.0;
+        painter.drawText(QPointF(left, area.top() - 5), label);
     }
 
     // The dBFS scale below the bar.
