@@ -27,11 +27,6 @@ echo "== the meters alone =="
 # shellcheck source=bench/private_server.sh
 source bench/private_server.sh
 
-# A free UDP port on the loopback, so that the program's listener meets no other run.
-free_port() {
-    python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
 # A tone of 1 kHz on the left and 220 Hz on the right at -6 dBFS, for longer than the runs.
 sox -q -n -c 2 -r 48000 -t pulseaudio feed synth 3600 sine 1000 sine 220 vol -6dB &
 pids+=("$!")

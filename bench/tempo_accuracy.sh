@@ -27,10 +27,6 @@ source bench/cpu_time.sh
 # shellcheck source=bench/private_server.sh
 source bench/private_server.sh
 
-free_port() {
-    python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
 # name, BPM, options of the generator, then settings of the run.
 loops=(
     "96 96 -"

@@ -19,10 +19,6 @@ source bench/cpu_time.sh
 # shellcheck source=bench/private_server.sh
 source bench/private_server.sh
 
-free_port() {
-    python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
 sox -q -n -c 2 -r 48000 -t pulseaudio feed synth 3600 sine 1000 sine 80 vol -6dB &
 pids+=("$!")
 sleep 2

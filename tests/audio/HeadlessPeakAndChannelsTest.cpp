@@ -72,14 +72,6 @@ std::optional<std::pair<std::string, float>> answeredFigure(const QVOSCData& dat
     return std::pair{message->address()->address(), argument.floatValue()};
 }
 
-QVOSCData encoded(const std::string& address, const std::optional<std::string>& text = {}) {
-    QVOSCMessage message(QVOSCAddress::addressWithString(address));
-    if (text) {
-        message.attachArgument(QVOSCArgument::argumentWithString(*text));
-    }
-    return message.packetizedData();
-}
-
 // The program with remote control on, started on the level settings plus `settings`.
 class HeadlessPeakAndChannelsTest : public testing::Test {
   protected:
@@ -99,7 +91,8 @@ class HeadlessPeakAndChannelsTest : public testing::Test {
     Figures figures() {
         Figures figures;
         for (const char* what : {"level", "peak"}) {
-            EXPECT_TRUE(peer.sendTo(listenPort, encoded(std::string("/kestrano/get/") + what)));
+            EXPECT_TRUE(
+                peer.sendTo(listenPort, remoteCommand(std::string("/kestrano/get/") + what)));
         }
         const auto deadline = Clock::now() + 1s;
         while ((!figures.level || !figures.peak) && Clock::now() < deadline) {
@@ -227,7 +220,7 @@ TEST_F(HeadlessPeakAndChannelsTest, InputChannelsPicksTheChannelThatCarriesTheTo
         SCOPED_TRACE(testing::Message() << "inputChannels " << c.channels.value_or("absent"));
         if (c.channels) {
             ASSERT_TRUE(
-                peer.sendTo(listenPort, encoded("/kestrano/set/inputChannels", c.channels)));
+                peer.sendTo(listenPort, remoteCommand("/kestrano/set/inputChannels", c.channels)));
             EXPECT_FALSE(peer.receive(200ms).has_value()) << "no error";
         }
         Figures last;
@@ -294,7 +287,7 @@ TEST_F(HeadlessPeakAndChannelsTest, EachMappingTurnsOnItsOwnSoundOnly) {
         EXPECT_EQ(turns, (Turns{{"high", 10.0f}, {"low", 0.0f}})) << text(turns);
         EXPECT_TRUE(statusComesTo("low off | high on | quiet off", true)) << lastStatusLine();
         // The high tone's own figures through remote control, in its band.
-        ASSERT_TRUE(peer.sendTo(listenPort, encoded("/kestrano/get/high/level")));
+        ASSERT_TRUE(peer.sendTo(listenPort, remoteCommand("/kestrano/get/high/level")));
         const auto answer = peer.receive(1s);
         const auto figure = answer ? answeredFigure(*answer) : std::nullopt;
         ASSERT_TRUE(figure.has_value());

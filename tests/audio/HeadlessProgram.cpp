@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "osc/QVOSCAddress.h"
+#include "osc/QVOSCArgument.h"
+#include "osc/QVOSCMessage.h"
 #include "tests/support/ChildProcess.h"
 
 bool storeLevelSettings(uint16_t sendPort, const std::vector<std::string>& options,
@@ -25,6 +28,14 @@ bool storeLevelSettings(uint16_t sendPort, const std::vector<std::string>& optio
         }
     }
     return true;
+}
+
+QVOSCData remoteCommand(const std::string& address, const std::optional<std::string>& text) {
+    QVOSCMessage message(QVOSCAddress::addressWithString(address));
+    if (text) {
+        message.attachArgument(QVOSCArgument::argumentWithString(*text));
+    }
+    return message.packetizedData();
 }
 
 std::optional<float> levelValue(const QVOSCData& datagram) {

@@ -21,6 +21,9 @@
 bool storeLevelSettings(uint16_t sendPort, const std::vector<std::string>& options = {},
                         uint16_t listenPort = 0, const std::string& program = KESTRANO_PATH);
 
+// A remote-control request: a message to `address` with one string argument, or none.
+QVOSCData remoteCommand(const std::string& address, const std::optional<std::string>& text = {});
+
 // The float argument of a message "/zandorex/level" with one float, or nothing for anything else.
 std::optional<float> levelValue(const QVOSCData& datagram);
 

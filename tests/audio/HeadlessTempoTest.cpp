@@ -113,14 +113,6 @@ double median(std::vector<double> values) {
     return values.empty() ? NAN : values[values.size() / 2];
 }
 
-QVOSCData command(const std::string& address, const std::optional<std::string>& text = {}) {
-    QVOSCMessage message(QVOSCAddress::addressWithString(address));
-    if (text) {
-        message.attachArgument(QVOSCArgument::argumentWithString(*text));
-    }
-    return message.packetizedData();
-}
-
 class HeadlessTempoTest : public testing::Test {
   protected:
     void start(const std::vector<std::string>& settings) {
@@ -293,14 +285,14 @@ TEST_F(HeadlessTempoTest, DetectedTempoAndBeatsFollowTheLoop) {
 TEST_F(HeadlessTempoTest, TapsThroughRemoteControlSetTheTempo) {
     start({"tempo=detect"});
     ASSERT_TRUE(statusComesTo("tempo -")) << program->output();
-    ASSERT_TRUE(peer.sendTo(listenPort, command("/kestrano/tap")));
+    ASSERT_TRUE(peer.sendTo(listenPort, remoteCommand("/kestrano/tap")));
     EXPECT_TRUE(statusComesTo("tap ignored")) << program->output();
 
-    ASSERT_TRUE(peer.sendTo(listenPort, command("/kestrano/set/tempo", "tap")));
+    ASSERT_TRUE(peer.sendTo(listenPort, remoteCommand("/kestrano/set/tempo", "tap")));
     for (int tap = 0; tap < 4; ++tap) {
         // The taps are the input: their spacing, not a wait for a result.
         std::this_thread::sleep_for(500ms);
-        ASSERT_TRUE(peer.sendTo(listenPort, command("/kestrano/tap")));
+        ASSERT_TRUE(peer.sendTo(listenPort, remoteCommand("/kestrano/tap")));
     }
     const std::vector<Received> messages = receiveFor(3s);
     std::vector<double> tempi;
