@@ -79,12 +79,8 @@ class HeadlessPeakAndChannelsTest : public testing::Test {
         ASSERT_TRUE(stored);
         std::vector<std::string> all{"remoteControl=true"};
         all.insert(all.end(), settings.begin(), settings.end());
-        for (const std::string& setting : all) {
-            ASSERT_EQ(runProgram({KESTRANO_PATH, "--set", setting}).status, 0) << setting;
-        }
-        program =
-            std::make_unique<ChildProcess>(std::vector<std::string>{KESTRANO_PATH, "--headless"});
-        ASSERT_TRUE(program->started());
+        program = startHeadless(all);
+        ASSERT_TRUE(program && program->started());
     }
 
     // Both figures, asked for one at a time (a whole get would soon spend the reply budget).

@@ -1,5 +1,6 @@
 #include "tests/audio/HeadlessProgram.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,6 +29,16 @@ bool storeLevelSettings(uint16_t sendPort, const std::vector<std::string>& optio
         }
     }
     return true;
+}
+
+std::unique_ptr<ChildProcess> startHeadless(const std::vector<std::string>& settings) {
+    for (const std::string& setting : settings) {
+        if (runProgram({KESTRANO_PATH, "--set", setting}).status != 0) {
+            std::fprintf(stderr, "kestrano --set refused %s\n", setting.c_str());
+            return nullptr;
+        }
+    }
+    return std::make_unique<ChildProcess>(std::vector<std::string>{KESTRANO_PATH, "--headless"});
 }
 
 QVOSCData remoteCommand(const std::string& address, const std::optional<std::string>& text) {

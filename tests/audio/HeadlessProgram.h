@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -20,6 +21,11 @@
 // `sendPort`, listening on `listenPort` (a free one when 0); false when `program` refused one.
 bool storeLevelSettings(uint16_t sendPort, const std::vector<std::string>& options = {},
                         uint16_t listenPort = 0, const std::string& program = KESTRANO_PATH);
+
+// `kestrano --headless` (the one built here) started after storing each of `settings` with --set
+// in the current XDG_CONFIG_HOME; nothing, with the refused setting told on standard error, when
+// --set refused one.
+std::unique_ptr<ChildProcess> startHeadless(const std::vector<std::string>& settings);
 
 // A remote-control request: a message to `address` with one string argument, or none.
 QVOSCData remoteCommand(const std::string& address, const std::optional<std::string>& text = {});
