@@ -9,7 +9,7 @@
 #include "app/run/CommandLine.h"
 #include "app/run/HeadlessRunner.h"
 #include "app/settings/SettingsAssignment.h"
-#include "app/settings/SettingsFile.h"
+#include "app/settings/store/SettingsFile.h"
 #include "app/window/WindowRunner.h"
 #include "transport/SystemLog.h"
 

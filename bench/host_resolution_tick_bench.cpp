@@ -18,8 +18,8 @@
 #include "app/audio/AudioCapture.h"
 #include "app/control/KestranoController.h"
 #include "app/run/QtMainLoop.h"
-#include "app/settings/QSettingsPreferencesStore.h"
 #include "app/settings/SettingsKeys.h"
+#include "app/settings/store/QSettingsPreferencesStore.h"
 
 namespace {
 

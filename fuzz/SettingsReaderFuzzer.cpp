@@ -14,7 +14,7 @@
 #include <string>
 
 #include "app/control/KestranoController.h"
-#include "app/settings/QSettingsPreferencesStore.h"
+#include "app/settings/store/QSettingsPreferencesStore.h"
 #include "tests/app/support/FakeAudioCapture.h"
 #include "tests/support/Udp.h"
 #include "transport/EventLoop.h"

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/remote/SourceAllowList.h"
-#include "app/settings/SourceList.h"
+#include "app/settings/values/SourceList.h"
 
 namespace {
 

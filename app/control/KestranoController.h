@@ -13,7 +13,7 @@
 #include "app/control/Destination.h"
 #include "app/control/InputChoice.h"
 #include "app/control/LevelIndicator.h"
-#include "app/control/MappingChain.h"
+#include "app/control/mapping/MappingChain.h"
 #include "app/remote/OscMonitor.h"
 #include "app/remote/RemoteControl.h"
 #include "app/settings/SettingsModel.h"

@@ -1,7 +1,7 @@
 // The tempo: the beat tracker on the capture's sound, tap tempo, and their messages.
 #include "app/control/KestranoController.h"
-#include "app/settings/InputChannels.h"
 #include "app/settings/SettingsKeys.h"
+#include "app/settings/values/InputChannels.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 #include "transport/SystemLog.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/settings/DisplayText.h"
+#include "app/settings/values/DisplayText.h"
 #include "osc/QVOSCDecoder.h"
 #include "osc/QVOSCMessage.h"
 #include "transport/NetworkEndpointText.h"

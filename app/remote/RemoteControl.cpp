@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "app/remote/RemoteRequest.h"
-#include "app/settings/DisplayText.h"
 #include "app/settings/SettingsKeys.h"
+#include "app/settings/values/DisplayText.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 #include "osc/QVOSCBundle.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/settings/SourceList.h"
+#include "app/settings/values/SourceList.h"
 #include "transport/NetworkEndpoint.h"
 
 // The sources remote control answers, from the rules of remoteControlFrom. A source given as an

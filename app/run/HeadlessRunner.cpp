@@ -13,7 +13,7 @@
 #include "app/run/SignalQuitter.h"
 #include "app/run/StatusLogThrottle.h"
 #include "app/run/TerminalRow.h"
-#include "app/settings/RunSettings.h"
+#include "app/settings/store/RunSettings.h"
 #include "transport/LineOutput.h"
 #include "transport/SystemLog.h"
 

@@ -5,14 +5,14 @@
 #include <cmath>
 #include <limits>
 
-#include "app/settings/DisplayText.h"
-#include "app/settings/HostText.h"
-#include "app/settings/InputChannels.h"
-#include "app/settings/MappingNames.h"
-#include "app/settings/OscAddressName.h"
-#include "app/settings/PreferencesStore.h"
 #include "app/settings/SettingsKeys.h"
-#include "app/settings/SourceList.h"
+#include "app/settings/store/PreferencesStore.h"
+#include "app/settings/values/DisplayText.h"
+#include "app/settings/values/HostText.h"
+#include "app/settings/values/InputChannels.h"
+#include "app/settings/values/MappingNames.h"
+#include "app/settings/values/OscAddressName.h"
+#include "app/settings/values/SourceList.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "app/settings/DisplayText.h"
-#include "app/settings/MappingNames.h"
 #include "app/settings/SettingsKeys.h"
+#include "app/settings/values/DisplayText.h"
+#include "app/settings/values/MappingNames.h"
 
 namespace {
 

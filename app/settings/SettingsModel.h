@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/settings/PreferencesStore.h"
 #include "app/settings/SettingsCatalog.h"
+#include "app/settings/store/PreferencesStore.h"
 
 // The settings in use, one value per catalogue row and, for every mapping that `mappings` lists,
 // one per mapping row, read from and written to the preferences store the same way whichever

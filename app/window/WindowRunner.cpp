@@ -5,7 +5,7 @@
 #include "app/control/KestranoController.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
-#include "app/settings/RunSettings.h"
+#include "app/settings/store/RunSettings.h"
 #include "app/window/MainWindow.h"
 
 int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,

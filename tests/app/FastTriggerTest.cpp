@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "app/control/FastTriggerGate.h"
+#include "app/control/mapping/FastTriggerGate.h"
 #include "tests/app/support/AppTestEnvironment.h"
 #include "tests/app/support/ControllerTestFixture.h"
 

@@ -8,10 +8,10 @@
 #include <sstream>
 #include <string>
 
-#include "app/settings/DisplayText.h"
-#include "app/settings/RunSettings.h"
 #include "app/settings/SettingsAssignment.h"
 #include "app/settings/SettingsKeys.h"
+#include "app/settings/store/RunSettings.h"
+#include "app/settings/values/DisplayText.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 #include "osc/QVOSCDecoder.h"

@@ -7,7 +7,7 @@
 
 #include "app/control/KestranoController.h"
 #include "app/run/QtMainLoop.h"
-#include "app/settings/QSettingsPreferencesStore.h"
+#include "app/settings/store/QSettingsPreferencesStore.h"
 #include "tests/app/support/FakeAudioCapture.h"
 #include "tests/support/Udp.h"
 

@@ -1,0 +1,151 @@
+#include "app/control/mapping/MappingChain.h"
+
+#include "app/control/mapping/MappingSettings.h"
+#include "app/settings/SettingsKeys.h"
+#include "app/settings/values/InputChannels.h"
+#include "app/shaping/LevelPosition.h"
+
+namespace keys = settings_keys;
+
+MappingChain::MappingChain(std::string name, const SettingsModel& settings, MainLoop& mainLoop,
+                           MonotonicClock clock, Hooks hooks)
+    : name_(std::move(name)),
+      settings_(settings),
+      hooks_(std::move(hooks)),
+      fastGate_(mainLoop, std::move(clock),
+                [this](TriggerGate::Change change) { fastTurned(change); }) {
+    status_.name = name_;
+    takeSettings();
+    subscription_ = settings_.subscribe([this](std::string_view key) { settingChanged(key); });
+}
+
+bool MappingChain::active() const {
+    return settings_.flag(key(keys::active));
+}
+
+int64_t MappingChain::mode() const {
+    // A settings file may hold any whole number; all but the named modes mean trigger.
+    const int64_t mode = settings_.whole(key(keys::type));
+    return mode == continuousMode || mode == silenceMode ? mode : triggerMode;
+}
+
+float MappingChain::amplification() const {
+    return settings_.decimal(key(keys::volumeAmplification));
+}
+
+float MappingChain::minValue() const {
+    return settings_.decimal(key(keys::minValue));
+}
+
+float MappingChain::maxValue() const {
+    return settings_.decimal(key(keys::maxValue));
+}
+
+std::string MappingChain::address() const {
+    return settings_.text(key(keys::address)).value_or(std::string());
+}
+
+MeterSettings MappingChain::meterSettings() const {
+    return {parseInputChannels(settings_.text(key(keys::inputChannels)).value_or(std::string()))
+                .value_or(std::vector<unsigned>()),
+            settings_.decimal(key(keys::bandLowCut)), settings_.decimal(key(keys::bandHighCut)),
+            fastResponse_};
+}
+
+void MappingChain::settingChanged(std::string_view changedKey) {
+    const std::optional<ScopedKey> scoped = parseScopedKey(changedKey);
+    if (!scoped || scoped->mapping != name_ || scoped->setting->scope != SettingScope::mapping) {
+        return;
+    }
+    takeSettings();
+    const std::string_view setting = scoped->setting->key;
+    if (setting == keys::inputChannels || setting == keys::bandLowCut ||
+        setting == keys::bandHighCut) {
+        hooks_.meteringChanged();
+    }
+}
+
+void MappingChain::takeSettings() {
+    shaping_.setSettings(shapingSettingsOf(settings_, name_));
+    status_.continuous = mode() == continuousMode;
+    if (fastResponse_) {
+        fastGate_.setConditions({shaping_.settings().trigger, amplification(), active()});
+    }
+    takeResponse();
+}
+
+void MappingChain::takeResponse() {
+    const bool fast =
+        mode() != continuousMode && settings_.text(key(keys::triggerResponse)) == "fast";
+    // Only on a change: the capture opens its streams again for it.
+    if (fast == fastResponse_) {
+        return;
+    }
+    fastResponse_ = fast;
+    if (fast) {
+        fastGate_.setConditions({shaping_.settings().trigger, amplification(), active()});
+        fastGate_.resume(shaping_.triggerIsOn());
+        hooks_.meteringChanged();
+    } else {
+        // Once the capture no longer hands this chain fragments, its thread no longer runs the
+        // gate, and the state read from it stays.
+        hooks_.meteringChanged();
+        shaping_.resumeTrigger(fastGate_.isOn());
+    }
+}
+
+void MappingChain::levelArrived(std::optional<float> averagePowerDb,
+                                std::optional<float> samplePeakDb, MonotonicTime now) {
+    status_.inputLevel = averagePowerDb;
+    status_.samplePeak = samplePeakDb;
+    status_.meter.reset();
+    // Without a level there is no position: nothing is sent, as for the first mapping.
+    if (!averagePowerDb) {
+        return;
+    }
+    const float meter = meterForLevel(*averagePowerDb, amplification());
+    status_.meter = meter;
+    sendForPosition(positionForMeter(meter), now);
+}
+
+void MappingChain::sendForPosition(float position, MonotonicTime now) {
+    const float smoothed = shaping_.smooth(position, now);
+    // In fast response the gate runs on the capture's thread, fragment by fragment.
+    if (fastResponse_) {
+        status_.on = fastGate_.isOn();
+        return;
+    }
+    if (!active()) {
+        shaping_.follow(position);
+    } else if (mode() == continuousMode) {
+        shaping_.follow(position);
+        hooks_.send(*this, (1.0f - smoothed) * minValue() + maxValue() * smoothed,
+                    Destination::Kind::continuous);
+    } else {
+        sendTurn(shaping_.turn(position, now));
+    }
+    status_.on = shaping_.triggerIsOn();
+}
+
+bool MappingChain::sendTurn(TriggerGate::Change change) {
+    switch (change) {
+        case TriggerGate::Change::turnedOn:
+            hooks_.send(*this, maxValue(), Destination::Kind::trigger);
+            return true;
+        case TriggerGate::Change::turnedOff:
+            hooks_.send(*this, minValue(), Destination::Kind::trigger);
+            return true;
+        case TriggerGate::Change::none:
+            break;
+    }
+    return false;
+}
+
+void MappingChain::fastTurned(TriggerGate::Change change) {
+    // A turn posted just before the mode or activity changed is still the gate's state, which
+    // the tick's gate has taken over: the peer hears of it unless nothing is to be sent at all.
+    if (mode() != continuousMode && active()) {
+        sendTurn(change);
+    }
+    status_.on = fastGate_.isOn();
+}

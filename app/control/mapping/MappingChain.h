@@ -1,0 +1,80 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/audio/AudioCapture.h"
+#include "app/control/ControllerObserver.h"
+#include "app/control/Destination.h"
+#include "app/control/mapping/FastTriggerGate.h"
+#include "app/settings/SettingsModel.h"
+#include "app/shaping/LevelShaping.h"
+#include "app/shaping/MonotonicClock.h"
+#include "transport/MainLoop.h"
+
+// One mapping from the input to the messages for Zandorex: its channel choice and band (the
+// capture's meter it asks for), its level to a position, the smoothing or the gate (on the
+// capture's thread in the fast response), and the value for its address. It reads its own scope
+// of the settings, the first mapping's for the empty name, and follows them as they change.
+// Everything runs on the main thread but the fast gate's handler.
+class MappingChain {
+  public:
+    struct Hooks {
+        // Hands a value on to /zandorex/<address()>.
+        std::function<void(MappingChain& chain, float value, Destination::Kind kind)> send;
+        // What the chain asks of the capture changed: its meter, or its fragment handler.
+        std::function<void()> meteringChanged;
+    };
+
+    MappingChain(std::string name, const SettingsModel& settings, MainLoop& mainLoop,
+                 MonotonicClock clock, Hooks hooks);
+    MappingChain(const MappingChain&) = delete;
+    MappingChain& operator=(const MappingChain&) = delete;
+
+    const std::string& name() const { return name_; }
+    // The model's key of one of this mapping's settings.
+    std::string key(std::string_view setting) const { return scopedKey(name_, setting); }
+
+    bool active() const;
+    int64_t mode() const;
+    float amplification() const;
+    float minValue() const;
+    float maxValue() const;
+    std::string address() const;
+
+    // What the capture meters for this mapping, from its settings and the response in use.
+    MeterSettings meterSettings() const;
+    // Whether trigger and silence turns come from the capture's fragments rather than the tick;
+    // then fragmentHandler() is the gate's.
+    bool fastResponse() const { return fastResponse_; }
+    AudioCapture::FragmentLevelHandler fragmentHandler() { return fastGate_.handler(); }
+    const LevelShaping& shaping() const { return shaping_; }
+
+    // The tick: the mapping's average power and sample peak in dBFS, nothing when its channels
+    // gave no level.
+    void levelArrived(std::optional<float> averagePowerDb, std::optional<float> samplePeakDb,
+                      MonotonicTime now);
+    void sendForPosition(float position, MonotonicTime now);
+    // A value of this mapping reached the sender or the open connection.
+    void valueSent(float value) { status_.lastValueSent = value; }
+    const MappingStatus& status() const { return status_; }
+
+  private:
+    void settingChanged(std::string_view key);
+    void takeSettings();
+    // Turns the fast response on or off, handing the trigger's state between the two gates.
+    void takeResponse();
+    bool sendTurn(TriggerGate::Change change);
+    void fastTurned(TriggerGate::Change change);
+
+    std::string name_;
+    const SettingsModel& settings_;
+    Hooks hooks_;
+    LevelShaping shaping_;
+    bool fastResponse_ = false;
+    FastTriggerGate fastGate_;
+    MappingStatus status_;
+    SettingsModel::Subscription subscription_;
+};

@@ -1,0 +1,262 @@
+// kestrano --headless obeying remote control sent by liblo's oscsend, answering the peer that
+// asked, and refusing bad requests one by one, while it keeps sending the level twenty times a
+// second.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "osc/QVOSCArgument.h"
+#include "osc/QVOSCBundle.h"
+#include "osc/QVOSCDecoder.h"
+#include "osc/QVOSCMessage.h"
+#include "tests/audio/PulseTestSupport.h"
+#include "tests/audio/program/HeadlessProgram.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr const char* oscsend = "/usr/bin/oscsend";
+
+// The message as liblo encodes it: oscsend writes it to standard output for a target of "-".
+QVOSCData encodedByLiblo(const std::vector<std::string>& message) {
+    std::vector<std::string> arguments{oscsend, "-"};
+    arguments.insert(arguments.end(), message.begin(), message.end());
+    const ProgramResult result = runProgram(arguments);
+    EXPECT_EQ(result.status, 0) << result.errorOutput;
+    return QVOSCData(result.output.begin(), result.output.end());
+}
+
+std::string addressOf(const QVOSCData& datagram) {
+    const auto message =
+        std::dynamic_pointer_cast<QVOSCMessage>(QVOSCDecoder::decodeData(datagram));
+    return message ? message->address()->address() : std::string();
+}
+
+std::string textArgumentOf(const QVOSCData& datagram) {
+    const auto message =
+        std::dynamic_pointer_cast<QVOSCMessage>(QVOSCDecoder::decodeData(datagram));
+    if (!message || message->attachedObjects().size() != 1) {
+        return {};
+    }
+    const auto& argument = static_cast<const QVOSCArgument&>(*message->attachedObjects()[0]);
+    return argument.description();
+}
+
+class RemoteControlTest : public testing::Test {
+  protected:
+    RemoteControlTest() {
+        EXPECT_TRUE(stored);
+        EXPECT_EQ(runProgram({KESTRANO_PATH, "--set", "remoteControl=true"}).status, 0);
+        EXPECT_EQ(runProgram({KESTRANO_PATH, "--set", "mappings=kick"}).status, 0);
+        // Quiet, so that what Zandorex receives is the first mapping's alone.
+        EXPECT_EQ(runProgram({KESTRANO_PATH, "--set", "kick/active=false"}).status, 0);
+        program =
+            std::make_unique<ChildProcess>(std::vector<std::string>{KESTRANO_PATH, "--headless"});
+    }
+
+    // Sends the request from the peer's socket and collects the answers until none comes for
+    // a fifth of a second.
+    std::vector<QVOSCData> ask(const std::vector<std::string>& message) {
+        EXPECT_TRUE(peer.sendTo(listenPort, encodedByLiblo(message)));
+        std::vector<QVOSCData> answers;
+        while (auto answer = peer.receive(200ms)) {
+            answers.push_back(*answer);
+        }
+        return answers;
+    }
+
+    // The messages of the one bundle datagram that answers /kestrano/get, each as its own bytes.
+    std::vector<QVOSCData> askForEverySetting() {
+        const std::vector<QVOSCData> answers = ask({"/kestrano/get"});
+        EXPECT_EQ(answers.size(), 1u) << "one datagram";
+        std::vector<QVOSCData> messages;
+        const auto bundle = answers.empty() ? nullptr : QVOSCDecoder::decodeData(answers.front());
+        for (const auto& element : bundle ? bundle->attachedObjects() : QVOSCObjectList()) {
+            messages.push_back(static_cast<const QVOSCPacket&>(*element).packetizedData());
+        }
+        return messages;
+    }
+
+    // Every level datagram that arrived since the last call.
+    std::vector<QVOSCData> arrivedLevels() {
+        std::vector<QVOSCData> arrived;
+        while (auto datagram = zandorex.receive(0ms)) {
+            arrived.push_back(*datagram);
+        }
+        return arrived;
+    }
+
+    // The next level datagram, skipping those that do not satisfy `wanted`; nothing after 2 s.
+    std::optional<QVOSCData> levelWhere(const std::function<bool(const QVOSCData&)>& wanted) {
+        const auto deadline = std::chrono::steady_clock::now() + 2s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (auto datagram = zandorex.receive(100ms); datagram && wanted(*datagram)) {
+                return datagram;
+            }
+        }
+        return std::nullopt;
+    }
+
+    TempDir configHome;
+    ScopedEnvironment config{"XDG_CONFIG_HOME", configHome.path().string()};
+    UdpReceiver zandorex;
+    UdpReceiver peer;
+    uint16_t listenPort = freeUdpPort();
+    bool stored = storeLevelSettings(zandorex.port(), {}, listenPort);
+    std::unique_ptr<ChildProcess> program;
+};
+
+TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError) {
+    ASSERT_TRUE(program->started());
+    ASSERT_TRUE(zandorex.receive(5s).has_value()) << program->errorOutput();
+
+    // Straight from oscsend over UDP. The input is silent, so the level maps to the minimum.
+    const std::string port = std::to_string(listenPort);
+    ASSERT_EQ(runProgram({oscsend, "127.0.0.1", port, "/kestrano/set/minValue", "f", "2.5"}).status,
+              0);
+    EXPECT_TRUE(levelWhere([](const QVOSCData& d) {
+        return levelValue(d) && std::abs(*levelValue(d) - 2.5f) < 0.01f;
+    }));
+    ASSERT_EQ(
+        runProgram({oscsend, "127.0.0.1", port, "/kestrano/set/address", "s", "cue40"}).status, 0);
+    EXPECT_TRUE(levelWhere([](const QVOSCData& d) { return addressOf(d) == "/zandorex/cue40"; }));
+
+    // `active` as an int, a boolean and a float.
+    for (const auto& [off, on] :
+         {std::pair<std::vector<std::string>, std::vector<std::string>>{{"i", "0"}, {"T"}},
+          {{"F"}, {"f", "1.0"}}}) {
+        std::vector<std::string> request{"/kestrano/set/active"};
+        request.insert(request.end(), off.begin(), off.end());
+        EXPECT_TRUE(ask(request).empty());
+        arrivedLevels();
+        EXPECT_FALSE(zandorex.receive(300ms).has_value()) << "sending stopped";
+        request.resize(1);
+        request.insert(request.end(), on.begin(), on.end());
+        EXPECT_TRUE(ask(request).empty());
+        EXPECT_TRUE(zandorex.receive(1s).has_value()) << "sending again";
+    }
+
+    ASSERT_EQ(ask({"/kestrano/set/kick/address", "s", "kick"}).size(), 0u);
+    const std::vector<QVOSCData> before = askForEverySetting();
+    ASSERT_GE(before.size(), 13u);
+    std::vector<std::string> addresses;
+    for (const QVOSCData& answer : before) {
+        addresses.push_back(addressOf(answer));
+    }
+    // The readings come last, the first mapping's, then each further one's.
+    EXPECT_EQ(std::vector(addresses.end() - 6, addresses.end()),
+              (std::vector<std::string>{"/kestrano/level", "/kestrano/peak",
+                                        "/kestrano/lastValueSent", "/kestrano/kick/level",
+                                        "/kestrano/kick/peak", "/kestrano/kick/lastValueSent"}));
+    for (const auto& [address, argument] :
+         {std::pair<std::string, std::string>{"/kestrano/setting/minValue", "f { 2.500000 }"},
+          {"/kestrano/setting/address", "s { cue40 }"},
+          {"/kestrano/setting/active", "i { 1 }"},
+          {"/kestrano/setting/remoteControl", "i { 1 }"},
+          {"/kestrano/setting/kick/address", "s { kick }"},
+          {"/kestrano/setting/kick/minValue", "f { 0.000000 }"},
+          {"/kestrano/lastValueSent", "f { 2.500000 }"}}) {
+        const auto found = std::find(addresses.begin(), addresses.end(), address);
+        ASSERT_NE(found, addresses.end()) << address;
+        EXPECT_EQ(textArgumentOf(before[found - addresses.begin()]), argument) << address;
+    }
+    // A further mapping's settings follow the first mapping's and the instance's.
+    EXPECT_LT(std::find(addresses.begin(), addresses.end(), "/kestrano/setting/mappings"),
+              std::find(addresses.begin(), addresses.end(), "/kestrano/setting/kick/active"));
+
+    struct BadRequest {
+        std::vector<std::string> message;
+        std::string error;
+    };
+    const BadRequest badRequests[] = {
+        {{"/kestrano/set/maxValue", "s", "loud"},
+         "bad value 'loud' for maxValue: expected a decimal number from -1000000 to 1000000 (0: "
+         "10)"},
+        {{"/kestrano/set/volumeAmplification", "f", "5000"},
+         "bad value '5000' for volumeAmplification: expected a decimal number from -1000 to "
+         "1000"},
+        {{"/kestrano/set/maxValue", "f", "nan"}, "bad value for maxValue: NaN or infinity"},
+        {{"/kestrano/set/minValue", "f", "inf"}, "bad value for minValue: NaN or infinity"},
+        {{"/kestrano/set/maxValue"}, "missing value for maxValue"},
+        {{"/kestrano/set/minValue", "ff", "1", "2"}, "minValue takes one value, got 2"},
+        {{"/kestrano/set/minValue", "d", "1.5"},
+         "wrong argument type for minValue: type 'd'; expected a decimal number from -1000000 to "
+         "1000000"},
+        {{"/kestrano/set/address", "f", "1.0"},
+         "wrong argument type for address: a float (f); expected printable ASCII without spaces "
+         "or any of # * , ? [ ] { }"},
+        {{"/kestrano/set/address", "s", "a b"},
+         "bad value 'a b' for address: expected printable ASCII without spaces or any of # * , ? "
+         "[ ] { }"},
+        {{"/kestrano/set/active", "i", "5"}, "bad value for active: expected 0 or 1, T or F"},
+        {{"/kestrano/set/type", "i", "7"},
+         "bad value '7' for type: expected continuous, trigger or silence (or 0, 1, 2)"},
+        {{"/kestrano/set/type", "T"},
+         "wrong argument type for type: a boolean (T); expected continuous, trigger or silence (or "
+         "0, 1, 2)"},
+        {{"/kestrano/set/colour", "s", "red"}, "unknown setting 'colour'"},
+        {{"/kestrano/set/hat/active", "T"}, "no mapping named 'hat'; mappings lists kick"},
+        {{"/kestrano/set/mappings", "s", "kick,hat"}, "mappings cannot be set remotely"},
+        {{"/kestrano/set/zandorexSendPort", "i", "6000"},
+         "zandorexSendPort cannot be set remotely"},
+        {{"/kestrano/launch"}, "unknown command /kestrano/launch"},
+        {{"/kestrano/set/attackTime", "i", "70000"},
+         "bad value '70000' for attackTime: expected milliseconds from 0 to 60000"},
+        {{"/kestrano/set/triggerOnDelay", "f", "1.5"},
+         "bad value for triggerOnDelay: expected a whole number"},
+        {{"/kestrano/set/triggerOffThreshold", "f", "0.75"},
+         "bad value '0.75' for triggerOffThreshold: it must not exceed triggerOnThreshold (0.5)"},
+        {{"/kestrano/set/bandHighCut", "f", "100"}, ""},
+        {{"/kestrano/set/bandLowCut", "f", "200"},
+         "bad value '200' for bandLowCut: it must be below bandHighCut (100)"},
+        {{"/kestrano/set/bandHighCut", "f", "0"}, ""},
+    };
+    arrivedLevels();
+    const auto tableStart = std::chrono::steady_clock::now();
+    for (const BadRequest& bad : badRequests) {
+        const std::vector<QVOSCData> answers = ask(bad.message);
+        if (bad.error.empty()) {
+            EXPECT_TRUE(answers.empty()) << bad.message.front();  // a good one, for the next
+            continue;
+        }
+        ASSERT_EQ(answers.size(), 1u) << bad.message.front();
+        EXPECT_EQ(addressOf(answers[0]), "/kestrano/error");
+        EXPECT_EQ(textArgumentOf(answers[0]), "s { " + bad.error + " }");
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tableStart).count();
+    const size_t levels = arrivedLevels().size();
+    std::printf("%zu bad requests answered in %.2f s, %.1f level messages a second meanwhile\n",
+                std::size(badRequests), seconds, static_cast<double>(levels) / seconds);
+    EXPECT_GE(static_cast<double>(levels), 0.75 * 20.0 * seconds)
+        << levels << " level messages in " << seconds << " s";
+
+    // Nothing changed: the settings read back exactly as before.
+    std::vector<QVOSCData> after = askForEverySetting();
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t index = 0; index + 3 < before.size(); ++index) {
+        EXPECT_EQ(after[index], before[index]) << addresses[index];
+    }
+
+    // Not stored until saved.
+    const auto storedFile = configHome.path() / "Kestrano" / "Kestrano.conf";
+    const auto fileText = [&] {
+        std::stringstream text;
+        text << std::ifstream(storedFile).rdbuf();
+        return text.str();
+    };
+    EXPECT_EQ(fileText().find("address=cue40"), std::string::npos);
+    const std::vector<QVOSCData> saved = ask({"/kestrano/save"});
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(addressOf(saved[0]), "/kestrano/saved");
+    EXPECT_NE(fileText().find("address=cue40"), std::string::npos) << fileText();
+
+    program->sendSignal(SIGTERM);
+    EXPECT_EQ(program->wait(3s), 0) << program->errorOutput();
+}
+
+}  // namespace
