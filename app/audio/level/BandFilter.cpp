@@ -88,20 +88,26 @@ void BandFilter::configure(float lowCut, float highCut, double sampleRate,
 
 namespace {
 
+// The two channels of a stereo frame, one per lane, so that one instruction filters both.
+using Lanes = double __attribute__((vector_size(16)));
+
 // One section with its state, as locals of the filtering loop: kept in registers, the recursion
-// never goes through memory on a sample.
-struct Biquad {
-    double b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-    double z0 = 0, z1 = 0;
-    double step(double sample) {
+// never goes through memory on a sample. `Value` is one channel's double or a stereo pair's Lanes.
+template <typename Value>
+struct BiquadOf {
+    Value b0{}, b1{}, b2{}, a1{}, a2{};
+    Value z0{}, z1{};
+    Value step(Value sample) {
         // Summed so that the feedback waits on one multiply and one subtraction only: the
         // recursion's latency, not the arithmetic, bounds how fast a channel is filtered.
-        const double filtered = b0 * sample + z0;
+        const Value filtered = b0 * sample + z0;
         z0 = (b1 * sample + z1) - a1 * filtered;
         z1 = b2 * sample - a2 * filtered;
         return filtered;
     }
 };
+using Biquad = BiquadOf<double>;
+using LaneBiquad = BiquadOf<Lanes>;
 
 // A channel's sections in series: the high-pass and the low-pass, or one of them.
 template <std::size_t kSections>
@@ -126,23 +132,6 @@ struct Chain {
 double flushed(double value) {
     return std::fabs(value) < kFlushBelow ? 0.0 : value;
 }
-
-}  // namespace
-
-namespace {
-
-// The two channels of a stereo frame, one per lane, so that one instruction filters both.
-using Lanes = double __attribute__((vector_size(16)));
-
-struct LaneBiquad {
-    Lanes b0, b1, b2, a1, a2, z0, z1;
-    Lanes step(Lanes sample) {
-        const Lanes filtered = b0 * sample + z0;
-        z0 = (b1 * sample + z1) - a1 * filtered;
-        z1 = b2 * sample - a2 * filtered;
-        return filtered;
-    }
-};
 
 }  // namespace
 
