@@ -172,6 +172,7 @@ void LevelHistory::drawScale() {
     painter.drawText(QRectF(area.right() - 80, area.bottom() + 2, 80, fontMetrics().height()),
                      Qt::AlignRight | Qt::AlignTop, tr("now"));
 
+    labels_ = QRegion();
     const Thresholds lines = thresholds();
     if (!lines.gated) {
         return;
@@ -188,9 +189,12 @@ void LevelHistory::drawScale() {
         // Labels apart when the lines lie together: on at the left, off at the right.
         const QRectF place(area.left() + 4, y - fontMetrics().height() - 1, area.width() - 8,
                            fontMetrics().height());
+        const int alignment = (offLine ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignBottom;
+        const QRectF written = painter.boundingRect(place, alignment, label);
+        painter.fillRect(written, palette().color(QPalette::Base));
         painter.setPen(text);
-        painter.drawText(place, (offLine ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignBottom,
-                         label);
+        painter.drawText(place, alignment, label);
+        labels_ += written.toAlignedRect();
     };
     drawLine(lines.on, false);
     drawLine(lines.off, true);
@@ -203,7 +207,7 @@ void LevelHistory::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.drawPixmap(0, 0, scale_);
     const QRectF area = plot();
-    painter.setClipRect(area);
+    painter.setClipRegion(QRegion(area.toAlignedRect()) - labels_);
     const Clock::time_point now = ticks_.empty() ? Clock::now() : ticks_.back().when;
     // The turns: a line where the gate went on, a dashed one where it went off.
     const QColor grid = palette().color(QPalette::Mid);

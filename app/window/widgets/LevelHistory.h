@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPixmap>
+#include <QRegion>
 #include <QWidget>
 #include <chrono>
 #include <deque>
@@ -83,6 +84,8 @@ class LevelHistory : public QWidget {
     Clock::time_point redrawn_{};
     std::optional<Drag> drag_;
     QPixmap scale_;
+    // Where drawScale() wrote the threshold labels: the curve and the turns leave them readable.
+    QRegion labels_;
     mutable QRectF plot_;
     mutable QSize plotFor_;
 };
