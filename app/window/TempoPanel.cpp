@@ -1,14 +1,17 @@
 #include "app/window/TempoPanel.h"
 
+#include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QShortcut>
 
+#include "app/settings/SettingsKeys.h"
 #include "app/window/widgets/ReadOnlyText.h"
 
 TempoPanel::TempoPanel(std::function<void()> tap, QWidget* parent)
     : QWidget(parent),
+      mode_(new QComboBox(this)),
       tempoLabel_(new ReadOnlyText(this)),
       lamp_(new QFrame(this)),
       tapButton_(new QPushButton(tr("Tap"), this)) {
@@ -23,6 +26,13 @@ TempoPanel::TempoPanel(std::function<void()> tap, QWidget* parent)
     auto* caption = new ReadOnlyText(this);
     caption->setText(tr("Tempo:"));
     layout->addWidget(caption);
+    // Bound to the setting like every other control, so that the mode is switched mid-show here
+    // as by remote control.
+    mode_->setObjectName("tempoComboBox");
+    mode_->setProperty("setting", QString::fromLatin1(settings_keys::tempo));
+    mode_->setAccessibleName(tr("Tempo"));
+    mode_->setToolTip(tr("off, detect (follow the beat of the input) or tap (the tempo tapped)"));
+    layout->addWidget(mode_);
     layout->addWidget(lamp_);
     layout->addWidget(tempoLabel_, 1);
     layout->addWidget(tapButton_);
@@ -39,7 +49,7 @@ TempoPanel::TempoPanel(std::function<void()> tap, QWidget* parent)
 
 void TempoPanel::showTempo(const std::optional<TempoStatus>& tempo) {
     if (!tempo) {
-        tempoLabel_->setText(tr("off"));
+        tempoLabel_->clear();  // the mode beside it says off
     } else if (!tempo->bpm) {
         tempoLabel_->setText(tr("listening"));
     } else {

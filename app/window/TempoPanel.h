@@ -9,6 +9,7 @@
 
 #include "app/tempo/TempoStatus.h"
 
+class QComboBox;
 class QFrame;
 class QPushButton;
 class ReadOnlyText;
@@ -30,6 +31,8 @@ class TempoPanel : public QWidget {
   private:
     void light(bool lit);
 
+    // Made first, so that Tab reaches it before the Tap button, in the order they are shown.
+    QComboBox* mode_;
     ReadOnlyText* tempoLabel_;
     QFrame* lamp_;
     QPushButton* tapButton_;
