@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/audio/program/IncomingFlood.h"
+#include "tests/audio/IncomingFlood.h"
 
 using namespace std::chrono_literals;
 

@@ -14,7 +14,7 @@
 
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCMessage.h"
-#include "tests/audio/program/HeadlessProgram.h"
+#include "tests/audio/HeadlessProgram.h"
 
 using namespace std::chrono_literals;
 

@@ -6,8 +6,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "tests/audio/HeadlessProgram.h"
 #include "tests/audio/PulseTestSupport.h"
-#include "tests/audio/program/HeadlessProgram.h"
 
 using namespace std::chrono_literals;
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/audio/pulse/PulseAudioCapture.h"
+#include "tests/audio/HeadlessProgram.h"
 #include "tests/audio/PulseTestSupport.h"
 #include "tests/audio/ServerRecovery.h"
-#include "tests/audio/program/HeadlessProgram.h"
 #include "tests/support/TempDir.h"
 
 using namespace std::chrono_literals;

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "tests/app/support/PortProbe.h"
+#include "tests/audio/HeadlessProgram.h"
 #include "tests/audio/PulseTestSupport.h"
-#include "tests/audio/program/HeadlessProgram.h"
 
 using namespace std::chrono_literals;
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "osc/QVOSCTypes.h"
-#include "tests/audio/program/HeadlessProgram.h"
+#include "tests/audio/HeadlessProgram.h"
 
 // Floods of the listen port of a running kestrano, and what the program does meanwhile.
 

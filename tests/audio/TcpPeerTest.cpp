@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/audio/HeadlessProgram.h"
 #include "tests/audio/PulseTestSupport.h"
-#include "tests/audio/program/HeadlessProgram.h"
 #include "tests/support/Ports.h"
 
 using namespace std::chrono_literals;

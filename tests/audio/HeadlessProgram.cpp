@@ -1,4 +1,4 @@
-#include "tests/audio/program/HeadlessProgram.h"
+#include "tests/audio/HeadlessProgram.h"
 
 #include <cstdio>
 #include <cstring>

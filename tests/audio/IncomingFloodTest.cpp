@@ -5,7 +5,7 @@
 #include <csignal>
 #include <optional>
 
-#include "tests/audio/program/IncomingFlood.h"
+#include "tests/audio/IncomingFlood.h"
 
 using namespace std::chrono_literals;
 

@@ -1,4 +1,4 @@
-#include "tests/audio/program/IncomingFlood.h"
+#include "tests/audio/IncomingFlood.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -12,8 +12,8 @@
 #include "osc/QVOSCBundle.h"
 #include "osc/QVOSCDecoder.h"
 #include "osc/QVOSCMessage.h"
+#include "tests/audio/HeadlessProgram.h"
 #include "tests/audio/PulseTestSupport.h"
-#include "tests/audio/program/HeadlessProgram.h"
 
 using namespace std::chrono_literals;
 
