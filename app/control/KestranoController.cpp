@@ -73,7 +73,7 @@ void KestranoController::awakeFromNib() {
     destination_.lookUpHost();
     setZandorexListenPort(zandorexListenPort());
 
-    // The Part-named settings are held from here on, so that saving writes each of them.
+    // The controller's own properties are held from here on, so that saving writes each of them.
     setVolumeAmplification(volumeAmplification());
     setActive(active());
     setType(type());
