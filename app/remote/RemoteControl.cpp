@@ -60,13 +60,13 @@ std::shared_ptr<QVOSCMessage> settingMessage(const std::string& key,
 }
 
 // The readings of the first mapping (no name) or of a further one (NAME/level ...) that `what`
-// asks for: all of them when it is empty.
-void attachReadings(QVOSCBundle& bundle, const std::string& what, const std::string& mapping,
-                    std::optional<float> inputLevel, std::optional<float> samplePeak,
-                    std::optional<float> lastValueSent) {
+// asks for: all of them without it.
+void attachReadings(QVOSCBundle& bundle, const std::optional<std::string>& what,
+                    const std::string& mapping, std::optional<float> inputLevel,
+                    std::optional<float> samplePeak, std::optional<float> lastValueSent) {
     const auto asked = [&](std::string_view reading) {
         const std::string key = scopedKey(mapping, reading);
-        return what.empty() || what == key ? std::optional(key) : std::nullopt;
+        return !what || *what == key ? std::optional(key) : std::nullopt;
     };
     // An absent level or peak reads as silence; an absent value sent as no argument.
     const auto attach = [&bundle](const std::string& key, std::optional<float> value) {
@@ -85,6 +85,10 @@ void attachReadings(QVOSCBundle& bundle, const std::string& what, const std::str
     if (const auto key = asked("lastValueSent")) {
         attach(*key, lastValueSent);
     }
+}
+
+bool isReading(std::string_view name) {
+    return name == "level" || name == "peak" || name == "lastValueSent";
 }
 
 }  // namespace
@@ -149,11 +153,22 @@ void RemoteControl::reply(const QVOSCPacket& packet, const NetworkEndpoint& dest
 void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
     const std::optional<RemoteRequest> request = readRemoteRequest(data);
     std::optional<std::string> problem;
+    const bool takesNoValue =
+        request &&
+        (request->address == "/kestrano/get" || request->address.starts_with(getPrefix) ||
+         request->address == "/kestrano/save" || request->address == "/kestrano/tap");
     if (!request) {
         problem = "cannot read the message";
-    } else if (request->address == "/kestrano/get" || request->address.starts_with(getPrefix)) {
-        answerGet(request->address.substr(std::min(request->address.size(), getPrefix.size())),
-                  source);
+    } else if (takesNoValue && !request->arguments.empty()) {
+        // Refused rather than obeyed: a value sent with these is a peer's mistake about what it
+        // asked for, and a tap or a save must not happen by mistake.
+        problem = quotedRequestText(request->address) + " takes no value, got " +
+                  std::to_string(request->arguments.size());
+    } else if (request->address == "/kestrano/get") {
+        answerGet(std::nullopt, source);
+    } else if (request->address.starts_with(getPrefix)) {
+        // Never empty: "/kestrano/get/" names no setting rather than all of them.
+        answerGet(request->address.substr(getPrefix.size()), source);
     } else if (request->address == "/kestrano/save") {
         problem = hooks_.save();
         if (!problem) {
@@ -190,7 +205,8 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
     }
 }
 
-void RemoteControl::answerGet(const std::string& what, const NetworkEndpoint& source) {
+void RemoteControl::answerGet(const std::optional<std::string>& what,
+                              const NetworkEndpoint& source) {
     const Readings readings = hooks_.readings();
     budget_.setAllowanceShares(1 + settings_.mappingNames().size());
     auto bundle = std::make_shared<QVOSCBundle>();
@@ -201,7 +217,7 @@ void RemoteControl::answerGet(const std::string& what, const NetworkEndpoint& so
         for (const SettingDefinition& setting : settingsCatalog()) {
             const std::string key = scopedKey(mapping, setting.key);
             if ((!mapping.empty() && setting.scope != SettingScope::mapping) ||
-                (!what.empty() && what != key)) {
+                (what && *what != key)) {
                 continue;
             }
             bundle->attachObject(settingMessage(key, setting, settings_.value(key)));
@@ -215,12 +231,21 @@ void RemoteControl::answerGet(const std::string& what, const NetworkEndpoint& so
     }
     const auto& answers = bundle->attachedObjects();
     if (answers.empty()) {
-        reply(*errorMessage(settings_.keyProblem(what).value_or("unknown setting '" +
-                                                                quotedRequestText(what) + "'")),
-              source);
+        reply(*errorMessage(getProblem(*what)), source);
     } else if (answers.size() == 1) {
         reply(*std::dynamic_pointer_cast<QVOSCPacket>(answers[0]), source);
     } else {
         reply(*bundle, source);
     }
+}
+
+std::string RemoteControl::getProblem(std::string_view what) const {
+    // NAME/level of a mapping not listed is refused in the words NAME/KEY would be.
+    const size_t slash = what.find('/');
+    const bool mappingReading = slash != std::string_view::npos &&
+                                what.find('/', slash + 1) == std::string_view::npos &&
+                                isReading(what.substr(slash + 1));
+    const std::string key = mappingReading ? scopedKey(what.substr(0, slash), settings_keys::active)
+                                           : std::string(what);
+    return settings_.keyProblem(key).value_or("unknown setting '" + quotedRequestText(what) + "'");
 }

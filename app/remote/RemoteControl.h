@@ -63,7 +63,10 @@ class RemoteControl {
   private:
     // Takes the list of who may command from the settings.
     void takeAllowList();
-    void answerGet(const std::string& what, const NetworkEndpoint& source);
+    // `what`: one setting or reading; all of them without it.
+    void answerGet(const std::optional<std::string>& what, const NetworkEndpoint& source);
+    // Why `what` names nothing to answer.
+    std::string getProblem(std::string_view what) const;
     void reply(const QVOSCPacket& packet, const NetworkEndpoint& destination);
 
     SettingsModel& settings_;

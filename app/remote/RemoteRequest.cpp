@@ -54,7 +54,8 @@ std::optional<SettingValue> converted(const SettingDefinition& setting,
                 return number == 1.0;
             }
             if (isNumber) {
-                error = "bad value for " + std::string(setting.key) + ": expected 0 or 1, T or F";
+                error = "bad value for " + scopedKey(mapping, setting.key) +
+                        ": expected 0 or 1, T or F";
                 return std::nullopt;
             }
             break;
@@ -65,7 +66,8 @@ std::optional<SettingValue> converted(const SettingDefinition& setting,
                 return static_cast<int64_t>(number);
             }
             if (isNumber) {
-                error = "bad value for " + std::string(setting.key) + ": expected a whole number";
+                error = "bad value for " + scopedKey(mapping, setting.key) +
+                        ": expected a whole number";
                 return std::nullopt;
             }
             break;
