@@ -44,6 +44,13 @@ std::optional<std::string> nameProblem(std::string_view name,
             return shown + " is the name of a setting";
         }
     }
+    // Remote control's answers put a mapping's name after /kestrano/ (/kestrano/kick/level), where
+    // these words already mean a command or a setting's answer.
+    for (const std::string_view word : {"setting", "set", "get", "save", "saved", "tap", "error"}) {
+        if (sameName(name, word)) {
+            return shown + " is a word of remote control's addresses";
+        }
+    }
     for (const std::string& other : before) {
         if (sameName(name, other)) {
             return shown + " is listed twice";
