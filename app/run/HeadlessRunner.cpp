@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <QTimer>
+#include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,7 +24,19 @@ namespace {
 constexpr int terminalStatusInterval = 250;  // milliseconds
 constexpr int logStatusInterval = 1000;
 constexpr auto logQuietInterval = std::chrono::minutes(1);
+constexpr auto logTurnSpacing = std::chrono::milliseconds(100);
 constexpr int outputReportInterval = 1000;
+
+// The further trigger and silence mappings that are on, one name a line.
+std::string gatesOn(const ControllerStatus& status) {
+    std::string names;
+    for (const MappingStatus& mapping : status.mappings) {
+        if (!mapping.continuous && mapping.on) {
+            names += mapping.name + '\n';
+        }
+    }
+    return names;
+}
 
 StatusLogState logState(const KestranoController& controller, uint64_t& messagesSeen) {
     const ControllerStatus& status = controller.status();
@@ -42,11 +56,7 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
     }
     state.clipping = status.clipping;
     state.louderChannel = status.louderChannelBy.has_value();
-    for (const MappingStatus& mapping : status.mappings) {
-        if (!mapping.continuous && mapping.on) {
-            state.gatesOn += mapping.name + '\n';
-        }
-    }
+    state.gatesOn = gatesOn(status);
     if (status.tempo) {
         state.tempo = std::string(status.tempo->bpm ? "found" : "none") +
                       (status.tempo->held ? " held" : "") + (status.tempo->tapped ? " tapped" : "");
@@ -60,6 +70,33 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
     messagesSeen = status.messagesSent;
     return state;
 }
+
+// Calls `turned` when a further mapping's gate turns, at most once per `spacing`: a cue shorter
+// than the log's second reaches the log all the same, and one that flaps cannot flood it.
+class GateTurnWatcher : public ControllerObserver {
+  public:
+    GateTurnWatcher(std::function<void()> turned, std::chrono::milliseconds spacing)
+        : turned_(std::move(turned)), spacing_(spacing) {}
+
+    void controllerPropertyChanged(ControllerProperty /*property*/) override {}
+    void controllerSettingChanged(std::string_view /*key*/) override {}
+    void controllerStatusChanged(const ControllerStatus& status) override {
+        const auto now = std::chrono::steady_clock::now();
+        std::string names = gatesOn(status);
+        if (names == told_ || now - toldAt_ < spacing_) {
+            return;  // a turn within the spacing is told at the next status after it
+        }
+        told_ = std::move(names);
+        toldAt_ = now;
+        turned_();
+    }
+
+  private:
+    std::function<void()> turned_;
+    std::chrono::milliseconds spacing_;
+    std::string told_;
+    std::chrono::steady_clock::time_point toldAt_{};
+};
 
 // Says on the log what a stalled or closed standard output cost `what` (its "monitor" or
 // "status" lines), when it changed and the log takes it.
@@ -131,20 +168,30 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
     const bool terminal = isatty(statusOutput.descriptor()) == 1;
     StatusLogThrottle throttle(logQuietInterval);
     uint64_t messagesSeen = 0;
+    const auto writeLogLine = [&] {
+        if (throttle.shouldWrite(logState(controller, messagesSeen),
+                                 StatusLogThrottle::Clock::now())) {
+            statusOutput.writeLine(statusLine(controller.status()));
+        }
+    };
+    GateTurnWatcher turnWatcher(writeLogLine, logTurnSpacing);
+    if (!terminal) {
+        controller.setObserver(&turnWatcher);
+    }
     QTimer statusTimer;
     QObject::connect(&statusTimer, &QTimer::timeout, [&] {
-        const std::string line = statusLine(controller.status());
         if (terminal) {
+            const std::string line = statusLine(controller.status());
             const std::string_view shown = fitTerminalRow(line, statusOutput.descriptor());
             statusOutput.writeRecord("\r" + std::string(shown) + "\033[K");
-        } else if (throttle.shouldWrite(logState(controller, messagesSeen),
-                                        StatusLogThrottle::Clock::now())) {
-            statusOutput.writeLine(line);
+        } else {
+            writeLogLine();
         }
     });
     statusTimer.start(terminal ? terminalStatusInterval : logStatusInterval);
 
     const int status = application.exec();
+    controller.setObserver(nullptr);
     if (terminal) {
         statusOutput.writeRecord("\n");
     }

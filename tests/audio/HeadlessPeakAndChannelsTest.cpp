@@ -294,6 +294,17 @@ TEST_F(HeadlessPeakAndChannelsTest, EachMappingTurnsOnItsOwnSoundOnly) {
     EXPECT_EQ(turns, (Turns{{"high", 0.0f}, {"quiet", 10.0f}})) << text(turns);
     EXPECT_TRUE(statusComesTo("low off | high off | quiet on", true)) << lastStatusLine();
     std::printf("last status line: %s\n", lastStatusLine().c_str());
+
+    // A cue shorter than the log's second is in the log all the same.
+    const std::size_t logged = program->output().size();
+    {
+        SineTone burst("feed", {"trim", "0", "0.3"}, 5000);
+        ASSERT_TRUE(burst.started());
+        turns = turnsUntil({{"high", 10.0f}, {"high", 0.0f}});
+    }
+    EXPECT_TRUE(program->readUntil(
+        [&] { return program->output().find("| high on |", logged) != std::string::npos; }, 5s))
+        << program->output().substr(logged);
 }
 
 }  // namespace
