@@ -153,6 +153,8 @@ const PathCase cases[] = {
     {nullptr, "maxValue", "-inf", nullptr},
     {nullptr, "address", "layer/1", "layer/1"},
     {nullptr, "address", "cue*", nullptr},
+    {nullptr, "address", "/level", nullptr},
+    {nullptr, "tempoAddress", "beat//1", nullptr},
     {nullptr, "zandorexHost", "show-pc.local", "show-pc.local"},
     {nullptr, "zandorexHost", "show pc", nullptr},
     {nullptr, "listenAddress", "::1", "::1"},

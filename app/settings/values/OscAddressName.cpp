@@ -2,6 +2,11 @@
 
 bool isOscAddressName(std::string_view name) {
     constexpr std::string_view patternCharacters = " #*,?[]{}";
+    // "/zandorex//x" has an empty part, which a peer reads as "any depth" or drops; the slash
+    // after "zandorex" is the program's own.
+    if (name.starts_with('/') || name.find("//") != std::string_view::npos) {
+        return false;
+    }
     for (const char c : name) {
         if (c < 0x20 || c > 0x7e || patternCharacters.find(c) != std::string_view::npos) {
             return false;
