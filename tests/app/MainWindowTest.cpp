@@ -12,7 +12,6 @@
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
-#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -27,6 +26,7 @@
 #include "app/window/widgets/LevelHistory.h"
 #include "app/window/widgets/LevelMeter.h"
 #include "app/window/widgets/ReadOnlyText.h"
+#include "app/window/widgets/StatusLine.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 #include "tests/app/support/AppTestEnvironment.h"
@@ -71,6 +71,9 @@ class MainWindowTest : public ControllerTest {
         }
         return {};
     }
+
+    // The message shown in place of the status, such as a refusal; empty while the status is.
+    QString message() { return child<StatusLine>("statusLine")->message(); }
 
     // Types `text` into a spin box in place of its value and confirms it with Enter.
     void enter(QAbstractSpinBox* spinBox, const QString& text) {
@@ -208,8 +211,7 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
         EXPECT_TRUE(processEventsUntil(done, 2s)) << name;
     };
     renameTo("bandLowCut", [&] {
-        return window->statusBar()->currentMessage() ==
-               "'bandLowCut' cannot name a mapping: it is a setting's name";
+        return message() == "'bandLowCut' cannot name a mapping: it is a setting's name";
     });
     EXPECT_EQ(table->item(1, 0)->text(), "mapping2");
     renameTo("hihat", [&] {
@@ -256,7 +258,7 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     table->setFocus();
     QTest::keyClick(table, Qt::Key_Insert);
     EXPECT_EQ(controller->settings().mappingNames().size(), 16u);
-    EXPECT_EQ(window->statusBar()->currentMessage(), add->toolTip()) << "Insert says why not";
+    EXPECT_EQ(message(), add->toolTip()) << "Insert says why not";
     table->setCurrentCell(16, 0);
     QTest::keyClick(table, Qt::Key_Delete);
     EXPECT_TRUE(add->isEnabled());
@@ -282,7 +284,7 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
         QTest::mouseMove(widget, to);
         QTest::mouseRelease(widget, Qt::LeftButton, {}, to);
     };
-    const auto lastRefusal = [&] { return window->statusBar()->currentMessage().toStdString(); };
+    const auto lastRefusal = [&] { return message().toStdString(); };
 
     struct BandRow {
         double fromHertz;
@@ -303,7 +305,7 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
         {203.0, QPoint(plot.right() + 20, middle), "kick/bandHighCut", 0.0f, nullptr},
     };
     for (const BandRow& row : bandRows) {
-        window->statusBar()->clearMessage();
+        child<StatusLine>("statusLine")->clearMessage();
         drag(spectrum, at(row.fromHertz), row.to);
         // Within a pixel's step of the scale.
         EXPECT_NEAR(settings.decimal(row.key), row.expected, row.expected * 0.01f)
@@ -348,7 +350,7 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
         {y(0.1), 0.2, "kick/triggerOnThreshold", 0.7f, nullptr},
     };
     for (const LineRow& row : lineRows) {
-        window->statusBar()->clearMessage();
+        child<StatusLine>("statusLine")->clearMessage();
         drag(history, QPoint(x, row.fromY), QPoint(x, y(row.toPosition)));
         EXPECT_FLOAT_EQ(settings.decimal(row.key), row.expected) << row.key << " " << row.fromY;
         if (row.refusal) {
@@ -422,6 +424,17 @@ TEST_F(MainWindowTest, FitsALaptopScreenWithNothingCutOffAndRemembersItsSize) {
     EXPECT_TRUE(status->elided());
     EXPECT_TRUE(status->text().startsWith("level -20.0 dBFS"));
     EXPECT_EQ(status->toolTip(), status->text());
+    // So is a message shown in its place, such as a long refusal, until it is cleared.
+    auto* line = child<StatusLine>("statusLine");
+    auto* message = child<ElidedText>("messageLabel");
+    const QString refusal = "bad value for address: " + QString(300, 'y');
+    line->showMessage(refusal, 60'000);
+    EXPECT_FALSE(status->isVisible());
+    EXPECT_TRUE(message->isVisible());
+    EXPECT_TRUE(message->elided());
+    EXPECT_EQ(message->toolTip(), refusal);
+    line->clearMessage();
+    EXPECT_TRUE(status->isVisible());
 
     // Closed at another size, the next window opens at it.
     window->resize(1100, 700);
@@ -500,6 +513,11 @@ TEST_F(MainWindowTest, SaveButtonPersistsTheSettings) {
     EXPECT_EQ(stored.value("address").toString(), "level");
     EXPECT_EQ(stored.value("maxValue").toFloat(), 7.0f);
     EXPECT_EQ(stored.value("active").toBool(), true);
+    // Said in place of the status for a while; then the status returns.
+    EXPECT_EQ(message(), "Settings saved");
+    EXPECT_FALSE(child<ElidedText>("statusLabel")->isVisible());
+    EXPECT_TRUE(processEventsUntil([&] { return message().isEmpty(); }, 30s));
+    EXPECT_TRUE(child<ElidedText>("statusLabel")->isVisible());
 }
 
 TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
@@ -673,8 +691,7 @@ TEST_F(MainWindowTest, ClearingWhoMayCommandSaysThatAnySourceMay) {
     // A signed length is refused and the list stays.
     typeList("10.0.0.1/-1");
     EXPECT_EQ(controller->settings().text("remoteControlFrom"), "10.0.0.0/24");
-    EXPECT_TRUE(window->statusBar()->currentMessage().startsWith(
-        "bad value '10.0.0.1/-1' for remoteControlFrom"));
+    EXPECT_TRUE(message().startsWith("bad value '10.0.0.1/-1' for remoteControlFrom"));
 
     typeList("");
     EXPECT_EQ(preferences.stringForKey("remoteControlFrom"), std::nullopt);
@@ -834,7 +851,7 @@ TEST_F(MainWindowTest, AControlOffersOnlyWhatTheSettingsTakeAndSaysWhatTheyRefus
     enter(child<QDoubleSpinBox>("triggerOffThresholdSpinBox"), "0.9");
     EXPECT_EQ(controller->settings().held("triggerOffThreshold"), std::nullopt);
     EXPECT_EQ(child<QDoubleSpinBox>("triggerOffThresholdSpinBox")->value(), 0.0);
-    EXPECT_EQ(window->statusBar()->currentMessage(),
+    EXPECT_EQ(message(),
               "bad value '0.9' for triggerOffThreshold: it must not exceed triggerOnThreshold "
               "(0.5)");
     EXPECT_EQ(child<QDoubleSpinBox>("amplificationSpinBox")->maximum(), 1000.0);
