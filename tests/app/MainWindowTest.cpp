@@ -562,6 +562,63 @@ TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
     EXPECT_TRUE(child<ElidedText>("statusLabel")->text().contains(" | CLIP | "));
 }
 
+// The labels of the mapping's marks above the meter never run into one another, however close
+// the marks lie: each stays at its mark on a side with room, or is left out, and the tooltip
+// names every mark.
+TEST_F(MainWindowTest, TheMetersMarkLabelsNeverOverlap) {
+    struct Row {
+        const char* amplification;
+        const char* on;   // nothing: continuous, no gate
+        const char* off;  // "0": the on threshold
+        int labelsAtMostWidth;
+    };
+    const Row rows[] = {
+        {"1", nullptr, "0", 1},      // max alone
+        {"1", "0.5", "0", 2},        // on a few pixels left of max at a narrow width
+        {"1", "0.75", "0", 2},       // on nearly on max
+        {"1", "1", "0", 1},          // on exactly on max: one label, max in the tooltip
+        {"1", "0.5", "0.45", 3},     // off close left of on
+        {"1", "0.9", "0.85", 2},     // all three within a few pixels
+        {"500", "1", "0.9", 1},      // max at the scale's left end, the thresholds beyond it
+        {"0.26", "0.98", "0.9", 2},  // all at the right end, before the clip lamp
+    };
+    SettingsModel& settings = controller->settings();
+    auto* meter = child<LevelMeter>("levelMeter");
+    for (const Row& row : rows) {
+        controller->setType(row.on ? 1 : 0);
+        ASSERT_EQ(settings.changeFromText("volumeAmplification", row.amplification), std::nullopt);
+        ASSERT_EQ(settings.changeFromText("triggerOffThreshold", "0"), std::nullopt);
+        ASSERT_EQ(settings.changeFromText("triggerOnThreshold", row.on ? row.on : "0.5"),
+                  std::nullopt);
+        ASSERT_EQ(settings.changeFromText("triggerOffThreshold", row.off), std::nullopt);
+        for (const int width : {meter->minimumSizeHint().width(), 300, 700}) {
+            meter->resize(width, meter->height());
+            const std::string name = std::string(row.amplification) + " " +
+                                     (row.on ? row.on : "-") + " " + row.off + " at " +
+                                     std::to_string(width);
+            const std::vector<LevelMeter::MarkLabel> labels = meter->markLabels();
+            for (size_t index = 0; index < labels.size(); ++index) {
+                const QRectF rect = labels[index].rect;
+                EXPECT_TRUE(rect.left() >= 0 && rect.right() <= width) << name;
+                EXPECT_TRUE(rect.left() <= labels[index].markX + 1 &&
+                            rect.right() >= labels[index].markX - 1)
+                    << name << ": " << labels[index].text.toStdString() << " is by its mark";
+                for (size_t other = 0; other < index; ++other) {
+                    EXPECT_FALSE(rect.intersects(labels[other].rect))
+                        << name << ": " << labels[index].text.toStdString() << " and "
+                        << labels[other].text.toStdString();
+                }
+            }
+            if (width == 700) {
+                EXPECT_EQ(labels.size(), row.labelsAtMostWidth) << name;
+            }
+        }
+        // Every mark on the scale is named in the tooltip, its label shown or not.
+        EXPECT_TRUE(meter->toolTip().contains("max: the position's top at ")) << row.on;
+        EXPECT_EQ(meter->toolTip().contains("on: the gate opens at "), row.on != nullptr);
+    }
+}
+
 TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
     // In continuous mode, the first mapping chosen; the trigger's controls, and the list's
     // buttons that rename and remove a further mapping, are disabled and skipped.
