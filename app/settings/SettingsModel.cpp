@@ -359,6 +359,12 @@ std::optional<std::string> SettingsModel::renameMapping(std::string_view from,
     if (from == to) {
         return std::nullopt;  // moving its keys onto themselves would remove them
     }
+    // Refused for what is wrong with the new name, not with the whole list it would make.
+    std::vector<std::string> others = names;
+    std::erase(others, *renamed);
+    if (std::optional<std::string> problem = mappingNameProblem(to, others)) {
+        return problem;
+    }
     *renamed = std::string(to);
     std::string list;
     for (const std::string& name : names) {

@@ -21,10 +21,10 @@
 #include "app/window/NetworkGroup.h"
 #include "app/window/SettingBindings.h"
 #include "app/window/TempoPanel.h"
-#include "app/window/widgets/ElidedText.h"
 #include "app/window/widgets/FrequencyView.h"
 #include "app/window/widgets/LevelHistory.h"
 #include "app/window/widgets/ReadOnlyText.h"
+#include "app/window/widgets/StatusLine.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -61,7 +61,7 @@ void focusFirstControl(QWidget* row, QWidget* first) {
 MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     : QMainWindow(parent),
       ui_(std::make_unique<Ui::MainWindow>()),
-      statusLabel_(new ElidedText(this)),
+      statusLine_(new StatusLine(this)),
       controller_(controller) {
     ui_->setupUi(this);
     networkGroup_ = new NetworkGroup(this);
@@ -72,10 +72,10 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     addCaptions();
     ui_->previewVolumeValueLabel->setMinimumWidth(
         ui_->previewVolumeValueLabel->widthForText(tr("%1 %").arg(previewVolumeSteps)));
-    statusLabel_->setObjectName("statusLabel");
-    ui_->statusbar->addWidget(statusLabel_, 1);
+    statusLine_->setObjectName("statusLine");
+    ui_->statusbar->addWidget(statusLine_, 1);
     const auto refused = [this](const QString& problem) {
-        ui_->statusbar->showMessage(problem, refusalMessageMilliseconds);
+        statusLine_->showMessage(problem, refusalMessageMilliseconds);
     };
     placeNetworkDialog();
     SettingsModel& settings = controller_.settings();
@@ -243,10 +243,10 @@ void MainWindow::connectControls() {
     });
     const auto save = [this] {
         if (const std::optional<std::string> failure = controller_.save()) {
-            ui_->statusbar->showMessage(
-                tr("Settings not saved: %1").arg(QString::fromStdString(*failure)));
+            statusLine_->showMessage(
+                tr("Settings not saved: %1").arg(QString::fromStdString(*failure)), 0);
         } else {
-            ui_->statusbar->showMessage(tr("Settings saved"), saveMessageMilliseconds);
+            statusLine_->showMessage(tr("Settings saved"), saveMessageMilliseconds);
         }
     };
     connect(ui_->saveButton, &QPushButton::clicked, this, save);
@@ -357,7 +357,7 @@ void MainWindow::showAddress() {
 void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
     ui_->levelMeter->setInputLevel(status.inputLevel);
     ui_->levelMeter->setPeak(status.samplePeak, status.clipping);
-    statusLabel_->setText(QString::fromStdString(statusLine(status)));
+    statusLine_->setStatus(QString::fromStdString(statusLine(status)));
     networkGroup_->showRemoteAccess(status.remoteAccess);
     tempoPanel_->showTempo(status.tempo);
     const bool firstOn = controller_.shaping().triggerIsOn();

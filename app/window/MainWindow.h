@@ -9,7 +9,7 @@
 namespace Ui {
 class MainWindow;
 }
-class ElidedText;
+class StatusLine;
 class LevelHistory;
 class MappingList;
 class MonitorPanel;
@@ -58,7 +58,7 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     void showMeterScale();
 
     std::unique_ptr<Ui::MainWindow> ui_;
-    ElidedText* statusLabel_;
+    StatusLine* statusLine_;
     NetworkGroup* networkGroup_;
     QDialog* networkDialog_ = nullptr;
     SettingBindings* settingBindings_ = nullptr;

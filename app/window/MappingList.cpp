@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "app/settings/SettingsKeys.h"
+#include "app/settings/values/MappingNames.h"
 #include "app/window/MappingReading.h"
 #include "app/window/widgets/MappingColours.h"
 
@@ -75,6 +76,7 @@ MappingList::MappingList(SettingsModel& settings,
       refused_(std::move(refused)),
       onChosen_(std::move(chosen)),
       table_(new QTableWidget(0, columnCount, this)),
+      addButton_(new QPushButton(tr("Add"), this)),
       renameButton_(new QPushButton(tr("Rename"), this)),
       removeButton_(new QPushButton(tr("Remove"), this)) {
     setObjectName("mappingList");
@@ -101,15 +103,13 @@ MappingList::MappingList(SettingsModel& settings,
         tr("Choose a mapping to edit it below. F2 renames it, Insert adds one, Delete removes "
            "it"));
 
-    auto* addButton = new QPushButton(tr("Add"), this);
-    addButton->setObjectName("addMappingButton");
-    addButton->setToolTip(tr("Add a mapping of the same input (Insert)"));
+    addButton_->setObjectName("addMappingButton");
     renameButton_->setObjectName("renameMappingButton");
     renameButton_->setToolTip(tr("Rename the chosen mapping (F2)"));
     removeButton_->setObjectName("removeMappingButton");
     removeButton_->setToolTip(tr("Remove the chosen mapping (Delete)"));
     auto* buttons = new QVBoxLayout;
-    for (QPushButton* button : {addButton, renameButton_, removeButton_}) {
+    for (QPushButton* button : {addButton_, renameButton_, removeButton_}) {
         buttons->addWidget(button);
     }
     buttons->addStretch();
@@ -119,7 +119,7 @@ MappingList::MappingList(SettingsModel& settings,
 
     connect(table_, &QTableWidget::currentCellChanged, this, [this](int row) { choose(row); });
     connect(table_, &QTableWidget::itemChanged, this, &MappingList::rename);
-    connect(addButton, &QPushButton::clicked, this, &MappingList::add);
+    connect(addButton_, &QPushButton::clicked, this, &MappingList::add);
     connect(renameButton_, &QPushButton::clicked, this, [this] {
         table_->setFocus();
         table_->editItem(table_->item(table_->currentRow(), nameColumn));
@@ -182,6 +182,15 @@ void MappingList::fill() {
     }
     showTexts();
     choose(chosenRow);
+    showRoomToAdd(names.size());
+}
+
+void MappingList::showRoomToAdd(size_t count) {
+    const bool full = count >= kMostMappings;
+    addButton_->setEnabled(!full);
+    addButton_->setToolTip(
+        full ? tr("At most %1 mappings besides main: remove one to add another").arg(kMostMappings)
+             : tr("Add a mapping of the same input (Insert)"));
 }
 
 void MappingList::showTexts() {
@@ -230,9 +239,13 @@ void MappingList::choose(int row) {
 }
 
 void MappingList::add() {
+    if (!addButton_->isEnabled()) {
+        refused_(addButton_->toolTip());  // Insert, which does not pass by the button
+        return;
+    }
     std::vector<std::string> names = settings_.mappingNames();
-    // The first free "mappingN"; the first mapping is number 1. The model allows at most 16, so
-    // this ends, and a 17th is refused with the model's reason.
+    // The first free "mappingN"; the first mapping is number 1. There are fewer than 16, so this
+    // ends.
     for (int number = 2;; ++number) {
         const std::string name = "mapping" + std::to_string(number);
         if (std::ranges::none_of(names,
@@ -241,7 +254,7 @@ void MappingList::add() {
             break;
         }
     }
-    const size_t before = settings_.mappingNames().size();
+    const size_t before = names.size() - 1;
     takeNames(names);
     if (settings_.mappingNames().size() > before) {
         table_->setCurrentCell(table_->rowCount() - 1, nameColumn);

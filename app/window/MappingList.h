@@ -33,6 +33,8 @@ class MappingList : public QGroupBox {
 
   private:
     void fill();
+    // Add is offered while the model takes one more name, and says why not when full.
+    void showRoomToAdd(size_t count);
     void showTexts();
     void choose(int row);
     void add();
@@ -47,6 +49,7 @@ class MappingList : public QGroupBox {
     // The mapping chosen: empty for the first.
     std::string chosen_;
     QTableWidget* table_;
+    QPushButton* addButton_;
     QPushButton* renameButton_;
     QPushButton* removeButton_;
 };

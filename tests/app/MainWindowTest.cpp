@@ -12,7 +12,6 @@
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
-#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -27,6 +26,7 @@
 #include "app/window/widgets/LevelHistory.h"
 #include "app/window/widgets/LevelMeter.h"
 #include "app/window/widgets/ReadOnlyText.h"
+#include "app/window/widgets/StatusLine.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 #include "tests/app/support/AppTestEnvironment.h"
@@ -71,6 +71,9 @@ class MainWindowTest : public ControllerTest {
         }
         return {};
     }
+
+    // The message shown in place of the status, such as a refusal; empty while the status is.
+    QString message() { return child<StatusLine>("statusLine")->message(); }
 
     // Types `text` into a spin box in place of its value and confirms it with Enter.
     void enter(QAbstractSpinBox* spinBox, const QString& text) {
@@ -207,8 +210,9 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         EXPECT_TRUE(processEventsUntil(done, 2s)) << name;
     };
-    renameTo("bandLowCut",
-             [&] { return window->statusBar()->currentMessage().contains("setting's name"); });
+    renameTo("bandLowCut", [&] {
+        return message() == "'bandLowCut' cannot name a mapping: it is a setting's name";
+    });
     EXPECT_EQ(table->item(1, 0)->text(), "mapping2");
     renameTo("hihat", [&] {
         return !controller->settings().mappingNames().empty() &&
@@ -241,16 +245,26 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     EXPECT_FALSE(stored.contains("hihat/bandLowCut"));
     EXPECT_FALSE(stored.contains("mappings"));
 
-    // A seventeenth mapping is refused with the model's reason.
+    // Add is offered while there is room: 16 named mappings besides the first fill the list.
+    auto* add = child<QPushButton>("addMappingButton");
     std::string sixteen = "m1";
     for (int number = 2; number <= 16; ++number) {
         sixteen += ",m" + std::to_string(number);
     }
     ASSERT_EQ(controller->settings().changeFromText("mappings", sixteen), std::nullopt);
-    QTest::mouseClick(child<QPushButton>("addMappingButton"), Qt::LeftButton);
     EXPECT_EQ(table->rowCount(), 17);
-    EXPECT_TRUE(window->statusBar()->currentMessage().contains("at most 16"))
-        << window->statusBar()->currentMessage().toStdString();
+    EXPECT_FALSE(add->isEnabled());
+    EXPECT_EQ(add->toolTip(), "At most 16 mappings besides main: remove one to add another");
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Insert);
+    EXPECT_EQ(controller->settings().mappingNames().size(), 16u);
+    EXPECT_EQ(message(), add->toolTip()) << "Insert says why not";
+    table->setCurrentCell(16, 0);
+    QTest::keyClick(table, Qt::Key_Delete);
+    EXPECT_TRUE(add->isEnabled());
+    QTest::mouseClick(add, Qt::LeftButton);
+    EXPECT_EQ(controller->settings().mappingNames().back(), "mapping2");
+    EXPECT_FALSE(add->isEnabled());
 }
 
 TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting) {
@@ -270,7 +284,7 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
         QTest::mouseMove(widget, to);
         QTest::mouseRelease(widget, Qt::LeftButton, {}, to);
     };
-    const auto lastRefusal = [&] { return window->statusBar()->currentMessage().toStdString(); };
+    const auto lastRefusal = [&] { return message().toStdString(); };
 
     struct BandRow {
         double fromHertz;
@@ -291,7 +305,7 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
         {203.0, QPoint(plot.right() + 20, middle), "kick/bandHighCut", 0.0f, nullptr},
     };
     for (const BandRow& row : bandRows) {
-        window->statusBar()->clearMessage();
+        child<StatusLine>("statusLine")->clearMessage();
         drag(spectrum, at(row.fromHertz), row.to);
         // Within a pixel's step of the scale.
         EXPECT_NEAR(settings.decimal(row.key), row.expected, row.expected * 0.01f)
@@ -336,7 +350,7 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
         {y(0.1), 0.2, "kick/triggerOnThreshold", 0.7f, nullptr},
     };
     for (const LineRow& row : lineRows) {
-        window->statusBar()->clearMessage();
+        child<StatusLine>("statusLine")->clearMessage();
         drag(history, QPoint(x, row.fromY), QPoint(x, y(row.toPosition)));
         EXPECT_FLOAT_EQ(settings.decimal(row.key), row.expected) << row.key << " " << row.fromY;
         if (row.refusal) {
@@ -410,6 +424,17 @@ TEST_F(MainWindowTest, FitsALaptopScreenWithNothingCutOffAndRemembersItsSize) {
     EXPECT_TRUE(status->elided());
     EXPECT_TRUE(status->text().startsWith("level -20.0 dBFS"));
     EXPECT_EQ(status->toolTip(), status->text());
+    // So is a message shown in its place, such as a long refusal, until it is cleared.
+    auto* line = child<StatusLine>("statusLine");
+    auto* message = child<ElidedText>("messageLabel");
+    const QString refusal = "bad value for address: " + QString(300, 'y');
+    line->showMessage(refusal, 60'000);
+    EXPECT_FALSE(status->isVisible());
+    EXPECT_TRUE(message->isVisible());
+    EXPECT_TRUE(message->elided());
+    EXPECT_EQ(message->toolTip(), refusal);
+    line->clearMessage();
+    EXPECT_TRUE(status->isVisible());
 
     // Closed at another size, the next window opens at it.
     window->resize(1100, 700);
@@ -488,6 +513,11 @@ TEST_F(MainWindowTest, SaveButtonPersistsTheSettings) {
     EXPECT_EQ(stored.value("address").toString(), "level");
     EXPECT_EQ(stored.value("maxValue").toFloat(), 7.0f);
     EXPECT_EQ(stored.value("active").toBool(), true);
+    // Said in place of the status for a while; then the status returns.
+    EXPECT_EQ(message(), "Settings saved");
+    EXPECT_FALSE(child<ElidedText>("statusLabel")->isVisible());
+    EXPECT_TRUE(processEventsUntil([&] { return message().isEmpty(); }, 30s));
+    EXPECT_TRUE(child<ElidedText>("statusLabel")->isVisible());
 }
 
 TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
@@ -530,6 +560,63 @@ TEST_F(MainWindowTest, MeterAndStatusLineFollowTheTick) {
     EXPECT_EQ(levelMeter->peakLevel(), 0.0f) << "the peak is held";
     EXPECT_TRUE(levelMeter->clipped());
     EXPECT_TRUE(child<ElidedText>("statusLabel")->text().contains(" | CLIP | "));
+}
+
+// The labels of the mapping's marks above the meter never run into one another, however close
+// the marks lie: each stays at its mark on a side with room, or is left out, and the tooltip
+// names every mark.
+TEST_F(MainWindowTest, TheMetersMarkLabelsNeverOverlap) {
+    struct Row {
+        const char* amplification;
+        const char* on;   // nothing: continuous, no gate
+        const char* off;  // "0": the on threshold
+        int labelsAtMostWidth;
+    };
+    const Row rows[] = {
+        {"1", nullptr, "0", 1},      // max alone
+        {"1", "0.5", "0", 2},        // on a few pixels left of max at a narrow width
+        {"1", "0.75", "0", 2},       // on nearly on max
+        {"1", "1", "0", 1},          // on exactly on max: one label, max in the tooltip
+        {"1", "0.5", "0.45", 3},     // off close left of on
+        {"1", "0.9", "0.85", 2},     // all three within a few pixels
+        {"500", "1", "0.9", 1},      // max at the scale's left end, the thresholds beyond it
+        {"0.26", "0.98", "0.9", 2},  // all at the right end, before the clip lamp
+    };
+    SettingsModel& settings = controller->settings();
+    auto* meter = child<LevelMeter>("levelMeter");
+    for (const Row& row : rows) {
+        controller->setType(row.on ? 1 : 0);
+        ASSERT_EQ(settings.changeFromText("volumeAmplification", row.amplification), std::nullopt);
+        ASSERT_EQ(settings.changeFromText("triggerOffThreshold", "0"), std::nullopt);
+        ASSERT_EQ(settings.changeFromText("triggerOnThreshold", row.on ? row.on : "0.5"),
+                  std::nullopt);
+        ASSERT_EQ(settings.changeFromText("triggerOffThreshold", row.off), std::nullopt);
+        for (const int width : {meter->minimumSizeHint().width(), 300, 700}) {
+            meter->resize(width, meter->height());
+            const std::string name = std::string(row.amplification) + " " +
+                                     (row.on ? row.on : "-") + " " + row.off + " at " +
+                                     std::to_string(width);
+            const std::vector<LevelMeter::MarkLabel> labels = meter->markLabels();
+            for (size_t index = 0; index < labels.size(); ++index) {
+                const QRectF rect = labels[index].rect;
+                EXPECT_TRUE(rect.left() >= 0 && rect.right() <= width) << name;
+                EXPECT_TRUE(rect.left() <= labels[index].markX + 1 &&
+                            rect.right() >= labels[index].markX - 1)
+                    << name << ": " << labels[index].text.toStdString() << " is by its mark";
+                for (size_t other = 0; other < index; ++other) {
+                    EXPECT_FALSE(rect.intersects(labels[other].rect))
+                        << name << ": " << labels[index].text.toStdString() << " and "
+                        << labels[other].text.toStdString();
+                }
+            }
+            if (width == 700) {
+                EXPECT_EQ(labels.size(), row.labelsAtMostWidth) << name;
+            }
+        }
+        // Every mark on the scale is named in the tooltip, its label shown or not.
+        EXPECT_TRUE(meter->toolTip().contains("max: the position's top at ")) << row.on;
+        EXPECT_EQ(meter->toolTip().contains("on: the gate opens at "), row.on != nullptr);
+    }
 }
 
 TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
@@ -661,8 +748,7 @@ TEST_F(MainWindowTest, ClearingWhoMayCommandSaysThatAnySourceMay) {
     // A signed length is refused and the list stays.
     typeList("10.0.0.1/-1");
     EXPECT_EQ(controller->settings().text("remoteControlFrom"), "10.0.0.0/24");
-    EXPECT_TRUE(window->statusBar()->currentMessage().startsWith(
-        "bad value '10.0.0.1/-1' for remoteControlFrom"));
+    EXPECT_TRUE(message().startsWith("bad value '10.0.0.1/-1' for remoteControlFrom"));
 
     typeList("");
     EXPECT_EQ(preferences.stringForKey("remoteControlFrom"), std::nullopt);
@@ -822,7 +908,7 @@ TEST_F(MainWindowTest, AControlOffersOnlyWhatTheSettingsTakeAndSaysWhatTheyRefus
     enter(child<QDoubleSpinBox>("triggerOffThresholdSpinBox"), "0.9");
     EXPECT_EQ(controller->settings().held("triggerOffThreshold"), std::nullopt);
     EXPECT_EQ(child<QDoubleSpinBox>("triggerOffThresholdSpinBox")->value(), 0.0);
-    EXPECT_EQ(window->statusBar()->currentMessage(),
+    EXPECT_EQ(message(),
               "bad value '0.9' for triggerOffThreshold: it must not exceed triggerOnThreshold "
               "(0.5)");
     EXPECT_EQ(child<QDoubleSpinBox>("amplificationSpinBox")->maximum(), 1000.0);

@@ -28,38 +28,37 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// What is wrong with `name` next to the names before it; nothing when it may be taken.
-std::optional<std::string> nameProblem(std::string_view name,
-                                       const std::vector<std::string>& before) {
-    const std::string shown = "'" + quotedRequestText(name) + "'";
+}  // namespace
+
+std::optional<std::string> mappingNameProblem(std::string_view name,
+                                              const std::vector<std::string>& others) {
+    const std::string cannot = "'" + quotedRequestText(name) + "' cannot name a mapping: ";
     if (name.empty() || name.size() > kLongestMappingName ||
         !std::ranges::all_of(name, isNameCharacter)) {
-        return shown + " is not 1 to 32 letters, digits, - or _";
+        return cannot + "it is not 1 to 32 letters, digits, - or _";
     }
     if (sameName(name, "General")) {
-        return shown + " is the name of the file's general section";
+        return cannot + "it is the name of the file's general section";
     }
     for (const SettingDefinition& setting : settingsCatalog()) {
         if (sameName(name, setting.key)) {
-            return shown + " is the name of a setting";
+            return cannot + "it is a setting's name";
         }
     }
     // Remote control's answers put a mapping's name after /kestrano/ (/kestrano/kick/level), where
     // these words already mean a command or a setting's answer.
     for (const std::string_view word : {"setting", "set", "get", "save", "saved", "tap", "error"}) {
         if (sameName(name, word)) {
-            return shown + " is a word of remote control's addresses";
+            return cannot + "it is a word of remote control's addresses";
         }
     }
-    for (const std::string& other : before) {
+    for (const std::string& other : others) {
         if (sameName(name, other)) {
-            return shown + " is listed twice";
+            return cannot + "another mapping has it";
         }
     }
     return std::nullopt;
 }
-
-}  // namespace
 
 std::optional<std::vector<std::string>> parseMappingNames(std::string_view text,
                                                           std::string& error) {
@@ -67,7 +66,7 @@ std::optional<std::vector<std::string>> parseMappingNames(std::string_view text,
     for (;;) {
         const size_t comma = text.find(',');
         const std::string_view name = trimmed(text.substr(0, comma));
-        if (auto problem = nameProblem(name, names)) {
+        if (auto problem = mappingNameProblem(name, names)) {
             error = std::move(*problem);
             return std::nullopt;
         }

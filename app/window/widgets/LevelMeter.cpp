@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -50,8 +51,20 @@ void LevelMeter::setPeak(std::optional<float> decibels, bool clipping) {
 
 void LevelMeter::setScale(const Scale& scale) {
     scale_ = scale;
+    describeMarks();
+    updateToolTip();
     face_ = QPixmap();
     update();
+}
+
+void LevelMeter::describeMarks() {
+    QStringList parts;
+    for (const Mark& mark : marks()) {
+        if (const std::optional<double> decibels = decibelsForPosition(mark.position)) {
+            parts << mark.meaning.arg(*decibels, 0, 'f', 1);
+        }
+    }
+    marksText_ = parts.join("; ");
 }
 
 std::optional<double> LevelMeter::decibelsForPosition(float position) const {
@@ -61,6 +74,85 @@ std::optional<double> LevelMeter::decibelsForPosition(float position) const {
         return std::nullopt;
     }
     return 20.0 * std::log10(linear);
+}
+
+std::vector<LevelMeter::Mark> LevelMeter::marks() const {
+    // The off mark lies left of the on mark, often close: off reads best ending at its mark and
+    // on starting at its own. The thresholds say when a trigger fires, which matters more than
+    // where the position tops out.
+    std::vector<Mark> marks = {
+        {1.0f, tr("max"), tr("max: the position's top at %1 dBFS"), centred, 1}};
+    if (scale_.trigger) {
+        marks.push_back(
+            {scale_.onThreshold, tr("on"), tr("on: the gate opens at %1 dBFS"), after, 3});
+        if (scale_.offThreshold < scale_.onThreshold) {
+            marks.push_back(
+                {scale_.offThreshold, tr("off"), tr("off: it closes at %1 dBFS"), before, 2});
+        }
+    }
+    return marks;
+}
+
+std::optional<double> LevelMeter::xForMark(const Mark& mark, const QRectF& bar) const {
+    const std::optional<double> decibels = decibelsForPosition(mark.position);
+    if (!decibels || *decibels < lowestDecibels || *decibels > highestDecibels) {
+        return std::nullopt;
+    }
+    return xForDecibels(*decibels, bar);
+}
+
+std::vector<LevelMeter::MarkLabel> LevelMeter::markLabels() const {
+    const QRectF area = bar();
+    const QFontMetricsF metrics(font());
+    const double top = area.top() - 5 - metrics.ascent();
+    const double gap = metrics.horizontalAdvance(' ');
+    const auto place = [&](const QString& text, double x, Side side) {
+        const double width = metrics.horizontalAdvance(text);
+        const double left = side == before    ? x - width - 1
+                            : side == centred ? x - width / 2
+                                              : x + 1;
+        return QRectF(left, top, width, metrics.height());
+    };
+    // At most three marks, so every choice of sides is tried: the one that leaves out the least
+    // worth, then puts the fewest labels off their own side, is taken. Leaving all out fits.
+    std::vector<std::pair<Mark, double>> shown;
+    for (const Mark& mark : marks()) {
+        if (const std::optional<double> x = xForMark(mark, area)) {
+            shown.emplace_back(mark, *x);
+        }
+    }
+    int choices = 1;
+    for (size_t index = 0; index < shown.size(); ++index) {
+        choices *= sideCount;
+    }
+    std::vector<MarkLabel> best;
+    int bestCost = std::numeric_limits<int>::max();
+    for (int choice = 0; choice < choices; ++choice) {
+        std::vector<MarkLabel> labels;
+        int cost = 0;
+        bool fits = true;
+        int rest = choice;
+        for (const auto& [mark, x] : shown) {
+            const auto side = static_cast<Side>(rest % sideCount);
+            rest /= sideCount;
+            if (side == leftOut) {
+                cost += 10 * mark.worthKeeping;
+                continue;
+            }
+            cost += side == mark.side ? 0 : 1;
+            const QRectF rect = place(mark.text, x, side);
+            fits = fits && rect.left() >= 0 && rect.right() <= width() &&
+                   std::ranges::none_of(labels, [&](const MarkLabel& other) {
+                       return other.rect.adjusted(-gap, 0, gap, 0).intersects(rect);
+                   });
+            labels.push_back({mark.text, x, rect});
+        }
+        if (fits && cost < bestCost) {
+            best = std::move(labels);
+            bestCost = cost;
+        }
+    }
+    return best;
 }
 
 void LevelMeter::updateToolTip() {
@@ -74,7 +166,8 @@ void LevelMeter::updateToolTip() {
     if (clipping_) {
         parts << tr("clipping");
     }
-    setToolTip(parts.join(", "));
+    // The marks on a line of their own: their labels may be left out for want of room.
+    setToolTip(parts.isEmpty() ? marksText_ : parts.join(", ") + "\n" + marksText_);
 }
 
 QSize LevelMeter::sizeHint() const {
@@ -141,28 +234,15 @@ void LevelMeter::drawFace() {
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(lamp_, Qt::AlignCenter, tr("CLIP"));
 
-    // The mapping's marks above the bar.
-    std::vector<std::pair<float, QString>> marks = {{1.0f, tr("max")}};
-    if (scale_.trigger) {
-        marks.emplace_back(scale_.onThreshold, tr("on"));
-        if (scale_.offThreshold < scale_.onThreshold) {
-            marks.emplace_back(scale_.offThreshold, tr("off"));
+    // The mapping's marks above the bar, and the labels that have room.
+    for (const Mark& mark : marks()) {
+        if (const std::optional<double> x = xForMark(mark, area)) {
+            painter.drawLine(QPointF(*x, area.top() - 4), QPointF(*x, area.top()));
         }
     }
-    for (const auto& [position, label] : marks) {
-        const std::optional<double> decibels = decibelsForPosition(position);
-        if (!decibels || *decibels < lowestDecibels || *decibels > highestDecibels) {
-            continue;
-        }
-        const double x = xForDecibels(*decibels, area);
-        painter.drawLine(QPointF(x, area.top() - 4), QPointF(x, area.top()));
-        const int labelWidth = metrics.horizontalAdvance(label);
-        // The off mark lies left of the on mark, often close: its label ends at its mark and the
-        // on label starts at its own, so that the two never run into one another.
-        const double left = label == tr("off")  ? x - labelWidth - 1
-                            : label == tr("on") ? x + 1
-                                                : x - labelWidth / 2.0;
-        painter.drawText(QPointF(left, area.top() - 5), label);
+    for (const MarkLabel& label : markLabels()) {
+        painter.drawText(QPointF(label.rect.left(), label.rect.top() + metrics.ascent()),
+                         label.text);
     }
 
     // The dBFS scale below the bar.

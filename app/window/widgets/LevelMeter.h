@@ -3,6 +3,7 @@
 #include <QPixmap>
 #include <QWidget>
 #include <optional>
+#include <vector>
 
 #include "app/control/LevelIndicator.h"
 
@@ -37,6 +38,16 @@ class LevelMeter : public QWidget, public LevelIndicator {
     void setScale(const Scale& scale);
     // The input level at which the position reaches `position`; nothing when it never does.
     std::optional<double> decibelsForPosition(float position) const;
+    // A mark's label above the bar, where it is drawn: beside or over its mark at `markX`.
+    struct MarkLabel {
+        QString text;
+        double markX;
+        QRectF rect;
+    };
+    // The labels drawn, none touching another nor leaving the widget. Close marks take the
+    // sides that have room; a label that finds none is left out, and the tooltip names every
+    // mark.
+    std::vector<MarkLabel> markLabels() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -46,6 +57,21 @@ class LevelMeter : public QWidget, public LevelIndicator {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // Where a mark's label reads best, against its mark; or not drawn.
+    enum Side { before, centred, after, leftOut, sideCount };
+    struct Mark {
+        float position;
+        QString text;
+        // For the tooltip, with %1 for its level in dBFS.
+        QString meaning;
+        Side side;
+        // Which label stays when not all fit: the higher.
+        int worthKeeping;
+    };
+    // The mapping's marks.
+    std::vector<Mark> marks() const;
+    // Where `mark` lies over `bar`; nothing when off the scale.
+    std::optional<double> xForMark(const Mark& mark, const QRectF& bar) const;
     // The bar's place, and the lamp's (lamp_) beside it.
     QRectF bar() const;
     void updateBar();
@@ -53,12 +79,15 @@ class LevelMeter : public QWidget, public LevelIndicator {
     // Horizontal pixel of a level in dBFS within the bar.
     double xForDecibels(double decibels, const QRectF& bar) const;
     void updateToolTip();
+    // Says where each mark lies, for the tooltip: a label may be left out for want of room.
+    void describeMarks();
 
     float value_ = 0.0f;
     std::optional<float> level_;
     std::optional<float> peak_;
     bool clipping_ = false;
     Scale scale_;
+    QString marksText_;
     QPixmap face_;
     // What the bar showed when last asked to draw, to the device pixel: a tick that changes none
     // of it draws nothing.
