@@ -221,4 +221,7 @@ class KestranoController {
     std::unique_ptr<BeatTracker> beatTracker_;
     // Calls the tracker posted hold a weak copy; one left behind by a gone tracker finds none.
     std::shared_ptr<int> trackerToken_;
+    // The system log hears of taps ignored once a run: a peer switching modes over and over
+    // must not fill it with the same line.
+    bool tapIgnoredLogged_ = false;
 };

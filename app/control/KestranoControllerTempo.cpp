@@ -100,7 +100,10 @@ void KestranoController::tapTempo() {
         return;
     }
     status_.tempoNote = "tap ignored: tempo is detect (set tempo=tap to tap)";
-    systemLog(status_.tempoNote);
+    if (!tapIgnoredLogged_) {
+        tapIgnoredLogged_ = true;
+        systemLog(status_.tempoNote);
+    }
     statusChanged();
 }
 
