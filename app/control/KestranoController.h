@@ -179,6 +179,8 @@ class KestranoController {
     void takeTempoMode();
     TempoClock::Hooks tempoHooks();
     void startBeatTracker();
+    // What a tempoChannels (or inputChannels) channel the input lacks means for the tempo.
+    std::optional<std::string> tempoChannelsNote() const;
     void stopBeatTracker();
     // Hands a tempo or beat message to the destination, whatever `active` says.
     void sendTempoMessage(std::string_view addressKey, std::shared_ptr<QVOSCArgument> argument);

@@ -69,6 +69,15 @@ void KestranoController::showCaptureFigures(std::optional<float> averagePowerDb)
     if (std::string band = reading.band.text(); !band.empty()) {
         notes.push_back(std::move(band));
     }
+    // A further mapping's missing channel stays in view too; its error names its key.
+    for (std::size_t index = 1; index < readings.size(); ++index) {
+        if (!readings[index].channelsError.empty()) {
+            notes.push_back(readings[index].channelsError);
+        }
+    }
+    if (std::optional<std::string> tempo = tempoChannelsNote()) {
+        notes.push_back(std::move(*tempo));
+    }
     status_.captureNotes = std::move(notes);
     const std::optional<float> loudest = session_->loudestChannelLevel();
     status_.louderChannelBy.reset();

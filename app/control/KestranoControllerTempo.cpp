@@ -1,4 +1,5 @@
 // The tempo: the beat tracker on the capture's sound, tap tempo, and their messages.
+#include "app/audio/MissingChannelText.h"
 #include "app/control/KestranoController.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/values/InputChannels.h"
@@ -92,6 +93,18 @@ void KestranoController::stopBeatTracker() {
     trackerToken_.reset();
     beatTracker_.reset();
     tempoTap_.reset();
+}
+
+std::optional<std::string> KestranoController::tempoChannelsNote() const {
+    // Channels the tempo takes from inputChannels are the first mapping's note already.
+    const std::optional<AudioDevice> input = session_->currentInput();
+    const auto missing = tempoTap_ ? tempoTap_->missingChannel() : std::nullopt;
+    if (!input || !missing || !settings_.text(keys::tempoChannels)) {
+        return std::nullopt;
+    }
+    return missingChannelText(keys::tempoChannels, input->description, missing->inputChannels,
+                              missing->channel) +
+           (missing->everyChannel ? "; the tempo listens to every channel" : "");
 }
 
 void KestranoController::tapTempo() {

@@ -192,11 +192,18 @@ TEST_F(HeadlessPeakAndChannelsTest, ClipLampLightsAtFullScaleOnlyAndGoesOutAfter
 
 // A stereo interface with one microphone on its first input: the tone on channel 1, silence on 2.
 // Every channel (the default) averages their decibels and drags the level down, and so does
-// "1,2"; the status points at inputChannels while a channel not in use is far louder.
+// "1,2"; the status points at inputChannels while a channel not in use is far louder. Channels
+// the input lacks, of a further mapping or of the tempo, are named by their key in the status.
 TEST_F(HeadlessPeakAndChannelsTest, InputChannelsPicksTheChannelThatCarriesTheTone) {
-    start({});
+    start({"mappings=extra", "extra/inputChannels=3", "tempo=detect", "tempoChannels=4"});
     SineTone tone("feed", {"remix", "1", "0"});
     ASSERT_TRUE(tone.started());
+    EXPECT_TRUE(statusComesTo("extra/inputChannels: Mic has 2 channels, no channel 3", true))
+        << lastStatusLine();
+    EXPECT_TRUE(statusComesTo(
+        "tempoChannels: Mic has 2 channels, no channel 4; the tempo listens to every channel",
+        true))
+        << lastStatusLine();
     struct Case {
         std::optional<std::string> channels;  // nothing: the key absent
         float level;

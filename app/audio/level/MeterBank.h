@@ -22,6 +22,8 @@ struct MeterSettings {
     float lowCut = 0.0f;
     float highCut = 0.0f;
     bool fast = false;
+    // The setting that chose `channels`, as a missing channel's error names it.
+    std::string channelsKey = "inputChannels";
     friend bool operator==(const MeterSettings&, const MeterSettings&) = default;
 };
 

@@ -1,4 +1,5 @@
 #include "app/audio/pulse/PulseAudioCapture.h"
+#include "app/audio/MissingChannelText.h"
 
 #include <algorithm>
 #include <mutex>
@@ -158,9 +159,8 @@ void PulseAudioCapture::updateChannelErrors() {
         for (const unsigned channel : meters[meter].channels) {
             // Without input, judged again when one is added.
             if (input_ && (channel < 1 || channel > available)) {
-                error = "inputChannels: " + input_->device.description + " has " +
-                        std::to_string(available) + (available == 1 ? " channel" : " channels") +
-                        ", no channel " + std::to_string(channel);
+                error = missingChannelText(meters[meter].channelsKey, input_->device.description,
+                                           available, channel);
                 break;
             }
         }

@@ -7,13 +7,27 @@ SoundTap::SoundTap(std::vector<unsigned> channels, std::size_t capacityFrames)
 
 void SoundTap::chooseChannels(std::size_t channelCount) {
     taken_.clear();
-    for (const unsigned channel : channels_)
+    std::optional<MissingChannel> missing;
+    for (const unsigned channel : channels_) {
         if (channel >= 1 && channel <= channelCount)
             taken_.push_back(channel - 1);
-    if (taken_.empty())
+        else if (!missing)
+            missing = MissingChannel{channel, channelCount, false};
+    }
+    if (taken_.empty()) {
         for (std::size_t channel = 0; channel < channelCount; ++channel)
             taken_.push_back(channel);
+        if (missing)
+            missing->everyChannel = true;
+    }
     takenOf_ = channelCount;
+    std::lock_guard lock(mutex_);
+    missing_ = missing;
+}
+
+std::optional<SoundTap::MissingChannel> SoundTap::missingChannel() const {
+    std::lock_guard lock(mutex_);
+    return missing_;
 }
 
 void SoundTap::write(const float* samples, std::size_t frameCount, std::size_t channelCount,

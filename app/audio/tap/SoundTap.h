@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 // The input's sound handed from the capture's thread to one analysis thread (spectrum, tempo):
@@ -49,6 +50,14 @@ class SoundTap {
 
     std::uint64_t droppedFrames() const;
 
+    // A chosen channel the input lacks, as the last frames written found it.
+    struct MissingChannel {
+        unsigned channel = 0;
+        std::size_t inputChannels = 0;
+        bool everyChannel = false;  // none of the chosen was there: every channel is taken
+    };
+    std::optional<MissingChannel> missingChannel() const;
+
   private:
     std::size_t unreadLocked() const { return static_cast<std::size_t>(written_ - read_); }
 
@@ -71,4 +80,5 @@ class SoundTap {
     double sampleRate_ = 0.0;
     Clock::time_point newestArrival_{};
     bool stopped_ = false;
+    std::optional<MissingChannel> missing_;
 };

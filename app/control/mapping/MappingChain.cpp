@@ -49,7 +49,7 @@ MeterSettings MappingChain::meterSettings() const {
     return {parseInputChannels(settings_.text(key(keys::inputChannels)).value_or(std::string()))
                 .value_or(std::vector<unsigned>()),
             settings_.decimal(key(keys::bandLowCut)), settings_.decimal(key(keys::bandHighCut)),
-            fastResponse_};
+            fastResponse_, key(keys::inputChannels)};
 }
 
 void MappingChain::settingChanged(std::string_view changedKey) {
