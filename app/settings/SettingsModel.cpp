@@ -8,6 +8,13 @@
 
 namespace {
 
+// A refusal's reason, without the "bad value 'TEXT' for KEY: " that a notice says its own way.
+std::string reasonOf(const std::string& refusal, std::string_view key) {
+    const std::string marker = "' for " + std::string(key) + ": ";
+    const size_t at = refusal.find(marker);
+    return at == std::string::npos ? refusal : refusal.substr(at + marker.size());
+}
+
 std::optional<SettingValue> absentValue(const SettingDefinition& setting) {
     if (!setting.absent) {
         return std::nullopt;
@@ -163,26 +170,30 @@ void SettingsModel::loadScope(Scope& scope) {
         texts[index] = *text;
         std::string error;
         std::optional<SettingValue> value =
-            parseSettingValue(setting, *text, error, TextSource::settingsFile);
+            parseSettingValue(setting, *text, error, TextSource::settingsFile, scope.name);
         if (!value && text->empty() && !setting.absent) {
             continue;  // an empty text is as good as no key where absence means something
         }
         if (!value && setting.failsClosed) {
             scope.held[index] = *text;
-            notices_.push_back("refused " + key + "=" + *text);
+            notices_.push_back("refused " + key + "=" + *text + ": " + reasonOf(error, key));
         } else if (!value) {
-            notices_.push_back("ignored " + key + "=" + *text);
+            notices_.push_back("ignored " + key + "=" + *text + ": " + reasonOf(error, key));
         } else {
             scope.held[index] = std::move(value);
         }
     }
     // A pair out of order: its dependent key reads as absent, as --set would have refused it.
     for (size_t index = 0; index < catalog.size(); ++index) {
-        if (scope.held[index] && dependsOnAnother(catalog[index].key) &&
-            settingConflict(catalog[index], *scope.held[index], valuesIn(scope))) {
+        if (!scope.held[index] || !dependsOnAnother(catalog[index].key)) {
+            continue;
+        }
+        if (const std::optional<std::string> conflict =
+                settingConflict(catalog[index], *scope.held[index], valuesIn(scope), scope.name)) {
             scope.held[index].reset();
-            notices_.push_back("ignored " + scopedKey(scope.name, catalog[index].key) + "=" +
-                               texts[index]);
+            const std::string key = scopedKey(scope.name, catalog[index].key);
+            notices_.push_back("ignored " + key + "=" + texts[index] + ": " +
+                               reasonOf(*conflict, key));
         }
     }
 }

@@ -124,9 +124,16 @@ TEST_F(ControllerSettingsTest, StoredValuesThatSetWouldRefuseGiveTheDefaultsUnti
 
     EXPECT_EQ(controller.status().settingsNotices,
               (std::vector<std::string>{
-                  "settings: ignored volumeAmplification=nan", "settings: ignored type=sometimes",
-                  "settings: ignored address=cue*", "settings: ignored minValue=inf",
-                  "settings: ignored maxValue=-1e39"}));
+                  "settings: ignored volumeAmplification=nan: expected a decimal number from "
+                  "-1000 to 1000",
+                  "settings: ignored type=sometimes: expected continuous, trigger or silence (or "
+                  "0, 1, 2)",
+                  "settings: ignored address=cue*: expected printable ASCII without spaces or any "
+                  "of # * , ? [ ] { }, not starting with / nor holding //",
+                  "settings: ignored minValue=inf: expected a decimal number from -1000000 to "
+                  "1000000",
+                  "settings: ignored maxValue=-1e39: expected a decimal number from -1000000 to "
+                  "1000000 (0: 10)"}));
     EXPECT_EQ(controller.volumeAmplification(), 1.0f);
     EXPECT_EQ(controller.type(), 0);
     EXPECT_EQ(controller.address(), std::string());

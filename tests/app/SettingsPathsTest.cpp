@@ -247,13 +247,20 @@ TEST_F(SettingsPathsTest, EveryPathMakesTheSameOfTheSameText) {
             EXPECT_EQ(fromFile, c.value);
             EXPECT_TRUE(fileNotices.empty());
         } else if (badAlone || dependsOnAnother(setting.key)) {
-            // A hand-written value --set refuses reads as absent, and is named.
+            // A hand-written value --set refuses reads as absent, and is named with the reason
+            // --set gives.
             EXPECT_EQ(fromFile, absent);
-            EXPECT_EQ(fileNotices,
-                      std::vector<std::string>{"ignored " + std::string(c.key) + "=" + c.text});
+            const std::string said = "' for " + std::string(c.key) + ": ";
+            const std::string refusal = setProblem.value_or("");
+            ASSERT_NE(refusal.find(said), std::string::npos) << refusal;
+            EXPECT_EQ(fileNotices, std::vector<std::string>{
+                                       "ignored " + std::string(c.key) + "=" + c.text + ": " +
+                                       refusal.substr(refusal.find(said) + said.size())});
         } else {
             // A file breaking an order loses the pair's dependent key, whichever came first.
-            EXPECT_EQ(fileNotices, std::vector<std::string>{"ignored " + lastOf(c.before)});
+            ASSERT_EQ(fileNotices.size(), 1u);
+            EXPECT_TRUE(fileNotices[0].starts_with("ignored " + lastOf(c.before) + ": it must"))
+                << fileNotices[0];
         }
         const auto [remoteProblem, remoteValue] = throughRemote(c);
         if (!setting.remotelySettable) {
@@ -318,8 +325,11 @@ TEST_F(SettingsPathsTest, HandWrittenLinesMeanWhatSetMakesOfThem) {
         SettingsModel settings(file);
         settings.load();
         if (row.value == nullptr) {
-            EXPECT_EQ(settings.notices(),
-                      std::vector<std::string>{"ignored " + std::string(row.line)});
+            ASSERT_EQ(settings.notices().size(), 1u);
+            const std::string& notice = settings.notices()[0];
+            EXPECT_TRUE(notice.starts_with("ignored " + std::string(row.line) + ": ") &&
+                        notice.find("expected ") != std::string::npos)
+                << notice;
             EXPECT_EQ(settings.held(row.key), std::nullopt);
         } else {
             EXPECT_TRUE(settings.notices().empty());
@@ -379,7 +389,8 @@ TEST_F(SettingsPathsTest, FurtherMappingsLiveInTheirSectionsAndLeaveWithTheirNam
         EXPECT_EQ(settings.mappingNames(), (std::vector<std::string>{"kick", "hat"}));
         EXPECT_EQ(settings.notices(),
                   (std::vector<std::string>{
-                      "ignored hat/active=maybe",
+                      "ignored hat/active=maybe: expected true or false (also yes / no, on / off, "
+                      "1 / 0)",
                       "ignored ghost/bandHighCut=99: no mapping named 'ghost'; mappings lists "
                       "kick, hat"}));
         EXPECT_NE(std::ranges::find(told, "hat/bandLowCut"), told.end());
