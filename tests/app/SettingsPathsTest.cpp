@@ -349,10 +349,11 @@ TEST_F(SettingsPathsTest, HandWrittenLinesMeanWhatSetMakesOfThem) {
 TEST_F(SettingsPathsTest, AFileOfThePreviousVersionReadsTheSameAndIsWrittenBackByteForByte) {
     const TempDir folder;
     const std::string path = (folder.path() / "Kestrano.conf").string();
+    // In a technician's order, with a comment: saved unchanged, it stays as it was.
     const std::string old =
-        "[General]\nactive=true\naddress=kick\nbandHighCut=150\nmaxValue=1\nminValue=0\n"
-        "triggerOffThreshold=0.4\ntriggerOnThreshold=0.6\ntype=1\nvolumeAmplification=2.5\n"
-        "zandorexSendPort=5002\n";
+        "; the stage mic\n[General]\nactive=true\naddress=kick\nbandHighCut=150\nmaxValue=1\n"
+        "minValue=0\ntype=1\ntriggerOnThreshold=0.6\ntriggerOffThreshold=0.4\n"
+        "volumeAmplification=2.5\nzandorexSendPort=5002\n";
     writeFile(path, old);
     QSettingsPreferencesStore file(QString::fromStdString(path));
     SettingsModel settings(file);

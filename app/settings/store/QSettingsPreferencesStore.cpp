@@ -124,6 +124,11 @@ std::vector<std::string> QSettingsPreferencesStore::storedKeys() const {
 }
 
 void QSettingsPreferencesStore::setString(std::string_view key, std::optional<std::string> value) {
+    // The file's writer sorts the keys and drops comments: a file in which nothing changed is
+    // left as the technician wrote it (every start stores the send port again).
+    if (stringForKey(key) == value) {
+        return;
+    }
     written_.emplace(key);
     if (!value) {
         settings_.remove(keyText(key));
