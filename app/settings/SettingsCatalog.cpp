@@ -65,8 +65,8 @@ constexpr SettingDefinition catalog[] = {
     {.key = keys::address,
      .kind = SettingKind::addressName,
      .scope = mapping,
-     .expected = "printable ASCII without spaces or any of # * , ? [ ] { }, not starting with / "
-                 "nor holding //",
+     .expected = "printable ASCII without spaces or any of # * , ? [ ] { }, not starting or ending "
+                 "with / nor holding //",
      .absent = ""},
     {.key = keys::minValue,
      .kind = SettingKind::decimal,
@@ -213,13 +213,15 @@ constexpr SettingDefinition catalog[] = {
      .choices = "off|detect|tap"},
     {.key = keys::tempoAddress,
      .kind = SettingKind::addressName,
-     .expected = "the address after /zandorex/ of the tempo message (,f BPM): printable ASCII "
-                 "without spaces or any of # * , ? [ ] { }, not starting with / nor holding //",
+     .expected =
+         "the address after /zandorex/ of the tempo message (,f BPM): printable ASCII "
+         "without spaces or any of # * , ? [ ] { }, not starting or ending with / nor holding //",
      .absent = "tempo"},
     {.key = keys::beatAddress,
      .kind = SettingKind::addressName,
-     .expected = "the address after /zandorex/ of the beat message (,i 1 to 4): printable ASCII "
-                 "without spaces or any of # * , ? [ ] { }, not starting with / nor holding //",
+     .expected =
+         "the address after /zandorex/ of the beat message (,i 1 to 4): printable ASCII "
+         "without spaces or any of # * , ? [ ] { }, not starting or ending with / nor holding //",
      .absent = "beat"},
     {.key = keys::tempoMinimum,
      .kind = SettingKind::decimal,

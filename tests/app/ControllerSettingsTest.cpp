@@ -129,7 +129,7 @@ TEST_F(ControllerSettingsTest, StoredValuesThatSetWouldRefuseGiveTheDefaultsUnti
                   "settings: ignored type=sometimes: expected continuous, trigger or silence (or "
                   "0, 1, 2)",
                   "settings: ignored address=cue*: expected printable ASCII without spaces or any "
-                  "of # * , ? [ ] { }, not starting with / nor holding //",
+                  "of # * , ? [ ] { }, not starting or ending with / nor holding //",
                   "settings: ignored minValue=inf: expected a decimal number from -1000000 to "
                   "1000000",
                   "settings: ignored maxValue=-1e39: expected a decimal number from -1000000 to "

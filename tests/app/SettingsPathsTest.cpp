@@ -154,6 +154,7 @@ const PathCase cases[] = {
     {nullptr, "address", "layer/1", "layer/1"},
     {nullptr, "address", "cue*", nullptr},
     {nullptr, "address", "/level", nullptr},
+    {nullptr, "beatAddress", "beat/", nullptr},
     {nullptr, "tempoAddress", "beat//1", nullptr},
     {nullptr, "zandorexHost", "show-pc.local", "show-pc.local"},
     {nullptr, "zandorexHost", "show pc", nullptr},

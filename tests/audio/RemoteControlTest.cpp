@@ -188,10 +188,10 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
          "1000000"},
         {{"/kestrano/set/address", "f", "1.0"},
          "wrong argument type for address: a float (f); expected printable ASCII without spaces "
-         "or any of # * , ? [ ] { }, not starting with / nor holding //"},
+         "or any of # * , ? [ ] { }, not starting or ending with / nor holding //"},
         {{"/kestrano/set/address", "s", "a b"},
          "bad value 'a b' for address: expected printable ASCII without spaces or any of # * , ? "
-         "[ ] { }, not starting with / nor holding //"},
+         "[ ] { }, not starting or ending with / nor holding //"},
         {{"/kestrano/set/active", "i", "5"}, "bad value for active: expected 0 or 1, T or F"},
         {{"/kestrano/set/type", "i", "7"},
          "bad value '7' for type: expected continuous, trigger or silence (or 0, 1, 2)"},
