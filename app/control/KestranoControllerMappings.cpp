@@ -23,10 +23,20 @@ void KestranoController::takeMappings() {
     takingMappings_ = true;
     std::vector<std::unique_ptr<MappingChain>> kept;
     kept.push_back(std::move(chains_.front()));
+    const auto chainNamed = [this](std::string_view name) {
+        return std::find_if(chains_.begin() + 1, chains_.end(),
+                            [&](const auto& chain) { return chain && chain->name() == name; });
+    };
     for (std::string& name : settings_.mappingNames()) {
-        const auto same = std::find_if(chains_.begin() + 1, chains_.end(), [&](const auto& chain) {
-            return chain && chain->name() == name;
-        });
+        auto same = chainNamed(name);
+        // A renamed mapping keeps its chain: a gate that is on stays on, and sends no second cue.
+        if (const std::optional<std::string> former = settings_.formerName(name);
+            same == chains_.end() && former) {
+            same = chainNamed(*former);
+            if (same != chains_.end()) {
+                (*same)->rename(name);
+            }
+        }
         kept.push_back(same != chains_.end() ? std::move(*same) : makeChain(std::move(name)));
     }
     chains_.swap(kept);

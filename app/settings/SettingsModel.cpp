@@ -403,8 +403,14 @@ std::optional<std::string> SettingsModel::renameMapping(std::string_view from,
     first_.changed[index] = true;
     storeHeld(first_, index);
     const bool written = commit();
+    renaming_.emplace(std::string(from), std::string(to));
     changed(settings_keys::mappings);
+    renaming_.reset();
     return written ? std::nullopt : std::optional(writeError_);
+}
+
+std::optional<std::string> SettingsModel::formerName(std::string_view name) const {
+    return renaming_ && renaming_->second == name ? std::optional(renaming_->first) : std::nullopt;
 }
 
 bool SettingsModel::save() {

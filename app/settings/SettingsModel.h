@@ -53,6 +53,9 @@ class SettingsModel {
     // Gives the mapping `from` the name `to`, its values, stored or not yet saved, included, and
     // stores the list at once. Gives nothing when done, otherwise what is wrong.
     std::optional<std::string> renameMapping(std::string_view from, std::string_view to);
+    // While the list's change of a rename is told: the name the mapping now called `name` had,
+    // so that what follows a mapping (its gate's state) follows it to its new name.
+    std::optional<std::string> formerName(std::string_view name) const;
 
     // Checks the value against its row and the cross-key rules, then takes it (nothing makes the
     // key absent). Gives nothing when taken, otherwise what is wrong, and changes nothing.
@@ -125,4 +128,5 @@ class SettingsModel {
     // Who listens is no setting: parts holding the model read-only subscribe too.
     mutable std::vector<std::weak_ptr<Listener>> listeners_;
     std::string writeError_;
+    std::optional<std::pair<std::string, std::string>> renaming_;  // from, to
 };

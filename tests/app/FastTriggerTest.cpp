@@ -136,7 +136,8 @@ TEST_F(FastTriggerTest, EachFastMappingTurnsOnItsOwnMetersFragmentsFromTheCaptur
     processEventsFor(5ms);
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 10.0f));
     EXPECT_TRUE(nothingSent());
-    // A renamed fast mapping is a new chain with the same settings; the other keeps its meter.
+    // A renamed fast mapping keeps its gate, on, and still hears its meter; the other keeps its
+    // own.
     ASSERT_EQ(settings.renameMapping("hat", "hihat"), std::nullopt);
     ASSERT_EQ(capture->meters.size(), 3u);
     capture->deliverFragment(decibelsFor(0.9f), -1.0f, 2);
@@ -144,7 +145,10 @@ TEST_F(FastTriggerTest, EachFastMappingTurnsOnItsOwnMetersFragmentsFromTheCaptur
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/snare", 10.0f));
     capture->deliverFragment(decibelsFor(0.9f), -1.0f, 1);
     processEventsFor(5ms);
-    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 10.0f));
+    EXPECT_TRUE(nothingSent()) << "no second cue";
+    capture->deliverFragment(decibelsFor(0.1f), -30.0f, 1);
+    processEventsFor(5ms);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 0.0f));
     // Without it, its meter's fragments reach no gate, and the snare's still reach its own.
     ASSERT_EQ(settings.changeFromText("mappings", "snare"), std::nullopt);
     ASSERT_EQ(capture->meters.size(), 2u);

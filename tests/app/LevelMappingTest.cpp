@@ -59,6 +59,14 @@ TEST_F(LevelMappingTest, EachMappingSendsFromItsOwnMeterToItsOwnAddressOnEveryTi
               std::string::npos)
         << statusLine(controller->status());
 
+    // Renamed while on, it stays on: no second cue.
+    ASSERT_EQ(controller->settings().renameMapping("hat", "cymbal"), std::nullopt);
+    controller->updateAudioLevels();
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 2.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/voice", 2.0f));
+    EXPECT_TRUE(nothingSent());
+    EXPECT_NE(statusLine(controller->status()).find("| cymbal on |"), std::string::npos);
+
     // The hat turns off once; a mapping without a level (its channel gone) sends nothing.
     capture->furtherLevels = {{-160.0f}};
     controller->updateAudioLevels();

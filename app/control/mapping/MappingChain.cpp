@@ -19,6 +19,12 @@ MappingChain::MappingChain(std::string name, const SettingsModel& settings, Main
     subscription_ = settings_.subscribe([this](std::string_view key) { settingChanged(key); });
 }
 
+void MappingChain::rename(std::string name) {
+    name_ = std::move(name);
+    status_.name = name_;
+    takeSettings();
+}
+
 bool MappingChain::active() const {
     return settings_.flag(key(keys::active));
 }

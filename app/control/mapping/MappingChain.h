@@ -34,6 +34,8 @@ class MappingChain {
     MappingChain& operator=(const MappingChain&) = delete;
 
     const std::string& name() const { return name_; }
+    // The same mapping under another name, its keys already moved there.
+    void rename(std::string name);
     // The model's key of one of this mapping's settings.
     std::string key(std::string_view setting) const { return scopedKey(name_, setting); }
 
