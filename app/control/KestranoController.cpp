@@ -28,8 +28,13 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
     chains_.push_back(makeChain(std::string()));
     settingsSubscription_ =
         settings_.subscribe([this](std::string_view key) { settingChanged(key); });
-    destination_.setHeldSentHandler(
-        [this](const QVOSCMessage& message) { valueSent(message, chainSendingTo(message)); });
+    destination_.setHeldSentHandler([this](const QVOSCMessage& message) {
+        if (isTempoMessage(message)) {
+            tempoSent(message);
+        } else {
+            valueSent(message, chainSendingTo(message));
+        }
+    });
 }
 
 void KestranoController::showDestination() {

@@ -184,6 +184,9 @@ class KestranoController {
     void stopBeatTracker();
     // Hands a tempo or beat message to the destination, whatever `active` says.
     void sendTempoMessage(std::string_view addressKey, std::shared_ptr<QVOSCArgument> argument);
+    // Whether `message` is the tempo's, which a connection held over an outage and sends now.
+    bool isTempoMessage(const QVOSCMessage& message) const;
+    void tempoSent(const QVOSCMessage& message);
     void propertyChanged(ControllerProperty property);
     void statusChanged();
 

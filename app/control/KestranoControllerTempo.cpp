@@ -126,11 +126,23 @@ void KestranoController::sendTempoMessage(std::string_view addressKey,
     const auto message =
         std::make_shared<QVOSCMessage>(QVOSCAddress::addressWithString("/zandorex/" + address));
     message->attachArgument(std::move(argument));
-    // A beat is worth nothing late: none is held over an outage.
-    if (destination_.send(message, Destination::Kind::continuous) == Destination::Delivery::sent) {
-        ++status_.messagesSent;
-        monitor_.record(MonitorEntry::Direction::out,
-                        destination_.endpoint().value_or(NetworkEndpoint{}),
-                        std::make_shared<const QVOSCData>(message->packetizedData()));
+    // A beat is worth nothing late: none is held over an outage. The newest tempo is, like a
+    // trigger's turn, so that Zandorex learns a tempo found while it was away.
+    const Destination::Kind kind = addressKey == keys::tempoAddress ? Destination::Kind::trigger
+                                                                    : Destination::Kind::continuous;
+    if (destination_.send(message, kind) == Destination::Delivery::sent) {
+        tempoSent(*message);
     }
+}
+
+bool KestranoController::isTempoMessage(const QVOSCMessage& message) const {
+    return message.address()->address() ==
+           "/zandorex/" + settings_.text(keys::tempoAddress).value_or(std::string());
+}
+
+void KestranoController::tempoSent(const QVOSCMessage& message) {
+    ++status_.messagesSent;
+    monitor_.record(MonitorEntry::Direction::out,
+                    destination_.endpoint().value_or(NetworkEndpoint{}),
+                    std::make_shared<const QVOSCData>(message.packetizedData()));
 }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/audio/HeadlessProgram.h"
@@ -259,6 +260,18 @@ void rideOutAnOutage(const std::string& protocol) {
     sendToProgram(listenPort, {"/kestrano/set/type", "s", "continuous"});
     // Answered after the switch, so once it is made.
     ASSERT_TRUE(inputIsLoud(program, *peer, listenPort)) << program.output();
+    // A tempo tapped during the outage is kept for the peer too (the beats are not: a late beat
+    // is worth nothing, and tempo is off again before the peer is back).
+    sendToProgram(listenPort, {"/kestrano/set/tempo", "s", "tap"});
+    for (int tap = 0; tap < 4; ++tap) {
+        std::this_thread::sleep_for(500ms);  // the taps' spacing is the input, not a wait
+        sendToProgram(listenPort, {"/kestrano/tap"});
+    }
+    ASSERT_TRUE(watch(
+        program, *peer, [&] { return contains(program.errorOutput(), " tapped"); }, 5s))
+        << program.errorOutput();
+    sendToProgram(listenPort, {"/kestrano/set/tempo", "s", "off"});
+    ASSERT_TRUE(inputIsLoud(program, *peer, listenPort)) << program.output();
     const size_t linesInOutage = monitorLines(program.output()).size();
 
     // Back on the same port: the kept turn comes first, then the tone's level.
@@ -272,6 +285,8 @@ void rideOutAnOutage(const std::string& protocol) {
     const std::vector<Arrival> resumed = arrivals(peer->output());
     ASSERT_FALSE(resumed.empty());
     EXPECT_EQ(resumed.front().message, "/zandorex/level f 10.000000");
+    ASSERT_GE(resumed.size(), 2u);
+    EXPECT_TRUE(resumed[1].message.starts_with("/zandorex/tempo f 1")) << resumed[1].message;
     const double delay = resumed.front().time - back;
     std::printf("%s: first message %.3f s after the peer was back\n", protocol.c_str(), delay);
     // Not before the peer listened, with room for reading /proc late.
