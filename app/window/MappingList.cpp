@@ -246,17 +246,20 @@ void MappingList::add() {
     std::vector<std::string> names = settings_.mappingNames();
     // The first free "mappingN"; the first mapping is number 1. There are fewer than 16, so this
     // ends.
-    for (int number = 2;; ++number) {
+    std::string added;
+    for (int number = 2; added.empty(); ++number) {
         const std::string name = "mapping" + std::to_string(number);
         if (std::ranges::none_of(names,
                                  [&](const std::string& taken) { return sameName(taken, name); })) {
-            names.push_back(name);
-            break;
+            added = name;
         }
     }
+    names.push_back(added);
     const size_t before = names.size() - 1;
     takeNames(names);
     if (settings_.mappingNames().size() > before) {
+        // Its own address from the first tick, never the first mapping's bare /zandorex/.
+        settings_.changeFromText(scopedKey(added, keys::address), added);
         table_->setCurrentCell(table_->rowCount() - 1, nameColumn);
     }
 }
