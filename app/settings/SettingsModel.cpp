@@ -140,6 +140,13 @@ void SettingsModel::load() {
         loadScope(mappings_.back());
     }
     noteUnlistedKeys();
+    // A file damaged on a large scale (or made to be) is named in a few lines, not thousands
+    // that would bury the status and the log.
+    if (notices_.size() > kMostNotices) {
+        const size_t more = notices_.size() - (kMostNotices - 1);
+        notices_.resize(kMostNotices - 1);
+        notices_.push_back("and " + std::to_string(more) + " more lines ignored");
+    }
     for (const SettingDefinition& setting : settingsCatalog()) {
         changed(setting.key);
     }

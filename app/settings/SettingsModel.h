@@ -23,6 +23,8 @@ class SettingsModel {
     // Told after every change, also when the value stayed the same, with the key as it was named
     // ("kick/bandHighCut"); a change of the list of mappings, a rename included, as "mappings".
     using Listener = std::function<void(std::string_view key)>;
+    // The most notices() a load gives; the last of them counts the rest.
+    static constexpr size_t kMostNotices = 20;
     enum class Write { byPersistence, now };
 
     explicit SettingsModel(PreferencesStore& store);

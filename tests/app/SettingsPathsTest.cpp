@@ -473,6 +473,18 @@ TEST_F(SettingsPathsTest, AKeyOfAMappingNotListedIsRefusedOnEveryPath) {
     EXPECT_EQ(settings.decimal("kick/maxValue"), 10.0f);
     // Both the set and the get are refused in the same words.
     EXPECT_EQ(throughRemote(c), std::pair(std::optional(why), std::string("(no answer)")));
+
+    // Hundreds of such keys (the remote path above left none) are named in a bounded number of
+    // lines, the rest counted.
+    for (int section = 0; section < 300; ++section) {
+        preferences.setString("x" + std::to_string(section) + "/active", std::string("true"));
+    }
+    preferences.commit();
+    settings.load();
+    ASSERT_EQ(settings.notices().size(), SettingsModel::kMostNotices);
+    EXPECT_EQ(
+        settings.notices().back(),
+        "and " + std::to_string(300 - (SettingsModel::kMostNotices - 1)) + " more lines ignored");
 }
 
 TEST_F(SettingsPathsTest, ASetZeroComesBackAfterARestart) {
