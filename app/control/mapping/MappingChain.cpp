@@ -91,12 +91,13 @@ void MappingChain::takeResponse() {
     if (fast) {
         fastGate_.setConditions({shaping_.settings().trigger, amplification(), active()});
         fastGate_.resume(shaping_.triggerIsOn());
+        fastOnHandedOn_ = shaping_.triggerIsOn();
         hooks_.meteringChanged();
     } else {
-        // Once the capture no longer hands this chain fragments, its thread no longer runs the
-        // gate, and the state read from it stays.
+        // The tick's gate goes on from what the peer heard: a turn of the fast gate still on its
+        // way is dropped, and the tick's own level decides the next turn.
         hooks_.meteringChanged();
-        shaping_.resumeTrigger(fastGate_.isOn());
+        shaping_.resumeTrigger(fastOnHandedOn_);
     }
 }
 
@@ -118,7 +119,7 @@ void MappingChain::sendForPosition(float position, MonotonicTime now) {
     const float smoothed = shaping_.smooth(position, now);
     // In fast response the gate runs on the capture's thread, fragment by fragment.
     if (fastResponse_) {
-        status_.on = fastGate_.isOn();
+        status_.on = fastOnHandedOn_;
         return;
     }
     if (!active()) {
@@ -148,10 +149,13 @@ bool MappingChain::sendTurn(TriggerGate::Change change) {
 }
 
 void MappingChain::fastTurned(TriggerGate::Change change) {
-    // A turn posted just before the mode or activity changed is still the gate's state, which
-    // the tick's gate has taken over: the peer hears of it unless nothing is to be sent at all.
-    if (mode() != continuousMode && active()) {
+    // A turn posted before the response went back to the tick belongs to the tick's gate now.
+    if (!fastResponse_) {
+        return;
+    }
+    fastOnHandedOn_ = change == TriggerGate::Change::turnedOn;
+    if (active()) {
         sendTurn(change);
     }
-    status_.on = fastGate_.isOn();
+    status_.on = fastOnHandedOn_;
 }

@@ -77,6 +77,8 @@ class MappingChain {
     LevelShaping shaping_;
     bool fastResponse_ = false;
     FastTriggerGate fastGate_;
+    // In the fast response, the state of the last turn handed on, which is what the peer heard.
+    bool fastOnHandedOn_ = false;
     MappingStatus status_;
     SettingsModel::Subscription subscription_;
 };
