@@ -69,8 +69,6 @@ class KestranoController {
     // reach the parts that use them and the observer.
     SettingsModel& settings() { return settings_; }
     const SettingsModel& settings() const { return settings_; }
-    // The first mapping's shaping.
-    const LevelShaping& shaping() const { return chains_.front()->shaping(); }
 
     // Audio devices.
     const std::vector<AudioDevice>& audioDevices() const { return audioDevices_; }
@@ -148,8 +146,9 @@ class KestranoController {
     // Gives the capture each chain's meter, and one fragment handler that hands each fast
     // chain's fragments to its gate.
     void applyMetering();
-    // The further mappings' part of the tick.
-    void tickFurtherMappings();
+    // Every mapping's reading into the status, the first one's also under the status's own
+    // names.
+    void showMappings();
     // The tick's figures beside the level: the sample peak and clip lamp, and what the capture
     // has to say about the channels and the band.
     void showCaptureFigures(std::optional<float> averagePowerDb);
@@ -170,7 +169,6 @@ class KestranoController {
     void reselectAfterServerReconnected();
     void inputFailed(const std::string& deviceName, const std::string& error);
     void showDeviceStatus();
-    void showNoInput();
     // Once a second, from the tick: the listener's count of dropped datagrams into the status.
     void reportDroppedDatagrams();
     // Follows the tempo settings: the mode, the range, the channels listened to.

@@ -41,6 +41,7 @@ void KestranoController::takeMappings() {
     }
     chains_.swap(kept);
     takingMappings_ = false;
+    showMappings();
     // The capture stops handing fragments to a gone chain's gate before that gate goes.
     applyMetering();
 }

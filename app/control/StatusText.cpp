@@ -40,8 +40,12 @@ std::string statusLine(const ControllerStatus& status) {
         parts.push_back(status.lastValueSent ? formatted("sent %.3f", *status.lastValueSent)
                                              : std::string("nothing sent"));
     }
-    // Each further mapping in a word: a gate's state, or a continuous mapping's last value.
+    // Each further mapping in a word: a gate's state, or a continuous mapping's last value. The
+    // first one's are the line's own "sent".
     for (const MappingStatus& mapping : status.mappings) {
+        if (mapping.name.empty()) {
+            continue;
+        }
         if (!mapping.continuous) {
             parts.push_back(mapping.name + (mapping.on ? " on" : " off"));
         } else {

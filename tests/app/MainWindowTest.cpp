@@ -230,7 +230,14 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     controller->settings().changeFromText("hihat/address", "cue/9");
     EXPECT_EQ(table->item(1, 1)->text(), "cue/9");
     ControllerStatus status = controller->status();
-    status.mappings = {{.name = "hihat", .meter = 5.0f, .on = true, .lastValueSent = 10.0f}};
+    ASSERT_EQ(status.mappings.size(), 2u) << "the first mapping's reading and hihat's";
+    status.mappings[1] = {.name = "hihat",
+                          .address = "cue/9",
+                          .meter = 5.0f,
+                          .position = 0.5f,
+                          .on = true,
+                          .lastValueSent = 10.0f,
+                          .continuous = false};
     window->controllerStatusChanged(status);
     EXPECT_FLOAT_EQ(table->item(1, 3)->data(Qt::UserRole).toFloat(), 0.5f);
     EXPECT_TRUE(table->item(1, 3)->data(Qt::UserRole + 1).toBool());
@@ -367,8 +374,13 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
     // The history follows the chosen mapping's gate and marks its turns.
     for (const bool on : {false, true, true, false}) {
         ControllerStatus status = controller->status();
-        status.mappings = {
-            {.name = "kick", .meter = on ? 8.0f : 1.0f, .on = on, .lastValueSent = std::nullopt}};
+        status.mappings = {{.name = "kick",
+                            .address = "kick",
+                            .meter = on ? 8.0f : 1.0f,
+                            .position = on ? 0.8f : 0.1f,
+                            .on = on,
+                            .lastValueSent = std::nullopt,
+                            .continuous = false}};
         window->controllerStatusChanged(status);
     }
     EXPECT_EQ(history->turnsShown(), 2);

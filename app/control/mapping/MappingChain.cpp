@@ -1,5 +1,7 @@
 #include "app/control/mapping/MappingChain.h"
 
+#include <algorithm>
+
 #include "app/control/mapping/MappingSettings.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/values/InputChannels.h"
@@ -74,6 +76,7 @@ void MappingChain::settingChanged(std::string_view changedKey) {
 void MappingChain::takeSettings() {
     shaping_.setSettings(shapingSettingsOf(settings_, name_));
     status_.continuous = mode() == continuousMode;
+    status_.address = address();
     if (fastResponse_) {
         fastGate_.setConditions({shaping_.settings().trigger, amplification(), active()});
     }
@@ -106,13 +109,16 @@ void MappingChain::levelArrived(std::optional<float> averagePowerDb,
     status_.inputLevel = averagePowerDb;
     status_.samplePeak = samplePeakDb;
     status_.meter.reset();
-    // Without a level there is no position: nothing is sent, as for the first mapping.
+    status_.position.reset();
+    // Without a level there is no position: nothing is sent, and no gate moves.
     if (!averagePowerDb) {
         return;
     }
     const float meter = meterForLevel(*averagePowerDb, amplification());
     status_.meter = meter;
-    sendForPosition(positionForMeter(meter), now);
+    const float position = positionForMeter(meter);
+    status_.position = std::max(0.0f, position);
+    sendForPosition(position, now);
 }
 
 void MappingChain::sendForPosition(float position, MonotonicTime now) {

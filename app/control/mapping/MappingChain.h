@@ -55,7 +55,7 @@ class MappingChain {
     const LevelShaping& shaping() const { return shaping_; }
 
     // The tick: the mapping's average power and sample peak in dBFS, nothing when its channels
-    // gave no level.
+    // gave no level (no input, a missing channel, or no frames since the previous tick).
     void levelArrived(std::optional<float> averagePowerDb, std::optional<float> samplePeakDb,
                       MonotonicTime now);
     void sendForPosition(float position, MonotonicTime now);
