@@ -202,6 +202,15 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     capture->readings = {{-20.0f}};
     controller->updateAudioLevels();
     EXPECT_FLOAT_EQ(table->item(0, 3)->data(Qt::UserRole).toFloat(), 0.2f);
+    // A fast cue shorter than a tick lights its row's lamp as it is sent, and puts it out.
+    ASSERT_EQ(controller->settings().changeFromText("mapping2/triggerResponse", "fast"),
+              std::nullopt);
+    const auto lamp = [&] { return table->item(1, 3)->data(Qt::UserRole + 1).toBool(); };
+    capture->deliverFragment(0.0f, 0.0f, 1);
+    EXPECT_TRUE(processEventsUntil(lamp, 2s));
+    capture->deliverFragment(-100.0f, -100.0f, 1);
+    EXPECT_TRUE(processEventsUntil([&] { return !lamp(); }, 2s));
+    controller->settings().changeFromText("mapping2/triggerResponse", "tick");
 
     // F2 renames; a name the model refuses is shown, and the old one stays. The edit is handed
     // over after Return.
