@@ -212,29 +212,35 @@ TEST(MeterBankTest, EveryFastMeterHearsEveryFiveMillisecondsOfItsOwnChannelsAndB
                     {{2}, 2000, 0, true},
                     {{3}, 0, 0, true},
                     {{2}, 0, 200, true}});
-    // 1024 frames, handed over in pieces of 7 frames as a sound server may: each fragment still
-    // covers 5 ms (240 frames), so that a piece near a zero crossing does not read as a dip.
+    // 1024 frames, handed over in pieces of 7 frames as a sound server may: from the first 5 ms
+    // (240 frames) on, each piece is judged at once over the last 5 ms, so that a piece near a
+    // zero crossing does not read as a dip and no judgement waits for a fragment to fill.
     const auto samples = lowAndHighTones(MeterBank::kChunkFrames * 2);
     std::vector<std::pair<std::size_t, float>> heard;
     const MeterBank::FragmentHandler onFragment = [&heard](std::size_t meter, float averagePowerDb,
                                                            float) {
         heard.emplace_back(meter, averagePowerDb);
     };
+    std::size_t judgedPieces = 0;
     for (std::size_t frame = 0; frame < samples.size() / 2; frame += 7) {
         const std::size_t frames = std::min<std::size_t>(7, samples.size() / 2 - frame);
         bank.feed(samples.data() + frame * 2, frames, 2, 48000.0, onFragment);
+        judgedPieces += frame + frames >= 240 ? 1 : 0;
     }
-    ASSERT_EQ(heard.size(), 12u) << "four whole fragments of meters 0, 2 and 4; not the slow or "
-                                    "the broken";
+    // The piece that completes the first 5 ms (frames 238 to 245) is judged at 240 and at its
+    // end.
+    ++judgedPieces;
+    ASSERT_EQ(heard.size(), 3 * judgedPieces) << "every piece of meters 0, 2 and 4 from 5 ms on; "
+                                                 "not the slow or the broken";
     std::map<std::size_t, std::vector<float>> levels;
     for (const auto& [meter, level] : heard) {
         levels[meter].push_back(level);
     }
     ASSERT_EQ(levels.size(), 3u);
     for (const auto& [meter, fragments] : levels) {
-        ASSERT_EQ(fragments.size(), 4u) << meter;
-        // From the second fragment on the filters have settled.
-        for (std::size_t fragment = 1; fragment < fragments.size(); ++fragment) {
+        ASSERT_EQ(fragments.size(), judgedPieces) << meter;
+        // From 10 ms on the filters have settled.
+        for (std::size_t fragment = 35; fragment < fragments.size(); ++fragment) {
             if (meter == 4) {
                 EXPECT_LT(fragments[fragment], -40.0f);
             } else {
@@ -242,6 +248,12 @@ TEST(MeterBankTest, EveryFastMeterHearsEveryFiveMillisecondsOfItsOwnChannelsAndB
             }
         }
     }
+
+    // A piece longer than 5 ms is judged every 5 ms within it and at its end.
+    heard.clear();
+    bank.configure({{{1}, 0, 0, true}});
+    bank.feed(samples.data(), 1024, 2, 48000.0, onFragment);
+    EXPECT_EQ(heard.size(), 5u) << "at 240, 480, 720 and 960 frames, and at 1024";
 }
 
 TEST(MeterBankTest, TheCaptureThreadFeedsWhileTheMainThreadReconfiguresAndTakes) {
