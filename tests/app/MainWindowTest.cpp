@@ -350,10 +350,15 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
         {y(0.4), 0.9, "kick/triggerOffThreshold", 0.4f, "triggerOffThreshold"},
         // Far from either line: nothing is taken.
         {y(0.1), 0.2, "kick/triggerOnThreshold", 0.7f, nullptr},
+        // To the floor and past it: a threshold of 0 would stand for the default, so the lines
+        // stop a step above it and the other line stays where it was.
+        {y(0.4), 0.0, "kick/triggerOffThreshold", 0.01f, nullptr},
+        {y(0.7), -0.2, "kick/triggerOnThreshold", 0.01f, nullptr},
     };
     for (const LineRow& row : lineRows) {
         child<StatusLine>("statusLine")->clearMessage();
-        drag(history, QPoint(x, row.fromY), QPoint(x, y(row.toPosition)));
+        const int toY = row.toPosition < 0.0 ? y(0.0) + 12 : y(row.toPosition);
+        drag(history, QPoint(x, row.fromY), QPoint(x, toY));
         EXPECT_FLOAT_EQ(settings.decimal(row.key), row.expected) << row.key << " " << row.fromY;
         if (row.refusal) {
             EXPECT_NE(lastRefusal().find(row.refusal), std::string::npos) << lastRefusal();
@@ -361,7 +366,8 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
             EXPECT_EQ(lastRefusal(), "");
         }
     }
-    EXPECT_EQ(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->value(), 0.7);
+    EXPECT_EQ(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->value(), 0.01);
+    EXPECT_FLOAT_EQ(settings.decimal("kick/triggerOffThreshold"), 0.01f);
     EXPECT_FLOAT_EQ(settings.decimal("triggerOnThreshold"), 0.5f) << "the first mapping's stays";
 
     // The history follows the chosen mapping's gate and marks its turns.
