@@ -55,6 +55,13 @@ class SettingsModel {
     // Gives the mapping `from` the name `to`, its values, stored or not yet saved, included, and
     // stores the list at once. Gives nothing when done, otherwise what is wrong.
     std::optional<std::string> renameMapping(std::string_view from, std::string_view to);
+    // Adds the mapping `name` sending to `address`, the list and the address in one write of the
+    // file, so that a restart without saving finds it whole. Gives nothing when done, otherwise
+    // what is wrong.
+    std::optional<std::string> addMapping(std::string_view name, std::string_view address);
+    // Whether the file holds a section of that name that `mappings` does not list (written by
+    // hand, or left by another version): listing the name adopts it, a rename onto it is refused.
+    bool hasUnlistedSection(std::string_view name) const;
     // While the list's change of a rename is told: the name the mapping now called `name` had,
     // so that what follows a mapping (its gate's state) follows it to its new name.
     std::optional<std::string> formerName(std::string_view name) const;
@@ -113,9 +120,14 @@ class SettingsModel {
         const Scope& scope) const;
     void loadScope(Scope& scope);
     void noteUnlistedKeys();
-    // Takes a new list of mappings: a scope for each new name, none for a name no longer listed;
-    // the file forgets what it held for both, so no old section comes back with a name.
+    // Takes a new list of mappings: a new name takes what its section in the file holds, a name
+    // no longer listed takes its section along, so no old section comes back with a name.
     void takeMappings(const std::vector<std::string>& names);
+    // The list as `mappings` holds it, checked; nothing with `error` saying why.
+    static std::optional<SettingValue> listValue(const std::vector<std::string>& names,
+                                                 std::string& error);
+    // A section of the file in the way of a new name, in words; nothing when there is none.
+    std::optional<std::string> sectionInTheWay(std::string_view name) const;
     void forgetStored(std::string_view mapping);
     void storeHeld(const Scope& scope, size_t index);
     bool commit();

@@ -115,6 +115,17 @@ std::string fileText(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+TEST_F(KestranoProgramTest, SetKeepsASectionWrittenByHandWhenItsNameIsListed) {
+    const auto settingsFile = configHome.path() / "show.conf";
+    std::ofstream(settingsFile) << "[General]\nmaxValue=4\n\n[kick]\naddress=drums/kick\ntype=1\n";
+    ASSERT_EQ(kestrano({"--config", settingsFile.string(), "--set", "mappings=kick"}).status, 0);
+    EXPECT_EQ(fileText(settingsFile),
+              "[General]\nmappings=kick\nmaxValue=4\n\n[kick]\naddress=drums/kick\ntype=1\n");
+    // Taken out of the list, the section goes with the name.
+    ASSERT_EQ(kestrano({"--config", settingsFile.string(), "--set", "mappings="}).status, 0);
+    EXPECT_EQ(fileText(settingsFile).find("[kick]"), std::string::npos) << fileText(settingsFile);
+}
+
 TEST_F(KestranoProgramTest, DamagedSettingsAreNamedOnceAndNeverDestroyed) {
     struct DamagedFile {
         std::string text;  // after the listen port, in the [General] section
@@ -139,6 +150,10 @@ TEST_F(KestranoProgramTest, DamagedSettingsAreNamedOnceAndNeverDestroyed) {
         // allocate gigabytes.
         {"minValue=@Variant(\\0\\0\\0\\x87\\xff\\xff\\xff\\xff)\nmaxValue=4\n",
          {"settings: left out serialized values (@Variant, @DateTime) of "},
+         true},
+        // The reader would merge the two parts, the writer put them back as one.
+        {"mappings=kick\n[kick]\ntype=1\n[kick]\naddress=k\n",
+         {"settings: section [kick] written twice in "},
          true},
     };
     const auto folder = configHome.path() / "Kestrano";

@@ -171,7 +171,9 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     EXPECT_TRUE(table->hasFocus());
     QTest::keyClick(table, Qt::Key_Insert);
     EXPECT_EQ(controller->settings().mappingNames(), std::vector<std::string>{"mapping2"});
+    // Stored whole at once: a restart without saving finds its address too.
     EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("mappings").toString(), "mapping2");
+    EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("mapping2/address").toString(), "mapping2");
     ASSERT_EQ(table->rowCount(), 2);
     EXPECT_EQ(table->currentRow(), 1) << "the new mapping is chosen";
 
@@ -264,9 +266,20 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     table->setCurrentCell(16, 0);
     QTest::keyClick(table, Qt::Key_Delete);
     EXPECT_TRUE(add->isEnabled());
+    // A section of the file that the list does not name is the technician's: the mapping added
+    // takes the next name, and a rename onto it is refused with the reason.
+    preferences.setString("mapping2/bandHighCut", std::string("99"));
+    ASSERT_EQ(preferences.commit(), std::nullopt);
     QTest::mouseClick(add, Qt::LeftButton);
-    EXPECT_EQ(controller->settings().mappingNames().back(), "mapping2");
+    EXPECT_EQ(controller->settings().mappingNames().back(), "mapping3");
     EXPECT_FALSE(add->isEnabled());
+    table->setCurrentCell(16, 0);
+    renameTo("mapping2", [&] {
+        return message().startsWith(
+            "'mapping2' cannot name a mapping: the settings file has a [mapping2] section");
+    });
+    EXPECT_EQ(table->item(16, 0)->text(), "mapping3");
+    EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("mapping2/bandHighCut").toString(), "99");
 }
 
 TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting) {

@@ -417,6 +417,11 @@ TEST_F(SettingsPathsTest, FurtherMappingsLiveInTheirSectionsAndLeaveWithTheirNam
                   "'HAT' cannot name a mapping: another mapping has it");
         EXPECT_EQ(settings.renameMapping("bass", "address"),
                   "'address' cannot name a mapping: it is a setting's name");
+        // Moving onto a section the technician wrote would overwrite it.
+        EXPECT_EQ(settings.renameMapping("bass", "ghost"),
+                  "'ghost' cannot name a mapping: the settings file has a [ghost] section that "
+                  "mappings does not list; list the name to use that section, or remove it from "
+                  "the file");
         EXPECT_EQ(settings.mappingNames(), (std::vector<std::string>{"bass", "hat"}));
         EXPECT_EQ(settings.keyProblem("kick/bandHighCut"),
                   "no mapping named 'kick'; mappings lists bass, hat");
@@ -445,7 +450,21 @@ TEST_F(SettingsPathsTest, FurtherMappingsLiveInTheirSectionsAndLeaveWithTheirNam
         EXPECT_EQ(fileBytes(path).find("[hat]"), std::string::npos);
         ASSERT_EQ(applySettingAssignment(settings, "mappings=bass,hat"), std::nullopt);
         EXPECT_EQ(inUse(settings, "hat/bandLowCut"), "0");
+        // A section written before its name was listed is adopted as it stands.
+        ASSERT_EQ(applySettingAssignment(settings, "mappings=bass,hat,ghost"), std::nullopt);
+        EXPECT_EQ(inUse(settings, "ghost/bandHighCut"), "99");
     }
+    EXPECT_NE(fileBytes(path).find("[ghost]\nbandHighCut=99\n"), std::string::npos);
+    QSettingsPreferencesStore file(QString::fromStdString(path));
+    SettingsModel settings(file);
+    settings.load();
+    EXPECT_TRUE(settings.notices().empty());
+    EXPECT_EQ(inUse(settings, "ghost/bandHighCut"), "99");
+    // The window's new mapping: its name and address reach the file in one write.
+    ASSERT_EQ(settings.addMapping("snare", "drums/snare"), std::nullopt);
+    EXPECT_NE(fileBytes(path).find("[snare]\naddress=drums/snare\n"), std::string::npos);
+    EXPECT_NE(fileBytes(path).find("mappings=\"bass,hat,ghost,snare\""), std::string::npos)
+        << fileBytes(path);
 }
 
 TEST_F(SettingsPathsTest, AKeyOfAMappingNotListedIsRefusedOnEveryPath) {
@@ -534,12 +553,22 @@ TEST_F(SettingsPathsTest, ADamagedFileIsCopiedAsideBeforeTheFirstWriteAndIgnored
     const std::filesystem::path path = folder.path() / "Kestrano.conf";
     const std::string garbage = "\x7f\x01[General\nmaxValue=\xfe\0\xff\x80\n"s;
     const std::string ignored = "[General]\nminValue=\xff\x01\nmaxValue=3\n";
-    for (const std::string& text : {garbage, ignored}) {
+    // The writer would merge the two parts and lose what lies between.
+    const std::string twice =
+        "[General]\nmappings=kick\n[kick]\ntype=1\n; the stage mic\n[kick]\naddress=k\n";
+    const std::string twiceGeneral = "maxValue=3\n[kick]\ntype=1\n[General]\nminValue=1\n";
+    const std::pair<std::string, std::string> rows[] = {
+        {twice, "section [kick] written twice in "},
+        {twiceGeneral, "section [General] written twice in "},
+        {garbage, "cannot parse "},
+        {ignored, "cannot parse "},
+    };
+    for (const auto& [text, reason] : rows) {
         SCOPED_TRACE(escapedText(text));
         writeFile(path, text);
         // The window's and the headless start; --set opens the file the same way.
         RunSettings run(path.string());
-        const std::string said = "settings: cannot parse " + path.string() + "; kept it as ";
+        const std::string said = "settings: " + reason + path.string() + "; kept it as ";
         ASSERT_EQ(run.notices().size(), 1u);
         ASSERT_TRUE(run.notices().front().starts_with(said)) << run.notices().front();
         const std::string copy = run.notices().front().substr(said.size());

@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <set>
 
 #include "app/settings/store/OriginalLines.h"
 
@@ -60,6 +61,29 @@ bool isText(const QByteArray& bytes) {
     return !utf8.hasError();
 }
 
+// The first section that heads two parts of the file, where there is one. The reader merges
+// them and the writer would put them back as one, losing the order and the comments between.
+// Keys before any section line are in [General].
+std::optional<std::string> repeatedSection(const QByteArray& bytes) {
+    std::set<QByteArray> seen;
+    for (const QByteArray& line : bytes.split('\n')) {
+        const QByteArray content = line.trimmed();
+        QByteArray section;
+        if (content.startsWith('[') && content.endsWith(']')) {
+            section = content.mid(1, content.size() - 2);
+        } else if (seen.empty() && content.contains('=') && !content.startsWith(';') &&
+                   !content.startsWith('#')) {
+            section = "General";
+        } else {
+            continue;
+        }
+        if (!seen.insert(section).second) {
+            return section.toStdString();
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 QString QSettingsPreferencesStore::keptAside(const QString& fileName,
@@ -74,12 +98,15 @@ QString QSettingsPreferencesStore::keptAside(const QString& fileName,
             kept += line + '\n';
         }
     }
-    if (!serialized && isText(bytes)) {
+    const bool text = isText(bytes);
+    const std::optional<std::string> repeated = text ? repeatedSection(bytes) : std::nullopt;
+    if (!serialized && text && !repeated) {
         return fileName;
     }
     const std::string original = fileName.toStdString();
     notice = copyAside(
         fileName, serialized ? "left out serialized values (@Variant, @DateTime) of " + original
+                  : repeated ? "section [" + *repeated + "] written twice in " + original
                              : "cannot parse " + original);
     if (serialized) {
         kept.chop(1);
