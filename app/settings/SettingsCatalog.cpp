@@ -203,38 +203,44 @@ constexpr SettingDefinition catalog[] = {
      .expected = "names of further mappings, separated by commas: each 1 to 32 letters, digits, - "
                  "or _, unique, no setting's name nor General, at most 16 (absent: none)",
      .persistence = Persistence::atOnce,
-     .remotelySettable = false},
+     .remotelySettable = false,
+     .ofSetUp = true},
     // The tempo is switched while the show runs, like a mapping's shaping.
     {.key = keys::tempo,
      .kind = SettingKind::choice,
      .expected = "off, detect (follow the beat of the input) or tap (the tempo tapped with T, the "
                  "Tap button or /kestrano/tap)",
      .absent = "off",
-     .choices = "off|detect|tap"},
+     .choices = "off|detect|tap",
+     .ofSetUp = true},
     {.key = keys::tempoAddress,
      .kind = SettingKind::addressName,
      .expected =
          "the address after /zandorex/ of the tempo message (,f BPM): printable ASCII "
          "without spaces or any of # * , ? [ ] { }, not starting or ending with / nor holding //",
-     .absent = "tempo"},
+     .absent = "tempo",
+     .ofSetUp = true},
     {.key = keys::beatAddress,
      .kind = SettingKind::addressName,
      .expected =
          "the address after /zandorex/ of the beat message (,i 1 to 4): printable ASCII "
          "without spaces or any of # * , ? [ ] { }, not starting or ending with / nor holding //",
-     .absent = "beat"},
+     .absent = "beat",
+     .ofSetUp = true},
     {.key = keys::tempoMinimum,
      .kind = SettingKind::decimal,
      .expected = "BPM from 40 to 200: detected tempi read within it and twice it (75 reads a 174 "
                  "BPM loop as 87)",
      .absent = "75",
      .lowest = 40.0,
-     .highest = 200.0},
+     .highest = 200.0,
+     .ofSetUp = true},
     {.key = keys::tempoChannels,
      .kind = SettingKind::channelList,
      .expected = "channels of the input to follow the beat of, from 1: 1, 2, 1,2 or 3-4 (absent: "
                  "the first mapping's inputChannels)",
-     .persistence = Persistence::atOnce},
+     .persistence = Persistence::atOnce,
+     .ofSetUp = true},
 };
 
 // Pairs of keys whose values must stay in order while both are set (absent and 0 are not).

@@ -76,7 +76,16 @@ struct SettingDefinition {
     // A 0 set while the program runs also stands for absence (the thresholds' "0: the default");
     // otherwise only a stored 0 does, and a 0 set is used as it is (an amplification of 0).
     bool zeroIsAbsentInUse = false;
+    // An instance's key that belongs to a set-up, which a preset holds and a switch changes (the
+    // list of mappings, the tempo), not to the machine (ports, host, listener, input, who may
+    // command). Every mapping's key belongs to a set-up.
+    bool ofSetUp = false;
 };
+
+// Whether a preset holds the key: every mapping's, and the instance's of a set-up.
+inline bool inSetUp(const SettingDefinition& setting) {
+    return setting.scope == SettingScope::mapping || setting.ofSetUp;
+}
 
 // Every setting the program stores, in the order --help lists them.
 std::span<const SettingDefinition> settingsCatalog();

@@ -508,24 +508,85 @@ void SettingsModel::storeHeld(const Scope& scope, size_t index) {
         }
         return;
     }
-    if (setting.zeroIsAbsent && isZero(*value)) {
-        store_.setString(key, std::string(storedSetZero));
+    writeValue(store_, key, setting, *value);
+}
+
+void SettingsModel::writeValue(PreferencesStore& into, const std::string& key,
+                               const SettingDefinition& setting, const SettingValue& value) {
+    if (setting.zeroIsAbsent && isZero(value)) {
+        into.setString(key, std::string(storedSetZero));
         return;
     }
     switch (storageOf(setting.kind)) {
         case SettingStorage::whole:
-            store_.setInteger(key, std::get<int64_t>(*value));
+            into.setInteger(key, std::get<int64_t>(value));
             return;
         case SettingStorage::decimal:
-            store_.setFloat(key, std::get<float>(*value));
+            into.setFloat(key, std::get<float>(value));
             return;
         case SettingStorage::flag:
-            store_.setBool(key, std::get<bool>(*value));
+            into.setBool(key, std::get<bool>(value));
             return;
         case SettingStorage::text:
-            store_.setString(key, std::get<std::string>(*value));
+            into.setString(key, std::get<std::string>(value));
             return;
     }
+}
+
+void SettingsModel::writeSetUp(PreferencesStore& into) const {
+    const auto write = [&into](const Scope& scope) {
+        for (size_t index = 0; index < settingsCatalog().size(); ++index) {
+            const SettingDefinition& setting = settingsCatalog()[index];
+            if (belongsTo(scope, setting) && inSetUp(setting) && scope.held[index]) {
+                writeValue(into, scopedKey(scope.name, setting.key), setting, *scope.held[index]);
+            }
+        }
+    };
+    write(first_);
+    for (const Scope& scope : mappings_) {
+        write(scope);
+    }
+}
+
+std::optional<std::string> SettingsModel::takeSetUp(const SettingsModel& preset) {
+    const std::vector<std::string> names = preset.mappingNames();
+    for (const Scope& scope : mappings_) {
+        if (std::ranges::find(names, scope.name) == names.end()) {
+            forgetStored(scope.name);
+        }
+    }
+    // Every key of the set-up is taken, an absent one too, so that nothing of the set-up before
+    // stays behind in the file.
+    const auto take = [this](Scope& scope, const Scope& from) {
+        for (size_t index = 0; index < settingsCatalog().size(); ++index) {
+            const SettingDefinition& setting = settingsCatalog()[index];
+            if (belongsTo(scope, setting) && inSetUp(setting)) {
+                scope.held[index] = from.held[index];
+                scope.changed[index] = true;
+                storeHeld(scope, index);
+            }
+        }
+    };
+    take(first_, preset.first_);
+    mappings_.clear();
+    for (const Scope& from : preset.mappings_) {
+        mappings_.push_back(scopeNamed(from.name));
+        take(mappings_.back(), from);
+    }
+    const bool written = commit();
+    for (const SettingDefinition& setting : settingsCatalog()) {
+        if (inSetUp(setting)) {
+            changed(setting.key);
+        }
+    }
+    for (const std::string& name : names) {
+        for (const SettingDefinition& setting : settingsCatalog()) {
+            if (setting.scope == SettingScope::mapping) {
+                changed(scopedKey(name, setting.key));
+            }
+        }
+    }
+    return written ? std::nullopt : std::optional(writeError_);
 }
 
 bool SettingsModel::commit() {

@@ -77,6 +77,15 @@ class SettingsModel {
     // Takes a value unchecked, as the plain property setters do.
     void assign(std::string_view key, std::optional<SettingValue> value);
 
+    // The set-up (the keys inSetUp() names, the first mapping's and every listed mapping's) as
+    // the file holds it, written into `into` without committing: what a preset stores.
+    void writeSetUp(PreferencesStore& into) const;
+    // Takes the set-up of `preset`, a model loaded from a preset's file without a notice: its
+    // mappings replace those listed (the sections of those it leaves out go), and a set-up key it
+    // leaves out becomes absent. The machine's keys stay. Stored in one write of the file; gives
+    // nothing when done, otherwise why the write failed.
+    std::optional<std::string> takeSetUp(const SettingsModel& preset);
+
     // Writes every key that is kept until saving, in one write of the file. False when the file
     // could not be written; writeError() then says why.
     bool save();
@@ -130,6 +139,9 @@ class SettingsModel {
     std::optional<std::string> sectionInTheWay(std::string_view name) const;
     void forgetStored(std::string_view mapping);
     void storeHeld(const Scope& scope, size_t index);
+    // Writes `value` under `key` in the text every reader takes back as the same value.
+    static void writeValue(PreferencesStore& into, const std::string& key,
+                           const SettingDefinition& setting, const SettingValue& value);
     bool commit();
     void changed(std::string_view key);
 

@@ -22,6 +22,23 @@ TEST(CommandLineTest, SetTakesItsValueInEitherFormAndNonsenseIsRefusedInWords) {
     EXPECT_EQ(error, "'--version' cannot be combined with another option");
 }
 
+TEST(CommandLineTest, PresetOptionsTakeANameInEitherForm) {
+    std::string error;
+    const auto use = parse({"--preset", "Act 2 - storm", "--config", "show.conf"}, error);
+    ASSERT_TRUE(use);
+    EXPECT_EQ(use->mode, RunMode::usePreset);
+    EXPECT_EQ(use->preset, "Act 2 - storm");
+    const auto save = parse({"--save-preset=a=b"}, error);
+    ASSERT_TRUE(save);
+    EXPECT_EQ(save->mode, RunMode::savePreset);
+    EXPECT_EQ(save->preset, "a=b");
+    EXPECT_EQ(parse({"--list-presets"}, error)->mode, RunMode::listPresets);
+    EXPECT_FALSE(parse({"--save-preset"}, error));
+    EXPECT_EQ(error, "'--save-preset' needs NAME");
+    EXPECT_FALSE(parse({"--set", "type=1", "--preset", "verse"}, error));
+    EXPECT_EQ(error, "'--preset' cannot be combined with another option");
+}
+
 TEST(CommandLineTest, ConfigNamesTheSettingsFileOfAnyMode) {
     std::string error;
     const auto headless = parse({"--config", "left.conf", "--headless"}, error);

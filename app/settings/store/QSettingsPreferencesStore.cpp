@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <algorithm>
 #include <set>
 
 #include "app/settings/store/OriginalLines.h"
@@ -86,9 +87,27 @@ std::optional<std::string> repeatedSection(const QByteArray& bytes) {
 
 }  // namespace
 
+std::optional<std::string> settingsFileProblem(const QByteArray& bytes,
+                                               const std::string& fileName) {
+    if (std::ranges::any_of(bytes.split('\n'), holdsSerializedValue)) {
+        return fileName + " holds serialized values (@Variant, @DateTime), which no setting takes";
+    }
+    if (!isText(bytes)) {
+        return "cannot parse " + fileName;
+    }
+    if (const std::optional<std::string> repeated = repeatedSection(bytes)) {
+        return "section [" + *repeated + "] written twice in " + fileName;
+    }
+    return std::nullopt;
+}
+
 QString QSettingsPreferencesStore::keptAside(const QString& fileName,
                                              std::optional<std::string>& notice) {
     const QByteArray bytes = fileBytes(fileName);
+    const std::optional<std::string> problem = settingsFileProblem(bytes, fileName.toStdString());
+    if (!problem) {
+        return fileName;
+    }
     QByteArray kept;
     bool serialized = false;
     for (const QByteArray& line : bytes.split('\n')) {
@@ -98,16 +117,10 @@ QString QSettingsPreferencesStore::keptAside(const QString& fileName,
             kept += line + '\n';
         }
     }
-    const bool text = isText(bytes);
-    const std::optional<std::string> repeated = text ? repeatedSection(bytes) : std::nullopt;
-    if (!serialized && text && !repeated) {
-        return fileName;
-    }
-    const std::string original = fileName.toStdString();
-    notice = copyAside(
-        fileName, serialized ? "left out serialized values (@Variant, @DateTime) of " + original
-                  : repeated ? "section [" + *repeated + "] written twice in " + original
-                             : "cannot parse " + original);
+    notice =
+        copyAside(fileName, serialized ? "left out serialized values (@Variant, @DateTime) of " +
+                                             fileName.toStdString()
+                                       : *problem);
     if (serialized) {
         kept.chop(1);
         QSaveFile rewritten(fileName);
