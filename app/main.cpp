@@ -9,6 +9,7 @@
 #include "app/run/CommandLine.h"
 #include "app/run/HeadlessRunner.h"
 #include "app/settings/SettingsAssignment.h"
+#include "app/settings/SettingsReference.h"
 #include "app/settings/store/SettingsFile.h"
 #include "app/window/WindowRunner.h"
 #include "transport/SystemLog.h"
@@ -53,6 +54,9 @@ int main(int argc, char** argv) {
     switch (commandLine->mode) {
         case RunMode::help:
             std::fputs(usageText().c_str(), stdout);
+            return 0;
+        case RunMode::settingsReference:
+            std::fputs(settingsReferenceMarkdown().c_str(), stdout);
             return 0;
         case RunMode::version:
             std::printf("kestrano %s\n", KESTRANO_VERSION);

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-enum class RunMode { window, headless, setSetting, listDevices, help, version };
+enum class RunMode { window, headless, setSetting, listDevices, help, version, settingsReference };
 
 struct CommandLine {
     RunMode mode = RunMode::window;
