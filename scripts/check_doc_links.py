@@ -76,7 +76,7 @@ def broken_links(page):
 
 def main(pages):
     if not pages:
-        print("usage: check_links.py PAGE.md...", file=sys.stderr)
+        print("usage: check_doc_links.py PAGE.md...", file=sys.stderr)
         return 2
     failed = False
     for name in pages:
