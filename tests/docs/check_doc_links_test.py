@@ -44,14 +44,10 @@ class CheckLinksTest(unittest.TestCase):
             for name, text in PAGES.items():
                 (root / name).parent.mkdir(exist_ok=True)
                 (root / name).write_text(textwrap.dedent(text))
-            heading = "no heading with the anchor #"
-            self.assertEqual(check_doc_links.broken_links(root / "README.md"), [
-                (4, "docs/gone.md", "no such file"),
-                (4, "docs/guide.md#osc-over-udp", heading + "osc-over-udp"),
-                (5, "docs/guide.md#an-indented-heading-is-code-not-an-anchor",
-                 heading + "an-indented-heading-is-code-not-an-anchor"),
-                (5, "#nowhere", heading + "nowhere"),
-            ])
+            found = [(line, target) for line, target, _ in
+                     check_doc_links.broken_links(root / "README.md")]
+            self.assertEqual(found, [(4, "docs/gone.md"), (4, "docs/guide.md#osc-over-udp"), (5, (
+                "docs/guide.md#an-indented-heading-is-code-not-an-anchor")), (5, "#nowhere")])
             self.assertEqual(check_doc_links.broken_links(root / "docs/other.md"),
                              [(1, "docs/guide.md", "no such file")])
             self.assertEqual(check_doc_links.main([str(root / "docs/guide.md")]), 0)
