@@ -9,6 +9,7 @@
 #include "app/run/CommandLine.h"
 #include "app/run/HeadlessRunner.h"
 #include "app/run/SettingsCommands.h"
+#include "app/settings/SettingsReference.h"
 #include "app/window/WindowRunner.h"
 #include "transport/SystemLog.h"
 
@@ -52,6 +53,9 @@ int main(int argc, char** argv) {
     switch (commandLine->mode) {
         case RunMode::help:
             std::fputs(usageText().c_str(), stdout);
+            return 0;
+        case RunMode::settingsReference:
+            std::fputs(settingsReferenceMarkdown().c_str(), stdout);
             return 0;
         case RunMode::version:
             std::printf("kestrano %s\n", KESTRANO_VERSION);

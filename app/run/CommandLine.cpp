@@ -73,6 +73,8 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
             chosen = choose(RunMode::help, argument);
         } else if (argument == "--version") {
             chosen = choose(RunMode::version, argument);
+        } else if (argument == "--settings-reference") {
+            chosen = choose(RunMode::settingsReference, argument);
         } else if (argument == "--set") {
             if (index + 1 == arguments.size()) {
                 error = "'--set' needs KEY=VALUE";
@@ -126,7 +128,7 @@ std::string usageText() {
     std::string text =
         "Usage: kestrano [--config FILE] [--headless [--monitor] | --set KEY=VALUE |\n"
         "                --preset NAME | --save-preset NAME | --list-presets |\n"
-        "                --list-devices | --help | --version]\n"
+        "                --list-devices | --settings-reference | --help | --version]\n"
         "Meters an audio input and sends its level to Zandorex as OSC over UDP or TCP.\n"
         "\n"
         "  (no option)      open the window\n"
@@ -169,6 +171,9 @@ std::string usageText() {
            "                   takes, the channels what inputChannels counts\n"
            "  --config FILE    use the settings in FILE instead of\n"
            "                   $XDG_CONFIG_HOME/Kestrano/Kestrano.conf (one file per instance)\n"
+           "  --settings-reference\n"
+           "                   print the settings reference (every key, its values, what its\n"
+           "                   absence means, when it is stored) as Markdown\n"
            "  --help           show this text\n"
            "  --version        show the version\n";
 }

@@ -13,7 +13,8 @@ enum class RunMode {
     listPresets,
     listDevices,
     help,
-    version
+    version,
+    settingsReference
 };
 
 struct CommandLine {
