@@ -41,6 +41,11 @@ int runSettingsCommand(const CommandLine& commandLine) {
             if ((problem = presets.nameProblem(commandLine.preset))) {
                 break;
             }
+            // What the file holds that the settings refused is not in the preset: said, so that
+            // nobody takes the preset for a copy of the file.
+            for (const std::string& notice : settings.notices()) {
+                std::fprintf(stderr, "kestrano: settings: %s\n", notice.c_str());
+            }
             if ((problem = presets.save(commandLine.preset, settings))) {
                 std::fprintf(stderr, "kestrano: %s\n", problem->c_str());
                 return notWritten;
