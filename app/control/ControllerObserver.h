@@ -74,6 +74,9 @@ struct ControllerStatus {
     // Who may send commands, where that is not plainly the listed sources ("remote control: any
     // source may command ..."); empty otherwise.
     std::string remoteAccess;
+    // The preset the set-up came from (empty for none), and whether the set-up was changed since.
+    std::string preset;
+    bool presetChanged = false;
     // The TCP connection to Zandorex in words ("connected to 10.0.0.5:5000"); empty over UDP.
     std::string connection;
     // Whether that connection is down, so that no value goes out (the newest trigger turn waits

@@ -22,6 +22,9 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
               [this] { return save(); },
               [this](const QVOSCPacket& packet, const NetworkEndpoint& to) { reply(packet, to); },
               [this] { tapTempo(); },
+              [this](std::string_view name) { return switchPreset(name); },
+              [this](std::string_view name) { return savePreset(name); },
+              [this] { return presetNames(); },
           }),
       tempoClock_(mainLoop, clock_, tempoHooks()) {
     // The first mapping's chain hears of its settings before the controller does.
@@ -57,6 +60,10 @@ void KestranoController::awakeFromNib() {
         });
     takeMappings();
     takeTempoMode();
+    if (presets_) {
+        presets_->takeStored();
+    }
+    showPreset(keys::preset);
     status_.remoteAccess = remote_.accessNote();
     inputChoice_ = InputChoice::fromStored(settings_.text(keys::inputDevice));
     selectInput(deviceForChoice(session_->audioInputDevices()));
@@ -126,6 +133,7 @@ void KestranoController::settingChanged(std::string_view key) {
     if (key == keys::mappings) {
         takeMappings();
     }
+    showPreset(key);
     // The remote control took the change first: it subscribed before the controller did.
     status_.remoteAccess = remote_.accessNote();
     if (observer_ != nullptr) {

@@ -17,6 +17,7 @@
 #include "app/remote/OscMonitor.h"
 #include "app/remote/RemoteControl.h"
 #include "app/settings/SettingsModel.h"
+#include "app/settings/presets/PresetSwitch.h"
 #include "app/shaping/LevelShaping.h"
 #include "app/shaping/MonotonicClock.h"
 #include "app/tempo/BeatTracker.h"
@@ -125,6 +126,15 @@ class KestranoController {
     // as ignored in detect mode.
     void tapTempo();
 
+    // The presets kept beside `settingsFile`; before start-up. Without it there are none.
+    void usePresetsBeside(const QString& settingsFile);
+    // Switches the live set-up to the preset `name` in one step for the sound, stored at once:
+    // nothing when done, otherwise why not, and then nothing changed.
+    std::optional<std::string> switchPreset(std::string_view name);
+    // Stores the live set-up as the preset `name`: nothing when done, otherwise why not.
+    std::optional<std::string> savePreset(std::string_view name);
+    std::vector<std::string> presetNames() const;
+
     // The last datagrams in and out.
     OscMonitor& monitor() { return monitor_; }
 
@@ -146,6 +156,8 @@ class KestranoController {
     // Gives the capture each chain's meter, and one fragment handler that hands each fast
     // chain's fragments to its gate.
     void applyMetering();
+    // The loaded preset and its mark into the status.
+    void showPreset(std::string_view key);
     // Every mapping's reading into the status, the first one's also under the status's own
     // names.
     void showMappings();
@@ -203,6 +215,9 @@ class KestranoController {
     std::vector<std::unique_ptr<MappingChain>> chains_;
     // While takeMappings() rebuilds chains_, which holds gaps meanwhile.
     bool takingMappings_ = false;
+    // While a preset is taken: the capture gets the new meters and gates once, at its end.
+    bool holdingMetering_ = false;
+    std::unique_ptr<PresetSwitch> presets_;
     SettingsModel::Subscription settingsSubscription_;
     // Until start-up has read the settings, their changes reach no part.
     bool awake_ = false;

@@ -92,6 +92,7 @@ RemoteControl::Readings KestranoController::remoteReadings() const {
         readings.mappings.push_back(
             {mapping.name, mapping.inputLevel, mapping.lastValueSent, mapping.samplePeak});
     }
+    readings.presetChanged = status_.presetChanged;
     // "peak" has always been the input's peak as held for the eye.
     if (!readings.mappings.empty()) {
         readings.mappings.front().samplePeak = status_.samplePeak;

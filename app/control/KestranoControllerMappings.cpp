@@ -12,7 +12,7 @@ std::unique_ptr<MappingChain> KestranoController::makeChain(std::string name) {
             },
             // A chain made while the list is being taken waits for the whole list.
             [this] {
-                if (awake_ && !takingMappings_) {
+                if (awake_ && !takingMappings_ && !holdingMetering_) {
                     applyMetering();
                 }
             },
@@ -43,7 +43,9 @@ void KestranoController::takeMappings() {
     takingMappings_ = false;
     showMappings();
     // The capture stops handing fragments to a gone chain's gate before that gate goes.
-    applyMetering();
+    if (!holdingMetering_) {
+        applyMetering();
+    }
 }
 
 void KestranoController::applyMetering() {

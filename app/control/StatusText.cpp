@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/settings/values/DisplayText.h"
+
 namespace {
 
 std::string formatted(const char* format, double value) {
@@ -53,6 +55,10 @@ std::string statusLine(const ControllerStatus& status) {
                                                 ? formatted(" %.2f", *mapping.lastValueSent)
                                                 : std::string(" -")));
         }
+    }
+    if (!status.preset.empty()) {
+        parts.push_back("preset " + quotedRequestText(status.preset) +
+                        (status.presetChanged ? " (changed)" : ""));
     }
     if (status.tempo) {
         const TempoStatus& tempo = *status.tempo;

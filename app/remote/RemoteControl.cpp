@@ -16,6 +16,10 @@ namespace {
 constexpr std::string_view commandPrefix = "/kestrano/";
 constexpr std::string_view setPrefix = "/kestrano/set/";
 constexpr std::string_view getPrefix = "/kestrano/get/";
+constexpr std::string_view presetCommand = "/kestrano/preset";
+constexpr std::string_view presetSaveCommand = "/kestrano/preset/save";
+// The most names one answer lists: 64 names of 64 characters fit a datagram with room to spare.
+constexpr size_t mostPresetNames = 64;
 // The level reported without an input, as for silence.
 constexpr float quietestLevel = -160.0f;
 
@@ -91,6 +95,12 @@ bool isReading(std::string_view name) {
     return name == "level" || name == "peak" || name == "lastValueSent";
 }
 
+std::shared_ptr<QVOSCMessage> presetMessage(std::string_view address, std::string_view name) {
+    auto message = messageTo(std::string(address));
+    message->attachArgument(QVOSCArgument::argumentWithString(std::string(name)));
+    return message;
+}
+
 }  // namespace
 
 RemoteControl::RemoteControl(SettingsModel& settings, MonotonicClock clock, Hooks hooks)
@@ -164,6 +174,8 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
         // asked for, and a tap or a save must not happen by mistake.
         problem = quotedRequestText(request->address) + " takes no value, got " +
                   std::to_string(request->arguments.size());
+    } else if (request->address == "/kestrano/get/presets") {
+        answerPresetNames(source);
     } else if (request->address == "/kestrano/get") {
         answerGet(std::nullopt, source);
     } else if (request->address.starts_with(getPrefix)) {
@@ -178,6 +190,8 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
         if (hooks_.tap) {
             hooks_.tap();
         }
+    } else if (request->address == presetCommand || request->address == presetSaveCommand) {
+        problem = obeyPreset(*request, source);
     } else if (request->address.starts_with(setPrefix)) {
         const std::string key = request->address.substr(setPrefix.size());
         const std::optional<ScopedKey> scoped = parseScopedKey(key);
@@ -205,6 +219,35 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
     }
 }
 
+std::optional<std::string> RemoteControl::obeyPreset(const RemoteRequest& request,
+                                                     const NetworkEndpoint& source) {
+    const auto& arguments = request.arguments;
+    if (arguments.size() != 1 || arguments[0].type != 's') {
+        return quotedRequestText(request.address) + " takes the name of a preset (s)";
+    }
+    const std::string& name = arguments[0].text;
+    const bool saving = request.address == presetSaveCommand;
+    if (std::optional<std::string> problem =
+            saving ? hooks_.savePreset(name) : hooks_.switchPreset(name)) {
+        return problem;
+    }
+    // Answered with the name as the preset's file has it, which may differ in case.
+    const std::optional<std::string> loaded = settings_.text(settings_keys::preset);
+    reply(*presetMessage(saving ? "/kestrano/preset/saved" : presetCommand, loaded.value_or(name)),
+          source);
+    return std::nullopt;
+}
+
+void RemoteControl::answerPresetNames(const NetworkEndpoint& source) {
+    auto message = messageTo("/kestrano/presets");
+    std::vector<std::string> names = hooks_.presetNames();
+    names.resize(std::min(names.size(), mostPresetNames));
+    for (std::string& name : names) {
+        message->attachArgument(QVOSCArgument::argumentWithString(std::move(name)));
+    }
+    reply(*message, source);
+}
+
 void RemoteControl::answerGet(const std::optional<std::string>& what,
                               const NetworkEndpoint& source) {
     const Readings readings = hooks_.readings();
@@ -226,6 +269,11 @@ void RemoteControl::answerGet(const std::optional<std::string>& what,
     for (const Readings::Mapping& mapping : readings.mappings) {
         attachReadings(*bundle, what, mapping.name, mapping.inputLevel, mapping.samplePeak,
                        mapping.lastValueSent);
+    }
+    if (!what || *what == "presetChanged") {
+        auto changed = messageTo("/kestrano/presetChanged");
+        changed->attachArgument(QVOSCArgument::argumentWithInt(readings.presetChanged ? 1 : 0));
+        bundle->attachObject(changed);
     }
     const auto& answers = bundle->attachedObjects();
     if (answers.empty()) {

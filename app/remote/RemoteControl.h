@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/remote/RemoteRequest.h"
 #include "app/remote/ReplyBudget.h"
 #include "app/remote/SourceAllowList.h"
 #include "app/settings/SettingsModel.h"
@@ -15,7 +16,8 @@
 // Commands at the listen port, when the settings turn remote control on:
 // /kestrano/set/<key> VALUE changes one setting as the window would, /kestrano/save stores them,
 // /kestrano/get answers every setting and the readings in one bundle, /kestrano/get/<key> one,
-// /kestrano/tap taps the tempo.
+// /kestrano/tap taps the tempo, /kestrano/preset NAME switches to a preset,
+// /kestrano/preset/save NAME stores the set-up as one, /kestrano/get/presets lists them.
 // A further mapping's key is NAME/KEY there too (/kestrano/set/kick/bandHighCut).
 class RemoteControl {
   public:
@@ -31,6 +33,8 @@ class RemoteControl {
             std::optional<float> samplePeak;
         };
         std::vector<Mapping> mappings;
+        // Whether the set-up differs from the preset it came from.
+        bool presetChanged = false;
     };
     struct Hooks {
         std::function<Readings()> readings;
@@ -39,6 +43,11 @@ class RemoteControl {
         std::function<void(const QVOSCPacket& packet, const NetworkEndpoint& destination)> reply;
         // A tap of the tempo.
         std::function<void()> tap;
+        // Switches to the preset NAME, or stores the set-up as it: nothing when done, otherwise
+        // why not.
+        std::function<std::optional<std::string>(std::string_view name)> switchPreset;
+        std::function<std::optional<std::string>(std::string_view name)> savePreset;
+        std::function<std::vector<std::string>()> presetNames;
     };
 
     RemoteControl(SettingsModel& settings, MonotonicClock clock, Hooks hooks);
@@ -62,6 +71,10 @@ class RemoteControl {
     void takeAllowList();
     // `what`: one setting or reading; all of them without it.
     void answerGet(const std::optional<std::string>& what, const NetworkEndpoint& source);
+    // /kestrano/preset and /kestrano/preset/save NAME; nothing when answered, otherwise why not.
+    std::optional<std::string> obeyPreset(const RemoteRequest& request,
+                                          const NetworkEndpoint& source);
+    void answerPresetNames(const NetworkEndpoint& source);
     // Why `what` names nothing to answer.
     std::string getProblem(std::string_view what) const;
     void reply(const QVOSCPacket& packet, const NetworkEndpoint& destination);

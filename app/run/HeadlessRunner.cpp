@@ -139,6 +139,7 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
     QtMainLoop mainLoop;
     RunSettings settings(settingsFile);
     KestranoController controller(mainLoop, settings.file(), makeCapture(mainLoop));
+    controller.usePresetsBeside(settings.file().fileName());
     controller.awakeFromNib();
     controller.addSettingsNotices(settings.notices());
     printSettingsNotices(controller.status().settingsNotices);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/settings/SettingsAssignment.h"
+#include "app/settings/SettingsKeys.h"
 #include "app/settings/presets/PresetFolder.h"
 #include "app/settings/store/SettingsFile.h"
 
@@ -34,7 +35,8 @@ int runSettingsCommand(const CommandLine& commandLine) {
         case RunMode::usePreset: {
             std::string unreadable;
             const std::unique_ptr<Preset> preset = presets.read(commandLine.preset, unreadable);
-            problem = preset ? settings.takeSetUp(preset->settings()) : std::optional(unreadable);
+            problem = preset ? settings.takeSetUp(preset->settings(), preset->name())
+                             : std::optional(unreadable);
             break;
         }
         case RunMode::savePreset:
@@ -50,6 +52,9 @@ int runSettingsCommand(const CommandLine& commandLine) {
                 std::fprintf(stderr, "kestrano: %s\n", problem->c_str());
                 return notWritten;
             }
+            // The stored set-up now is that preset.
+            problem = settings.change(settings_keys::preset, commandLine.preset,
+                                      SettingsModel::Write::now);
             break;
         case RunMode::listPresets:
             for (const std::string& name : presets.names()) {

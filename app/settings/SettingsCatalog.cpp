@@ -289,6 +289,15 @@ constexpr SettingDefinition catalog[] = {
      .absenceMeans = "the first mapping's `inputChannels`",
      .persistence = Persistence::atOnce,
      .ofSetUp = true},
+    // Which preset the set-up came from, written with it in one step, so that a restart names it
+    // too. A preset is loaded by name (--preset, /kestrano/preset), never by setting this key.
+    {.key = keys::preset,
+     .kind = SettingKind::text,
+     .meaning = "the preset the set-up was last taken from or saved as",
+     .expected = "the name of a preset (absent: none)",
+     .absenceMeans = "none",
+     .persistence = Persistence::atOnce,
+     .remotelySettable = false},
 };
 
 // Pairs of keys whose values must stay in order while both are set (absent and 0 are not).

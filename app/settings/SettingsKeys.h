@@ -34,4 +34,5 @@ inline constexpr std::string_view tempoAddress = "tempoAddress";
 inline constexpr std::string_view beatAddress = "beatAddress";
 inline constexpr std::string_view tempoMinimum = "tempoMinimum";
 inline constexpr std::string_view tempoChannels = "tempoChannels";
+inline constexpr std::string_view preset = "preset";
 }  // namespace settings_keys

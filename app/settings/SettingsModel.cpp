@@ -548,8 +548,48 @@ void SettingsModel::writeSetUp(PreferencesStore& into) const {
     }
 }
 
-std::optional<std::string> SettingsModel::takeSetUp(const SettingsModel& preset) {
+std::map<std::string, std::string> SettingsModel::setUpTexts() const {
+    // The texts a preset's file would hold: two set-ups that give the same are the same set-up.
+    class TextStore : public PreferencesStore {
+      public:
+        std::optional<std::string> stringForKey(std::string_view key) const override {
+            const auto found = texts.find(std::string(key));
+            return found != texts.end() ? std::optional(found->second) : std::nullopt;
+        }
+        std::vector<std::string> storedKeys() const override { return {}; }
+        void setString(std::string_view key, std::optional<std::string> value) override {
+            texts[std::string(key)] = value.value_or(std::string());
+        }
+        std::optional<std::string> commit() override { return std::nullopt; }
+        std::map<std::string, std::string> texts;
+    };
+    TextStore store;
+    writeSetUp(store);
+    return std::move(store.texts);
+}
+
+std::optional<std::string> SettingsModel::takeSetUp(const SettingsModel& preset,
+                                                    std::optional<std::string_view> name) {
+    const std::vector<std::string> before = mappingNames();
     const std::vector<std::string> names = preset.mappingNames();
+    // The keys whose value in use the switch changes: only they are told, so that what is the
+    // same in both set-ups (a mapping's gate, the tempo's phase) goes on undisturbed.
+    std::vector<std::string> differing;
+    const auto compare = [&](const std::string& mapping) {
+        for (const SettingDefinition& setting : settingsCatalog()) {
+            const std::string key = scopedKey(mapping, setting.key);
+            if (inSetUp(setting) && (mapping.empty() || setting.scope == SettingScope::mapping) &&
+                value(key) != preset.value(key)) {
+                differing.push_back(key);
+            }
+        }
+    };
+    compare(std::string());
+    for (const std::string& mapping : names) {
+        if (std::ranges::find(before, mapping) != before.end()) {
+            compare(mapping);
+        }
+    }
     for (const Scope& scope : mappings_) {
         if (std::ranges::find(names, scope.name) == names.end()) {
             forgetStored(scope.name);
@@ -573,18 +613,24 @@ std::optional<std::string> SettingsModel::takeSetUp(const SettingsModel& preset)
         mappings_.push_back(scopeNamed(from.name));
         take(mappings_.back(), from);
     }
-    const bool written = commit();
-    for (const SettingDefinition& setting : settingsCatalog()) {
-        if (inSetUp(setting)) {
-            changed(setting.key);
-        }
+    const size_t presetIndex = rowOf(settings_keys::preset);
+    if (name) {
+        first_.held[presetIndex] = std::string(*name);
+        first_.changed[presetIndex] = true;
+        storeHeld(first_, presetIndex);
     }
-    for (const std::string& name : names) {
-        for (const SettingDefinition& setting : settingsCatalog()) {
-            if (setting.scope == SettingScope::mapping) {
-                changed(scopedKey(name, setting.key));
-            }
-        }
+    const bool written = commit();
+    // The list first: the mappings that arrive are made from their whole scope, and those that
+    // leave hear nothing more.
+    std::erase(differing, std::string(settings_keys::mappings));
+    if (before != names) {
+        changed(settings_keys::mappings);
+    }
+    for (const std::string& key : differing) {
+        changed(key);
+    }
+    if (name) {
+        changed(settings_keys::preset);
     }
     return written ? std::nullopt : std::optional(writeError_);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,11 +81,16 @@ class SettingsModel {
     // The set-up (the keys inSetUp() names, the first mapping's and every listed mapping's) as
     // the file holds it, written into `into` without committing: what a preset stores.
     void writeSetUp(PreferencesStore& into) const;
+    // The set-up as the texts a preset's file holds, by key.
+    std::map<std::string, std::string> setUpTexts() const;
     // Takes the set-up of `preset`, a model loaded from a preset's file without a notice: its
     // mappings replace those listed (the sections of those it leaves out go), and a set-up key it
-    // leaves out becomes absent. The machine's keys stay. Stored in one write of the file; gives
-    // nothing when done, otherwise why the write failed.
-    std::optional<std::string> takeSetUp(const SettingsModel& preset);
+    // leaves out becomes absent. The machine's keys stay; `name`, when given, becomes the preset
+    // the set-up came from. Stored in one write of the file. Only what changes is told: the list
+    // of mappings first, then each key whose value in use differs. Gives nothing when done,
+    // otherwise why the write failed.
+    std::optional<std::string> takeSetUp(const SettingsModel& preset,
+                                         std::optional<std::string_view> name = std::nullopt);
 
     // Writes every key that is kept until saving, in one write of the file. False when the file
     // could not be written; writeError() then says why.

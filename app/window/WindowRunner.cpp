@@ -15,6 +15,7 @@ int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
     QtMainLoop mainLoop;
     RunSettings settings(settingsFile);
     KestranoController controller(mainLoop, settings.file(), makeCapture(mainLoop));
+    controller.usePresetsBeside(settings.file().fileName());
     MainWindow window(controller);
     if (settingsFile) {
         // Two instances side by side: the title tells them apart.

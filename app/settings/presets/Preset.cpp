@@ -1,6 +1,7 @@
 #include "app/settings/presets/Preset.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include "app/settings/values/DisplayText.h"
 
@@ -30,6 +31,10 @@ std::unique_ptr<Preset> Preset::read(const QString& file, std::string& problem) 
         return nullptr;
     }
     return preset;
+}
+
+std::string Preset::name() const {
+    return QFileInfo(file_).completeBaseName().toStdString();
 }
 
 std::optional<std::string> Preset::problem() const {

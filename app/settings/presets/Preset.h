@@ -21,6 +21,8 @@ class Preset {
     static std::unique_ptr<Preset> read(const QString& file, std::string& problem);
 
     const SettingsModel& settings() const { return settings_; }
+    // The name of the preset, as its file is named.
+    std::string name() const;
 
   private:
     explicit Preset(const QString& file);

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/settings/SettingsModel.h"
+#include "app/settings/presets/PresetFolder.h"
+
+// The presets of a running instance: switches the live set-up to one, stores the live set-up as
+// one, and knows which preset the set-up came from and whether it was changed since. Everything
+// runs on the main thread.
+class PresetSwitch {
+  public:
+    // The presets kept beside `settingsFile`.
+    PresetSwitch(SettingsModel& settings, const QString& settingsFile);
+
+    // After the settings were loaded: reads the preset the stored set-up came from, to tell
+    // whether the set-up still is that preset.
+    void takeStored();
+    // Takes the preset `name` as the set-up, stored at once: nothing when done, otherwise why
+    // not, and then nothing changed.
+    std::optional<std::string> switchTo(std::string_view name);
+    // Stores the live set-up as the preset `name`, which then is the one it came from.
+    std::optional<std::string> save(std::string_view name);
+    std::vector<std::string> names() const { return folder_.names(); }
+    // The preset the set-up came from, as its file is named; nothing before any was taken.
+    std::optional<std::string> loaded() const;
+    // Whether the live set-up differs from that preset (or the preset cannot be read any more).
+    bool changed() const { return changed_; }
+    // To be told of every changed setting before whoever reads changed().
+    void settingChanged(std::string_view key);
+
+  private:
+    SettingsModel& settings_;
+    PresetFolder folder_;
+    // The set-up of the loaded preset, as its file's texts; nothing when it could not be read.
+    std::optional<std::map<std::string, std::string>> loadedSetUp_;
+    bool changed_ = false;
+    bool switching_ = false;
+};
