@@ -266,14 +266,15 @@ void RemoteControl::answerGet(const std::optional<std::string>& what,
             bundle->attachObject(settingMessage(key, setting, settings_.value(key)));
         }
     }
-    for (const Readings::Mapping& mapping : readings.mappings) {
-        attachReadings(*bundle, what, mapping.name, mapping.inputLevel, mapping.samplePeak,
-                       mapping.lastValueSent);
-    }
+    // Whether the set-up still is the preset named by the setting "preset".
     if (!what || *what == "presetChanged") {
         auto changed = messageTo("/kestrano/presetChanged");
         changed->attachArgument(QVOSCArgument::argumentWithInt(readings.presetChanged ? 1 : 0));
         bundle->attachObject(changed);
+    }
+    for (const Readings::Mapping& mapping : readings.mappings) {
+        attachReadings(*bundle, what, mapping.name, mapping.inputLevel, mapping.samplePeak,
+                       mapping.lastValueSent);
     }
     const auto& answers = bundle->attachedObjects();
     if (answers.empty()) {

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -168,6 +169,10 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
     EXPECT_LT(std::find(addresses.begin(), addresses.end(), "/kestrano/setting/mappings"),
               std::find(addresses.begin(), addresses.end(), "/kestrano/setting/kick/active"));
 
+    const std::filesystem::path presets = configHome.path() / "Kestrano" / "Kestrano.presets";
+    std::filesystem::create_directories(presets);
+    std::ofstream(presets / "half.conf") << "mappings=kick\n[kick]\nactive=true\nmaxValue=loud\n";
+    std::ofstream(presets / "machine.conf") << "minValue=1\nzandorexSendPort=6000\n";
     struct BadRequest {
         std::vector<std::string> message;
         std::string error;
@@ -222,6 +227,18 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
         {{"/kestrano/set/bandLowCut", "f", "200"},
          "bad value '200' for bandLowCut: it must be below bandHighCut (100)"},
         {{"/kestrano/set/bandHighCut", "f", "0"}, ""},
+        {{"/kestrano/preset", "s", "chorus"}, "no preset named 'chorus' in " + presets.string()},
+        {{"/kestrano/preset"}, "/kestrano/preset takes the name of a preset (s)"},
+        {{"/kestrano/preset", "i", "1"}, "/kestrano/preset takes the name of a preset (s)"},
+        {{"/kestrano/preset/save", "s", "a/b"}, "'a/b' cannot name a preset: it holds a /"},
+        {{"/kestrano/set/preset", "s", "verse"}, "preset cannot be set remotely"},
+        // Refused whole, with the file and the key; nothing of it is taken.
+        {{"/kestrano/preset", "s", "half"},
+         (presets / "half.conf").string() +
+             ": kick/maxValue=loud: expected a decimal number from -1000000 to 1000000 (0: 10)"},
+        {{"/kestrano/preset", "s", "machine"},
+         (presets / "machine.conf").string() +
+             ": zandorexSendPort is this machine's setting, which a preset does not hold"},
     };
     arrivedLevels();
     const auto tableStart = std::chrono::steady_clock::now();
@@ -268,3 +285,200 @@ TEST_F(RemoteControlTest, LibloPeersSetGetAndSaveAndEveryBadRequestGetsOneError)
 }
 
 }  // namespace
+
+namespace {
+
+// A message to Zandorex as the switch test counts it: when it came, where it went, its value.
+struct Sent {
+    std::chrono::steady_clock::time_point at;
+    std::string address;
+    float value = 0.0f;
+};
+
+std::optional<float> floatArgumentOf(const QVOSCData& datagram) {
+    const auto message =
+        std::dynamic_pointer_cast<QVOSCMessage>(QVOSCDecoder::decodeData(datagram));
+    if (!message || message->attachedObjects().size() != 1) {
+        return std::nullopt;
+    }
+    const auto& argument = static_cast<const QVOSCArgument&>(*message->attachedObjects()[0]);
+    return argument.floatValue();
+}
+
+size_t countTo(const std::vector<Sent>& sent, const std::string& address) {
+    return std::count_if(sent.begin(), sent.end(),
+                         [&](const Sent& one) { return one.address == address; });
+}
+
+}  // namespace
+
+// Presets switched by remote control under a steady tone: a mapping in both sends nothing
+// because of a switch, one that arrives turns on once, one that leaves goes quiet, new keys
+// decide the next value; refusals change nothing, and a restart resumes the last preset.
+TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
+    ASSERT_TRUE(program->started());
+    ASSERT_TRUE(zandorex.receive(5s).has_value()) << program->errorOutput();
+    // verse: the live set-up with kick a trigger, made in silence so that the tone turns it on.
+    for (const std::vector<std::string>& request :
+         {std::vector<std::string>{"/kestrano/set/kick/type", "s", "trigger"},
+          {"/kestrano/set/kick/address", "s", "kick"},
+          {"/kestrano/set/kick/active", "T"}}) {
+        EXPECT_TRUE(ask(request).empty()) << request.front();
+    }
+    SineTone tone("feed");
+    ASSERT_TRUE(tone.started());
+
+    std::vector<Sent> sent;
+    // Collects what Zandorex receives until `done` holds of it (or `limit` passes); true when
+    // it held.
+    const auto collectUntil = [&](const std::function<bool(const Sent&)>& done,
+                                  std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const auto datagram = zandorex.receive(50ms);
+            if (!datagram) {
+                continue;
+            }
+            sent.push_back({std::chrono::steady_clock::now(), addressOf(*datagram),
+                            floatArgumentOf(*datagram).value_or(-1.0f)});
+            if (done(sent.back())) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto never = [](const Sent&) { return false; };
+    const auto sentTo = [](std::string address, float value) {
+        return [address, value](const Sent& one) {
+            return one.address == address && std::abs(one.value - value) < 0.01f;
+        };
+    };
+    const auto levelBelow = [](float most) {
+        return [most](const Sent& one) {
+            return one.address == "/zandorex/level" && one.value < most;
+        };
+    };
+    const auto levelAbove = [](float least) {
+        return [least](const Sent& one) {
+            return one.address == "/zandorex/level" && one.value > least;
+        };
+    };
+    // Switches, and gives the time the command left with the answer's text.
+    const auto switchTo = [&](const std::string& name) {
+        const auto at = std::chrono::steady_clock::now();
+        EXPECT_TRUE(peer.sendTo(listenPort, remoteCommand("/kestrano/preset", name)));
+        const auto answer = peer.receive(5s);
+        return std::pair(at, answer ? addressOf(*answer) + " " + textArgumentOf(*answer)
+                                    : std::string("no answer"));
+    };
+    const auto since = [&](std::chrono::steady_clock::time_point at) {
+        std::vector<Sent> after;
+        std::copy_if(sent.begin(), sent.end(), std::back_inserter(after),
+                     [at](const Sent& one) { return one.at >= at; });
+        return after;
+    };
+
+    ASSERT_TRUE(collectUntil(sentTo("/zandorex/kick", 10.0f), 6s));
+    ASSERT_TRUE(collectUntil(levelAbove(6.0f), 5s));
+    const std::vector<QVOSCData> saved = ask({"/kestrano/preset/save", "s", "verse"});
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(addressOf(saved[0]) + " " + textArgumentOf(saved[0]),
+              "/kestrano/preset/saved s { verse }");
+    // storm and chorus by hand: kick the same in storm, thunder arriving, the level halved;
+    // chorus without kick, with hat.
+    const std::filesystem::path presets = configHome.path() / "Kestrano" / "Kestrano.presets";
+    std::ofstream(presets / "storm.conf")
+        << "; the storm scene\n[General]\nmappings=kick,thunder\ntype=0\naddress=level\n"
+           "maxValue=5\n\n[kick]\ntype=1\naddress=kick\nactive=true\n\n[thunder]\ntype=1\n"
+           "address=thunder\n";
+    std::ofstream(presets / "chorus.conf")
+        << "[General]\nmappings=hat\ntype=0\naddress=level\nmaxValue=10\n[hat]\ntype=1\n"
+           "address=hat\n";
+    std::ofstream(presets / "broken.conf") << "[General]\nmaxValue=1\n[General]\nminValue=2\n";
+    EXPECT_EQ(ask({"/kestrano/get/presets"}).size(), 1u);
+
+    // To storm: thunder turns on once, kick sends nothing, the level follows the new maximum.
+    auto [stormAt, stormAnswer] = switchTo("storm");
+    EXPECT_EQ(stormAnswer, "/kestrano/preset s { storm }");
+    EXPECT_TRUE(collectUntil(sentTo("/zandorex/thunder", 10.0f), 5s));
+    EXPECT_TRUE(collectUntil(levelBelow(4.0f), 5s));
+    collectUntil(never, 600ms);
+    const std::vector<Sent> afterStorm = since(stormAt);
+    for (const Sent& one : sent) {
+        if (one.at > stormAt - 150ms && one.at < stormAt + 200ms) {
+            std::printf("%+6.1f ms %s %.3f\n",
+                        std::chrono::duration<double, std::milli>(one.at - stormAt).count(),
+                        one.address.c_str(), one.value);
+        }
+    }
+    EXPECT_EQ(countTo(afterStorm, "/zandorex/kick"), 0u);
+    EXPECT_EQ(countTo(afterStorm, "/zandorex/thunder"), 1u);
+    const auto firstLevel = std::find_if(afterStorm.begin(), afterStorm.end(), levelBelow(4.0f));
+    ASSERT_NE(firstLevel, afterStorm.end());
+    std::printf("switch to storm: first new level %.1f ms after the command\n",
+                std::chrono::duration<double, std::milli>(firstLevel->at - stormAt).count());
+    EXPECT_EQ(std::count_if(firstLevel, afterStorm.end(), levelAbove(4.0f)), 0)
+        << "the old maximum after the new one";
+
+    // Back to verse: thunder leaves and sends nothing more.
+    auto [verseAt, verseAnswer] = switchTo("verse");
+    EXPECT_EQ(verseAnswer, "/kestrano/preset s { verse }");
+    EXPECT_TRUE(collectUntil(levelAbove(6.0f), 5s));
+    collectUntil(never, 600ms);
+    EXPECT_EQ(countTo(since(verseAt), "/zandorex/kick"), 0u);
+    EXPECT_EQ(countTo(since(verseAt), "/zandorex/thunder"), 0u);
+
+    // Refused whole: every mapping goes on as before, and verse stays the preset.
+    const auto refusedAt = std::chrono::steady_clock::now();
+    for (const std::string name : {"nosuch", "broken"}) {
+        const std::vector<QVOSCData> answer = ask({"/kestrano/preset", "s", name});
+        ASSERT_EQ(answer.size(), 1u) << name;
+        EXPECT_EQ(addressOf(answer[0]), "/kestrano/error") << name;
+        EXPECT_NE(textArgumentOf(answer[0]).find(name), std::string::npos)
+            << textArgumentOf(answer[0]);
+    }
+    collectUntil(never, 300ms);
+    const std::vector<Sent> afterRefusals = since(refusedAt);
+    EXPECT_EQ(countTo(afterRefusals, "/zandorex/kick"), 0u);
+    EXPECT_GE(countTo(afterRefusals, "/zandorex/level"), 5u);
+    EXPECT_TRUE(std::all_of(afterRefusals.begin(), afterRefusals.end(), levelAbove(6.0f)));
+    const std::vector<QVOSCData> loaded = ask({"/kestrano/get/preset"});
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(textArgumentOf(loaded[0]), "s { verse }");
+
+    // Twenty switches back and forth: kick, the same in both, never turns.
+    const auto backAndForthAt = std::chrono::steady_clock::now();
+    for (int round = 0; round < 20; ++round) {
+        const std::string name = round % 2 == 0 ? "storm" : "verse";
+        EXPECT_EQ(switchTo(name).second, "/kestrano/preset s { " + name + " }");
+        collectUntil(never, 100ms);
+    }
+    collectUntil(never, 500ms);
+    const std::vector<Sent> backAndForth = since(backAndForthAt);
+    std::printf("20 switches: kick %zu messages, thunder %zu, level %zu\n",
+                countTo(backAndForth, "/zandorex/kick"), countTo(backAndForth, "/zandorex/thunder"),
+                countTo(backAndForth, "/zandorex/level"));
+    EXPECT_EQ(countTo(backAndForth, "/zandorex/kick"), 0u);
+
+    // To chorus: kick leaves, hat turns on once; the switch is stored, so a restart resumes it.
+    auto [chorusAt, chorusAnswer] = switchTo("chorus");
+    EXPECT_EQ(chorusAnswer, "/kestrano/preset s { chorus }");
+    EXPECT_TRUE(collectUntil(sentTo("/zandorex/hat", 10.0f), 5s));
+    collectUntil(never, 600ms);
+    EXPECT_EQ(countTo(since(chorusAt), "/zandorex/kick"), 0u);
+    EXPECT_EQ(countTo(since(chorusAt), "/zandorex/hat"), 1u);
+
+    program->sendSignal(SIGTERM);
+    ASSERT_EQ(program->wait(3s), 0) << program->errorOutput();
+    const auto restartAt = std::chrono::steady_clock::now();
+    program = std::make_unique<ChildProcess>(std::vector<std::string>{KESTRANO_PATH, "--headless"});
+    EXPECT_TRUE(collectUntil(sentTo("/zandorex/hat", 10.0f), 6s)) << program->errorOutput();
+    collectUntil(never, 500ms);
+    EXPECT_EQ(countTo(since(restartAt), "/zandorex/kick"), 0u);
+    EXPECT_EQ(countTo(since(restartAt), "/zandorex/thunder"), 0u);
+    const std::vector<QVOSCData> resumed = ask({"/kestrano/get/preset"});
+    ASSERT_EQ(resumed.size(), 1u);
+    EXPECT_EQ(textArgumentOf(resumed[0]), "s { chorus }");
+    program->sendSignal(SIGTERM);
+    EXPECT_EQ(program->wait(3s), 0) << program->errorOutput();
+}
