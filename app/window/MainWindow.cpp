@@ -18,6 +18,7 @@
 #include "app/window/MappingList.h"
 #include "app/window/MonitorPanel.h"
 #include "app/window/NetworkGroup.h"
+#include "app/window/PresetBar.h"
 #include "app/window/SettingBindings.h"
 #include "app/window/TempoPanel.h"
 #include "app/window/widgets/FrequencyView.h"
@@ -82,6 +83,14 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     settingBindings_ = new SettingBindings(settings, this, refused);
     mappingList_ = new MappingList(
         settings, refused, [this](const std::string& mapping) { editMapping(mapping); }, this);
+    presetBar_ =
+        new PresetBar(PresetBar::Hooks{
+                          [this](std::string_view name) { return controller_.switchPreset(name); },
+                          [this](std::string_view name) { return controller_.savePreset(name); },
+                          [this] { return controller_.presetNames(); },
+                          refused,
+                      },
+                      this);
     spectrum_ = new FrequencyView(settings, controller_.session(), refused, this);
     history_ = new LevelHistory(settings, refused, this);
     placeViews();
@@ -151,7 +160,13 @@ void MainWindow::addCaptions() {
 
 void MainWindow::placeViews() {
     ui_->topLayout->insertWidget(0, spectrum_, 1);
-    ui_->middleLayout->insertWidget(0, mappingList_, 3);
+    // The preset chooser above the mappings it switches.
+    auto* mappings = new QWidget(this);
+    auto* mappingsLayout = new QVBoxLayout(mappings);
+    mappingsLayout->setContentsMargins(0, 0, 0, 0);
+    mappingsLayout->addWidget(presetBar_);
+    mappingsLayout->addWidget(mappingList_, 1);
+    ui_->middleLayout->insertWidget(0, mappings, 3);
     ui_->middleLayout->setStretchFactor(ui_->viewTabs, 2);
     ui_->viewTabs->addTab(history_, tr("&Level history"));
     ui_->viewTabs->addTab(monitorPanel_, tr("OSC monitor"));
@@ -168,6 +183,8 @@ void MainWindow::placeViews() {
         setTabOrder(previous, field);
         previous = field;
     };
+    follow(presetBar_->findChild<QWidget*>("presetComboBox"));
+    follow(presetBar_->findChild<QWidget*>("savePresetButton"));
     for (const char* name :
          {"mappingTable", "addMappingButton", "renameMappingButton", "removeMappingButton"}) {
         follow(mappingList_->findChild<QWidget*>(name));
@@ -360,6 +377,7 @@ void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
     networkGroup_->showRemoteAccess(status.remoteAccess);
     tempoPanel_->showTempo(status.tempo);
     mappingList_->showStatus(status);
+    presetBar_->showStatus(status);
     const MappingStatus* chosen = mappingStatus(status, mappingList_->chosen());
     history_->addTick(chosen ? chosen->position : std::nullopt, chosen && chosen->on);
 }

@@ -13,6 +13,7 @@ class StatusLine;
 class LevelHistory;
 class MappingList;
 class MonitorPanel;
+class PresetBar;
 class NetworkGroup;
 class QDialog;
 class SettingBindings;
@@ -65,6 +66,7 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     MonitorPanel* monitorPanel_;
     TempoPanel* tempoPanel_;
     MappingList* mappingList_ = nullptr;
+    PresetBar* presetBar_ = nullptr;
     FrequencyView* spectrum_ = nullptr;
     LevelHistory* history_ = nullptr;
     KestranoController& controller_;

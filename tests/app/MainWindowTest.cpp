@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
+#include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -16,8 +18,12 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
+#include "app/control/StatusText.h"
 #include "app/window/MainWindow.h"
 #include "app/window/MonitorPanel.h"
 #include "app/window/TempoPanel.h"
@@ -45,6 +51,7 @@ class MainWindowTest : public ControllerTest {
             std::make_unique<FakeAudioCapture>(std::vector{microphone, monitor}, microphone);
         capture = fake.get();
         controller = std::make_unique<KestranoController>(mainLoop, preferences, std::move(fake));
+        controller->usePresetsBeside(preferences.fileName());
         window = std::make_unique<MainWindow>(*controller);
         controller->awakeFromNib();
         window->show();
@@ -667,27 +674,15 @@ TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
     // The history's tab is shown, so the monitor's controls are not visited; the network's
     // are in their own dialog. The spectrum and the history are drawn: their bands and lines
     // are the editor's fields too.
-    const std::vector<std::string> order = {"deviceComboBox",
-                                            "refreshButton",
-                                            "previewVolumeSlider",
-                                            "inputChannelsLineEdit",
-                                            "mappingTable",
-                                            "addMappingButton",
-                                            "qt_tabwidget_tabbar",
-                                            "activeCheckBox",
-                                            "modeComboBox",
-                                            "addressLineEdit",
-                                            "amplificationSpinBox",
-                                            "minValueSpinBox",
-                                            "maxValueSpinBox",
-                                            "attackTimeSpinBox",
-                                            "releaseTimeSpinBox",
-                                            "bandLowCutSpinBox",
-                                            "bandHighCutSpinBox",
-                                            "tempoComboBox",
-                                            "tapButton",
-                                            "networkButton",
-                                            "saveButton"};
+    const std::vector<std::string> order = {
+        "deviceComboBox",        "refreshButton",      "previewVolumeSlider",
+        "inputChannelsLineEdit", "presetComboBox",     "savePresetButton",
+        "mappingTable",          "addMappingButton",   "qt_tabwidget_tabbar",
+        "activeCheckBox",        "modeComboBox",       "addressLineEdit",
+        "amplificationSpinBox",  "minValueSpinBox",    "maxValueSpinBox",
+        "attackTimeSpinBox",     "releaseTimeSpinBox", "bandLowCutSpinBox",
+        "bandHighCutSpinBox",    "tempoComboBox",      "tapButton",
+        "networkButton",         "saveButton"};
     child<QComboBox>("deviceComboBox")->setFocus();
     for (size_t index = 1; index < order.size(); ++index) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -905,6 +900,7 @@ TEST_F(MainWindowTest, ShowsEveryStoredSettingFromTheFirstFrameAndFollowsOtherPa
         {"inputChannels", "1,3-4", "inputChannelsLineEdit", "1,3-4"},
         {"triggerResponse", "fast", "triggerResponseComboBox", "fast"},
         {"tempo", "detect", "tempoComboBox", "detect"},
+        {"preset", "storm", "presetComboBox", "storm"},
     };
     window.reset();
     controller.reset();
@@ -920,6 +916,7 @@ TEST_F(MainWindowTest, ShowsEveryStoredSettingFromTheFirstFrameAndFollowsOtherPa
     controller = std::make_unique<KestranoController>(
         mainLoop, preferences,
         std::make_unique<FakeAudioCapture>(std::vector{microphone, monitor}, microphone));
+    controller->usePresetsBeside(preferences.fileName());
     window = std::make_unique<MainWindow>(*controller);
     controller->awakeFromNib();
     for (const Row& row : rows) {
@@ -984,6 +981,60 @@ TEST_F(MainWindowTest, TheMonitorShowsEightLinesAtFirstAndTakesTheHeightTheWindo
     // The list's row shares what the window gains with the spectrum's.
     EXPECT_TRUE(processEventsUntil([&] { return view->height() >= before + 120; }, 2s))
         << before << " -> " << view->height();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, PresetsAreChosenAndSavedAboveTheMappingsAndAChangeIsMarked) {
+    const std::filesystem::path folder =
+        std::filesystem::path(preferences.fileName().toStdString()).parent_path() /
+        "Kestrano.presets";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "storm.conf")
+        << "[General]\nmappings=kick\nmaxValue=5\n[kick]\ntype=1\naddress=kick\n";
+    std::ofstream(folder / "broken.conf") << "[General]\nmaxValue=loud\n";
+    auto* chooser = child<QComboBox>("presetComboBox");
+    auto* mark = child<QLabel>("presetChangedLabel");
+    const auto statusText = [this] {
+        return QString::fromStdString(statusLine(controller->status()));
+    };
+
+    // Save as preset…, named in its dialog.
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->setTextValue("verse");
+        dialog->accept();
+    });
+    QTest::mouseClick(child<QPushButton>("savePresetButton"), Qt::LeftButton);
+    EXPECT_TRUE(std::filesystem::exists(folder / "verse.conf"));
+    EXPECT_EQ(chooser->currentText(), "verse");
+    EXPECT_EQ(chooser->count(), 3);
+    EXPECT_TRUE(mark->isHidden());
+    EXPECT_TRUE(statusText().contains("preset verse")) << statusText().toStdString();
+
+    enter(child<QDoubleSpinBox>("maxValueSpinBox"), "12");
+    EXPECT_FALSE(mark->isHidden()) << "changed since saved";
+    EXPECT_TRUE(statusText().contains("preset verse (changed)")) << statusText().toStdString();
+
+    // Chosen with the keyboard: the whole set-up switches, and is stored at once.
+    chooser->setFocus();
+    QTest::keyClick(chooser, Qt::Key_Up);
+    EXPECT_EQ(chooser->currentText(), "storm");
+    EXPECT_EQ(child<QDoubleSpinBox>("maxValueSpinBox")->value(), 5.0);
+    EXPECT_EQ(child<QTableWidget>("mappingTable")->rowCount(), 2);
+    EXPECT_TRUE(mark->isHidden());
+    EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("preset").toString(), "storm");
+    EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("kick/address").toString(), "kick");
+
+    // A preset that cannot be taken changes nothing and says why.
+    QTest::keyClick(chooser, Qt::Key_Up);
+    EXPECT_TRUE(message().contains("broken.conf: maxValue=loud")) << message().toStdString();
+    EXPECT_EQ(chooser->currentText(), "storm");
+    EXPECT_EQ(controller->maxValue(), 5.0f);
+    EXPECT_EQ(controller->settings().mappingNames(), std::vector<std::string>{"kick"});
 }
 
 }  // namespace
