@@ -128,6 +128,7 @@ void KestranoController::settingChanged(std::string_view key) {
     }
     // The remote control took the change first: it subscribed before the controller did.
     status_.remoteAccess = remote_.accessNote();
+    showMappings();
     if (observer_ != nullptr) {
         observer_->controllerSettingChanged(key);
     }

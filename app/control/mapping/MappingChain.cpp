@@ -50,7 +50,7 @@ float MappingChain::maxValue() const {
 }
 
 std::string MappingChain::address() const {
-    return settings_.text(key(keys::address)).value_or(std::string());
+    return mappingAddress(settings_, name_);
 }
 
 MeterSettings MappingChain::meterSettings() const {
