@@ -117,7 +117,7 @@ void KestranoController::sendValue(MappingChain& chain, float value, Destination
         QVOSCAddress::addressWithString("/zandorex/" + chain.address()));
     message->attachArgument(QVOSCArgument::argumentWithFloat(value));
     // A value held over an outage is told of when it goes.
-    if (destination_.send(message, kind) == Destination::Delivery::sent) {
+    if (destination_.send(message, kind, chain.slot()) == Destination::Delivery::sent) {
         valueSent(*message, chain);
     }
     // A fast turn comes between ticks, and is seen however short.
@@ -125,15 +125,6 @@ void KestranoController::sendValue(MappingChain& chain, float value, Destination
         showMappings();
         statusChanged();
     }
-}
-
-MappingChain& KestranoController::chainSendingTo(const QVOSCMessage& message) {
-    for (const std::unique_ptr<MappingChain>& chain : chains_) {
-        if ("/zandorex/" + chain->address() == message.address()->address()) {
-            return *chain;
-        }
-    }
-    return *chains_.front();
 }
 
 void KestranoController::valueSent(const QVOSCMessage& message, MappingChain& chain) {
