@@ -93,6 +93,9 @@ struct ControllerStatus {
     std::string tempoNote;
     // Every mapping, the first one (no name) first, then in the order of the mappings setting.
     std::vector<MappingStatus> mappings;
+    // Mappings that send to one address, in words ("kick and hat send to /zandorex/drums"):
+    // allowed, and said, so that a slip shows.
+    std::vector<std::string> sharedAddresses;
     // What was wrong with the stored settings at start-up, until the next Save.
     std::vector<std::string> settingsNotices;
 };

@@ -168,8 +168,6 @@ class KestranoController {
     void sendValue(MappingChain& chain, float value, Destination::Kind kind);
     // Counts a message of one value of a mapping as sent, in the status and the monitor.
     void valueSent(const QVOSCMessage& message, MappingChain& chain);
-    // The mapping a held message was for: the first one sending to its address.
-    MappingChain& chainSendingTo(const QVOSCMessage& message);
     // The destination's state and trouble into the status.
     void showDestination();
     // Replaces the listener by one on the current listen address and port.

@@ -41,6 +41,12 @@ void KestranoController::takeMappings() {
     }
     chains_.swap(kept);
     takingMappings_ = false;
+    // A removed mapping's turn held over an outage is not sent when the connection is back.
+    for (const std::unique_ptr<MappingChain>& gone : kept) {
+        if (gone) {
+            destination_.forget(gone->slot());
+        }
+    }
     showMappings();
     // The capture stops handing fragments to a gone chain's gate before that gate goes.
     if (!holdingMetering_) {

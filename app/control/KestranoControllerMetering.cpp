@@ -1,4 +1,6 @@
 // The tick: level to meter, meter to position, position to the message for Zandorex.
+#include <algorithm>
+
 #include "app/control/KestranoController.h"
 #include "app/shaping/LevelPosition.h"
 #include "osc/QVOSCAddress.h"
@@ -46,6 +48,25 @@ void KestranoController::showMappings() {
     status_.mappings.clear();
     for (const std::unique_ptr<MappingChain>& chain : chains_) {
         status_.mappings.push_back(chain->status());
+    }
+    status_.sharedAddresses.clear();
+    for (auto mapping = status_.mappings.begin(); mapping != status_.mappings.end(); ++mapping) {
+        const auto sameAddress = [&](const MappingStatus& other) {
+            return other.address == mapping->address;
+        };
+        // Told once, at the first of the mappings on the address.
+        if (std::any_of(status_.mappings.begin(), mapping, sameAddress) ||
+            std::count_if(mapping, status_.mappings.end(), sameAddress) < 2) {
+            continue;
+        }
+        std::string names;
+        for (auto other = mapping; other != status_.mappings.end(); ++other) {
+            if (sameAddress(*other)) {
+                names += (names.empty() ? "" : " and ") +
+                         (other->name.empty() ? std::string("the first mapping") : other->name);
+            }
+        }
+        status_.sharedAddresses.push_back(names + " send to /zandorex/" + mapping->address);
     }
     const MappingStatus& first = status_.mappings.front();
     status_.meter = first.meter;
@@ -96,7 +117,7 @@ void KestranoController::sendValue(MappingChain& chain, float value, Destination
         QVOSCAddress::addressWithString("/zandorex/" + chain.address()));
     message->attachArgument(QVOSCArgument::argumentWithFloat(value));
     // A value held over an outage is told of when it goes.
-    if (destination_.send(message, kind) == Destination::Delivery::sent) {
+    if (destination_.send(message, kind, chain.slot()) == Destination::Delivery::sent) {
         valueSent(*message, chain);
     }
     // A fast turn comes between ticks, and is seen however short.
@@ -104,15 +125,6 @@ void KestranoController::sendValue(MappingChain& chain, float value, Destination
         showMappings();
         statusChanged();
     }
-}
-
-MappingChain& KestranoController::chainSendingTo(const QVOSCMessage& message) {
-    for (const std::unique_ptr<MappingChain>& chain : chains_) {
-        if ("/zandorex/" + chain->address() == message.address()->address()) {
-            return *chain;
-        }
-    }
-    return *chains_.front();
 }
 
 void KestranoController::valueSent(const QVOSCMessage& message, MappingChain& chain) {

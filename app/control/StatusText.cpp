@@ -27,6 +27,7 @@ std::string statusLine(const ControllerStatus& status) {
         parts.push_back("CLIP");
     }
     parts.insert(parts.end(), status.captureNotes.begin(), status.captureNotes.end());
+    parts.insert(parts.end(), status.sharedAddresses.begin(), status.sharedAddresses.end());
     if (status.louderChannelBy) {
         parts.push_back(
             formatted("one channel is %.0f dB louder than the level in use: see "

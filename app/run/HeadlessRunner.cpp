@@ -54,6 +54,9 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
     for (const std::string& note : status.captureNotes) {
         state.errors += note + '\n';
     }
+    for (const std::string& note : status.sharedAddresses) {
+        state.errors += note + '\n';
+    }
     state.clipping = status.clipping;
     state.louderChannel = status.louderChannelBy.has_value();
     state.gatesOn = gatesOn(status);

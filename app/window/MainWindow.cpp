@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "app/control/StatusText.h"
+#include "app/control/mapping/MappingSettings.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/window/MappingList.h"
 #include "app/window/MonitorPanel.h"
@@ -364,10 +365,9 @@ void MainWindow::showSelectedDevice() {
 }
 
 void MainWindow::showAddress() {
-    ui_->fullAddressLabel->setText(
-        "/zandorex/" + QString::fromStdString(controller_.settings()
-                                                  .text(settingBindings_->keyFor(keys::address))
-                                                  .value_or(std::string())));
+    ui_->fullAddressLabel->setText("/zandorex/" +
+                                   QString::fromStdString(mappingAddress(
+                                       controller_.settings(), settingBindings_->mapping())));
 }
 
 void MainWindow::controllerStatusChanged(const ControllerStatus& status) {

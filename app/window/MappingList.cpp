@@ -1,5 +1,7 @@
 #include "app/window/MappingList.h"
 
+#include "app/control/mapping/MappingSettings.h"
+
 #include <cmath>
 
 #include <QHBoxLayout>
@@ -199,8 +201,7 @@ void MappingList::showTexts() {
     for (int row = 0; row < table_->rowCount() && row <= static_cast<int>(names.size()); ++row) {
         const std::string name = row == 0 ? std::string() : names[row - 1];
         table_->item(row, addressColumn)
-            ->setText(QString::fromStdString(
-                settings_.text(scopedKey(name, keys::address)).value_or(std::string())));
+            ->setText(QString::fromStdString(mappingAddress(settings_, name)));
         const std::optional<SettingValue> value = settings_.value(scopedKey(name, keys::type));
         table_->item(row, modeColumn)
             ->setText(value ? QString::fromStdString(settingText(mode, *value)) : QString());

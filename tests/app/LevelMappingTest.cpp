@@ -98,6 +98,30 @@ TEST_F(LevelMappingTest, EachMappingSendsFromItsOwnMeterToItsOwnAddressOnEveryTi
     EXPECT_TRUE(nothingSent());
 }
 
+TEST_F(LevelMappingTest, AMappingWithoutAnAddressSendsToItsNameAndSharedAddressesAreSaid) {
+    preferences.setString("mappings", std::string("hat,snare"));
+    const auto controller = startController();
+    capture->readings = {{-20.0f}};
+    capture->furtherLevels = {{-20.0f}, {-20.0f}};
+    controller->updateAudioLevels();
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 2.0f)) << "the first keeps the bare one";
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 2.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/snare", 2.0f));
+    EXPECT_TRUE(controller->status().sharedAddresses.empty());
+
+    // Two on one address are allowed, and said in the status line.
+    ASSERT_EQ(controller->settings().changeFromText("snare/address", "hat"), std::nullopt);
+    controller->setAddress("hat");
+    controller->updateAudioLevels();
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 2.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 2.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 2.0f));
+    EXPECT_NE(statusLine(controller->status())
+                  .find("the first mapping and hat and snare send to /zandorex/hat"),
+              std::string::npos)
+        << statusLine(controller->status());
+}
+
 TEST_F(LevelMappingTest, ContinuousValuesFollowThePositionLinearlyEitherWay) {
     const auto controller = startController();
     controller->setMinValue(2.0f);

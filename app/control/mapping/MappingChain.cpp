@@ -9,9 +9,17 @@
 
 namespace keys = settings_keys;
 
+namespace {
+
+// Chains made so far, on the main thread: each one's slot is its own.
+uint64_t chainsMade = 0;
+
+}  // namespace
+
 MappingChain::MappingChain(std::string name, const SettingsModel& settings, MainLoop& mainLoop,
                            MonotonicClock clock, Hooks hooks)
     : name_(std::move(name)),
+      slot_("mapping " + std::to_string(++chainsMade)),
       settings_(settings),
       hooks_(std::move(hooks)),
       fastGate_(mainLoop, std::move(clock),
@@ -50,7 +58,7 @@ float MappingChain::maxValue() const {
 }
 
 std::string MappingChain::address() const {
-    return settings_.text(key(keys::address)).value_or(std::string());
+    return mappingAddress(settings_, name_);
 }
 
 MeterSettings MappingChain::meterSettings() const {

@@ -34,6 +34,8 @@ class MappingChain {
     MappingChain& operator=(const MappingChain&) = delete;
 
     const std::string& name() const { return name_; }
+    // Stands for this chain, whatever its name, where a turn is held over an outage.
+    const std::string& slot() const { return slot_; }
     // The same mapping under another name, its keys already moved there.
     void rename(std::string name);
     // The model's key of one of this mapping's settings.
@@ -72,6 +74,7 @@ class MappingChain {
     void fastTurned(TriggerGate::Change change);
 
     std::string name_;
+    std::string slot_;
     const SettingsModel& settings_;
     Hooks hooks_;
     LevelShaping shaping_;
