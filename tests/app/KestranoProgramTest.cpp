@@ -145,9 +145,10 @@ TEST_F(KestranoProgramTest, PresetsAreStoredBesideTheSettingsFileAndTakenLikeSet
     EXPECT_EQ(listed.status, 0);
     EXPECT_EQ(listed.output, "Act 2 - storm\nverse\n");
 
+    // The set-up names the preset it came from, as its file is named.
     ASSERT_EQ(kestrano({"--config", config, "--preset", "Verse"}).status, 0);
     EXPECT_EQ(fileText(settingsFile),
-              "[General]\nmappings=kick\nzandorexSendPort=5002\n\n[kick]\ntype=1\n");
+              "[General]\nmappings=kick\npreset=verse\nzandorexSendPort=5002\n\n[kick]\ntype=1\n");
 
     // Refusals change nothing and say why, with the status --set gives a refusal.
     const std::string before = fileText(settingsFile);
