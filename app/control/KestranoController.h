@@ -215,6 +215,8 @@ class KestranoController {
     bool takingMappings_ = false;
     // While a preset is taken: the capture gets the new meters and gates once, at its end.
     bool holdingMetering_ = false;
+    // Meanwhile, the chains of mappings that left, whose gates the capture may still feed.
+    std::vector<std::unique_ptr<MappingChain>> leavingChains_;
     std::unique_ptr<PresetSwitch> presets_;
     SettingsModel::Subscription settingsSubscription_;
     // Until start-up has read the settings, their changes reach no part.

@@ -1,5 +1,6 @@
 // The mappings' chains and what the capture meters for them.
 #include <algorithm>
+#include <iterator>
 
 #include "app/control/KestranoController.h"
 
@@ -48,10 +49,13 @@ void KestranoController::takeMappings() {
         }
     }
     showMappings();
-    // The capture stops handing fragments to a gone chain's gate before that gate goes.
-    if (!holdingMetering_) {
-        applyMetering();
+    // The capture stops handing fragments to a gone chain's gate before that gate goes; while a
+    // preset is taken, the gone chains wait for the capture's one change at its end.
+    if (holdingMetering_) {
+        std::ranges::move(kept, std::back_inserter(leavingChains_));
+        return;
     }
+    applyMetering();
 }
 
 void KestranoController::applyMetering() {

@@ -1,4 +1,7 @@
 // The tick and the value mapping, checked on the datagrams a real sender puts on the wire.
+#include <filesystem>
+#include <fstream>
+
 #include "app/control/StatusText.h"
 #include "tests/app/support/AppTestEnvironment.h"
 #include "tests/app/support/ControllerTestFixture.h"
@@ -96,6 +99,65 @@ TEST_F(LevelMappingTest, EachMappingSendsFromItsOwnMeterToItsOwnAddressOnEveryTi
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 2.0f));
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/voice", 2.0f));
     EXPECT_TRUE(nothingSent());
+}
+
+TEST_F(LevelMappingTest, APresetSwitchIsOneStepAfterWhichOnlyWhatChangedSends) {
+    preferences.setString("address", std::string("kick"));
+    preferences.setString("mappings", std::string("hat,voice"));
+    preferences.setString("hat/type", std::string("trigger"));
+    preferences.setString("hat/address", std::string("hat"));
+    preferences.setString("voice/address", std::string("voice"));
+    const auto controller = startController();
+    controller->usePresetsBeside(preferences.fileName());
+    const std::filesystem::path presets =
+        std::filesystem::path(preferences.fileName().toStdString()).parent_path() /
+        "Kestrano.presets";
+    std::filesystem::create_directories(presets);
+    // hat the same, voice gone, thunder new, the first mapping's maximum halved.
+    std::ofstream(presets / "storm.conf")
+        << "[General]\naddress=kick\nmaxValue=5\nmappings=hat,thunder\n[hat]\ntype=trigger\n"
+           "address=hat\n[thunder]\ntype=trigger\naddress=thunder\n";
+    std::ofstream(presets / "broken.conf") << "[General]\nmaxValue=loud\nmappings=voice\n";
+
+    capture->readings = {{-20.0f}};
+    capture->furtherLevels = {{0.0f}, {-20.0f}};
+    controller->updateAudioLevels();
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 2.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 10.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/voice", 2.0f));
+
+    // The capture's meters and gates change once, and the next tick is the new set-up's: the
+    // kept trigger sends nothing, the arriving one turns on once, the leaving one is quiet.
+    const int layouts = capture->meterLayouts;
+    ASSERT_EQ(controller->switchPreset("STORM"), std::nullopt);
+    EXPECT_EQ(capture->meterLayouts, layouts + 1);
+    ASSERT_EQ(capture->meters.size(), 3u);
+    capture->furtherLevels = {{0.0f}, {0.0f}};
+    for (int tick = 0; tick < 2; ++tick) {
+        controller->updateAudioLevels();
+        EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 1.0f));
+        if (tick == 0) {
+            EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/thunder", 10.0f));
+        }
+        EXPECT_TRUE(nothingSent());
+    }
+    EXPECT_NE(statusLine(controller->status()).find("| preset storm"), std::string::npos)
+        << statusLine(controller->status());
+
+    // Refused whole: nothing changes, not even the capture's meters.
+    EXPECT_NE(controller->switchPreset("chorus"), std::nullopt);
+    EXPECT_NE(controller->switchPreset("broken"), std::nullopt);
+    EXPECT_EQ(capture->meterLayouts, layouts + 1);
+    EXPECT_EQ(controller->settings().mappingNames(), (std::vector<std::string>{"hat", "thunder"}));
+    controller->updateAudioLevels();
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 1.0f));
+    EXPECT_TRUE(nothingSent());
+
+    // A change made after the switch is marked, and undoing it clears the mark.
+    controller->settings().changeFromText("hat/triggerOnThreshold", "0.8");
+    EXPECT_NE(statusLine(controller->status()).find("| preset storm (changed)"), std::string::npos);
+    controller->settings().assign("hat/triggerOnThreshold", std::nullopt);
+    EXPECT_FALSE(controller->status().presetChanged);
 }
 
 TEST_F(LevelMappingTest, AMappingWithoutAnAddressSendsToItsNameAndSharedAddressesAreSaid) {

@@ -19,9 +19,10 @@ void PresetSwitch::takeStored() {
     changed_ = loadedSetUp_ != settings_.setUpTexts();
 }
 
-std::optional<std::string> PresetSwitch::switchTo(std::string_view name) {
+std::optional<std::string> PresetSwitch::switchTo(std::string_view name, bool& taken) {
     std::string problem;
     const std::unique_ptr<Preset> preset = folder_.read(name, problem);
+    taken = preset != nullptr;
     if (!preset) {
         return problem;
     }

@@ -21,8 +21,9 @@ class PresetSwitch {
     // whether the set-up still is that preset.
     void takeStored();
     // Takes the preset `name` as the set-up, stored at once: nothing when done, otherwise why
-    // not, and then nothing changed.
-    std::optional<std::string> switchTo(std::string_view name);
+    // not. `taken` says whether the set-up changed: not when the preset was refused, but also
+    // when only writing the file failed.
+    std::optional<std::string> switchTo(std::string_view name, bool& taken);
     // Stores the live set-up as the preset `name`, which then is the one it came from.
     std::optional<std::string> save(std::string_view name);
     std::vector<std::string> names() const { return folder_.names(); }

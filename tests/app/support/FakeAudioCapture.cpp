@@ -48,6 +48,7 @@ void FakeAudioCapture::setPreviewVolume(float volume) {
 
 void FakeAudioCapture::setMeters(std::vector<MeterSettings> list) {
     meters = std::move(list);
+    ++meterLayouts;
 }
 
 void FakeAudioCapture::setFragmentLevelHandler(FragmentLevelHandler handler) {

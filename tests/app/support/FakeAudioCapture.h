@@ -23,6 +23,8 @@ class FakeAudioCapture : public AudioCapture {
     std::shared_ptr<std::vector<std::string>> calls = std::make_shared<std::vector<std::string>>();
     // What the controller asked to meter, and what the test has the first meter report.
     std::vector<MeterSettings> meters;
+    // How often the controller handed over a layout of meters.
+    int meterLayouts = 0;
     std::string channelsError;
     std::optional<float> samplePeak;
     std::optional<float> loudestChannel;
