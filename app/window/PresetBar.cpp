@@ -1,32 +1,36 @@
 #include "app/window/PresetBar.h"
 
 #include <QComboBox>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
-#include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
+
+#include "app/window/widgets/ElidedText.h"
 
 PresetBar::PresetBar(Hooks hooks, QWidget* parent)
     : QWidget(parent),
       hooks_(std::move(hooks)),
       chooser_(new QComboBox(this)),
-      changedMark_(new QLabel(tr("changed"), this)),
+      changedMark_(new ElidedText(this)),
       saveButton_(new QPushButton(tr("Save as preset…"), this)) {
     chooser_->setObjectName("presetComboBox");
-    changedMark_->setObjectName("presetChangedLabel");
+    changedMark_->setObjectName("presetChangedMark");
     saveButton_->setObjectName("savePresetButton");
     chooser_->setToolTip(tr("Switches every mapping and the tempo to a preset at once"));
     changedMark_->setToolTip(tr("The set-up was changed since the preset was taken or saved"));
     chooser_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    auto* caption = new QLabel(tr("Preset:"), this);
-    caption->setBuddy(chooser_);
-    auto* layout = new QHBoxLayout(this);
+    changedMark_->setText(tr("changed"));
+    auto* row = new QWidget(this);
+    auto* controls = new QHBoxLayout(row);
+    controls->setContentsMargins(0, 0, 0, 0);
+    controls->addWidget(chooser_, 1);
+    controls->addWidget(changedMark_);
+    controls->addWidget(saveButton_);
+    auto* layout = new QFormLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(caption);
-    layout->addWidget(chooser_, 1);
-    layout->addWidget(changedMark_);
-    layout->addWidget(saveButton_);
+    layout->addRow(tr("Preset:"), row);
     changedMark_->hide();
     fill();
     connect(chooser_, &QComboBox::activated, this, &PresetBar::choose);

@@ -9,8 +9,8 @@
 
 #include "app/control/ControllerObserver.h"
 
+class ElidedText;
 class QComboBox;
-class QLabel;
 class QPushButton;
 
 // Above the mappings: the preset the set-up came from, to choose another from, a mark when the
@@ -40,6 +40,6 @@ class PresetBar : public QWidget {
     Hooks hooks_;
     std::string loaded_;
     QComboBox* chooser_;
-    QLabel* changedMark_;
+    ElidedText* changedMark_;
     QPushButton* saveButton_;
 };

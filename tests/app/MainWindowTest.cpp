@@ -7,7 +7,6 @@
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QInputDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -996,7 +995,7 @@ TEST_F(MainWindowTest, PresetsAreChosenAndSavedAboveTheMappingsAndAChangeIsMarke
         << "[General]\nmappings=kick\nmaxValue=5\n[kick]\ntype=1\naddress=kick\n";
     std::ofstream(folder / "broken.conf") << "[General]\nmaxValue=loud\n";
     auto* chooser = child<QComboBox>("presetComboBox");
-    auto* mark = child<QLabel>("presetChangedLabel");
+    auto* mark = child<ElidedText>("presetChangedMark");
     const auto statusText = [this] {
         return QString::fromStdString(statusLine(controller->status()));
     };
