@@ -133,22 +133,14 @@ TEST_F(LevelMappingTest, APresetSwitchIsOneStepAfterWhichOnlyWhatChangedSends) {
     EXPECT_EQ(capture->meterLayouts, layouts + 1);
     ASSERT_EQ(capture->meters.size(), 3u);
     capture->furtherLevels = {{0.0f}, {0.0f}};
-    for (int tick = 0; tick < 2; ++tick) {
-        controller->updateAudioLevels();
-        EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 1.0f));
-        if (tick == 0) {
-            EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/thunder", 10.0f));
-        }
-        EXPECT_TRUE(nothingSent());
-    }
-    // Refused whole: nothing changes, not even the capture's meters.
+    controller->updateAudioLevels();
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 1.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/thunder", 10.0f));
+    EXPECT_TRUE(nothingSent());
+    // Refused whole: not even the capture's meters change.
     EXPECT_NE(controller->switchPreset("chorus"), std::nullopt);
     EXPECT_NE(controller->switchPreset("broken"), std::nullopt);
     EXPECT_EQ(capture->meterLayouts, layouts + 1);
-    EXPECT_EQ(controller->settings().mappingNames(), (std::vector<std::string>{"hat", "thunder"}));
-    controller->updateAudioLevels();
-    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 1.0f));
-    EXPECT_TRUE(nothingSent());
 }
 
 TEST_F(LevelMappingTest, AMappingWithoutAnAddressSendsToItsNameAndSharedAddressesAreSaid) {
