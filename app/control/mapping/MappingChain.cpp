@@ -1,7 +1,5 @@
 #include "app/control/mapping/MappingChain.h"
 
-#include <algorithm>
-
 #include "app/control/mapping/MappingSettings.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/values/InputChannels.h"
@@ -124,9 +122,8 @@ void MappingChain::levelArrived(std::optional<float> averagePowerDb,
     }
     const float meter = meterForLevel(*averagePowerDb, amplification());
     status_.meter = meter;
-    const float position = positionForMeter(meter);
-    status_.position = std::max(0.0f, position);
-    sendForPosition(position, now);
+    status_.position = positionForMeter(meter);
+    sendForPosition(*status_.position, now);
 }
 
 void MappingChain::sendForPosition(float position, MonotonicTime now) {
