@@ -116,8 +116,10 @@ void MappingChain::levelArrived(std::optional<float> averagePowerDb,
     status_.samplePeak = samplePeakDb;
     status_.meter.reset();
     status_.position.reset();
-    // Without a level there is no position: nothing is sent, and no gate moves.
+    // Without a level there is no position: nothing is sent, no gate moves, and the time counts
+    // toward no delay.
     if (!averagePowerDb) {
+        shaping_.noSound(now);
         return;
     }
     const float meter = meterForLevel(*averagePowerDb, amplification());
