@@ -230,14 +230,11 @@ struct Received {
             }
         }
     }
-    std::string counts() const {
+    std::string counts() {
         std::string text;
-        for (const char* name : {"kick", "hat", "bass"}) {
-            const std::string address = std::string("/zandorex/") + name;
-            const auto on = ons.find(address);
-            const auto off = offs.find(address);
-            text += std::string(name) + " on " + std::to_string(on == ons.end() ? 0 : on->second) +
-                    " off " + std::to_string(off == offs.end() ? 0 : off->second) + ", ";
+        for (const std::string name : {"kick", "hat", "bass"}) {
+            text += name + " on " + std::to_string(ons["/zandorex/" + name]) + " off " +
+                    std::to_string(offs["/zandorex/" + name]) + ", ";
         }
         return text + "level dips " + std::to_string(dips);
     }
