@@ -1,7 +1,6 @@
 // The tick: level to meter, meter to position, position to the message for Zandorex.
-#include <algorithm>
-
 #include "app/control/KestranoController.h"
+#include "app/control/StatusText.h"
 #include "app/shaping/LevelPosition.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
@@ -49,25 +48,7 @@ void KestranoController::showMappings() {
     for (const std::unique_ptr<MappingChain>& chain : chains_) {
         status_.mappings.push_back(chain->status());
     }
-    status_.sharedAddresses.clear();
-    for (auto mapping = status_.mappings.begin(); mapping != status_.mappings.end(); ++mapping) {
-        const auto sameAddress = [&](const MappingStatus& other) {
-            return other.address == mapping->address;
-        };
-        // Told once, at the first of the mappings on the address.
-        if (std::any_of(status_.mappings.begin(), mapping, sameAddress) ||
-            std::count_if(mapping, status_.mappings.end(), sameAddress) < 2) {
-            continue;
-        }
-        std::string names;
-        for (auto other = mapping; other != status_.mappings.end(); ++other) {
-            if (sameAddress(*other)) {
-                names += (names.empty() ? "" : " and ") +
-                         (other->name.empty() ? std::string("the first mapping") : other->name);
-            }
-        }
-        status_.sharedAddresses.push_back(names + " send to /zandorex/" + mapping->address);
-    }
+    status_.sharedAddresses = sharedAddresses(status_.mappings);
     const MappingStatus& first = status_.mappings.front();
     status_.meter = first.meter;
     status_.inputLevel = first.inputLevel;

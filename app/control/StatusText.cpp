@@ -1,5 +1,6 @@
 #include "app/control/StatusText.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -99,4 +100,27 @@ std::string statusLine(const ControllerStatus& status) {
         line += line.empty() ? part : " | " + part;
     }
     return line;
+}
+
+std::vector<std::string> sharedAddresses(const std::vector<MappingStatus>& mappings) {
+    std::vector<std::string> shared;
+    for (auto mapping = mappings.begin(); mapping != mappings.end(); ++mapping) {
+        const auto sameAddress = [&](const MappingStatus& other) {
+            return other.address == mapping->address;
+        };
+        // Told once, at the first of the mappings on the address.
+        if (std::any_of(mappings.begin(), mapping, sameAddress) ||
+            std::count_if(mapping, mappings.end(), sameAddress) < 2) {
+            continue;
+        }
+        std::string names;
+        for (auto other = mapping; other != mappings.end(); ++other) {
+            if (sameAddress(*other)) {
+                names += (names.empty() ? "" : " and ") +
+                         (other->name.empty() ? std::string("the first mapping") : other->name);
+            }
+        }
+        shared.push_back(names + " send to /zandorex/" + mapping->address);
+    }
+    return shared;
 }

@@ -230,14 +230,11 @@ struct Received {
             }
         }
     }
-    std::string counts() const {
+    std::string counts() {
         std::string text;
-        for (const char* name : {"kick", "hat", "bass"}) {
-            const std::string address = std::string("/zandorex/") + name;
-            const auto on = ons.find(address);
-            const auto off = offs.find(address);
-            text += std::string(name) + " on " + std::to_string(on == ons.end() ? 0 : on->second) +
-                    " off " + std::to_string(off == offs.end() ? 0 : off->second) + ", ";
+        for (const std::string name : {"kick", "hat", "bass"}) {
+            text += name + " on " + std::to_string(ons["/zandorex/" + name]) + " off " +
+                    std::to_string(offs["/zandorex/" + name]) + ", ";
         }
         return text + "level dips " + std::to_string(dips);
     }
@@ -339,55 +336,20 @@ TEST(InputDeviceTest, ChangesAndADeviceDropUnderASteadyToneGiveEachTriggerOneOnA
     EXPECT_EQ(received.counts(), "kick on 1 off 1, hat on 1 off 1, bass on 0 off 0, level dips 0")
         << "after the tone";
 
-    program->sendSignal(SIGTERM);
-    EXPECT_EQ(program->wait(3s), 0) << program->errorOutput();
-}
-
-TEST(InputDeviceTest, AFastCueShorterThanATickShowsInTheHeadlessLog) {
-    TempDir configHome;
-    ScopedEnvironment config("XDG_CONFIG_HOME", configHome.path().string());
-    UdpReceiver zandorex;
-    ASSERT_TRUE(storeLevelSettings(zandorex.port()));
-    const std::unique_ptr<ChildProcess> program =
-        startHeadless({"mappings=hat", "hat/type=trigger", "hat/triggerResponse=fast",
-                       "hat/address=hat", "hat/minValue=0", "hat/maxValue=1"});
-    ASSERT_TRUE(program);
-    // The value of the next message to /zandorex/hat within `timeout`.
-    const auto hatTurn = [&](std::chrono::milliseconds timeout) -> std::optional<float> {
-        for (const Clock::time_point end = Clock::now() + timeout; Clock::now() < end;) {
-            const auto datagram = zandorex.receive(20ms);
-            const auto message =
-                datagram
-                    ? std::dynamic_pointer_cast<QVOSCMessage>(QVOSCDecoder::decodeData(*datagram))
-                    : nullptr;
-            if (message && message->address()->address() == "/zandorex/hat") {
-                return message->arguments().front()->floatValue();
-            }
-        }
-        return std::nullopt;
-    };
-    // Running once the hat turned on and off for a long tone.
-    {
-        SineTone tone("feed");
-        ASSERT_EQ(hatTurn(8s), 1.0f) << program->errorOutput();
-    }
-    ASSERT_EQ(hatTurn(5s), 0.0f);
+    // A fast cue of 20 ms, shorter than a tick, shows in the log; a busy server may pad it with
+    // silence, so it gets a few tries.
     program->readUntil([] { return false; }, 200ms);
     const std::size_t before = program->output().size();
-
-    // 20 ms of the tone; a busy server may pad it with silence, so it gets a few tries.
-    std::optional<float> turn;
-    for (int burst = 0; burst < 5 && turn != 1.0f; ++burst) {
+    bool logged = false;
+    for (int burst = 0; burst < 5 && !logged; ++burst) {
         const ProgramResult played =
             runProgram({"/usr/bin/sox", "-q", "-n", "-c", "2", "-t", "pulseaudio", "feed", "synth",
                         "0.02", "sine", "1000", "vol", "-6dB", "pad", "0.2", "0.3"});
         ASSERT_EQ(played.status, 0) << played.errorOutput;
-        turn = hatTurn(500ms);
+        logged = program->readUntil(
+            [&] { return program->output().find("| hat on", before) != std::string::npos; }, 1s);
     }
-    ASSERT_EQ(turn, 1.0f) << "the cue was not sent";
-    EXPECT_TRUE(program->readUntil(
-        [&] { return program->output().find("| hat on", before) != std::string::npos; }, 3s))
-        << program->output().substr(before);
+    EXPECT_TRUE(logged) << program->output().substr(before);
 
     program->sendSignal(SIGTERM);
     EXPECT_EQ(program->wait(3s), 0) << program->errorOutput();

@@ -1,7 +1,5 @@
 #include "app/control/mapping/MappingChain.h"
 
-#include <algorithm>
-
 #include "app/control/mapping/MappingSettings.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/values/InputChannels.h"
@@ -118,15 +116,16 @@ void MappingChain::levelArrived(std::optional<float> averagePowerDb,
     status_.samplePeak = samplePeakDb;
     status_.meter.reset();
     status_.position.reset();
-    // Without a level there is no position: nothing is sent, and no gate moves.
+    // Without a level there is no position: nothing is sent, no gate moves, and the time counts
+    // toward no delay.
     if (!averagePowerDb) {
+        shaping_.noSound(now);
         return;
     }
     const float meter = meterForLevel(*averagePowerDb, amplification());
     status_.meter = meter;
-    const float position = positionForMeter(meter);
-    status_.position = std::max(0.0f, position);
-    sendForPosition(position, now);
+    status_.position = positionForMeter(meter);
+    sendForPosition(*status_.position, now);
 }
 
 void MappingChain::sendForPosition(float position, MonotonicTime now) {
