@@ -549,7 +549,8 @@ void SettingsModel::writeSetUp(PreferencesStore& into) const {
 }
 
 std::map<std::string, std::string> SettingsModel::setUpTexts() const {
-    // The texts a preset's file would hold: two set-ups that give the same are the same set-up.
+    // The values in use, in the texts a file holds: a key written out as its default and one
+    // left absent mean the same set-up.
     class TextStore : public PreferencesStore {
       public:
         std::optional<std::string> stringForKey(std::string_view key) const override {
@@ -564,7 +565,20 @@ std::map<std::string, std::string> SettingsModel::setUpTexts() const {
         std::map<std::string, std::string> texts;
     };
     TextStore store;
-    writeSetUp(store);
+    const auto write = [this, &store](const Scope& scope) {
+        for (size_t index = 0; index < settingsCatalog().size(); ++index) {
+            const SettingDefinition& setting = settingsCatalog()[index];
+            if (belongsTo(scope, setting) && inSetUp(setting)) {
+                if (const std::optional<SettingValue> inUse = valueAt(scope, index)) {
+                    writeValue(store, scopedKey(scope.name, setting.key), setting, *inUse);
+                }
+            }
+        }
+    };
+    write(first_);
+    for (const Scope& scope : mappings_) {
+        write(scope);
+    }
     return std::move(store.texts);
 }
 

@@ -81,7 +81,8 @@ class SettingsModel {
     // The set-up (the keys inSetUp() names, the first mapping's and every listed mapping's) as
     // the file holds it, written into `into` without committing: what a preset stores.
     void writeSetUp(PreferencesStore& into) const;
-    // The set-up as the texts a preset's file holds, by key.
+    // The set-up's values in use as the texts a file holds, by key: equal for two models that
+    // mean the same set-up, however each was written.
     std::map<std::string, std::string> setUpTexts() const;
     // Takes the set-up of `preset`, a model loaded from a preset's file without a notice: its
     // mappings replace those listed (the sections of those it leaves out go), and a set-up key it

@@ -486,6 +486,9 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
     const std::vector<QVOSCData> resumed = ask({"/kestrano/get/preset"});
     ASSERT_EQ(resumed.size(), 1u);
     EXPECT_EQ(textArgumentOf(resumed[0]), "s { chorus }");
+    const std::vector<QVOSCData> unchanged = ask({"/kestrano/get/presetChanged"});
+    ASSERT_EQ(unchanged.size(), 1u);
+    EXPECT_EQ(textArgumentOf(unchanged[0]), "i { 0 }") << "the set-up still is chorus";
     program->sendSignal(SIGTERM);
     EXPECT_EQ(program->wait(3s), 0) << program->errorOutput();
 }
