@@ -1,6 +1,5 @@
 #include "app/tempo/BeatTracker.h"
 
-#include <aubio/aubio.h>
 #include <pthread.h>
 
 #include <algorithm>
@@ -32,6 +31,12 @@ constexpr std::chrono::milliseconds readTimeout{200};
 // How long the earliest arrival is remembered: long enough to include a read that came without
 // delay, short enough to follow a server that changed its latency.
 constexpr double arrivalMemory = 5.0;
+// A capture that stopped and went on (a stream reopened, a device back) counts its frames on from
+// where it stopped, so the frames after the gap arrive later than their count says. Reads that
+// all come this much later than the frames before them, for gapConfirmation, mark a gap: one late
+// read on a busy machine does not.
+constexpr double gapTolerance = 0.03;
+constexpr double gapConfirmation = 0.3;
 
 double seconds(SoundTap::Clock::time_point time) {
     return std::chrono::duration<double>(time.time_since_epoch()).count();
@@ -39,52 +44,39 @@ double seconds(SoundTap::Clock::time_point time) {
 
 }  // namespace
 
-// One aubio tempo tracker; made anew for each input rate and after each silence, so that the
+// One tracker of the module's; made anew for each input rate and after each silence, so that the
 // music that comes back is heard without the old one's beats.
-class BeatTracker::Aubio {
+class BeatTracker::Tracker {
   public:
-    explicit Aubio(double rate)
-        : tempo_(new_aubio_tempo("default", windowFrames, static_cast<uint_t>(hopFrames),
-                                 static_cast<uint_t>(std::lround(rate)))),
-          in_(new_fvec(hopFrames)),
-          out_(new_fvec(1)) {
-        if (tempo_ != nullptr) {
-            // Its own silence gate drops beats that fall on a quiet hop just before a hit.
-            aubio_tempo_set_silence(tempo_, -120.0f);
+    Tracker(const KestranoBeatFunctions& functions, double rate)
+        : functions_(functions),
+          tracker_(functions.create(windowFrames, static_cast<unsigned>(hopFrames),
+                                    static_cast<unsigned>(std::lround(rate)))) {}
+    ~Tracker() {
+        if (tracker_ != nullptr) {
+            functions_.destroy(tracker_);
         }
     }
-    ~Aubio() {
-        if (tempo_ != nullptr) {
-            del_aubio_tempo(tempo_);
-        }
-        del_fvec(in_);
-        del_fvec(out_);
-    }
-    Aubio(const Aubio&) = delete;
-    Aubio& operator=(const Aubio&) = delete;
+    Tracker(const Tracker&) = delete;
+    Tracker& operator=(const Tracker&) = delete;
 
-    bool usable() const { return tempo_ != nullptr; }
+    bool usable() const { return tracker_ != nullptr; }
     // One hop in; the frame of a beat heard, counted from the tracker's first frame.
-    std::optional<uint_t> step(const float* hop) {
-        for (unsigned frame = 0; frame < hopFrames; ++frame) {
-            in_->data[frame] = hop[frame];
-        }
-        aubio_tempo_do(tempo_, in_, out_);
-        if (out_->data[0] == 0.0f) {
-            return std::nullopt;
-        }
-        return aubio_tempo_get_last(tempo_);
+    std::optional<std::uint64_t> step(const float* hop) {
+        const long long beat = functions_.step(tracker_, hop);
+        return beat < 0 ? std::nullopt : std::optional(static_cast<std::uint64_t>(beat));
     }
-    double period() const { return aubio_tempo_get_period_s(tempo_); }
+    double period() const { return functions_.period(tracker_); }
 
   private:
-    aubio_tempo_t* tempo_;
-    fvec_t* in_;
-    fvec_t* out_;
+    const KestranoBeatFunctions& functions_;
+    void* tracker_;
 };
 
-BeatTracker::BeatTracker(std::shared_ptr<SoundTap> tap, std::function<void()> changed)
-    : tap_(std::move(tap)),
+BeatTracker::BeatTracker(std::shared_ptr<const KestranoBeatFunctions> functions,
+                         std::shared_ptr<SoundTap> tap, std::function<void()> changed)
+    : functions_(std::move(functions)),
+      tap_(std::move(tap)),
       changed_(std::move(changed)),
       hop_(hopFrames),
       thread_([this] { run(); }) {}
@@ -135,8 +127,13 @@ void BeatTracker::run() {
             factor_ = std::max<std::size_t>(1, static_cast<std::size_t>(rate_ / analysisRate));
             restart(block.firstFrame);
             earliest_ = {};
+            late_.reset();
         }
-        noteArrival(block);
+        if (noteArrival(block)) {
+            // The beats heard so far were on the old count of frames; the tracker starts again
+            // from the sound after the gap, while the clock keeps the grid it had.
+            restart(block.firstFrame);
+        }
         const std::size_t hopLength = hopFrames * factor_;
         std::size_t done = 0;
         for (; done + hopLength <= block.frames && tracker_->usable(); done += hopLength) {
@@ -146,7 +143,7 @@ void BeatTracker::run() {
     }
 }
 
-void BeatTracker::noteArrival(const SoundTap::Block& block) {
+bool BeatTracker::noteArrival(const SoundTap::Block& block) {
     // When the input's frame 0 would have arrived, had every frame come as early as this read's
     // newest did. A frame is never early, only late by the server's and the system's delays:
     // the earliest of the last few seconds is the truest, and the sound's own count of frames
@@ -154,12 +151,23 @@ void BeatTracker::noteArrival(const SoundTap::Block& block) {
     const double start =
         seconds(block.newestArrival) - (static_cast<double>(block.framesWritten) - 1.0) / rate_;
     const double now = seconds(block.newestArrival);
+    if (start > frameStart() + gapTolerance) {
+        late_ = late_ ? Late{std::min(late_->start, start), late_->since} : Late{start, now};
+        if (now - late_->since < gapConfirmation) {
+            return false;
+        }
+        earliest_ = {late_->start, std::numeric_limits<double>::infinity(), now};
+        late_.reset();
+        return true;
+    }
+    late_.reset();
     if (now - earliest_.since > arrivalMemory) {
         earliest_.previous = earliest_.current;
         earliest_.current = start;
         earliest_.since = now;
     }
     earliest_.current = std::min(earliest_.current, start);
+    return false;
 }
 
 double BeatTracker::frameStart() const {
@@ -178,7 +186,7 @@ bool BeatTracker::waitedSilent(double seconds) {
 }
 
 void BeatTracker::restart(std::uint64_t firstFrame) {
-    tracker_ = std::make_unique<Aubio>(rate_ / static_cast<double>(factor_));
+    tracker_ = std::make_unique<Tracker>(*functions_, rate_ / static_cast<double>(factor_));
     trackerStart_ = firstFrame;
     beats_.clear();
 }
@@ -209,7 +217,7 @@ void BeatTracker::step(const float* sound, std::uint64_t firstFrame) {
         }
         return;
     }
-    const std::optional<uint_t> beat = tracker_->step(hop_.data());
+    const std::optional<std::uint64_t> beat = tracker_->step(hop_.data());
     if (!beat) {
         return;
     }
@@ -221,7 +229,8 @@ void BeatTracker::step(const float* sound, std::uint64_t firstFrame) {
         beats_.pop_front();
     }
     const std::vector<double> times(beats_.begin(), beats_.end());
-    if (auto grid = fitBeatGrid(times, tracker_->period(), beatsToLock)) {
+    // While the frames may be after a gap, their place on the clock is not known.
+    if (auto grid = late_ ? std::nullopt : fitBeatGrid(times, tracker_->period(), beatsToLock)) {
         grid->anchor += frameStart();
         state_.grid = grid;
         publish();

@@ -3,11 +3,17 @@
 // clock tells the tempo.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
+#include <mutex>
 #include <optional>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "app/run/QtMainLoop.h"
 #include "app/tempo/BeatGrid.h"
+#include "app/tempo/BeatTracker.h"
 #include "app/tempo/TapTempo.h"
 #include "app/tempo/TempoClock.h"
 
@@ -150,6 +156,82 @@ TEST(TempoGridTest, TempoIsToldOnLockAndOnMovesOfHalfABpmAtMostTwiceASecond) {
     clock.trackerState(BeatGrid{1003.0, 0.5}, false);
     EXPECT_FALSE(clock.status().bpm.has_value());
     EXPECT_TRUE(clock.tap());
+}
+
+// A capture that stops for 1.3 s and goes on counts its frames on as if nothing was lost: the
+// tracker must place the beats after the gap by when they arrive, not by the old count. The
+// arrival times are given with the sound, so the tracker's thread may run at any speed.
+TEST(TempoGridTest, TrackerKeepsThePhaseAfterAGapInTheCapture) {
+    constexpr double rate = 48000.0, period = 0.5, firstBeat = 0.25, latency = 0.005;
+    constexpr double gapAt = 8.0, gapLength = 1.3, end = 18.0;
+    const double base =
+        std::chrono::duration<double>(SoundTap::Clock::now().time_since_epoch()).count();
+    // The music as it plays, by its own seconds: a kick on each beat.
+    std::minstd_rand noise(3);
+    std::uniform_real_distribution<float> white(-0.2f, 0.2f);
+    const auto music = [&](double at) {
+        const double since = std::fmod(at - firstBeat + 10 * period, period);
+        return static_cast<float>(since > 0.12
+                                      ? white(noise) * 0.05
+                                      : (0.8 * std::sin(2 * M_PI * 70 * since) + white(noise)) *
+                                            std::exp(-since * 30));
+    };
+
+    const auto tap = std::make_shared<SoundTap>(std::vector<unsigned>{}, 48000);
+    std::mutex mutex;
+    std::vector<BeatGrid> grids;
+    BeatTracker* tracker = nullptr;
+    const std::string path = KESTRANO_BEAT_MODULE;
+    const BeatModule module = openBeatModule(std::span(&path, 1));
+    ASSERT_TRUE(module.functions) << module.error;
+    BeatTracker running(module.functions, tap, [&] {
+        std::lock_guard lock(mutex);
+        if (tracker != nullptr) {
+            if (const auto grid = tracker->state().grid) {
+                grids.push_back(*grid);
+            }
+        }
+    });
+    {
+        std::lock_guard lock(mutex);
+        tracker = &running;
+    }
+    constexpr std::size_t chunk = 480;
+    std::vector<float> sound(chunk);
+    for (std::uint64_t frame = 0; frame / rate < end - gapLength; frame += chunk) {
+        const double first = static_cast<double>(frame) / rate;
+        // From the gap on, the music has gone on without the capture.
+        const double played = first >= gapAt ? first + gapLength : first;
+        for (std::size_t n = 0; n < chunk; ++n) {
+            sound[n] = music(played + static_cast<double>(n) / rate);
+        }
+        const double arrival = base + played + (chunk - 1) / rate + latency;
+        tap->write(
+            sound.data(), chunk, 1, rate,
+            SoundTap::Clock::time_point(std::chrono::duration_cast<SoundTap::Clock::duration>(
+                std::chrono::duration<double>(arrival))));
+        // The tracker reads eight hops at a time; it may not fall behind the arrivals.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (tap->unreadFrames() >= 2048 + chunk && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_LT(tap->unreadFrames(), 2048 + chunk) << "the tracker stopped reading";
+    }
+    std::lock_guard lock(mutex);
+    tracker = nullptr;
+    // From 4 s after the gap on, the grids fall on the music's beats.
+    int late = 0;
+    for (const BeatGrid& grid : grids) {
+        const double at = grid.anchor - base - latency;
+        if (at < gapAt + gapLength + 4.0) {
+            continue;
+        }
+        ++late;
+        const double offset = at - firstBeat - std::round((at - firstBeat) / period) * period;
+        EXPECT_LT(std::abs(offset), 0.02) << "grid at " << at << " s";
+        EXPECT_NEAR(grid.period, period, 0.005) << "grid at " << at << " s";
+    }
+    EXPECT_GE(late, 3);
 }
 
 }  // namespace
