@@ -94,11 +94,12 @@ void KestranoController::startBeatTracker() {
     tempoTap_ = std::make_shared<SoundTap>(trackedChannels(), tempoTapFrames);
     trackerToken_ = std::make_shared<int>(0);
     beatTracker_ = std::make_unique<BeatTracker>(
-        module.functions, tempoTap_, [this, token = std::weak_ptr<int>(trackerToken_)] {
+        module.functions, tempoTap_, settings_.decimal(keys::tempoMinimum),
+        [this, token = std::weak_ptr<int>(trackerToken_)] {
             mainLoop_.postToMainThread([this, token] {
                 if (token.lock() && beatTracker_) {
                     const BeatTracker::State state = beatTracker_->state();
-                    tempoClock_.trackerState(state.grid, state.silent);
+                    tempoClock_.trackerState(state.grid, state.silent, state.unsure);
                 }
             });
         });

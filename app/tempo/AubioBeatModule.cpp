@@ -1,52 +1,55 @@
-// The loadable module around aubio's tempo tracker: the only code that links aubio.
+// The loadable module around aubio's onset detection: the only code that links aubio.
 #include <aubio/aubio.h>
 
 #include "app/tempo/BeatModule.h"
 
 namespace {
 
-struct Tracker {
-    aubio_tempo_t* tempo;
+struct Detector {
+    aubio_pvoc_t* spectrum;
+    aubio_specdesc_t* flux;
     fvec_t* in;
+    cvec_t* bins;
     fvec_t* out;
 };
 
-void* create(unsigned windowFrames, unsigned hopFrames, unsigned rate) {
-    aubio_tempo_t* tempo = new_aubio_tempo("default", windowFrames, hopFrames, rate);
-    if (tempo == nullptr) {
+void* create(unsigned windowFrames, unsigned hopFrames, unsigned /*rate*/) {
+    aubio_pvoc_t* spectrum = new_aubio_pvoc(windowFrames, hopFrames);
+    // The rise of each frequency's magnitude, summed: kicks, snares and strums alike.
+    aubio_specdesc_t* flux = new_aubio_specdesc("specflux", windowFrames);
+    if (spectrum == nullptr || flux == nullptr) {
+        if (spectrum != nullptr) {
+            del_aubio_pvoc(spectrum);
+        }
+        if (flux != nullptr) {
+            del_aubio_specdesc(flux);
+        }
         return nullptr;
     }
-    // Its own silence gate drops beats that fall on a quiet hop just before a hit.
-    aubio_tempo_set_silence(tempo, -120.0f);
-    return new Tracker{tempo, new_fvec(hopFrames), new_fvec(1)};
+    return new Detector{spectrum, flux, new_fvec(hopFrames), new_cvec(windowFrames), new_fvec(1)};
 }
 
 void destroy(void* opaque) {
-    auto* tracker = static_cast<Tracker*>(opaque);
-    del_aubio_tempo(tracker->tempo);
-    del_fvec(tracker->in);
-    del_fvec(tracker->out);
-    delete tracker;
+    auto* detector = static_cast<Detector*>(opaque);
+    del_aubio_pvoc(detector->spectrum);
+    del_aubio_specdesc(detector->flux);
+    del_fvec(detector->in);
+    del_cvec(detector->bins);
+    del_fvec(detector->out);
+    delete detector;
 }
 
-long long step(void* opaque, const float* hop) {
-    auto* tracker = static_cast<Tracker*>(opaque);
-    for (uint_t frame = 0; frame < tracker->in->length; ++frame) {
-        tracker->in->data[frame] = hop[frame];
+float novelty(void* opaque, const float* hop) {
+    auto* detector = static_cast<Detector*>(opaque);
+    for (uint_t frame = 0; frame < detector->in->length; ++frame) {
+        detector->in->data[frame] = hop[frame];
     }
-    aubio_tempo_do(tracker->tempo, tracker->in, tracker->out);
-    if (tracker->out->data[0] == 0.0f) {
-        return -1;
-    }
-    return static_cast<long long>(aubio_tempo_get_last(tracker->tempo));
+    aubio_pvoc_do(detector->spectrum, detector->in, detector->bins);
+    aubio_specdesc_do(detector->flux, detector->bins, detector->out);
+    return detector->out->data[0];
 }
 
-double period(void* opaque) {
-    return aubio_tempo_get_period_s(static_cast<Tracker*>(opaque)->tempo);
-}
-
-constexpr KestranoBeatFunctions functions{kestranoBeatFunctionsVersion, create, destroy, step,
-                                          period};
+constexpr KestranoBeatFunctions functions{kestranoBeatFunctionsVersion, create, destroy, novelty};
 
 }  // namespace
 

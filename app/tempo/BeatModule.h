@@ -5,26 +5,24 @@
 #include <string>
 #include <vector>
 
-// The beat tracker's library (aubio, and FFmpeg's codecs behind it) comes in a loadable module of
+// The onset detector's library (aubio, and FFmpeg's codecs behind it) comes in a loadable module of
 // its own, opened when the tempo is first detected: a program that never detects the tempo loads
 // none of it. The module offers these plain C functions, so that nothing of its C++ crosses.
 extern "C" {
 struct KestranoBeatFunctions {
     // The layout's version: a module of another build is refused.
     int version;
-    // A tracker of `windowFrames` and `hopFrames` at `rate`; null when it cannot be made.
+    // An onset detector of `windowFrames` and `hopFrames` at `rate`; null when it cannot be made.
     void* (*create)(unsigned windowFrames, unsigned hopFrames, unsigned rate);
-    void (*destroy)(void* tracker);
-    // One hop in; the frame of a beat heard, counted from the tracker's first frame, or -1.
-    long long (*step)(void* tracker, const float* hop);
-    // The tracker's beat period now, in seconds.
-    double (*period)(void* tracker);
+    void (*destroy)(void* detector);
+    // One hop in; how much new sound it brought (the spectral flux, 0 or more).
+    float (*novelty)(void* detector, const float* hop);
 };
 // The module's one exported symbol.
 const KestranoBeatFunctions* kestrano_beat_functions(void);
 }
 
-inline constexpr int kestranoBeatFunctionsVersion = 1;
+inline constexpr int kestranoBeatFunctionsVersion = 2;
 
 // The module opened, or why not.
 struct BeatModule {

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include "app/tempo/TempoInduction.h"
+
 #include <algorithm>
 #include <cmath>
 #include <deque>
@@ -11,9 +13,9 @@
 namespace {
 
 // The tracker hears the input brought down to about 12 kHz (the mean of 4 frames at 44.1 and
-// 48 kHz): the onsets of kicks and snares are well below that. Hops of 64 frames place beats
-// within 6 ms; the window of four hops is the tracker's usual one. That costs a quarter of hops
-// of 256 frames at 48 kHz; hops of 11 ms cost less still but place the beats 30 ms off.
+// 48 kHz): the onsets of kicks and snares are well below that. Hops of 64 frames place onsets
+// within 6 ms; the window of four hops is the onset detector's usual one. That costs a quarter
+// of hops of 256 frames at 48 kHz; hops of 11 ms cost less still but place the beats 30 ms off.
 constexpr double analysisRate = 11025.0;
 constexpr std::size_t hopFrames = 64;
 constexpr unsigned windowFrames = 256;
@@ -22,10 +24,19 @@ constexpr unsigned windowFrames = 256;
 constexpr std::size_t hopsPerRead = 8;
 // Below this mean square a hop counts as silent (-60 dBFS).
 constexpr float silentPower = 1.0e-6f;
-// The beats the grid is fitted to: the last few seconds, so that a change of tempo is followed.
-constexpr double beatMemory = 6.0;
-constexpr std::size_t mostBeats = 64;
-constexpr int beatsToLock = 4;
+// The novelty the tempo is chosen over: long enough for a bar's patterns to repeat, short enough
+// that a change of tempo is followed within a few seconds.
+constexpr double noveltyMemory = 8.0;
+// The tempo is chosen afresh this often.
+constexpr double choiceInterval = 0.25;
+// A tempo is steady once the choices of this long agree within steadyShare, each with at least
+// steadyConfidence: until then, and whenever they part, the beats are held.
+constexpr double steadyFor = 1.0;
+constexpr double steadyShare = 0.02;
+constexpr double steadyConfidence = 0.05;
+// A hit shows in the novelty of the hop it falls in, and most in the next one, as it comes into
+// the middle of the detector's window: the beat lies this many hops before the novelty's peak.
+constexpr double noveltyDelay = 1.0;
 // A read waits this long for sound before it counts the wait as silence.
 constexpr std::chrono::milliseconds readTimeout{200};
 // How long the earliest arrival is remembered: long enough to include a read that came without
@@ -44,38 +55,35 @@ double seconds(SoundTap::Clock::time_point time) {
 
 }  // namespace
 
-// One tracker of the module's; made anew for each input rate and after each silence, so that the
-// music that comes back is heard without the old one's beats.
-class BeatTracker::Tracker {
+// One onset detector of the module's; made anew for each input rate and after each silence or
+// gap, so that the music that comes back is heard without the old one's spectrum.
+class BeatTracker::Detector {
   public:
-    Tracker(const KestranoBeatFunctions& functions, double rate)
+    Detector(const KestranoBeatFunctions& functions, double rate)
         : functions_(functions),
-          tracker_(functions.create(windowFrames, static_cast<unsigned>(hopFrames),
-                                    static_cast<unsigned>(std::lround(rate)))) {}
-    ~Tracker() {
-        if (tracker_ != nullptr) {
-            functions_.destroy(tracker_);
+          detector_(functions.create(windowFrames, static_cast<unsigned>(hopFrames),
+                                     static_cast<unsigned>(std::lround(rate)))) {}
+    ~Detector() {
+        if (detector_ != nullptr) {
+            functions_.destroy(detector_);
         }
     }
-    Tracker(const Tracker&) = delete;
-    Tracker& operator=(const Tracker&) = delete;
+    Detector(const Detector&) = delete;
+    Detector& operator=(const Detector&) = delete;
 
-    bool usable() const { return tracker_ != nullptr; }
-    // One hop in; the frame of a beat heard, counted from the tracker's first frame.
-    std::optional<std::uint64_t> step(const float* hop) {
-        const long long beat = functions_.step(tracker_, hop);
-        return beat < 0 ? std::nullopt : std::optional(static_cast<std::uint64_t>(beat));
-    }
-    double period() const { return functions_.period(tracker_); }
+    bool usable() const { return detector_ != nullptr; }
+    float novelty(const float* hop) { return functions_.novelty(detector_, hop); }
 
   private:
     const KestranoBeatFunctions& functions_;
-    void* tracker_;
+    void* detector_;
 };
 
 BeatTracker::BeatTracker(std::shared_ptr<const KestranoBeatFunctions> functions,
-                         std::shared_ptr<SoundTap> tap, std::function<void()> changed)
-    : functions_(std::move(functions)),
+                         std::shared_ptr<SoundTap> tap, double minimumBpm,
+                         std::function<void()> changed)
+    : minimum_(minimumBpm),
+      functions_(std::move(functions)),
       tap_(std::move(tap)),
       changed_(std::move(changed)),
       hop_(hopFrames),
@@ -85,6 +93,10 @@ BeatTracker::~BeatTracker() {
     ending_ = true;
     tap_->stop();
     thread_.join();
+}
+
+void BeatTracker::setMinimum(double bpm) {
+    minimum_ = bpm;
 }
 
 BeatTracker::State BeatTracker::state() {
@@ -122,21 +134,21 @@ void BeatTracker::run() {
         }
         // A new input, or frames lost to a slow reader or a stalled input: the tracker's count
         // of frames restarts.
-        if (!tracker_ || block.sampleRate != rate_ || block.firstFrame != nextFrame_) {
+        if (!detector_ || block.sampleRate != rate_ || block.firstFrame != nextFrame_) {
             rate_ = block.sampleRate;
             factor_ = std::max<std::size_t>(1, static_cast<std::size_t>(rate_ / analysisRate));
-            restart(block.firstFrame);
+            restart();
             earliest_ = {};
             late_.reset();
         }
         if (noteArrival(block)) {
             // The beats heard so far were on the old count of frames; the tracker starts again
             // from the sound after the gap, while the clock keeps the grid it had.
-            restart(block.firstFrame);
+            restart();
         }
         const std::size_t hopLength = hopFrames * factor_;
         std::size_t done = 0;
-        for (; done + hopLength <= block.frames && tracker_->usable(); done += hopLength) {
+        for (; done + hopLength <= block.frames && detector_->usable(); done += hopLength) {
             step(sound.data() + done, block.firstFrame + done);
         }
         nextFrame_ = block.firstFrame + done;
@@ -185,10 +197,10 @@ bool BeatTracker::waitedSilent(double seconds) {
     return state_.silent;
 }
 
-void BeatTracker::restart(std::uint64_t firstFrame) {
-    tracker_ = std::make_unique<Tracker>(*functions_, rate_ / static_cast<double>(factor_));
-    trackerStart_ = firstFrame;
-    beats_.clear();
+void BeatTracker::restart() {
+    detector_ = std::make_unique<Detector>(*functions_, rate_ / static_cast<double>(factor_));
+    novelty_.clear();
+    choices_.clear();
 }
 
 void BeatTracker::step(const float* sound, std::uint64_t firstFrame) {
@@ -210,29 +222,49 @@ void BeatTracker::step(const float* sound, std::uint64_t firstFrame) {
     }
     // While silent, and when the music comes back, the tracker starts afresh from the next hop.
     if (quiet ? waitedSilent(static_cast<double>(hopLength) / rate_) : state_.silent) {
-        restart(firstFrame + hopLength);
+        restart();
         if (!quiet) {
             state_.silent = false;
             publish();
         }
         return;
     }
-    const std::optional<std::uint64_t> beat = tracker_->step(hop_.data());
-    if (!beat) {
+    novelty_.push_back(detector_->novelty(hop_.data()));
+    const double hopsPerSecond = rate_ / static_cast<double>(hopLength);
+    while (static_cast<double>(novelty_.size()) > noveltyMemory * hopsPerSecond) {
+        novelty_.pop_front();
+    }
+    if (++sinceChoice_ < static_cast<std::size_t>(choiceInterval * hopsPerSecond)) {
         return;
     }
-    // Beats are counted in the input's seconds, and placed on the clock only once fitted.
-    const double frame = static_cast<double>(trackerStart_) + static_cast<double>(*beat * factor_);
-    const double time = frame / rate_;
-    beats_.push_back(time);
-    while (beats_.size() > mostBeats || time - beats_.front() > beatMemory) {
-        beats_.pop_front();
+    sinceChoice_ = 0;
+    const std::vector<float> novelty(novelty_.begin(), novelty_.end());
+    const std::optional<TempoChoice> choice = chooseTempo(novelty, hopsPerSecond, minimum_);
+    if (!choice) {
+        return;
     }
-    const std::vector<double> times(beats_.begin(), beats_.end());
+    choices_.push_back(*choice);
+    while (static_cast<double>(choices_.size()) > steadyFor / choiceInterval) {
+        choices_.pop_front();
+    }
+    const bool steady =
+        static_cast<double>(choices_.size()) >= steadyFor / choiceInterval &&
+        std::all_of(choices_.begin(), choices_.end(), [&](const TempoChoice& earlier) {
+            return earlier.confidence >= steadyConfidence &&
+                   std::abs(earlier.period / choice->period - 1.0) <= steadyShare;
+        });
     // While the frames may be after a gap, their place on the clock is not known.
-    if (auto grid = late_ ? std::nullopt : fitBeatGrid(times, tracker_->period(), beatsToLock)) {
-        grid->anchor += frameStart();
-        state_.grid = grid;
+    if (late_) {
+        return;
+    }
+    // The newest beat in the input's seconds, then on the clock.
+    const double newestHop = static_cast<double>(firstFrame) / rate_;
+    const double beat = newestHop - choice->sinceBeat - noveltyDelay / hopsPerSecond + frameStart();
+    const bool wasSteady = state_.grid.has_value();
+    state_.grid = steady ? std::optional(BeatGrid{beat, choice->period}) : std::nullopt;
+    // Unsure once a tempo was had, until the choices agree again.
+    state_.unsure = !steady && (wasSteady || state_.unsure);
+    if (steady || wasSteady) {
         publish();
     }
 }

@@ -14,20 +14,24 @@
 #include "app/audio/tap/SoundTap.h"
 #include "app/tempo/BeatGrid.h"
 #include "app/tempo/BeatModule.h"
+#include "app/tempo/TempoInduction.h"
 
-// Follows the beat of the sound a tap hands over, on a thread of its own: the beats a tracker
-// hears are fitted to a grid, and the newest state is kept for the main thread to take.
-// Memory is bounded (one read of sound, a few seconds of beats) and so is the work (one tracker
-// step per hop).
+// Follows the beat of the sound a tap hands over, on a thread of its own: the onset novelty of
+// the last seconds gives the tempo and the phase of a grid (see TempoInduction), and the newest
+// state is kept for the main thread to take. Memory is bounded (one read of sound, a few seconds
+// of novelty) and so is the work (one detector step per hop, one choice four times a second).
 class BeatTracker {
   public:
     using Clock = SoundTap::Clock;
 
     // What the tracker knows now. Times are seconds of the steady clock (since its epoch).
     struct State {
-        // The grid of the last beats heard; nothing before the tracker has locked, and from
-        // the start of a silence until it has locked again.
+        // The grid of the steady tempo heard; nothing before the tracker has locked, from the
+        // start of a silence, and while unsure, until it has locked again.
         std::optional<BeatGrid> grid;
+        // A tempo was had, and the last choices disagree (a change of song, a rubato passage):
+        // the beats are held.
+        bool unsure = false;
         // Whether the sound has been silent for silenceHold: beats stop, the tempo is kept.
         bool silent = false;
     };
@@ -37,19 +41,23 @@ class BeatTracker {
     // `changed` runs on the tracker's thread when the state changed; it should post to the main
     // thread, where state() reads the newest one. At most one call is waiting to be taken at a
     // time: see state().
+    // `minimumBpm` is the lower end of the range the grid's tempo is chosen in.
     BeatTracker(std::shared_ptr<const KestranoBeatFunctions> functions,
-                std::shared_ptr<SoundTap> tap, std::function<void()> changed);
+                std::shared_ptr<SoundTap> tap, double minimumBpm, std::function<void()> changed);
     ~BeatTracker();
     BeatTracker(const BeatTracker&) = delete;
     BeatTracker& operator=(const BeatTracker&) = delete;
+
+    // Any thread: the range's lower end from the next choice on.
+    void setMinimum(double bpm);
 
     // The newest state; also allows the next `changed` call.
     State state();
 
   private:
     void run();
-    // Starts a new tracker whose first frame is the tap's `firstFrame`.
-    void restart(std::uint64_t firstFrame);
+    // Starts a new detector, with no novelty heard.
+    void restart();
     // One hop of `factor_` times hopFrames frames, the first of them the tap's `firstFrame`.
     void step(const float* sound, std::uint64_t firstFrame);
     // Adds `seconds` of silence; whether the sound is silent now (for silenceHold or longer).
@@ -62,6 +70,7 @@ class BeatTracker {
     // Makes the state the newest for the main thread.
     void publish();
 
+    std::atomic<double> minimum_;
     std::shared_ptr<const KestranoBeatFunctions> functions_;
     std::shared_ptr<SoundTap> tap_;
     std::function<void()> changed_;
@@ -70,15 +79,16 @@ class BeatTracker {
     std::atomic<bool> told_{false};
 
     // The tracker thread's own.
-    class Tracker;
-    std::unique_ptr<Tracker> tracker_;
+    class Detector;
+    std::unique_ptr<Detector> detector_;
     std::vector<float> hop_;
     double rate_ = 0.0;
     // The input's frames that make one frame of the tracker's.
     std::size_t factor_ = 1;
-    std::uint64_t trackerStart_ = 0;  // the tap's count of the tracker's first frame
     std::uint64_t nextFrame_ = 0;
-    std::deque<double> beats_;
+    std::deque<float> novelty_;
+    std::size_t sinceChoice_ = 0;
+    std::deque<TempoChoice> choices_;
     double silentFor_ = 0.0;
     // The earliest frame-0 time of the current span of arrivalMemory and of the one before.
     struct Earliest {
