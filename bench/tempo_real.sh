@@ -10,7 +10,8 @@
 # 2 BPM of it; the beats' median distance (ms) to the best-fitting steady grid at that tempo and
 # their count; `aubio tempo` on the same file offline, and folded. Wanted: 80 % and 35 ms.
 # Not a test: it prints the table.
-# Usage: bench/tempo_real.sh [BUILD_DIR] [tempoMinimum]   (default build/main, 75)
+# Usage: bench/tempo_real.sh [BUILD_DIR] [tempoMinimum]   (default build/main, 75); SONGS=PATTERN
+# plays only the songs whose folder matches.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/main}
@@ -46,6 +47,7 @@ printf '%-24s %6s %6s %6s %7s %7s %6s %8s %7s  %s\n' song chart folded sent "in 
     beats "aubio" folded ok
 for folder in "$songs"/muldjord/*/ "$songs"/sectoid/*/; do
     name=$(basename "$folder" | tr ' ' '_')
+    [[ $name == ${SONGS:-*} ]] || continue
     truth=$(chart_tempo "$folder/notes.mid")
     # The band as recorded: the backing and the guitar the game plays along.
     sox -q -m "$folder/song.ogg" "$folder/guitar.ogg" -r 48000 "$work/$name.wav" \
@@ -65,4 +67,5 @@ for folder in "$songs"/muldjord/*/ "$songs"/sectoid/*/; do
         "${aubio_bpm:--}"
     kill "$pid"
     wait "$pid" 2>/dev/null || true
+    [[ -z ${KEEP_LOGS:-} ]] || cp "$work/$name.log" "$KEEP_LOGS/"
 done

@@ -197,10 +197,31 @@ bool BeatTracker::waitedSilent(double seconds) {
     return state_.silent;
 }
 
+double BeatTracker::keptPhase(double beat, double period) {
+    // Within an eighth of a period of the beats had, the new one follows them; a phase further
+    // off (the other half of a bar, an off-beat that was loud for a moment) is taken only once
+    // the choices of a second agree on it.
+    const double kept = phase_ ? *phase_ + std::round((beat - *phase_) / period) * period : beat;
+    const bool near = std::abs(beat - kept) <= period / 8.0;
+    const bool agreed =
+        otherPhase_ && std::abs(std::remainder(beat - *otherPhase_, period)) <= period / 8.0;
+    otherPhases_ = near ? 0 : agreed ? otherPhases_ + 1 : 1;
+    otherPhase_ = near ? std::nullopt : std::optional(beat);
+    if (!phase_ || near || static_cast<double>(otherPhases_) >= steadyFor / choiceInterval) {
+        phase_ = beat;
+        otherPhases_ = 0;
+        return beat;
+    }
+    return kept;
+}
+
 void BeatTracker::restart() {
     detector_ = std::make_unique<Detector>(*functions_, rate_ / static_cast<double>(factor_));
     novelty_.clear();
     choices_.clear();
+    phase_.reset();
+    otherPhase_.reset();
+    otherPhases_ = 0;
 }
 
 void BeatTracker::step(const float* sound, std::uint64_t firstFrame) {
@@ -257,9 +278,11 @@ void BeatTracker::step(const float* sound, std::uint64_t firstFrame) {
     if (late_) {
         return;
     }
-    // The newest beat in the input's seconds, then on the clock.
+    // The newest beat, on the clock.
     const double newestHop = static_cast<double>(firstFrame) / rate_;
-    const double beat = newestHop - choice->sinceBeat - noveltyDelay / hopsPerSecond + frameStart();
+    const double beat =
+        keptPhase(newestHop - choice->sinceBeat - noveltyDelay / hopsPerSecond, choice->period) +
+        frameStart();
     const bool wasSteady = state_.grid.has_value();
     state_.grid = steady ? std::optional(BeatGrid{beat, choice->period}) : std::nullopt;
     // Unsure once a tempo was had, until the choices agree again.

@@ -67,6 +67,9 @@ class BeatTracker {
     bool noteArrival(const SoundTap::Block& block);
     // The clock's seconds at the input's frame 0.
     double frameStart() const;
+    // The beat `beat` (the input's seconds) of a choice at `period`, or the beat of the phase in
+    // use nearest it while the choices have not agreed on another one for long.
+    double keptPhase(double beat, double period);
     // Makes the state the newest for the main thread.
     void publish();
 
@@ -89,6 +92,11 @@ class BeatTracker {
     std::deque<float> novelty_;
     std::size_t sinceChoice_ = 0;
     std::deque<TempoChoice> choices_;
+    // The newest beat of the phase in use, and of another one the choices tell, in the input's
+    // seconds, with how many choices in a row told the other one.
+    std::optional<double> phase_;
+    std::optional<double> otherPhase_;
+    int otherPhases_ = 0;
     double silentFor_ = 0.0;
     // The earliest frame-0 time of the current span of arrivalMemory and of the one before.
     struct Earliest {
