@@ -13,7 +13,7 @@ packages=(
     liblo-dev liblo-tools liboscpack-dev
     xvfb xauth procps
     pipewire pipewire-pulse wireplumber dbus
-    help2man man-db desktop-file-utils appstream systemd lintian dpkg-dev file
+    help2man man-db desktop-file-utils appstream systemd lintian dpkg-dev file python3
 )
 
 missing=()
