@@ -22,7 +22,7 @@ songs=/usr/share/games/fretsonfire/data/songs
 [[ -x $kestrano ]] || { echo "missing $kestrano: build $build first" >&2; exit 1; }
 command -v aubio >/dev/null || { echo "missing aubio (Debian: aubio-tools)" >&2; exit 1; }
 [[ -d $songs/muldjord && -d $songs/sectoid ]] || {
-    echo "missing songs (Debian: fretsonfire-songs-muldjord fretsonfire-songs-sectoid)" >&2
+    echo "missing songs: scripts/install-deps.sh --bench" >&2
     exit 1
 }
 # shellcheck source=bench/private_server.sh
