@@ -47,6 +47,7 @@ printf '%-24s %6s %6s %6s %7s %7s %6s %8s %7s  %s\n' song chart folded sent "in 
     beats "aubio" folded ok
 for folder in "$songs"/muldjord/*/ "$songs"/sectoid/*/; do
     name=$(basename "$folder" | tr ' ' '_')
+    # shellcheck disable=SC2053 # SONGS is a pattern
     [[ $name == ${SONGS:-*} ]] || continue
     truth=$(chart_tempo "$folder/notes.mid")
     # The band as recorded: the backing and the guitar the game plays along.
