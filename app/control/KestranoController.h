@@ -187,6 +187,8 @@ class KestranoController {
     void takeTempoMode();
     TempoClock::Hooks tempoHooks();
     void startBeatTracker();
+    // The channels the tracker listens to: tempoChannels, or else the first mapping's.
+    std::vector<unsigned> trackedChannels() const;
     // What a tempoChannels (or inputChannels) channel the input lacks means for the tempo.
     std::optional<std::string> tempoChannelsNote() const;
     void stopBeatTracker();

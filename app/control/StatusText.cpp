@@ -66,6 +66,7 @@ std::string statusLine(const ControllerStatus& status) {
         const TempoStatus& tempo = *status.tempo;
         parts.push_back((tempo.bpm ? formatted("tempo %.1f", *tempo.bpm) : std::string("tempo -")) +
                         (tempo.held     ? " held"
+                         : tempo.unsure ? " unsure"
                          : tempo.tapped ? " tapped"
                                         : ""));
     }
