@@ -134,7 +134,6 @@ TEST_F(LevelMappingTest, APresetSwitchIsOneStepAfterWhichOnlyWhatChangedSends) {
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/thunder", 10.0f));
     EXPECT_TRUE(nothingSent());
     // Refused whole: not even the capture's meters change.
-    EXPECT_NE(controller->switchPreset("chorus"), std::nullopt);
     EXPECT_NE(controller->switchPreset("broken"), std::nullopt);
     EXPECT_EQ(capture->meterLayouts, layouts + 1);
 }
@@ -154,9 +153,9 @@ TEST_F(LevelMappingTest, AMappingWithoutAnAddressSendsToItsNameAndSharedAddresse
     ASSERT_EQ(controller->settings().changeFromText("snare/address", "hat"), std::nullopt);
     controller->setAddress("hat");
     controller->updateAudioLevels();
-    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 2.0f));
-    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 2.0f));
-    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 2.0f));
+    for (int mapping = 0; mapping < 3; ++mapping) {
+        EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 2.0f)) << mapping;
+    }
     EXPECT_NE(statusLine(controller->status())
                   .find("the first mapping and hat and snare send to /zandorex/hat"),
               std::string::npos)

@@ -167,14 +167,14 @@ TEST(TempoGridTest, TempoIsToldOnLockAndOnMovesOfHalfABpmAtMostTwiceASecond) {
 
 // Novelty as the onset detector gives it, one value a hop (11025 / 64 a second) for `seconds`:
 // each hit a rise of `strength` on its hop and half of it on the next, over a floor of noise.
+constexpr double hopsPerSecond = 11025.0 / 64.0;
 struct Hit {
     double beats;  // where in the bar, in beats from its start
     float strength;
 };
 std::vector<float> novelty(double bpm, const std::vector<Hit>& bar, double barBeats, double seconds,
                            double firstBeat) {
-    const double hops = 11025.0 / 64.0;
-    std::vector<float> out(static_cast<std::size_t>(seconds * hops));
+    std::vector<float> out(static_cast<std::size_t>(seconds * hopsPerSecond));
     std::minstd_rand noise(11);
     std::uniform_real_distribution<float> floor(0.0f, 0.1f);
     for (float& value : out) {
@@ -184,7 +184,7 @@ std::vector<float> novelty(double bpm, const std::vector<Hit>& bar, double barBe
     for (double start = firstBeat - 4 * barBeats * period; start < seconds;
          start += barBeats * period) {
         for (const Hit& hit : bar) {
-            const double at = (start + hit.beats * period) * hops;
+            const double at = (start + hit.beats * period) * hopsPerSecond;
             if (at >= 0.0 && at + 1 < static_cast<double>(out.size())) {
                 out[static_cast<std::size_t>(at)] += hit.strength;
                 out[static_cast<std::size_t>(at) + 1] += hit.strength / 2;
@@ -228,14 +228,14 @@ TEST(TempoGridTest, TempoChoiceTakesTheBeatsFamilyAndTheRangesMember) {
         SCOPED_TRACE(row.what);
         const double firstBeat = 0.123;
         const std::vector<float> curve = novelty(row.bpm, row.bar, row.barBeats, 7.0, firstBeat);
-        const std::optional<TempoChoice> choice = chooseTempo(curve, 11025.0 / 64.0, row.minimum);
+        const std::optional<TempoChoice> choice = chooseTempo(curve, hopsPerSecond, row.minimum);
         ASSERT_TRUE(choice.has_value());
         // Within 0.4 %: a period of 40 hops is measured to a tenth of a hop.
         EXPECT_NEAR(60.0 / choice->period, row.chosen, row.chosen * 0.004);
         EXPECT_GT(choice->confidence, 0.2);
         // The newest beat, from the newest hop back, on the tempo's beats, or on its eighths when
         // the range asks for twice the tempo.
-        const double newest = (static_cast<double>(curve.size()) - 1) / (11025.0 / 64.0);
+        const double newest = (static_cast<double>(curve.size()) - 1) / hopsPerSecond;
         const double beat = newest - choice->sinceBeat;
         const double off =
             std::remainder(beat - firstBeat, std::min(60.0 / row.bpm, choice->period));
@@ -243,12 +243,9 @@ TEST(TempoGridTest, TempoChoiceTakesTheBeatsFamilyAndTheRangesMember) {
     }
 
     // Too short, or without a rise, gives none; noise gives a choice without confidence.
-    const std::vector<float> flat(2000, 0.5f);
-    EXPECT_FALSE(chooseTempo(flat, 11025.0 / 64.0, 75.0).has_value());
-    const std::vector<float> shortRock = novelty(120.0, rock, 4, 3.0, 0.0);
-    EXPECT_FALSE(chooseTempo(shortRock, 11025.0 / 64.0, 75.0).has_value());
-    const std::vector<float> noise = novelty(120.0, {}, 4, 7.0, 0.0);
-    const std::optional<TempoChoice> unsure = chooseTempo(noise, 11025.0 / 64.0, 75.0);
+    EXPECT_FALSE(chooseTempo(std::vector<float>(2000, 0.5f), hopsPerSecond, 75.0).has_value());
+    EXPECT_FALSE(chooseTempo(novelty(120.0, rock, 4, 3.0, 0.0), hopsPerSecond, 75.0).has_value());
+    const auto unsure = chooseTempo(novelty(120.0, {}, 4, 7.0, 0.0), hopsPerSecond, 75.0);
     ASSERT_TRUE(unsure.has_value());
     EXPECT_LT(unsure->confidence, 0.2);
 }
