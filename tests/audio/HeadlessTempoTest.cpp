@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -349,14 +350,9 @@ TEST_F(HeadlessTempoTest, TapsThroughRemoteControlSetTheTempo) {
 // program that does not detect the tempo; the first switch to detect brings them in.
 TEST_F(HeadlessTempoTest, TrackerLibrariesComeInOnlyWithDetection) {
     const auto mapped = [this](const std::string& name) {
-        std::ifstream maps("/proc/" + std::to_string(program->pid()) + "/maps");
-        std::string line;
-        while (std::getline(maps, line)) {
-            if (line.find(name) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
+        std::stringstream maps;
+        maps << std::ifstream("/proc/" + std::to_string(program->pid()) + "/maps").rdbuf();
+        return maps.str().find(name) != std::string::npos;
     };
     start({"tempo=off"});
     ASSERT_TRUE(statusComesTo("level ")) << program->output();

@@ -305,6 +305,12 @@ std::optional<float> floatArgumentOf(const QVOSCData& datagram) {
     return argument.floatValue();
 }
 
+// The text of the one answer a request got, or how many came when that is not one.
+std::string soleTextOf(const std::vector<QVOSCData>& answers) {
+    return answers.size() == 1 ? textArgumentOf(answers[0])
+                               : std::to_string(answers.size()) + " answers";
+}
+
 size_t countTo(const std::vector<Sent>& sent, const std::string& address) {
     return std::count_if(sent.begin(), sent.end(),
                          [&](const Sent& one) { return one.address == address; });
@@ -353,31 +359,29 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
             return one.address == address && std::abs(one.value - value) < 0.01f;
         };
     };
-    const auto levelBelow = [](float most) {
-        return [most](const Sent& one) {
-            return one.address == "/zandorex/level" && one.value < most;
+    const auto levelPast = [](float bound, bool above) {
+        return [bound, above](const Sent& one) {
+            return one.address == "/zandorex/level" && (one.value > bound) == above;
         };
     };
-    const auto levelAbove = [](float least) {
-        return [least](const Sent& one) {
-            return one.address == "/zandorex/level" && one.value > least;
-        };
-    };
-    // Switches, and gives the time the command left with the answer's text; what Zandorex
-    // receives meanwhile is collected as it comes.
+    // Switches, expects the switch acknowledged, and gives the time the command left; what
+    // Zandorex receives meanwhile is collected as it comes.
     const auto switchTo = [&](const std::string& name) {
         collectUntil(never, 100ms);
         const auto at = std::chrono::steady_clock::now();
         EXPECT_TRUE(peer.sendTo(listenPort, remoteCommand("/kestrano/preset", name)));
         while (std::chrono::steady_clock::now() < at + 5s) {
             if (const auto answer = peer.receive(0ms)) {
-                return std::pair(at, addressOf(*answer) + " " + textArgumentOf(*answer));
+                EXPECT_EQ(addressOf(*answer) + " " + textArgumentOf(*answer),
+                          "/kestrano/preset s { " + name + " }");
+                return at;
             }
             if (const auto datagram = zandorex.receive(1ms)) {
                 receivedNow(*datagram);
             }
         }
-        return std::pair(at, std::string("no answer"));
+        ADD_FAILURE() << "no answer to the switch to " << name;
+        return at;
     };
     const auto since = [&](std::chrono::steady_clock::time_point at) {
         std::vector<Sent> after;
@@ -387,11 +391,10 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
     };
 
     ASSERT_TRUE(collectUntil(sentTo("/zandorex/kick", 10.0f), 6s));
-    ASSERT_TRUE(collectUntil(levelAbove(6.0f), 5s));
+    ASSERT_TRUE(collectUntil(levelPast(6.0f, true), 5s));
     const std::vector<QVOSCData> saved = ask({"/kestrano/preset/save", "s", "verse"});
-    ASSERT_EQ(saved.size(), 1u);
-    EXPECT_EQ(addressOf(saved[0]) + " " + textArgumentOf(saved[0]),
-              "/kestrano/preset/saved s { verse }");
+    EXPECT_EQ(soleTextOf(saved), "s { verse }");
+    EXPECT_EQ(addressOf(saved.at(0)), "/kestrano/preset/saved");
     // storm and chorus by hand: kick the same in storm, thunder arriving, the level halved;
     // chorus without kick, with hat.
     const std::filesystem::path presets = configHome.path() / "Kestrano" / "Kestrano.presets";
@@ -405,23 +408,22 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
     std::ofstream(presets / "broken.conf") << "[General]\nmaxValue=1\n[General]\nminValue=2\n";
 
     // To storm: thunder turns on once, kick sends nothing, the level follows the new maximum.
-    auto [stormAt, stormAnswer] = switchTo("storm");
-    EXPECT_EQ(stormAnswer, "/kestrano/preset s { storm }");
+    const auto stormAt = switchTo("storm");
     EXPECT_TRUE(collectUntil(sentTo("/zandorex/thunder", 10.0f), 5s));
-    EXPECT_TRUE(collectUntil(levelBelow(4.0f), 5s));
+    EXPECT_TRUE(collectUntil(levelPast(4.0f, false), 5s));
     collectUntil(never, 600ms);
     const std::vector<Sent> afterStorm = since(stormAt);
     EXPECT_EQ(countTo(afterStorm, "/zandorex/kick"), 0u);
     EXPECT_EQ(countTo(afterStorm, "/zandorex/thunder"), 1u);
-    const auto firstLevel = std::find_if(afterStorm.begin(), afterStorm.end(), levelBelow(4.0f));
+    const auto firstLevel =
+        std::find_if(afterStorm.begin(), afterStorm.end(), levelPast(4.0f, false));
     ASSERT_NE(firstLevel, afterStorm.end());
-    EXPECT_EQ(std::count_if(firstLevel, afterStorm.end(), levelAbove(4.0f)), 0)
+    EXPECT_EQ(std::count_if(firstLevel, afterStorm.end(), levelPast(4.0f, true)), 0)
         << "the old maximum after the new one";
 
     // Back to verse: thunder leaves and sends nothing more.
-    auto [verseAt, verseAnswer] = switchTo("verse");
-    EXPECT_EQ(verseAnswer, "/kestrano/preset s { verse }");
-    EXPECT_TRUE(collectUntil(levelAbove(6.0f), 5s));
+    const auto verseAt = switchTo("verse");
+    EXPECT_TRUE(collectUntil(levelPast(6.0f, true), 5s));
     collectUntil(never, 600ms);
     EXPECT_EQ(countTo(since(verseAt), "/zandorex/kick"), 0u);
     EXPECT_EQ(countTo(since(verseAt), "/zandorex/thunder"), 0u);
@@ -430,37 +432,27 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
     const auto refusedAt = std::chrono::steady_clock::now();
     for (const std::string name : {"nosuch", "broken"}) {
         const std::vector<QVOSCData> answer = ask({"/kestrano/preset", "s", name});
-        ASSERT_EQ(answer.size(), 1u) << name;
-        EXPECT_EQ(addressOf(answer[0]), "/kestrano/error") << name;
-        EXPECT_NE(textArgumentOf(answer[0]).find(name), std::string::npos)
-            << textArgumentOf(answer[0]);
+        EXPECT_NE(soleTextOf(answer).find(name), std::string::npos) << soleTextOf(answer);
+        EXPECT_EQ(addressOf(answer.at(0)), "/kestrano/error") << name;
     }
     collectUntil(never, 300ms);
     const std::vector<Sent> afterRefusals = since(refusedAt);
     EXPECT_EQ(countTo(afterRefusals, "/zandorex/kick"), 0u);
     EXPECT_GE(countTo(afterRefusals, "/zandorex/level"), 5u);
-    EXPECT_TRUE(std::all_of(afterRefusals.begin(), afterRefusals.end(), levelAbove(6.0f)));
-    const std::vector<QVOSCData> loaded = ask({"/kestrano/get/preset"});
-    ASSERT_EQ(loaded.size(), 1u);
-    EXPECT_EQ(textArgumentOf(loaded[0]), "s { verse }");
+    EXPECT_TRUE(std::all_of(afterRefusals.begin(), afterRefusals.end(), levelPast(6.0f, true)));
+    EXPECT_EQ(soleTextOf(ask({"/kestrano/get/preset"})), "s { verse }");
 
     // Twenty switches back and forth: kick, the same in both, never turns.
     const auto backAndForthAt = std::chrono::steady_clock::now();
     for (int round = 0; round < 20; ++round) {
-        const std::string name = round % 2 == 0 ? "storm" : "verse";
-        EXPECT_EQ(switchTo(name).second, "/kestrano/preset s { " + name + " }");
+        switchTo(round % 2 == 0 ? "storm" : "verse");
         collectUntil(never, 100ms);
     }
     collectUntil(never, 500ms);
-    const std::vector<Sent> backAndForth = since(backAndForthAt);
-    std::printf("20 switches: kick %zu messages, thunder %zu, level %zu\n",
-                countTo(backAndForth, "/zandorex/kick"), countTo(backAndForth, "/zandorex/thunder"),
-                countTo(backAndForth, "/zandorex/level"));
-    EXPECT_EQ(countTo(backAndForth, "/zandorex/kick"), 0u);
+    EXPECT_EQ(countTo(since(backAndForthAt), "/zandorex/kick"), 0u);
 
     // To chorus: kick leaves, hat turns on once; the switch is stored, so a restart resumes it.
-    auto [chorusAt, chorusAnswer] = switchTo("chorus");
-    EXPECT_EQ(chorusAnswer, "/kestrano/preset s { chorus }");
+    const auto chorusAt = switchTo("chorus");
     EXPECT_TRUE(collectUntil(sentTo("/zandorex/hat", 10.0f), 5s));
     collectUntil(never, 600ms);
     EXPECT_EQ(countTo(since(chorusAt), "/zandorex/kick"), 0u);
@@ -474,12 +466,8 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
     collectUntil(never, 500ms);
     EXPECT_EQ(countTo(since(restartAt), "/zandorex/kick"), 0u);
     EXPECT_EQ(countTo(since(restartAt), "/zandorex/thunder"), 0u);
-    const std::vector<QVOSCData> resumed = ask({"/kestrano/get/preset"});
-    ASSERT_EQ(resumed.size(), 1u);
-    EXPECT_EQ(textArgumentOf(resumed[0]), "s { chorus }");
-    const std::vector<QVOSCData> unchanged = ask({"/kestrano/get/presetChanged"});
-    ASSERT_EQ(unchanged.size(), 1u);
-    EXPECT_EQ(textArgumentOf(unchanged[0]), "i { 0 }") << "the set-up still is chorus";
+    EXPECT_EQ(soleTextOf(ask({"/kestrano/get/preset"})), "s { chorus }");
+    EXPECT_EQ(soleTextOf(ask({"/kestrano/get/presetChanged"})), "i { 0 }") << "still chorus";
     program->sendSignal(SIGTERM);
     EXPECT_EQ(program->wait(3s), 0) << program->errorOutput();
 }
