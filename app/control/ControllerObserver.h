@@ -84,6 +84,8 @@ struct ControllerStatus {
     std::vector<MappingStatus> mappings;
     // What was wrong with the stored settings at start-up, until the next Save.
     std::vector<std::string> settingsNotices;
+    // Where the browser page is served, or why it cannot be; empty while webPort is absent.
+    std::string pageNote;
 };
 
 // Told by the controller, on the main thread, whenever a property or the status changes.

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/remote/CommandAccess.h"
 #include "app/remote/ReplyBudget.h"
-#include "app/remote/SourceAllowList.h"
 #include "app/settings/SettingsModel.h"
 #include "osc/QVOSCPacket.h"
 #include "osc/QVOSCTypes.h"
@@ -61,8 +61,6 @@ class RemoteControl {
     std::string accessNote() const;
 
   private:
-    // Takes the list of who may command from the settings.
-    void takeAllowList();
     // `what`: one setting or reading; all of them without it.
     void answerGet(const std::optional<std::string>& what, const NetworkEndpoint& source);
     // Why `what` names nothing to answer.
@@ -72,10 +70,6 @@ class RemoteControl {
     SettingsModel& settings_;
     Hooks hooks_;
     ReplyBudget budget_;
-    SettingsModel::Subscription subscription_;
-    // Nothing while any source may command.
-    std::optional<SourceAllowList> allowed_;
-    // Why the stored list was refused; empty when it was read.
-    std::string refusal_;
+    CommandAccess access_;
     uint64_t refusedCommands_ = 0;
 };

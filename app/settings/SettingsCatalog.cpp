@@ -117,6 +117,23 @@ constexpr SettingDefinition catalog[] = {
      .persistence = Persistence::atOnce,
      .remotelySettable = false,
      .failsClosed = true},
+    // The browser page is off until a port is given, and local until an address opens it to the
+    // network: the page shows the show's state to whoever reaches it.
+    {.key = keys::webPort,
+     .kind = SettingKind::port,
+     .expected = "a port number from 1 to 65535 to serve the browser page on (absent: no page)",
+     .zeroIsAbsent = true,
+     .persistence = Persistence::atOnce,
+     .remotelySettable = false,
+     .absentShown = "0"},
+    {.key = keys::webAddress,
+     .kind = SettingKind::localAddress,
+     .expected = "an IPv4 or IPv6 address of this machine to serve the browser page on (absent: "
+                 "127.0.0.1, this machine only)",
+     .persistence = Persistence::atOnce,
+     .remotelySettable = false,
+     .absentShown = "127.0.0.1",
+     .failsClosed = true},
     {.key = keys::triggerOnThreshold,
      .kind = SettingKind::decimal,
      .scope = mapping,

@@ -13,10 +13,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/control/MappingReading.h"
 #include "app/control/StatusText.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/window/MappingList.h"
-#include "app/window/MappingReading.h"
 #include "app/window/MonitorPanel.h"
 #include "app/window/NetworkGroup.h"
 #include "app/window/SettingBindings.h"
@@ -58,8 +58,9 @@ void focusFirstControl(QWidget* row, QWidget* first) {
 
 }  // namespace
 
-MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
+MainWindow::MainWindow(KestranoController& controller, SpectrumFeed* spectra, QWidget* parent)
     : QMainWindow(parent),
+      ownSpectra_(spectra ? nullptr : std::make_unique<SpectrumFeed>(controller.session())),
       ui_(std::make_unique<Ui::MainWindow>()),
       statusLine_(new StatusLine(this)),
       controller_(controller) {
@@ -83,7 +84,7 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
     settingBindings_ = new SettingBindings(settings, this, refused);
     mappingList_ = new MappingList(
         settings, refused, [this](const std::string& mapping) { editMapping(mapping); }, this);
-    spectrum_ = new FrequencyView(settings, controller_.session(), refused, this);
+    spectrum_ = new FrequencyView(settings, spectra ? *spectra : *ownSpectra_, refused, this);
     history_ = new LevelHistory(settings, refused, this);
     placeViews();
 
@@ -105,6 +106,8 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
 MainWindow::~MainWindow() {
     controller_.setObserver(nullptr);
     controller_.setAudioLevelMeter(nullptr);
+    // It holds the spectrum feed open, which may be the window's own and go before the children.
+    delete spectrum_;
 }
 
 void MainWindow::restoreWindowGeometry() {

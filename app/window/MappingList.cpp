@@ -15,7 +15,7 @@
 
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/values/MappingNames.h"
-#include "app/window/MappingReading.h"
+#include "app/control/MappingReading.h"
 #include "app/window/widgets/MappingColours.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
 #include "app/settings/store/RunSettings.h"
+#include "app/web/WebPage.h"
 #include "app/window/MainWindow.h"
 
 int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
@@ -15,7 +16,9 @@ int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
     QtMainLoop mainLoop;
     RunSettings settings(settingsFile);
     KestranoController controller(mainLoop, settings.file(), makeCapture(mainLoop));
-    MainWindow window(controller);
+    // The window and the browser page show one spectrum, worked out once for both.
+    SpectrumFeed spectra(controller.session());
+    MainWindow window(controller, &spectra);
     if (settingsFile) {
         // Two instances side by side: the title tells them apart.
         window.setWindowTitle(QStringLiteral("Kestrano — %1")
@@ -24,6 +27,7 @@ int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
     controller.awakeFromNib();
     controller.addSettingsNotices(settings.notices());
     printSettingsNotices(controller.status().settingsNotices);
+    WebPage page(controller, spectra);
     window.show();
     return application.exec();
 }

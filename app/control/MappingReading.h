@@ -7,7 +7,7 @@
 #include "app/control/ControllerObserver.h"
 #include "app/shaping/LevelPosition.h"
 
-// A mapping's reading of the last tick, as the window shows it.
+// A mapping's reading of the last tick, as the window's rows and the browser page show it.
 struct MappingReading {
     // Where its meter lies between the minimum (0) and the maximum (1); nothing without input.
     std::optional<float> position;
