@@ -11,6 +11,7 @@
 
 #include "app/audio/frequencies/SpectrumFeed.h"
 #include "app/control/KestranoController.h"
+#include "app/control/ObserverFanOut.h"
 #include "app/control/StatusText.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
@@ -179,9 +180,12 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
         }
     };
     GateTurnWatcher turnWatcher(writeLogLine, logTurnSpacing);
+    ObserverFanOut observers;
     if (!terminal) {
-        controller.setObserver(&turnWatcher);
+        observers.add(&turnWatcher);
     }
+    observers.add(&page);
+    controller.setObserver(&observers);
     QTimer statusTimer;
     QObject::connect(&statusTimer, &QTimer::timeout, [&] {
         if (terminal) {

@@ -37,6 +37,7 @@ class PageServer : public QAbstractHttpServer {
     };
 
     explicit PageServer(Hooks hooks);
+    ~PageServer() override;
 
     // Nothing when listening on `address` and `port` worked, otherwise why not.
     std::optional<std::string> listen(const QHostAddress& address, quint16 port);

@@ -46,9 +46,6 @@ QString text(const std::string& value) {
 
 WebPage::WebPage(KestranoController& controller, SpectrumFeed& spectra)
     : controller_(controller), spectra_(spectra), access_(controller.settings()) {
-    updateTimer_.setTimerType(Qt::PreciseTimer);
-    updateTimer_.setInterval(1000 / updatesPerSecond);
-    QObject::connect(&updateTimer_, &QTimer::timeout, [this] { sendState(); });
     subscription_ = controller_.settings().subscribe([this](std::string_view key) {
         if (key == keys::webPort || key == keys::webAddress) {
             serve();
@@ -60,7 +57,6 @@ WebPage::WebPage(KestranoController& controller, SpectrumFeed& spectra)
 }
 
 WebPage::~WebPage() {
-    updateTimer_.stop();
     server_.reset();
     spectrumHold_.reset();
 }
@@ -105,11 +101,9 @@ void WebPage::serve() {
 
 void WebPage::pagesChanged() {
     const size_t pages = server_ ? server_->pages() : 0;
-    if (pages > 0 && !updateTimer_.isActive()) {
+    if (pages > 0 && !spectrumHold_) {
         spectrumHold_ = spectra_.open();
-        updateTimer_.start();
-    } else if (pages == 0 && updateTimer_.isActive()) {
-        updateTimer_.stop();
+    } else if (pages == 0) {
         spectrumHold_.reset();
     }
     if (served_.empty()) {
@@ -126,7 +120,12 @@ void WebPage::pagesChanged() {
     controller_.setPageNote(note);
 }
 
-void WebPage::sendState() {
+void WebPage::controllerStatusChanged(const ControllerStatus& /*status*/) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!server_ || server_->pages() == 0 || now - lastSent_ < shortestGap) {
+        return;
+    }
+    lastSent_ = now;
     spectra_.takeNewer(spectrum_);
     server_->sendToAll(pageStateMessage(controller_, spectrum_));
 }

@@ -2,11 +2,12 @@
 
 #include <QByteArray>
 #include <QHostAddress>
-#include <QTimer>
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "app/audio/frequencies/SpectrumFeed.h"
+#include "app/control/ControllerObserver.h"
 #include "app/remote/CommandAccess.h"
 #include "app/settings/SettingsModel.h"
 
@@ -14,24 +15,31 @@ class KestranoController;
 class PageServer;
 
 // The browser page, served where webPort and webAddress say (no port: no page) and moved when
-// they change; the status line says where, or why it cannot be. While a page is open it gets the
-// newest state `updatesPerSecond` times a second and the spectrum is worked out for it; its
-// changes go through the model where remote control admits the browser's address, and it is
-// told it is read-only and why everywhere else. The controller and `spectra` must outlive it.
-class WebPage {
+// they change; the status line says where, or why it cannot be. While a page is open it gets each
+// new state the controller tells of (the tick's, twenty a second, and a beat's or a turn's between
+// them, at most one per `shortestGap`), and the spectrum is worked out for it; its changes go
+// through the model where remote control admits the browser's address, and it is told it is
+// read-only and why everywhere else. It must be added to the controller's observers; the
+// controller and `spectra` must outlive it.
+class WebPage : public ControllerObserver {
   public:
-    static constexpr int updatesPerSecond = 25;
+    // Sent with the tick's own wake-up rather than on a timer of the page's: a program with pages
+    // open wakes no more often than one without.
+    static constexpr std::chrono::milliseconds shortestGap{10};
 
     WebPage(KestranoController& controller, SpectrumFeed& spectra);
-    ~WebPage();
+    ~WebPage() override;
     WebPage(const WebPage&) = delete;
     WebPage& operator=(const WebPage&) = delete;
+
+    void controllerPropertyChanged(ControllerProperty /*property*/) override {}
+    void controllerSettingChanged(std::string_view /*key*/) override {}
+    void controllerStatusChanged(const ControllerStatus& status) override;
 
   private:
     // Listens where the settings say now, or says why not.
     void serve();
     void pagesChanged();
-    void sendState();
     QByteArray answer(const QByteArray& message, const QHostAddress& from);
     // Whether a page at `from` may change anything, and if not, why.
     QByteArray accessMessage(const QHostAddress& from) const;
@@ -45,6 +53,6 @@ class WebPage {
     std::string served_;
     std::unique_ptr<SpectrumFeed::Hold> spectrumHold_;
     FrequencyAnalyser::Spectrum spectrum_;
-    QTimer updateTimer_;
+    std::chrono::steady_clock::time_point lastSent_{};
     SettingsModel::Subscription subscription_;
 };

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "app/control/KestranoController.h"
+#include "app/control/ObserverFanOut.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
 #include "app/settings/store/RunSettings.h"
@@ -28,6 +29,13 @@ int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
     controller.addSettingsNotices(settings.notices());
     printSettingsNotices(controller.status().settingsNotices);
     WebPage page(controller, spectra);
+    // The window lets go of the controller when it goes, which ends the page's updates too.
+    ObserverFanOut observers;
+    observers.add(&window);
+    observers.add(&page);
+    controller.setObserver(&observers);
     window.show();
-    return application.exec();
+    const int status = application.exec();
+    controller.setObserver(nullptr);
+    return status;
 }

@@ -15,6 +15,7 @@
   const policyClose = 1008;
 
   const $ = (id) => document.getElementById(id);
+  const utf8 = new TextDecoder();
   // What the page has seen, for whoever looks from the browser's console (and the tests).
   const page = { updates: 0, control: false, socket: null, lastMessageAt: 0, names: null, beatsSent: null };
   window.kestrano = page;
@@ -63,6 +64,7 @@
 
   function connect() {
     const socket = new WebSocket(`ws://${location.host}/live`);
+    socket.binaryType = "arraybuffer";
     page.socket = socket;
     page.lastMessageAt = performance.now();
     socket.onopen = () => setLink(true, "live");
@@ -70,7 +72,7 @@
       page.lastMessageAt = performance.now();
       let message;
       try {
-        message = JSON.parse(event.data);
+        message = JSON.parse(typeof event.data === "string" ? event.data : utf8.decode(event.data));
       } catch {
         return;
       }
