@@ -2,7 +2,6 @@
 
 #include "app/control/KestranoController.h"
 #include "app/control/MappingHue.h"
-#include "app/control/MappingReading.h"
 #include "app/control/mapping/MappingSettings.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/shaping/LevelShaping.h"
@@ -11,8 +10,6 @@ namespace keys = settings_keys;
 
 std::vector<PageMapping> pageMappings(const KestranoController& controller) {
     const SettingsModel& settings = controller.settings();
-    const ControllerStatus& status = controller.status();
-    const bool firstOn = controller.shaping().triggerIsOn();
     std::vector<std::string> names = settings.mappingNames();
     names.insert(names.begin(), std::string());
     const SettingDefinition& mode = *findSetting(keys::type);
@@ -28,9 +25,6 @@ std::vector<PageMapping> pageMappings(const KestranoController& controller) {
         }
         mapping.active = settings.flag(scopedKey(name, keys::active));
         mapping.gated = settings.whole(scopedKey(name, keys::type)) != continuousMode;
-        const MappingReading reading = readingOf(status, firstOn, name);
-        mapping.position = reading.position;
-        mapping.on = reading.on;
         mapping.bandLowCut = settings.decimal(scopedKey(name, keys::bandLowCut));
         mapping.bandHighCut = settings.decimal(scopedKey(name, keys::bandHighCut));
         const TriggerSettings trigger = shapingSettingsOf(settings, name).trigger;
@@ -40,4 +34,14 @@ std::vector<PageMapping> pageMappings(const KestranoController& controller) {
         rows.push_back(std::move(mapping));
     }
     return rows;
+}
+
+std::vector<MappingReading> pageReadings(const KestranoController& controller) {
+    const ControllerStatus& status = controller.status();
+    const bool firstOn = controller.shaping().triggerIsOn();
+    std::vector<MappingReading> readings{readingOf(status, firstOn, {})};
+    for (const std::string& name : controller.settings().mappingNames()) {
+        readings.push_back(readingOf(status, firstOn, name));
+    }
+    return readings;
 }

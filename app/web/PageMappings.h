@@ -1,12 +1,14 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/control/MappingReading.h"
+
 class KestranoController;
 
-// One mapping as the browser page shows it: its row of the list and its band in the spectrum.
+// One mapping's settings as the browser page shows them: its row of the list and its band in the
+// spectrum.
 struct PageMapping {
     // Empty for the first mapping (the keys without a name).
     std::string name;
@@ -15,9 +17,6 @@ struct PageMapping {
     bool active = true;
     // Trigger and silence have a gate and its lamp; continuous has neither.
     bool gated = false;
-    // Where its meter lies between the minimum (0) and the maximum (1); nothing without input.
-    std::optional<float> position;
-    bool on = false;
     // Cut frequencies in Hz, 0 for a cut that is off.
     double bandLowCut = 0.0;
     double bandHighCut = 0.0;
@@ -27,6 +26,7 @@ struct PageMapping {
     int hue = 0;
 };
 
-// Every mapping, the first included, in the order of the list, as the last tick left them. The
-// page reads the mappings through this one function only.
+// The page reads the mappings through these two only, every mapping (the first included) in the
+// order of the list: their settings, and their readings as the last tick left them.
 std::vector<PageMapping> pageMappings(const KestranoController& controller);
+std::vector<MappingReading> pageReadings(const KestranoController& controller);

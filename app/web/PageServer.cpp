@@ -132,7 +132,7 @@ void PageServer::takePages() {
         QWebSocket* page = socket.release();
         page->setParent(this);
         const QHostAddress from = page->peerAddress();
-        pages_.push_back({page, from});
+        pages_.push_back({.socket = page, .from = from, .behind = false, .waiting = {}});
         connect(page, &QWebSocket::textMessageReceived, this, [this, page](const QString& text) {
             const auto found = std::ranges::find(pages_, page, &Page::socket);
             if (found != pages_.end()) {
@@ -146,7 +146,10 @@ void PageServer::takePages() {
         connect(page, &QWebSocket::binaryMessageReceived, this,
                 [page] { page->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported); });
         connect(page, &QWebSocket::disconnected, this, [this, page] { forget(page); });
-        send(pages_.back(), hooks_.greeting(from));
+        sendLasting(pages_.back(), Lasting::access, hooks_.access(from));
+        if (!setup_.isEmpty()) {
+            sendLasting(pages_.back(), Lasting::setup, setup_);
+        }
         hooks_.pagesChanged();
     }
 }
@@ -160,19 +163,37 @@ void PageServer::forget(QWebSocket* socket) {
     }
 }
 
-void PageServer::send(Page& page, const QByteArray& message) {
+bool PageServer::behind(Page& page) {
     const bool behind = page.socket->bytesToWrite() > largestBacklog;
-    if (!behind) {
-        // As bytes: the page reads them as UTF-8 text, and the message is not turned into UTF-16
-        // and back for every page.
-        page.socket->sendBinaryMessage(message);
-        // Written now, in this turn of the loop, rather than on a wake-up of its own for each page.
-        page.socket->flush();
-    }
     if (behind != page.behind) {
         page.behind = behind;
         hooks_.pagesChanged();
     }
+    return behind;
+}
+
+void PageServer::send(Page& page, const QByteArray& message) {
+    if (behind(page)) {
+        return;
+    }
+    for (QByteArray& waiting : page.waiting) {
+        if (!waiting.isEmpty()) {
+            page.socket->sendBinaryMessage(waiting);
+            waiting.clear();
+        }
+    }
+    // As bytes: the page reads them as UTF-8 text, and the message is not turned into UTF-16 and
+    // back for every page.
+    if (!message.isEmpty()) {
+        page.socket->sendBinaryMessage(message);
+    }
+    // Written now, in this turn of the loop, rather than on a wake-up of its own for each page.
+    page.socket->flush();
+}
+
+void PageServer::sendLasting(Page& page, Lasting kind, const QByteArray& message) {
+    page.waiting[static_cast<size_t>(kind)] = message;
+    send(page, {});
 }
 
 void PageServer::sendToAll(const QByteArray& message) {
@@ -181,9 +202,16 @@ void PageServer::sendToAll(const QByteArray& message) {
     }
 }
 
-void PageServer::sendToEach(const std::function<QByteArray(const QHostAddress& from)>& messageFor) {
+void PageServer::sendSetup(const QByteArray& message) {
+    setup_ = message;
     for (Page& page : pages_) {
-        send(page, messageFor(page.from));
+        sendLasting(page, Lasting::setup, message);
+    }
+}
+
+void PageServer::sendAccess(const std::function<QByteArray(const QHostAddress& from)>& messageFor) {
+    for (Page& page : pages_) {
+        sendLasting(page, Lasting::access, messageFor(page.from));
     }
 }
 

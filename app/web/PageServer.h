@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QWebSocket>
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,8 +32,9 @@ class PageServer : public QAbstractHttpServer {
     struct Hooks {
         // A page came or went, or began or stopped keeping up.
         std::function<void()> pagesChanged;
-        // The first message a page from `from` gets, and the answer to each it sends.
-        std::function<QByteArray(const QHostAddress& from)> greeting;
+        // What a page at `from` may do, the first message it gets; and the answer to each
+        // message it sends.
+        std::function<QByteArray(const QHostAddress& from)> access;
         std::function<QByteArray(const QByteArray& message, const QHostAddress& from)> answer;
     };
 
@@ -42,10 +44,17 @@ class PageServer : public QAbstractHttpServer {
     // Nothing when listening on `address` and `port` worked, otherwise why not.
     std::optional<std::string> listen(const QHostAddress& address, quint16 port);
 
+    // What a page must have, the newest of each kind, even when it did not keep up for a while:
+    // one it could not take now goes to it once it reads again.
+    enum class Lasting { access, setup };
+
     // Sends `message` to every page that keeps up.
     void sendToAll(const QByteArray& message);
-    // Sends each page the message `messageFor` makes for where it is.
-    void sendToEach(const std::function<QByteArray(const QHostAddress& from)>& messageFor);
+    // Sends every page the newest setup, now or once it reads again; a page that comes later
+    // gets it first.
+    void sendSetup(const QByteArray& message);
+    // Sends each page its access, which `messageFor` makes for where the page is.
+    void sendAccess(const std::function<QByteArray(const QHostAddress& from)>& messageFor);
 
     size_t pages() const { return pages_.size(); }
     // Pages that skip updates because their browser does not read.
@@ -61,11 +70,17 @@ class PageServer : public QAbstractHttpServer {
         QWebSocket* socket;
         QHostAddress from;
         bool behind = false;
+        // The lasting messages it could not take when sent, by kind; empty when none waits.
+        std::array<QByteArray, 2> waiting;
     };
     void takePages();
     void forget(QWebSocket* socket);
+    // Whether the page takes no more now, telling the hooks when that changes.
+    bool behind(Page& page);
     void send(Page& page, const QByteArray& message);
+    void sendLasting(Page& page, Lasting kind, const QByteArray& message);
 
     Hooks hooks_;
+    QByteArray setup_;
     std::vector<Page> pages_;
 };

@@ -55,8 +55,6 @@ QJsonObject mappingObject(const PageMapping& mapping) {
         {"mode", text(mapping.mode)},
         {"active", mapping.active},
         {"gated", mapping.gated},
-        {"position", optionalNumber(mapping.position)},
-        {"on", mapping.on},
         {"bandLowCut", mapping.bandLowCut},
         {"bandHighCut", mapping.bandHighCut},
         {"onThreshold", mapping.onThreshold},
@@ -67,10 +65,7 @@ QJsonObject mappingObject(const PageMapping& mapping) {
 
 QJsonValue tempoObject(const KestranoController& controller) {
     const ControllerStatus& status = controller.status();
-    QJsonObject tempo{
-        {"mode", text(controller.settings().text(settings_keys::tempo).value_or("off"))},
-        {"note", text(status.tempoNote)},
-    };
+    QJsonObject tempo{{"note", text(status.tempoNote)}};
     if (status.tempo) {
         tempo.insert("bpm", status.tempo->bpm ? QJsonValue(std::round(*status.tempo->bpm * 10) / 10)
                                               : QJsonValue());
@@ -84,13 +79,27 @@ QJsonValue tempoObject(const KestranoController& controller) {
 
 }  // namespace
 
+QByteArray pageSetupMessage(const KestranoController& controller) {
+    QJsonArray mappings;
+    for (const PageMapping& mapping : pageMappings(controller)) {
+        mappings.append(mappingObject(mapping));
+    }
+    const QJsonObject setup{
+        {"kind", "setup"},
+        {"mappings", mappings},
+        {"tempoMode", text(controller.settings().text(settings_keys::tempo).value_or("off"))},
+    };
+    return QJsonDocument(setup).toJson(QJsonDocument::Compact);
+}
+
 QByteArray pageStateMessage(const KestranoController& controller,
                             const FrequencyAnalyser::Spectrum& spectrum) {
     const ControllerStatus& status = controller.status();
     const std::optional<AudioDevice> device = controller.selectedAudioDevice();
-    QJsonArray mappings;
-    for (const PageMapping& mapping : pageMappings(controller)) {
-        mappings.append(mappingObject(mapping));
+    QJsonArray readings;
+    for (const MappingReading& reading : pageReadings(controller)) {
+        readings.append(
+            QJsonObject{{"position", optionalNumber(reading.position)}, {"on", reading.on}});
     }
     const QJsonObject state{
         {"kind", "state"},
@@ -102,7 +111,7 @@ QByteArray pageStateMessage(const KestranoController& controller,
              {"clipping", status.clipping},
          }},
         {"spectrum", spectrumPointsOf(spectrum)},
-        {"mappings", mappings},
+        {"readings", readings},
         {"tempo", tempoObject(controller)},
         {"status", text(statusLine(status))},
     };

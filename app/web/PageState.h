@@ -7,11 +7,16 @@
 
 class KestranoController;
 
-// What the browser page shows, as one JSON text message: the input and its meter, the spectrum
-// (reduced to `spectrumPoints` points on the log scale the window draws), every mapping, the
-// tempo and the status line. Each message is whole, so that a page that missed some is
-// up to date with the next. Text from the settings and peers is escaped as JSON here and shown
-// as text, never as markup, by the page.
+// What the browser page shows, as JSON text messages of two kinds, each whole, so that a page
+// that missed some is up to date with the next of its kind:
+// - the setup, which changes only with the settings: every mapping's name, address, mode,
+//   thresholds and band, and the tempo's mode;
+// - the state, each tick: the input and its meter, the spectrum (reduced to `spectrumPoints`
+//   points on the log scale the window draws), each mapping's meter and lamp in the setup's order,
+//   the tempo and the status line.
+// Text from the settings and peers is escaped as JSON here and shown as text, never as markup, by
+// the page.
+QByteArray pageSetupMessage(const KestranoController& controller);
 QByteArray pageStateMessage(const KestranoController& controller,
                             const FrequencyAnalyser::Spectrum& spectrum);
 

@@ -50,7 +50,7 @@ WebPage::WebPage(KestranoController& controller, SpectrumFeed& spectra)
         if (key == keys::webPort || key == keys::webAddress) {
             serve();
         } else if (server_ && (key == keys::remoteControl || key == keys::remoteControlFrom)) {
-            server_->sendToEach([this](const QHostAddress& from) { return accessMessage(from); });
+            server_->sendAccess([this](const QHostAddress& from) { return accessMessage(from); });
         }
     });
     serve();
@@ -80,7 +80,7 @@ void WebPage::serve() {
     }
     auto server = std::make_unique<PageServer>(PageServer::Hooks{
         .pagesChanged = [this] { pagesChanged(); },
-        .greeting = [this](const QHostAddress& from) { return accessMessage(from); },
+        .access = [this](const QHostAddress& from) { return accessMessage(from); },
         .answer = [this](const QByteArray& message,
                          const QHostAddress& from) { return answer(message, from); },
     });
@@ -95,6 +95,7 @@ void WebPage::serve() {
         return;
     }
     server_ = std::move(server);
+    setupChanged_ = true;
     served_ = "browser page at " + url.toString().toStdString();
     pagesChanged();
 }
@@ -126,6 +127,10 @@ void WebPage::controllerStatusChanged(const ControllerStatus& /*status*/) {
         return;
     }
     lastSent_ = now;
+    if (setupChanged_) {
+        setupChanged_ = false;
+        server_->sendSetup(pageSetupMessage(controller_));
+    }
     spectra_.takeNewer(spectrum_);
     server_->sendToAll(pageStateMessage(controller_, spectrum_));
 }

@@ -33,7 +33,7 @@ class WebPage : public ControllerObserver {
     WebPage& operator=(const WebPage&) = delete;
 
     void controllerPropertyChanged(ControllerProperty /*property*/) override {}
-    void controllerSettingChanged(std::string_view /*key*/) override {}
+    void controllerSettingChanged(std::string_view /*key*/) override { setupChanged_ = true; }
     void controllerStatusChanged(const ControllerStatus& status) override;
 
   private:
@@ -54,5 +54,7 @@ class WebPage : public ControllerObserver {
     std::unique_ptr<SpectrumFeed::Hold> spectrumHold_;
     FrequencyAnalyser::Spectrum spectrum_;
     std::chrono::steady_clock::time_point lastSent_{};
+    // Whether a setting changed since the setup was last made.
+    bool setupChanged_ = true;
     SettingsModel::Subscription subscription_;
 };

@@ -17,7 +17,10 @@
   const $ = (id) => document.getElementById(id);
   const utf8 = new TextDecoder();
   // What the page has seen, for whoever looks from the browser's console (and the tests).
-  const page = { updates: 0, control: false, socket: null, lastMessageAt: 0, names: null, beatsSent: null };
+  const page = {
+    updates: 0, control: false, socket: null, lastMessageAt: 0, names: null, beatsSent: null,
+    setup: { mappings: [], tempoMode: "off" },
+  };
   window.kestrano = page;
 
   // The window's colours: hue by row, saturation 190 and value 225 of 255, as HSL.
@@ -108,6 +111,9 @@
     if (message.kind === "state") {
       ++page.updates;
       showState(message);
+    } else if (message.kind === "setup") {
+      page.setup = message;
+      showSetup(message);
     } else if (message.kind === "access") {
       setControl(message.control === true, String(message.readOnly || ""));
     } else if (message.kind === "answer") {
@@ -176,6 +182,8 @@
     field.dataset.key = scopedKey(name, key);
     field.addEventListener("change", () =>
       page.send({ do: "set", key: field.dataset.key, value: field.value === "" ? "0" : field.value }));
+    // Left, it shows the model's value again: the one taken, or the one kept after a refusal.
+    field.addEventListener("blur", () => showSetup(page.setup));
     return field;
   }
 
@@ -235,7 +243,8 @@
     if (document.activeElement !== field && field.value !== shown) field.value = shown;
   }
 
-  function showMappings(mappings) {
+  function showSetup(setup) {
+    const mappings = setup.mappings;
     const names = JSON.stringify(mappings.map((mapping) => mapping.name));
     if (names !== page.names) {
       page.names = names;
@@ -248,24 +257,33 @@
       setText(row.querySelector(".mode"), String(mapping.mode));
       const active = row.querySelector("input.active");
       if (document.activeElement !== active) active.checked = mapping.active === true;
-      const position = typeof mapping.position === "number" ? mapping.position : 0;
-      row.querySelector(".fill").style.width = `${percentOf(position, 0, 1)}%`;
       row.querySelector(".threshold.on").style.left = `${percentOf(mapping.onThreshold, 0, 1)}%`;
       row.querySelector(".threshold.off").style.left = `${percentOf(mapping.offThreshold, 0, 1)}%`;
       row.querySelector(".threshold.on").hidden = !mapping.gated;
       row.querySelector(".threshold.off").hidden = !mapping.gated;
-      const lamp = row.querySelector(".lamp.gate");
-      lamp.hidden = !mapping.gated;
-      lamp.classList.toggle("lit", mapping.on === true);
+      row.querySelector(".lamp.gate").hidden = !mapping.gated;
       showField(row.querySelector(".onThreshold input"), mapping.onThreshold);
       showField(row.querySelector(".offThreshold input"), mapping.offThreshold);
       showField(row.querySelector(".bandLowCut input"), mapping.bandLowCut);
       showField(row.querySelector(".bandHighCut input"), mapping.bandHighCut);
     });
+    setText($("tempoMode"), String(setup.tempoMode));
+  }
+
+  // Each mapping's meter and lamp, in the setup's order; a reading for a row not there yet waits
+  // for the next setup.
+  function showReadings(readings) {
+    const rows = document.querySelectorAll("#mappings tbody tr");
+    readings.forEach((reading, index) => {
+      const row = rows[index];
+      if (!row) return;
+      const position = typeof reading.position === "number" ? reading.position : 0;
+      row.querySelector(".fill").style.width = `${percentOf(position, 0, 1)}%`;
+      row.querySelector(".lamp.gate").classList.toggle("lit", reading.on === true);
+    });
   }
 
   function showTempo(tempo) {
-    setText($("tempoMode"), String(tempo.mode));
     const bpm = typeof tempo.bpm === "number" ? `${tempo.bpm.toFixed(1)} BPM` : "-";
     setText($("tempoValue"), bpm + (tempo.held ? " held" : tempo.tapped ? " tapped" : ""));
     setText($("tempoNote"), String(tempo.note || ""));
@@ -281,8 +299,8 @@
 
   function showState(state) {
     showInput(state.input);
-    showMappings(state.mappings);
-    showSpectrum(state.spectrum, state.mappings);
+    showReadings(state.readings);
+    showSpectrum(state.spectrum, page.setup.mappings);
     showTempo(state.tempo);
     setText($("status"), String(state.status));
   }
