@@ -93,7 +93,7 @@ QByteArray pageSetupMessage(const KestranoController& controller) {
 }
 
 QByteArray pageStateMessage(const KestranoController& controller,
-                            const FrequencyAnalyser::Spectrum& spectrum) {
+                            const FrequencyAnalyser::Spectrum* spectrum) {
     const ControllerStatus& status = controller.status();
     const std::optional<AudioDevice> device = controller.selectedAudioDevice();
     QJsonArray readings;
@@ -101,7 +101,7 @@ QByteArray pageStateMessage(const KestranoController& controller,
         readings.append(
             QJsonObject{{"position", optionalNumber(reading.position)}, {"on", reading.on}});
     }
-    const QJsonObject state{
+    QJsonObject state{
         {"kind", "state"},
         {"input",
          QJsonObject{
@@ -110,10 +110,12 @@ QByteArray pageStateMessage(const KestranoController& controller,
              {"peak", optionalNumber(status.samplePeak)},
              {"clipping", status.clipping},
          }},
-        {"spectrum", spectrumPointsOf(spectrum)},
         {"readings", readings},
         {"tempo", tempoObject(controller)},
         {"status", text(statusLine(status))},
     };
+    if (spectrum != nullptr) {
+        state.insert("spectrum", spectrumPointsOf(*spectrum));
+    }
     return QJsonDocument(state).toJson(QJsonDocument::Compact);
 }

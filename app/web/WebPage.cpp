@@ -131,8 +131,11 @@ void WebPage::controllerStatusChanged(const ControllerStatus& /*status*/) {
         setupChanged_ = false;
         server_->sendSetup(pageSetupMessage(controller_));
     }
-    spectra_.takeNewer(spectrum_);
-    server_->sendToAll(pageStateMessage(controller_, spectrum_));
+    const bool withSpectrum = statesSent_++ % statesPerSpectrum == 0;
+    if (withSpectrum) {
+        spectra_.takeNewer(spectrum_);
+    }
+    server_->sendToAll(pageStateMessage(controller_, withSpectrum ? &spectrum_ : nullptr));
 }
 
 std::string WebPage::readOnlyReason(const QHostAddress& from) const {

@@ -26,6 +26,9 @@ class WebPage : public ControllerObserver {
     // Sent with the tick's own wake-up rather than on a timer of the page's: a program with pages
     // open wakes no more often than one without.
     static constexpr std::chrono::milliseconds shortestGap{10};
+    // The spectrum goes with every so many states: ten a second is live to the eye, and the
+    // analysis, which makes a spectrum only once the last was taken, runs half as often.
+    static constexpr unsigned statesPerSpectrum = 2;
 
     WebPage(KestranoController& controller, SpectrumFeed& spectra);
     ~WebPage() override;
@@ -56,5 +59,6 @@ class WebPage : public ControllerObserver {
     std::chrono::steady_clock::time_point lastSent_{};
     // Whether a setting changed since the setup was last made.
     bool setupChanged_ = true;
+    unsigned statesSent_ = 0;
     SettingsModel::Subscription subscription_;
 };

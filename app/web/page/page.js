@@ -300,7 +300,7 @@
   function showState(state) {
     showInput(state.input);
     showReadings(state.readings);
-    showSpectrum(state.spectrum, page.setup.mappings);
+    if (Array.isArray(state.spectrum)) showSpectrum(state.spectrum, page.setup.mappings);
     showTempo(state.tempo);
     setText($("status"), String(state.status));
   }
