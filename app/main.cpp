@@ -8,8 +8,8 @@
 #include "app/audio/pulse/SoundServerSources.h"
 #include "app/run/CommandLine.h"
 #include "app/run/HeadlessRunner.h"
-#include "app/settings/SettingsAssignment.h"
-#include "app/settings/store/SettingsFile.h"
+#include "app/run/SettingsCommands.h"
+#include "app/settings/SettingsReference.h"
 #include "app/window/WindowRunner.h"
 #include "transport/SystemLog.h"
 
@@ -54,22 +54,17 @@ int main(int argc, char** argv) {
         case RunMode::help:
             std::fputs(usageText().c_str(), stdout);
             return 0;
+        case RunMode::settingsReference:
+            std::fputs(settingsReferenceMarkdown().c_str(), stdout);
+            return 0;
         case RunMode::version:
             std::printf("kestrano %s\n", KESTRANO_VERSION);
             return 0;
-        case RunMode::setSetting: {
-            const auto preferences = openSettings(commandLine->settingsFile);
-            if (const auto& kept = preferences->damagedFileNotice()) {
-                std::fprintf(stderr, "kestrano: settings: %s\n", kept->c_str());
-            }
-            SettingsModel settings(*preferences);
-            settings.load();
-            if (const auto problem = applySettingAssignment(settings, commandLine->assignment)) {
-                std::fprintf(stderr, "kestrano: %s\n", problem->c_str());
-                return settings.writeError().empty() ? usageError : 1;
-            }
-            return 0;
-        }
+        case RunMode::setSetting:
+        case RunMode::usePreset:
+        case RunMode::savePreset:
+        case RunMode::listPresets:
+            return runSettingsCommand(*commandLine);
         case RunMode::listDevices: {
             const auto sources = readSoundServerSources(soundServerWait, error);
             if (!sources) {

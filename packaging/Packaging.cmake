@@ -6,10 +6,10 @@ set(CPACK_PACKAGE_CONTACT "Kestrano developers <kestrano@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audio level to OSC for show control")
 set(CPACK_PACKAGE_DESCRIPTION
     "Kestrano meters one audio input twenty times a second, maps its level to a
-value and sends it as an OSC message over UDP to the show-control application
-Zandorex. It runs with a window, or headless as a systemd user service, on
-PulseAudio or PipeWire. kestrano-osc sends, prints and decodes OSC messages
-to check a show network.")
+value and sends it as an OSC message over UDP or TCP to the show-control
+application Zandorex. It runs with a window, or headless as a systemd user
+service, on PulseAudio or PipeWire. kestrano-osc sends, prints and decodes OSC
+messages to check a show network.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # A Debian revision: the package is not native to Debian, and its changelog is changelog.Debian.

@@ -15,7 +15,7 @@ packages=(
     xvfb xauth procps
     chromium chromium-driver python3-selenium
     pipewire pipewire-pulse wireplumber dbus
-    help2man man-db desktop-file-utils appstream systemd lintian dpkg-dev file
+    help2man man-db desktop-file-utils appstream systemd lintian dpkg-dev file python3
 )
 
 missing=()

@@ -18,6 +18,11 @@ export DEBIAN_FRONTEND=noninteractive
 (cd "$(dirname "$deb")" && apt-get install -y ./kestrano_*.deb >/dev/null)
 trap 'apt-get remove -y kestrano >/dev/null' EXIT
 /usr/bin/kestrano --version
+# The package says under which licence it may be passed on.
+grep -qx 'License: GPL-3.0+' /usr/share/doc/kestrano/copyright || {
+    echo "package-check: /usr/share/doc/kestrano/copyright does not name GPL-3.0+" >&2
+    exit 1
+}
 /usr/bin/kestrano-osc --help >/dev/null
 systemd-analyze verify /usr/lib/systemd/user/kestrano-headless.service
 apt-get remove -y kestrano >/dev/null

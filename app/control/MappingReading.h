@@ -25,5 +25,5 @@ inline MappingReading readingOf(const ControllerStatus& status, bool firstOn,
         meter = found != status.mappings.end() ? found->meter : std::nullopt;
         on = found != status.mappings.end() && found->on;
     }
-    return {meter ? std::optional(std::max(0.0f, positionForMeter(*meter))) : std::nullopt, on};
+    return {meter ? std::optional(positionForMeter(*meter)) : std::nullopt, on};
 }

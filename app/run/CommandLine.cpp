@@ -29,6 +29,18 @@ std::string wrapped(std::string line, std::string_view words, const std::string&
     return text + line + "\n";
 }
 
+// The mode of --preset NAME and --save-preset NAME, also written --preset=NAME.
+std::optional<RunMode> presetOption(std::string_view argument) {
+    for (const auto& [option, mode] : {std::pair{std::string_view("--preset"), RunMode::usePreset},
+                                       {std::string_view("--save-preset"), RunMode::savePreset}}) {
+        if (argument == option ||
+            (argument.starts_with(option) && argument.substr(option.size()).starts_with('='))) {
+            return mode;
+        }
+    }
+    return std::nullopt;
+}
+
 bool environmentHas(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
@@ -61,6 +73,8 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
             chosen = choose(RunMode::help, argument);
         } else if (argument == "--version") {
             chosen = choose(RunMode::version, argument);
+        } else if (argument == "--settings-reference") {
+            chosen = choose(RunMode::settingsReference, argument);
         } else if (argument == "--set") {
             if (index + 1 == arguments.size()) {
                 error = "'--set' needs KEY=VALUE";
@@ -68,6 +82,17 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
             }
             chosen = choose(RunMode::setSetting, argument);
             commandLine.assignment = arguments[++index];
+        } else if (const auto presetMode = presetOption(argument)) {
+            const std::string option = argument.substr(0, argument.find('='));
+            const bool separate = argument == option;
+            if (separate && index + 1 == arguments.size()) {
+                error = "'" + option + "' needs NAME";
+                return std::nullopt;
+            }
+            chosen = choose(*presetMode, option);
+            commandLine.preset = separate ? arguments[++index] : argument.substr(option.size() + 1);
+        } else if (argument == "--list-presets") {
+            chosen = choose(RunMode::listPresets, argument);
         } else if (argument == "--config" || argument.starts_with("--config=")) {
             const bool separate = argument == "--config";
             std::string file = !separate                      ? argument.substr(9)
@@ -102,7 +127,8 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
 std::string usageText() {
     std::string text =
         "Usage: kestrano [--config FILE] [--headless [--monitor] | --set KEY=VALUE |\n"
-        "                --list-devices | --help | --version]\n"
+        "                --preset NAME | --save-preset NAME | --list-presets |\n"
+        "                --list-devices | --settings-reference | --help | --version]\n"
         "Meters an audio input and sends its level to Zandorex as OSC over UDP or TCP.\n"
         "\n"
         "  (no option)      open the window\n"
@@ -130,11 +156,24 @@ std::string usageText() {
         "not set is what the key's absence means above.";
     text += wrapped(indent, mappingKeys, indent);
     return text +
+           "  --preset NAME    make the preset NAME the stored set-up and exit: the mappings,\n"
+           "                   their keys and the tempo's, the machine's keys (ports, host,\n"
+           "                   listener, remote control, input) kept; a preset with a value --set\n"
+           "                   refuses is refused whole\n"
+           "  --save-preset NAME\n"
+           "                   store the stored set-up as the preset NAME and exit: NAME.conf, in\n"
+           "                   the settings file's form, in the folder beside the settings file\n"
+           "                   named after it (Kestrano.presets/); 1 to 64 printable characters,\n"
+           "                   no /, the same name without regard to case being one preset\n"
+           "  --list-presets   list the presets' names, one a line\n"
            "  --list-devices   list the sound server's inputs: name, description and channel\n"
            "                   count, the default marked with *; the name is what inputDevice\n"
            "                   takes, the channels what inputChannels counts\n"
            "  --config FILE    use the settings in FILE instead of\n"
            "                   $XDG_CONFIG_HOME/Kestrano/Kestrano.conf (one file per instance)\n"
+           "  --settings-reference\n"
+           "                   print the settings reference (every key, its values, what its\n"
+           "                   absence means, when it is stored) as Markdown\n"
            "  --help           show this text\n"
            "  --version        show the version\n";
 }

@@ -4,11 +4,23 @@
 #include <string>
 #include <vector>
 
-enum class RunMode { window, headless, setSetting, listDevices, help, version };
+enum class RunMode {
+    window,
+    headless,
+    setSetting,
+    usePreset,
+    savePreset,
+    listPresets,
+    listDevices,
+    help,
+    version,
+    settingsReference
+};
 
 struct CommandLine {
     RunMode mode = RunMode::window;
     std::string assignment;  // KEY=VALUE, for setSetting
+    std::string preset;      // NAME, for usePreset and savePreset
     // The settings file given with --config; nothing for the user's default one.
     std::optional<std::string> settingsFile;
     // --monitor, with --headless: every OSC datagram in and out on standard output.

@@ -52,10 +52,15 @@ struct SettingDefinition {
     std::string_view key;
     SettingKind kind;
     SettingScope scope = SettingScope::instance;
+    // What the setting does, in a phrase of Markdown, for the settings reference.
+    std::string_view meaning = "";
     std::string_view expected;  // what a valid value looks like, in words, for --help and errors
     // The value an absent key stands for, as text; nothing when absence is a meaning of its own
     // (the local host, every interface, the default input, the on threshold).
     std::optional<std::string_view> absent = std::nullopt;
+    // What absence means, in Markdown, for the settings reference, where the value `absent` (or
+    // `absentShown`) alone would not say it ("every IPv4 interface", "0: no filter").
+    std::string_view absenceMeans = "";
     // A stored plain "0" reads as absent (the long-standing rule for the ports, the
     // amplification, the maximum and the thresholds); a 0 that was set is stored in another form
     // that reads back as 0.
@@ -76,7 +81,16 @@ struct SettingDefinition {
     // A 0 set while the program runs also stands for absence (the thresholds' "0: the default");
     // otherwise only a stored 0 does, and a 0 set is used as it is (an amplification of 0).
     bool zeroIsAbsentInUse = false;
+    // An instance's key that belongs to a set-up, which a preset holds and a switch changes (the
+    // list of mappings, the tempo), not to the machine (ports, host, listener, input, who may
+    // command). Every mapping's key belongs to a set-up.
+    bool ofSetUp = false;
 };
+
+// Whether a preset holds the key: every mapping's, and the instance's of a set-up.
+inline bool inSetUp(const SettingDefinition& setting) {
+    return setting.scope == SettingScope::mapping || setting.ofSetUp;
+}
 
 // Every setting the program stores, in the order --help lists them.
 std::span<const SettingDefinition> settingsCatalog();

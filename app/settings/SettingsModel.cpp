@@ -346,8 +346,9 @@ void SettingsModel::takeMappings(const std::vector<std::string>& names) {
         if (found != mappings_.end()) {
             kept.push_back(std::move(*found));
         } else {
-            forgetStored(name);
+            // A section the technician wrote before listing its name is what they meant it to be.
             kept.push_back(scopeNamed(name));
+            loadScope(kept.back());
         }
     }
     for (const Scope& scope : mappings_) {
@@ -367,6 +368,68 @@ void SettingsModel::forgetStored(std::string_view mapping) {
     }
 }
 
+std::optional<SettingValue> SettingsModel::listValue(const std::vector<std::string>& names,
+                                                     std::string& error) {
+    std::string list;
+    for (const std::string& name : names) {
+        list += (list.empty() ? "" : ",") + name;
+    }
+    return parseSettingValue(*findSetting(settings_keys::mappings), list, error);
+}
+
+bool SettingsModel::hasUnlistedSection(std::string_view name) const {
+    if (std::ranges::find(mappings_, name, &Scope::name) != mappings_.end()) {
+        return false;
+    }
+    return std::ranges::any_of(store_.storedKeys(), [&](const std::string& key) {
+        return key.size() > name.size() && key.starts_with(name) && key[name.size()] == '/';
+    });
+}
+
+std::optional<std::string> SettingsModel::sectionInTheWay(std::string_view name) const {
+    if (!hasUnlistedSection(name)) {
+        return std::nullopt;
+    }
+    return "'" + quotedRequestText(name) + "' cannot name a mapping: the settings file has a [" +
+           quotedRequestText(name) +
+           "] section that mappings does not list; list the name to use that section, or remove "
+           "it from the file";
+}
+
+std::optional<std::string> SettingsModel::addMapping(std::string_view name,
+                                                     std::string_view address) {
+    if (std::optional<std::string> problem = sectionInTheWay(name)) {
+        return problem;
+    }
+    std::vector<std::string> names = mappingNames();
+    names.emplace_back(name);
+    std::string error;
+    std::optional<SettingValue> list = listValue(names, error);
+    if (!list) {
+        return error;
+    }
+    const SettingDefinition& addressRow = *findSetting(settings_keys::address);
+    std::optional<SettingValue> sentTo =
+        parseSettingValue(addressRow, address, error, TextSource::typed, name);
+    if (!sentTo) {
+        return error;
+    }
+    takeMappings(names);
+    const size_t listIndex = rowOf(settings_keys::mappings);
+    const size_t addressIndex = rowOf(addressRow.key);
+    Scope& added = mappings_.back();
+    first_.held[listIndex] = std::move(list);
+    first_.changed[listIndex] = true;
+    added.held[addressIndex] = std::move(sentTo);
+    added.changed[addressIndex] = true;
+    storeHeld(first_, listIndex);
+    storeHeld(added, addressIndex);
+    const bool written = commit();
+    changed(settings_keys::mappings);
+    changed(scopedKey(name, addressRow.key));
+    return written ? std::nullopt : std::optional(writeError_);
+}
+
 std::optional<std::string> SettingsModel::renameMapping(std::string_view from,
                                                         std::string_view to) {
     std::vector<std::string> names = mappingNames();
@@ -383,29 +446,26 @@ std::optional<std::string> SettingsModel::renameMapping(std::string_view from,
     if (std::optional<std::string> problem = mappingNameProblem(to, others)) {
         return problem;
     }
-    *renamed = std::string(to);
-    std::string list;
-    for (const std::string& name : names) {
-        list += (list.empty() ? "" : ",") + name;
+    // Moving onto a section the technician wrote would overwrite it.
+    if (std::optional<std::string> problem = sectionInTheWay(to)) {
+        return problem;
     }
-    const SettingDefinition& setting = *findSetting(settings_keys::mappings);
+    *renamed = std::string(to);
     std::string error;
-    std::optional<SettingValue> value = parseSettingValue(setting, list, error);
+    std::optional<SettingValue> value = listValue(names, error);
     if (!value) {
         return error;
     }
     // The file's texts move as they are; what was not saved yet stays to be saved.
     for (const SettingDefinition& row : settingsCatalog()) {
         const std::string oldKey = scopedKey(from, row.key);
-        const std::string newKey = scopedKey(to, row.key);
-        std::optional<std::string> text = store_.stringForKey(oldKey);
-        if (text || store_.stringForKey(newKey)) {
-            store_.setString(newKey, std::move(text));
+        if (std::optional<std::string> text = store_.stringForKey(oldKey)) {
+            store_.setString(scopedKey(to, row.key), std::move(text));
             store_.setString(oldKey, std::nullopt);
         }
     }
     std::ranges::find(mappings_, from, &Scope::name)->name = std::string(to);
-    const size_t index = rowOf(setting.key);
+    const size_t index = rowOf(settings_keys::mappings);
     first_.held[index] = std::move(value);
     first_.changed[index] = true;
     storeHeld(first_, index);
@@ -448,24 +508,85 @@ void SettingsModel::storeHeld(const Scope& scope, size_t index) {
         }
         return;
     }
-    if (setting.zeroIsAbsent && isZero(*value)) {
-        store_.setString(key, std::string(storedSetZero));
+    writeValue(store_, key, setting, *value);
+}
+
+void SettingsModel::writeValue(PreferencesStore& into, const std::string& key,
+                               const SettingDefinition& setting, const SettingValue& value) {
+    if (setting.zeroIsAbsent && isZero(value)) {
+        into.setString(key, std::string(storedSetZero));
         return;
     }
     switch (storageOf(setting.kind)) {
         case SettingStorage::whole:
-            store_.setInteger(key, std::get<int64_t>(*value));
+            into.setInteger(key, std::get<int64_t>(value));
             return;
         case SettingStorage::decimal:
-            store_.setFloat(key, std::get<float>(*value));
+            into.setFloat(key, std::get<float>(value));
             return;
         case SettingStorage::flag:
-            store_.setBool(key, std::get<bool>(*value));
+            into.setBool(key, std::get<bool>(value));
             return;
         case SettingStorage::text:
-            store_.setString(key, std::get<std::string>(*value));
+            into.setString(key, std::get<std::string>(value));
             return;
     }
+}
+
+void SettingsModel::writeSetUp(PreferencesStore& into) const {
+    const auto write = [&into](const Scope& scope) {
+        for (size_t index = 0; index < settingsCatalog().size(); ++index) {
+            const SettingDefinition& setting = settingsCatalog()[index];
+            if (belongsTo(scope, setting) && inSetUp(setting) && scope.held[index]) {
+                writeValue(into, scopedKey(scope.name, setting.key), setting, *scope.held[index]);
+            }
+        }
+    };
+    write(first_);
+    for (const Scope& scope : mappings_) {
+        write(scope);
+    }
+}
+
+std::optional<std::string> SettingsModel::takeSetUp(const SettingsModel& preset) {
+    const std::vector<std::string> names = preset.mappingNames();
+    for (const Scope& scope : mappings_) {
+        if (std::ranges::find(names, scope.name) == names.end()) {
+            forgetStored(scope.name);
+        }
+    }
+    // Every key of the set-up is taken, an absent one too, so that nothing of the set-up before
+    // stays behind in the file.
+    const auto take = [this](Scope& scope, const Scope& from) {
+        for (size_t index = 0; index < settingsCatalog().size(); ++index) {
+            const SettingDefinition& setting = settingsCatalog()[index];
+            if (belongsTo(scope, setting) && inSetUp(setting)) {
+                scope.held[index] = from.held[index];
+                scope.changed[index] = true;
+                storeHeld(scope, index);
+            }
+        }
+    };
+    take(first_, preset.first_);
+    mappings_.clear();
+    for (const Scope& from : preset.mappings_) {
+        mappings_.push_back(scopeNamed(from.name));
+        take(mappings_.back(), from);
+    }
+    const bool written = commit();
+    for (const SettingDefinition& setting : settingsCatalog()) {
+        if (inSetUp(setting)) {
+            changed(setting.key);
+        }
+    }
+    for (const std::string& name : names) {
+        for (const SettingDefinition& setting : settingsCatalog()) {
+            if (setting.scope == SettingScope::mapping) {
+                changed(scopedKey(name, setting.key));
+            }
+        }
+    }
+    return written ? std::nullopt : std::optional(writeError_);
 }
 
 bool SettingsModel::commit() {

@@ -55,6 +55,13 @@ class SettingsModel {
     // Gives the mapping `from` the name `to`, its values, stored or not yet saved, included, and
     // stores the list at once. Gives nothing when done, otherwise what is wrong.
     std::optional<std::string> renameMapping(std::string_view from, std::string_view to);
+    // Adds the mapping `name` sending to `address`, the list and the address in one write of the
+    // file, so that a restart without saving finds it whole. Gives nothing when done, otherwise
+    // what is wrong.
+    std::optional<std::string> addMapping(std::string_view name, std::string_view address);
+    // Whether the file holds a section of that name that `mappings` does not list (written by
+    // hand, or left by another version): listing the name adopts it, a rename onto it is refused.
+    bool hasUnlistedSection(std::string_view name) const;
     // While the list's change of a rename is told: the name the mapping now called `name` had,
     // so that what follows a mapping (its gate's state) follows it to its new name.
     std::optional<std::string> formerName(std::string_view name) const;
@@ -69,6 +76,15 @@ class SettingsModel {
                                               Write write = Write::byPersistence);
     // Takes a value unchecked, as the plain property setters do.
     void assign(std::string_view key, std::optional<SettingValue> value);
+
+    // The set-up (the keys inSetUp() names, the first mapping's and every listed mapping's) as
+    // the file holds it, written into `into` without committing: what a preset stores.
+    void writeSetUp(PreferencesStore& into) const;
+    // Takes the set-up of `preset`, a model loaded from a preset's file without a notice: its
+    // mappings replace those listed (the sections of those it leaves out go), and a set-up key it
+    // leaves out becomes absent. The machine's keys stay. Stored in one write of the file; gives
+    // nothing when done, otherwise why the write failed.
+    std::optional<std::string> takeSetUp(const SettingsModel& preset);
 
     // Writes every key that is kept until saving, in one write of the file. False when the file
     // could not be written; writeError() then says why.
@@ -113,11 +129,19 @@ class SettingsModel {
         const Scope& scope) const;
     void loadScope(Scope& scope);
     void noteUnlistedKeys();
-    // Takes a new list of mappings: a scope for each new name, none for a name no longer listed;
-    // the file forgets what it held for both, so no old section comes back with a name.
+    // Takes a new list of mappings: a new name takes what its section in the file holds, a name
+    // no longer listed takes its section along, so no old section comes back with a name.
     void takeMappings(const std::vector<std::string>& names);
+    // The list as `mappings` holds it, checked; nothing with `error` saying why.
+    static std::optional<SettingValue> listValue(const std::vector<std::string>& names,
+                                                 std::string& error);
+    // A section of the file in the way of a new name, in words; nothing when there is none.
+    std::optional<std::string> sectionInTheWay(std::string_view name) const;
     void forgetStored(std::string_view mapping);
     void storeHeld(const Scope& scope, size_t index);
+    // Writes `value` under `key` in the text every reader takes back as the same value.
+    static void writeValue(PreferencesStore& into, const std::string& key,
+                           const SettingDefinition& setting, const SettingValue& value);
     bool commit();
     void changed(std::string_view key);
 

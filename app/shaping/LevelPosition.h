@@ -8,7 +8,9 @@ inline float meterForLevel(float averagePowerDb, float amplification) {
     return static_cast<float>(linear * 20.0 * amplification);
 }
 
-// Where a meter reading lies between the minimum (0) and the maximum (1) of the value sent.
+// Where a meter reading lies between the minimum (0) and the maximum (1) of the value sent. A
+// negative amplification gives a negative meter: the value sent stays within the minimum and the
+// maximum, so a peer's fader never goes past its end. A meter that is not a number gives 1.
 inline float positionForMeter(float meter) {
-    return std::fminf(1.0f, meter / 10.0f);
+    return std::fmaxf(0.0f, std::fminf(1.0f, meter / 10.0f));
 }

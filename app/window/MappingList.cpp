@@ -243,25 +243,25 @@ void MappingList::add() {
         refused_(addButton_->toolTip());  // Insert, which does not pass by the button
         return;
     }
-    std::vector<std::string> names = settings_.mappingNames();
-    // The first free "mappingN"; the first mapping is number 1. There are fewer than 16, so this
-    // ends.
+    const std::vector<std::string> names = settings_.mappingNames();
+    // The first "mappingN" neither listed nor a section of the file; the first mapping is number
+    // 1. There are fewer than 16 names and finitely many sections, so this ends.
     std::string added;
     for (int number = 2; added.empty(); ++number) {
         const std::string name = "mapping" + std::to_string(number);
         if (std::ranges::none_of(names,
-                                 [&](const std::string& taken) { return sameName(taken, name); })) {
+                                 [&](const std::string& taken) { return sameName(taken, name); }) &&
+            !settings_.hasUnlistedSection(name)) {
             added = name;
         }
     }
-    names.push_back(added);
-    const size_t before = names.size() - 1;
-    takeNames(names);
-    if (settings_.mappingNames().size() > before) {
-        // Its own address from the first tick, never the first mapping's bare /zandorex/.
-        settings_.changeFromText(scopedKey(added, keys::address), added);
-        table_->setCurrentCell(table_->rowCount() - 1, nameColumn);
+    // Its own address from the first tick, never the first mapping's bare /zandorex/, and stored
+    // with its name: a restart without saving finds the mapping whole.
+    if (const std::optional<std::string> problem = settings_.addMapping(added, added)) {
+        refused_(QString::fromStdString(*problem));
+        return;
     }
+    table_->setCurrentCell(table_->rowCount() - 1, nameColumn);
 }
 
 void MappingList::rename(QTableWidgetItem* item) {

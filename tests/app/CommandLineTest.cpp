@@ -3,6 +3,8 @@
 
 #include "app/control/StatusText.h"
 #include "app/run/CommandLine.h"
+#include "app/settings/SettingsCatalog.h"
+#include "app/settings/SettingsReference.h"
 
 namespace {
 
@@ -22,6 +24,23 @@ TEST(CommandLineTest, SetTakesItsValueInEitherFormAndNonsenseIsRefusedInWords) {
     EXPECT_EQ(error, "'--version' cannot be combined with another option");
 }
 
+TEST(CommandLineTest, PresetOptionsTakeANameInEitherForm) {
+    std::string error;
+    const auto use = parse({"--preset", "Act 2 - storm", "--config", "show.conf"}, error);
+    ASSERT_TRUE(use);
+    EXPECT_EQ(use->mode, RunMode::usePreset);
+    EXPECT_EQ(use->preset, "Act 2 - storm");
+    const auto save = parse({"--save-preset=a=b"}, error);
+    ASSERT_TRUE(save);
+    EXPECT_EQ(save->mode, RunMode::savePreset);
+    EXPECT_EQ(save->preset, "a=b");
+    EXPECT_EQ(parse({"--list-presets"}, error)->mode, RunMode::listPresets);
+    EXPECT_FALSE(parse({"--save-preset"}, error));
+    EXPECT_EQ(error, "'--save-preset' needs NAME");
+    EXPECT_FALSE(parse({"--set", "type=1", "--preset", "verse"}, error));
+    EXPECT_EQ(error, "'--preset' cannot be combined with another option");
+}
+
 TEST(CommandLineTest, ConfigNamesTheSettingsFileOfAnyMode) {
     std::string error;
     const auto headless = parse({"--config", "left.conf", "--headless"}, error);
@@ -37,6 +56,28 @@ TEST(CommandLineTest, ConfigNamesTheSettingsFileOfAnyMode) {
          {std::vector<std::string>{"--config"}, {"--config="}, {"--headless", "--config"}}) {
         EXPECT_FALSE(parse(missing, error));
         EXPECT_EQ(error, "'--config' needs FILE");
+    }
+}
+
+// A key added to the catalogue without the words the reference needs would leave a hole in the
+// page that regenerating it cannot notice.
+TEST(SettingsReferenceTest, EveryKeyHasASectionSayingWhatItMeansAndWhatItsAbsenceMeans) {
+    const std::string page = settingsReferenceMarkdown();
+    for (const SettingDefinition& setting : settingsCatalog()) {
+        const std::string key(setting.key);
+        const size_t heading = page.find("\n### `" + key + "`\n\n");
+        ASSERT_NE(heading, std::string::npos) << key;
+        const size_t meaning = page.find("\n\n", heading + 1) + 2;
+        const size_t end = page.find("\n### ", meaning);
+        const std::string section = page.substr(meaning, end - meaning);
+        EXPECT_GT(section.find('\n'), 1u) << key << ": no meaning\n" << section;
+        for (const std::string line :
+             {"\n- Values: ", "\n- When absent: ", "\n- Stored: ", "\n- Remote control: "}) {
+            const size_t at = section.find(line);
+            ASSERT_NE(at, std::string::npos) << key << line << section;
+            const std::string value = section.substr(at + line.size(), 2);
+            EXPECT_TRUE(value != "``" && value[0] != '\n' && value[0] != ';') << key << line;
+        }
     }
 }
 

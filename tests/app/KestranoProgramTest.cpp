@@ -115,6 +115,63 @@ std::string fileText(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+TEST_F(KestranoProgramTest, SetKeepsASectionWrittenByHandWhenItsNameIsListed) {
+    const auto settingsFile = configHome.path() / "show.conf";
+    std::ofstream(settingsFile) << "[General]\nmaxValue=4\n\n[kick]\naddress=drums/kick\ntype=1\n";
+    ASSERT_EQ(kestrano({"--config", settingsFile.string(), "--set", "mappings=kick"}).status, 0);
+    EXPECT_EQ(fileText(settingsFile),
+              "[General]\nmappings=kick\nmaxValue=4\n\n[kick]\naddress=drums/kick\ntype=1\n");
+    // Taken out of the list, the section goes with the name.
+    ASSERT_EQ(kestrano({"--config", settingsFile.string(), "--set", "mappings="}).status, 0);
+    EXPECT_EQ(fileText(settingsFile).find("[kick]"), std::string::npos) << fileText(settingsFile);
+}
+
+TEST_F(KestranoProgramTest, PresetsAreStoredBesideTheSettingsFileAndTakenLikeSet) {
+    const auto settingsFile = configHome.path() / "show.conf";
+    const std::string config = settingsFile.string();
+    std::ofstream(settingsFile) << "[General]\nzandorexSendPort=5002\nmappings=kick\n"
+                                   "[kick]\ntype=1\nbandLowCut=often\n";
+    const ProgramResult saved = kestrano({"--config", config, "--save-preset", "verse"});
+    ASSERT_EQ(saved.status, 0);
+    // What the preset leaves out of the file is said.
+    EXPECT_TRUE(saved.errorOutput.starts_with(
+        "kestrano: settings: ignored kick/bandLowCut=often: expected "))
+        << saved.errorOutput;
+    EXPECT_TRUE(std::filesystem::exists(configHome.path() / "show.presets" / "verse.conf"));
+    ASSERT_EQ(kestrano({"--config", config, "--set", "mappings=hat,snare"}).status, 0);
+    ASSERT_EQ(kestrano({"--config", config, "--save-preset=Act 2 - storm"}).status, 0);
+
+    const ProgramResult listed = kestrano({"--config", config, "--list-presets"});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.output, "Act 2 - storm\nverse\n");
+
+    ASSERT_EQ(kestrano({"--config", config, "--preset", "Verse"}).status, 0);
+    EXPECT_EQ(fileText(settingsFile),
+              "[General]\nmappings=kick\nzandorexSendPort=5002\n\n[kick]\ntype=1\n");
+
+    // Refusals change nothing and say why, with the status --set gives a refusal.
+    const std::string before = fileText(settingsFile);
+    std::ofstream(configHome.path() / "show.presets" / "damaged.conf")
+        << "[General]\nmappings=kick\n[kick]\ntype=often\n";
+    for (const auto& [options, said] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--preset", "chorus"}, "kestrano: no preset named 'chorus' in "},
+             {{"--preset", "damaged"},
+              "kestrano: " + (configHome.path() / "show.presets" / "damaged.conf").string() +
+                  ": kick/type=often: expected "},
+             {{"--save-preset", "VERSE"},
+              "kestrano: 'VERSE' cannot name a preset: the preset 'verse' has it, without regard "
+              "to case\n"},
+         }) {
+        std::vector<std::string> arguments = {"--config", config};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const ProgramResult refused = kestrano(arguments);
+        EXPECT_EQ(refused.status, 2) << options.back();
+        EXPECT_TRUE(refused.errorOutput.starts_with(said)) << refused.errorOutput;
+        EXPECT_EQ(fileText(settingsFile), before);
+    }
+}
+
 TEST_F(KestranoProgramTest, DamagedSettingsAreNamedOnceAndNeverDestroyed) {
     struct DamagedFile {
         std::string text;  // after the listen port, in the [General] section
@@ -139,6 +196,10 @@ TEST_F(KestranoProgramTest, DamagedSettingsAreNamedOnceAndNeverDestroyed) {
         // allocate gigabytes.
         {"minValue=@Variant(\\0\\0\\0\\x87\\xff\\xff\\xff\\xff)\nmaxValue=4\n",
          {"settings: left out serialized values (@Variant, @DateTime) of "},
+         true},
+        // The reader would merge the two parts, the writer put them back as one.
+        {"mappings=kick\n[kick]\ntype=1\n[kick]\naddress=k\n",
+         {"settings: section [kick] written twice in "},
          true},
     };
     const auto folder = configHome.path() / "Kestrano";

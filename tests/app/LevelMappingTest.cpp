@@ -115,16 +115,18 @@ TEST_F(LevelMappingTest, LoudInputShowsTheUnclampedMeterAndStopsThePositionAtOne
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 10.0f));
 }
 
-TEST_F(LevelMappingTest, NegativeAmplificationMapsBeyondTheMinimum) {
+TEST_F(LevelMappingTest, NegativeAmplificationStopsAtTheMinimum) {
     const auto controller = startController();
     controller->setVolumeAmplification(-1.0f);
+    controller->setMinValue(2.0f);
     capture->readings = {{0.0f}};
 
     controller->updateAudioLevels();
 
+    // The meter shows what the amplification makes; the value never leaves minimum to maximum.
     EXPECT_EQ(meter.value, -20.0f);
-    EXPECT_EQ(controller->currentPosition(), -2.0f);
-    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", -20.0f));
+    EXPECT_EQ(controller->currentPosition(), 0.0f);
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 2.0f));
 }
 
 TEST_F(LevelMappingTest, TriggerModeSendsOnlyOnThresholdCrossings) {

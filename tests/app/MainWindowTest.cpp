@@ -171,7 +171,9 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     EXPECT_TRUE(table->hasFocus());
     QTest::keyClick(table, Qt::Key_Insert);
     EXPECT_EQ(controller->settings().mappingNames(), std::vector<std::string>{"mapping2"});
+    // Stored whole at once: a restart without saving finds its address too.
     EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("mappings").toString(), "mapping2");
+    EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("mapping2/address").toString(), "mapping2");
     ASSERT_EQ(table->rowCount(), 2);
     EXPECT_EQ(table->currentRow(), 1) << "the new mapping is chosen";
 
@@ -264,9 +266,20 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     table->setCurrentCell(16, 0);
     QTest::keyClick(table, Qt::Key_Delete);
     EXPECT_TRUE(add->isEnabled());
+    // A section of the file that the list does not name is the technician's: the mapping added
+    // takes the next name, and a rename onto it is refused with the reason.
+    preferences.setString("mapping2/bandHighCut", std::string("99"));
+    ASSERT_EQ(preferences.commit(), std::nullopt);
     QTest::mouseClick(add, Qt::LeftButton);
-    EXPECT_EQ(controller->settings().mappingNames().back(), "mapping2");
+    EXPECT_EQ(controller->settings().mappingNames().back(), "mapping3");
     EXPECT_FALSE(add->isEnabled());
+    table->setCurrentCell(16, 0);
+    renameTo("mapping2", [&] {
+        return message().startsWith(
+            "'mapping2' cannot name a mapping: the settings file has a [mapping2] section");
+    });
+    EXPECT_EQ(table->item(16, 0)->text(), "mapping3");
+    EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("mapping2/bandHighCut").toString(), "99");
 }
 
 TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting) {
@@ -350,10 +363,15 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
         {y(0.4), 0.9, "kick/triggerOffThreshold", 0.4f, "triggerOffThreshold"},
         // Far from either line: nothing is taken.
         {y(0.1), 0.2, "kick/triggerOnThreshold", 0.7f, nullptr},
+        // To the floor and past it: a threshold of 0 would stand for the default, so the lines
+        // stop a step above it and the other line stays where it was.
+        {y(0.4), 0.0, "kick/triggerOffThreshold", 0.01f, nullptr},
+        {y(0.7), -0.2, "kick/triggerOnThreshold", 0.01f, nullptr},
     };
     for (const LineRow& row : lineRows) {
         child<StatusLine>("statusLine")->clearMessage();
-        drag(history, QPoint(x, row.fromY), QPoint(x, y(row.toPosition)));
+        const int toY = row.toPosition < 0.0 ? y(0.0) + 12 : y(row.toPosition);
+        drag(history, QPoint(x, row.fromY), QPoint(x, toY));
         EXPECT_FLOAT_EQ(settings.decimal(row.key), row.expected) << row.key << " " << row.fromY;
         if (row.refusal) {
             EXPECT_NE(lastRefusal().find(row.refusal), std::string::npos) << lastRefusal();
@@ -361,7 +379,8 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
             EXPECT_EQ(lastRefusal(), "");
         }
     }
-    EXPECT_EQ(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->value(), 0.7);
+    EXPECT_EQ(child<QDoubleSpinBox>("triggerOnThresholdSpinBox")->value(), 0.01);
+    EXPECT_FLOAT_EQ(settings.decimal("kick/triggerOffThreshold"), 0.01f);
     EXPECT_FLOAT_EQ(settings.decimal("triggerOnThreshold"), 0.5f) << "the first mapping's stays";
 
     // The history follows the chosen mapping's gate and marks its turns.

@@ -10,6 +10,7 @@
 
 #include "app/settings/SettingsAssignment.h"
 #include "app/settings/SettingsKeys.h"
+#include "app/settings/presets/PresetFolder.h"
 #include "app/settings/store/RunSettings.h"
 #include "app/settings/values/DisplayText.h"
 #include "osc/QVOSCAddress.h"
@@ -420,6 +421,11 @@ TEST_F(SettingsPathsTest, FurtherMappingsLiveInTheirSectionsAndLeaveWithTheirNam
                   "'HAT' cannot name a mapping: another mapping has it");
         EXPECT_EQ(settings.renameMapping("bass", "address"),
                   "'address' cannot name a mapping: it is a setting's name");
+        // Moving onto a section the technician wrote would overwrite it.
+        EXPECT_EQ(settings.renameMapping("bass", "ghost"),
+                  "'ghost' cannot name a mapping: the settings file has a [ghost] section that "
+                  "mappings does not list; list the name to use that section, or remove it from "
+                  "the file");
         EXPECT_EQ(settings.mappingNames(), (std::vector<std::string>{"bass", "hat"}));
         EXPECT_EQ(settings.keyProblem("kick/bandHighCut"),
                   "no mapping named 'kick'; mappings lists bass, hat");
@@ -448,7 +454,21 @@ TEST_F(SettingsPathsTest, FurtherMappingsLiveInTheirSectionsAndLeaveWithTheirNam
         EXPECT_EQ(fileBytes(path).find("[hat]"), std::string::npos);
         ASSERT_EQ(applySettingAssignment(settings, "mappings=bass,hat"), std::nullopt);
         EXPECT_EQ(inUse(settings, "hat/bandLowCut"), "0");
+        // A section written before its name was listed is adopted as it stands.
+        ASSERT_EQ(applySettingAssignment(settings, "mappings=bass,hat,ghost"), std::nullopt);
+        EXPECT_EQ(inUse(settings, "ghost/bandHighCut"), "99");
     }
+    EXPECT_NE(fileBytes(path).find("[ghost]\nbandHighCut=99\n"), std::string::npos);
+    QSettingsPreferencesStore file(QString::fromStdString(path));
+    SettingsModel settings(file);
+    settings.load();
+    EXPECT_TRUE(settings.notices().empty());
+    EXPECT_EQ(inUse(settings, "ghost/bandHighCut"), "99");
+    // The window's new mapping: its name and address reach the file in one write.
+    ASSERT_EQ(settings.addMapping("snare", "drums/snare"), std::nullopt);
+    EXPECT_NE(fileBytes(path).find("[snare]\naddress=drums/snare\n"), std::string::npos);
+    EXPECT_NE(fileBytes(path).find("mappings=\"bass,hat,ghost,snare\""), std::string::npos)
+        << fileBytes(path);
 }
 
 TEST_F(SettingsPathsTest, AKeyOfAMappingNotListedIsRefusedOnEveryPath) {
@@ -537,12 +557,22 @@ TEST_F(SettingsPathsTest, ADamagedFileIsCopiedAsideBeforeTheFirstWriteAndIgnored
     const std::filesystem::path path = folder.path() / "Kestrano.conf";
     const std::string garbage = "\x7f\x01[General\nmaxValue=\xfe\0\xff\x80\n"s;
     const std::string ignored = "[General]\nminValue=\xff\x01\nmaxValue=3\n";
-    for (const std::string& text : {garbage, ignored}) {
+    // The writer would merge the two parts and lose what lies between.
+    const std::string twice =
+        "[General]\nmappings=kick\n[kick]\ntype=1\n; the stage mic\n[kick]\naddress=k\n";
+    const std::string twiceGeneral = "maxValue=3\n[kick]\ntype=1\n[General]\nminValue=1\n";
+    const std::pair<std::string, std::string> rows[] = {
+        {twice, "section [kick] written twice in "},
+        {twiceGeneral, "section [General] written twice in "},
+        {garbage, "cannot parse "},
+        {ignored, "cannot parse "},
+    };
+    for (const auto& [text, reason] : rows) {
         SCOPED_TRACE(escapedText(text));
         writeFile(path, text);
         // The window's and the headless start; --set opens the file the same way.
         RunSettings run(path.string());
-        const std::string said = "settings: cannot parse " + path.string() + "; kept it as ";
+        const std::string said = "settings: " + reason + path.string() + "; kept it as ";
         ASSERT_EQ(run.notices().size(), 1u);
         ASSERT_TRUE(run.notices().front().starts_with(said)) << run.notices().front();
         const std::string copy = run.notices().front().substr(said.size());
@@ -558,6 +588,104 @@ TEST_F(SettingsPathsTest, ADamagedFileIsCopiedAsideBeforeTheFirstWriteAndIgnored
     // The value the program ignored is still there as it was typed, after both writes.
     EXPECT_NE(fileBytes(path).find("\nminValue=\xff\x01\n"), std::string::npos)
         << escapedText(fileBytes(path));
+}
+
+TEST_F(SettingsPathsTest, APresetHoldsTheSetUpAndIsTakenWholeOrNotAtAll) {
+    const TempDir folder;
+    const std::filesystem::path path = folder.path() / "show.conf";
+    writeFile(path,
+              "[General]\nzandorexSendPort=5002\nremoteControl=true\ninputDevice=mic\n"
+              "maxValue=4\ntempo=detect\nmappings=kick\n[kick]\ntype=1\nbandHighCut=150\n");
+    QSettingsPreferencesStore file(QString::fromStdString(path.string()));
+    SettingsModel settings(file);
+    settings.load();
+    const PresetFolder presets(file.fileName());
+    EXPECT_EQ(presets.path().toStdString(), (folder.path() / "show.presets").string());
+
+    // Saved in the settings file's form: the set-up, not the machine's keys.
+    ASSERT_EQ(presets.save("Act 2 - storm", settings), std::nullopt);
+    EXPECT_EQ(fileBytes(folder.path() / "show.presets" / "Act 2 - storm.conf"),
+              "[General]\nmappings=kick\nmaxValue=4\ntempo=detect\n\n[kick]\nbandHighCut=150\n"
+              "type=1\n");
+    // A preset by hand, and what is no preset: a file saving broke off, another kind of file.
+    writeFile(folder.path() / "show.presets" / "verse.conf",
+              "[General]\nmappings=voice, hat\nminValue=1\n[voice]\naddress=fader/1\n"
+              "[hat]\ntype=trigger\n");
+    writeFile(folder.path() / "show.presets" / ".verse.saving-99", "[General]\n");
+    writeFile(folder.path() / "show.presets" / "notes.txt", "");
+    EXPECT_EQ(presets.names(), (std::vector<std::string>{"Act 2 - storm", "verse"}));
+
+    std::string problem;
+    const std::unique_ptr<Preset> verse = presets.read("VERSE", problem);
+    ASSERT_NE(verse, nullptr) << problem;
+    ASSERT_EQ(settings.takeSetUp(verse->settings()), std::nullopt);
+    // Taken whole: its mappings replace kick, whose section goes; a set-up key it leaves out is
+    // absent; the machine's keys stay.
+    EXPECT_EQ(settings.mappingNames(), (std::vector<std::string>{"voice", "hat"}));
+    EXPECT_EQ(inUse(settings, "tempo"), "off");
+    EXPECT_EQ(inUse(settings, "maxValue"), "10");
+    EXPECT_EQ(inUse(settings, "minValue"), "1");
+    EXPECT_EQ(fileBytes(path),
+              "[General]\ninputDevice=mic\nmappings=\"voice,hat\"\nminValue=1\n"
+              "remoteControl=true\nzandorexSendPort=5002\n\n[hat]\ntype=1\n\n[voice]\n"
+              "address=fader/1\n");
+    // And back: the set-up saved first comes back as it was.
+    const std::unique_ptr<Preset> storm = presets.read("act 2 - storm", problem);
+    ASSERT_NE(storm, nullptr) << problem;
+    ASSERT_EQ(settings.takeSetUp(storm->settings()), std::nullopt);
+    EXPECT_EQ(fileBytes(path),
+              "[General]\ninputDevice=mic\nmappings=kick\nmaxValue=4\nremoteControl=true\n"
+              "tempo=detect\nzandorexSendPort=5002\n\n[kick]\nbandHighCut=150\ntype=1\n");
+
+    // Refused whole, with the file and the key; the settings file stays as it was.
+    const std::string stored = fileBytes(path);
+    const std::string bad = (folder.path() / "show.presets" / "bad.conf").string();
+    const struct {
+        const char* text;
+        std::string problem;
+    } refusals[] = {
+        {"[General]\nmappings=kick\n[kick]\ntype=often\n",
+         bad + ": kick/type=often: expected continuous, trigger or silence (or 0, 1, 2)"},
+        {"[General]\nmappings=kick\n[kick]\ntriggerOnThreshold=0.3\ntriggerOffThreshold=0.6\n",
+         bad + ": kick/triggerOffThreshold=0.6: it must not exceed kick/triggerOnThreshold "
+               "(0.3)"},
+        {"[General]\nmappings=kick\n[kick]\ntype=1\n[ghost]\ntype=1\n",
+         bad + ": ghost/type=1: no mapping named 'ghost'; mappings lists kick"},
+        {"[General]\nzandorexSendPort=5003\n",
+         bad + ": zandorexSendPort is this machine's setting, which a preset does not hold"},
+        {"[General]\ntempoo=detect\n", bad + ": unknown setting 'tempoo'"},
+        {"[General]\nmappings=kick\n[kick]\ntype=1\n[kick]\naddress=k\n",
+         "section [kick] written twice in " + bad},
+        {"[General]\nminValue=@Variant(\\0\\0\\0\\x87)\n",
+         bad + " holds serialized values (@Variant, @DateTime), which no setting takes"},
+    };
+    for (const auto& row : refusals) {
+        SCOPED_TRACE(row.text);
+        writeFile(bad, row.text);
+        EXPECT_EQ(presets.read("bad", problem), nullptr);
+        EXPECT_EQ(problem, row.problem);
+        EXPECT_EQ(fileBytes(bad), row.text) << "a refused preset is left as it is";
+    }
+    EXPECT_EQ(presets.read("chorus", problem), nullptr);
+    EXPECT_EQ(problem, "no preset named 'chorus' in " + presets.path().toStdString());
+    EXPECT_EQ(fileBytes(path), stored);
+
+    // Names as a technician writes them, one preset whatever the case.
+    for (const auto& [name, why] : std::vector<std::pair<std::string, std::string>>{
+             {std::string(65, 'x'), "it is not 1 to 64 characters"},
+             {"a/b", "it holds a /"},
+             {"cue\t1", "it holds a character that is not printable"},
+             {" verse", "it begins or ends with a space"},
+             {"BAD", "the preset 'bad' has it, without regard to case"},
+         }) {
+        SCOPED_TRACE(name);
+        const std::optional<std::string> refused = presets.save(name, settings);
+        ASSERT_TRUE(refused.has_value());
+        EXPECT_TRUE(refused->ends_with("cannot name a preset: " + why)) << *refused;
+    }
+    EXPECT_EQ(presets.save("Café 2", settings), std::nullopt);
+    EXPECT_EQ(presets.names(),
+              (std::vector<std::string>{"Act 2 - storm", "bad", "Café 2", "verse"}));
 }
 
 TEST_F(SettingsPathsTest, AListenAddressThatCannotBeUsedOpensNoListener) {

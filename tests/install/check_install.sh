@@ -31,6 +31,10 @@ fi
 
 desktop-file-validate "$destdir/usr/share/applications/org.kestrano.Kestrano.desktop"
 appstreamcli validate --no-net "$destdir/usr/share/metainfo/org.kestrano.Kestrano.metainfo.xml"
+# The licence a distribution reads: the copyright file's and the metainfo's.
+grep -qx 'License: GPL-3.0+' "$destdir/usr/share/doc/kestrano/copyright"
+grep -q '<project_license>GPL-3.0-or-later</project_license>' \
+    "$destdir/usr/share/metainfo/org.kestrano.Kestrano.metainfo.xml"
 
 service=$destdir/usr/lib/systemd/user/kestrano-headless.service
 grep -qx 'ExecStart=/usr/bin/kestrano --headless' "$service"

@@ -6,6 +6,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <algorithm>
+#include <set>
 
 #include "app/settings/store/OriginalLines.h"
 
@@ -60,11 +62,52 @@ bool isText(const QByteArray& bytes) {
     return !utf8.hasError();
 }
 
+// The first section that heads two parts of the file, where there is one. The reader merges
+// them and the writer would put them back as one, losing the order and the comments between.
+// Keys before any section line are in [General].
+std::optional<std::string> repeatedSection(const QByteArray& bytes) {
+    std::set<QByteArray> seen;
+    for (const QByteArray& line : bytes.split('\n')) {
+        const QByteArray content = line.trimmed();
+        QByteArray section;
+        if (content.startsWith('[') && content.endsWith(']')) {
+            section = content.mid(1, content.size() - 2);
+        } else if (seen.empty() && content.contains('=') && !content.startsWith(';') &&
+                   !content.startsWith('#')) {
+            section = "General";
+        } else {
+            continue;
+        }
+        if (!seen.insert(section).second) {
+            return section.toStdString();
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<std::string> settingsFileProblem(const QByteArray& bytes,
+                                               const std::string& fileName) {
+    if (std::ranges::any_of(bytes.split('\n'), holdsSerializedValue)) {
+        return fileName + " holds serialized values (@Variant, @DateTime), which no setting takes";
+    }
+    if (!isText(bytes)) {
+        return "cannot parse " + fileName;
+    }
+    if (const std::optional<std::string> repeated = repeatedSection(bytes)) {
+        return "section [" + *repeated + "] written twice in " + fileName;
+    }
+    return std::nullopt;
+}
 
 QString QSettingsPreferencesStore::keptAside(const QString& fileName,
                                              std::optional<std::string>& notice) {
     const QByteArray bytes = fileBytes(fileName);
+    const std::optional<std::string> problem = settingsFileProblem(bytes, fileName.toStdString());
+    if (!problem) {
+        return fileName;
+    }
     QByteArray kept;
     bool serialized = false;
     for (const QByteArray& line : bytes.split('\n')) {
@@ -74,13 +117,10 @@ QString QSettingsPreferencesStore::keptAside(const QString& fileName,
             kept += line + '\n';
         }
     }
-    if (!serialized && isText(bytes)) {
-        return fileName;
-    }
-    const std::string original = fileName.toStdString();
-    notice = copyAside(
-        fileName, serialized ? "left out serialized values (@Variant, @DateTime) of " + original
-                             : "cannot parse " + original);
+    notice =
+        copyAside(fileName, serialized ? "left out serialized values (@Variant, @DateTime) of " +
+                                             fileName.toStdString()
+                                       : *problem);
     if (serialized) {
         kept.chop(1);
         QSaveFile rewritten(fileName);

@@ -5,6 +5,13 @@
 
 #include "app/settings/store/PreferencesStore.h"
 
+// What makes the bytes of the settings file `fileName` unfit to be read as they are: values the
+// program never writes that the reader would decode as serialized data (a hostile file could make
+// it allocate gigabytes), bytes no text file holds, or a section written twice, which the reader
+// would merge; in words naming the file. Nothing when they are fit.
+std::optional<std::string> settingsFileProblem(const QByteArray& bytes,
+                                               const std::string& fileName);
+
 // The settings in the user's Kestrano configuration file ($XDG_CONFIG_HOME/Kestrano/Kestrano.conf).
 // The writes reach the file together at commit(), one rewrite of the file for a whole save; a key
 // the program did not write keeps its line as it was.

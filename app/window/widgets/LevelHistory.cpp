@@ -15,9 +15,12 @@ constexpr double lineReach = 6.0;
 const QColor onColour(0xf0, 0xb4, 0x1e);
 const QColor curveColour(0x3a, 0xa8, 0x4c);
 
-// Thresholds as the spin boxes show them: two decimals.
+// Thresholds as the spin boxes show them: two decimals. A threshold of 0 stands for its default
+// (0.5, or the on threshold) in every path, so a line dragged to the floor stops one step above
+// it rather than jumping back to the middle.
+constexpr double lowestDragged = 0.01;
 double roundedThreshold(double position) {
-    return std::round(std::clamp(position, 0.0, 1.0) * 100.0) / 100.0;
+    return std::clamp(std::round(position * 100.0) / 100.0, lowestDragged, 1.0);
 }
 
 }  // namespace
