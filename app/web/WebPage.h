@@ -27,7 +27,7 @@ class WebPage : public ControllerObserver {
     // open wakes no more often than one without.
     static constexpr std::chrono::milliseconds shortestGap{10};
     // The spectrum goes with every so many states: ten a second is live to the eye, and the
-    // analysis, which makes a spectrum only once the last was taken, runs half as often.
+    // messages stay small.
     static constexpr unsigned statesPerSpectrum = 2;
 
     WebPage(KestranoController& controller, SpectrumFeed& spectra);

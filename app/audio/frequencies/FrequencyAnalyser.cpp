@@ -90,7 +90,6 @@ bool FrequencyAnalyser::takeNewer(Spectrum& out) const {
         return false;
     }
     out.number = newest_.number;
-    takenNumber_ = newest_.number;
     out.sampleRate = newest_.sampleRate;
     out.decibels.assign(newest_.decibels.begin(), newest_.decibels.end());
     return true;
@@ -126,9 +125,6 @@ void FrequencyAnalyser::run() {
             continue;
         }
         sinceLast = 0;
-        if (takenNumber_ < made) {
-            continue;  // nobody took the last one yet: a newer one would be made for nothing
-        }
         fft_->transform(sound, decibels);
         const std::lock_guard lock(mutex_);
         newest_.number = ++made;

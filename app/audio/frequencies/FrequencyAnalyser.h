@@ -13,8 +13,7 @@
 // The input's spectrum, worked out on a thread of its own from one sound tap, so that the window
 // only draws: every `1 / spectraPerSecond` of sound it takes the newest `windowFrames` frames
 // through a Hann window into an FFT (FFTW) and keeps the result for whoever asks next. Only the
-// newest spectrum is kept, and the next is made only once it was taken: a reader that looks less
-// often gets fewer, and neither spectra nor work pile up for it.
+// newest spectrum is kept: a reader that looks less often misses some, and nothing piles up.
 class FrequencyAnalyser {
   public:
     static constexpr std::size_t windowFrames = 4096;
@@ -50,8 +49,6 @@ class FrequencyAnalyser {
     std::unique_ptr<Fft> fft_;
     mutable std::mutex mutex_;
     Spectrum newest_;  // guarded by mutex_
-    // The number of the last spectrum a reader took.
-    mutable std::atomic<std::uint64_t> takenNumber_{0};
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };
