@@ -179,7 +179,7 @@ def chromium():
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu",
-                     "--disable-dev-shm-usage", "--window-size=1200,1000"):
+                     "--disable-dev-shm-usage", "--window-size=1100,900"):
         options.add_argument(argument)
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
@@ -213,8 +213,9 @@ class PageTest(unittest.TestCase):
         self.addCleanup(sox.terminate)
 
     def test_live_page_shows_the_program_and_takes_a_tap_and_a_band(self):
-        self.start({"mappings": "kick", "kick/type": "trigger", "kick/address": "cue/kick",
-                    "remoteControl": "on", "tempo": "tap"})
+        self.start({"address": "voice", "bandLowCut": 300, "bandHighCut": 3000,
+                    "mappings": "kick", "kick/type": "trigger", "kick/address": "cue/kick",
+                    "kick/bandLowCut": 40, "remoteControl": "on", "tempo": "tap"})
         self.tone()
         browser = self.open_browser()
         rows = lambda: [row.get_attribute("data-mapping")
@@ -233,15 +234,21 @@ class PageTest(unittest.TestCase):
         wait_for(lambda: browser.execute_script("return kestrano.updates") >= seen + 20,
                  "twenty more updates")
 
-        # Four taps half a second apart set the tempo.
+        # Four taps half a second apart set the tempo: pressed by the page's own timer, which
+        # keeps the beat better than the driver's round trips; the margin is for a busy machine.
         tap = browser.find_element(By.ID, "tapButton")
         self.assertTrue(tap.is_enabled())
-        for _ in range(4):
-            tap.click()
-            time.sleep(0.5)
+        browser.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            const button = document.getElementById("tapButton");
+            let taps = 0;
+            const press = () => { button.click(); if (++taps < 4) setTimeout(press, 500); else done(); };
+            press();""")
         tempo = lambda: browser.find_element(By.ID, "tempoValue").text
         wait_for(lambda: tempo().endswith("BPM tapped"), "the tapped tempo")
-        self.assertAlmostEqual(float(tempo().split()[0]), 120.0, delta=30.0)
+        self.assertAlmostEqual(float(tempo().split()[0]), 120.0, delta=45.0)
+        # The guide's picture of the page, left in the test's build folder.
+        self.assertTrue(browser.save_screenshot(os.path.abspath("kestrano-page.png")))
 
         # A band typed into the page reaches the model, which the next state shows; one the
         # model refuses is refused with its words.

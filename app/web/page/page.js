@@ -150,6 +150,13 @@
     const yFor = (db) => ((spectrumTopDb - Math.max(spectrumFloorDb, Math.min(spectrumTopDb, db))) /
       (spectrumTopDb - spectrumFloorDb)) * height;
     context.font = `${12 * scale}px system-ui, sans-serif`;
+    // The window's scale: a line and a label at each of these frequencies.
+    context.fillStyle = "rgba(128, 128, 128, 0.8)";
+    for (const hertz of [50, 100, 200, 500, 1000, 2000, 5000, 10000]) {
+      const x = xForHertz(hertz, width);
+      context.fillRect(x, 0, scale, height);
+      context.fillText(hertz >= 1000 ? `${hertz / 1000}k` : String(hertz), x + 2 * scale, height - 4 * scale);
+    }
     mappings.forEach((mapping, row) => {
       if (!(mapping.bandLowCut > 0) && !(mapping.bandHighCut > 0)) return;
       const low = mapping.bandLowCut > 0 ? mapping.bandLowCut : lowestHertz;
