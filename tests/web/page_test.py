@@ -85,9 +85,11 @@ class Program:
         self.process = None
 
     def start(self):
+        # Standard error kept, for the sanitizers' reports when the program fails.
+        self.errors = open(os.path.join(self.folder.name, "stderr.txt"), "w+")
         self.process = subprocess.Popen([PROGRAM, "--headless", "--config", self.config],
                                         env=self.environment, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, text=True)
+                                        stderr=self.errors, text=True)
         threading.Thread(target=self._read, args=(self.process,), daemon=True).start()
 
     def _read(self, process):
@@ -98,13 +100,24 @@ class Program:
         return any(words in line for line in self.lines)
 
     def stop(self):
-        if self.process and self.process.poll() is None:
+        """Ends the program as a service manager would; it must end cleanly."""
+        if not self.process:
+            return
+        if self.process.poll() is None:
             self.process.terminate()
-            self.process.wait(timeout=DEADLINE)
+        code = self.process.wait(timeout=DEADLINE)
+        self.process = None
+        self.errors.seek(0)
+        said = self.errors.read()[-3000:]
+        self.errors.close()
+        if code != 0:
+            raise AssertionError(f"the program ended with {code}:\n{said}")
 
     def close(self):
-        self.stop()
-        self.folder.cleanup()
+        try:
+            self.stop()
+        finally:
+            self.folder.cleanup()
 
 
 class RawPage:
