@@ -301,6 +301,25 @@ std::optional<int> measureBursts(BurstPlayer& player, Receiver& receiver, std::m
     std::printf("\nbursts %zu (missed %d): median %.1f ms, max %.1f ms\n", latencies.size(), missed,
                 median(latencies),
                 latencies.empty() ? NAN : *std::max_element(latencies.begin(), latencies.end()));
+    if (trigger) {
+        // A steady burst should turn the trigger on once and off once, never chatter.
+        int clean = 0;
+        for (std::size_t burst = 0; burst < onsets.size(); ++burst) {
+            const Clock::time_point end =
+                burst + 1 < onsets.size() ? onsets[burst + 1] : Clock::time_point::max();
+            int ons = 0;
+            int offs = 0;
+            for (const Reading& reading : readings) {
+                if (reading.arrival >= onsets[burst] && reading.arrival < end) {
+                    ons += reading.value == kTriggerOn ? 1 : 0;
+                    offs += reading.value == kTriggerOff ? 1 : 0;
+                }
+            }
+            clean += ons == 1 && offs == 1 ? 1 : 0;
+        }
+        std::printf("bursts with exactly one on and one off: %d of %zu\n", clean, onsets.size());
+        missed += static_cast<int>(onsets.size()) - clean;
+    }
     return missed;
 }
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing Kestrano needs.
+# Installs every Debian package that building, running and testing Kestrano needs:
+# install-deps.sh [--bench].
 # Idempotent and non-interactive; outside CI it skips apt when everything is already there.
 set -euo pipefail
 
@@ -17,6 +18,10 @@ packages=(
     pipewire pipewire-pulse wireplumber dbus
     help2man man-db desktop-file-utils appstream systemd lintian dpkg-dev file python3
 )
+# With --bench, also the band recordings bench/tempo_real.sh plays (58 MB; no test needs them).
+if [ "${1:-}" = "--bench" ]; then
+    packages+=(fretsonfire-songs-muldjord fretsonfire-songs-sectoid)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

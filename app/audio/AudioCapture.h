@@ -73,6 +73,13 @@ class AudioCapture {
     // before this returns.
     using FragmentLevelHandler = MeterBank::FragmentHandler;
     virtual void setFragmentLevelHandler(FragmentLevelHandler /*handler*/) {}
+    // Both at once, taken by the capture's thread between two chunks: no fragment measured for
+    // the new meters reaches the old handler, nor one of the old meters the new handler, so that
+    // one mapping's level never reaches another's gate.
+    virtual void setMetering(std::vector<MeterSettings> meters, FragmentLevelHandler handler) {
+        setMeters(std::move(meters));
+        setFragmentLevelHandler(std::move(handler));
+    }
 
     // Whole-signal analysis (spectrum, tempo) reads the input through taps: every frame the
     // capture's thread receives is written to each tap added, as it arrives. Main thread; adding

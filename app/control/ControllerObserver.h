@@ -15,13 +15,19 @@ enum class ControllerProperty {
     previewVolume,
 };
 
-// One further mapping as the last tick left it (the first mapping's figures are the status's
-// own), in the order of the mappings setting.
+// One mapping as every view reads it (the window, the headless status and log, remote control,
+// the browser page): as the last tick left it, with a fast turn taken in as it is sent.
 struct MappingStatus {
+    // Empty for the first mapping (the keys without a name).
     std::string name;
-    // The mapping's meter value; nothing when that tick had no audio channel for it.
+    // Where its values go, after /zandorex/.
+    std::string address;
+    // The mapping's meter value and its position from 0 to 1; nothing when that tick had no
+    // audio channel for it.
     std::optional<float> meter;
-    // Trigger and silence: whether the gate is on (for silence, whether silence was found).
+    std::optional<float> position;
+    // Trigger and silence: whether the gate that sends is on (for silence, whether silence was
+    // found), that is what the peer last heard of it.
     bool on = false;
     std::optional<float> lastValueSent;
     // Whether it sends on every tick rather than on turns (trigger, silence).
@@ -34,6 +40,8 @@ struct MappingStatus {
 
 // What a technician needs to know while the program runs.
 struct ControllerStatus {
+    // The first mapping's figures below (meter, inputLevel, lastValueSent) are its mapping's,
+    // under the names the status has always had.
     // The last tick's meter value; nothing when that tick had no audio channel.
     std::optional<float> meter;
     // The last tick's average power of the input in dBFS, before the amplification; nothing
@@ -80,13 +88,26 @@ struct ControllerStatus {
     std::optional<TempoStatus> tempo;
     // Said once a tap came in detect mode, until the mode changes.
     std::string tempoNote;
-    // The further mappings, after the first.
+    // Every mapping, the first one (no name) first, then in the order of the mappings setting.
     std::vector<MappingStatus> mappings;
+    // Mappings that send to one address, in words ("kick and hat send to /zandorex/drums"):
+    // allowed, and said, so that a slip shows.
+    std::vector<std::string> sharedAddresses;
     // What was wrong with the stored settings at start-up, until the next Save.
     std::vector<std::string> settingsNotices;
     // Where the browser page is served, or why it cannot be; empty while webPort is absent.
     std::string pageNote;
 };
+
+// The reading of the mapping named `name` (empty: the first), or nothing when it is not listed.
+inline const MappingStatus* mappingStatus(const ControllerStatus& status, std::string_view name) {
+    for (const MappingStatus& mapping : status.mappings) {
+        if (mapping.name == name) {
+            return &mapping;
+        }
+    }
+    return nullptr;
+}
 
 // Told by the controller, on the main thread, whenever a property or the status changes.
 class ControllerObserver {

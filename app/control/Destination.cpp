@@ -115,26 +115,30 @@ void Destination::connectionReported(const std::string& status) {
     // The connection hands on what it held before it reports being connected; the first report
     // comes before `connection_` is set.
     if (!held_.empty() && connection_ && connection_->isConnected()) {
-        const std::vector<std::shared_ptr<const QVOSCMessage>> sent = std::move(held_);
+        const std::vector<Held> sent = std::move(held_);
         held_.clear();
-        for (const std::shared_ptr<const QVOSCMessage>& message : sent) {
+        for (const Held& turn : sent) {
             if (heldSent_) {
-                heldSent_(*message);
+                heldSent_(*turn.message, turn.slot);
             }
         }
     }
     changed_();
 }
 
-void Destination::hold(std::shared_ptr<const QVOSCMessage> message) {
-    const std::string& address = message->address()->address();
-    std::erase_if(held_, [&](const std::shared_ptr<const QVOSCMessage>& older) {
-        return older->address()->address() == address;
-    });
+void Destination::hold(std::shared_ptr<const QVOSCMessage> message, std::string slot) {
+    std::erase_if(held_, [&](const Held& older) { return older.slot == slot; });
     if (held_.size() == TcpConnection::maximumHeldTurns) {
         held_.erase(held_.begin());
     }
-    held_.push_back(std::move(message));
+    held_.push_back({std::move(message), std::move(slot)});
+}
+
+void Destination::forget(const std::string& slot) {
+    std::erase_if(held_, [&](const Held& turn) { return turn.slot == slot; });
+    if (connection_) {
+        connection_->forget(slot);
+    }
 }
 
 void Destination::open() {
@@ -169,15 +173,20 @@ void Destination::open() {
     error_ = sender_ ? std::string() : sendFailure(port);
 }
 
-Destination::Delivery Destination::send(std::shared_ptr<const QVOSCMessage> message, Kind kind) {
+Destination::Delivery Destination::send(std::shared_ptr<const QVOSCMessage> message, Kind kind,
+                                        std::string slot) {
+    if (slot.empty()) {
+        slot = message->address()->address();
+    }
     if (connection_) {
-        switch (connection_->send(*message, kind == Kind::trigger
-                                                ? TcpConnection::Kind::trigger
-                                                : TcpConnection::Kind::continuous)) {
+        switch (connection_->send(
+            *message,
+            kind == Kind::trigger ? TcpConnection::Kind::trigger : TcpConnection::Kind::continuous,
+            slot)) {
             case TcpConnection::Outcome::queued:
                 return Delivery::sent;
             case TcpConnection::Outcome::held:
-                hold(std::move(message));
+                hold(std::move(message), std::move(slot));
                 return Delivery::held;
             case TcpConnection::Outcome::dropped:
                 break;

@@ -43,12 +43,16 @@ class Destination {
         notSent,  // nothing to send it with, no connection, or no room
     };
 
-    Delivery send(std::shared_ptr<const QVOSCMessage> message, Kind kind);
-    // Told, on the main thread, of each message held (the newest of its address) when it goes
-    // after all, once the connection is back; not of one that a new destination left behind.
-    void setHeldSentHandler(std::function<void(const QVOSCMessage&)> handler) {
-        heldSent_ = std::move(handler);
-    }
+    // A trigger turn held over an outage stands for `slot` (its address when empty): the
+    // newest of each slot is kept, so that mappings sharing an address each keep their own.
+    Delivery send(std::shared_ptr<const QVOSCMessage> message, Kind kind, std::string slot = {});
+    // Told, on the main thread, of each message held (the newest of its slot) when it goes after
+    // all, once the connection is back; not of one that a new destination left behind.
+    using HeldSentHandler =
+        std::function<void(const QVOSCMessage& message, const std::string& slot)>;
+    void setHeldSentHandler(HeldSentHandler handler) { heldSent_ = std::move(handler); }
+    // Drops what is held for `slot`, whose sender is gone: nothing goes for it.
+    void forget(const std::string& slot);
     // Whether messages go nowhere because the connection to the peer is down (also while it is
     // first being made); false over UDP.
     bool connectionDown() const { return connection_ && !connection_->isConnected(); }
@@ -72,7 +76,7 @@ class Destination {
   private:
     void settingChanged(std::string_view key);
     // Notes a turn the connection holds over its outage, as the connection keeps it.
-    void hold(std::shared_ptr<const QVOSCMessage> message);
+    void hold(std::shared_ptr<const QVOSCMessage> message, std::string slot);
     void hostAnswered(const HostResolver::Answer& answer);
     std::optional<StreamFraming> framing() const;
     void connectionReported(const std::string& status);
@@ -80,10 +84,14 @@ class Destination {
     MainLoop& mainLoop_;
     const SettingsModel& settings_;
     std::function<void()> changed_;
-    std::function<void(const QVOSCMessage&)> heldSent_;
+    HeldSentHandler heldSent_;
     // What the connection keeps over its outage, to tell of once it has gone.
-    // As the connection holds them: the newest of each address, in the order they were made.
-    std::vector<std::shared_ptr<const QVOSCMessage>> held_;
+    // As the connection holds them: the newest of each slot, in the order they were made.
+    struct Held {
+        std::shared_ptr<const QVOSCMessage> message;
+        std::string slot;
+    };
+    std::vector<Held> held_;
     std::unique_ptr<QVOSCSender> sender_;
     std::unique_ptr<TcpConnection> connection_;
     // The delegate the connection hands its packets to: it notes, while one is handled, that it

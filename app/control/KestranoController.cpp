@@ -28,11 +28,16 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
     chains_.push_back(makeChain(std::string()));
     settingsSubscription_ =
         settings_.subscribe([this](std::string_view key) { settingChanged(key); });
-    destination_.setHeldSentHandler([this](const QVOSCMessage& message) {
+    destination_.setHeldSentHandler([this](const QVOSCMessage& message, const std::string& slot) {
         if (isTempoMessage(message)) {
             tempoSent(message);
-        } else {
-            valueSent(message, chainSendingTo(message));
+            return;
+        }
+        // A mapping removed meanwhile had its turn forgotten; each one books its own.
+        for (const std::unique_ptr<MappingChain>& chain : chains_) {
+            if (chain->slot() == slot) {
+                valueSent(message, *chain);
+            }
         }
     });
 }
@@ -128,6 +133,7 @@ void KestranoController::settingChanged(std::string_view key) {
     }
     // The remote control took the change first: it subscribed before the controller did.
     status_.remoteAccess = remote_.accessNote();
+    showMappings();
     if (observer_ != nullptr) {
         observer_->controllerSettingChanged(key);
     }

@@ -69,8 +69,6 @@ class KestranoController {
     // reach the parts that use them and the observer.
     SettingsModel& settings() { return settings_; }
     const SettingsModel& settings() const { return settings_; }
-    // The first mapping's shaping.
-    const LevelShaping& shaping() const { return chains_.front()->shaping(); }
 
     // Audio devices.
     const std::vector<AudioDevice>& audioDevices() const { return audioDevices_; }
@@ -150,8 +148,9 @@ class KestranoController {
     // Gives the capture each chain's meter, and one fragment handler that hands each fast
     // chain's fragments to its gate.
     void applyMetering();
-    // The further mappings' part of the tick.
-    void tickFurtherMappings();
+    // Every mapping's reading into the status, the first one's also under the status's own
+    // names.
+    void showMappings();
     // The tick's figures beside the level: the sample peak and clip lamp, and what the capture
     // has to say about the channels and the band.
     void showCaptureFigures(std::optional<float> averagePowerDb);
@@ -159,8 +158,6 @@ class KestranoController {
     void sendValue(MappingChain& chain, float value, Destination::Kind kind);
     // Counts a message of one value of a mapping as sent, in the status and the monitor.
     void valueSent(const QVOSCMessage& message, MappingChain& chain);
-    // The mapping a held message was for: the first one sending to its address.
-    MappingChain& chainSendingTo(const QVOSCMessage& message);
     // The destination's state and trouble into the status.
     void showDestination();
     // Replaces the listener by one on the current listen address and port.
@@ -172,7 +169,6 @@ class KestranoController {
     void reselectAfterServerReconnected();
     void inputFailed(const std::string& deviceName, const std::string& error);
     void showDeviceStatus();
-    void showNoInput();
     // Once a second, from the tick: the listener's count of dropped datagrams into the status.
     void reportDroppedDatagrams();
     // Follows the tempo settings: the mode, the range, the channels listened to.
@@ -181,6 +177,8 @@ class KestranoController {
     void takeTempoMode();
     TempoClock::Hooks tempoHooks();
     void startBeatTracker();
+    // The channels the tracker listens to: tempoChannels, or else the first mapping's.
+    std::vector<unsigned> trackedChannels() const;
     // What a tempoChannels (or inputChannels) channel the input lacks means for the tempo.
     std::optional<std::string> tempoChannelsNote() const;
     void stopBeatTracker();

@@ -87,11 +87,14 @@ void KestranoController::packetFromZandorexWithSource(std::shared_ptr<const QVOS
 }
 
 RemoteControl::Readings KestranoController::remoteReadings() const {
-    RemoteControl::Readings readings{
-        status_.inputLevel, status_.lastValueSent, status_.samplePeak, {}};
+    RemoteControl::Readings readings;
     for (const MappingStatus& mapping : status_.mappings) {
         readings.mappings.push_back(
             {mapping.name, mapping.inputLevel, mapping.lastValueSent, mapping.samplePeak});
+    }
+    // "peak" has always been the input's peak as held for the eye.
+    if (!readings.mappings.empty()) {
+        readings.mappings.front().samplePeak = status_.samplePeak;
     }
     return readings;
 }

@@ -41,6 +41,13 @@ void KestranoController::takeMappings() {
     }
     chains_.swap(kept);
     takingMappings_ = false;
+    // A removed mapping's turn held over an outage is not sent when the connection is back.
+    for (const std::unique_ptr<MappingChain>& gone : kept) {
+        if (gone) {
+            destination_.forget(gone->slot());
+        }
+    }
+    showMappings();
     // The capture stops handing fragments to a gone chain's gate before that gate goes.
     applyMetering();
 }
@@ -52,17 +59,15 @@ void KestranoController::applyMetering() {
         meters.push_back(chain->meterSettings());
         gates.push_back(chain->fastResponse() ? chain->fragmentHandler() : nullptr);
     }
-    session_->setMeters(std::move(meters));
-    if (std::none_of(gates.begin(), gates.end(), [](const auto& gate) { return bool(gate); })) {
-        session_->setFragmentLevelHandler(nullptr);
-        return;
-    }
-    // The list is the handler's own copy: a change of the chains installs a new handler, which
-    // the capture takes before setFragmentLevelHandler returns.
-    session_->setFragmentLevelHandler(
-        [gates = std::move(gates)](std::size_t meter, float averagePowerDb, float samplePeakDb) {
+    AudioCapture::FragmentLevelHandler handler;
+    if (std::any_of(gates.begin(), gates.end(), [](const auto& gate) { return bool(gate); })) {
+        handler = [gates = std::move(gates)](std::size_t meter, float averagePowerDb,
+                                             float samplePeakDb) {
             if (meter < gates.size() && gates[meter]) {
                 gates[meter](meter, averagePowerDb, samplePeakDb);
             }
-        });
+        };
+    }
+    // The meters and the gates they feed change together, between two chunks of sound.
+    session_->setMetering(std::move(meters), std::move(handler));
 }

@@ -1,56 +1,58 @@
 // The tick: level to meter, meter to position, position to the message for Zandorex.
 #include "app/control/KestranoController.h"
+#include "app/control/StatusText.h"
 #include "app/shaping/LevelPosition.h"
 #include "osc/QVOSCAddress.h"
 #include "osc/QVOSCArgument.h"
 
+namespace {
+
+// The mean of a meter's channels in dBFS, as the tick's figure; nothing without one.
+std::optional<float> averageOf(const std::vector<float>& levels) {
+    if (levels.empty()) {
+        return std::nullopt;
+    }
+    float sum = 0.0f;
+    for (const float level : levels) {
+        sum += level;
+    }
+    return sum / static_cast<float>(levels.size());
+}
+
+}  // namespace
+
 void KestranoController::updateAudioLevels() {
     reportDroppedDatagrams();
-    float sum = 0.0f;
-    uint32_t count = 0;
-    for (const std::vector<float>& connection : session_->channelAveragePowerLevels()) {
-        for (const float averagePowerLevel : connection) {
-            sum += averagePowerLevel;
-            ++count;
-        }
+    // The take of every meter; each mapping then reads its own.
+    session_->channelAveragePowerLevels();
+    const std::vector<MeterReading> readings = session_->meterReadings();
+    const MonotonicTime now = clock_();
+    for (size_t index = 0; index < chains_.size(); ++index) {
+        const MeterReading reading = index < readings.size() ? readings[index] : MeterReading{};
+        chains_[index]->levelArrived(averageOf(reading.levels), reading.samplePeak, now);
     }
-    if (count == 0) {
-        // 0 / 0 would give a position of 1 and send the maximum on every tick.
-        showCaptureFigures(std::nullopt);
-        showNoInput();
-    } else {
-        const float average = sum / static_cast<float>(count);
-        showCaptureFigures(average);
-        const float meter = meterForLevel(average, volumeAmplification());
-        if (audioLevelMeter_ != nullptr) {
-            audioLevelMeter_->setValue(meter);
-        }
-        status_.meter = meter;
-        status_.inputLevel = average;
-        sendOSCMessageForPosition(positionForMeter(meter));
+    const MappingStatus& first = chains_.front()->status();
+    showCaptureFigures(first.inputLevel);
+    if (first.meter) {
+        currentPosition_ = positionForMeter(*first.meter);
     }
-    tickFurtherMappings();
+    if (audioLevelMeter_ != nullptr) {
+        audioLevelMeter_->setValue(first.meter.value_or(0.0f));
+    }
+    showMappings();
     statusChanged();
 }
 
-void KestranoController::tickFurtherMappings() {
-    const std::vector<MeterReading> readings = session_->meterReadings();
-    const MonotonicTime now = clock_();
+void KestranoController::showMappings() {
     status_.mappings.clear();
-    for (size_t index = 1; index < chains_.size(); ++index) {
-        MappingChain& chain = *chains_[index];
-        const MeterReading reading = index < readings.size() ? readings[index] : MeterReading{};
-        std::optional<float> level;
-        if (!reading.levels.empty()) {
-            float sum = 0.0f;
-            for (const float channelLevel : reading.levels) {
-                sum += channelLevel;
-            }
-            level = sum / static_cast<float>(reading.levels.size());
-        }
-        chain.levelArrived(level, reading.samplePeak, now);
-        status_.mappings.push_back(chain.status());
+    for (const std::unique_ptr<MappingChain>& chain : chains_) {
+        status_.mappings.push_back(chain->status());
     }
+    status_.sharedAddresses = sharedAddresses(status_.mappings);
+    const MappingStatus& first = status_.mappings.front();
+    status_.meter = first.meter;
+    status_.inputLevel = first.inputLevel;
+    status_.lastValueSent = first.lastValueSent;
 }
 
 void KestranoController::showCaptureFigures(std::optional<float> averagePowerDb) {
@@ -86,14 +88,6 @@ void KestranoController::showCaptureFigures(std::optional<float> averagePowerDb)
     }
 }
 
-void KestranoController::showNoInput() {
-    if (audioLevelMeter_ != nullptr) {
-        audioLevelMeter_->setValue(0.0f);
-    }
-    status_.meter.reset();
-    status_.inputLevel.reset();
-}
-
 void KestranoController::sendOSCMessageForPosition(float position) {
     currentPosition_ = position;
     chains_.front()->sendForPosition(position, clock_());
@@ -104,31 +98,21 @@ void KestranoController::sendValue(MappingChain& chain, float value, Destination
         QVOSCAddress::addressWithString("/zandorex/" + chain.address()));
     message->attachArgument(QVOSCArgument::argumentWithFloat(value));
     // A value held over an outage is told of when it goes.
-    if (destination_.send(message, kind) == Destination::Delivery::sent) {
+    if (destination_.send(message, kind, chain.slot()) == Destination::Delivery::sent) {
         valueSent(*message, chain);
     }
-    // A fast turn comes between ticks.
+    // A fast turn comes between ticks, and is seen however short.
     if (chain.fastResponse()) {
+        showMappings();
         statusChanged();
     }
-}
-
-MappingChain& KestranoController::chainSendingTo(const QVOSCMessage& message) {
-    for (const std::unique_ptr<MappingChain>& chain : chains_) {
-        if ("/zandorex/" + chain->address() == message.address()->address()) {
-            return *chain;
-        }
-    }
-    return *chains_.front();
 }
 
 void KestranoController::valueSent(const QVOSCMessage& message, MappingChain& chain) {
     const std::vector<std::shared_ptr<QVOSCArgument>> arguments = message.arguments();
     const float value = arguments.front()->floatValue();
     chain.valueSent(value);
-    if (&chain == chains_.front().get()) {
-        status_.lastValueSent = value;
-    }
+    status_.lastValueSent = chains_.front()->status().lastValueSent;
     ++status_.messagesSent;
     monitor_.record(MonitorEntry::Direction::out,
                     destination_.endpoint().value_or(NetworkEndpoint{}),

@@ -15,6 +15,15 @@ namespace {
 // newest sound rather than on an ever older one.
 constexpr std::size_t tempoTapFrames = 192000 * 2;
 
+// Opened once, when the tempo is first detected, and kept.
+const BeatModule& beatModule() {
+    static const BeatModule opened = [] {
+        const std::vector<std::string> paths = beatModulePaths();
+        return openBeatModule(paths);
+    }();
+    return opened;
+}
+
 TempoMode modeOf(const std::optional<std::string>& text) {
     if (text == "detect") {
         return TempoMode::detect;
@@ -46,8 +55,10 @@ void KestranoController::tempoSettingChanged(std::string_view key) {
         takeTempoMode();
     } else if (key == keys::tempoMinimum) {
         tempoClock_.setMinimum(settings_.decimal(keys::tempoMinimum));
-    } else if ((key == keys::tempoChannels || key == keys::inputChannels) && beatTracker_) {
-        // A tracker of other channels starts afresh.
+    } else if ((key == keys::tempoChannels || key == keys::inputChannels) && beatTracker_ &&
+               tempoTap_->channels() != trackedChannels()) {
+        // A tracker of other channels starts afresh; one whose channels stay, such as one set
+        // by tempoChannels while the first mapping's change, keeps its beats.
         stopBeatTracker();
         startBeatTracker();
     }
@@ -66,19 +77,29 @@ void KestranoController::takeTempoMode() {
     statusChanged();
 }
 
-void KestranoController::startBeatTracker() {
+std::vector<unsigned> KestranoController::trackedChannels() const {
     const std::optional<std::string> channels = settings_.text(keys::tempoChannels);
-    std::vector<unsigned> chosen =
-        parseInputChannels(channels ? *channels : settings_.text(keys::inputChannels).value_or(""))
-            .value_or(std::vector<unsigned>());
-    tempoTap_ = std::make_shared<SoundTap>(std::move(chosen), tempoTapFrames);
+    return parseInputChannels(channels ? *channels
+                                       : settings_.text(keys::inputChannels).value_or(""))
+        .value_or(std::vector<unsigned>());
+}
+
+void KestranoController::startBeatTracker() {
+    const BeatModule& module = beatModule();
+    if (!module.functions) {
+        status_.tempoNote = "tempo detection unavailable: " + module.error;
+        systemLog(status_.tempoNote);
+        return;
+    }
+    tempoTap_ = std::make_shared<SoundTap>(trackedChannels(), tempoTapFrames);
     trackerToken_ = std::make_shared<int>(0);
-    beatTracker_ =
-        std::make_unique<BeatTracker>(tempoTap_, [this, token = std::weak_ptr<int>(trackerToken_)] {
+    beatTracker_ = std::make_unique<BeatTracker>(
+        module.functions, tempoTap_, settings_.decimal(keys::tempoMinimum),
+        [this, token = std::weak_ptr<int>(trackerToken_)] {
             mainLoop_.postToMainThread([this, token] {
                 if (token.lock() && beatTracker_) {
                     const BeatTracker::State state = beatTracker_->state();
-                    tempoClock_.trackerState(state.grid, state.silent);
+                    tempoClock_.trackerState(state.grid, state.silent, state.unsure);
                 }
             });
         });

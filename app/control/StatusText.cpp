@@ -1,5 +1,6 @@
 #include "app/control/StatusText.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ std::string statusLine(const ControllerStatus& status) {
         parts.push_back("CLIP");
     }
     parts.insert(parts.end(), status.captureNotes.begin(), status.captureNotes.end());
+    parts.insert(parts.end(), status.sharedAddresses.begin(), status.sharedAddresses.end());
     if (status.louderChannelBy) {
         parts.push_back(
             formatted("one channel is %.0f dB louder than the level in use: see "
@@ -40,8 +42,12 @@ std::string statusLine(const ControllerStatus& status) {
         parts.push_back(status.lastValueSent ? formatted("sent %.3f", *status.lastValueSent)
                                              : std::string("nothing sent"));
     }
-    // Each further mapping in a word: a gate's state, or a continuous mapping's last value.
+    // Each further mapping in a word: a gate's state, or a continuous mapping's last value. The
+    // first one's are the line's own "sent".
     for (const MappingStatus& mapping : status.mappings) {
+        if (mapping.name.empty()) {
+            continue;
+        }
         if (!mapping.continuous) {
             parts.push_back(mapping.name + (mapping.on ? " on" : " off"));
         } else {
@@ -54,6 +60,7 @@ std::string statusLine(const ControllerStatus& status) {
         const TempoStatus& tempo = *status.tempo;
         parts.push_back((tempo.bpm ? formatted("tempo %.1f", *tempo.bpm) : std::string("tempo -")) +
                         (tempo.held     ? " held"
+                         : tempo.unsure ? " unsure"
                          : tempo.tapped ? " tapped"
                                         : ""));
     }
@@ -89,4 +96,27 @@ std::string statusLine(const ControllerStatus& status) {
         line += line.empty() ? part : " | " + part;
     }
     return line;
+}
+
+std::vector<std::string> sharedAddresses(const std::vector<MappingStatus>& mappings) {
+    std::vector<std::string> shared;
+    for (auto mapping = mappings.begin(); mapping != mappings.end(); ++mapping) {
+        const auto sameAddress = [&](const MappingStatus& other) {
+            return other.address == mapping->address;
+        };
+        // Told once, at the first of the mappings on the address.
+        if (std::any_of(mappings.begin(), mapping, sameAddress) ||
+            std::count_if(mapping, mappings.end(), sameAddress) < 2) {
+            continue;
+        }
+        std::string names;
+        for (auto other = mapping; other != mappings.end(); ++other) {
+            if (sameAddress(*other)) {
+                names += (names.empty() ? "" : " and ") +
+                         (other->name.empty() ? std::string("the first mapping") : other->name);
+            }
+        }
+        shared.push_back(names + " send to /zandorex/" + mapping->address);
+    }
+    return shared;
 }

@@ -197,8 +197,6 @@ void RemoteControl::answerGet(const std::optional<std::string>& what,
             bundle->attachObject(settingMessage(key, setting, settings_.value(key)));
         }
     }
-    attachReadings(*bundle, what, {}, readings.inputLevel, readings.samplePeak,
-                   readings.lastValueSent);
     for (const Readings::Mapping& mapping : readings.mappings) {
         attachReadings(*bundle, what, mapping.name, mapping.inputLevel, mapping.samplePeak,
                        mapping.lastValueSent);

@@ -21,12 +21,9 @@ class RemoteControl {
   public:
     // What the program reads now, for /kestrano/get.
     struct Readings {
-        // dBFS; nothing without an input.
-        std::optional<float> inputLevel;
-        std::optional<float> lastValueSent;
-        // The held sample peak, dBFS; nothing without an input.
-        std::optional<float> samplePeak;
-        // The same of each further mapping, in its channels and band, as NAME/level and so on.
+        // Of every mapping, in its channels and band: the first (no name) as level, peak and
+        // lastValueSent, each further one as NAME/level and so on. Levels in dBFS, nothing
+        // without an input; the first mapping's peak is the input's, held for the eye.
         struct Mapping {
             std::string name;
             std::optional<float> inputLevel;

@@ -30,7 +30,7 @@ constexpr auto logQuietInterval = std::chrono::minutes(1);
 constexpr auto logTurnSpacing = std::chrono::milliseconds(100);
 constexpr int outputReportInterval = 1000;
 
-// The further trigger and silence mappings that are on, one name a line.
+// The trigger and silence mappings that are on, one name a line (the first mapping's empty).
 std::string gatesOn(const ControllerStatus& status) {
     std::string names;
     for (const MappingStatus& mapping : status.mappings) {
@@ -57,6 +57,9 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
     for (const std::string& note : status.captureNotes) {
         state.errors += note + '\n';
     }
+    for (const std::string& note : status.sharedAddresses) {
+        state.errors += note + '\n';
+    }
     state.clipping = status.clipping;
     state.louderChannel = status.louderChannelBy.has_value();
     state.gatesOn = gatesOn(status);
@@ -74,7 +77,7 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
     return state;
 }
 
-// Calls `turned` when a further mapping's gate turns, at most once per `spacing`: a cue shorter
+// Calls `turned` when a mapping's gate turns, at most once per `spacing`: a cue shorter
 // than the log's second reaches the log all the same, and one that flaps cannot flood it.
 class GateTurnWatcher : public ControllerObserver {
   public:

@@ -74,7 +74,8 @@ constexpr SettingDefinition catalog[] = {
      .expected = "printable ASCII without spaces or any of # * , ? [ ] { }, not starting or ending "
                  "with / nor holding //",
      .absent = "",
-     .absenceMeans = "empty: the messages go to `/zandorex/`"},
+     .absenceMeans = "the mapping's name: the first mapping's messages go to `/zandorex/`, a "
+                     "further mapping's to `/zandorex/NAME`"},
     {.key = keys::minValue,
      .kind = SettingKind::decimal,
      .scope = mapping,

@@ -31,6 +31,8 @@ class LevelShaping {
     // The trigger's state, handed over to and back from the fast response's gate.
     bool triggerIsOn() const { return trigger_.isOn(); }
     void resumeTrigger(bool on) { trigger_ = TriggerGate(on); }
+    // A tick without sound: it counts toward no delay.
+    void noSound(MonotonicTime now) { trigger_.noSound(now); }
 
   private:
     ShapingSettings settings_;

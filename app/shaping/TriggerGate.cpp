@@ -9,6 +9,7 @@ bool TriggerGate::wantsToTurn(float position, const TriggerSettings& settings) c
 
 TriggerGate::Change TriggerGate::update(float position, MonotonicTime now,
                                         const TriggerSettings& settings) {
+    lastUpdate_ = now;
     if (!wantsToTurn(position, settings)) {
         pastThresholdSince_.reset();
         return Change::none;
@@ -29,4 +30,11 @@ void TriggerGate::follow(float position, const TriggerSettings& settings) {
     if (wantsToTurn(position, settings)) {
         on_ = !on_;
     }
+}
+
+void TriggerGate::noSound(MonotonicTime now) {
+    if (pastThresholdSince_ && lastUpdate_) {
+        *pastThresholdSince_ += now - *lastUpdate_;
+    }
+    lastUpdate_ = now;
 }

@@ -31,6 +31,9 @@ class TriggerGate {
     // Follows the position at once: while nothing is sent the state must not go stale, so that
     // switching to trigger mode or back to active gives no spurious turn.
     void follow(float position, const TriggerSettings& settings);
+    // A tick without sound at `now`: the time since the last update does not count toward a
+    // delay, as no sound is not the position staying past a threshold.
+    void noSound(MonotonicTime now);
 
     bool isOn() const { return on_; }
 
@@ -40,4 +43,5 @@ class TriggerGate {
     bool on_ = false;
     // Since when the position has been past the threshold that would turn the trigger.
     std::optional<MonotonicTime> pastThresholdSince_;
+    std::optional<MonotonicTime> lastUpdate_;
 };

@@ -1,7 +1,8 @@
 #include "app/tempo/BeatTracker.h"
 
-#include <aubio/aubio.h>
 #include <pthread.h>
+
+#include "app/tempo/TempoInduction.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,9 +13,9 @@
 namespace {
 
 // The tracker hears the input brought down to about 12 kHz (the mean of 4 frames at 44.1 and
-// 48 kHz): the onsets of kicks and snares are well below that. Hops of 64 frames place beats
-// within 6 ms; the window of four hops is the tracker's usual one. That costs a quarter of hops
-// of 256 frames at 48 kHz; hops of 11 ms cost less still but place the beats 30 ms off.
+// 48 kHz): the onsets of kicks and snares are well below that. Hops of 64 frames place onsets
+// within 6 ms; the window of four hops is the onset detector's usual one. That costs a quarter
+// of hops of 256 frames at 48 kHz; hops of 11 ms cost less still but place the beats 30 ms off.
 constexpr double analysisRate = 11025.0;
 constexpr std::size_t hopFrames = 64;
 constexpr unsigned windowFrames = 256;
@@ -23,15 +24,30 @@ constexpr unsigned windowFrames = 256;
 constexpr std::size_t hopsPerRead = 8;
 // Below this mean square a hop counts as silent (-60 dBFS).
 constexpr float silentPower = 1.0e-6f;
-// The beats the grid is fitted to: the last few seconds, so that a change of tempo is followed.
-constexpr double beatMemory = 6.0;
-constexpr std::size_t mostBeats = 64;
-constexpr int beatsToLock = 4;
+// The novelty the tempo is chosen over: long enough for a bar's patterns to repeat, short enough
+// that a change of tempo is followed within a few seconds.
+constexpr double noveltyMemory = 8.0;
+// The tempo is chosen afresh this often.
+constexpr double choiceInterval = 0.25;
+// A tempo is steady once the choices of this long agree within steadyShare, each with at least
+// steadyConfidence: until then, and whenever they part, the beats are held.
+constexpr double steadyFor = 1.0;
+constexpr double steadyShare = 0.02;
+constexpr double steadyConfidence = 0.05;
+// A hit shows in the novelty of the hop it falls in, and most in the next one, as it comes into
+// the middle of the detector's window: the beat lies this many hops before the novelty's peak.
+constexpr double noveltyDelay = 1.0;
 // A read waits this long for sound before it counts the wait as silence.
 constexpr std::chrono::milliseconds readTimeout{200};
 // How long the earliest arrival is remembered: long enough to include a read that came without
 // delay, short enough to follow a server that changed its latency.
 constexpr double arrivalMemory = 5.0;
+// A capture that stopped and went on (a stream reopened, a device back) counts its frames on from
+// where it stopped, so the frames after the gap arrive later than their count says. Reads that
+// all come this much later than the frames before them, for gapConfirmation, mark a gap: one late
+// read on a busy machine does not.
+constexpr double gapTolerance = 0.03;
+constexpr double gapConfirmation = 0.3;
 
 double seconds(SoundTap::Clock::time_point time) {
     return std::chrono::duration<double>(time.time_since_epoch()).count();
@@ -39,52 +55,36 @@ double seconds(SoundTap::Clock::time_point time) {
 
 }  // namespace
 
-// One aubio tempo tracker; made anew for each input rate and after each silence, so that the
-// music that comes back is heard without the old one's beats.
-class BeatTracker::Aubio {
+// One onset detector of the module's; made anew for each input rate and after each silence or
+// gap, so that the music that comes back is heard without the old one's spectrum.
+class BeatTracker::Detector {
   public:
-    explicit Aubio(double rate)
-        : tempo_(new_aubio_tempo("default", windowFrames, static_cast<uint_t>(hopFrames),
-                                 static_cast<uint_t>(std::lround(rate)))),
-          in_(new_fvec(hopFrames)),
-          out_(new_fvec(1)) {
-        if (tempo_ != nullptr) {
-            // Its own silence gate drops beats that fall on a quiet hop just before a hit.
-            aubio_tempo_set_silence(tempo_, -120.0f);
+    Detector(const KestranoBeatFunctions& functions, double rate)
+        : functions_(functions),
+          detector_(functions.create(windowFrames, static_cast<unsigned>(hopFrames),
+                                     static_cast<unsigned>(std::lround(rate)))) {}
+    ~Detector() {
+        if (detector_ != nullptr) {
+            functions_.destroy(detector_);
         }
     }
-    ~Aubio() {
-        if (tempo_ != nullptr) {
-            del_aubio_tempo(tempo_);
-        }
-        del_fvec(in_);
-        del_fvec(out_);
-    }
-    Aubio(const Aubio&) = delete;
-    Aubio& operator=(const Aubio&) = delete;
+    Detector(const Detector&) = delete;
+    Detector& operator=(const Detector&) = delete;
 
-    bool usable() const { return tempo_ != nullptr; }
-    // One hop in; the frame of a beat heard, counted from the tracker's first frame.
-    std::optional<uint_t> step(const float* hop) {
-        for (unsigned frame = 0; frame < hopFrames; ++frame) {
-            in_->data[frame] = hop[frame];
-        }
-        aubio_tempo_do(tempo_, in_, out_);
-        if (out_->data[0] == 0.0f) {
-            return std::nullopt;
-        }
-        return aubio_tempo_get_last(tempo_);
-    }
-    double period() const { return aubio_tempo_get_period_s(tempo_); }
+    bool usable() const { return detector_ != nullptr; }
+    float novelty(const float* hop) { return functions_.novelty(detector_, hop); }
 
   private:
-    aubio_tempo_t* tempo_;
-    fvec_t* in_;
-    fvec_t* out_;
+    const KestranoBeatFunctions& functions_;
+    void* detector_;
 };
 
-BeatTracker::BeatTracker(std::shared_ptr<SoundTap> tap, std::function<void()> changed)
-    : tap_(std::move(tap)),
+BeatTracker::BeatTracker(std::shared_ptr<const KestranoBeatFunctions> functions,
+                         std::shared_ptr<SoundTap> tap, double minimumBpm,
+                         std::function<void()> changed)
+    : minimum_(minimumBpm),
+      functions_(std::move(functions)),
+      tap_(std::move(tap)),
       changed_(std::move(changed)),
       hop_(hopFrames),
       thread_([this] { run(); }) {}
@@ -93,6 +93,10 @@ BeatTracker::~BeatTracker() {
     ending_ = true;
     tap_->stop();
     thread_.join();
+}
+
+void BeatTracker::setMinimum(double bpm) {
+    minimum_ = bpm;
 }
 
 BeatTracker::State BeatTracker::state() {
@@ -130,23 +134,28 @@ void BeatTracker::run() {
         }
         // A new input, or frames lost to a slow reader or a stalled input: the tracker's count
         // of frames restarts.
-        if (!tracker_ || block.sampleRate != rate_ || block.firstFrame != nextFrame_) {
+        if (!detector_ || block.sampleRate != rate_ || block.firstFrame != nextFrame_) {
             rate_ = block.sampleRate;
             factor_ = std::max<std::size_t>(1, static_cast<std::size_t>(rate_ / analysisRate));
-            restart(block.firstFrame);
+            restart();
             earliest_ = {};
+            late_.reset();
         }
-        noteArrival(block);
+        if (noteArrival(block)) {
+            // The beats heard so far were on the old count of frames; the tracker starts again
+            // from the sound after the gap, while the clock keeps the grid it had.
+            restart();
+        }
         const std::size_t hopLength = hopFrames * factor_;
         std::size_t done = 0;
-        for (; done + hopLength <= block.frames && tracker_->usable(); done += hopLength) {
+        for (; done + hopLength <= block.frames && detector_->usable(); done += hopLength) {
             step(sound.data() + done, block.firstFrame + done);
         }
         nextFrame_ = block.firstFrame + done;
     }
 }
 
-void BeatTracker::noteArrival(const SoundTap::Block& block) {
+bool BeatTracker::noteArrival(const SoundTap::Block& block) {
     // When the input's frame 0 would have arrived, had every frame come as early as this read's
     // newest did. A frame is never early, only late by the server's and the system's delays:
     // the earliest of the last few seconds is the truest, and the sound's own count of frames
@@ -154,12 +163,23 @@ void BeatTracker::noteArrival(const SoundTap::Block& block) {
     const double start =
         seconds(block.newestArrival) - (static_cast<double>(block.framesWritten) - 1.0) / rate_;
     const double now = seconds(block.newestArrival);
+    if (start > frameStart() + gapTolerance) {
+        late_ = late_ ? Late{std::min(late_->start, start), late_->since} : Late{start, now};
+        if (now - late_->since < gapConfirmation) {
+            return false;
+        }
+        earliest_ = {late_->start, std::numeric_limits<double>::infinity(), now};
+        late_.reset();
+        return true;
+    }
+    late_.reset();
     if (now - earliest_.since > arrivalMemory) {
         earliest_.previous = earliest_.current;
         earliest_.current = start;
         earliest_.since = now;
     }
     earliest_.current = std::min(earliest_.current, start);
+    return false;
 }
 
 double BeatTracker::frameStart() const {
@@ -177,10 +197,31 @@ bool BeatTracker::waitedSilent(double seconds) {
     return state_.silent;
 }
 
-void BeatTracker::restart(std::uint64_t firstFrame) {
-    tracker_ = std::make_unique<Aubio>(rate_ / static_cast<double>(factor_));
-    trackerStart_ = firstFrame;
-    beats_.clear();
+double BeatTracker::keptPhase(double beat, double period) {
+    // Within an eighth of a period of the beats had, the new one follows them; a phase further
+    // off (the other half of a bar, an off-beat that was loud for a moment) is taken only once
+    // the choices of a second agree on it.
+    const double kept = phase_ ? *phase_ + std::round((beat - *phase_) / period) * period : beat;
+    const bool near = std::abs(beat - kept) <= period / 8.0;
+    const bool agreed =
+        otherPhase_ && std::abs(std::remainder(beat - *otherPhase_, period)) <= period / 8.0;
+    otherPhases_ = near ? 0 : agreed ? otherPhases_ + 1 : 1;
+    otherPhase_ = near ? std::nullopt : std::optional(beat);
+    if (!phase_ || near || static_cast<double>(otherPhases_) >= steadyFor / choiceInterval) {
+        phase_ = beat;
+        otherPhases_ = 0;
+        return beat;
+    }
+    return kept;
+}
+
+void BeatTracker::restart() {
+    detector_ = std::make_unique<Detector>(*functions_, rate_ / static_cast<double>(factor_));
+    novelty_.clear();
+    choices_.clear();
+    phase_.reset();
+    otherPhase_.reset();
+    otherPhases_ = 0;
 }
 
 void BeatTracker::step(const float* sound, std::uint64_t firstFrame) {
@@ -202,28 +243,51 @@ void BeatTracker::step(const float* sound, std::uint64_t firstFrame) {
     }
     // While silent, and when the music comes back, the tracker starts afresh from the next hop.
     if (quiet ? waitedSilent(static_cast<double>(hopLength) / rate_) : state_.silent) {
-        restart(firstFrame + hopLength);
+        restart();
         if (!quiet) {
             state_.silent = false;
             publish();
         }
         return;
     }
-    const std::optional<uint_t> beat = tracker_->step(hop_.data());
-    if (!beat) {
+    novelty_.push_back(detector_->novelty(hop_.data()));
+    const double hopsPerSecond = rate_ / static_cast<double>(hopLength);
+    while (static_cast<double>(novelty_.size()) > noveltyMemory * hopsPerSecond) {
+        novelty_.pop_front();
+    }
+    if (++sinceChoice_ < static_cast<std::size_t>(choiceInterval * hopsPerSecond)) {
         return;
     }
-    // Beats are counted in the input's seconds, and placed on the clock only once fitted.
-    const double frame = static_cast<double>(trackerStart_) + static_cast<double>(*beat * factor_);
-    const double time = frame / rate_;
-    beats_.push_back(time);
-    while (beats_.size() > mostBeats || time - beats_.front() > beatMemory) {
-        beats_.pop_front();
+    sinceChoice_ = 0;
+    const std::vector<float> novelty(novelty_.begin(), novelty_.end());
+    const std::optional<TempoChoice> choice = chooseTempo(novelty, hopsPerSecond, minimum_);
+    if (!choice) {
+        return;
     }
-    const std::vector<double> times(beats_.begin(), beats_.end());
-    if (auto grid = fitBeatGrid(times, tracker_->period(), beatsToLock)) {
-        grid->anchor += frameStart();
-        state_.grid = grid;
+    choices_.push_back(*choice);
+    while (static_cast<double>(choices_.size()) > steadyFor / choiceInterval) {
+        choices_.pop_front();
+    }
+    const bool steady =
+        static_cast<double>(choices_.size()) >= steadyFor / choiceInterval &&
+        std::all_of(choices_.begin(), choices_.end(), [&](const TempoChoice& earlier) {
+            return earlier.confidence >= steadyConfidence &&
+                   std::abs(earlier.period / choice->period - 1.0) <= steadyShare;
+        });
+    // While the frames may be after a gap, their place on the clock is not known.
+    if (late_) {
+        return;
+    }
+    // The newest beat, on the clock.
+    const double newestHop = static_cast<double>(firstFrame) / rate_;
+    const double beat =
+        keptPhase(newestHop - choice->sinceBeat - noveltyDelay / hopsPerSecond, choice->period) +
+        frameStart();
+    const bool wasSteady = state_.grid.has_value();
+    state_.grid = steady ? std::optional(BeatGrid{beat, choice->period}) : std::nullopt;
+    // Unsure once a tempo was had, until the choices agree again.
+    state_.unsure = !steady && (wasSteady || state_.unsure);
+    if (steady || wasSteady) {
         publish();
     }
 }

@@ -24,14 +24,15 @@ void TempoClock::setMinimum(double bpm) {
     minimum_ = bpm;
 }
 
-void TempoClock::trackerState(std::optional<BeatGrid> grid, bool silent) {
+void TempoClock::trackerState(std::optional<BeatGrid> grid, bool silent, bool unsure) {
     if (mode_ != TempoMode::detect) {
         return;
     }
-    if (silent) {
+    if (silent || (unsure && !grid)) {
         stopBeats();
-        if (status_.bpm && !status_.held) {
-            status_.held = true;
+        if (status_.bpm && (status_.held != silent || status_.unsure != !silent)) {
+            status_.held = silent;
+            status_.unsure = !silent;
             hooks_.changed();
         }
         return;
@@ -39,6 +40,7 @@ void TempoClock::trackerState(std::optional<BeatGrid> grid, bool silent) {
     // Held until the music that came back is locked.
     if (grid) {
         status_.held = false;
+        status_.unsure = false;
         follow(*grid, foldTempo(60.0 / grid->period, minimum_));
     }
 }

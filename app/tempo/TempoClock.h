@@ -37,8 +37,9 @@ class TempoClock {
     void setMinimum(double bpm);
 
     // Detect: the tracker's newest grid (seconds of the steady clock; nothing before a lock), and
-    // whether the sound is silent: silence stops the beats and holds the tempo until a new lock.
-    void trackerState(std::optional<BeatGrid> grid, bool silent);
+    // whether the sound is silent or the tempo unsure: either stops the beats and holds the
+    // tempo until a new lock.
+    void trackerState(std::optional<BeatGrid> grid, bool silent, bool unsure);
     // A tap now. False when taps are not taken (not in tap mode).
     bool tap();
 

@@ -9,6 +9,9 @@ struct TempoStatus {
     std::optional<double> bpm;
     // Detect: the sound went silent, the beats stopped and the tempo is kept.
     bool held = false;
+    // Detect: the tempo had is no longer steady (a change of song, a rubato passage): the beats
+    // stopped and the tempo is kept until a steady one is found.
+    bool unsure = false;
     // Tap: the tempo is the tapped one.
     bool tapped = false;
     // The count of the last beat sent, 1 to 4; 0 before the first.

@@ -36,12 +36,15 @@ std::vector<PageMapping> pageMappings(const KestranoController& controller) {
     return rows;
 }
 
-std::vector<MappingReading> pageReadings(const KestranoController& controller) {
+std::vector<PageReading> pageReadings(const KestranoController& controller) {
     const ControllerStatus& status = controller.status();
-    const bool firstOn = controller.shaping().triggerIsOn();
-    std::vector<MappingReading> readings{readingOf(status, firstOn, {})};
-    for (const std::string& name : controller.settings().mappingNames()) {
-        readings.push_back(readingOf(status, firstOn, name));
+    std::vector<PageReading> readings;
+    std::vector<std::string> names = controller.settings().mappingNames();
+    names.insert(names.begin(), std::string());
+    for (const std::string& name : names) {
+        const MappingStatus* reading = mappingStatus(status, name);
+        readings.push_back(reading != nullptr ? PageReading{reading->position, reading->on}
+                                              : PageReading{});
     }
     return readings;
 }

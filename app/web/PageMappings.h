@@ -1,9 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
-
-#include "app/control/MappingReading.h"
 
 class KestranoController;
 
@@ -26,7 +25,14 @@ struct PageMapping {
     int hue = 0;
 };
 
+// One mapping's reading of the last tick: where its meter lies between the minimum (0) and the
+// maximum (1), nothing without input, and whether its gate is on.
+struct PageReading {
+    std::optional<float> position;
+    bool on = false;
+};
+
 // The page reads the mappings through these two only, every mapping (the first included) in the
 // order of the list: their settings, and their readings as the last tick left them.
 std::vector<PageMapping> pageMappings(const KestranoController& controller);
-std::vector<MappingReading> pageReadings(const KestranoController& controller);
+std::vector<PageReading> pageReadings(const KestranoController& controller);

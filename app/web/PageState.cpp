@@ -97,7 +97,7 @@ QByteArray pageStateMessage(const KestranoController& controller,
     const ControllerStatus& status = controller.status();
     const std::optional<AudioDevice> device = controller.selectedAudioDevice();
     QJsonArray readings;
-    for (const MappingReading& reading : pageReadings(controller)) {
+    for (const PageReading& reading : pageReadings(controller)) {
         readings.append(
             QJsonObject{{"position", optionalNumber(reading.position)}, {"on", reading.on}});
     }

@@ -13,8 +13,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/control/MappingReading.h"
 #include "app/control/StatusText.h"
+#include "app/control/mapping/MappingSettings.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/window/MappingList.h"
 #include "app/window/MonitorPanel.h"
@@ -351,10 +351,9 @@ void MainWindow::showSelectedDevice() {
 }
 
 void MainWindow::showAddress() {
-    ui_->fullAddressLabel->setText(
-        "/zandorex/" + QString::fromStdString(controller_.settings()
-                                                  .text(settingBindings_->keyFor(keys::address))
-                                                  .value_or(std::string())));
+    ui_->fullAddressLabel->setText("/zandorex/" +
+                                   QString::fromStdString(mappingAddress(
+                                       controller_.settings(), settingBindings_->mapping())));
 }
 
 void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
@@ -363,8 +362,7 @@ void MainWindow::controllerStatusChanged(const ControllerStatus& status) {
     statusLine_->setStatus(QString::fromStdString(statusLine(status)));
     networkGroup_->showRemoteAccess(status.remoteAccess);
     tempoPanel_->showTempo(status.tempo);
-    const bool firstOn = controller_.shaping().triggerIsOn();
-    mappingList_->showStatus(status, firstOn);
-    const MappingReading chosen = readingOf(status, firstOn, mappingList_->chosen());
-    history_->addTick(chosen.position, chosen.on);
+    mappingList_->showStatus(status);
+    const MappingStatus* chosen = mappingStatus(status, mappingList_->chosen());
+    history_->addTick(chosen ? chosen->position : std::nullopt, chosen && chosen->on);
 }

@@ -1,5 +1,7 @@
 #include "app/window/MappingList.h"
 
+#include "app/control/mapping/MappingSettings.h"
+
 #include <cmath>
 
 #include <QHBoxLayout>
@@ -15,7 +17,6 @@
 
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/values/MappingNames.h"
-#include "app/control/MappingReading.h"
 #include "app/window/widgets/MappingColours.h"
 
 namespace {
@@ -200,8 +201,7 @@ void MappingList::showTexts() {
     for (int row = 0; row < table_->rowCount() && row <= static_cast<int>(names.size()); ++row) {
         const std::string name = row == 0 ? std::string() : names[row - 1];
         table_->item(row, addressColumn)
-            ->setText(QString::fromStdString(
-                settings_.text(scopedKey(name, keys::address)).value_or(std::string())));
+            ->setText(QString::fromStdString(mappingAddress(settings_, name)));
         const std::optional<SettingValue> value = settings_.value(scopedKey(name, keys::type));
         table_->item(row, modeColumn)
             ->setText(value ? QString::fromStdString(settingText(mode, *value)) : QString());
@@ -210,19 +210,21 @@ void MappingList::showTexts() {
     table_->resizeColumnToContents(modeColumn);
 }
 
-void MappingList::showStatus(const ControllerStatus& status, bool firstOn) {
+void MappingList::showStatus(const ControllerStatus& status) {
     const std::vector<std::string> names = settings_.mappingNames();
     for (int row = 0; row < table_->rowCount() && row <= static_cast<int>(names.size()); ++row) {
         const std::string name = row == 0 ? std::string() : names[row - 1];
-        const MappingReading reading = readingOf(status, firstOn, name);
+        const MappingStatus* reading = mappingStatus(status, name);
         QTableWidgetItem* item = table_->item(row, meterColumn);
         // To a two-hundredth, finer than the bar's pixels: an item whose data stays the same is
         // not drawn again, and the list's meters were among the window's dearest drawing.
-        item->setData(positionRole, reading.position
-                                        ? QVariant(std::round(*reading.position * 200.0f) / 200.0f)
-                                        : QVariant());
-        const bool gated = settings_.whole(scopedKey(name, keys::type)) != continuousMode;
-        item->setData(lampRole, gated ? QVariant(reading.on) : QVariant());
+        QVariant shown;
+        if (reading != nullptr && reading->position) {
+            shown = std::round(reading->position.value() * 200.0f) / 200.0f;
+        }
+        item->setData(positionRole, shown);
+        const bool gated = reading != nullptr && !reading->continuous;
+        item->setData(lampRole, gated ? QVariant(reading->on) : QVariant());
     }
 }
 

@@ -26,8 +26,8 @@ class MappingList : public QGroupBox {
 
     // Follows a change of the model: the list of mappings, or a mapping's address or mode.
     void settingChanged(std::string_view key);
-    // The tick's meters; `firstOn` is the first mapping's gate, which the status does not hold.
-    void showStatus(const ControllerStatus& status, bool firstOn);
+    // The meters and the lamps of the gates that send, of the status's readings.
+    void showStatus(const ControllerStatus& status);
     // The mapping chosen: empty for the first.
     const std::string& chosen() const { return chosen_; }
 

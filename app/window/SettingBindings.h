@@ -27,6 +27,7 @@ class SettingBindings : public QObject {
     // Makes the mapping's controls edit the mapping named `mapping` (a listed one; empty for the
     // first) and shows its values.
     void setMapping(std::string mapping);
+    const std::string& mapping() const { return mapping_; }
     // The key a catalogue row names in the mapping being edited.
     std::string keyFor(std::string_view row) const;
 

@@ -53,7 +53,10 @@ void TempoPanel::showTempo(const std::optional<TempoStatus>& tempo) {
     } else if (!tempo->bpm) {
         tempoLabel_->setText(tr("listening"));
     } else {
-        const QString state = tempo->held ? tr(" (held)") : tempo->tapped ? tr(" (tapped)") : "";
+        const QString state = tempo->held     ? tr(" (held)")
+                              : tempo->unsure ? tr(" (unsure)")
+                              : tempo->tapped ? tr(" (tapped)")
+                                              : "";
         tempoLabel_->setText(tr("%1 BPM%2").arg(*tempo->bpm, 0, 'f', 1).arg(state));
     }
     const std::uint64_t beats = tempo ? tempo->beatsSent : 0;

@@ -116,7 +116,8 @@ TEST(StatusTextTest, ShowsLevelLastValueAndFailures) {
               "channel 3 | one channel is 151 dB louder than the level in use: see inputChannels | "
               "sent 3.250");
 
-    // The tempo after what was sent: none yet, found, held, tapped, and a tap in detect mode.
+    // The tempo after what was sent: none yet, found, held, unsure, tapped, and a tap in detect
+    // mode.
     status = ControllerStatus();
     const struct {
         TempoStatus tempo;
@@ -125,6 +126,7 @@ TEST(StatusTextTest, ShowsLevelLastValueAndFailures) {
         {{}, "tempo -"},
         {{.bpm = 127.96}, "tempo 128.0"},
         {{.bpm = 87.0, .held = true}, "tempo 87.0 held"},
+        {{.bpm = 174.0, .unsure = true}, "tempo 174.0 unsure"},
         {{.bpm = 120.0, .tapped = true}, "tempo 120.0 tapped"},
     };
     for (const auto& row : tempi) {

@@ -55,6 +55,14 @@ TEST_F(LevelMappingTest, EachMappingSendsFromItsOwnMeterToItsOwnAddressOnEveryTi
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 10.0f));
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/voice", 2.0f));
     EXPECT_EQ(controller->status().lastValueSent, 2.0f);
+    // Every view reads every mapping the same way, the first one included.
+    const MappingStatus* first = mappingStatus(controller->status(), "");
+    const MappingStatus* hat = mappingStatus(controller->status(), "hat");
+    ASSERT_TRUE(first && hat);
+    EXPECT_EQ(std::tie(first->address, first->position, first->lastValueSent),
+              std::make_tuple("kick", 0.2f, 2.0f));
+    EXPECT_EQ(std::tie(hat->address, hat->on, hat->lastValueSent),
+              std::make_tuple("hat", true, 10.0f));
     EXPECT_NE(statusLine(controller->status()).find("sent 2.000 | hat on | voice 2.00"),
               std::string::npos)
         << statusLine(controller->status());
@@ -73,7 +81,8 @@ TEST_F(LevelMappingTest, EachMappingSendsFromItsOwnMeterToItsOwnAddressOnEveryTi
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 2.0f));
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 0.0f));
     EXPECT_TRUE(nothingSent());
-    EXPECT_FALSE(controller->status().mappings.at(1).meter);
+    ASSERT_NE(mappingStatus(controller->status(), "voice"), nullptr);
+    EXPECT_FALSE(mappingStatus(controller->status(), "voice")->meter);
 
     // A mapping taken off the list is metered and sent no more.
     controller->settings().changeFromText("mappings", "voice");
@@ -83,6 +92,30 @@ TEST_F(LevelMappingTest, EachMappingSendsFromItsOwnMeterToItsOwnAddressOnEveryTi
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 2.0f));
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/voice", 2.0f));
     EXPECT_TRUE(nothingSent());
+}
+
+TEST_F(LevelMappingTest, AMappingWithoutAnAddressSendsToItsNameAndSharedAddressesAreSaid) {
+    preferences.setString("mappings", std::string("hat,snare"));
+    const auto controller = startController();
+    capture->readings = {{-20.0f}};
+    capture->furtherLevels = {{-20.0f}, {-20.0f}};
+    controller->updateAudioLevels();
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/", 2.0f)) << "the first keeps the bare one";
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 2.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/snare", 2.0f));
+    EXPECT_TRUE(controller->status().sharedAddresses.empty());
+
+    // Two on one address are allowed, and said in the status line.
+    ASSERT_EQ(controller->settings().changeFromText("snare/address", "hat"), std::nullopt);
+    controller->setAddress("hat");
+    controller->updateAudioLevels();
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 2.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 2.0f));
+    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/hat", 2.0f));
+    EXPECT_NE(statusLine(controller->status())
+                  .find("the first mapping and hat and snare send to /zandorex/hat"),
+              std::string::npos)
+        << statusLine(controller->status());
 }
 
 TEST_F(LevelMappingTest, ContinuousValuesFollowThePositionLinearlyEitherWay) {

@@ -204,6 +204,15 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     capture->readings = {{-20.0f}};
     controller->updateAudioLevels();
     EXPECT_FLOAT_EQ(table->item(0, 3)->data(Qt::UserRole).toFloat(), 0.2f);
+    // A fast cue shorter than a tick lights its row's lamp as it is sent, and puts it out.
+    ASSERT_EQ(controller->settings().changeFromText("mapping2/triggerResponse", "fast"),
+              std::nullopt);
+    const auto lamp = [&] { return table->item(1, 3)->data(Qt::UserRole + 1).toBool(); };
+    capture->deliverFragment(0.0f, 0.0f, 1);
+    EXPECT_TRUE(processEventsUntil(lamp, 2s));
+    capture->deliverFragment(-100.0f, -100.0f, 1);
+    EXPECT_TRUE(processEventsUntil([&] { return !lamp(); }, 2s));
+    controller->settings().changeFromText("mapping2/triggerResponse", "tick");
 
     // F2 renames; a name the model refuses is shown, and the old one stays. The edit is handed
     // over after Return.
@@ -232,7 +241,14 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
     controller->settings().changeFromText("hihat/address", "cue/9");
     EXPECT_EQ(table->item(1, 1)->text(), "cue/9");
     ControllerStatus status = controller->status();
-    status.mappings = {{.name = "hihat", .meter = 5.0f, .on = true, .lastValueSent = 10.0f}};
+    ASSERT_EQ(status.mappings.size(), 2u) << "the first mapping's reading and hihat's";
+    status.mappings[1] = {.name = "hihat",
+                          .address = "cue/9",
+                          .meter = 5.0f,
+                          .position = 0.5f,
+                          .on = true,
+                          .lastValueSent = 10.0f,
+                          .continuous = false};
     window->controllerStatusChanged(status);
     EXPECT_FLOAT_EQ(table->item(1, 3)->data(Qt::UserRole).toFloat(), 0.5f);
     EXPECT_TRUE(table->item(1, 3)->data(Qt::UserRole + 1).toBool());
@@ -386,8 +402,13 @@ TEST_F(MainWindowTest, DraggingABandEdgeOrAThresholdLineSetsThatMappingsSetting)
     // The history follows the chosen mapping's gate and marks its turns.
     for (const bool on : {false, true, true, false}) {
         ControllerStatus status = controller->status();
-        status.mappings = {
-            {.name = "kick", .meter = on ? 8.0f : 1.0f, .on = on, .lastValueSent = std::nullopt}};
+        status.mappings = {{.name = "kick",
+                            .address = "kick",
+                            .meter = on ? 8.0f : 1.0f,
+                            .position = on ? 0.8f : 0.1f,
+                            .on = on,
+                            .lastValueSent = std::nullopt,
+                            .continuous = false}};
         window->controllerStatusChanged(status);
     }
     EXPECT_EQ(history->turnsShown(), 2);

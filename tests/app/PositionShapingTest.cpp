@@ -127,6 +127,13 @@ TEST_F(PositionShapingTest, TriggerSendsOneMessagePerTurnAfterItsThresholdsAndDe
          {{0, 0.05f}, {50, 0.2f}, {100, 0.35f}, {150, 0.05f}, {200, 0.4f}, {300, 0.4f}},
          {{0, 10}, {300, 0}},
          2},
+        {"ticks without sound (-1) count toward no delay",
+         0,
+         0,
+         100,
+         0,
+         {{0, 0.6f}, {50, -1}, {100, -1}, {150, 0.6f}, {200, 0.6f}},
+         {{200, 10}}},
         {"silence: an off threshold below the on threshold counts as the on threshold",
          0.3f,
          0.1f,
@@ -150,7 +157,12 @@ TEST_F(PositionShapingTest, TriggerSendsOneMessagePerTurnAfterItsThresholdsAndDe
         const MonotonicTime start = clockTime;
         for (const Tick& tick : c.ticks) {
             clockTime = start + std::chrono::milliseconds(tick.milliseconds);
-            controller->sendOSCMessageForPosition(tick.position);
+            if (tick.position < 0) {
+                capture->readings.clear();
+                controller->updateAudioLevels();
+            } else {
+                controller->sendOSCMessageForPosition(tick.position);
+            }
             // A datagram on loopback is waiting by the time the send returns.
             while (const auto datagram = receiver.receive(0ms)) {
                 sent.push_back({tick.milliseconds, valueOf(*datagram)});

@@ -59,8 +59,6 @@ TEST(ChannelPowerMeterTest, AveragesAllChunksSinceTheLastReadingThenStartsOver) 
 TEST(ChannelPowerMeterTest, SilenceNoFramesAndBrokenSamplesReadTheFloor) {
     ChannelPowerMeter meter;
     meter.reset(2);
-    EXPECT_EQ(meter.take().averagePower, (std::vector<float>{-160.0f, -160.0f}));
-
     const std::vector<float> silence(64, 0.0f);
     meter.accumulate(silence.data(), 32, 2);
     EXPECT_EQ(meter.take().averagePower, (std::vector<float>{-160.0f, -160.0f}));
@@ -70,22 +68,18 @@ TEST(ChannelPowerMeterTest, SilenceNoFramesAndBrokenSamplesReadTheFloor) {
     EXPECT_EQ(meter.take().averagePower, (std::vector<float>{-160.0f, -160.0f}));
 }
 
-TEST(ChannelPowerMeterTest, AReadingWithoutNewFramesRepeatsTheLastForAFewTicksThenReadsTheFloor) {
+TEST(ChannelPowerMeterTest, WithoutNewFramesThereIsNoReadingHoweverLongTheGap) {
     ChannelPowerMeter meter;
     meter.reset(1);
+    EXPECT_EQ(meter.take(), ChannelPowerMeter::Reading{}) << "fresh";
     const std::vector<float> loud(100, 1.0f);
     meter.accumulate(loud.data(), loud.size(), 1);
     EXPECT_EQ(meter.take().averagePower, std::vector<float>{0.0f});
-    for (int late = 0; late < ChannelPowerMeter::kHeldEmptyReadings; ++late) {
-        EXPECT_EQ(meter.take().averagePower, std::vector<float>{0.0f}) << late;
+    for (int late = 0; late < 10; ++late) {
+        EXPECT_EQ(meter.take(), ChannelPowerMeter::Reading{}) << late;
     }
-    EXPECT_EQ(meter.take().averagePower, std::vector<float>{-160.0f});
-    EXPECT_EQ(meter.take().averagePower, std::vector<float>{-160.0f});
-
-    // Frames again: the count starts over.
     meter.accumulate(loud.data(), loud.size(), 1);
-    EXPECT_EQ(meter.take().averagePower, std::vector<float>{0.0f});
-    EXPECT_EQ(meter.take().averagePower, std::vector<float>{0.0f});
+    EXPECT_EQ(meter.take().samplePeak, std::vector<float>{0.0f});
 }
 
 TEST(ChannelPowerMeterTest, FramesOfAnotherChannelCountAreIgnored) {
@@ -93,7 +87,7 @@ TEST(ChannelPowerMeterTest, FramesOfAnotherChannelCountAreIgnored) {
     meter.reset(1);
     const std::vector<float> loud(64, 1.0f);
     meter.accumulate(loud.data(), 32, 2);
-    EXPECT_EQ(meter.take().averagePower, std::vector<float>{-160.0f});
+    EXPECT_TRUE(meter.take().averagePower.empty());
 
     meter.reset(0);
     meter.accumulate(loud.data(), 32, 2);
@@ -178,10 +172,10 @@ TEST(MeterBankTest, ChangesTakeEffectForTheNextFramesAndAnEditedBandHoldsItsRead
     EXPECT_TRUE(first.meters[1].levels.empty()) << "a channel the input lacks reads nothing";
     EXPECT_EQ(first.meters[1].samplePeak, std::nullopt);
 
-    // The band edited between chunks: the tick before new frames holds the last reading, as a
-    // late fragment would, and the frames after are through the new band.
+    // The band edited between chunks: the tick before new frames has no level (no sound is not
+    // silence), and the frames after are through the new band.
     bank.configure({{{1}, 2000, 0, false}, {{2}, 2000, 0, false}});
-    EXPECT_EQ(bank.take().meters[0].levels, first.meters[0].levels);
+    EXPECT_TRUE(bank.take().meters[0].levels.empty());
     const MeterBank::Take edited = feedAndTake(bank, samples);
     EXPECT_LT(edited.meters[0].levels.at(0), -40.0f);
     EXPECT_NEAR(edited.meters[1].levels.at(0), -9.0f, 0.5f);
@@ -207,7 +201,7 @@ TEST(MeterBankTest, ChangesTakeEffectForTheNextFramesAndAnEditedBandHoldsItsRead
     }
     bank.reset(2, 48000.0);
     EXPECT_EQ(bank.bandStatus(1).nonFiniteSamples, 0u);
-    EXPECT_EQ(bank.take().meters[0].levels, (std::vector<float>{-160.0f, -160.0f}));
+    EXPECT_TRUE(bank.take().meters[0].levels.empty());
 }
 
 TEST(MeterBankTest, EveryFastMeterHearsEveryFiveMillisecondsOfItsOwnChannelsAndBand) {
@@ -218,29 +212,35 @@ TEST(MeterBankTest, EveryFastMeterHearsEveryFiveMillisecondsOfItsOwnChannelsAndB
                     {{2}, 2000, 0, true},
                     {{3}, 0, 0, true},
                     {{2}, 0, 200, true}});
-    // 1024 frames, handed over in pieces of 7 frames as a sound server may: each fragment still
-    // covers 5 ms (240 frames), so that a piece near a zero crossing does not read as a dip.
+    // 1024 frames, handed over in pieces of 7 frames as a sound server may: from the first 5 ms
+    // (240 frames) on, each piece is judged at once over the last 5 ms, so that a piece near a
+    // zero crossing does not read as a dip and no judgement waits for a fragment to fill.
     const auto samples = lowAndHighTones(MeterBank::kChunkFrames * 2);
     std::vector<std::pair<std::size_t, float>> heard;
     const MeterBank::FragmentHandler onFragment = [&heard](std::size_t meter, float averagePowerDb,
                                                            float) {
         heard.emplace_back(meter, averagePowerDb);
     };
+    std::size_t judgedPieces = 0;
     for (std::size_t frame = 0; frame < samples.size() / 2; frame += 7) {
         const std::size_t frames = std::min<std::size_t>(7, samples.size() / 2 - frame);
         bank.feed(samples.data() + frame * 2, frames, 2, 48000.0, onFragment);
+        judgedPieces += frame + frames >= 240 ? 1 : 0;
     }
-    ASSERT_EQ(heard.size(), 12u) << "four whole fragments of meters 0, 2 and 4; not the slow or "
-                                    "the broken";
+    // The piece that completes the first 5 ms (frames 238 to 245) is judged at 240 and at its
+    // end.
+    ++judgedPieces;
+    ASSERT_EQ(heard.size(), 3 * judgedPieces) << "every piece of meters 0, 2 and 4 from 5 ms on; "
+                                                 "not the slow or the broken";
     std::map<std::size_t, std::vector<float>> levels;
     for (const auto& [meter, level] : heard) {
         levels[meter].push_back(level);
     }
     ASSERT_EQ(levels.size(), 3u);
     for (const auto& [meter, fragments] : levels) {
-        ASSERT_EQ(fragments.size(), 4u) << meter;
-        // From the second fragment on the filters have settled.
-        for (std::size_t fragment = 1; fragment < fragments.size(); ++fragment) {
+        ASSERT_EQ(fragments.size(), judgedPieces) << meter;
+        // From 10 ms on the filters have settled.
+        for (std::size_t fragment = 35; fragment < fragments.size(); ++fragment) {
             if (meter == 4) {
                 EXPECT_LT(fragments[fragment], -40.0f);
             } else {
@@ -248,6 +248,12 @@ TEST(MeterBankTest, EveryFastMeterHearsEveryFiveMillisecondsOfItsOwnChannelsAndB
             }
         }
     }
+
+    // A piece longer than 5 ms is judged every 5 ms within it and at its end.
+    heard.clear();
+    bank.configure({{{1}, 0, 0, true}});
+    bank.feed(samples.data(), 1024, 2, 48000.0, onFragment);
+    EXPECT_EQ(heard.size(), 5u) << "at 240, 480, 720 and 960 frames, and at 1024";
 }
 
 TEST(MeterBankTest, TheCaptureThreadFeedsWhileTheMainThreadReconfiguresAndTakes) {

@@ -205,31 +205,45 @@ class HitObserver {
 
 // A loop at 120 BPM reads 120; one at 174 with tempoMinimum=100 reads 174 (with the default 75
 // it would read 87). From 8 s on, the beats fall on the loop's beats, each one, counting 1 to 4;
-// 2 s after the music stops the beats stop and the tempo is held.
+// 2 s after the music stops the beats stop and the tempo is held. A tracker set to its own
+// channels goes on through a change of the first mapping's.
 TEST_F(HeadlessTempoTest, DetectedTempoAndBeatsFollowTheLoop) {
     const struct {
         double bpm;
         const char* minimum;
-    } loops[] = {{120.0, "75"}, {174.0, "100"}};
+        // Set tempoChannels, and change inputChannels at 10 s.
+        bool ownChannels;
+    } loops[] = {{120.0, "75", true}, {174.0, "100", false}};
     constexpr double seconds = 14.0;
     for (const auto& loop : loops) {
         SCOPED_TRACE(testing::Message() << loop.bpm << " BPM");
         const std::string path = (files.path() / "loop.wav").string();
         writeLoop(path, loop.bpm, seconds);
-        start({"tempo=detect", std::string("tempoMinimum=") + loop.minimum});
+        std::vector<std::string> settings{"tempo=detect",
+                                          std::string("tempoMinimum=") + loop.minimum};
+        if (loop.ownChannels) {
+            settings.emplace_back("tempoChannels=1");
+        }
+        start(settings);
         HitObserver observer;
         ASSERT_TRUE(observer.started());
         // Until the program reads its input; the first status line says so.
         ASSERT_TRUE(statusComesTo("tempo -")) << program->output();
         ChildProcess player({"/usr/bin/sox", "-q", path, "-t", "pulseaudio", "feed"});
         std::vector<Received> messages;
+        const auto edit = Clock::now() + 10s;
+        bool edited = !loop.ownChannels;
         observer.readFor(std::chrono::milliseconds(static_cast<int>(seconds * 1000) + 4500), [&] {
+            if (!edited && Clock::now() >= edit) {
+                edited = peer.sendTo(listenPort, remoteCommand("/kestrano/set/inputChannels", "2"));
+            }
             while (const auto datagram = zandorex.receive(0ms)) {
                 if (auto message = received(*datagram, secondsOf(Clock::now()))) {
                     messages.push_back(*message);
                 }
             }
         });
+        ASSERT_TRUE(edited);
         const std::vector<double>& hits = observer.hits();
         ASSERT_GE(hits.size(), 20u);
         const double period = 60.0 / loop.bpm;
@@ -329,6 +343,30 @@ TEST_F(HeadlessTempoTest, TapsThroughRemoteControlSetTheTempo) {
     }
     EXPECT_NEAR(median(spacing), 60.0 / tempi.front(), 0.05);
     EXPECT_TRUE(statusComesTo(" tapped")) << program->output();
+}
+
+// The tracker's libraries (aubio, and the FFmpeg codecs it is built with) are not loaded by a
+// program that does not detect the tempo; the first switch to detect brings them in.
+TEST_F(HeadlessTempoTest, TrackerLibrariesComeInOnlyWithDetection) {
+    const auto mapped = [this](const std::string& name) {
+        std::ifstream maps("/proc/" + std::to_string(program->pid()) + "/maps");
+        std::string line;
+        while (std::getline(maps, line)) {
+            if (line.find(name) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
+    start({"tempo=off"});
+    ASSERT_TRUE(statusComesTo("level ")) << program->output();
+    EXPECT_FALSE(mapped("libaubio"));
+    EXPECT_FALSE(mapped("kestrano-beats.so"));
+    ASSERT_TRUE(peer.sendTo(listenPort, remoteCommand("/kestrano/set/tempo", "detect")));
+    ASSERT_TRUE(statusComesTo("tempo -")) << program->output();
+    EXPECT_TRUE(mapped("kestrano-beats.so"));
+    EXPECT_TRUE(mapped("libaubio"));
+    EXPECT_EQ(program->output().find("unavailable"), std::string::npos) << program->output();
 }
 
 }  // namespace

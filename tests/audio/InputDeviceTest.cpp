@@ -5,6 +5,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <map>
+
+#include "osc/QVOSCArgument.h"
+#include "osc/QVOSCDecoder.h"
+#include "osc/QVOSCMessage.h"
 
 #include "tests/audio/HeadlessProgram.h"
 #include "tests/audio/PulseTestSupport.h"
@@ -184,6 +189,170 @@ TEST(InputDeviceTest, WithoutAChoiceTheServersDefaultIsFollowedAlsoWhenItIsUnloa
 
     run.program.sendSignal(SIGTERM);
     EXPECT_EQ(run.program.wait(3s), 0) << run.program.errorOutput();
+}
+
+// What Zandorex received of each mapping, address by address.
+struct Received {
+    // Per trigger address, its turns on (value 1) and off (value 0).
+    std::map<std::string, int> ons;
+    std::map<std::string, int> offs;
+    // The first mapping's continuous values below the tone's once the tone was steady.
+    int dips = 0;
+    bool steady = false;
+    int levels = 0;
+    // Level messages in a row that carried the tone.
+    int toneRun = 0;
+
+    void take(const QVOSCData& datagram) {
+        const auto message =
+            std::dynamic_pointer_cast<QVOSCMessage>(QVOSCDecoder::decodeData(datagram));
+        if (!message || message->arguments().size() != 1) {
+            return;
+        }
+        const std::string address = message->address()->address();
+        const float value = message->arguments().front()->floatValue();
+        if (address == "/zandorex/level") {
+            dips += steady && value < 6.0f ? 1 : 0;
+            toneRun = value > 6.0f ? toneRun + 1 : 0;
+            ++levels;
+        } else if (value == 1.0f) {
+            ++ons[address];
+        } else if (value == 0.0f) {
+            ++offs[address];
+        }
+    }
+    // Takes what arrives during `duration`.
+    void collect(UdpReceiver& receiver, std::chrono::milliseconds duration) {
+        const Clock::time_point end = Clock::now() + duration;
+        while (Clock::now() < end) {
+            if (const auto datagram = receiver.receive(10ms)) {
+                take(*datagram);
+            }
+        }
+    }
+    std::string counts() {
+        std::string text;
+        for (const std::string name : {"kick", "hat", "bass"}) {
+            text += name + " on " + std::to_string(ons["/zandorex/" + name]) + " off " +
+                    std::to_string(offs["/zandorex/" + name]) + ", ";
+        }
+        return text + "level dips " + std::to_string(dips);
+    }
+};
+
+TEST(InputDeviceTest, ChangesAndADeviceDropUnderASteadyToneGiveEachTriggerOneOnAndOneOff) {
+    TempDir configHome;
+    ScopedEnvironment config("XDG_CONFIG_HOME", configHome.path().string());
+    UdpReceiver zandorex;
+    UdpReceiver peer;
+    const uint16_t listenPort = freeUdpPort();
+    ASSERT_TRUE(storeLevelSettings(zandorex.port(), {}, listenPort));
+    ExtraSource show("show", "Show");
+    ASSERT_TRUE(show.loaded());
+    // kick and hat hear the tone (1 kHz, about position 0.7), bass listens below it and holds
+    // about 0.02; spare is quiet and only moves the capture's layout about.
+    std::vector<std::string> settings{"remoteControl=true", "inputDevice=show",
+                                      "mappings=kick,hat,bass,spare"};
+    for (const char* name : {"kick", "hat", "bass", "spare"}) {
+        const std::string scope = std::string(name) + "/";
+        for (const std::string setting : {"type=trigger", "minValue=0", "maxValue=1",
+                                          "triggerOnThreshold=0.3", "triggerOffThreshold=0.2"}) {
+            settings.push_back(scope + setting);
+        }
+        settings.push_back(scope + "address=" + name);
+    }
+    for (const std::string setting :
+         {"kick/bandLowCut=500", "kick/bandHighCut=2000", "hat/bandLowCut=800",
+          "hat/triggerResponse=fast", "bass/bandLowCut=40", "bass/bandHighCut=150",
+          "spare/active=false", "spare/triggerResponse=fast"}) {
+        settings.push_back(setting);
+    }
+    std::optional<SineTone> tone(std::in_place, "feed");
+    const std::unique_ptr<ChildProcess> program = startHeadless(settings);
+    ASSERT_TRUE(program);
+    Received received;
+    for (const Clock::time_point end = Clock::now() + 8s;
+         received.toneRun < 5 && Clock::now() < end;) {
+        received.collect(zandorex, 50ms);
+    }
+    ASSERT_GE(received.toneRun, 5) << program->errorOutput();
+    received.collect(zandorex, 1s);
+    ASSERT_EQ(received.counts(), "kick on 1 off 0, hat on 1 off 0, bass on 0 off 0, level dips 0")
+        << "before any change";
+    received.steady = true;
+
+    // About fifty changes, one every 150 ms: responses, a type, bands (the first mapping's
+    // among them) and the tempo mode, each of which moves the capture's meters.
+    const std::vector<std::pair<std::string, std::string>> changes{
+        {"hat/triggerResponse", "tick"},
+        {"kick/triggerResponse", "fast"},
+        {"spare/type", "continuous"},
+        {"kick/bandLowCut", "600"},
+        {"bandLowCut", "200"},
+        {"tempo", "detect"},
+        {"bass/bandHighCut", "200"},
+        {"hat/triggerResponse", "fast"},
+        {"kick/triggerResponse", "tick"},
+        {"spare/type", "trigger"},
+        {"kick/bandLowCut", "500"},
+        {"bandLowCut", "0"},
+        {"tempo", "off"},
+        {"bass/bandHighCut", "150"},
+        {"hat/bandLowCut", "700"},
+        {"hat/bandLowCut", "800"},
+        {"spare/triggerResponse", "tick"},
+        {"spare/triggerResponse", "fast"}};
+    int sent = 0;
+    for (int round = 0; sent < 50; ++round) {
+        for (const auto& [key, value] : changes) {
+            if (sent == 50) {
+                break;
+            }
+            ASSERT_TRUE(peer.sendTo(listenPort, remoteCommand("/kestrano/set/" + key, value)));
+            ++sent;
+            received.collect(zandorex, 150ms);
+            if (const auto answer = peer.receive(0ms)) {
+                ADD_FAILURE() << "an answer to " << key << "=" << value;
+            }
+        }
+    }
+    received.collect(zandorex, 1s);
+
+    // The device goes for 1.5 s and comes back under the same name.
+    show.unload();
+    received.collect(zandorex, 1500ms);
+    show.load("show", "Show");
+    const int levelsBefore = received.levels;
+    received.collect(zandorex, 3s);
+    EXPECT_GT(received.levels, levelsBefore + 20) << "the level did not come back";
+    EXPECT_EQ(received.counts(), "kick on 1 off 0, hat on 1 off 0, bass on 0 off 0, level dips 0")
+        << "through the changes and the drop";
+
+    tone.reset();
+    received.steady = false;
+    received.collect(zandorex, 3s);
+    std::printf("turns through 50 changes and a 1.5 s drop, then the tone's end: %s\n",
+                received.counts().c_str());
+    EXPECT_EQ(received.counts(), "kick on 1 off 1, hat on 1 off 1, bass on 0 off 0, level dips 0")
+        << "after the tone";
+
+    // A fast cue of 20 ms, shorter than a tick, shows in the log; a busy server may pad it with
+    // silence, so it gets a few tries.
+    program->readUntil([] { return false; }, 200ms);
+    const std::size_t before = program->output().size();
+    bool logged = false;
+    for (int burst = 0; burst < 5 && !logged; ++burst) {
+        const ProgramResult played =
+            runProgram({"/usr/bin/sox", "-q", "-n", "-c", "2", "-t", "pulseaudio", "feed", "synth",
+                        "0.02", "sine", "1000", "vol", "-6dB", "pad", "0.2", "0.3"});
+        ASSERT_EQ(played.status, 0) << played.errorOutput;
+        logged = program->readUntil(
+            [&] { return program->output().find("| hat on", before) != std::string::npos; }, 1s);
+    }
+    EXPECT_TRUE(logged) << program->output().substr(before);
+
+    program->sendSignal(SIGTERM);
+    EXPECT_EQ(program->wait(3s), 0) << program->errorOutput();
 }
 
 }  // namespace

@@ -41,7 +41,10 @@ LevelSampler::LevelSampler(EventLoop& loop, AudioCapture& capture)
     : loop_(loop), capture_(capture) {
     timer_ = loop_.scheduleRepeatingTimer(kTickSeconds, [this] {
         const auto connections = capture_.channelAveragePowerLevels();
-        ticks_.push_back(connections.empty() ? std::vector<float>{} : connections.front());
+        // A tick without frames reads nothing, which is not a level to count.
+        if (connections.empty() || !connections.front().empty()) {
+            ticks_.push_back(connections.empty() ? std::vector<float>{} : connections.front());
+        }
         if (const auto peak = capture_.meterReadings().front().samplePeak) {
             peaks_.push_back(*peak);
         }

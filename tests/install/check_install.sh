@@ -13,6 +13,7 @@ DESTDIR=$destdir cmake --install "$build" --prefix /usr >/dev/null
 
 expected="usr/bin/kestrano
 usr/bin/kestrano-osc
+usr/lib/kestrano/modules/kestrano-beats.so
 usr/lib/systemd/user/kestrano-headless.service
 usr/lib/systemd/user/kestrano-headless@.service
 usr/share/applications/org.kestrano.Kestrano.desktop

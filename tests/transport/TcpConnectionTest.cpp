@@ -178,9 +178,10 @@ TEST_F(TcpConnectionTest, AFullBufferDropsContinuousValuesFirstThenOlderTurnsAnd
     EXPECT_TRUE(std::is_sorted(flood, triggers.end()));
 }
 
-// Each mapping's trigger state survives an outage: the newest turn of every address is kept, in
-// the order the turns were made, and nothing continuous.
-TEST_F(TcpConnectionTest, AnOutageKeepsTheNewestTurnOfEachAddress) {
+// Each mapping's trigger state survives an outage: the newest turn of every slot (by default its
+// address) is kept, in the order the turns were made, and nothing continuous. Two mappings on
+// one address each keep their own; a slot forgotten (a mapping removed) sends nothing.
+TEST_F(TcpConnectionTest, AnOutageKeepsTheNewestTurnOfEachSlot) {
     const uint16_t port = freePortBelowEphemeralRange(SOCK_STREAM);
     auto connection = connectTo(*numericEndpoint("127.0.0.1", port), StreamFraming::slip);
     ASSERT_FALSE(connection->isConnected());
@@ -192,17 +193,25 @@ TEST_F(TcpConnectionTest, AnOutageKeepsTheNewestTurnOfEachAddress) {
     EXPECT_EQ(connection->sendBytes(messageBytes("/voice", 3), Kind::continuous),
               TcpConnection::Outcome::dropped);
     EXPECT_EQ(connection->counters().replacedTriggers, 1u);
+    for (const auto& [slot, value] :
+         std::vector<std::pair<std::string, int32_t>>{{"one", 10}, {"two", 10}, {"gone", 10}}) {
+        EXPECT_EQ(connection->sendBytes(messageBytes("/cue", value), Kind::trigger, slot),
+                  TcpConnection::Outcome::held);
+    }
+    connection->forget("gone");
+    EXPECT_EQ(connection->counters().replacedTriggers, 1u);
 
     TcpPeer peer("127.0.0.1", port, StreamFraming::slip);
     ASSERT_TRUE(runUntil(
-        peer, [&] { return peer.packets().size() >= 2; }, 10s));
+        peer, [&] { return peer.packets().size() >= 4; }, 10s));
     runUntil(
         peer, [] { return false; }, 200ms);
     std::vector<std::pair<std::string, int32_t>> received;
     for (const auto& packet : peer.packets()) {
         received.push_back(addressAndValue(packet));
     }
-    EXPECT_EQ(received, (std::vector<std::pair<std::string, int32_t>>{{"/hat", 10}, {"/kick", 0}}));
+    EXPECT_EQ(received, (std::vector<std::pair<std::string, int32_t>>{
+                            {"/hat", 10}, {"/kick", 0}, {"/cue", 10}, {"/cue", 10}}));
 }
 
 TEST_F(TcpConnectionTest, BrokenFramingFromThePeerClosesWithItsReasonAndReconnects) {

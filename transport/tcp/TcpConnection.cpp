@@ -148,7 +148,7 @@ void TcpConnection::connected() {
     std::vector<Outgoing> held = std::move(heldTurns_);
     heldTurns_.clear();
     for (Outgoing& turn : held) {
-        queue(std::move(turn.bytes), Kind::trigger, std::move(turn.address));
+        queue(std::move(turn.bytes), Kind::trigger, std::move(turn.slot));
     }
     report("connected to " + peerText_);
 }
@@ -161,7 +161,7 @@ void TcpConnection::lose(const std::string& reason) {
     state_ = State::waiting;
     pollTimer_.reset();
     // Trigger turns the peer has not had whole go out again first on the next connection, the
-    // newest of each address; a part of one that left is cut off by the new connection.
+    // newest of each slot; a part of one that left is cut off by the new connection.
     for (Outgoing& packet : outgoing_) {
         if (packet.kind == Kind::trigger) {
             hold(std::move(packet));
@@ -231,27 +231,33 @@ void TcpConnection::flush() {
     }
 }
 
-TcpConnection::Outcome TcpConnection::send(const QVOSCPacket& packet, Kind kind) {
+TcpConnection::Outcome TcpConnection::send(const QVOSCPacket& packet, Kind kind, std::string slot) {
     const QVOSCData bytes = packet.packetizedData();
-    return sendBytes(bytes, kind);
+    return sendBytes(bytes, kind, std::move(slot));
 }
 
-TcpConnection::Outcome TcpConnection::sendBytes(QVOSCBytes packet, Kind kind) {
+TcpConnection::Outcome TcpConnection::sendBytes(QVOSCBytes packet, Kind kind, std::string slot) {
+    if (slot.empty()) {
+        slot = oscAddressOf(packet);
+    }
     if (state_ != State::connected) {
         if (kind == Kind::trigger) {
-            hold({framePacket(packet, framing_), kind, oscAddressOf(packet)});
+            hold({framePacket(packet, framing_), kind, std::move(slot)});
             return Outcome::held;
         }
         ++counters_.unsentWhileDisconnected;
         return Outcome::dropped;
     }
-    return queue(framePacket(packet, framing_), kind, oscAddressOf(packet));
+    return queue(framePacket(packet, framing_), kind, std::move(slot));
+}
+
+void TcpConnection::forget(std::string_view slot) {
+    std::erase_if(heldTurns_, [&](const Outgoing& held) { return held.slot == slot; });
 }
 
 void TcpConnection::hold(Outgoing turn) {
-    const auto older =
-        std::find_if(heldTurns_.begin(), heldTurns_.end(),
-                     [&](const Outgoing& held) { return held.address == turn.address; });
+    const auto older = std::find_if(heldTurns_.begin(), heldTurns_.end(),
+                                    [&](const Outgoing& held) { return held.slot == turn.slot; });
     if (older != heldTurns_.end()) {
         heldTurns_.erase(older);
         ++counters_.replacedTriggers;
@@ -262,13 +268,13 @@ void TcpConnection::hold(Outgoing turn) {
     heldTurns_.push_back(std::move(turn));
 }
 
-TcpConnection::Outcome TcpConnection::queue(QVOSCData framed, Kind kind, std::string address) {
+TcpConnection::Outcome TcpConnection::queue(QVOSCData framed, Kind kind, std::string slot) {
     if (!makeRoom(framed.size(), kind)) {
         ++(kind == Kind::continuous ? counters_.droppedContinuous : counters_.droppedTriggers);
         return Outcome::dropped;
     }
     bufferedBytes_ += framed.size();
-    outgoing_.push_back({std::move(framed), kind, std::move(address)});
+    outgoing_.push_back({std::move(framed), kind, std::move(slot)});
     flush();
     return Outcome::queued;
 }

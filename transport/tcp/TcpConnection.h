@@ -36,9 +36,9 @@ class TcpConnection {
     enum class Kind {
         continuous,  // only the newest matters; dropped first
         trigger,     // a turn of a trigger: kept over an outage (the newest of its address), never
-                  // dropped for a continuous value; older turns make room for it
-        reply,  // an answer to something the peer sent: like a trigger while connected, but
-                // not kept over an outage, since the question went with the connection
+                     // dropped for a continuous value; older turns make room for it
+        reply,       // an answer to something the peer sent: like a trigger while connected, but
+                     // not kept over an outage, since the question went with the connection
     };
 
     struct Counters {
@@ -90,9 +90,14 @@ class TcpConnection {
     TcpConnection& operator=(const TcpConnection&) = delete;
 
     // Frames the packet and sends it, or keeps or drops it as its kind says. Main thread.
-    Outcome send(const QVOSCPacket& packet, Kind kind);
+    // A trigger turn held over an outage stands for its `slot` (its OSC address when empty): a
+    // newer turn of the same slot replaces it, so that two mappings on one address each keep
+    // their own.
+    Outcome send(const QVOSCPacket& packet, Kind kind, std::string slot = {});
     // The same for a packet already encoded.
-    Outcome sendBytes(QVOSCBytes packet, Kind kind);
+    Outcome sendBytes(QVOSCBytes packet, Kind kind, std::string slot = {});
+    // Drops the turn held for `slot`, whose sender is gone: nothing goes for it once connected.
+    void forget(std::string_view slot);
 
     // Gets each packet the peer sends, on the main thread, in order, with the peer as its
     // source when it is also a QVOSCSourcedDatagramDelegate; nothing unsets it.
@@ -114,8 +119,8 @@ class TcpConnection {
     struct Outgoing {
         QVOSCData bytes;
         Kind kind;
-        // A trigger turn's OSC address, which a newer turn of the same address replaces.
-        std::string address;
+        // What a trigger turn stands for, which a newer turn of the same slot replaces.
+        std::string slot;
     };
     // Keeps `turn` to go once the connection is back, in place of an older one of its address.
     void hold(Outgoing turn);
@@ -135,7 +140,7 @@ class TcpConnection {
     // continuous values first, and for a trigger turn then the older turns and replies. False
     // when they cannot.
     bool makeRoom(size_t size, Kind kind);
-    Outcome queue(QVOSCData framed, Kind kind, std::string address);
+    Outcome queue(QVOSCData framed, Kind kind, std::string slot);
 
     const NetworkEndpoint peer_;
     const std::string peerText_;

@@ -9,8 +9,6 @@ void ChannelPowerMeter::reset(std::size_t channelCount) {
     sumsOfSquares_.assign(channelCount, 0.0);
     peaks_.assign(channelCount, 0.0);
     frameCount_ = 0;
-    last_ = {};
-    emptyReadings_ = 0;
 }
 
 namespace {
@@ -74,26 +72,16 @@ ChannelPowerMeter::Reading ChannelPowerMeter::take() {
         frames = frameCount_;
         frameCount_ = 0;
     }
-    if (frames == 0 && last_.averagePower.size() == sums.size() && !last_.averagePower.empty() &&
-        emptyReadings_ < kHeldEmptyReadings) {
-        ++emptyReadings_;
-        return last_;
-    }
     Reading reading;
+    if (frames == 0) {
+        return reading;
+    }
     reading.averagePower.reserve(sums.size());
     reading.samplePeak.reserve(sums.size());
     for (std::size_t channel = 0; channel < sums.size(); ++channel) {
-        const bool none = frames == 0;
         reading.averagePower.push_back(
-            none ? kSilenceDecibels
-                 : decibelsOfMeanSquare(sums[channel] / static_cast<double>(frames)));
-        reading.samplePeak.push_back(none ? kSilenceDecibels : decibelsOfPeak(peaks[channel]));
-    }
-    emptyReadings_ = 0;
-    if (frames > 0) {
-        last_ = reading;
-    } else {
-        last_ = {};
+            decibelsOfMeanSquare(sums[channel] / static_cast<double>(frames)));
+        reading.samplePeak.push_back(decibelsOfPeak(peaks[channel]));
     }
     return reading;
 }

@@ -13,12 +13,9 @@ class ChannelPowerMeter {
   public:
     // As many channels as a sound server stream can carry.
     static constexpr std::size_t kMaxChannels = 32;
-    // Readings in a row without new frames that repeat the previous reading. A busy machine can
-    // deliver a stream's fragments late, and a tick that falls in that gap must not read as
-    // silence (a trigger would fire off and on again); a longer gap is silence.
-    static constexpr int kHeldEmptyReadings = 4;
 
-    // Per channel, in dBFS: 10*log10 of the mean square, and 20*log10 of the largest |sample|.
+    // Per channel, in dBFS: 10*log10 of the mean square, and 20*log10 of the largest |sample|;
+    // both empty when no frame arrived.
     struct Reading {
         std::vector<float> averagePower;
         std::vector<float> samplePeak;
@@ -31,7 +28,8 @@ class ChannelPowerMeter {
     // when the channel count is not the one the meter was reset to.
     void accumulate(const float* samples, std::size_t frameCount, std::size_t channelCount);
     // The frames since the previous call; then starts over. Without frames since the previous
-    // call: that call's reading, kHeldEmptyReadings times, then kSilenceDecibels throughout.
+    // call there is no reading: a stream being opened again, a device gone or a busy machine's
+    // late fragment is no sound, which must not read as silence (a trigger would turn off).
     Reading take();
 
     std::size_t channelCount() const;
@@ -41,7 +39,4 @@ class ChannelPowerMeter {
     std::vector<double> sumsOfSquares_;  // guarded by mutex_
     std::vector<double> peaks_;          // guarded by mutex_
     std::size_t frameCount_ = 0;         // guarded by mutex_
-    // The reading side's (the main thread), like reset().
-    Reading last_;
-    int emptyReadings_ = 0;
 };

@@ -191,6 +191,12 @@ void MeterBank::feed(const float* samples, std::size_t frameCount, std::size_t c
         samples += frames * channelCount;
         frameCount -= frames;
     }
+    // The piece's end: every fast meter judges the last 5 ms, whole, as they are now.
+    for (std::size_t meter = 0; onFragment && meter < feeder_.windows.size(); ++meter) {
+        if (feeder_.windows[meter].sinceJudged > 0) {
+            judge(meter, onFragment);
+        }
+    }
 }
 
 void MeterBank::prepare(std::size_t channelCount, double sampleRate) {
@@ -220,9 +226,14 @@ void MeterBank::prepare(std::size_t channelCount, double sampleRate) {
     }
     feeder_.filtered.resize(kChunkFrames * channelCount);
     feeder_.pairFiltered.resize(kChunkFrames * channelCount);
-    feeder_.fragments.assign(layout.meters.size(), FragmentSums());
     feeder_.fragmentFrames = std::clamp<std::size_t>(
         static_cast<std::size_t>(std::lround(sampleRate * kFragmentSeconds)), 1, kChunkFrames);
+    feeder_.windows.assign(layout.meters.size(), SlidingWindow());
+    for (std::size_t meter = 0; meter < layout.meters.size(); ++meter) {
+        if (layout.meters[meter].fast && feeder_.masks[meter] != 0) {
+            feeder_.windows[meter].samples.resize(feeder_.fragmentFrames * channelCount);
+        }
+    }
 }
 
 void MeterBank::feedChunk(const float* samples, std::size_t frames,
@@ -273,17 +284,34 @@ void MeterBank::feedChunk(const float* samples, std::size_t frames,
 void MeterBank::measureFragments(std::size_t meter, const float* filtered, std::size_t frames,
                                  const FragmentHandler& onFragment) {
     const std::size_t channelCount = feeder_.channelCount;
-    const std::uint32_t mask = feeder_.masks[meter];
-    FragmentSums& sums = feeder_.fragments[meter];
+    const std::size_t length = feeder_.fragmentFrames;
+    SlidingWindow& window = feeder_.windows[meter];
     std::size_t done = 0;
     while (done < frames) {
-        const std::size_t piece = std::min(frames - done, feeder_.fragmentFrames - sums.frames());
-        sums.add(filtered + done * channelCount, piece, channelCount, mask);
-        done += piece;
-        if (sums.frames() == feeder_.fragmentFrames) {
-            const FragmentLevel level = sums.level(channelCount, mask);
-            onFragment(meter, level.averagePower, level.samplePeak);
-            sums = FragmentSums();
+        // Up to the ring's end, and no further than the next judgement within a long piece.
+        const std::size_t untilJudged = length - std::min(window.sinceJudged, length - 1);
+        const std::size_t run = std::min({frames - done, length - window.next, untilJudged});
+        std::copy_n(
+            filtered + done * channelCount, run * channelCount,
+            window.samples.begin() + static_cast<std::ptrdiff_t>(window.next * channelCount));
+        done += run;
+        window.next = (window.next + run) % length;
+        window.filled = std::min(window.filled + run, length);
+        window.sinceJudged += run;
+        if (window.sinceJudged >= length) {
+            judge(meter, onFragment);
         }
     }
+}
+
+void MeterBank::judge(std::size_t meter, const FragmentHandler& onFragment) {
+    SlidingWindow& window = feeder_.windows[meter];
+    if (window.filled < feeder_.fragmentFrames) {
+        return;
+    }
+    window.sinceJudged = 0;
+    // The order of the frames does not matter to their sums and peak.
+    const FragmentLevel level = fragmentLevel(window.samples.data(), feeder_.fragmentFrames,
+                                              feeder_.channelCount, feeder_.masks[meter]);
+    onFragment(meter, level.averagePower, level.samplePeak);
 }

@@ -55,9 +55,11 @@ class MeterBank {
     // How much sound a fast meter measures at a time.
     static constexpr double kFragmentSeconds = 0.005;
 
-    // Called on the capture's thread for each fast meter and every kFragmentSeconds of sound,
-    // however the frames arrived: the chosen channels' average power (the mean of their dBFS,
-    // the tick's figure) and sample peak, after the band.
+    // Called on the capture's thread for each fast meter as each piece of sound arrives, once
+    // kFragmentSeconds have: the chosen channels' average power (the mean of their dBFS, the
+    // tick's figure) and sample peak, after the band, over the last kFragmentSeconds. A window
+    // that slides with each piece judges whole 5 ms without waiting for a fragment to fill; a
+    // piece longer than that is judged every kFragmentSeconds within it too.
     using FragmentHandler =
         std::function<void(std::size_t meter, float averagePowerDb, float samplePeakDb)>;
 
@@ -110,6 +112,13 @@ class MeterBank {
         ChannelPowerMeter power;
         std::atomic<std::uint64_t> nonFiniteSamples{0};
     };
+    // A fast meter's last frames, and how many came since it was last judged.
+    struct SlidingWindow {
+        std::vector<float> samples;
+        std::size_t next = 0;
+        std::size_t filled = 0;
+        std::size_t sinceJudged = 0;
+    };
     // The capture thread's own.
     struct Feeder {
         std::shared_ptr<const Layout> layout;
@@ -121,17 +130,19 @@ class MeterBank {
         std::vector<std::uint32_t> masks;  // per meter; 0 while a chosen channel is missing
         std::vector<float> filtered;
         std::vector<float> pairFiltered;  // the second band's, of two filtered at once
-        // Per meter, the fragment measured so far, of fragmentFrames frames once whole.
-        std::vector<FragmentSums> fragments;
+        // Per meter, its filtered frames of the last fragmentFrames, oldest overwritten first.
+        std::vector<SlidingWindow> windows;
         std::size_t fragmentFrames = 1;
     };
 
     void publish(std::shared_ptr<const Layout> layout, bool restart);
     void prepare(std::size_t channelCount, double sampleRate);
     void feedChunk(const float* samples, std::size_t frames, const FragmentHandler& onFragment);
-    // Adds a fast meter's filtered frames to its fragment, telling each whole one.
+    // Adds a fast meter's filtered frames to its window, judging it every kFragmentSeconds.
     void measureFragments(std::size_t meter, const float* filtered, std::size_t frames,
                           const FragmentHandler& onFragment);
+    // Tells the window's level, once it is full.
+    void judge(std::size_t meter, const FragmentHandler& onFragment);
 
     std::array<Slot, kMaxMeters> slots_;
 

@@ -137,7 +137,25 @@ void PulseAudioCapture::setPreviewVolume(float volume) {
 }
 
 void PulseAudioCapture::setMeters(std::vector<MeterSettings> meters) {
-    shared_.meters.configure(std::move(meters));
+    {
+        std::lock_guard lock(loop_);
+        shared_.meters.configure(std::move(meters));
+    }
+    metersChanged();
+}
+
+void PulseAudioCapture::setMetering(std::vector<MeterSettings> meters,
+                                    FragmentLevelHandler handler) {
+    {
+        // The loop's thread feeds the meters with its lock held: both change between two chunks.
+        std::lock_guard lock(loop_);
+        shared_.meters.configure(std::move(meters));
+        shared_.fragmentLevelHandler = std::move(handler);
+    }
+    metersChanged();
+}
+
+void PulseAudioCapture::metersChanged() {
     updateChannelErrors();
     if (anyMeterFast() != fastResponse_) {
         configurationChanged();
@@ -244,8 +262,18 @@ void PulseAudioCapture::applyConfiguration() {
         std::lock_guard lock(loop_);
         // Fresh streams for every change, so re-selecting a device restarts its capture.
         streams_.reset();
-        shared_.meters.reset(input_ ? input_->sampleSpec.channels : 0,
-                             input_ ? input_->sampleSpec.rate : 0.0);
+        // A change of the response alone keeps the meters: they carry on where they were.
+        const auto sameInput = [](const std::optional<PulseSource>& one,
+                                  const std::optional<PulseSource>& other) {
+            return one.has_value() == other.has_value() &&
+                   (!one || (one->device.name == other->device.name &&
+                             pa_sample_spec_equal(&one->sampleSpec, &other->sampleSpec) != 0));
+        };
+        if (!sameInput(input_, meteredInput_)) {
+            shared_.meters.reset(input_ ? input_->sampleSpec.channels : 0,
+                                 input_ ? input_->sampleSpec.rate : 0.0);
+            meteredInput_ = input_;
+        }
         if (running_ && input_) {
             const std::string name = input_->device.name;
             streams_ = PulseInputStreams::open(

@@ -37,6 +37,7 @@ class PulseAudioCapture : public AudioCapture {
     std::vector<MeterReading> meterReadings() const override;
     std::optional<float> loudestChannelLevel() const override { return loudestChannel_; }
     void setFragmentLevelHandler(FragmentLevelHandler handler) override;
+    void setMetering(std::vector<MeterSettings> meters, FragmentLevelHandler handler) override;
     void addSoundTap(std::shared_ptr<SoundTap> tap) override;
     void removeSoundTap(const std::shared_ptr<SoundTap>& tap) override;
     void setDevicesChangedHandler(std::function<void()> handler) override;
@@ -66,6 +67,8 @@ class PulseAudioCapture : public AudioCapture {
     // Main thread: checks each meter's chosen channels against the input.
     void updateChannelErrors();
     bool anyMeterFast() const;
+    // Main thread: what follows a change of the meters.
+    void metersChanged();
 
     MainLoop& mainLoop_;
     // The handlers live on the main thread; calls posted from the loop thread hold them weakly,
@@ -80,6 +83,9 @@ class PulseAudioCapture : public AudioCapture {
     std::optional<PulseSource> input_;
     // The streams' response: fast while any meter is.
     bool fastResponse_ = false;
+    // The input the meters were last started over for (channels, rate): streams opened again
+    // for the same input carry on with the meters' sums and filters.
+    std::optional<PulseSource> meteredInput_;
     std::vector<std::string> channelErrors_;  // per meter
     // Of the last tick's reading.
     std::vector<MeterReading> readings_;

@@ -127,10 +127,13 @@ void PulseInputStreams::readAll() {
         if (pa_stream_peek(record_, &data, &bytes) < 0 || bytes == 0) {
             return;
         }
-        // A hole (data lost by the server) has no samples to measure or play.
-        if (data != nullptr) {
+        // A hole (data lost by the server) has no samples to measure or play. The first piece of
+        // a new stream may be the source's block from before it was joined, padded with
+        // silence: it is not measured, so that a stream opened again never reads as a dip.
+        if (data != nullptr && !firstPiece_) {
             consume(static_cast<const unsigned char*>(data), bytes / frameBytes);
         }
+        firstPiece_ = false;
         pa_stream_drop(record_);
     }
 }

@@ -62,6 +62,8 @@ class PulseInputStreams {
     FailureHandler onFailure_;
     pa_stream* record_ = nullptr;
     pa_stream* preview_ = nullptr;
+    // Until the first piece of the record stream came, which is left unmeasured.
+    bool firstPiece_ = true;
     // Aligned room for one chunk of frames: the server's buffers carry no alignment promise.
     std::vector<float> chunk_;
 };

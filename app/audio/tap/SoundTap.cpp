@@ -106,3 +106,8 @@ std::uint64_t SoundTap::droppedFrames() const {
     std::lock_guard lock(mutex_);
     return dropped_;
 }
+
+std::uint64_t SoundTap::unreadFrames() const {
+    std::lock_guard lock(mutex_);
+    return unreadLocked();
+}

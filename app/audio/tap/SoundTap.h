@@ -49,6 +49,10 @@ class SoundTap {
     void stop();
 
     std::uint64_t droppedFrames() const;
+    // The frames written and not yet read: how far the reader is behind.
+    std::uint64_t unreadFrames() const;
+    // The channels chosen when the tap was made.
+    const std::vector<unsigned>& channels() const { return channels_; }
 
     // A chosen channel the input lacks, as the last frames written found it.
     struct MissingChannel {

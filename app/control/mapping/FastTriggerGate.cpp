@@ -25,6 +25,8 @@ bool FastTriggerGate::isOn() const {
 void FastTriggerGate::resume(bool on) {
     std::lock_guard lock(shared_->mutex);
     shared_->gate = TriggerGate(on);
+    // Turns of before are the past state's; the gate starts again from `on`.
+    shared_->pending.clear();
 }
 
 uint64_t FastTriggerGate::dropped() const {

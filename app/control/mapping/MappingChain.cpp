@@ -7,9 +7,17 @@
 
 namespace keys = settings_keys;
 
+namespace {
+
+// Chains made so far, on the main thread: each one's slot is its own.
+uint64_t chainsMade = 0;
+
+}  // namespace
+
 MappingChain::MappingChain(std::string name, const SettingsModel& settings, MainLoop& mainLoop,
                            MonotonicClock clock, Hooks hooks)
     : name_(std::move(name)),
+      slot_("mapping " + std::to_string(++chainsMade)),
       settings_(settings),
       hooks_(std::move(hooks)),
       fastGate_(mainLoop, std::move(clock),
@@ -48,7 +56,7 @@ float MappingChain::maxValue() const {
 }
 
 std::string MappingChain::address() const {
-    return settings_.text(key(keys::address)).value_or(std::string());
+    return mappingAddress(settings_, name_);
 }
 
 MeterSettings MappingChain::meterSettings() const {
@@ -74,6 +82,7 @@ void MappingChain::settingChanged(std::string_view changedKey) {
 void MappingChain::takeSettings() {
     shaping_.setSettings(shapingSettingsOf(settings_, name_));
     status_.continuous = mode() == continuousMode;
+    status_.address = address();
     if (fastResponse_) {
         fastGate_.setConditions({shaping_.settings().trigger, amplification(), active()});
     }
@@ -91,12 +100,13 @@ void MappingChain::takeResponse() {
     if (fast) {
         fastGate_.setConditions({shaping_.settings().trigger, amplification(), active()});
         fastGate_.resume(shaping_.triggerIsOn());
+        fastOnHandedOn_ = shaping_.triggerIsOn();
         hooks_.meteringChanged();
     } else {
-        // Once the capture no longer hands this chain fragments, its thread no longer runs the
-        // gate, and the state read from it stays.
+        // The tick's gate goes on from what the peer heard: a turn of the fast gate still on its
+        // way is dropped, and the tick's own level decides the next turn.
         hooks_.meteringChanged();
-        shaping_.resumeTrigger(fastGate_.isOn());
+        shaping_.resumeTrigger(fastOnHandedOn_);
     }
 }
 
@@ -105,20 +115,24 @@ void MappingChain::levelArrived(std::optional<float> averagePowerDb,
     status_.inputLevel = averagePowerDb;
     status_.samplePeak = samplePeakDb;
     status_.meter.reset();
-    // Without a level there is no position: nothing is sent, as for the first mapping.
+    status_.position.reset();
+    // Without a level there is no position: nothing is sent, no gate moves, and the time counts
+    // toward no delay.
     if (!averagePowerDb) {
+        shaping_.noSound(now);
         return;
     }
     const float meter = meterForLevel(*averagePowerDb, amplification());
     status_.meter = meter;
-    sendForPosition(positionForMeter(meter), now);
+    status_.position = positionForMeter(meter);
+    sendForPosition(*status_.position, now);
 }
 
 void MappingChain::sendForPosition(float position, MonotonicTime now) {
     const float smoothed = shaping_.smooth(position, now);
     // In fast response the gate runs on the capture's thread, fragment by fragment.
     if (fastResponse_) {
-        status_.on = fastGate_.isOn();
+        status_.on = fastOnHandedOn_;
         return;
     }
     if (!active()) {
@@ -148,10 +162,13 @@ bool MappingChain::sendTurn(TriggerGate::Change change) {
 }
 
 void MappingChain::fastTurned(TriggerGate::Change change) {
-    // A turn posted just before the mode or activity changed is still the gate's state, which
-    // the tick's gate has taken over: the peer hears of it unless nothing is to be sent at all.
-    if (mode() != continuousMode && active()) {
+    // A turn posted before the response went back to the tick belongs to the tick's gate now.
+    if (!fastResponse_) {
+        return;
+    }
+    fastOnHandedOn_ = change == TriggerGate::Change::turnedOn;
+    if (active()) {
         sendTurn(change);
     }
-    status_.on = fastGate_.isOn();
+    status_.on = fastOnHandedOn_;
 }

@@ -34,6 +34,8 @@ class MappingChain {
     MappingChain& operator=(const MappingChain&) = delete;
 
     const std::string& name() const { return name_; }
+    // Stands for this chain, whatever its name, where a turn is held over an outage.
+    const std::string& slot() const { return slot_; }
     // The same mapping under another name, its keys already moved there.
     void rename(std::string name);
     // The model's key of one of this mapping's settings.
@@ -55,7 +57,7 @@ class MappingChain {
     const LevelShaping& shaping() const { return shaping_; }
 
     // The tick: the mapping's average power and sample peak in dBFS, nothing when its channels
-    // gave no level.
+    // gave no level (no input, a missing channel, or no frames since the previous tick).
     void levelArrived(std::optional<float> averagePowerDb, std::optional<float> samplePeakDb,
                       MonotonicTime now);
     void sendForPosition(float position, MonotonicTime now);
@@ -72,11 +74,14 @@ class MappingChain {
     void fastTurned(TriggerGate::Change change);
 
     std::string name_;
+    std::string slot_;
     const SettingsModel& settings_;
     Hooks hooks_;
     LevelShaping shaping_;
     bool fastResponse_ = false;
     FastTriggerGate fastGate_;
+    // In the fast response, the state of the last turn handed on, which is what the peer heard.
+    bool fastOnHandedOn_ = false;
     MappingStatus status_;
     SettingsModel::Subscription subscription_;
 };

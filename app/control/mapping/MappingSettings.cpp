@@ -24,3 +24,8 @@ ShapingSettings shapingSettingsOf(const SettingsModel& settings, std::string_vie
     shaping.release = std::chrono::milliseconds(settings.whole(key(keys::releaseTime)));
     return shaping;
 }
+
+std::string mappingAddress(const SettingsModel& settings, std::string_view mapping) {
+    const std::optional<SettingValue>& held = settings.held(scopedKey(mapping, keys::address));
+    return held ? std::get<std::string>(*held) : std::string(mapping);
+}

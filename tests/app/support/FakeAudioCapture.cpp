@@ -61,8 +61,9 @@ std::vector<std::vector<float>> FakeAudioCapture::channelAveragePowerLevels() {
 
 std::vector<MeterReading> FakeAudioCapture::meterReadings() const {
     MeterReading first{{}, input_ ? samplePeak : std::nullopt, channelsError, bandReport};
-    if (input_ && !readings.empty()) {
-        first.levels = readings.front();
+    // The first meter holds every connection's channels, as the first mapping reads them.
+    for (const std::vector<float>& connection : input_ ? readings : decltype(readings){}) {
+        first.levels.insert(first.levels.end(), connection.begin(), connection.end());
     }
     std::vector<MeterReading> all(std::max<std::size_t>(meters.size(), 1));
     all.front() = first;
