@@ -8,11 +8,13 @@ packages=(
     build-essential cmake ninja-build ccache pkg-config git
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-httpserver-dev qt6-websockets-dev
     libpulse-dev libfftw3-dev pulseaudio pulseaudio-utils sox libsox-fmt-pulse
     libaubio-dev aubio-tools
     libgtest-dev libgmock-dev libbenchmark-dev
     liblo-dev liblo-tools liboscpack-dev
     xvfb xauth procps
+    chromium chromium-driver python3-selenium
     pipewire pipewire-pulse wireplumber dbus
     help2man man-db desktop-file-utils appstream systemd lintian dpkg-dev file python3
 )

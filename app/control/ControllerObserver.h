@@ -98,6 +98,8 @@ struct ControllerStatus {
     std::vector<std::string> sharedAddresses;
     // What was wrong with the stored settings at start-up, until the next Save.
     std::vector<std::string> settingsNotices;
+    // Where the browser page is served, or why it cannot be; empty while webPort is absent.
+    std::string pageNote;
 };
 
 // The reading of the mapping named `name` (empty: the first), or nothing when it is not listed.

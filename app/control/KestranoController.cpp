@@ -238,6 +238,13 @@ void KestranoController::propertyChanged(ControllerProperty property) {
     }
 }
 
+void KestranoController::setPageNote(std::string note) {
+    if (note != status_.pageNote) {
+        status_.pageNote = std::move(note);
+        statusChanged();
+    }
+}
+
 void KestranoController::statusChanged() {
     if (observer_ != nullptr) {
         observer_->controllerStatusChanged(status_);

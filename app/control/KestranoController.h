@@ -139,6 +139,8 @@ class KestranoController {
     OscMonitor& monitor() { return monitor_; }
 
     const ControllerStatus& status() const { return status_; }
+    // Where the browser page is served, or why it cannot be, for the status line.
+    void setPageNote(std::string note);
     // One observer at a time, not owned; nullptr for none.
     void setObserver(ControllerObserver* observer) { observer_ = observer; }
 

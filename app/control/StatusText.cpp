@@ -89,8 +89,9 @@ std::string statusLine(const ControllerStatus& status) {
         parts.push_back("receiving failed " + std::to_string(status.receiveErrors) +
                         " times (last: " + status.lastReceiveError + "); listening again");
     }
-    for (const std::string* error : {&status.remoteAccess, &status.connection, &status.deviceError,
-                                     &status.senderError, &status.listenerError}) {
+    for (const std::string* error :
+         {&status.remoteAccess, &status.connection, &status.deviceError, &status.senderError,
+          &status.listenerError, &status.pageNote}) {
         if (!error->empty()) {
             parts.push_back(*error);
         }

@@ -104,47 +104,21 @@ std::shared_ptr<QVOSCMessage> presetMessage(std::string_view address, std::strin
 }  // namespace
 
 RemoteControl::RemoteControl(SettingsModel& settings, MonotonicClock clock, Hooks hooks)
-    : settings_(settings), hooks_(std::move(hooks)), budget_(std::move(clock)) {
-    takeAllowList();
-    subscription_ = settings_.subscribe([this](std::string_view key) {
-        if (key == settings_keys::remoteControlFrom) {
-            takeAllowList();
-        }
-    });
-}
-
-void RemoteControl::takeAllowList() {
-    allowed_.reset();
-    refusal_.clear();
-    if (const std::optional<std::string> text = settings_.text(settings_keys::remoteControlFrom)) {
-        // A list that cannot be read allows nobody rather than everybody.
-        std::optional<std::vector<SourceRule>> rules = parseSourceList(*text, refusal_);
-        allowed_ = SourceAllowList(rules ? std::move(*rules) : std::vector<SourceRule>());
-    }
-}
+    : settings_(settings), hooks_(std::move(hooks)), budget_(std::move(clock)), access_(settings) {}
 
 std::string RemoteControl::accessNote() const {
-    if (!settings_.flag(settings_keys::remoteControl)) {
-        return {};
-    }
-    if (!allowed_) {
-        return "remote control: any source may command (no remoteControlFrom list)";
-    }
-    if (!refusal_.empty()) {
-        return "remote control: refused remoteControlFrom (" + refusal_ + "), nobody may command";
-    }
-    return {};
+    return access_.note();
 }
 
 bool RemoteControl::admits(const QVOSCData& data, const NetworkEndpoint& source) {
-    if (!settings_.flag(settings_keys::remoteControl)) {
+    if (!access_.on()) {
         return false;
     }
     if (data.size() < commandPrefix.size() ||
         std::memcmp(data.data(), commandPrefix.data(), commandPrefix.size()) != 0) {
         return false;
     }
-    if (allowed_ && !allowed_->allows(source)) {
+    if (!access_.allows(source)) {
         ++refusedCommands_;
         return false;
     }

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "app/remote/CommandAccess.h"
 #include "app/remote/RemoteRequest.h"
 #include "app/remote/ReplyBudget.h"
-#include "app/remote/SourceAllowList.h"
 #include "app/settings/SettingsModel.h"
 #include "osc/QVOSCPacket.h"
 #include "osc/QVOSCTypes.h"
@@ -67,8 +67,6 @@ class RemoteControl {
     std::string accessNote() const;
 
   private:
-    // Takes the list of who may command from the settings.
-    void takeAllowList();
     // `what`: one setting or reading; all of them without it.
     void answerGet(const std::optional<std::string>& what, const NetworkEndpoint& source);
     // /kestrano/preset and /kestrano/preset/save NAME; nothing when answered, otherwise why not.
@@ -82,10 +80,6 @@ class RemoteControl {
     SettingsModel& settings_;
     Hooks hooks_;
     ReplyBudget budget_;
-    SettingsModel::Subscription subscription_;
-    // Nothing while any source may command.
-    std::optional<SourceAllowList> allowed_;
-    // Why the stored list was refused; empty when it was read.
-    std::string refusal_;
+    CommandAccess access_;
     uint64_t refusedCommands_ = 0;
 };

@@ -9,13 +9,16 @@
 #include <string_view>
 #include <utility>
 
+#include "app/audio/frequencies/SpectrumFeed.h"
 #include "app/control/KestranoController.h"
+#include "app/control/ObserverFanOut.h"
 #include "app/control/StatusText.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
 #include "app/run/StatusLogThrottle.h"
 #include "app/run/TerminalRow.h"
 #include "app/settings/store/RunSettings.h"
+#include "app/web/WebPage.h"
 #include "transport/LineOutput.h"
 #include "transport/SystemLog.h"
 
@@ -44,8 +47,8 @@ StatusLogState logState(const KestranoController& controller, uint64_t& messages
     if (const auto device = controller.selectedAudioDevice(); device && status.meter) {
         state.device = device->name;
     }
-    for (const std::string* error :
-         {&status.connection, &status.deviceError, &status.senderError, &status.listenerError}) {
+    for (const std::string* error : {&status.connection, &status.deviceError, &status.senderError,
+                                     &status.listenerError, &status.pageNote}) {
         state.errors += *error + '\n';
     }
     for (const std::string& notice : status.settingsNotices) {
@@ -146,6 +149,8 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
     controller.awakeFromNib();
     controller.addSettingsNotices(settings.notices());
     printSettingsNotices(controller.status().settingsNotices);
+    SpectrumFeed spectra(controller.session());
+    WebPage page(controller, spectra);
 
     // Standard output and standard error never hold up the program: a reader that stalls (a
     // terminal on hold, a pipe nobody reads) costs lines, which are counted and said on standard
@@ -179,9 +184,12 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
         }
     };
     GateTurnWatcher turnWatcher(writeLogLine, logTurnSpacing);
+    ObserverFanOut observers;
     if (!terminal) {
-        controller.setObserver(&turnWatcher);
+        observers.add(&turnWatcher);
     }
+    observers.add(&page);
+    controller.setObserver(&observers);
     QTimer statusTimer;
     QObject::connect(&statusTimer, &QTimer::timeout, [&] {
         if (terminal) {

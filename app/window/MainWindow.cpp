@@ -59,8 +59,9 @@ void focusFirstControl(QWidget* row, QWidget* first) {
 
 }  // namespace
 
-MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
+MainWindow::MainWindow(KestranoController& controller, SpectrumFeed* spectra, QWidget* parent)
     : QMainWindow(parent),
+      ownSpectra_(spectra ? nullptr : std::make_unique<SpectrumFeed>(controller.session())),
       ui_(std::make_unique<Ui::MainWindow>()),
       statusLine_(new StatusLine(this)),
       controller_(controller) {
@@ -92,7 +93,7 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
                           refused,
                       },
                       this);
-    spectrum_ = new FrequencyView(settings, controller_.session(), refused, this);
+    spectrum_ = new FrequencyView(settings, spectra ? *spectra : *ownSpectra_, refused, this);
     history_ = new LevelHistory(settings, refused, this);
     placeViews();
 
@@ -114,6 +115,8 @@ MainWindow::MainWindow(KestranoController& controller, QWidget* parent)
 MainWindow::~MainWindow() {
     controller_.setObserver(nullptr);
     controller_.setAudioLevelMeter(nullptr);
+    // It holds the spectrum feed open, which may be the window's own and go before the children.
+    delete spectrum_;
 }
 
 void MainWindow::restoreWindowGeometry() {

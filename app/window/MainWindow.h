@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <memory>
 
+#include "app/audio/frequencies/SpectrumFeed.h"
 #include "app/control/ControllerObserver.h"
 #include "app/control/KestranoController.h"
 
@@ -21,7 +22,8 @@ class FrequencyView;
 class TempoPanel;
 
 // The one window: its controls edit the controller's properties, and the controller's changes
-// show in the controls. The controller must outlive the window.
+// show in the controls. The controller, and `spectra` when given, must outlive the window; without
+// it the window reads the spectrum of the controller's capture on its own.
 //
 // From the top: the input's spectrum with the mappings' bands beside the input's controls (and a
 // place for the tempo panel); the list of mappings beside the chosen one's level history and the
@@ -34,7 +36,8 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     // title bar.
     static constexpr QSize defaultSize{1280, 680};
 
-    explicit MainWindow(KestranoController& controller, QWidget* parent = nullptr);
+    explicit MainWindow(KestranoController& controller, SpectrumFeed* spectra = nullptr,
+                        QWidget* parent = nullptr);
     ~MainWindow() override;
 
     void controllerPropertyChanged(ControllerProperty property) override;
@@ -58,6 +61,7 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     void showModeDependentControls();
     void showMeterScale();
 
+    std::unique_ptr<SpectrumFeed> ownSpectra_;
     std::unique_ptr<Ui::MainWindow> ui_;
     StatusLine* statusLine_;
     NetworkGroup* networkGroup_;

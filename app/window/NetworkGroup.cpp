@@ -82,6 +82,18 @@ NetworkGroup::NetworkGroup(QWidget* parent) : QGroupBox(tr("Network"), parent) {
            "192.168.1.20,10.0.0.0/24,::1"));
     form->addRow(tr("Commands &from:"), allowed);
 
+    form->addRow(
+        tr("Browser page port:"),
+        portField(this, "webPortSpinBox", keys::webPort,
+                  tr("TCP port a browser reaches this program's live page on; off: no page")));
+    auto* webAddress = new QLineEdit(this);
+    webAddress->setObjectName("webAddressLineEdit");
+    webAddress->setProperty("setting", keyText(keys::webAddress));
+    webAddress->setPlaceholderText(tr("127.0.0.1 (this machine only)"));
+    webAddress->setToolTip(
+        tr("Address of this machine to serve the browser page on; the page has no password"));
+    form->addRow(tr("Browser page address:"), webAddress);
+
     // A cleared list opens remote control to every source: that must not pass unnoticed.
     remoteAccess_ = new ReadOnlyText(this);
     remoteAccess_->setObjectName("remoteAccessText");

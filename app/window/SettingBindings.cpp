@@ -91,11 +91,19 @@ void SettingBindings::bind(const SettingDefinition& setting, QWidget* control) {
     } else if (auto* wholeBox = qobject_cast<QSpinBox*>(control)) {
         wholeBox->setKeyboardTracking(false);
         const bool port = setting.kind == SettingKind::port;
-        wholeBox->setRange(port ? 1 : static_cast<int>(setting.lowest.value_or(0.0)),
-                           port ? 65535 : static_cast<int>(setting.highest.value_or(60000.0)));
-        connect(wholeBox, &QSpinBox::valueChanged, this, [this, &setting, key](int value) {
-            take(setting, settings_.change(key(), int64_t{value}));
-        });
+        // A port whose absence stands for none (the browser page's) shows and takes 0 as "off".
+        const bool mayBeOff = port && !setting.absent;
+        wholeBox->setRange(
+            port ? (mayBeOff ? 0 : 1) : static_cast<int>(setting.lowest.value_or(0.0)),
+            port ? 65535 : static_cast<int>(setting.highest.value_or(60000.0)));
+        if (mayBeOff) {
+            wholeBox->setSpecialValueText(tr("off"));
+        }
+        connect(wholeBox, &QSpinBox::valueChanged, this,
+                [this, &setting, key, mayBeOff](int value) {
+                    take(setting, mayBeOff && value == 0 ? settings_.change(key(), std::nullopt)
+                                                         : settings_.change(key(), int64_t{value}));
+                });
     } else if (auto* checkBox = qobject_cast<QCheckBox*>(control)) {
         connect(checkBox, &QCheckBox::toggled, this, [this, &setting, key](bool checked) {
             take(setting, settings_.change(key(), checked));

@@ -3,9 +3,11 @@
 #include <QFileInfo>
 
 #include "app/control/KestranoController.h"
+#include "app/control/ObserverFanOut.h"
 #include "app/run/QtMainLoop.h"
 #include "app/run/SignalQuitter.h"
 #include "app/settings/store/RunSettings.h"
+#include "app/web/WebPage.h"
 #include "app/window/MainWindow.h"
 
 int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
@@ -16,7 +18,9 @@ int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
     RunSettings settings(settingsFile);
     KestranoController controller(mainLoop, settings.file(), makeCapture(mainLoop));
     controller.usePresetsBeside(settings.file().fileName());
-    MainWindow window(controller);
+    // The window and the browser page show one spectrum, worked out once for both.
+    SpectrumFeed spectra(controller.session());
+    MainWindow window(controller, &spectra);
     if (settingsFile) {
         // Two instances side by side: the title tells them apart.
         window.setWindowTitle(QStringLiteral("Kestrano — %1")
@@ -25,6 +29,14 @@ int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
     controller.awakeFromNib();
     controller.addSettingsNotices(settings.notices());
     printSettingsNotices(controller.status().settingsNotices);
+    WebPage page(controller, spectra);
+    // The window lets go of the controller when it goes, which ends the page's updates too.
+    ObserverFanOut observers;
+    observers.add(&window);
+    observers.add(&page);
+    controller.setObserver(&observers);
     window.show();
-    return application.exec();
+    const int status = application.exec();
+    controller.setObserver(nullptr);
+    return status;
 }

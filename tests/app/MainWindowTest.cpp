@@ -887,6 +887,8 @@ TEST_F(MainWindowTest, ShowsEveryStoredSettingFromTheFirstFrameAndFollowsOtherPa
         {"listenAddress", "127.0.0.1", "listenAddressLineEdit", "127.0.0.1"},
         {"remoteControl", "yes", "remoteControlCheckBox", "true"},
         {"remoteControlFrom", "10.0.0.0/24,::1", "remoteControlFromLineEdit", "10.0.0.0/24,::1"},
+        {"webPort", "", "webPortSpinBox", "0"},
+        {"webAddress", "::1", "webAddressLineEdit", "::1"},
         {"triggerOnThreshold", "0.7", "triggerOnThresholdSpinBox", "0.7"},
         {"triggerOffThreshold", "0.4", "triggerOffThresholdSpinBox", "0.4"},
         {"triggerOnDelay", "120", "triggerOnDelaySpinBox", "120"},
@@ -930,6 +932,14 @@ TEST_F(MainWindowTest, ShowsEveryStoredSettingFromTheFirstFrameAndFollowsOtherPa
     EXPECT_EQ(shownBy(child<QWidget>("listenAddressLineEdit")), "");
     EXPECT_EQ(shownBy(child<QWidget>("remoteControlCheckBox")), "false");
     EXPECT_EQ(shownBy(child<QWidget>("triggerOnDelaySpinBox")), "90");
+
+    // The browser page's port is off at 0: absent, as without the key.
+    auto* webPort = child<QSpinBox>("webPortSpinBox");
+    EXPECT_EQ(webPort->specialValueText(), "off");
+    webPort->setValue(8080);
+    EXPECT_EQ(controller->settings().whole("webPort"), 8080);
+    webPort->setValue(0);
+    EXPECT_EQ(controller->settings().value("webPort"), std::nullopt);
 }
 
 TEST_F(MainWindowTest, AControlOffersOnlyWhatTheSettingsTakeAndSaysWhatTheyRefuse) {

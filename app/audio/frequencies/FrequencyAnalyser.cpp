@@ -57,10 +57,13 @@ struct FrequencyAnalyser::Fft {
         }
         fftwf_execute(plan);
         decibels.resize(windowFrames / 2 + 1);
+        // From the power, with one logarithm a bin and neither a root nor hypot's care for
+        // overflow, which the sums of float samples below 1 never come near.
+        const float scaleDecibels = 20.0f * std::log10(amplitudeScale);
         for (std::size_t bin = 0; bin < decibels.size(); ++bin) {
-            const float magnitude = std::hypot(out[bin][0], out[bin][1]) * amplitudeScale;
-            decibels[bin] = magnitude > 0.0f
-                                ? std::max(floorDecibels, 20.0f * std::log10(magnitude))
+            const float power = out[bin][0] * out[bin][0] + out[bin][1] * out[bin][1];
+            decibels[bin] = power > 0.0f
+                                ? std::max(floorDecibels, 10.0f * std::log10(power) + scaleDecibels)
                                 : floorDecibels;
         }
     }

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/audio/AudioCapture.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/window/widgets/MappingColours.h"
 
@@ -19,8 +18,6 @@ constexpr double decibelStep = 20.0;
 constexpr double gridHertz[] = {50, 100, 200, 500, 1000, 2000, 5000, 10000};
 // An edge is taken within this many pixels of the pointer.
 constexpr double edgeReach = 6.0;
-// A second of sound at 96 kHz: the analyser reads every thirtieth of a second.
-constexpr std::size_t tapCapacityFrames = 96000;
 constexpr int columnWidth = 2;
 
 QString hertzText(double hertz) {
@@ -36,9 +33,9 @@ double roundedCut(double hertz) {
 
 }  // namespace
 
-FrequencyView::FrequencyView(SettingsModel& settings, AudioCapture* capture,
+FrequencyView::FrequencyView(SettingsModel& settings, SpectrumFeed& spectra,
                              std::function<void(const QString& problem)> refused, QWidget* parent)
-    : QWidget(parent), settings_(settings), capture_(capture), refused_(std::move(refused)) {
+    : QWidget(parent), settings_(settings), spectra_(spectra), refused_(std::move(refused)) {
     setObjectName("spectrumView");
     setAccessibleName(tr("Spectrum"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -178,28 +175,19 @@ void FrequencyView::hideEvent(QHideEvent* event) {
 }
 
 void FrequencyView::startAnalysing() {
-    if (analyser_ || !capture_) {
-        return;
+    if (!hold_) {
+        hold_ = spectra_.open();
+        frameTimer_.start();
     }
-    // The whole input, every channel: each mapping's band is drawn over the same sound.
-    tap_ = std::make_shared<SoundTap>(std::vector<unsigned>{}, tapCapacityFrames);
-    analyser_ = std::make_unique<FrequencyAnalyser>(tap_);
-    capture_->addSoundTap(tap_);
-    frameTimer_.start();
 }
 
 void FrequencyView::stopAnalysing() {
-    if (!analyser_) {
-        return;
-    }
     frameTimer_.stop();
-    capture_->removeSoundTap(tap_);
-    analyser_.reset();
-    tap_.reset();
+    hold_.reset();
 }
 
 void FrequencyView::takeSpectrum() {
-    if (analyser_ && analyser_->takeNewer(spectrum_)) {
+    if (spectra_.takeNewer(spectrum_)) {
         ++spectraDrawn_;
         update(plot().toAlignedRect());
     }

@@ -10,10 +10,8 @@
 #include <string_view>
 
 #include "app/audio/frequencies/FrequencyAnalyser.h"
+#include "app/audio/frequencies/SpectrumFeed.h"
 #include "app/settings/SettingsModel.h"
-
-class AudioCapture;
-class SoundTap;
 
 // The input's live spectrum, 20 Hz to 20 kHz on a log scale in dBFS, with each mapping's band as
 // a coloured area. Dragging a band's edge sets that mapping's low or high cut through the
@@ -22,8 +20,8 @@ class SoundTap;
 // The chosen mapping's band is drawn even when it has no cut, across the whole scale, so that its
 // edges can be taken from the scale's ends.
 //
-// Only while shown does it read the input: a tap is added to the capture and an analyser thread
-// started, and both go when it is hidden. It draws at `framesPerSecond` when a new spectrum came.
+// Only while shown does it hold the spectrum feed open, so that the analysis runs for it; it
+// draws at `framesPerSecond` when a new spectrum came.
 class FrequencyView : public QWidget {
     Q_OBJECT
   public:
@@ -32,8 +30,8 @@ class FrequencyView : public QWidget {
     static constexpr double lowestHertz = 20.0;
     static constexpr double highestHertz = 20000.0;
 
-    // `capture` may be null (no spectrum then); it must outlive the view.
-    FrequencyView(SettingsModel& settings, AudioCapture* capture,
+    // `spectra` must outlive the view.
+    FrequencyView(SettingsModel& settings, SpectrumFeed& spectra,
                   std::function<void(const QString& problem)> refused, QWidget* parent);
     ~FrequencyView() override;
 
@@ -46,7 +44,7 @@ class FrequencyView : public QWidget {
     double xForHertz(double hertz) const;
     double hertzForX(double x) const;
     // Whether the analyser runs (only while shown) and how many spectra were drawn.
-    bool analysing() const { return analyser_ != nullptr; }
+    bool analysing() const { return hold_ != nullptr && spectra_.analysing(); }
     std::uint64_t spectraDrawn() const { return spectraDrawn_; }
     // The level the spectrum shows at `hertz` (dBFS), when one was drawn.
     std::optional<float> decibelsAt(double hertz) const;
@@ -97,11 +95,10 @@ class FrequencyView : public QWidget {
     void drawBands(QPainter& painter) const;
 
     SettingsModel& settings_;
-    AudioCapture* capture_;
+    SpectrumFeed& spectra_;
     std::function<void(const QString&)> refused_;
     std::string chosen_;
-    std::shared_ptr<SoundTap> tap_;
-    std::unique_ptr<FrequencyAnalyser> analyser_;
+    std::unique_ptr<SpectrumFeed::Hold> hold_;
     FrequencyAnalyser::Spectrum spectrum_;
     std::uint64_t spectraDrawn_ = 0;
     QTimer frameTimer_;

@@ -1,0 +1,121 @@
+#include "app/web/PageState.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <cmath>
+
+#include "app/control/KestranoController.h"
+#include "app/control/StatusText.h"
+#include "app/settings/SettingsKeys.h"
+#include "app/web/PageMappings.h"
+
+namespace {
+
+QString text(const std::string& value) {
+    return QString::fromStdString(value);
+}
+
+QJsonValue optionalNumber(const std::optional<float>& value) {
+    return value ? QJsonValue(std::round(*value * 1000.0) / 1000.0) : QJsonValue();
+}
+
+// The loudest bin between each pair of neighbouring points of the scale, in whole dB: what the
+// page draws needs no finer figure, and the message stays small.
+QJsonArray spectrumPointsOf(const FrequencyAnalyser::Spectrum& spectrum) {
+    QJsonArray points;
+    if (spectrum.number == 0 || spectrum.sampleRate <= 0.0 || spectrum.decibels.empty()) {
+        return points;
+    }
+    const double hertzPerBin = spectrum.sampleRate / FrequencyAnalyser::windowFrames;
+    const size_t lastBin = spectrum.decibels.size() - 1;
+    const double span = std::log(spectrumHighestHertz / spectrumLowestHertz);
+    const auto binAt = [&](int point) {
+        const double hertz = spectrumLowestHertz * std::exp(span * point / spectrumPoints);
+        return std::min(static_cast<size_t>(std::lround(hertz / hertzPerBin)), lastBin);
+    };
+    size_t from = binAt(0);
+    for (int point = 1; point <= spectrumPoints; ++point) {
+        const size_t to = std::max(binAt(point), from);
+        float loudest = FrequencyAnalyser::floorDecibels;
+        for (size_t bin = from; bin <= to; ++bin) {
+            loudest = std::max(loudest, spectrum.decibels[bin]);
+        }
+        points.append(static_cast<int>(std::lround(loudest)));
+        from = to;
+    }
+    return points;
+}
+
+QJsonObject mappingObject(const PageMapping& mapping) {
+    return {
+        {"name", text(mapping.name)},
+        {"address", text(mapping.address)},
+        {"mode", text(mapping.mode)},
+        {"active", mapping.active},
+        {"gated", mapping.gated},
+        {"bandLowCut", mapping.bandLowCut},
+        {"bandHighCut", mapping.bandHighCut},
+        {"onThreshold", mapping.onThreshold},
+        {"offThreshold", mapping.offThreshold},
+        {"hue", mapping.hue},
+    };
+}
+
+QJsonValue tempoObject(const KestranoController& controller) {
+    const ControllerStatus& status = controller.status();
+    QJsonObject tempo{{"note", text(status.tempoNote)}};
+    if (status.tempo) {
+        tempo.insert("bpm", status.tempo->bpm ? QJsonValue(std::round(*status.tempo->bpm * 10) / 10)
+                                              : QJsonValue());
+        tempo.insert("held", status.tempo->held);
+        tempo.insert("tapped", status.tempo->tapped);
+        tempo.insert("beat", status.tempo->beat);
+        tempo.insert("beatsSent", static_cast<double>(status.tempo->beatsSent));
+    }
+    return tempo;
+}
+
+}  // namespace
+
+QByteArray pageSetupMessage(const KestranoController& controller) {
+    QJsonArray mappings;
+    for (const PageMapping& mapping : pageMappings(controller)) {
+        mappings.append(mappingObject(mapping));
+    }
+    const QJsonObject setup{
+        {"kind", "setup"},
+        {"mappings", mappings},
+        {"tempoMode", text(controller.settings().text(settings_keys::tempo).value_or("off"))},
+    };
+    return QJsonDocument(setup).toJson(QJsonDocument::Compact);
+}
+
+QByteArray pageStateMessage(const KestranoController& controller,
+                            const FrequencyAnalyser::Spectrum* spectrum) {
+    const ControllerStatus& status = controller.status();
+    const std::optional<AudioDevice> device = controller.selectedAudioDevice();
+    QJsonArray readings;
+    for (const PageReading& reading : pageReadings(controller)) {
+        readings.append(
+            QJsonObject{{"position", optionalNumber(reading.position)}, {"on", reading.on}});
+    }
+    QJsonObject state{
+        {"kind", "state"},
+        {"input",
+         QJsonObject{
+             {"device", device ? text(device->description) : QJsonValue()},
+             {"level", optionalNumber(status.inputLevel)},
+             {"peak", optionalNumber(status.samplePeak)},
+             {"clipping", status.clipping},
+         }},
+        {"readings", readings},
+        {"tempo", tempoObject(controller)},
+        {"status", text(statusLine(status))},
+    };
+    if (spectrum != nullptr) {
+        state.insert("spectrum", spectrumPointsOf(*spectrum));
+    }
+    return QJsonDocument(state).toJson(QJsonDocument::Compact);
+}

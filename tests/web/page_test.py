@@ -1,0 +1,359 @@
+#!/usr/bin/python3
+"""The browser page in a real Chromium, against the real program on the private sound server.
+
+Run by ctest with the program's path and the sound server's folder in the environment
+(KESTRANO_PATH, PULSE_SERVER, PULSE_RUNTIME_PATH). A missing browser, driver or sound server
+fails the test: nothing here skips.
+"""
+
+import base64
+import json
+import os
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+
+PROGRAM = os.environ["KESTRANO_PATH"]
+# Generous: the sanitizer builds run the program several times slower on a busy machine.
+DEADLINE = 30.0
+
+
+def free_port(kind=socket.SOCK_STREAM):
+    with socket.socket(socket.AF_INET, kind) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def wait_for(condition, what, deadline=DEADLINE):
+    end = time.monotonic() + deadline
+    while time.monotonic() < end:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError(f"waited {deadline:.0f} s for {what}")
+
+
+class OscCounter:
+    """Counts the datagrams the program sends to its Zandorex port."""
+
+    def __init__(self):
+        self.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.socket.bind(("127.0.0.1", 0))
+        self.socket.settimeout(0.2)
+        self.port = self.socket.getsockname()[1]
+        self.count = 0
+        self.running = True
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        while self.running:
+            try:
+                self.socket.recv(65536)
+                self.count += 1
+            except OSError:
+                pass
+
+    def close(self):
+        self.running = False
+        self.thread.join()
+        self.socket.close()
+
+
+class Program:
+    """The real program, headless, on a settings file of its own; its status lines are kept."""
+
+    def __init__(self, settings):
+        self.folder = tempfile.TemporaryDirectory()
+        self.config = os.path.join(self.folder.name, "kestrano.ini")
+        self.environment = dict(os.environ, HOME=self.folder.name,
+                                XDG_CONFIG_HOME=self.folder.name)
+        for key, value in settings.items():
+            subprocess.run([PROGRAM, "--config", self.config, "--set", f"{key}={value}"],
+                           env=self.environment, check=True)
+        self.lines = []
+        self.process = None
+
+    def start(self):
+        # Standard error kept, for the sanitizers' reports when the program fails.
+        self.errors = open(os.path.join(self.folder.name, "stderr.txt"), "w+")
+        self.process = subprocess.Popen([PROGRAM, "--headless", "--config", self.config],
+                                        env=self.environment, stdout=subprocess.PIPE,
+                                        stderr=self.errors, text=True)
+        threading.Thread(target=self._read, args=(self.process,), daemon=True).start()
+
+    def _read(self, process):
+        for line in process.stdout:
+            self.lines.append(line.rstrip("\n"))
+
+    def said(self, words):
+        return any(words in line for line in self.lines)
+
+    def stop(self):
+        """Ends the program as a service manager would; it must end cleanly."""
+        if not self.process:
+            return
+        if self.process.poll() is None:
+            self.process.terminate()
+        code = self.process.wait(timeout=DEADLINE)
+        self.process = None
+        self.errors.seek(0)
+        said = self.errors.read()[-3000:]
+        self.errors.close()
+        if code != 0:
+            raise AssertionError(f"the program ended with {code}:\n{said}")
+
+    def close(self):
+        try:
+            self.stop()
+        finally:
+            self.folder.cleanup()
+
+
+class RawPage:
+    """A WebSocket client of the page's connection that does only what a test tells it."""
+
+    def __init__(self, port, origin="own", receive_buffer=None, path="/live"):
+        self.socket = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        if receive_buffer:
+            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+        self.socket.settimeout(DEADLINE)
+        self.socket.connect(("127.0.0.1", port))
+        host = f"127.0.0.1:{port}"
+        headers = [f"GET {path} HTTP/1.1", f"Host: {host}", "Upgrade: websocket",
+                   "Connection: Upgrade", "Sec-WebSocket-Version: 13",
+                   "Sec-WebSocket-Key: " + base64.b64encode(os.urandom(16)).decode()]
+        if origin == "own":
+            headers.append(f"Origin: http://{host}")
+        elif origin:
+            headers.append(f"Origin: {origin}")
+        self.socket.sendall(("\r\n".join(headers) + "\r\n\r\n").encode())
+        self.buffer = b""
+        while b"\r\n\r\n" not in self.buffer:
+            chunk = self.socket.recv(4096)
+            if not chunk:
+                break
+            self.buffer += chunk
+        head, _, self.buffer = self.buffer.partition(b"\r\n\r\n")
+        self.status = int(head.split(b" ")[1]) if head else 0
+
+    def send_text(self, text):
+        payload = text.encode()
+        mask = os.urandom(4)
+        header = bytes([0x81])
+        if len(payload) < 126:
+            header += bytes([0x80 | len(payload)])
+        else:
+            header += bytes([0x80 | 126]) + struct.pack("!H", len(payload))
+        masked = bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
+        self.socket.sendall(header + mask + masked)
+
+    def _take(self, count):
+        while len(self.buffer) < count:
+            chunk = self.socket.recv(65536)
+            if not chunk:
+                raise ConnectionError("closed")
+            self.buffer += chunk
+        taken, self.buffer = self.buffer[:count], self.buffer[count:]
+        return taken
+
+    def frame(self):
+        """The next frame as (opcode, payload)."""
+        first, second = self._take(2)
+        length = second & 0x7F
+        if length == 126:
+            length = struct.unpack("!H", self._take(2))[0]
+        elif length == 127:
+            length = struct.unpack("!Q", self._take(8))[0]
+        return first & 0x0F, self._take(length)
+
+    def close_frame(self):
+        """The close frame's code, skipping what comes before it."""
+        while True:
+            opcode, payload = self.frame()
+            if opcode == 0x8:
+                return struct.unpack("!H", payload[:2])[0], payload[2:].decode()
+
+    def close(self):
+        self.socket.close()
+
+
+def chromium():
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu",
+                     "--disable-dev-shm-usage", "--window-size=1100,900"):
+        options.add_argument(argument)
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+class PageTest(unittest.TestCase):
+    def start(self, settings):
+        self.osc = OscCounter()
+        self.addCleanup(self.osc.close)
+        self.web_port = free_port()
+        settings = dict({"zandorexSendPort": self.osc.port,
+                         "zandorexListenPort": free_port(socket.SOCK_DGRAM),
+                         "webPort": self.web_port}, **settings)
+        self.program = Program(settings)
+        self.addCleanup(self.program.close)
+        self.program.start()
+        self.url = f"http://127.0.0.1:{self.web_port}/"
+        wait_for(lambda: self.program.said(f"browser page at {self.url}"), "the page's address")
+
+    def open_browser(self):
+        browser = chromium()
+        self.addCleanup(browser.quit)
+        browser.get(self.url)
+        wait_for(lambda: browser.find_element(By.ID, "link").text == "live", "a live page")
+        return browser
+
+    def tone(self, seconds=60):
+        sox = subprocess.Popen(["sox", "-q", "-n", "-t", "pulseaudio", "feed", "synth",
+                                str(seconds), "sine", "1000", "vol", "-6dB"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(sox.wait)
+        self.addCleanup(sox.terminate)
+
+    def test_live_page_shows_the_program_and_takes_a_tap_and_a_band(self):
+        self.start({"address": "voice", "bandLowCut": 300, "bandHighCut": 3000,
+                    "mappings": "kick", "kick/type": "trigger", "kick/address": "cue/kick",
+                    "kick/bandLowCut": 40, "remoteControl": "on", "tempo": "tap"})
+        self.tone()
+        browser = self.open_browser()
+        rows = lambda: [row.get_attribute("data-mapping")
+                        for row in browser.find_elements(By.CSS_SELECTOR, "#mappings tbody tr")]
+        wait_for(lambda: rows() == ["", "kick"], "a row per mapping")
+        self.assertEqual(browser.find_element(
+            By.CSS_SELECTOR, "tr[data-mapping=kick] .address").text, "cue/kick")
+
+        # The tone moves the meter to its level: -9 dBFS for a sine at -6 dBFS peak.
+        level = lambda: browser.find_element(By.ID, "levelText").text
+        wait_for(lambda: level().startswith("level -9.") or level().startswith("level -8."),
+                 "the tone's level on the meter")
+        width = browser.execute_script("return document.getElementById('levelFill').style.width")
+        self.assertGreater(float(width.rstrip("%")), 50.0)
+        seen = browser.execute_script("return kestrano.updates")
+        wait_for(lambda: browser.execute_script("return kestrano.updates") >= seen + 20,
+                 "twenty more updates")
+
+        # Four taps half a second apart set the tempo: pressed by the page's own timer, which
+        # keeps the beat better than the driver's round trips; the margin is for a busy machine.
+        tap = browser.find_element(By.ID, "tapButton")
+        self.assertTrue(tap.is_enabled())
+        browser.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            const button = document.getElementById("tapButton");
+            let taps = 0;
+            const press = () => { button.click(); if (++taps < 4) setTimeout(press, 500); else done(); };
+            press();""")
+        tempo = lambda: browser.find_element(By.ID, "tempoValue").text
+        wait_for(lambda: tempo().endswith("BPM tapped"), "the tapped tempo")
+        self.assertAlmostEqual(float(tempo().split()[0]), 120.0, delta=45.0)
+        # The guide's picture of the page, left in the test's build folder.
+        self.assertTrue(browser.save_screenshot(os.path.abspath("kestrano-page.png")))
+
+        # A band typed into the page reaches the model, which the next state shows; one the
+        # model refuses is refused with its words.
+        field = browser.find_element(By.CSS_SELECTOR, "tr[data-mapping=kick] .bandHighCut input")
+        field.clear()
+        field.send_keys("150\n")
+        browser.find_element(By.ID, "tapButton").click()  # leaves the field
+        wait_for(lambda: field.get_attribute("value") == "150", "the band shown back")
+        browser.execute_script(
+            "kestrano.send({do: 'set', key: 'kick/bandLowCut', value: '400'})")
+        refusal = lambda: browser.find_element(By.ID, "refusal").text
+        wait_for(lambda: "bandLowCut" in refusal(), "the model's refusal")
+
+        # When the program stops, the page says so; it comes back by itself when it returns.
+        self.program.stop()
+        link = lambda: browser.find_element(By.ID, "link").text
+        wait_for(lambda: link().startswith("no connection"), "the page saying it lost the program")
+        self.program.start()
+        wait_for(lambda: link() == "live", "the page reconnected")
+
+    def test_a_change_from_a_source_not_admitted_is_refused(self):
+        self.start({"mappings": "kick", "remoteControl": "on",
+                    "remoteControlFrom": "10.0.0.0/8", "tempo": "tap"})
+        browser = self.open_browser()
+        access = lambda: browser.find_element(By.ID, "access").text
+        wait_for(lambda: access() == "read-only: 127.0.0.1 is not in remoteControlFrom",
+                 "the page saying it is read-only")
+        self.assertFalse(browser.find_element(By.ID, "tapButton").is_enabled())
+        browser.execute_script("kestrano.send({do: 'set', key: 'kick/active', value: 'false'})")
+        refusal = lambda: browser.find_element(By.ID, "refusal").text
+        wait_for(lambda: refusal() == "refused: read-only: 127.0.0.1 is not in remoteControlFrom",
+                 "the refusal")
+        active = browser.find_element(By.CSS_SELECTOR, "tr[data-mapping=kick] input.active")
+        self.assertTrue(active.is_selected())
+
+    def test_limits(self):
+        # Remote control is off: every page is read-only, which changes nothing below.
+        self.start({})
+        port = self.web_port
+        browser = self.open_browser()
+        wait_for(lambda: browser.find_element(By.ID, "access").text ==
+                 "read-only: remote control is off", "the read-only note")
+
+        def ninth_page():
+            pages = [RawPage(port) for _ in range(7)]  # the browser is the first
+            try:
+                self.assertEqual([page.status for page in pages], [101] * 7)
+                ninth = RawPage(port)
+                self.assertEqual(ninth.status, 101)
+                code, reason = ninth.close_frame()
+                self.assertEqual(code, 1008)
+                self.assertEqual(reason, "at most 8 pages at once: close another to open this one")
+                ninth.close()
+                wait_for(lambda: self.program.said("(8 pages open)"), "eight pages in the status")
+            finally:
+                for page in pages:
+                    page.close()
+            wait_for(lambda: self.program.said("(1 page open)"), "the others gone")
+
+        def foreign_origin():
+            for origin in ("http://show-network.example", "null", None):
+                page = RawPage(port, origin=origin)
+                self.assertEqual(page.status, 403, origin)
+                page.close()
+            self.assertEqual(RawPage(port, path="/elsewhere").status, 403)
+
+        def oversized_message():
+            page = RawPage(port)
+            page.send_text(json.dumps({"do": "set", "key": "active", "value": "x" * 5000}))
+            self.assertEqual(page.close_frame()[0], 1009)
+            page.close()
+
+        def browser_that_stops_reading():
+            stalled = RawPage(port, receive_buffer=4096)
+            try:
+                wait_for(lambda: self.program.said("1 not keeping up"),
+                         "the status naming the page that does not read", deadline=60)
+                # Nothing waits for it: the other page and the peer still get every update.
+                seen = browser.execute_script("return kestrano.updates")
+                sent = self.osc.count
+                wait_for(lambda: browser.execute_script("return kestrano.updates") >= seen + 25,
+                         "the browser's updates")
+                wait_for(lambda: self.osc.count >= sent + 20, "the peer's level messages")
+            finally:
+                stalled.close()
+
+        limits = [ninth_page, foreign_origin, oversized_message, browser_that_stops_reading]
+        for limit in limits:
+            with self.subTest(limit.__name__):
+                limit()
+        self.assertEqual(browser.find_element(By.ID, "link").text, "live")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv)
