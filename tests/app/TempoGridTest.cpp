@@ -3,6 +3,7 @@
 // clock tells the tempo.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -177,9 +178,7 @@ std::vector<float> novelty(double bpm, const std::vector<Hit>& bar, double barBe
     std::vector<float> out(static_cast<std::size_t>(seconds * hopsPerSecond));
     std::minstd_rand noise(11);
     std::uniform_real_distribution<float> floor(0.0f, 0.1f);
-    for (float& value : out) {
-        value = floor(noise);
-    }
+    std::generate(out.begin(), out.end(), [&] { return floor(noise); });
     const double period = 60.0 / bpm;
     for (double start = firstBeat - 4 * barBeats * period; start < seconds;
          start += barBeats * period) {
