@@ -12,6 +12,8 @@ import struct
 import sys
 import time
 
+from osc_value import osc
+
 port, rate, bpm, seconds, name = (int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3]),
                                   float(sys.argv[4]), sys.argv[5])
 period = 60.0 / bpm
@@ -24,20 +26,6 @@ sock.setblocking(False)
 stdin = sys.stdin.buffer.raw
 hits, tempi, beats = [], [], []
 pending, last_hit = b"", -1.0
-
-
-def osc(data):
-    """The address and the first argument of a message with one i or f argument."""
-    end = data.index(b"\0")
-    address = data[:end].decode()
-    at = (end + 4) & ~3
-    tags = data[at:data.index(b"\0", at)]
-    at = (data.index(b"\0", at) + 4) & ~3
-    if tags == b",f":
-        return address, struct.unpack(">f", data[at:at + 4])[0]
-    if tags == b",i":
-        return address, struct.unpack(">i", data[at:at + 4])[0]
-    return address, None
 
 
 while True:

@@ -5,10 +5,11 @@ of the real-recordings table.
 Usage: tempo_real_observer.py PORT FILE TRUE_BPM MINIMUM NAME AUBIO_BPM"""
 import socket
 import statistics
-import struct
 import subprocess
 import sys
 import time
+
+from osc_value import osc
 
 port, path, truth, minimum, name, aubio = (int(sys.argv[1]), sys.argv[2], float(sys.argv[3]),
                                            float(sys.argv[4]), sys.argv[5], sys.argv[6])
@@ -22,20 +23,6 @@ def fold(bpm):
     while bpm >= 2.0 * minimum:
         bpm /= 2.0
     return bpm
-
-
-def osc(data):
-    """The address and the first argument of a message with one i or f argument."""
-    end = data.index(b"\0")
-    address = data[:end].decode()
-    at = (end + 4) & ~3
-    tags = data[at:data.index(b"\0", at)]
-    at = (data.index(b"\0", at) + 4) & ~3
-    if tags == b",f":
-        return address, struct.unpack(">f", data[at:at + 4])[0]
-    if tags == b",i":
-        return address, struct.unpack(">i", data[at:at + 4])[0]
-    return address, None
 
 
 sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
