@@ -5,17 +5,23 @@
 #     BURSTS bursts, default 40, for each tone level in LEVELS, default "-6 0" dBFS peak);
 #  2. trigger latency at -6 dBFS peak (trigger mode 0..10, default thresholds; median and max over
 #     BURSTS bursts) of the tick path, then of the fast path (--set triggerResponse=fast); a build
-#     that does not know triggerResponse yet says so and skips the fast path;
-#  3. CPU time of kestrano --headless capturing 48 kHz stereo for CPU_SECONDS (default 30), in
-#     continuous mode and on the fast trigger path, side by side with parec capturing the same
-#     source to /dev/null at its default buffering and at each fragment size kestrano asks for.
-# Usage: bench/audio_latency.sh [BUILD_DIR]   (default build/main, built with the benchmarks)
+#     that does not know triggerResponse yet says so and skips the fast path. Each beside an
+#     observer reading the same source at 2 ms and judging the last 5 ms against the trigger's on
+#     threshold: per burst the trigger's time minus the observer's, their median (wanted within
+#     1 ms on the fast path) and max; then the turns of one steady tone (wanted one on, one off);
+#  3. CPU time of kestrano --headless capturing 48 kHz stereo for CPU_SECONDS (default 30) while a
+#     steady tone plays, in continuous mode and on the fast trigger path, each beside parec
+#     capturing the same source to /dev/null at the fragment size kestrano asks for, all measured
+#     over the same seconds; with BEFORE=path/to/another/kestrano, that build runs beside them too.
+# Usage: [BEFORE=KESTRANO] bench/audio_latency.sh [BUILD_DIR]   (default build/main, with benchmarks)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/main}
 bursts=${BURSTS:-40}
 read -ra levels <<<"${LEVELS:--6 0}"
 cpu_seconds=${CPU_SECONDS:-30}
+before=${BEFORE:-}
+[[ -z $before || -x $before ]] || { echo "missing $before" >&2; exit 1; }
 # shellcheck source=bench/latency_run.sh
 source bench/latency_run.sh
 
@@ -28,64 +34,103 @@ run_latency "" "${levels[*]}" type=continuous || latency_status=$?
 stop_kestrano
 
 echo "== trigger latency, tick path: tone onset to the trigger's 'on' message ($bursts bursts) =="
-run_latency --trigger -6 type=trigger || latency_status=$?
+run_latency "--trigger --observe=mic" -6 type=trigger || latency_status=$?
 stop_kestrano
 
 echo "== trigger latency, fast path (triggerResponse=fast) =="
 if "$kestrano" --set triggerResponse=fast 2>"$work/fast.txt"; then
-    run_latency --trigger -6 type=trigger || latency_status=$?
+    run_latency "--trigger --observe=mic" -6 type=trigger || latency_status=$?
     stop_kestrano
     "$kestrano" --set triggerResponse=tick
 else
     echo "not measured: this kestrano does not take triggerResponse ($(head -n 1 "$work/fast.txt"))"
 fi
 
-# CPU seconds of kestrano --headless over a run with the settings given, after 2 s of start-up.
-kestrano_cpu() {
-    local setting
-    for setting in "$@"; do "$kestrano" --set "$setting"; done
-    "$kestrano" --headless >/dev/null 2>"$work/kestrano.log" &
-    kestrano_pid=$!
-    pids+=("$kestrano_pid")
+# A kestrano --headless with a settings folder of its own and the settings given; prints its id.
+start_kestrano() {
+    local program=$1 config setting
+    shift
+    config=$(mktemp -d -p "$work")
+    for setting in "zandorexListenPort=$(free_port)" "zandorexSendPort=$(free_port)" "$@"; do
+        XDG_CONFIG_HOME=$config "$program" --set "$setting"
+    done
+    XDG_CONFIG_HOME=$config "$program" --headless >/dev/null 2>>"$work/cpu.log" &
+    echo $!
+}
+
+# CPU seconds of each process given, all measured over the same run, one line each in order.
+cpu_side_by_side() {
+    local pid index=0
+    local measuring=()
     sleep 2
-    cpu_over_run "$kestrano_pid"
-    stop_kestrano
+    for pid in "$@"; do
+        cpu_over_run "$pid" >"$work/cpu.$index" &
+        measuring+=("$!")
+        index=$((index + 1))
+    done
+    wait "${measuring[@]}"
+    for index in $(seq 0 $(($# - 1))); do
+        cat "$work/cpu.$index"
+        echo
+    done
+    # Started by another shell, so not waited for: watched until gone.
+    for pid in "$@"; do
+        kill "$pid"
+        while kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
+    done
 }
 
-parec_cpu() {
+parec_pid() {
     parec -d mic --format=float32le --rate=48000 --channels=2 "$@" >/dev/null &
-    local pid=$!
-    pids+=("$pid")
-    sleep 1
-    cpu_over_run "$pid"
-    kill "$pid"
-    wait "$pid" 2>/dev/null || true
+    echo $!
 }
 
-echo "== CPU time over $cpu_seconds s of capturing 48 kHz stereo float (source mic) =="
-# The default: continuous mode on the tick path (10 ms fragments); then the fast path (trigger
-# mode, 5 ms fragments, each one's level through the trigger gate on the capture's thread), each
-# beside a parec asking for the same fragment size.
-default_cpu=$(kestrano_cpu type=continuous triggerResponse=tick)
-fast_cpu=""
-if "$kestrano" --set triggerResponse=fast 2>/dev/null; then
-    fast_cpu=$(kestrano_cpu type=trigger triggerResponse=fast)
-    "$kestrano" --set triggerResponse=tick
-fi
-parec_default_cpu=$(parec_cpu)
-parec_10ms_cpu=$(parec_cpu --latency-msec=10)
-parec_5ms_cpu=$(parec_cpu --latency-msec=5)
+# One side-by-side run: kestrano with the settings given (and the other build, when given) beside
+# parec at the fragment size the settings ask for; prints one line per process.
+cpu_run() {
+    local latency=$1 label=$2
+    shift 2
+    local names=("kestrano ($label)") processes
+    processes=("$(start_kestrano "$kestrano" "$@")")
+    if [[ -n $before ]]; then
+        names+=("before ($label)")
+        processes+=("$(start_kestrano "$before" "$@")")
+    fi
+    names+=("parec --latency-msec=$latency")
+    processes+=("$(parec_pid --latency-msec="$latency")")
+    pids+=("${processes[@]}")
+    local index=0 line
+    while read -r line; do
+        printf '%-40s %s s\n' "${names[$index]}" "$line"
+        index=$((index + 1))
+    done < <(cpu_side_by_side "${processes[@]}")
+}
 
-printf '%-36s %s s\n' "kestrano --headless (continuous)" "$default_cpu" \
-    "kestrano --headless (fast trigger)" "${fast_cpu:-not measured}" \
-    "parec (default buffering)" "$parec_default_cpu" \
-    "parec --latency-msec=10" "$parec_10ms_cpu" \
-    "parec --latency-msec=5" "$parec_5ms_cpu"
-awk -v k="${default_cpu%% *}" -v f="${fast_cpu%% *}" -v p="${parec_default_cpu%% *}" \
-    -v q="${parec_10ms_cpu%% *}" -v r="${parec_5ms_cpu%% *}" '
-    function ratio(a, b) { return a != "" && b > 0 ? sprintf("%.1fx", a / b) : "n/a" }
-    BEGIN {
-        printf "kestrano / parec: %s (default buffering), %s (10 ms, the latency kestrano asks for)\n", ratio(k, p), ratio(k, q)
-        printf "fast trigger / parec at 5 ms (its fragment size): %s\n", ratio(f, r)
-    }'
+echo "== CPU time over $cpu_seconds s of capturing 48 kHz stereo float (source mic), a steady tone =="
+echo "load: $(uptime)"
+# The same tone throughout, for each process at once: whatever else the machine does weighs on
+# every process of a run alike. The default, continuous mode on the tick path (10 ms fragments),
+# then the fast path (trigger mode, 5 ms fragments, each fast meter's window judged on the
+# capture's thread), each beside a parec asking for the same fragment size.
+sox -q -n -c 2 -r 48000 -t pulseaudio feed synth 36000 sine 1000 vol 0.5 &
+pids+=("$!")
+cpu_run 10 continuous type=continuous triggerResponse=tick >"$work/cpu-continuous.txt"
+cat "$work/cpu-continuous.txt"
+if "$kestrano" --set triggerResponse=fast 2>/dev/null; then
+    cpu_run 5 "fast trigger" type=trigger triggerResponse=fast >"$work/cpu-fast.txt"
+    cat "$work/cpu-fast.txt"
+fi
+echo "load: $(uptime)"
+# The ratios of each run's totals: this build's, the other build's (when given) and parec's.
+for run in continuous fast; do
+    [[ -s $work/cpu-$run.txt ]] || continue
+    awk -v run="$run" '
+        { split(substr($0, 42), fields, " "); total[NR] = fields[1] }
+        function ratio(a, b) { return b > 0 ? sprintf("%.2fx", a / b) : "n/a" }
+        END {
+            printf "%s: kestrano / parec %s", run, ratio(total[1], total[NR])
+            if (NR == 3) printf ", before / parec %s, kestrano / before %s", ratio(total[2], total[3]), ratio(total[1], total[2])
+            printf "\n"
+        }' "$work/cpu-$run.txt"
+done
 exit "$latency_status"

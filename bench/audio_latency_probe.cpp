@@ -1,5 +1,6 @@
 // Plays tone bursts into a sound server sink and times the OSC level messages that answer them:
-//   kestrano_audio_latency_probe [--trigger] [--tcp] PORT_FILE SINK BURSTS [PEAK_DBFS...]
+//   kestrano_audio_latency_probe [--trigger] [--tcp] [--observe=SOURCE] PORT_FILE SINK BURSTS
+//                                [PEAK_DBFS...]
 // Binds a UDP port on 127.0.0.1 (with --tcp, listens on a TCP port there instead, taking one
 // connection at a time in either framing) and writes it to PORT_FILE, followed by another port
 // that was free a moment ago (for the program's listen port); waits until level messages arrive,
@@ -8,7 +9,11 @@
 // reaching the sink to the first message whose value crosses halfway between the silent and the
 // steady value; then the median and the maximum. With --trigger the program is in trigger mode
 // from 0 to 10: it sends only when the trigger turns on (10) or off (0), so the probe waits for a
-// first message by playing tone bursts, and times the messages of 10.
+// first message by playing tone bursts, and times the messages of 10; then it plays one steady
+// tone of 5 s and counts the turns it gets (wanted: one on, one off after the tone stops). With
+// --observe, a reader of SOURCE (the one the program reads) in fragments of 2 ms judges the last
+// 5 ms as each fragment arrives, against the trigger's default on threshold, as the program's fast
+// trigger does; per burst, the probe prints the trigger's time minus the observer's.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -32,6 +37,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/audio/level/LevelFigures.h"
+#include "app/shaping/LevelPosition.h"
+#include "app/shaping/TriggerGate.h"
 #include "transport/tcp/StreamFraming.h"
 
 namespace {
@@ -43,6 +51,7 @@ constexpr unsigned kRate = 48000;
 constexpr unsigned kChannels = 2;
 constexpr std::size_t kChunkFrames = 120;  // 2.5 ms: the resolution of the onset
 constexpr auto kToneLength = std::chrono::milliseconds(400);
+constexpr auto kSteadyToneLength = std::chrono::seconds(5);
 
 struct Reading {
     Clock::time_point arrival;
@@ -247,13 +256,156 @@ class BurstPlayer {
     uint64_t frame_ = 0;
 };
 
+// Reads a source in fragments of 2 ms and notes each time the level of the last 5 ms, judged as
+// each fragment arrives, reaches the trigger's default on threshold from below: the program's
+// fast trigger judges the same window against the same threshold, with the program's own
+// figures, so what the trigger adds to this reader's time is the program's own delay.
+class SourceObserver {
+  public:
+    bool open(const char* source) {
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
+        pa_buffer_attr buffer{};
+        buffer.maxlength = static_cast<uint32_t>(-1);
+        buffer.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(2'000, &format));
+        int error = 0;
+        stream_ = pa_simple_new(nullptr, "Kestrano latency observer", PA_STREAM_RECORD, source,
+                                "Observer", &format, nullptr, &buffer, &error);
+        if (stream_ == nullptr) {
+            std::fprintf(stderr, "cannot read %s: %s\n", source, pa_strerror(error));
+            return false;
+        }
+        thread_ = std::thread([this] { observe(); });
+        return true;
+    }
+    ~SourceObserver() {
+        stop_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        if (stream_ != nullptr) {
+            pa_simple_free(stream_);
+        }
+    }
+    std::vector<Clock::time_point> risings() {
+        std::lock_guard lock(mutex_);
+        return risings_;
+    }
+
+  private:
+    static constexpr std::size_t kFragmentFrames = kRate * 2 / 1000;
+    static constexpr std::size_t kWindowFrames = kRate * 5 / 1000;
+
+    void observe() {
+        std::vector<float> fragment(kFragmentFrames * kChannels);
+        std::vector<float> window(kWindowFrames * kChannels, 0.0f);
+        std::size_t next = 0;
+        bool over = false;
+        const float onThreshold = TriggerSettings{}.onThreshold;
+        while (!stop_) {
+            int error = 0;
+            if (pa_simple_read(stream_, fragment.data(), fragment.size() * sizeof(float), &error) <
+                0) {
+                std::fprintf(stderr, "observer's reading failed: %s\n", pa_strerror(error));
+                return;
+            }
+            const auto arrival = Clock::now();
+            for (std::size_t frame = 0; frame < kFragmentFrames; ++frame) {
+                std::copy_n(fragment.begin() + static_cast<std::ptrdiff_t>(frame * kChannels),
+                            kChannels,
+                            window.begin() + static_cast<std::ptrdiff_t>(next * kChannels));
+                next = (next + 1) % kWindowFrames;
+            }
+            const FragmentLevel level =
+                fragmentLevel(window.data(), kWindowFrames, kChannels, (1u << kChannels) - 1);
+            const bool nowOver =
+                positionForMeter(meterForLevel(level.averagePower, 1.0f)) >= onThreshold;
+            if (nowOver && !over) {
+                std::lock_guard lock(mutex_);
+                risings_.push_back(arrival);
+            }
+            over = nowOver;
+        }
+    }
+
+    pa_simple* stream_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<Clock::time_point> risings_;
+};
+
 // The values of a trigger from 0 to 10.
 constexpr double kTriggerOff = 0.0;
 constexpr double kTriggerOn = 10.0;
 
+// The turns a trigger sent within [from, to).
+struct Turns {
+    int ons = 0;
+    int offs = 0;
+    bool clean() const { return ons == 1 && offs == 1; }
+};
+
+Turns turnsBetween(const std::vector<Reading>& readings, Clock::time_point from,
+                   Clock::time_point to) {
+    Turns turns;
+    for (const Reading& reading : readings) {
+        if (reading.arrival >= from && reading.arrival < to) {
+            turns.ons += reading.value == kTriggerOn ? 1 : 0;
+            turns.offs += reading.value == kTriggerOff ? 1 : 0;
+        }
+    }
+    return turns;
+}
+
+// Plays one steady tone at `amplitude`, then silence, and prints the turns the trigger sent for
+// it; false when they are not one on and one off, or the playing failed.
+bool countSteadyTone(BurstPlayer& player, Receiver& receiver, double amplitude) {
+    const auto onset = player.nextSampleReachesSink();
+    if (!player.play(std::chrono::duration_cast<std::chrono::milliseconds>(kSteadyToneLength),
+                     amplitude) ||
+        !player.play(std::chrono::milliseconds(1000), 0.0)) {
+        return false;
+    }
+    const Turns turns = turnsBetween(receiver.readings(), onset, Clock::now());
+    std::printf("steady tone of %lld s: %d on, %d off (wanted 1 and 1)\n",
+                static_cast<long long>(kSteadyToneLength.count()), turns.ons, turns.offs);
+    return turns.clean();
+}
+
+double maximum(const std::vector<double>& values) {
+    return values.empty() ? NAN : *std::max_element(values.begin(), values.end());
+}
+
+// Per burst with both, the time of its answer minus the time the observer saw the level rise
+// within the burst (or up to 200 ms before the estimated onset, which may be late by as much).
+void compareWithObserver(const std::vector<Clock::time_point>& onsets,
+                         const std::vector<std::optional<Clock::time_point>>& answers,
+                         const std::vector<Clock::time_point>& risings) {
+    std::vector<double> differences;
+    for (std::size_t burst = 0; burst < onsets.size(); ++burst) {
+        const auto rising = std::find_if(risings.begin(), risings.end(), [&](auto time) {
+            return time >= onsets[burst] - std::chrono::milliseconds(200) &&
+                   time < onsets[burst] + kToneLength;
+        });
+        if (answers[burst] && rising != risings.end()) {
+            differences.push_back(Milliseconds(*answers[burst] - *rising).count());
+        }
+    }
+    std::printf("answer minus observer per burst (ms):");
+    for (double difference : differences) {
+        std::printf(" %.1f", difference);
+    }
+    const double middle = median(differences);
+    std::printf(
+        "\nanswer minus observer over %zu bursts: median %.2f ms, max %.2f ms; median "
+        "within 1 ms: %s\n",
+        differences.size(), middle, maximum(differences), middle <= 1.0 ? "yes" : "NO");
+}
+
 // Plays the bursts at `amplitude`, prints the figures and returns how many bursts got no answer.
 std::optional<int> measureBursts(BurstPlayer& player, Receiver& receiver, std::mt19937& random,
-                                 int bursts, double amplitude, bool trigger) {
+                                 int bursts, double amplitude, bool trigger,
+                                 SourceObserver* observer) {
     std::uniform_int_distribution<int> silenceLength(600, 1000);
     std::vector<Clock::time_point> onsets;
     for (int burst = 0; burst < bursts; ++burst) {
@@ -282,6 +434,7 @@ std::optional<int> measureBursts(BurstPlayer& player, Receiver& receiver, std::m
     const double midpoint = (steady + silent) / 2.0;
 
     std::vector<double> latencies;
+    std::vector<std::optional<Clock::time_point>> answers;
     int missed = 0;
     for (const auto onset : onsets) {
         const auto crossing = std::find_if(readings.begin(), readings.end(), [&](const Reading& r) {
@@ -289,8 +442,10 @@ std::optional<int> measureBursts(BurstPlayer& player, Receiver& receiver, std::m
         });
         if (crossing == readings.end()) {
             ++missed;
+            answers.emplace_back();
         } else {
             latencies.push_back(Milliseconds(crossing->arrival - onset).count());
+            answers.emplace_back(crossing->arrival);
         }
     }
     std::printf("silent value %.3f, steady value %.3f, midpoint %.3f\n", silent, steady, midpoint);
@@ -299,23 +454,17 @@ std::optional<int> measureBursts(BurstPlayer& player, Receiver& receiver, std::m
         std::printf(" %.1f", latency);
     }
     std::printf("\nbursts %zu (missed %d): median %.1f ms, max %.1f ms\n", latencies.size(), missed,
-                median(latencies),
-                latencies.empty() ? NAN : *std::max_element(latencies.begin(), latencies.end()));
+                median(latencies), maximum(latencies));
+    if (observer != nullptr) {
+        compareWithObserver(onsets, answers, observer->risings());
+    }
     if (trigger) {
         // A steady burst should turn the trigger on once and off once, never chatter.
         int clean = 0;
         for (std::size_t burst = 0; burst < onsets.size(); ++burst) {
             const Clock::time_point end =
                 burst + 1 < onsets.size() ? onsets[burst + 1] : Clock::time_point::max();
-            int ons = 0;
-            int offs = 0;
-            for (const Reading& reading : readings) {
-                if (reading.arrival >= onsets[burst] && reading.arrival < end) {
-                    ons += reading.value == kTriggerOn ? 1 : 0;
-                    offs += reading.value == kTriggerOff ? 1 : 0;
-                }
-            }
-            clean += ons == 1 && offs == 1 ? 1 : 0;
+            clean += turnsBetween(readings, onsets[burst], end).clean() ? 1 : 0;
         }
         std::printf("bursts with exactly one on and one off: %d of %zu\n", clean, onsets.size());
         missed += static_cast<int>(onsets.size()) - clean;
@@ -329,13 +478,22 @@ int main(int argc, char** argv) {
     const char* program = argv[0];
     bool trigger = false;
     bool tcp = false;
-    while (argc > 1 && (std::string(argv[1]) == "--trigger" || std::string(argv[1]) == "--tcp")) {
-        (std::string(argv[1]) == "--trigger" ? trigger : tcp) = true;
-        --argc;
-        ++argv;
+    std::string observedSource;
+    const std::string observe = "--observe=";
+    for (; argc > 1 && std::string(argv[1]).starts_with("--"); --argc, ++argv) {
+        const std::string option = argv[1];
+        if (option == "--trigger" || option == "--tcp") {
+            (option == "--trigger" ? trigger : tcp) = true;
+        } else if (option.starts_with(observe) && option.size() > observe.size()) {
+            observedSource = option.substr(observe.size());
+        } else {
+            argc = 0;
+        }
     }
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s [--trigger] [--tcp] PORT_FILE SINK BURSTS [PEAK_DBFS...]\n",
+        std::fprintf(stderr,
+                     "usage: %s [--trigger] [--tcp] [--observe=SOURCE] PORT_FILE SINK BURSTS "
+                     "[PEAK_DBFS...]\n",
                      program);
         return 2;
     }
@@ -349,6 +507,10 @@ int main(int argc, char** argv) {
 
     BurstPlayer player(argv[2]);
     if (!player.ready()) {
+        return 1;
+    }
+    SourceObserver observer;
+    if (!observedSource.empty() && !observer.open(observedSource.c_str())) {
         return 1;
     }
     // Until the program has been answering for a while, so that its start-up is over: silence
@@ -367,15 +529,25 @@ int main(int argc, char** argv) {
 
     std::mt19937 random(12345);
     int missed = 0;
-    const std::vector<std::string> levels(argv + 4, argv + argc);
-    for (const std::string& level : levels.empty() ? std::vector<std::string>{"-6"} : levels) {
+    std::vector<std::string> levels(argv + 4, argv + argc);
+    if (levels.empty()) {
+        levels.emplace_back("-6");
+    }
+    const auto amplitudeOf = [](const std::string& level) {
+        return std::pow(10.0, std::atof(level.c_str()) / 20.0);
+    };
+    for (const std::string& level : levels) {
         std::printf("tone at %s dBFS peak: ", level.c_str());
-        const double amplitude = std::pow(10.0, std::atof(level.c_str()) / 20.0);
-        const auto result = measureBursts(player, receiver, random, bursts, amplitude, trigger);
+        const double amplitude = amplitudeOf(level);
+        const auto result = measureBursts(player, receiver, random, bursts, amplitude, trigger,
+                                          observedSource.empty() ? nullptr : &observer);
         if (!result) {
             return 1;
         }
         missed += *result;
+    }
+    if (trigger && !countSteadyTone(player, receiver, amplitudeOf(levels.front()))) {
+        ++missed;
     }
     return missed == 0 ? 0 : 1;
 }
