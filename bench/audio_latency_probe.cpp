@@ -197,14 +197,15 @@ double medianValue(const std::vector<Reading>& readings, Clock::time_point from,
 }
 
 // Plays silence and tone bursts with as little buffering as the server allows, so that the
-// moment a tone reaches the sink is known to a few milliseconds.
+// moment a tone reaches the sink is known to a few milliseconds; or, with a longer buffer, a tone
+// that a busy machine cannot break up.
 class BurstPlayer {
   public:
-    explicit BurstPlayer(const char* sink) {
+    explicit BurstPlayer(const char* sink, pa_usec_t buffered = 10'000) {
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
         pa_buffer_attr buffer{};
         buffer.maxlength = static_cast<uint32_t>(-1);
-        buffer.tlength = static_cast<uint32_t>(pa_usec_to_bytes(10'000, &format));
+        buffer.tlength = static_cast<uint32_t>(pa_usec_to_bytes(buffered, &format));
         buffer.prebuf = static_cast<uint32_t>(-1);
         buffer.minreq = static_cast<uint32_t>(pa_usec_to_bytes(2'500, &format));
         buffer.fragsize = static_cast<uint32_t>(-1);
@@ -290,6 +291,12 @@ class SourceObserver {
         std::lock_guard lock(mutex_);
         return risings_;
     }
+    std::size_t risingsBetween(Clock::time_point from, Clock::time_point to) {
+        std::lock_guard lock(mutex_);
+        return static_cast<std::size_t>(
+            std::count_if(risings_.begin(), risings_.end(),
+                          [&](auto time) { return time >= from && time < to; }));
+    }
 
   private:
     static constexpr std::size_t kFragmentFrames = kRate * 2 / 1000;
@@ -357,18 +364,29 @@ Turns turnsBetween(const std::vector<Reading>& readings, Clock::time_point from,
     return turns;
 }
 
-// Plays one steady tone at `amplitude`, then silence, and prints the turns the trigger sent for
-// it; false when they are not one on and one off, or the playing failed.
-bool countSteadyTone(BurstPlayer& player, Receiver& receiver, double amplitude) {
+// Plays one steady tone at `amplitude` into `sink` through a stream of its own with half a second
+// buffered, so that a busy machine leaves no gap in it, then a second of silence; prints the
+// turns the trigger sent for it, and how often the observer (when there is one) saw the level
+// rise. False when the turns are not one on and one off, or the playing failed.
+bool countSteadyTone(const char* sink, Receiver& receiver, SourceObserver* observer,
+                     double amplitude) {
+    BurstPlayer player(sink, 500'000);
     const auto onset = player.nextSampleReachesSink();
-    if (!player.play(std::chrono::duration_cast<std::chrono::milliseconds>(kSteadyToneLength),
+    if (!player.ready() ||
+        !player.play(std::chrono::duration_cast<std::chrono::milliseconds>(kSteadyToneLength),
                      amplitude) ||
-        !player.play(std::chrono::milliseconds(1000), 0.0)) {
+        !player.play(std::chrono::milliseconds(1500), 0.0)) {
         return false;
     }
-    const Turns turns = turnsBetween(receiver.readings(), onset, Clock::now());
-    std::printf("steady tone of %lld s: %d on, %d off (wanted 1 and 1)\n",
+    const auto end = Clock::now();
+    const Turns turns = turnsBetween(receiver.readings(), onset, end);
+    std::printf("steady tone of %lld s: %d on, %d off (wanted 1 and 1)",
                 static_cast<long long>(kSteadyToneLength.count()), turns.ons, turns.offs);
+    if (observer != nullptr) {
+        std::printf("; the observer saw the level rise %zu times",
+                    observer->risingsBetween(onset, end));
+    }
+    std::printf("\n");
     return turns.clean();
 }
 
@@ -460,13 +478,20 @@ std::optional<int> measureBursts(BurstPlayer& player, Receiver& receiver, std::m
     }
     if (trigger) {
         // A steady burst should turn the trigger on once and off once, never chatter.
+        // A burst a busy machine broke up reaches the observer broken up too.
         int clean = 0;
+        int broken = 0;
         for (std::size_t burst = 0; burst < onsets.size(); ++burst) {
             const Clock::time_point end =
                 burst + 1 < onsets.size() ? onsets[burst + 1] : Clock::time_point::max();
             clean += turnsBetween(readings, onsets[burst], end).clean() ? 1 : 0;
+            broken += observer != nullptr && observer->risingsBetween(onsets[burst], end) > 1;
         }
-        std::printf("bursts with exactly one on and one off: %d of %zu\n", clean, onsets.size());
+        std::printf("bursts with exactly one on and one off: %d of %zu", clean, onsets.size());
+        if (observer != nullptr) {
+            std::printf(" (the observer saw %d broken up)", broken);
+        }
+        std::printf("\n");
         missed += static_cast<int>(onsets.size()) - clean;
     }
     return missed;
@@ -546,7 +571,8 @@ int main(int argc, char** argv) {
         }
         missed += *result;
     }
-    if (trigger && !countSteadyTone(player, receiver, amplitudeOf(levels.front()))) {
+    if (trigger && !countSteadyTone(argv[2], receiver, observedSource.empty() ? nullptr : &observer,
+                                    amplitudeOf(levels.front()))) {
         ++missed;
     }
     return missed == 0 ? 0 : 1;
