@@ -500,7 +500,8 @@ std::optional<int> measureBursts(BurstPlayer& player, Receiver& receiver, std::m
             std::printf("; of the %d the observer saw whole: %d", whole, cleanWhole);
         }
         std::printf("\n");
-        missed += static_cast<int>(onsets.size()) - clean;
+        missed +=
+            observer != nullptr ? whole - cleanWhole : static_cast<int>(onsets.size()) - clean;
     }
     return missed;
 }
