@@ -259,10 +259,12 @@ class BurstPlayer {
     uint64_t frame_ = 0;
 };
 
-// Reads a source in fragments of 2 ms and notes each time the level of the last 5 ms, judged as
-// each fragment arrives, reaches the trigger's default on threshold from below: the program's
-// fast trigger judges the same window against the same threshold, with the program's own
-// figures, so what the trigger adds to this reader's time is the program's own delay.
+// Reads a source in fragments of 2 ms and notes each time the level of the last 5 ms reaches the
+// trigger's default on threshold from below: the program's fast trigger judges the same window
+// against the same threshold, with the program's own figures, so what the trigger adds to this
+// reader's time is the program's own delay. The frames are taken a quarter of a millisecond at a
+// time, each judged as it is taken: a fragment the server made a little shorter than asked would
+// leave a whole read waiting for the next fragment, a fragment's time late.
 class SourceObserver {
   public:
     bool open(const char* source) {
@@ -301,11 +303,11 @@ class SourceObserver {
     }
 
   private:
-    static constexpr std::size_t kFragmentFrames = kRate * 2 / 1000;
+    static constexpr std::size_t kReadFrames = kRate / 4000;
     static constexpr std::size_t kWindowFrames = kRate * 5 / 1000;
 
     void observe() {
-        std::vector<float> fragment(kFragmentFrames * kChannels);
+        std::vector<float> fragment(kReadFrames * kChannels);
         std::vector<float> window(kWindowFrames * kChannels, 0.0f);
         std::size_t next = 0;
         bool over = false;
@@ -318,7 +320,7 @@ class SourceObserver {
                 return;
             }
             const auto arrival = Clock::now();
-            for (std::size_t frame = 0; frame < kFragmentFrames; ++frame) {
+            for (std::size_t frame = 0; frame < kReadFrames; ++frame) {
                 std::copy_n(fragment.begin() + static_cast<std::ptrdiff_t>(frame * kChannels),
                             kChannels,
                             window.begin() + static_cast<std::ptrdiff_t>(next * kChannels));
