@@ -1,4 +1,5 @@
 #include "app/audio/level/ChannelPowerMeter.h"
+#include "app/audio/level/LevelFigures.h"
 #include "app/audio/level/MeterBank.h"
 
 #include <gtest/gtest.h>
@@ -254,6 +255,68 @@ TEST(MeterBankTest, EveryFastMeterHearsEveryFiveMillisecondsOfItsOwnChannelsAndB
     bank.configure({{{1}, 0, 0, true}});
     bank.feed(samples.data(), 1024, 2, 48000.0, onFragment);
     EXPECT_EQ(heard.size(), 5u) << "at 240, 480, 720 and 960 frames, and at 1024";
+}
+
+TEST(MeterBankTest, AFastMeterReadsTheLastFiveMillisecondsHoweverManyPiecesAndLapsCame) {
+    MeterBank bank;
+    bank.reset(2, 48000.0);
+    bank.configure({{{}, 0, 0, true}});
+    // A tone that jumps between loud, soft and silent every 100 ms (the right channel at half the
+    // left), handed over in pieces of uneven sizes, short and long, for many laps of the window.
+    std::vector<float> samples;
+    const std::vector<float> steps = {1.0f, 0.001f, 0.0f, 0.5f, 0.0f, 1.0f, 0.02f, 0.0f};
+    for (const float amplitude : steps) {
+        const auto step = sine(4800, {amplitude, amplitude / 2});
+        samples.insert(samples.end(), step.begin(), step.end());
+    }
+    std::vector<std::pair<std::size_t, FragmentLevel>> heard;  // the frames fed, the level heard
+    std::size_t fed = 0;
+    const MeterBank::FragmentHandler onFragment = [&](std::size_t, float power, float peak) {
+        heard.emplace_back(fed, FragmentLevel{power, peak});
+    };
+    const auto feedInPieces = [&](const std::vector<float>& sound) {
+        const std::vector<std::size_t> pieces = {7, 96, 240, 13, 500, 1, 239, 48};
+        heard.clear();
+        fed = 0;
+        for (std::size_t piece = 0; fed < sound.size() / 2; ++piece) {
+            const std::size_t frames =
+                std::min(pieces[piece % pieces.size()], sound.size() / 2 - fed);
+            fed += frames;
+            bank.feed(sound.data() + (fed - frames) * 2, frames, 2, 48000.0, onFragment);
+        }
+    };
+    feedInPieces(samples);
+    ASSERT_GT(heard.size(), 300u);
+    // A judgement within a long piece comes before the piece's end: its frames are found by
+    // matching, so each level is compared with the 5 ms that end at the piece's end or earlier.
+    int silentWindows = 0;
+    for (const auto& [end, level] : heard) {
+        bool matched = false;
+        for (std::size_t last = end; last >= 240 && last + 500 >= end && !matched; --last) {
+            const FragmentLevel exact = fragmentLevel(&samples[(last - 240) * 2], 240, 2, 0b11);
+            if (exact.samplePeak != level.samplePeak) {
+                continue;
+            }
+            if (exact.averagePower > -100.0f) {
+                matched = std::fabs(exact.averagePower - level.averagePower) < 0.001f;
+            } else {
+                // What a loud sound left in the sums is gone within rounding.
+                matched = level.averagePower < -120.0f;
+                silentWindows += exact.averagePower == kSilenceDecibels ? 1 : 0;
+            }
+        }
+        EXPECT_TRUE(matched) << "judged at " << end << ": " << level.averagePower << " dBFS";
+    }
+    EXPECT_GT(silentWindows, 10) << "the silent stretches after loud ones were judged";
+
+    // A broken stream's sample far beyond full scale leaves nothing in the sums a lap after it
+    // slid out.
+    std::vector<float> spiked = sine(960, {0.5f, 0.25f});
+    spiked[200] = 1e18f;
+    feedInPieces(spiked);
+    ASSERT_EQ(heard.back().first, 960u);
+    EXPECT_NEAR(heard.back().second.averagePower,
+                fragmentLevel(&spiked[720 * 2], 240, 2, 0b11).averagePower, 0.001f);
 }
 
 TEST(MeterBankTest, TheCaptureThreadFeedsWhileTheMainThreadReconfiguresAndTakes) {

@@ -46,21 +46,30 @@ void FragmentSums::add(const float* samples, std::size_t frameCount, std::size_t
 }
 
 FragmentLevel FragmentSums::level(std::size_t channelCount, std::uint32_t channels) const {
+    if (channelCount > squares_.size()) {
+        return {};
+    }
+    return levelOfSums(squares_.data(), peak_, frames_, channelCount, channels);
+}
+
+FragmentLevel levelOfSums(const double* squares, double peak, std::size_t frameCount,
+                          std::size_t channelCount, std::uint32_t channels) {
     FragmentLevel level;
-    if (frames_ == 0 || channelCount > squares_.size()) {
+    if (frameCount == 0) {
         return level;
     }
     double sumOfDecibels = 0.0;
     int chosen = 0;
     for (std::size_t channel = 0; channel < channelCount; ++channel) {
         if ((channels >> channel & 1u) != 0) {
-            sumOfDecibels += decibelsOfMeanSquare(squares_[channel] / static_cast<double>(frames_));
+            sumOfDecibels +=
+                decibelsOfMeanSquare(squares[channel] / static_cast<double>(frameCount));
             ++chosen;
         }
     }
     if (chosen > 0) {
         level.averagePower = static_cast<float>(sumOfDecibels / chosen);
-        level.samplePeak = decibelsOfPeak(peak_);
+        level.samplePeak = decibelsOfPeak(peak);
     }
     return level;
 }

@@ -42,6 +42,11 @@ class FragmentSums {
     std::size_t frames_ = 0;
 };
 
+// The level of `frameCount` frames from each channel's sum of squares and the largest magnitude of
+// the chosen channels, as FragmentSums tells it.
+FragmentLevel levelOfSums(const double* squares, double peak, std::size_t frameCount,
+                          std::size_t channelCount, std::uint32_t channels);
+
 // Over `frameCount` frames of `channelCount` channels at once, as FragmentSums measures them.
 FragmentLevel fragmentLevel(const float* samples, std::size_t frameCount, std::size_t channelCount,
                             std::uint32_t channels);

@@ -291,15 +291,41 @@ void MeterBank::measureFragments(std::size_t meter, const float* filtered, std::
         // Up to the ring's end, and no further than the next judgement within a long piece.
         const std::size_t untilJudged = length - std::min(window.sinceJudged, length - 1);
         const std::size_t run = std::min({frames - done, length - window.next, untilJudged});
-        std::copy_n(
-            filtered + done * channelCount, run * channelCount,
-            window.samples.begin() + static_cast<std::ptrdiff_t>(window.next * channelCount));
+        slide(window, filtered + done * channelCount, run);
         done += run;
-        window.next = (window.next + run) % length;
         window.filled = std::min(window.filled + run, length);
         window.sinceJudged += run;
         if (window.sinceJudged >= length) {
             judge(meter, onFragment);
+        }
+    }
+}
+
+void MeterBank::slide(SlidingWindow& window, const float* frames, std::size_t count) const {
+    // Each frame overwritten leaves the sums as the new one enters, so that a judgement costs
+    // the same however small the pieces come: summing the whole window anew for every piece of
+    // a millisecond would cost five times as much as the 5 ms fragments the fast path asks for.
+    const std::size_t channelCount = feeder_.channelCount;
+    float* place = window.samples.data() + window.next * channelCount;
+    for (std::size_t frame = 0; frame < count; ++frame) {
+        for (std::size_t channel = 0; channel < channelCount; ++channel) {
+            const double entering = frames[frame * channelCount + channel];
+            const double leaving = place[frame * channelCount + channel];
+            window.squares[channel] += entering * entering - leaving * leaving;
+        }
+    }
+    std::copy_n(frames, count * channelCount, place);
+    window.next = (window.next + count) % feeder_.fragmentFrames;
+    if (window.next != 0) {
+        return;
+    }
+    // Once a lap, summed afresh: the rounding of what entered and left never builds up, and
+    // silence after a loud sound reads as silence.
+    window.squares.fill(0.0);
+    for (std::size_t frame = 0; frame < feeder_.fragmentFrames; ++frame) {
+        for (std::size_t channel = 0; channel < channelCount; ++channel) {
+            const double sample = window.samples[frame * channelCount + channel];
+            window.squares[channel] += sample * sample;
         }
     }
 }
@@ -310,8 +336,17 @@ void MeterBank::judge(std::size_t meter, const FragmentHandler& onFragment) {
         return;
     }
     window.sinceJudged = 0;
-    // The order of the frames does not matter to their sums and peak.
-    const FragmentLevel level = fragmentLevel(window.samples.data(), feeder_.fragmentFrames,
-                                              feeder_.channelCount, feeder_.masks[meter]);
+    const std::size_t channelCount = feeder_.channelCount;
+    const std::uint32_t mask = feeder_.masks[meter];
+    double peak = 0.0;
+    for (std::size_t channel = 0; channel < channelCount; ++channel) {
+        for (std::size_t frame = 0; (mask >> channel & 1u) != 0 && frame < feeder_.fragmentFrames;
+             ++frame) {
+            peak =
+                std::max(peak, double{std::fabs(window.samples[frame * channelCount + channel])});
+        }
+    }
+    const FragmentLevel level =
+        levelOfSums(window.squares.data(), peak, feeder_.fragmentFrames, channelCount, mask);
     onFragment(meter, level.averagePower, level.samplePeak);
 }

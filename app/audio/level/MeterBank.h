@@ -112,9 +112,11 @@ class MeterBank {
         ChannelPowerMeter power;
         std::atomic<std::uint64_t> nonFiniteSamples{0};
     };
-    // A fast meter's last frames, and how many came since it was last judged.
+    // A fast meter's last frames, each channel's sum of their squares, and how many came since it
+    // was last judged.
     struct SlidingWindow {
         std::vector<float> samples;
+        std::array<double, ChannelPowerMeter::kMaxChannels> squares{};
         std::size_t next = 0;
         std::size_t filled = 0;
         std::size_t sinceJudged = 0;
@@ -141,6 +143,8 @@ class MeterBank {
     // Adds a fast meter's filtered frames to its window, judging it every kFragmentSeconds.
     void measureFragments(std::size_t meter, const float* filtered, std::size_t frames,
                           const FragmentHandler& onFragment);
+    // Puts `frames` frames at the window's next place, short of its end, keeping its sums.
+    void slide(SlidingWindow& window, const float* frames, std::size_t count) const;
     // Tells the window's level, once it is full.
     void judge(std::size_t meter, const FragmentHandler& onFragment);
 
