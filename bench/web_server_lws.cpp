@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/web_server_load.h"
@@ -34,9 +35,6 @@ struct Server {
     Framed page{web_load::pageBody()};
     Framed state{web_load::stateMessage()};
     std::vector<lws*> pages;
-    lws_context* context = nullptr;
-    lws_sorted_usec_list_t tick{};
-    std::chrono::steady_clock::time_point nextTick = std::chrono::steady_clock::now();
 };
 
 // What one connection has sent of the page so far.
@@ -53,16 +51,15 @@ std::string header(lws* wsi, lws_token_indexes token) {
     return lws_hdr_copy(wsi, value, sizeof value, token) > 0 ? std::string(value) : std::string();
 }
 
-// Scheduled on the whole 50 ms, so that a late wake-up does not stretch the rate.
-void tick(lws_sorted_usec_list_t* sul) {
-    Server& server = *lws_container_of(sul, Server, tick);
-    for (lws* page : server.pages) {
-        lws_callback_on_writable(page);
+// Stands in for the program's tick on its main thread: every 50 ms it hands a new state over and
+// wakes the server's loop, the way lws takes work from another thread.
+void tickEvery50Ms(const std::stop_token& stop, lws_context* context) {
+    auto next = std::chrono::steady_clock::now();
+    while (!stop.stop_requested()) {
+        next += web_load::interval;
+        std::this_thread::sleep_until(next);
+        lws_cancel_service(context);
     }
-    server.nextTick += web_load::interval;
-    const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(
-        server.nextTick - std::chrono::steady_clock::now());
-    lws_sul_schedule(server.context, 0, &server.tick, tick, std::max<lws_usec_t>(wait.count(), 0));
 }
 
 int startPage(lws* wsi, Session& session, const char* path) {
@@ -113,6 +110,12 @@ int callback(lws* wsi, lws_callback_reasons reason, void* user, void* in, size_t
                                       ("http://" + header(wsi, WSI_TOKEN_HOST)).c_str()) == 0
                        ? 0
                        : -1;
+        case LWS_CALLBACK_EVENT_WAIT_CANCELLED:
+            // A new state: every page is sent it when its socket takes more.
+            for (lws* page : serverOf(wsi).pages) {
+                lws_callback_on_writable(page);
+            }
+            return 0;
         case LWS_CALLBACK_ESTABLISHED:
             serverOf(wsi).pages.push_back(wsi);
             return 0;
@@ -151,18 +154,20 @@ int main() {
     info.gid = -1;
     info.uid = -1;
     info.user = &server;
-    server.context = lws_create_context(&info);
-    if (server.context == nullptr) {
+    lws_context* context = lws_create_context(&info);
+    if (context == nullptr) {
         std::fprintf(stderr, "cannot start libwebsockets\n");
         return 1;
     }
-    tick(&server.tick);
+    // The version without the empty build tag Debian's package leaves after it ("4.1.6-").
+    const std::string version = lws_get_library_version();
     std::printf("%d libwebsockets %s\n",
-                lws_get_vhost_listen_port(lws_get_vhost_by_name(server.context, "default")),
-                lws_get_library_version());
+                lws_get_vhost_listen_port(lws_get_vhost_by_name(context, "default")),
+                version.substr(0, version.find_first_of("- ")).c_str());
     std::fflush(stdout);
-    while (lws_service(server.context, 0) >= 0) {
+    const std::jthread tick(tickEvery50Ms, context);
+    while (lws_service(context, 0) >= 0) {
     }
-    lws_context_destroy(server.context);
+    lws_context_destroy(context);
     return 0;
 }
