@@ -15,7 +15,8 @@ inline constexpr const char* livePath = "/live";
 inline constexpr std::size_t largestBacklog = 64 * 1024;
 
 // A state message of the program's shape and size: the input, three mappings' readings, the
-// tempo, the status line and the spectrum's 160 points in whole dB (about 1 KB, as bytes).
+// tempo, the status line and the spectrum's 160 points in whole dB (1028 bytes). The program sends
+// the spectrum with every other state only; every state here is the larger kind.
 inline std::string stateMessage() {
     std::string message =
         R"({"kind":"state","input":{"device":"Built-in Audio Analog Stereo","level":0.412,)"
