@@ -97,12 +97,13 @@ int sendPageSlice(lws* wsi, Session& session) {
 }
 
 int callback(lws* wsi, lws_callback_reasons reason, void* user, void* in, size_t) {
-    Session& session = *static_cast<Session*>(user);
+    // Only a connection's own callbacks carry its session; the loop's own carry none.
+    auto* session = static_cast<Session*>(user);
     switch (reason) {
         case LWS_CALLBACK_HTTP:
-            return startPage(wsi, session, static_cast<const char*>(in));
+            return startPage(wsi, *session, static_cast<const char*>(in));
         case LWS_CALLBACK_HTTP_WRITEABLE:
-            return sendPageSlice(wsi, session);
+            return sendPageSlice(wsi, *session);
         case LWS_CALLBACK_FILTER_PROTOCOL_CONNECTION:
             // Taken only on the live path from the page's own origin, as the program does.
             return header(wsi, WSI_TOKEN_GET_URI) == web_load::livePath &&
