@@ -21,10 +21,10 @@ QJsonValue optionalNumber(const std::optional<float>& value) {
     return value ? QJsonValue(std::round(*value * 1000.0) / 1000.0) : QJsonValue();
 }
 
-// The loudest bin between each pair of neighbouring points of the scale, in whole dB: what the
-// page draws needs no finer figure, and the message stays small.
-QJsonArray spectrumPointsOf(const FrequencyAnalyser::Spectrum& spectrum) {
-    QJsonArray points;
+// The loudest bin between each pair of neighbouring points of the scale, in whole dB below full
+// scale, a byte each: what the page draws needs no finer figure, and the message stays small.
+QByteArray spectrumPointsOf(const FrequencyAnalyser::Spectrum& spectrum) {
+    QByteArray points;
     if (spectrum.number == 0 || spectrum.sampleRate <= 0.0 || spectrum.decibels.empty()) {
         return points;
     }
@@ -35,6 +35,7 @@ QJsonArray spectrumPointsOf(const FrequencyAnalyser::Spectrum& spectrum) {
         const double hertz = spectrumLowestHertz * std::exp(span * point / spectrumPoints);
         return std::min(static_cast<size_t>(std::lround(hertz / hertzPerBin)), lastBin);
     };
+    points.reserve(spectrumPoints);
     size_t from = binAt(0);
     for (int point = 1; point <= spectrumPoints; ++point) {
         const size_t to = std::max(binAt(point), from);
@@ -42,7 +43,7 @@ QJsonArray spectrumPointsOf(const FrequencyAnalyser::Spectrum& spectrum) {
         for (size_t bin = from; bin <= to; ++bin) {
             loudest = std::max(loudest, spectrum.decibels[bin]);
         }
-        points.append(static_cast<int>(std::lround(loudest)));
+        points.append(static_cast<char>(std::clamp(std::lround(-loudest), 0L, 255L)));
         from = to;
     }
     return points;
@@ -77,6 +78,20 @@ QJsonValue tempoObject(const KestranoController& controller) {
     return tempo;
 }
 
+// The presets to choose from and the one the set-up came from, which is shown even when its file
+// is gone. The list is cut short so that a crowded folder cannot swell every setup.
+QJsonObject presetsObject(const KestranoController& controller) {
+    QJsonArray names;
+    for (const std::string& name : controller.presetNames()) {
+        if (names.size() == static_cast<qsizetype>(mostPresetsShown)) {
+            break;
+        }
+        names.append(text(name));
+    }
+    const ControllerStatus& status = controller.status();
+    return {{"names", names}, {"loaded", text(status.preset)}, {"changed", status.presetChanged}};
+}
+
 }  // namespace
 
 QByteArray pageSetupMessage(const KestranoController& controller) {
@@ -88,6 +103,7 @@ QByteArray pageSetupMessage(const KestranoController& controller) {
         {"kind", "setup"},
         {"mappings", mappings},
         {"tempoMode", text(controller.settings().text(settings_keys::tempo).value_or("off"))},
+        {"presets", presetsObject(controller)},
     };
     return QJsonDocument(setup).toJson(QJsonDocument::Compact);
 }
@@ -114,8 +130,11 @@ QByteArray pageStateMessage(const KestranoController& controller,
         {"tempo", tempoObject(controller)},
         {"status", text(statusLine(status))},
     };
+    QByteArray message = QJsonDocument(state).toJson(QJsonDocument::Compact);
     if (spectrum != nullptr) {
-        state.insert("spectrum", spectrumPointsOf(*spectrum));
+        // JSON text never holds a zero byte: it marks where the text ends and the points begin.
+        message.append('\0');
+        message.append(spectrumPointsOf(*spectrum));
     }
-    return QJsonDocument(state).toJson(QJsonDocument::Compact);
+    return message;
 }

@@ -103,7 +103,7 @@ void WebPage::serve() {
 void WebPage::pagesChanged() {
     const size_t pages = server_ ? server_->pages() : 0;
     if (pages > 0 && !spectrumHold_) {
-        spectrumHold_ = spectra_.open();
+        spectrumHold_ = spectra_.open(spectraPerSecond);
     } else if (pages == 0) {
         spectrumHold_.reset();
     }
@@ -131,10 +131,7 @@ void WebPage::controllerStatusChanged(const ControllerStatus& /*status*/) {
         setupChanged_ = false;
         server_->sendSetup(pageSetupMessage(controller_));
     }
-    const bool withSpectrum = statesSent_++ % statesPerSpectrum == 0;
-    if (withSpectrum) {
-        spectra_.takeNewer(spectrum_);
-    }
+    const bool withSpectrum = spectra_.takeNewer(spectrum_);
     server_->sendToAll(pageStateMessage(controller_, withSpectrum ? &spectrum_ : nullptr));
 }
 

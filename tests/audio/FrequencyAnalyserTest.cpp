@@ -118,4 +118,25 @@ TEST(FrequencyAnalyserTest, KeepsOnlyTheNewestAndStartsAfreshOnANewRate) {
               -45.0);
 }
 
+// A view that shows fewer spectra asks for fewer, and the analyser makes that many from each
+// second of sound, also when their hop is longer than a window: counted in sound, not in time,
+// so that a busy machine changes nothing. The first comes after the first window, the rest a
+// hop of sound apart.
+TEST(FrequencyAnalyserTest, MakesAsManySpectraASecondAsAsked) {
+    for (const int spectraPerSecond : {10, 5}) {
+        auto tap = std::make_shared<SoundTap>(std::vector<unsigned>{}, tapCapacity);
+        writeSine(*tap, 440.0, -12.0, 1.0);
+        FrequencyAnalyser analyser(tap, spectraPerSecond);
+        const auto made = static_cast<std::uint64_t>(spectraPerSecond);
+        FrequencyAnalyser::Spectrum spectrum;
+        // Once less than a hop is left unread and a spectrum at least as new as the last one
+        // wanted came, the analyser waits for more sound: no spectrum can follow.
+        const auto hop = static_cast<std::uint64_t>(rate) / made;
+        ASSERT_TRUE(waitFor(analyser, spectrum, [&] {
+            return tap->unreadFrames() < hop && spectrum.number >= made;
+        })) << spectraPerSecond;
+        EXPECT_EQ(spectrum.number, made) << spectraPerSecond;
+    }
+}
+
 }  // namespace

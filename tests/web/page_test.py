@@ -21,6 +21,7 @@ import unittest
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.select import Select
 
 PROGRAM = os.environ["KESTRANO_PATH"]
 # Generous: the sanitizer builds run the program several times slower on a busy machine.
@@ -44,7 +45,7 @@ def wait_for(condition, what, deadline=DEADLINE):
 
 
 class OscCounter:
-    """Counts the datagrams the program sends to its Zandorex port."""
+    """Counts the datagrams the program sends to its Zandorex port and keeps their addresses."""
 
     def __init__(self):
         self.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -52,6 +53,7 @@ class OscCounter:
         self.socket.settimeout(0.2)
         self.port = self.socket.getsockname()[1]
         self.count = 0
+        self.addresses = set()
         self.running = True
         self.thread = threading.Thread(target=self._run, daemon=True)
         self.thread.start()
@@ -59,7 +61,8 @@ class OscCounter:
     def _run(self):
         while self.running:
             try:
-                self.socket.recv(65536)
+                datagram = self.socket.recv(65536)
+                self.addresses.add(datagram.split(b"\0", 1)[0].decode(errors="replace"))
                 self.count += 1
             except OSError:
                 pass
@@ -83,6 +86,13 @@ class Program:
                            env=self.environment, check=True)
         self.lines = []
         self.process = None
+
+    def add_preset(self, name, text):
+        """A preset file beside the settings file, as the program keeps them."""
+        presets = os.path.join(self.folder.name, "kestrano.presets")
+        os.makedirs(presets, exist_ok=True)
+        with open(os.path.join(presets, name + ".conf"), "w") as preset:
+            preset.write(text)
 
     def start(self):
         # Standard error kept, for the sanitizers' reports when the program fails.
@@ -198,7 +208,7 @@ def chromium():
 
 
 class PageTest(unittest.TestCase):
-    def start(self, settings):
+    def start(self, settings, presets=None):
         self.osc = OscCounter()
         self.addCleanup(self.osc.close)
         self.web_port = free_port()
@@ -207,6 +217,8 @@ class PageTest(unittest.TestCase):
                          "webPort": self.web_port}, **settings)
         self.program = Program(settings)
         self.addCleanup(self.program.close)
+        for name, text in (presets or {}).items():
+            self.program.add_preset(name, text)
         self.program.start()
         self.url = f"http://127.0.0.1:{self.web_port}/"
         wait_for(lambda: self.program.said(f"browser page at {self.url}"), "the page's address")
@@ -225,10 +237,14 @@ class PageTest(unittest.TestCase):
         self.addCleanup(sox.wait)
         self.addCleanup(sox.terminate)
 
-    def test_live_page_shows_the_program_and_takes_a_tap_and_a_band(self):
+    def test_live_page_shows_the_program_and_takes_a_tap_a_band_and_a_preset(self):
+        # A name from a file that would be markup if the page took it as such.
+        storm = "<b>storm</b>"
         self.start({"address": "voice", "bandLowCut": 300, "bandHighCut": 3000,
                     "mappings": "kick", "kick/type": "trigger", "kick/address": "cue/kick",
-                    "kick/bandLowCut": 40, "remoteControl": "on", "tempo": "tap"})
+                    "kick/bandLowCut": 40, "remoteControl": "on", "tempo": "tap"},
+                   presets={storm: "address=storm\n", "verse": "address=verse\n",
+                            "machine": "address=verse\nzandorexSendPort=6000\n"})
         self.tone()
         browser = self.open_browser()
         rows = lambda: [row.get_attribute("data-mapping")
@@ -275,6 +291,23 @@ class PageTest(unittest.TestCase):
         refusal = lambda: browser.find_element(By.ID, "refusal").text
         wait_for(lambda: "bandLowCut" in refusal(), "the model's refusal")
 
+        # A preset chosen on the page is switched to as remote control would: the peer hears
+        # its address, the chooser marks it; one the program refuses is refused in its words.
+        chooser = Select(browser.find_element(By.ID, "presetChooser"))
+        self.assertEqual([option.text for option in chooser.options],
+                         ["", storm, "machine", "verse"])
+        self.assertEqual(browser.find_elements(By.CSS_SELECTOR, "#presetChooser b"), [])
+        chooser.select_by_visible_text(storm)
+        wait_for(lambda: "/storm" in self.osc.addresses, "the preset's address on the wire")
+        wait_for(lambda: chooser.first_selected_option.text == storm, "the preset marked")
+        self.assertEqual([option.text for option in chooser.options],
+                         [storm, "machine", "verse"])
+        chooser.select_by_visible_text("machine")
+        wait_for(lambda: refusal().endswith(
+            "machine.conf: zandorexSendPort is this machine's setting, which a preset does not "
+            "hold"), "the program's refusal of the preset")
+        self.assertEqual(chooser.first_selected_option.text, storm)
+
         # When the program stops, the page says so; it comes back by itself when it returns.
         self.program.stop()
         link = lambda: browser.find_element(By.ID, "link").text
@@ -290,10 +323,14 @@ class PageTest(unittest.TestCase):
         wait_for(lambda: access() == "read-only: 127.0.0.1 is not in remoteControlFrom",
                  "the page saying it is read-only")
         self.assertFalse(browser.find_element(By.ID, "tapButton").is_enabled())
-        browser.execute_script("kestrano.send({do: 'set', key: 'kick/active', value: 'false'})")
+        self.assertFalse(browser.find_element(By.ID, "presetChooser").is_enabled())
         refusal = lambda: browser.find_element(By.ID, "refusal").text
-        wait_for(lambda: refusal() == "refused: read-only: 127.0.0.1 is not in remoteControlFrom",
-                 "the refusal")
+        for command in ("{do: 'set', key: 'kick/active', value: 'false'}",
+                        "{do: 'preset', name: 'verse'}"):
+            browser.execute_script("document.getElementById('refusal').textContent = ''")
+            browser.execute_script(f"kestrano.send({command})")
+            wait_for(lambda: refusal() ==
+                     "refused: read-only: 127.0.0.1 is not in remoteControlFrom", command)
         active = browser.find_element(By.CSS_SELECTOR, "tr[data-mapping=kick] input.active")
         self.assertTrue(active.is_selected())
 
