@@ -56,6 +56,37 @@ std::size_t loudestBin(const FrequencyAnalyser::Spectrum& spectrum) {
                                     spectrum.decibels.begin());
 }
 
+// What the analyser reads from its tap is the sound as written, frame for frame, however the
+// writes and reads fall across the end of the tap's ring; a reader too far behind gets the newest.
+TEST(FrequencyAnalyserTest, TheTapHandsOverEveryFrameInOrderAcrossItsRingsEnd) {
+    constexpr std::size_t capacity = 1000;
+    SoundTap tap({}, capacity);
+    float next = 0.0f;
+    const auto writeRamp = [&](std::size_t frames) {
+        std::vector<float> samples(frames);
+        for (float& sample : samples) {
+            sample = next++;
+        }
+        tap.write(samples.data(), frames, 1, rate, SoundTap::Clock::now());
+    };
+    std::vector<float> out(capacity);
+    float expected = 0.0f;
+    for (int round = 0; round < 200; ++round) {
+        writeRamp(37);
+        const SoundTap::Block block = tap.read(out.data(), 1, 53, 0ms);
+        for (std::size_t frame = 0; frame < block.frames; ++frame) {
+            ASSERT_EQ(out[frame], expected++) << round;
+        }
+    }
+    writeRamp(2500);
+    const SoundTap::Block block = tap.read(out.data(), 1, capacity, 0ms);
+    ASSERT_EQ(block.frames, capacity);
+    for (std::size_t frame = 0; frame < capacity; ++frame) {
+        ASSERT_EQ(out[frame], next - static_cast<float>(capacity - frame)) << frame;
+    }
+    EXPECT_GT(tap.droppedFrames(), 0u);
+}
+
 TEST(FrequencyAnalyserTest, AToneShowsAtItsFrequencyAndLevelWithLittleLeakage) {
     struct Row {
         double frequency;
