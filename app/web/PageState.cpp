@@ -9,16 +9,13 @@
 #include "app/control/KestranoController.h"
 #include "app/control/StatusText.h"
 #include "app/settings/SettingsKeys.h"
+#include "app/web/JsonWriter.h"
 #include "app/web/PageMappings.h"
 
 namespace {
 
 QString text(const std::string& value) {
     return QString::fromStdString(value);
-}
-
-QJsonValue optionalNumber(const std::optional<float>& value) {
-    return value ? QJsonValue(std::round(*value * 1000.0) / 1000.0) : QJsonValue();
 }
 
 // The loudest bin between each pair of neighbouring points of the scale, in whole dB below full
@@ -64,18 +61,16 @@ QJsonObject mappingObject(const PageMapping& mapping) {
     };
 }
 
-QJsonValue tempoObject(const KestranoController& controller) {
-    const ControllerStatus& status = controller.status();
-    QJsonObject tempo{{"note", text(status.tempoNote)}};
+void writeTempo(JsonWriter& json, const ControllerStatus& status) {
+    json.key("tempo").beginObject().key("note").text(status.tempoNote);
     if (status.tempo) {
-        tempo.insert("bpm", status.tempo->bpm ? QJsonValue(std::round(*status.tempo->bpm * 10) / 10)
-                                              : QJsonValue());
-        tempo.insert("held", status.tempo->held);
-        tempo.insert("tapped", status.tempo->tapped);
-        tempo.insert("beat", status.tempo->beat);
-        tempo.insert("beatsSent", static_cast<double>(status.tempo->beatsSent));
+        const TempoStatus& tempo = *status.tempo;
+        json.key("bpm").number(tempo.bpm, 1);
+        json.key("held").flag(tempo.held).key("tapped").flag(tempo.tapped);
+        json.key("beat").number(tempo.beat, 0);
+        json.key("beatsSent").number(static_cast<double>(tempo.beatsSent), 0);
     }
-    return tempo;
+    json.endObject();
 }
 
 // The presets to choose from and the one the set-up came from, which is shown even when its file
@@ -112,25 +107,25 @@ QByteArray pageStateMessage(const KestranoController& controller,
                             const FrequencyAnalyser::Spectrum* spectrum) {
     const ControllerStatus& status = controller.status();
     const std::optional<AudioDevice> device = controller.selectedAudioDevice();
-    QJsonArray readings;
-    for (const PageReading& reading : pageReadings(controller)) {
-        readings.append(
-            QJsonObject{{"position", optionalNumber(reading.position)}, {"on", reading.on}});
+    JsonWriter json;
+    json.beginObject().key("kind").text("state");
+    json.key("input").beginObject().key("device");
+    if (device) {
+        json.text(device->description);
+    } else {
+        json.null();
     }
-    QJsonObject state{
-        {"kind", "state"},
-        {"input",
-         QJsonObject{
-             {"device", device ? text(device->description) : QJsonValue()},
-             {"level", optionalNumber(status.inputLevel)},
-             {"peak", optionalNumber(status.samplePeak)},
-             {"clipping", status.clipping},
-         }},
-        {"readings", readings},
-        {"tempo", tempoObject(controller)},
-        {"status", text(statusLine(status))},
-    };
-    QByteArray message = QJsonDocument(state).toJson(QJsonDocument::Compact);
+    json.key("level").number(status.inputLevel).key("peak").number(status.samplePeak);
+    json.key("clipping").flag(status.clipping).endObject();
+    json.key("readings").beginArray();
+    for (const PageReading& reading : pageReadings(controller)) {
+        json.beginObject().key("position").number(reading.position);
+        json.key("on").flag(reading.on).endObject();
+    }
+    json.endArray();
+    writeTempo(json, status);
+    json.key("status").text(statusLine(status)).endObject();
+    QByteArray message = json.take();
     if (spectrum != nullptr) {
         // JSON text never holds a zero byte: it marks where the text ends and the points begin.
         message.append('\0');
