@@ -123,8 +123,10 @@ bool PageServer::forThisServer(const QHttpServerRequest& request) const {
     if (anywhere) {
         return QNetworkInterface::allAddresses().contains(host);
     }
+    // Served on one loopback address, the other names this machine as well.
     return host.isEqual(address_, QHostAddress::TolerantConversion) ||
-           (address_.isLoopback() && host.isLoopback());
+           (address_.isLoopback() &&
+            (host == QHostAddress::LocalHost || host == QHostAddress::LocalHostIPv6));
 }
 
 bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
@@ -160,7 +162,7 @@ bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
 void PageServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
     if (!forThisServer(request)) {
         makeResponder(request, socket)
-            .write("this page is served by its address, not by the name asked for\n",
+            .write("this page answers only to the address it is served on\n",
                    "text/plain; charset=utf-8",
                    QHttpServerResponder::StatusCode::MisdirectedRequest);
         return;

@@ -26,6 +26,7 @@ from selenium.webdriver.support.select import Select
 PROGRAM = os.environ["KESTRANO_PATH"]
 # Generous: the sanitizer builds run the program several times slower on a busy machine.
 DEADLINE = 30.0
+MISDIRECTED = b"this page answers only to the address it is served on\n"
 
 
 def free_port(kind=socket.SOCK_STREAM):
@@ -133,13 +134,13 @@ class Program:
 class RawPage:
     """A WebSocket client of the page's connection that does only what a test tells it."""
 
-    def __init__(self, port, origin="own", receive_buffer=None, path="/live"):
+    def __init__(self, port, origin="own", receive_buffer=None, path="/live", host=None):
         self.socket = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         if receive_buffer:
             self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
         self.socket.settimeout(DEADLINE)
         self.socket.connect(("127.0.0.1", port))
-        host = f"127.0.0.1:{port}"
+        host = host if host is not None else f"127.0.0.1:{port}"
         headers = [f"GET {path} HTTP/1.1", f"Host: {host}", "Upgrade: websocket",
                    "Connection: Upgrade", "Sec-WebSocket-Version: 13",
                    "Sec-WebSocket-Key: " + base64.b64encode(os.urandom(16)).decode()]
@@ -196,6 +197,20 @@ class RawPage:
 
     def close(self):
         self.socket.close()
+
+
+def http_get(port, host, path="/"):
+    """The status and body of a plain GET naming `host`."""
+    with socket.create_connection(("127.0.0.1", port), timeout=DEADLINE) as connection:
+        connection.sendall(f"GET {path} HTTP/1.1\r\nHost: {host}\r\n\r\n".encode())
+        answer = b""
+        while b"\r\n\r\n" not in answer:
+            answer += connection.recv(65536)
+        head, _, body = answer.partition(b"\r\n\r\n")
+        fields = dict(line.split(b": ", 1) for line in head.split(b"\r\n")[1:])
+        while len(body) < int(fields.get(b"Content-Length", b"0")):
+            body += connection.recv(65536)
+    return int(head.split(b" ")[1]), body
 
 
 def chromium():
@@ -369,6 +384,23 @@ class PageTest(unittest.TestCase):
                 page.close()
             self.assertEqual(RawPage(port, path="/elsewhere").status, 403)
 
+        def host_not_this_page():
+            # A name the browser resolved to this machine (DNS rebinding), another port, a
+            # garbled Host: refused, for the page and its connection alike, whatever the Origin.
+            for host in (f"rebound.example:{port}", f"127.0.0.1:{port + 1}", "127.0.0.1",
+                         f"127.0.0.2:{port}", f"127.0.0.1:{port}x", ""):
+                status, body = http_get(port, host)
+                self.assertEqual((status, body), (421, MISDIRECTED), host)
+                page = RawPage(port, host=host, origin=f"http://{host}")
+                self.assertEqual(page.status, 421, host)
+                page.close()
+            # Served on loopback, the page answers to localhost too.
+            for host in (f"localhost:{port}", f"LOCALHOST:{port}"):
+                self.assertEqual(http_get(port, host)[0], 200, host)
+                page = RawPage(port, host=host, origin=f"http://{host}")
+                self.assertEqual(page.status, 101, host)
+                page.close()
+
         def oversized_message():
             page = RawPage(port)
             page.send_text(json.dumps({"do": "set", "key": "active", "value": "x" * 5000}))
@@ -389,7 +421,8 @@ class PageTest(unittest.TestCase):
             finally:
                 stalled.close()
 
-        limits = [ninth_page, foreign_origin, oversized_message, browser_that_stops_reading]
+        limits = [ninth_page, foreign_origin, host_not_this_page, oversized_message,
+                  browser_that_stops_reading]
         for limit in limits:
             with self.subTest(limit.__name__):
                 limit()
