@@ -1,5 +1,6 @@
 #include "app/web/JsonWriter.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -66,7 +67,8 @@ JsonWriter& JsonWriter::number(double value, int decimals) {
         return null();
     }
     next();
-    const double scale = std::pow(10.0, decimals);
+    constexpr std::array scales{1.0, 10.0, 100.0, 1000.0, 10000.0};
+    const double scale = scales.at(static_cast<size_t>(std::clamp(decimals, 0, 4)));
     std::array<char, 32> digits{};
     const auto written =
         std::to_chars(digits.begin(), digits.end(), std::round(value * scale) / scale);

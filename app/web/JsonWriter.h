@@ -10,6 +10,9 @@
 // control characters; the rest of the UTF-8 goes as it is.
 class JsonWriter {
   public:
+    // Room for a message of about `bytes` without growing.
+    explicit JsonWriter(qsizetype bytes) { text_.reserve(bytes); }
+
     JsonWriter& beginObject();
     JsonWriter& endObject();
     JsonWriter& beginArray();
@@ -17,7 +20,7 @@ class JsonWriter {
     // The name of the object's next member.
     JsonWriter& key(std::string_view name);
     JsonWriter& text(std::string_view value);
-    // Rounded to `decimals` places, written in the fewest digits that give that back.
+    // Rounded to `decimals` places (0 to 4), written in the fewest digits that give that back.
     JsonWriter& number(double value, int decimals = 3);
     // Null when there is none.
     JsonWriter& number(const std::optional<double>& value, int decimals = 3);

@@ -107,7 +107,8 @@ QByteArray pageStateMessage(const KestranoController& controller,
                             const FrequencyAnalyser::Spectrum* spectrum) {
     const ControllerStatus& status = controller.status();
     const std::optional<AudioDevice> device = controller.selectedAudioDevice();
-    JsonWriter json;
+    // A state with a few mappings and its spectrum fits.
+    JsonWriter json(1024);
     json.beginObject().key("kind").text("state");
     json.key("input").beginObject().key("device");
     if (device) {
