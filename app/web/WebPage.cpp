@@ -102,6 +102,8 @@ void WebPage::serve() {
 
 void WebPage::pagesChanged() {
     const size_t pages = server_ ? server_->pages() : 0;
+    // Made again for whoever came: the presets on disk may have changed since the last setup.
+    setupChanged_ = true;
     if (pages > 0 && !spectrumHold_) {
         spectrumHold_ = spectra_.open(spectraPerSecond);
     } else if (pages == 0) {
