@@ -108,6 +108,8 @@ void WebPage::pagesChanged() {
         spectrumHold_ = spectra_.open(spectraPerSecond);
     } else if (pages == 0) {
         spectrumHold_.reset();
+        // The next analysis counts its spectra from one again.
+        spectrum_ = {};
     }
     if (served_.empty()) {
         return;
