@@ -26,22 +26,20 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
               [this](std::string_view name) { return savePreset(name); },
               [this] { return presetNames(); },
           }),
+      mappings_(settings_, mainLoop, clock_, *session_, destination_, status_,
+                MappingChains::Hooks{
+                    [this](const QVOSCMessage& message) { messageSent(message); },
+                    [this] { statusChanged(); },
+                }),
       tempoClock_(mainLoop, clock_, tempoHooks()) {
-    // The first mapping's chain hears of its settings before the controller does.
-    chains_.push_back(makeChain(std::string()));
     settingsSubscription_ =
         settings_.subscribe([this](std::string_view key) { settingChanged(key); });
     destination_.setHeldSentHandler([this](const QVOSCMessage& message, const std::string& slot) {
         if (isTempoMessage(message)) {
-            tempoSent(message);
+            messageSent(message);
             return;
         }
-        // A mapping removed meanwhile had its turn forgotten; each one books its own.
-        for (const std::unique_ptr<MappingChain>& chain : chains_) {
-            if (chain->slot() == slot) {
-                valueSent(message, *chain);
-            }
-        }
+        mappings_.heldSent(message, slot);
     });
 }
 
@@ -63,7 +61,7 @@ void KestranoController::awakeFromNib() {
         [this](const std::string& deviceName, const std::string& error) {
             inputFailed(deviceName, error);
         });
-    takeMappings();
+    mappings_.takeMappings();
     takeTempoMode();
     if (presets_) {
         presets_->takeStored();
@@ -136,12 +134,12 @@ void KestranoController::settingChanged(std::string_view key) {
     captureSettingChanged(key);
     tempoSettingChanged(key);
     if (key == keys::mappings) {
-        takeMappings();
+        mappings_.takeMappings();
     }
     showPreset(key);
     // The remote control took the change first: it subscribed before the controller did.
     status_.remoteAccess = remote_.accessNote();
-    showMappings();
+    mappings_.show();
     if (observer_ != nullptr) {
         observer_->controllerSettingChanged(key);
     }
@@ -243,6 +241,13 @@ void KestranoController::setPageNote(std::string note) {
         status_.pageNote = std::move(note);
         statusChanged();
     }
+}
+
+void KestranoController::messageSent(const QVOSCMessage& message) {
+    ++status_.messagesSent;
+    monitor_.record(MonitorEntry::Direction::out,
+                    destination_.endpoint().value_or(NetworkEndpoint{}),
+                    std::make_shared<const QVOSCData>(message.packetizedData()));
 }
 
 void KestranoController::statusChanged() {

@@ -13,7 +13,7 @@
 #include "app/control/Destination.h"
 #include "app/control/InputChoice.h"
 #include "app/control/LevelIndicator.h"
-#include "app/control/mapping/MappingChain.h"
+#include "app/control/mapping/MappingChains.h"
 #include "app/remote/OscMonitor.h"
 #include "app/remote/RemoteControl.h"
 #include "app/settings/SettingsModel.h"
@@ -151,25 +151,13 @@ class KestranoController {
     std::optional<AudioDevice> deviceForChoice(const std::vector<AudioDevice>& devices);
     // Follows the input setting.
     void captureSettingChanged(std::string_view key);
-    std::unique_ptr<MappingChain> makeChain(std::string name);
-    // Keeps one chain per listed mapping after the first one's, in the order of the list: a
-    // mapping that stays keeps its chain and its state.
-    void takeMappings();
-    // Gives the capture each chain's meter, and one fragment handler that hands each fast
-    // chain's fragments to its gate.
-    void applyMetering();
     // The loaded preset and its mark into the status.
     void showPreset(std::string_view key);
-    // Every mapping's reading into the status, the first one's also under the status's own
-    // names.
-    void showMappings();
     // The tick's figures beside the level: the sample peak and clip lamp, and what the capture
     // has to say about the channels and the band.
     void showCaptureFigures(std::optional<float> averagePowerDb);
-    // Hands one value of a mapping to the destination as a message to /zandorex/<address>.
-    void sendValue(MappingChain& chain, float value, Destination::Kind kind);
-    // Counts a message of one value of a mapping as sent, in the status and the monitor.
-    void valueSent(const QVOSCMessage& message, MappingChain& chain);
+    // Counts a message as sent, in the status and the monitor.
+    void messageSent(const QVOSCMessage& message);
     // The destination's state and trouble into the status.
     void showDestination();
     // Replaces the listener by one on the current listen address and port.
@@ -198,7 +186,6 @@ class KestranoController {
     void sendTempoMessage(std::string_view addressKey, std::shared_ptr<QVOSCArgument> argument);
     // Whether `message` is the tempo's, which a connection held over an outage and sends now.
     bool isTempoMessage(const QVOSCMessage& message) const;
-    void tempoSent(const QVOSCMessage& message);
     void propertyChanged(ControllerProperty property);
     void statusChanged();
 
@@ -213,14 +200,6 @@ class KestranoController {
     MainLoop& mainLoop_;
     MonotonicClock clock_;
     SettingsModel settings_;
-    // The first mapping's chain, then one per further mapping; never empty.
-    std::vector<std::unique_ptr<MappingChain>> chains_;
-    // While takeMappings() rebuilds chains_, which holds gaps meanwhile.
-    bool takingMappings_ = false;
-    // While a preset is taken: the capture gets the new meters and gates once, at its end.
-    bool holdingMetering_ = false;
-    // Meanwhile, the chains of mappings that left, whose gates the capture may still feed.
-    std::vector<std::unique_ptr<MappingChain>> leavingChains_;
     std::unique_ptr<PresetSwitch> presets_;
     SettingsModel::Subscription settingsSubscription_;
     // Until start-up has read the settings, their changes reach no part.
@@ -237,6 +216,9 @@ class KestranoController {
     uint64_t droppedSeen_ = 0;
     int quietDropReports_ = 0;
     OscMonitor monitor_;
+    // Its first chain hears of the settings after the destination and remote control, and before
+    // the controller.
+    MappingChains mappings_;
     TempoClock tempoClock_;
     // While tempo is detect: the capture's sound for the tracker, and the tracker.
     std::shared_ptr<SoundTap> tempoTap_;

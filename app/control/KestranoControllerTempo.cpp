@@ -152,18 +152,11 @@ void KestranoController::sendTempoMessage(std::string_view addressKey,
     const Destination::Kind kind = addressKey == keys::tempoAddress ? Destination::Kind::trigger
                                                                     : Destination::Kind::continuous;
     if (destination_.send(message, kind) == Destination::Delivery::sent) {
-        tempoSent(*message);
+        messageSent(*message);
     }
 }
 
 bool KestranoController::isTempoMessage(const QVOSCMessage& message) const {
     return message.address()->address() ==
            "/zandorex/" + settings_.text(keys::tempoAddress).value_or(std::string());
-}
-
-void KestranoController::tempoSent(const QVOSCMessage& message) {
-    ++status_.messagesSent;
-    monitor_.record(MonitorEntry::Direction::out,
-                    destination_.endpoint().value_or(NetworkEndpoint{}),
-                    std::make_shared<const QVOSCData>(message.packetizedData()));
 }
