@@ -31,11 +31,15 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
                     [this](const QVOSCMessage& message) { messageSent(message); },
                     [this] { statusChanged(); },
                 }),
-      tempoClock_(mainLoop, clock_, tempoHooks()) {
+      tempo_(settings_, mainLoop, clock_, *session_, destination_, status_,
+             TempoSending::Hooks{
+                 [this](const QVOSCMessage& message) { messageSent(message); },
+                 [this] { statusChanged(); },
+             }) {
     settingsSubscription_ =
         settings_.subscribe([this](std::string_view key) { settingChanged(key); });
     destination_.setHeldSentHandler([this](const QVOSCMessage& message, const std::string& slot) {
-        if (isTempoMessage(message)) {
+        if (tempo_.isTempoMessage(message)) {
             messageSent(message);
             return;
         }
@@ -62,7 +66,7 @@ void KestranoController::awakeFromNib() {
             inputFailed(deviceName, error);
         });
     mappings_.takeMappings();
-    takeTempoMode();
+    tempo_.takeMode();
     if (presets_) {
         presets_->takeStored();
     }
@@ -116,7 +120,7 @@ KestranoController::~KestranoController() {
     session_->setServerReconnectedHandler(nullptr);
     session_->setInputFailedHandler(nullptr);
     session_->setFragmentLevelHandler(nullptr);
-    stopBeatTracker();
+    tempo_.stopBeatTracker();
     session_->stopRunning();
     audioDevices_.clear();
     session_.reset();
@@ -132,7 +136,7 @@ void KestranoController::settingChanged(std::string_view key) {
     }
     listenerSettingChanged(key);
     captureSettingChanged(key);
-    tempoSettingChanged(key);
+    tempo_.settingChanged(key);
     if (key == keys::mappings) {
         mappings_.takeMappings();
     }
@@ -228,6 +232,10 @@ float KestranoController::maxValue() const {
 
 void KestranoController::setMaxValue(float value) {
     settings_.assign(keys::maxValue, value);
+}
+
+void KestranoController::tapTempo() {
+    tempo_.tap();
 }
 
 void KestranoController::propertyChanged(ControllerProperty property) {

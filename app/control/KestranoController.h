@@ -14,14 +14,13 @@
 #include "app/control/InputChoice.h"
 #include "app/control/LevelIndicator.h"
 #include "app/control/mapping/MappingChains.h"
+#include "app/control/tempo/TempoSending.h"
 #include "app/remote/OscMonitor.h"
 #include "app/remote/RemoteControl.h"
 #include "app/settings/SettingsModel.h"
 #include "app/settings/presets/PresetSwitch.h"
 #include "app/shaping/LevelShaping.h"
 #include "app/shaping/MonotonicClock.h"
-#include "app/tempo/BeatTracker.h"
-#include "app/tempo/TempoClock.h"
 #include "osc/QVOSCMessage.h"
 #include "osc/QVOSCPacket.h"
 #include "transport/MainLoop.h"
@@ -171,21 +170,6 @@ class KestranoController {
     void showDeviceStatus();
     // Once a second, from the tick: the listener's count of dropped datagrams into the status.
     void reportDroppedDatagrams();
-    // Follows the tempo settings: the mode, the range, the channels listened to.
-    void tempoSettingChanged(std::string_view key);
-    // Starts the beat clock afresh in the mode of the settings, with a tracker in detect mode.
-    void takeTempoMode();
-    TempoClock::Hooks tempoHooks();
-    void startBeatTracker();
-    // The channels the tracker listens to: tempoChannels, or else the first mapping's.
-    std::vector<unsigned> trackedChannels() const;
-    // What a tempoChannels (or inputChannels) channel the input lacks means for the tempo.
-    std::optional<std::string> tempoChannelsNote() const;
-    void stopBeatTracker();
-    // Hands a tempo or beat message to the destination, whatever `active` says.
-    void sendTempoMessage(std::string_view addressKey, std::shared_ptr<QVOSCArgument> argument);
-    // Whether `message` is the tempo's, which a connection held over an outage and sends now.
-    bool isTempoMessage(const QVOSCMessage& message) const;
     void propertyChanged(ControllerProperty property);
     void statusChanged();
 
@@ -219,13 +203,5 @@ class KestranoController {
     // Its first chain hears of the settings after the destination and remote control, and before
     // the controller.
     MappingChains mappings_;
-    TempoClock tempoClock_;
-    // While tempo is detect: the capture's sound for the tracker, and the tracker.
-    std::shared_ptr<SoundTap> tempoTap_;
-    std::unique_ptr<BeatTracker> beatTracker_;
-    // Calls the tracker posted hold a weak copy; one left behind by a gone tracker finds none.
-    std::shared_ptr<int> trackerToken_;
-    // The system log hears of taps ignored once a run: a peer switching modes over and over
-    // must not fill it with the same line.
-    bool tapIgnoredLogged_ = false;
+    TempoSending tempo_;
 };

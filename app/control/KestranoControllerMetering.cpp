@@ -42,7 +42,7 @@ void KestranoController::showCaptureFigures(std::optional<float> averagePowerDb)
             notes.push_back(readings[index].channelsError);
         }
     }
-    if (std::optional<std::string> tempo = tempoChannelsNote()) {
+    if (std::optional<std::string> tempo = tempo_.channelsNote()) {
         notes.push_back(std::move(*tempo));
     }
     status_.captureNotes = std::move(notes);
