@@ -11,7 +11,7 @@
 #include "app/control/ControllerObserver.h"
 #include "app/control/DelegateWrapper.h"
 #include "app/control/Destination.h"
-#include "app/control/InputChoice.h"
+#include "app/control/input/InputChoice.h"
 #include "app/control/LevelIndicator.h"
 #include "app/control/mapping/MappingChains.h"
 #include "app/control/tempo/TempoSending.h"
