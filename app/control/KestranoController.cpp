@@ -31,6 +31,11 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
                     [this](const QVOSCMessage& message) { messageSent(message); },
                     [this] { statusChanged(); },
                 }),
+      input_(settings_, mainLoop, *session_, status_,
+             InputSelection::Hooks{
+                 [this](ControllerProperty property) { propertyChanged(property); },
+                 [this] { statusChanged(); },
+             }),
       tempo_(settings_, mainLoop, clock_, *session_, destination_, status_,
              TempoSending::Hooks{
                  [this](const QVOSCMessage& message) { messageSent(message); },
@@ -59,11 +64,11 @@ void KestranoController::awakeFromNib() {
         status_.settingsNotices.push_back("settings: " + notice);
     }
     setPreviewVolume(0.0f);
-    session_->setDevicesChangedHandler([this] { refreshDevices(); });
-    session_->setServerReconnectedHandler([this] { reselectAfterServerReconnected(); });
+    session_->setDevicesChangedHandler([this] { input_.refreshDevices(); });
+    session_->setServerReconnectedHandler([this] { input_.serverReconnected(); });
     session_->setInputFailedHandler(
         [this](const std::string& deviceName, const std::string& error) {
-            inputFailed(deviceName, error);
+            input_.inputFailed(deviceName, error);
         });
     mappings_.takeMappings();
     tempo_.takeMode();
@@ -72,9 +77,7 @@ void KestranoController::awakeFromNib() {
     }
     showPreset(keys::preset);
     status_.remoteAccess = remote_.accessNote();
-    inputChoice_ = InputChoice::fromStored(settings_.text(keys::inputDevice));
-    selectInput(deviceForChoice(session_->audioInputDevices()));
-    refreshDevices();
+    input_.start();
     session_->startRunning();
 
     audioLevelTimer_ =
@@ -122,7 +125,6 @@ KestranoController::~KestranoController() {
     session_->setFragmentLevelHandler(nullptr);
     tempo_.stopBeatTracker();
     session_->stopRunning();
-    audioDevices_.clear();
     session_.reset();
     if (zandorexListener_) {
         zandorexListener_->stopListening();
@@ -135,7 +137,7 @@ void KestranoController::settingChanged(std::string_view key) {
         return;
     }
     listenerSettingChanged(key);
-    captureSettingChanged(key);
+    input_.settingChanged(key);
     tempo_.settingChanged(key);
     if (key == keys::mappings) {
         mappings_.takeMappings();

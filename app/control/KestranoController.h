@@ -11,8 +11,8 @@
 #include "app/control/ControllerObserver.h"
 #include "app/control/DelegateWrapper.h"
 #include "app/control/Destination.h"
-#include "app/control/input/InputChoice.h"
 #include "app/control/LevelIndicator.h"
+#include "app/control/input/InputSelection.h"
 #include "app/control/mapping/MappingChains.h"
 #include "app/control/tempo/TempoSending.h"
 #include "app/remote/OscMonitor.h"
@@ -71,7 +71,7 @@ class KestranoController {
     const SettingsModel& settings() const { return settings_; }
 
     // Audio devices.
-    const std::vector<AudioDevice>& audioDevices() const { return audioDevices_; }
+    const std::vector<AudioDevice>& audioDevices() const { return input_.devices(); }
     void setAudioDevices(std::vector<AudioDevice> devices);
     // Reloads the list and selects what the technician's choice asks for now: a device that
     // appeared is taken, one that went is dropped, and a new default source is followed.
@@ -80,7 +80,7 @@ class KestranoController {
     // The technician's choice (nothing for "No input"): stored at once under "inputDevice" and
     // kept through device and sound server changes.
     void setSelectedAudioDevice(std::optional<AudioDevice> device);
-    const InputChoice& inputChoice() const { return inputChoice_; }
+    const InputChoice& inputChoice() const { return input_.choice(); }
     // How the chosen device is named while it is absent and waited for; nothing otherwise.
     std::optional<std::string> awaitedDevice() const;
     float previewVolume() const;
@@ -146,10 +146,6 @@ class KestranoController {
   private:
     // Tells the parts and the observer of a changed setting.
     void settingChanged(std::string_view key);
-    // The device the choice asks for among `devices`, or nothing.
-    std::optional<AudioDevice> deviceForChoice(const std::vector<AudioDevice>& devices);
-    // Follows the input setting.
-    void captureSettingChanged(std::string_view key);
     // The loaded preset and its mark into the status.
     void showPreset(std::string_view key);
     // The tick's figures beside the level: the sample peak and clip lamp, and what the capture
@@ -164,10 +160,6 @@ class KestranoController {
     void listenerSettingChanged(std::string_view key);
     RemoteControl::Readings remoteReadings() const;
     void reply(const QVOSCPacket& packet, const NetworkEndpoint& destination);
-    void selectInput(const std::optional<AudioDevice>& device);
-    void reselectAfterServerReconnected();
-    void inputFailed(const std::string& deviceName, const std::string& error);
-    void showDeviceStatus();
     // Once a second, from the tick: the listener's count of dropped datagrams into the status.
     void reportDroppedDatagrams();
     void propertyChanged(ControllerProperty property);
@@ -178,7 +170,6 @@ class KestranoController {
     float currentPosition_ = 0.0f;
     LevelIndicator* audioLevelMeter_ = nullptr;
     std::unique_ptr<AudioCapture> session_;
-    std::vector<AudioDevice> audioDevices_;
     std::unique_ptr<RepeatingTimer> audioLevelTimer_;
 
     MainLoop& mainLoop_;
@@ -190,9 +181,6 @@ class KestranoController {
     bool awake_ = false;
     Destination destination_;
     RemoteControl remote_;
-    InputChoice inputChoice_;
-    // Why the last selection found no input; empty when it did.
-    std::string inputFailure_;
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;
     PeakHold peakHold_;
@@ -203,5 +191,6 @@ class KestranoController {
     // Its first chain hears of the settings after the destination and remote control, and before
     // the controller.
     MappingChains mappings_;
+    InputSelection input_;
     TempoSending tempo_;
 };
