@@ -36,6 +36,7 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
                  [this](ControllerProperty property) { propertyChanged(property); },
                  [this] { statusChanged(); },
              }),
+      listener_(settings_, mainLoop, remote_, destination_, status_),
       tempo_(settings_, mainLoop, clock_, *session_, destination_, status_,
              TempoSending::Hooks{
                  [this](const QVOSCMessage& message) { messageSent(message); },
@@ -87,6 +88,7 @@ void KestranoController::awakeFromNib() {
         std::make_shared<DelegateWrapper>(this, &KestranoController::packetFromZandorex,
                                           &KestranoController::packetFromZandorexWithSource);
 
+    listener_.setDelegate(fromZandorex_);
     destination_.setIncomingDelegate(fromZandorex_);
     awake_ = true;
     destination_.followSettings();
@@ -126,17 +128,14 @@ KestranoController::~KestranoController() {
     tempo_.stopBeatTracker();
     session_->stopRunning();
     session_.reset();
-    if (zandorexListener_) {
-        zandorexListener_->stopListening();
-        zandorexListener_.reset();
-    }
+    listener_.close();
 }
 
 void KestranoController::settingChanged(std::string_view key) {
     if (!awake_) {
         return;
     }
-    listenerSettingChanged(key);
+    listener_.settingChanged(key);
     input_.settingChanged(key);
     tempo_.settingChanged(key);
     if (key == keys::mappings) {

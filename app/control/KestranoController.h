@@ -12,6 +12,7 @@
 #include "app/control/DelegateWrapper.h"
 #include "app/control/Destination.h"
 #include "app/control/LevelIndicator.h"
+#include "app/control/incoming/IncomingListener.h"
 #include "app/control/input/InputSelection.h"
 #include "app/control/mapping/MappingChains.h"
 #include "app/control/tempo/TempoSending.h"
@@ -116,7 +117,7 @@ class KestranoController {
     void setAudioLevelMeter(LevelIndicator* meter) { audioLevelMeter_ = meter; }
 
     const std::shared_ptr<DelegateWrapper>& fromZandorex() const { return fromZandorex_; }
-    const QVOSCListener* zandorexListener() const { return zandorexListener_.get(); }
+    const QVOSCListener* zandorexListener() const { return listener_.listener(); }
     const QVOSCSender* zandorexSender() const { return destination_.sender(); }
     AudioCapture* session() const { return session_.get(); }
     RepeatingTimer* audioLevelTimer() const { return audioLevelTimer_.get(); }
@@ -155,18 +156,12 @@ class KestranoController {
     void messageSent(const QVOSCMessage& message);
     // The destination's state and trouble into the status.
     void showDestination();
-    // Replaces the listener by one on the current listen address and port.
-    void openListener();
-    void listenerSettingChanged(std::string_view key);
     RemoteControl::Readings remoteReadings() const;
     void reply(const QVOSCPacket& packet, const NetworkEndpoint& destination);
-    // Once a second, from the tick: the listener's count of dropped datagrams into the status.
-    void reportDroppedDatagrams();
     void propertyChanged(ControllerProperty property);
     void statusChanged();
 
     std::shared_ptr<DelegateWrapper> fromZandorex_;
-    std::shared_ptr<QVOSCListener> zandorexListener_;
     float currentPosition_ = 0.0f;
     LevelIndicator* audioLevelMeter_ = nullptr;
     std::unique_ptr<AudioCapture> session_;
@@ -184,13 +179,11 @@ class KestranoController {
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;
     PeakHold peakHold_;
-    int ticksSinceDropReport_ = 0;
-    uint64_t droppedSeen_ = 0;
-    int quietDropReports_ = 0;
     OscMonitor monitor_;
     // Its first chain hears of the settings after the destination and remote control, and before
     // the controller.
     MappingChains mappings_;
     InputSelection input_;
+    IncomingListener listener_;
     TempoSending tempo_;
 };

@@ -3,7 +3,7 @@
 #include "app/shaping/LevelPosition.h"
 
 void KestranoController::updateAudioLevels() {
-    reportDroppedDatagrams();
+    listener_.tick();
     // The take of every meter; each mapping then reads its own.
     session_->channelAveragePowerLevels();
     const std::vector<MeterReading> readings = session_->meterReadings();
