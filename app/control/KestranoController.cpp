@@ -37,6 +37,7 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
                  [this] { statusChanged(); },
              }),
       listener_(settings_, mainLoop, remote_, destination_, status_),
+      captureFigures_(*session_, status_),
       tempo_(settings_, mainLoop, clock_, *session_, destination_, status_,
              TempoSending::Hooks{
                  [this](const QVOSCMessage& message) { messageSent(message); },

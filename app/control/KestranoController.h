@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "app/audio/AudioCapture.h"
-#include "app/audio/level/PeakHold.h"
 #include "app/control/ControllerObserver.h"
 #include "app/control/DelegateWrapper.h"
 #include "app/control/Destination.h"
 #include "app/control/LevelIndicator.h"
 #include "app/control/incoming/IncomingListener.h"
+#include "app/control/input/CaptureFigures.h"
 #include "app/control/input/InputSelection.h"
 #include "app/control/mapping/MappingChains.h"
 #include "app/control/tempo/TempoSending.h"
@@ -149,9 +149,6 @@ class KestranoController {
     void settingChanged(std::string_view key);
     // The loaded preset and its mark into the status.
     void showPreset(std::string_view key);
-    // The tick's figures beside the level: the sample peak and clip lamp, and what the capture
-    // has to say about the channels and the band.
-    void showCaptureFigures(std::optional<float> averagePowerDb);
     // Counts a message as sent, in the status and the monitor.
     void messageSent(const QVOSCMessage& message);
     // The destination's state and trouble into the status.
@@ -178,12 +175,12 @@ class KestranoController {
     RemoteControl remote_;
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;
-    PeakHold peakHold_;
     OscMonitor monitor_;
     // Its first chain hears of the settings after the destination and remote control, and before
     // the controller.
     MappingChains mappings_;
     InputSelection input_;
     IncomingListener listener_;
+    CaptureFigures captureFigures_;
     TempoSending tempo_;
 };
