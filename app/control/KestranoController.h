@@ -30,6 +30,9 @@
 // Runs the program: meters the captured audio twenty times a second, maps the level to a value
 // for each mapping (the first one's through the properties below) and sends it to Zandorex, listens
 // for what Zandorex sends back, and keeps the settings. Everything runs on the main thread.
+// The work is done by its parts (the mappings' chains, the input, the tempo, the destination, the
+// listener, remote control, the presets); the controller starts them in order, wires them to one
+// another and to the observer, and answers for them under its own names.
 class KestranoController {
   public:
     static constexpr int32_t defaultSendPort = 5000;
