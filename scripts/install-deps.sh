@@ -18,9 +18,10 @@ packages=(
     pipewire pipewire-pulse wireplumber dbus
     help2man man-db desktop-file-utils appstream systemd lintian dpkg-dev file python3
 )
-# With --bench, also the band recordings bench/tempo_real.sh plays (58 MB; no test needs them).
+# With --bench, also the band recordings bench/tempo_real.sh plays (58 MB; no test needs them) and
+# the page server bench/web_server_libraries.sh measures against Qt's.
 if [ "${1:-}" = "--bench" ]; then
-    packages+=(fretsonfire-songs-muldjord fretsonfire-songs-sectoid)
+    packages+=(fretsonfire-songs-muldjord fretsonfire-songs-sectoid libwebsockets-dev)
 fi
 
 missing=()
