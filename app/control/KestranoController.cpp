@@ -26,22 +26,31 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
               [this](std::string_view name) { return savePreset(name); },
               [this] { return presetNames(); },
           }),
-      tempoClock_(mainLoop, clock_, tempoHooks()) {
-    // The first mapping's chain hears of its settings before the controller does.
-    chains_.push_back(makeChain(std::string()));
+      mappings_(settings_, mainLoop, clock_, *session_, destination_, status_,
+                MappingChains::Hooks{
+                    [this](const QVOSCMessage& message) { messageSent(message); },
+                    [this] { statusChanged(); },
+                }),
+      input_(settings_, mainLoop, *session_, status_,
+             InputSelection::Hooks{
+                 [this](ControllerProperty property) { propertyChanged(property); },
+                 [this] { statusChanged(); },
+             }),
+      listener_(settings_, mainLoop, remote_, destination_, status_),
+      captureFigures_(*session_, status_),
+      tempo_(settings_, mainLoop, clock_, *session_, destination_, status_,
+             TempoSending::Hooks{
+                 [this](const QVOSCMessage& message) { messageSent(message); },
+                 [this] { statusChanged(); },
+             }) {
     settingsSubscription_ =
         settings_.subscribe([this](std::string_view key) { settingChanged(key); });
     destination_.setHeldSentHandler([this](const QVOSCMessage& message, const std::string& slot) {
-        if (isTempoMessage(message)) {
-            tempoSent(message);
+        if (tempo_.isTempoMessage(message)) {
+            messageSent(message);
             return;
         }
-        // A mapping removed meanwhile had its turn forgotten; each one books its own.
-        for (const std::unique_ptr<MappingChain>& chain : chains_) {
-            if (chain->slot() == slot) {
-                valueSent(message, *chain);
-            }
-        }
+        mappings_.heldSent(message, slot);
     });
 }
 
@@ -57,22 +66,20 @@ void KestranoController::awakeFromNib() {
         status_.settingsNotices.push_back("settings: " + notice);
     }
     setPreviewVolume(0.0f);
-    session_->setDevicesChangedHandler([this] { refreshDevices(); });
-    session_->setServerReconnectedHandler([this] { reselectAfterServerReconnected(); });
+    session_->setDevicesChangedHandler([this] { input_.refreshDevices(); });
+    session_->setServerReconnectedHandler([this] { input_.serverReconnected(); });
     session_->setInputFailedHandler(
         [this](const std::string& deviceName, const std::string& error) {
-            inputFailed(deviceName, error);
+            input_.inputFailed(deviceName, error);
         });
-    takeMappings();
-    takeTempoMode();
+    mappings_.takeMappings();
+    tempo_.takeMode();
     if (presets_) {
         presets_->takeStored();
     }
     showPreset(keys::preset);
     status_.remoteAccess = remote_.accessNote();
-    inputChoice_ = InputChoice::fromStored(settings_.text(keys::inputDevice));
-    selectInput(deviceForChoice(session_->audioInputDevices()));
-    refreshDevices();
+    input_.start();
     session_->startRunning();
 
     audioLevelTimer_ =
@@ -82,6 +89,7 @@ void KestranoController::awakeFromNib() {
         std::make_shared<DelegateWrapper>(this, &KestranoController::packetFromZandorex,
                                           &KestranoController::packetFromZandorexWithSource);
 
+    listener_.setDelegate(fromZandorex_);
     destination_.setIncomingDelegate(fromZandorex_);
     awake_ = true;
     destination_.followSettings();
@@ -118,30 +126,26 @@ KestranoController::~KestranoController() {
     session_->setServerReconnectedHandler(nullptr);
     session_->setInputFailedHandler(nullptr);
     session_->setFragmentLevelHandler(nullptr);
-    stopBeatTracker();
+    tempo_.stopBeatTracker();
     session_->stopRunning();
-    audioDevices_.clear();
     session_.reset();
-    if (zandorexListener_) {
-        zandorexListener_->stopListening();
-        zandorexListener_.reset();
-    }
+    listener_.close();
 }
 
 void KestranoController::settingChanged(std::string_view key) {
     if (!awake_) {
         return;
     }
-    listenerSettingChanged(key);
-    captureSettingChanged(key);
-    tempoSettingChanged(key);
+    listener_.settingChanged(key);
+    input_.settingChanged(key);
+    tempo_.settingChanged(key);
     if (key == keys::mappings) {
-        takeMappings();
+        mappings_.takeMappings();
     }
     showPreset(key);
     // The remote control took the change first: it subscribed before the controller did.
     status_.remoteAccess = remote_.accessNote();
-    showMappings();
+    mappings_.show();
     if (observer_ != nullptr) {
         observer_->controllerSettingChanged(key);
     }
@@ -232,6 +236,10 @@ void KestranoController::setMaxValue(float value) {
     settings_.assign(keys::maxValue, value);
 }
 
+void KestranoController::tapTempo() {
+    tempo_.tap();
+}
+
 void KestranoController::propertyChanged(ControllerProperty property) {
     if (observer_ != nullptr) {
         observer_->controllerPropertyChanged(property);
@@ -243,6 +251,13 @@ void KestranoController::setPageNote(std::string note) {
         status_.pageNote = std::move(note);
         statusChanged();
     }
+}
+
+void KestranoController::messageSent(const QVOSCMessage& message) {
+    ++status_.messagesSent;
+    monitor_.record(MonitorEntry::Direction::out,
+                    destination_.endpoint().value_or(NetworkEndpoint{}),
+                    std::make_shared<const QVOSCData>(message.packetizedData()));
 }
 
 void KestranoController::statusChanged() {

@@ -7,21 +7,21 @@
 #include <vector>
 
 #include "app/audio/AudioCapture.h"
-#include "app/audio/level/PeakHold.h"
 #include "app/control/ControllerObserver.h"
 #include "app/control/DelegateWrapper.h"
 #include "app/control/Destination.h"
-#include "app/control/InputChoice.h"
 #include "app/control/LevelIndicator.h"
-#include "app/control/mapping/MappingChain.h"
+#include "app/control/incoming/IncomingListener.h"
+#include "app/control/input/CaptureFigures.h"
+#include "app/control/input/InputSelection.h"
+#include "app/control/mapping/MappingChains.h"
+#include "app/control/tempo/TempoSending.h"
 #include "app/remote/OscMonitor.h"
 #include "app/remote/RemoteControl.h"
 #include "app/settings/SettingsModel.h"
 #include "app/settings/presets/PresetSwitch.h"
 #include "app/shaping/LevelShaping.h"
 #include "app/shaping/MonotonicClock.h"
-#include "app/tempo/BeatTracker.h"
-#include "app/tempo/TempoClock.h"
 #include "osc/QVOSCMessage.h"
 #include "osc/QVOSCPacket.h"
 #include "transport/MainLoop.h"
@@ -30,6 +30,9 @@
 // Runs the program: meters the captured audio twenty times a second, maps the level to a value
 // for each mapping (the first one's through the properties below) and sends it to Zandorex, listens
 // for what Zandorex sends back, and keeps the settings. Everything runs on the main thread.
+// The work is done by its parts (the mappings' chains, the input, the tempo, the destination, the
+// listener, remote control, the presets); the controller starts them in order, wires them to one
+// another and to the observer, and answers for them under its own names.
 class KestranoController {
   public:
     static constexpr int32_t defaultSendPort = 5000;
@@ -72,7 +75,7 @@ class KestranoController {
     const SettingsModel& settings() const { return settings_; }
 
     // Audio devices.
-    const std::vector<AudioDevice>& audioDevices() const { return audioDevices_; }
+    const std::vector<AudioDevice>& audioDevices() const { return input_.devices(); }
     void setAudioDevices(std::vector<AudioDevice> devices);
     // Reloads the list and selects what the technician's choice asks for now: a device that
     // appeared is taken, one that went is dropped, and a new default source is followed.
@@ -81,7 +84,7 @@ class KestranoController {
     // The technician's choice (nothing for "No input"): stored at once under "inputDevice" and
     // kept through device and sound server changes.
     void setSelectedAudioDevice(std::optional<AudioDevice> device);
-    const InputChoice& inputChoice() const { return inputChoice_; }
+    const InputChoice& inputChoice() const { return input_.choice(); }
     // How the chosen device is named while it is absent and waited for; nothing otherwise.
     std::optional<std::string> awaitedDevice() const;
     float previewVolume() const;
@@ -117,7 +120,7 @@ class KestranoController {
     void setAudioLevelMeter(LevelIndicator* meter) { audioLevelMeter_ = meter; }
 
     const std::shared_ptr<DelegateWrapper>& fromZandorex() const { return fromZandorex_; }
-    const QVOSCListener* zandorexListener() const { return zandorexListener_.get(); }
+    const QVOSCListener* zandorexListener() const { return listener_.listener(); }
     const QVOSCSender* zandorexSender() const { return destination_.sender(); }
     AudioCapture* session() const { return session_.get(); }
     RepeatingTimer* audioLevelTimer() const { return audioLevelTimer_.get(); }
@@ -147,103 +150,40 @@ class KestranoController {
   private:
     // Tells the parts and the observer of a changed setting.
     void settingChanged(std::string_view key);
-    // The device the choice asks for among `devices`, or nothing.
-    std::optional<AudioDevice> deviceForChoice(const std::vector<AudioDevice>& devices);
-    // Follows the input setting.
-    void captureSettingChanged(std::string_view key);
-    std::unique_ptr<MappingChain> makeChain(std::string name);
-    // Keeps one chain per listed mapping after the first one's, in the order of the list: a
-    // mapping that stays keeps its chain and its state.
-    void takeMappings();
-    // Gives the capture each chain's meter, and one fragment handler that hands each fast
-    // chain's fragments to its gate.
-    void applyMetering();
     // The loaded preset and its mark into the status.
     void showPreset(std::string_view key);
-    // Every mapping's reading into the status, the first one's also under the status's own
-    // names.
-    void showMappings();
-    // The tick's figures beside the level: the sample peak and clip lamp, and what the capture
-    // has to say about the channels and the band.
-    void showCaptureFigures(std::optional<float> averagePowerDb);
-    // Hands one value of a mapping to the destination as a message to /zandorex/<address>.
-    void sendValue(MappingChain& chain, float value, Destination::Kind kind);
-    // Counts a message of one value of a mapping as sent, in the status and the monitor.
-    void valueSent(const QVOSCMessage& message, MappingChain& chain);
+    // Counts a message as sent, in the status and the monitor.
+    void messageSent(const QVOSCMessage& message);
     // The destination's state and trouble into the status.
     void showDestination();
-    // Replaces the listener by one on the current listen address and port.
-    void openListener();
-    void listenerSettingChanged(std::string_view key);
     RemoteControl::Readings remoteReadings() const;
     void reply(const QVOSCPacket& packet, const NetworkEndpoint& destination);
-    void selectInput(const std::optional<AudioDevice>& device);
-    void reselectAfterServerReconnected();
-    void inputFailed(const std::string& deviceName, const std::string& error);
-    void showDeviceStatus();
-    // Once a second, from the tick: the listener's count of dropped datagrams into the status.
-    void reportDroppedDatagrams();
-    // Follows the tempo settings: the mode, the range, the channels listened to.
-    void tempoSettingChanged(std::string_view key);
-    // Starts the beat clock afresh in the mode of the settings, with a tracker in detect mode.
-    void takeTempoMode();
-    TempoClock::Hooks tempoHooks();
-    void startBeatTracker();
-    // The channels the tracker listens to: tempoChannels, or else the first mapping's.
-    std::vector<unsigned> trackedChannels() const;
-    // What a tempoChannels (or inputChannels) channel the input lacks means for the tempo.
-    std::optional<std::string> tempoChannelsNote() const;
-    void stopBeatTracker();
-    // Hands a tempo or beat message to the destination, whatever `active` says.
-    void sendTempoMessage(std::string_view addressKey, std::shared_ptr<QVOSCArgument> argument);
-    // Whether `message` is the tempo's, which a connection held over an outage and sends now.
-    bool isTempoMessage(const QVOSCMessage& message) const;
-    void tempoSent(const QVOSCMessage& message);
     void propertyChanged(ControllerProperty property);
     void statusChanged();
 
     std::shared_ptr<DelegateWrapper> fromZandorex_;
-    std::shared_ptr<QVOSCListener> zandorexListener_;
     float currentPosition_ = 0.0f;
     LevelIndicator* audioLevelMeter_ = nullptr;
     std::unique_ptr<AudioCapture> session_;
-    std::vector<AudioDevice> audioDevices_;
     std::unique_ptr<RepeatingTimer> audioLevelTimer_;
 
     MainLoop& mainLoop_;
     MonotonicClock clock_;
     SettingsModel settings_;
-    // The first mapping's chain, then one per further mapping; never empty.
-    std::vector<std::unique_ptr<MappingChain>> chains_;
-    // While takeMappings() rebuilds chains_, which holds gaps meanwhile.
-    bool takingMappings_ = false;
-    // While a preset is taken: the capture gets the new meters and gates once, at its end.
-    bool holdingMetering_ = false;
-    // Meanwhile, the chains of mappings that left, whose gates the capture may still feed.
-    std::vector<std::unique_ptr<MappingChain>> leavingChains_;
     std::unique_ptr<PresetSwitch> presets_;
     SettingsModel::Subscription settingsSubscription_;
     // Until start-up has read the settings, their changes reach no part.
     bool awake_ = false;
     Destination destination_;
     RemoteControl remote_;
-    InputChoice inputChoice_;
-    // Why the last selection found no input; empty when it did.
-    std::string inputFailure_;
     ControllerObserver* observer_ = nullptr;
     ControllerStatus status_;
-    PeakHold peakHold_;
-    int ticksSinceDropReport_ = 0;
-    uint64_t droppedSeen_ = 0;
-    int quietDropReports_ = 0;
     OscMonitor monitor_;
-    TempoClock tempoClock_;
-    // While tempo is detect: the capture's sound for the tracker, and the tracker.
-    std::shared_ptr<SoundTap> tempoTap_;
-    std::unique_ptr<BeatTracker> beatTracker_;
-    // Calls the tracker posted hold a weak copy; one left behind by a gone tracker finds none.
-    std::shared_ptr<int> trackerToken_;
-    // The system log hears of taps ignored once a run: a peer switching modes over and over
-    // must not fill it with the same line.
-    bool tapIgnoredLogged_ = false;
+    // Its first chain hears of the settings after the destination and remote control, and before
+    // the controller.
+    MappingChains mappings_;
+    InputSelection input_;
+    IncomingListener listener_;
+    CaptureFigures captureFigures_;
+    TempoSending tempo_;
 };

@@ -18,15 +18,10 @@ std::optional<std::string> KestranoController::switchPreset(std::string_view nam
     }
     // The chains follow each key as it is told; the capture changes its meters and the gates
     // they feed once, between two chunks, when the whole preset is taken.
-    holdingMetering_ = true;
+    mappings_.holdMetering();
     bool taken = false;
     std::optional<std::string> problem = presets_->switchTo(name, taken);
-    holdingMetering_ = false;
-    if (taken && awake_) {
-        applyMetering();
-    }
-    // Only now that the capture hands them nothing more.
-    leavingChains_.clear();
+    mappings_.releaseMetering(taken);
     showPreset(settings_keys::preset);
     statusChanged();
     return problem;

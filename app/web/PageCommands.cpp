@@ -27,9 +27,12 @@ std::optional<std::string> obeyPageCommand(const QByteArray& message,
         controller.tapTempo();
         return std::nullopt;
     }
+    if (what == "preset" && command.size() == 2 && command.value("name").isString()) {
+        return controller.switchPreset(command.value("name").toString().toStdString());
+    }
     if (what != "set" || command.size() != 3 || !command.value("key").isString() ||
         !command.value("value").isString()) {
-        return "the page sent what it may not: a tap or a mapping's setting is taken";
+        return "the page sent what it may not: a tap, a preset or a mapping's setting is taken";
     }
     const std::string key = command.value("key").toString().toStdString();
     const std::optional<ScopedKey> scoped = parseScopedKey(key);

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <algorithm>
@@ -41,6 +42,28 @@ bool fromOwnPage(const QHttpServerRequest& request) {
            request.value("origin").compare("http://" + host, Qt::CaseInsensitive) == 0;
 }
 
+// The host and port a Host header names: "name:port", "[v6]:port", or either without a port
+// (then 80). Nothing when the port is not a number.
+std::optional<std::pair<QString, quint16>> hostAndPort(const QByteArray& header) {
+    const QString host = QString::fromLatin1(header).trimmed();
+    const qsizetype colon = host.lastIndexOf(':');
+    const qsizetype bracket = host.lastIndexOf(']');
+    if (colon < 0 || colon < bracket) {
+        return std::pair{host, quint16{80}};
+    }
+    bool number = false;
+    const uint port = host.mid(colon + 1).toUInt(&number);
+    if (!number || port > 65535) {
+        return std::nullopt;
+    }
+    return std::pair{host.left(colon), static_cast<quint16>(port)};
+}
+
+bool servesEveryAddress(const QHostAddress& address) {
+    return address == QHostAddress::Any || address == QHostAddress::AnyIPv4 ||
+           address == QHostAddress::AnyIPv6;
+}
+
 // Accepted connections get a small send buffer: what a page does not read waits in the program,
 // where it is seen and bounded, rather than in megabytes of the system's.
 class SmallBufferServer : public QTcpServer {
@@ -73,11 +96,43 @@ std::optional<std::string> PageServer::listen(const QHostAddress& address, quint
     if (!server->listen(address, port)) {
         return server->errorString().toStdString();
     }
+    address_ = address;
+    port_ = server->serverPort();
     bind(server.release());
     return std::nullopt;
 }
 
+bool PageServer::forThisServer(const QHttpServerRequest& request) const {
+    const std::optional<std::pair<QString, quint16>> named = hostAndPort(request.value("host"));
+    if (!named || named->second != port_) {
+        return false;
+    }
+    const bool anywhere = servesEveryAddress(address_);
+    if (named->first.compare("localhost", Qt::CaseInsensitive) == 0) {
+        return anywhere || address_.isLoopback();
+    }
+    // A name other than localhost is refused: the browser resolved it, maybe to us by a trick.
+    QString literal = named->first;
+    if (literal.startsWith('[') && literal.endsWith(']')) {
+        literal = literal.mid(1, literal.size() - 2);
+    }
+    QHostAddress host;
+    if (!host.setAddress(literal)) {
+        return false;
+    }
+    if (anywhere) {
+        return QNetworkInterface::allAddresses().contains(host);
+    }
+    // Served on one loopback address, the other names this machine as well.
+    return host.isEqual(address_, QHostAddress::TolerantConversion) ||
+           (address_.isLoopback() &&
+            (host == QHostAddress::LocalHost || host == QHostAddress::LocalHostIPv6));
+}
+
 bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    if (!forThisServer(request)) {
+        return false;
+    }
     if (isWebSocketRequest(request)) {
         // Taken (true) only on the page's path from the page's own origin; refused otherwise.
         return request.url().path() == livePath && fromOwnPage(request);
@@ -105,6 +160,13 @@ bool PageServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
 }
 
 void PageServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
+    if (!forThisServer(request)) {
+        makeResponder(request, socket)
+            .write("this page answers only to the address it is served on\n",
+                   "text/plain; charset=utf-8",
+                   QHttpServerResponder::StatusCode::MisdirectedRequest);
+        return;
+    }
     makeResponder(request, socket)
         .write(isWebSocketRequest(request) ? QHttpServerResponder::StatusCode::Forbidden
                                            : QHttpServerResponder::StatusCode::NotFound);

@@ -15,7 +15,10 @@
 // `mostPages` at once, each fed the newest state only. A page whose browser does not read what
 // it is sent (a tablet asleep, a stalled network) skips updates until it has taken what waits,
 // so that nothing piles up and nothing waits for it. A WebSocket request from any origin but the
-// page's own is refused before it is taken, and a page's messages are bounded. Main thread only.
+// page's own is refused before it is taken, and a page's messages are bounded. A request whose
+// Host names neither the address served on nor, served on loopback or every address, localhost,
+// is refused whole: a page elsewhere whose name was pointed at this machine (DNS rebinding)
+// reads and changes nothing. Main thread only.
 class PageServer : public QAbstractHttpServer {
     Q_OBJECT
   public:
@@ -65,6 +68,9 @@ class PageServer : public QAbstractHttpServer {
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
 
   private:
+    // Whether the request's Host names this server, with its port.
+    bool forThisServer(const QHttpServerRequest& request) const;
+
     struct Page {
         // A child of the server: the last of them go with it.
         QWebSocket* socket;
@@ -81,6 +87,8 @@ class PageServer : public QAbstractHttpServer {
     void sendLasting(Page& page, Lasting kind, const QByteArray& message);
 
     Hooks hooks_;
+    QHostAddress address_;
+    quint16 port_ = 0;
     QByteArray setup_;
     std::vector<Page> pages_;
 };

@@ -9,6 +9,7 @@
 #include "app/control/KestranoController.h"
 #include "app/control/StatusText.h"
 #include "app/settings/SettingsKeys.h"
+#include "app/web/JsonWriter.h"
 #include "app/web/PageMappings.h"
 
 namespace {
@@ -17,14 +18,10 @@ QString text(const std::string& value) {
     return QString::fromStdString(value);
 }
 
-QJsonValue optionalNumber(const std::optional<float>& value) {
-    return value ? QJsonValue(std::round(*value * 1000.0) / 1000.0) : QJsonValue();
-}
-
-// The loudest bin between each pair of neighbouring points of the scale, in whole dB: what the
-// page draws needs no finer figure, and the message stays small.
-QJsonArray spectrumPointsOf(const FrequencyAnalyser::Spectrum& spectrum) {
-    QJsonArray points;
+// The loudest bin between each pair of neighbouring points of the scale, in whole dB below full
+// scale, a byte each: what the page draws needs no finer figure, and the message stays small.
+QByteArray spectrumPointsOf(const FrequencyAnalyser::Spectrum& spectrum) {
+    QByteArray points;
     if (spectrum.number == 0 || spectrum.sampleRate <= 0.0 || spectrum.decibels.empty()) {
         return points;
     }
@@ -35,6 +32,7 @@ QJsonArray spectrumPointsOf(const FrequencyAnalyser::Spectrum& spectrum) {
         const double hertz = spectrumLowestHertz * std::exp(span * point / spectrumPoints);
         return std::min(static_cast<size_t>(std::lround(hertz / hertzPerBin)), lastBin);
     };
+    points.reserve(spectrumPoints);
     size_t from = binAt(0);
     for (int point = 1; point <= spectrumPoints; ++point) {
         const size_t to = std::max(binAt(point), from);
@@ -42,7 +40,7 @@ QJsonArray spectrumPointsOf(const FrequencyAnalyser::Spectrum& spectrum) {
         for (size_t bin = from; bin <= to; ++bin) {
             loudest = std::max(loudest, spectrum.decibels[bin]);
         }
-        points.append(static_cast<int>(std::lround(loudest)));
+        points.append(static_cast<char>(std::clamp(std::lround(-loudest), 0L, 255L)));
         from = to;
     }
     return points;
@@ -63,18 +61,30 @@ QJsonObject mappingObject(const PageMapping& mapping) {
     };
 }
 
-QJsonValue tempoObject(const KestranoController& controller) {
-    const ControllerStatus& status = controller.status();
-    QJsonObject tempo{{"note", text(status.tempoNote)}};
+void writeTempo(JsonWriter& json, const ControllerStatus& status) {
+    json.key("tempo").beginObject().key("note").text(status.tempoNote);
     if (status.tempo) {
-        tempo.insert("bpm", status.tempo->bpm ? QJsonValue(std::round(*status.tempo->bpm * 10) / 10)
-                                              : QJsonValue());
-        tempo.insert("held", status.tempo->held);
-        tempo.insert("tapped", status.tempo->tapped);
-        tempo.insert("beat", status.tempo->beat);
-        tempo.insert("beatsSent", static_cast<double>(status.tempo->beatsSent));
+        const TempoStatus& tempo = *status.tempo;
+        json.key("bpm").number(tempo.bpm, 1);
+        json.key("held").flag(tempo.held).key("tapped").flag(tempo.tapped);
+        json.key("beat").number(tempo.beat, 0);
+        json.key("beatsSent").number(static_cast<double>(tempo.beatsSent), 0);
     }
-    return tempo;
+    json.endObject();
+}
+
+// The presets to choose from and the one the set-up came from, which is shown even when its file
+// is gone. The list is cut short so that a crowded folder cannot swell every setup.
+QJsonObject presetsObject(const KestranoController& controller) {
+    QJsonArray names;
+    for (const std::string& name : controller.presetNames()) {
+        if (names.size() == static_cast<qsizetype>(mostPresetsShown)) {
+            break;
+        }
+        names.append(text(name));
+    }
+    const ControllerStatus& status = controller.status();
+    return {{"names", names}, {"loaded", text(status.preset)}, {"changed", status.presetChanged}};
 }
 
 }  // namespace
@@ -88,6 +98,7 @@ QByteArray pageSetupMessage(const KestranoController& controller) {
         {"kind", "setup"},
         {"mappings", mappings},
         {"tempoMode", text(controller.settings().text(settings_keys::tempo).value_or("off"))},
+        {"presets", presetsObject(controller)},
     };
     return QJsonDocument(setup).toJson(QJsonDocument::Compact);
 }
@@ -96,26 +107,30 @@ QByteArray pageStateMessage(const KestranoController& controller,
                             const FrequencyAnalyser::Spectrum* spectrum) {
     const ControllerStatus& status = controller.status();
     const std::optional<AudioDevice> device = controller.selectedAudioDevice();
-    QJsonArray readings;
+    // A state with a few mappings and its spectrum fits.
+    JsonWriter json(1024);
+    json.beginObject().key("kind").text("state");
+    json.key("input").beginObject().key("device");
+    if (device) {
+        json.text(device->description);
+    } else {
+        json.null();
+    }
+    json.key("level").number(status.inputLevel).key("peak").number(status.samplePeak);
+    json.key("clipping").flag(status.clipping).endObject();
+    json.key("readings").beginArray();
     for (const PageReading& reading : pageReadings(controller)) {
-        readings.append(
-            QJsonObject{{"position", optionalNumber(reading.position)}, {"on", reading.on}});
+        json.beginObject().key("position").number(reading.position);
+        json.key("on").flag(reading.on).endObject();
     }
-    QJsonObject state{
-        {"kind", "state"},
-        {"input",
-         QJsonObject{
-             {"device", device ? text(device->description) : QJsonValue()},
-             {"level", optionalNumber(status.inputLevel)},
-             {"peak", optionalNumber(status.samplePeak)},
-             {"clipping", status.clipping},
-         }},
-        {"readings", readings},
-        {"tempo", tempoObject(controller)},
-        {"status", text(statusLine(status))},
-    };
+    json.endArray();
+    writeTempo(json, status);
+    json.key("status").text(statusLine(status)).endObject();
+    QByteArray message = json.take();
     if (spectrum != nullptr) {
-        state.insert("spectrum", spectrumPointsOf(*spectrum));
+        // JSON text never holds a zero byte: it marks where the text ends and the points begin.
+        message.append('\0');
+        message.append(spectrumPointsOf(*spectrum));
     }
-    return QJsonDocument(state).toJson(QJsonDocument::Compact);
+    return message;
 }

@@ -102,10 +102,14 @@ void WebPage::serve() {
 
 void WebPage::pagesChanged() {
     const size_t pages = server_ ? server_->pages() : 0;
+    // Made again for whoever came: the presets on disk may have changed since the last setup.
+    setupChanged_ = true;
     if (pages > 0 && !spectrumHold_) {
-        spectrumHold_ = spectra_.open();
+        spectrumHold_ = spectra_.open(spectraPerSecond);
     } else if (pages == 0) {
         spectrumHold_.reset();
+        // The next analysis counts its spectra from one again.
+        spectrum_ = {};
     }
     if (served_.empty()) {
         return;
@@ -131,10 +135,7 @@ void WebPage::controllerStatusChanged(const ControllerStatus& /*status*/) {
         setupChanged_ = false;
         server_->sendSetup(pageSetupMessage(controller_));
     }
-    const bool withSpectrum = statesSent_++ % statesPerSpectrum == 0;
-    if (withSpectrum) {
-        spectra_.takeNewer(spectrum_);
-    }
+    const bool withSpectrum = spectra_.takeNewer(spectrum_);
     server_->sendToAll(pageStateMessage(controller_, withSpectrum ? &spectrum_ : nullptr));
 }
 

@@ -26,9 +26,9 @@ class WebPage : public ControllerObserver {
     // Sent with the tick's own wake-up rather than on a timer of the page's: a program with pages
     // open wakes no more often than one without.
     static constexpr std::chrono::milliseconds shortestGap{10};
-    // The spectrum goes with every so many states: ten a second is live to the eye, and the
-    // messages stay small.
-    static constexpr unsigned statesPerSpectrum = 2;
+    // The spectrum goes with the state each time a new one was worked out: ten a second is live
+    // to the eye, and the analysis for a page alone costs a third of the window's.
+    static constexpr int spectraPerSecond = 10;
 
     WebPage(KestranoController& controller, SpectrumFeed& spectra);
     ~WebPage() override;
@@ -59,6 +59,5 @@ class WebPage : public ControllerObserver {
     std::chrono::steady_clock::time_point lastSent_{};
     // Whether a setting changed since the setup was last made.
     bool setupChanged_ = true;
-    unsigned statesSent_ = 0;
     SettingsModel::Subscription subscription_;
 };

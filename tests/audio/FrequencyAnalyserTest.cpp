@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <numeric>
 #include <thread>
 
 namespace {
@@ -54,6 +55,23 @@ double binFrequency(const FrequencyAnalyser::Spectrum& spectrum, std::size_t bin
 std::size_t loudestBin(const FrequencyAnalyser::Spectrum& spectrum) {
     return static_cast<std::size_t>(std::ranges::max_element(spectrum.decibels) -
                                     spectrum.decibels.begin());
+}
+
+// What the analyser reads from its tap is the sound as written, frame for frame, however the
+// writes and reads fall across the end of the tap's ring.
+TEST(FrequencyAnalyserTest, TheTapHandsOverEveryFrameInOrderAcrossItsRingsEnd) {
+    SoundTap tap({}, 1000);
+    std::vector<float> ramp(3000);
+    std::vector<float> out(ramp.size());
+    std::iota(ramp.begin(), ramp.end(), 0.0f);
+    // Writes of 370 frames and reads of up to 530 meet the ring's end at ever other places.
+    for (std::size_t written = 0, read = 0; read < ramp.size();) {
+        const std::size_t piece = std::min<std::size_t>(370, ramp.size() - written);
+        tap.write(ramp.data() + written, piece, 1, rate, SoundTap::Clock::now());
+        written += piece;
+        read += tap.read(out.data() + read, 1, 530, 0ms).frames;
+    }
+    EXPECT_EQ(out, ramp);
 }
 
 TEST(FrequencyAnalyserTest, AToneShowsAtItsFrequencyAndLevelWithLittleLeakage) {
@@ -116,6 +134,27 @@ TEST(FrequencyAnalyserTest, KeepsOnlyTheNewestAndStartsAfreshOnANewRate) {
         static_cast<std::ptrdiff_t>(1000.0 * FrequencyAnalyser::windowFrames / 44100.0);
     EXPECT_LT(*std::max_element(spectrum.decibels.begin(), spectrum.decibels.begin() + below1kHz),
               -45.0);
+}
+
+// A view that shows fewer spectra asks for fewer, and the analyser makes that many from each
+// second of sound, also when their hop is longer than a window: counted in sound, not in time,
+// so that a busy machine changes nothing. The first comes after the first window, the rest a
+// hop of sound apart.
+TEST(FrequencyAnalyserTest, MakesAsManySpectraASecondAsAsked) {
+    for (const int spectraPerSecond : {10, 5}) {
+        auto tap = std::make_shared<SoundTap>(std::vector<unsigned>{}, tapCapacity);
+        writeSine(*tap, 440.0, -12.0, 1.0);
+        FrequencyAnalyser analyser(tap, spectraPerSecond);
+        const auto made = static_cast<std::uint64_t>(spectraPerSecond);
+        FrequencyAnalyser::Spectrum spectrum;
+        // Once less than a hop is left unread and a spectrum at least as new as the last one
+        // wanted came, the analyser waits for more sound: no spectrum can follow.
+        const auto hop = static_cast<std::uint64_t>(rate) / made;
+        ASSERT_TRUE(waitFor(analyser, spectrum, [&] {
+            return tap->unreadFrames() < hop && spectrum.number >= made;
+        })) << spectraPerSecond;
+        EXPECT_EQ(spectrum.number, made) << spectraPerSecond;
+    }
 }
 
 }  // namespace

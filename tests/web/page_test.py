@@ -7,6 +7,7 @@ fails the test: nothing here skips.
 """
 
 import base64
+import http.client
 import json
 import os
 import socket
@@ -21,10 +22,12 @@ import unittest
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.select import Select
 
 PROGRAM = os.environ["KESTRANO_PATH"]
 # Generous: the sanitizer builds run the program several times slower on a busy machine.
 DEADLINE = 30.0
+MISDIRECTED = b"this page answers only to the address it is served on\n"
 
 
 def free_port(kind=socket.SOCK_STREAM):
@@ -44,7 +47,7 @@ def wait_for(condition, what, deadline=DEADLINE):
 
 
 class OscCounter:
-    """Counts the datagrams the program sends to its Zandorex port."""
+    """Counts the datagrams the program sends to its Zandorex port and keeps their addresses."""
 
     def __init__(self):
         self.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -52,6 +55,7 @@ class OscCounter:
         self.socket.settimeout(0.2)
         self.port = self.socket.getsockname()[1]
         self.count = 0
+        self.addresses = set()
         self.running = True
         self.thread = threading.Thread(target=self._run, daemon=True)
         self.thread.start()
@@ -59,7 +63,8 @@ class OscCounter:
     def _run(self):
         while self.running:
             try:
-                self.socket.recv(65536)
+                datagram = self.socket.recv(65536)
+                self.addresses.add(datagram.split(b"\0", 1)[0].decode(errors="replace"))
                 self.count += 1
             except OSError:
                 pass
@@ -83,6 +88,13 @@ class Program:
                            env=self.environment, check=True)
         self.lines = []
         self.process = None
+
+    def add_preset(self, name, text):
+        """A preset file beside the settings file, as the program keeps them."""
+        presets = os.path.join(self.folder.name, "kestrano.presets")
+        os.makedirs(presets, exist_ok=True)
+        with open(os.path.join(presets, name + ".conf"), "w") as preset:
+            preset.write(text)
 
     def start(self):
         # Standard error kept, for the sanitizers' reports when the program fails.
@@ -123,13 +135,13 @@ class Program:
 class RawPage:
     """A WebSocket client of the page's connection that does only what a test tells it."""
 
-    def __init__(self, port, origin="own", receive_buffer=None, path="/live"):
+    def __init__(self, port, origin="own", receive_buffer=None, path="/live", host=None):
         self.socket = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         if receive_buffer:
             self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
         self.socket.settimeout(DEADLINE)
         self.socket.connect(("127.0.0.1", port))
-        host = f"127.0.0.1:{port}"
+        host = host if host is not None else f"127.0.0.1:{port}"
         headers = [f"GET {path} HTTP/1.1", f"Host: {host}", "Upgrade: websocket",
                    "Connection: Upgrade", "Sec-WebSocket-Version: 13",
                    "Sec-WebSocket-Key: " + base64.b64encode(os.urandom(16)).decode()]
@@ -188,6 +200,16 @@ class RawPage:
         self.socket.close()
 
 
+def http_get(port, host):
+    """The status and body of a plain GET of the page naming `host`."""
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=DEADLINE)
+    connection.putrequest("GET", "/", skip_host=True)
+    connection.putheader("Host", host)
+    connection.endheaders()
+    answer = connection.getresponse()
+    return answer.status, answer.read()
+
+
 def chromium():
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
@@ -198,7 +220,7 @@ def chromium():
 
 
 class PageTest(unittest.TestCase):
-    def start(self, settings):
+    def start(self, settings, presets=None):
         self.osc = OscCounter()
         self.addCleanup(self.osc.close)
         self.web_port = free_port()
@@ -207,6 +229,8 @@ class PageTest(unittest.TestCase):
                          "webPort": self.web_port}, **settings)
         self.program = Program(settings)
         self.addCleanup(self.program.close)
+        for name, text in (presets or {}).items():
+            self.program.add_preset(name, text)
         self.program.start()
         self.url = f"http://127.0.0.1:{self.web_port}/"
         wait_for(lambda: self.program.said(f"browser page at {self.url}"), "the page's address")
@@ -225,10 +249,16 @@ class PageTest(unittest.TestCase):
         self.addCleanup(sox.wait)
         self.addCleanup(sox.terminate)
 
-    def test_live_page_shows_the_program_and_takes_a_tap_and_a_band(self):
+    def test_live_page_shows_the_program_and_takes_a_tap_a_band_and_a_preset(self):
+        # A name from a file that would be markup if the page took it as such, and that JSON
+        # must escape.
+        storm = '<em>"storm"\\'
+
         self.start({"address": "voice", "bandLowCut": 300, "bandHighCut": 3000,
                     "mappings": "kick", "kick/type": "trigger", "kick/address": "cue/kick",
-                    "kick/bandLowCut": 40, "remoteControl": "on", "tempo": "tap"})
+                    "kick/bandLowCut": 40, "remoteControl": "on", "tempo": "tap"},
+                   presets={storm: "address=storm\n", "verse": "address=verse\n",
+                            "machine": "address=verse\nzandorexSendPort=6000\n"})
         self.tone()
         browser = self.open_browser()
         rows = lambda: [row.get_attribute("data-mapping")
@@ -275,6 +305,23 @@ class PageTest(unittest.TestCase):
         refusal = lambda: browser.find_element(By.ID, "refusal").text
         wait_for(lambda: "bandLowCut" in refusal(), "the model's refusal")
 
+        # A preset chosen on the page is switched to as remote control would: the peer hears
+        # its address, the chooser marks it; one the program refuses is refused in its words.
+        chooser = Select(browser.find_element(By.ID, "presetChooser"))
+        self.assertEqual([option.text for option in chooser.options],
+                         ["", storm, "machine", "verse"])
+        self.assertEqual(browser.find_elements(By.TAG_NAME, "em"), [])
+        chooser.select_by_visible_text(storm)
+        wait_for(lambda: "/zandorex/storm" in self.osc.addresses, "the preset's address on the wire")
+        wait_for(lambda: chooser.first_selected_option.text == storm, "the preset marked")
+        wait_for(lambda: f"preset {storm}" in browser.find_element(By.ID, "status").text,
+                 "the preset in the status line")
+        chooser.select_by_visible_text("machine")
+        wait_for(lambda: refusal().endswith(
+            "machine.conf: zandorexSendPort is this machine's setting, which a preset does not "
+            "hold"), "the program's refusal of the preset")
+        self.assertEqual(chooser.first_selected_option.text, storm)
+
         # When the program stops, the page says so; it comes back by itself when it returns.
         self.program.stop()
         link = lambda: browser.find_element(By.ID, "link").text
@@ -290,6 +337,7 @@ class PageTest(unittest.TestCase):
         wait_for(lambda: access() == "read-only: 127.0.0.1 is not in remoteControlFrom",
                  "the page saying it is read-only")
         self.assertFalse(browser.find_element(By.ID, "tapButton").is_enabled())
+        self.assertFalse(browser.find_element(By.ID, "presetChooser").is_enabled())
         browser.execute_script("kestrano.send({do: 'set', key: 'kick/active', value: 'false'})")
         refusal = lambda: browser.find_element(By.ID, "refusal").text
         wait_for(lambda: refusal() == "refused: read-only: 127.0.0.1 is not in remoteControlFrom",
@@ -328,6 +376,20 @@ class PageTest(unittest.TestCase):
                 page.close()
             self.assertEqual(RawPage(port, path="/elsewhere").status, 403)
 
+        def host_not_this_page():
+            # A name the browser resolved to this machine (DNS rebinding), another port, a
+            # garbled Host: refused, the page and its connection alike, whatever the Origin.
+            # Served on loopback, the page answers to localhost too.
+            for host, page_status, connection_status in (
+                    (f"rebound.example:{port}", 421, 421), (f"127.0.0.1:{port + 1}", 421, 421),
+                    (f"127.0.0.2:{port}", 421, 421), ("", 421, 421),
+                    (f"LOCALHOST:{port}", 200, 101)):
+                self.assertEqual(http_get(port, host)[0], page_status, host)
+                page = RawPage(port, host=host, origin=f"http://{host}")
+                self.assertEqual(page.status, connection_status, host)
+                page.close()
+            self.assertEqual(http_get(port, "rebound.example")[1], MISDIRECTED)
+
         def oversized_message():
             page = RawPage(port)
             page.send_text(json.dumps({"do": "set", "key": "active", "value": "x" * 5000}))
@@ -348,7 +410,8 @@ class PageTest(unittest.TestCase):
             finally:
                 stalled.close()
 
-        limits = [ninth_page, foreign_origin, oversized_message, browser_that_stops_reading]
+        limits = [ninth_page, foreign_origin, host_not_this_page, oversized_message,
+                  browser_that_stops_reading]
         for limit in limits:
             with self.subTest(limit.__name__):
                 limit()

@@ -75,8 +75,11 @@ struct FrequencyAnalyser::Fft {
     float amplitudeScale = 1.0f;
 };
 
-FrequencyAnalyser::FrequencyAnalyser(std::shared_ptr<SoundTap> tap)
-    : tap_(std::move(tap)), fft_(std::make_unique<Fft>()), thread_([this] { run(); }) {}
+FrequencyAnalyser::FrequencyAnalyser(std::shared_ptr<SoundTap> tap, int spectra)
+    : tap_(std::move(tap)),
+      fft_(std::make_unique<Fft>()),
+      spectraPerSecond_(std::max(1, spectra)),
+      thread_([this] { run(); }) {}
 
 FrequencyAnalyser::~FrequencyAnalyser() {
     stopping_ = true;
@@ -95,6 +98,10 @@ bool FrequencyAnalyser::takeNewer(Spectrum& out) const {
     return true;
 }
 
+void FrequencyAnalyser::setSpectraPerSecond(int spectra) {
+    spectraPerSecond_ = std::max(1, spectra);
+}
+
 void FrequencyAnalyser::run() {
     pthread_setname_np(pthread_self(), "kestrano-fft");
     std::vector<float> sound(windowFrames, 0.0f);
@@ -105,9 +112,13 @@ void FrequencyAnalyser::run() {
     std::uint64_t made = 0;
     while (!stopping_) {
         const std::size_t hop =
-            rate > 0.0 ? std::max<std::size_t>(1, static_cast<std::size_t>(rate) / spectraPerSecond)
+            rate > 0.0 ? std::max<std::size_t>(1, static_cast<std::size_t>(rate) /
+                                                      static_cast<std::size_t>(spectraPerSecond_))
                        : framesBeforeRateKnown;
-        const SoundTap::Block taken = tap_->read(block.data(), hop, windowFrames, readTimeout);
+        // A hop longer than the window is read whole, of which the window keeps the newest:
+        // read a window at a time, the sound would fall ever further behind.
+        block.resize(std::max(windowFrames, hop));
+        const SoundTap::Block taken = tap_->read(block.data(), hop, block.size(), readTimeout);
         if (taken.frames == 0) {
             continue;  // no input now, or stopping
         }
@@ -117,10 +128,11 @@ void FrequencyAnalyser::run() {
             std::fill(sound.begin(), sound.end(), 0.0f);
             sinceLast = 0;
         }
-        const std::size_t count = taken.frames;
+        const std::size_t count = std::min(taken.frames, windowFrames);
         std::move(sound.begin() + static_cast<std::ptrdiff_t>(count), sound.end(), sound.begin());
-        std::copy_n(block.begin(), count, sound.end() - static_cast<std::ptrdiff_t>(count));
-        sinceLast += count;
+        std::copy_n(block.begin() + static_cast<std::ptrdiff_t>(taken.frames - count), count,
+                    sound.end() - static_cast<std::ptrdiff_t>(count));
+        sinceLast += taken.frames;
         if (sinceLast < hop) {
             continue;
         }

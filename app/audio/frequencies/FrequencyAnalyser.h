@@ -17,6 +17,7 @@
 class FrequencyAnalyser {
   public:
     static constexpr std::size_t windowFrames = 4096;
+    // What the window draws; a view that shows fewer asks for fewer, and the analysis costs less.
     static constexpr int spectraPerSecond = 30;
 
     struct Spectrum {
@@ -30,8 +31,8 @@ class FrequencyAnalyser {
     };
     static constexpr float floorDecibels = -160.0f;
 
-    // Starts reading `tap`, which the caller adds to the capture.
-    explicit FrequencyAnalyser(std::shared_ptr<SoundTap> tap);
+    // Starts reading `tap`, which the caller adds to the capture, making `spectra` a second.
+    explicit FrequencyAnalyser(std::shared_ptr<SoundTap> tap, int spectra = spectraPerSecond);
     // Stops the tap and waits for the thread.
     ~FrequencyAnalyser();
     FrequencyAnalyser(const FrequencyAnalyser&) = delete;
@@ -40,6 +41,8 @@ class FrequencyAnalyser {
     // Any thread: copies the newest spectrum into `out` when it is newer than `out.number`, and
     // says whether it did.
     bool takeNewer(Spectrum& out) const;
+    // Any thread: how many spectra a second of sound makes from now on, at least one.
+    void setSpectraPerSecond(int spectra);
 
   private:
     struct Fft;
@@ -49,6 +52,7 @@ class FrequencyAnalyser {
     std::unique_ptr<Fft> fft_;
     mutable std::mutex mutex_;
     Spectrum newest_;  // guarded by mutex_
+    std::atomic<int> spectraPerSecond_{spectraPerSecond};
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };

@@ -16,15 +16,27 @@ SpectrumFeed::~SpectrumFeed() {
     stop();
 }
 
-SpectrumFeed::Hold::Hold(SpectrumFeed& feed) : feed_(feed) {
-    if (feed_.holders_++ == 0) {
+SpectrumFeed::Hold::Hold(SpectrumFeed& feed, int spectraPerSecond)
+    : feed_(feed), spectraPerSecond_(spectraPerSecond) {
+    feed_.rates_.insert(spectraPerSecond_);
+    if (!feed_.analyser_) {
         feed_.start();
     }
+    feed_.followRates();
 }
 
 SpectrumFeed::Hold::~Hold() {
-    if (--feed_.holders_ == 0) {
+    feed_.rates_.erase(feed_.rates_.find(spectraPerSecond_));
+    if (feed_.rates_.empty()) {
         feed_.stop();
+    } else {
+        feed_.followRates();
+    }
+}
+
+void SpectrumFeed::followRates() {
+    if (analyser_ && !rates_.empty()) {
+        analyser_->setSpectraPerSecond(*rates_.rbegin());
     }
 }
 
@@ -38,7 +50,7 @@ void SpectrumFeed::start() {
     }
     // The whole input, every channel: each mapping's band is shown over the same sound.
     tap_ = std::make_shared<SoundTap>(std::vector<unsigned>{}, tapCapacityFrames);
-    analyser_ = std::make_unique<FrequencyAnalyser>(tap_);
+    analyser_ = std::make_unique<FrequencyAnalyser>(tap_, *rates_.rbegin());
     capture_->addSoundTap(tap_);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <set>
 
 #include "app/audio/frequencies/FrequencyAnalyser.h"
 
@@ -20,18 +21,22 @@ class SpectrumFeed {
     SpectrumFeed(const SpectrumFeed&) = delete;
     SpectrumFeed& operator=(const SpectrumFeed&) = delete;
 
-    // Keeps the analysis running while it lives.
+    // Keeps the analysis running while it lives, making at least `spectraPerSecond`: the
+    // analysis runs at the rate of the view that wants the most.
     class Hold {
       public:
-        explicit Hold(SpectrumFeed& feed);
+        Hold(SpectrumFeed& feed, int spectraPerSecond);
         ~Hold();
         Hold(const Hold&) = delete;
         Hold& operator=(const Hold&) = delete;
 
       private:
         SpectrumFeed& feed_;
+        int spectraPerSecond_;
     };
-    std::unique_ptr<Hold> open() { return std::make_unique<Hold>(*this); }
+    std::unique_ptr<Hold> open(int spectraPerSecond = FrequencyAnalyser::spectraPerSecond) {
+        return std::make_unique<Hold>(*this, spectraPerSecond);
+    }
 
     // Copies the newest spectrum into `out` when it is newer than `out.number`; false while
     // nobody holds the feed open or nothing new came.
@@ -41,9 +46,11 @@ class SpectrumFeed {
   private:
     void start();
     void stop();
+    void followRates();
 
     AudioCapture* capture_;
-    std::size_t holders_ = 0;
+    // The rate each hold wants, one entry a hold.
+    std::multiset<int> rates_;
     std::shared_ptr<SoundTap> tap_;
     std::unique_ptr<FrequencyAnalyser> analyser_;
 };

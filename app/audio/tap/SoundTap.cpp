@@ -62,8 +62,12 @@ void SoundTap::write(const float* samples, std::size_t frameCount, std::size_t c
             from += count - capacity;
             count = capacity;
         }
-        for (std::size_t frame = 0; frame < count; ++frame)
-            ring_[static_cast<std::size_t>((written_ + frame) % capacity)] = from[frame];
+        // In at most two spans, the second from the ring's start: one division a chunk rather
+        // than one a frame, which the capture's thread would pay on every chunk.
+        const auto at = static_cast<std::size_t>(written_ % capacity);
+        const std::size_t first = std::min(count, capacity - at);
+        std::copy_n(from, first, ring_.begin() + static_cast<std::ptrdiff_t>(at));
+        std::copy_n(from + first, count - first, ring_.begin());
         written_ += count;
         if (unreadLocked() > capacity) {
             dropped_ += unreadLocked() - capacity;
@@ -88,8 +92,10 @@ SoundTap::Block SoundTap::read(float* out, std::size_t minimumFrames, std::size_
     block.newestArrival = newestArrival_;
     block.framesWritten = written_;
     const std::size_t capacity = ring_.size();
-    for (std::size_t frame = 0; frame < block.frames; ++frame)
-        out[frame] = ring_[static_cast<std::size_t>((read_ + frame) % capacity)];
+    const auto at = static_cast<std::size_t>(read_ % capacity);
+    const std::size_t first = std::min(block.frames, capacity - at);
+    std::copy_n(ring_.begin() + static_cast<std::ptrdiff_t>(at), first, out);
+    std::copy_n(ring_.begin(), block.frames - first, out + first);
     read_ += block.frames;
     return block;
 }

@@ -18,8 +18,8 @@
   const utf8 = new TextDecoder();
   // What the page has seen, for whoever looks from the browser's console (and the tests).
   const page = {
-    updates: 0, control: false, socket: null, lastMessageAt: 0, names: null, beatsSent: null,
-    setup: { mappings: [], tempoMode: "off" },
+    updates: 0, control: false, socket: null, lastMessageAt: 0, names: null, presets: null,
+    beatsSent: null, setup: { mappings: [], tempoMode: "off", presets: { names: [], loaded: "" } },
   };
   window.kestrano = page;
 
@@ -54,7 +54,7 @@
     const access = $("access");
     access.hidden = control || !readOnly;
     setText(access, readOnly || "");
-    for (const element of document.querySelectorAll("#mappings input, #tapButton")) {
+    for (const element of document.querySelectorAll("#mappings input, #tapButton, #presetChooser")) {
       element.disabled = !control;
     }
   }
@@ -74,12 +74,21 @@
     socket.onmessage = (event) => {
       page.lastMessageAt = performance.now();
       let message;
+      let spectrum = null;
       try {
-        message = JSON.parse(typeof event.data === "string" ? event.data : utf8.decode(event.data));
+        if (typeof event.data === "string") {
+          message = JSON.parse(event.data);
+        } else {
+          // JSON text, then, after a zero byte, the spectrum: a byte a point, dB below full scale.
+          const bytes = new Uint8Array(event.data);
+          const end = bytes.indexOf(0);
+          message = JSON.parse(utf8.decode(end < 0 ? bytes : bytes.subarray(0, end)));
+          if (end >= 0) spectrum = Array.from(bytes.subarray(end + 1), (below) => -below);
+        }
       } catch {
         return;
       }
-      handle(message);
+      handle(message, spectrum);
     };
     socket.onclose = (event) => {
       if (page.socket !== socket) return;
@@ -107,10 +116,10 @@
     }
   }, 1000);
 
-  function handle(message) {
+  function handle(message, spectrum) {
     if (message.kind === "state") {
       ++page.updates;
-      showState(message);
+      showState(message, spectrum);
     } else if (message.kind === "setup") {
       page.setup = message;
       showSetup(message);
@@ -275,6 +284,24 @@
       showField(row.querySelector(".bandHighCut input"), mapping.bandHighCut);
     });
     setText($("tempoMode"), String(setup.tempoMode));
+    if (setup.presets) showPresets(setup.presets);
+  }
+
+  // The presets as options, the loaded one chosen; one whose file is gone is still listed, as is
+  // an empty choice while none was taken. Rebuilt only when they change, so that an open list
+  // is not pulled from under the technician.
+  function showPresets(presets) {
+    const chooser = $("presetChooser");
+    const loaded = String(presets.loaded || "");
+    const names = (Array.isArray(presets.names) ? presets.names : []).map(String);
+    if (!names.includes(loaded)) names.unshift(loaded);
+    const shown = JSON.stringify([names, loaded]);
+    if (shown !== page.presets) {
+      page.presets = shown;
+      chooser.replaceChildren(...names.map((name) => new Option(name, name, false, name === loaded)));
+    }
+    chooser.value = loaded;
+    $("presetChanged").hidden = presets.changed !== true;
   }
 
   // Each mapping's meter and lamp, in the setup's order; a reading for a row not there yet waits
@@ -304,14 +331,21 @@
     }
   }
 
-  function showState(state) {
+  function showState(state, spectrum) {
     showInput(state.input);
     showReadings(state.readings);
-    if (Array.isArray(state.spectrum)) showSpectrum(state.spectrum, page.setup.mappings);
+    if (spectrum) showSpectrum(spectrum, page.setup.mappings);
     showTempo(state.tempo);
     setText($("status"), String(state.status));
   }
 
   $("tapButton").addEventListener("click", () => page.send({ do: "tap" }));
+  // The chooser goes back to the loaded preset at once: the setup that follows a switch the
+  // program took shows the new one, and after a refusal the old one stays.
+  $("presetChooser").addEventListener("change", () => {
+    const name = $("presetChooser").value;
+    showPresets(page.setup.presets);
+    if (name) page.send({ do: "preset", name });
+  });
   connect();
 })();

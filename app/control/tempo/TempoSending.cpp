@@ -1,10 +1,9 @@
-// The tempo: the beat tracker on the capture's sound, tap tempo, and their messages.
+#include "app/control/tempo/TempoSending.h"
+
 #include "app/audio/MissingChannelText.h"
-#include "app/control/KestranoController.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/values/InputChannels.h"
 #include "osc/QVOSCAddress.h"
-#include "osc/QVOSCArgument.h"
 #include "transport/SystemLog.h"
 
 namespace keys = settings_keys;
@@ -33,26 +32,33 @@ TempoMode modeOf(const std::optional<std::string>& text) {
 
 }  // namespace
 
-TempoClock::Hooks KestranoController::tempoHooks() {
+TempoSending::TempoSending(const SettingsModel& settings, MainLoop& mainLoop, MonotonicClock clock,
+                           AudioCapture& capture, Destination& destination,
+                           ControllerStatus& status, Hooks hooks)
+    : settings_(settings),
+      mainLoop_(mainLoop),
+      capture_(capture),
+      destination_(destination),
+      status_(status),
+      hooks_(std::move(hooks)),
+      tempoClock_(mainLoop, std::move(clock), clockHooks()) {}
+
+TempoClock::Hooks TempoSending::clockHooks() {
     return {
-        [this](float bpm) {
-            sendTempoMessage(keys::tempoAddress, QVOSCArgument::argumentWithFloat(bpm));
-        },
-        [this](int32_t count) {
-            sendTempoMessage(keys::beatAddress, QVOSCArgument::argumentWithInt(count));
-        },
+        [this](float bpm) { send(keys::tempoAddress, QVOSCArgument::argumentWithFloat(bpm)); },
+        [this](int32_t count) { send(keys::beatAddress, QVOSCArgument::argumentWithInt(count)); },
         [this] {
             if (tempoClock_.mode() != TempoMode::off) {
                 status_.tempo = tempoClock_.status();
             }
-            statusChanged();
+            hooks_.changed();
         },
     };
 }
 
-void KestranoController::tempoSettingChanged(std::string_view key) {
+void TempoSending::settingChanged(std::string_view key) {
     if (key == keys::tempo) {
-        takeTempoMode();
+        takeMode();
     } else if (key == keys::tempoMinimum) {
         tempoClock_.setMinimum(settings_.decimal(keys::tempoMinimum));
     } else if ((key == keys::tempoChannels || key == keys::inputChannels) && beatTracker_ &&
@@ -64,7 +70,7 @@ void KestranoController::tempoSettingChanged(std::string_view key) {
     }
 }
 
-void KestranoController::takeTempoMode() {
+void TempoSending::takeMode() {
     const TempoMode mode = modeOf(settings_.text(keys::tempo));
     stopBeatTracker();
     status_.tempoNote.clear();
@@ -74,17 +80,17 @@ void KestranoController::takeTempoMode() {
     if (mode == TempoMode::detect) {
         startBeatTracker();
     }
-    statusChanged();
+    hooks_.changed();
 }
 
-std::vector<unsigned> KestranoController::trackedChannels() const {
+std::vector<unsigned> TempoSending::trackedChannels() const {
     const std::optional<std::string> channels = settings_.text(keys::tempoChannels);
     return parseInputChannels(channels ? *channels
                                        : settings_.text(keys::inputChannels).value_or(""))
         .value_or(std::vector<unsigned>());
 }
 
-void KestranoController::startBeatTracker() {
+void TempoSending::startBeatTracker() {
     const BeatModule& module = beatModule();
     if (!module.functions) {
         status_.tempoNote = "tempo detection unavailable: " + module.error;
@@ -103,22 +109,22 @@ void KestranoController::startBeatTracker() {
                 }
             });
         });
-    session_->addSoundTap(tempoTap_);
+    capture_.addSoundTap(tempoTap_);
 }
 
-void KestranoController::stopBeatTracker() {
+void TempoSending::stopBeatTracker() {
     if (!beatTracker_) {
         return;
     }
-    session_->removeSoundTap(tempoTap_);
+    capture_.removeSoundTap(tempoTap_);
     trackerToken_.reset();
     beatTracker_.reset();
     tempoTap_.reset();
 }
 
-std::optional<std::string> KestranoController::tempoChannelsNote() const {
+std::optional<std::string> TempoSending::channelsNote() const {
     // Channels the tempo takes from inputChannels are the first mapping's note already.
-    const std::optional<AudioDevice> input = session_->currentInput();
+    const std::optional<AudioDevice> input = capture_.currentInput();
     const auto missing = tempoTap_ ? tempoTap_->missingChannel() : std::nullopt;
     if (!input || !missing || !settings_.text(keys::tempoChannels)) {
         return std::nullopt;
@@ -128,7 +134,7 @@ std::optional<std::string> KestranoController::tempoChannelsNote() const {
            (missing->everyChannel ? "; the tempo listens to every channel" : "");
 }
 
-void KestranoController::tapTempo() {
+void TempoSending::tap() {
     if (tempoClock_.tap() || tempoClock_.mode() != TempoMode::detect ||
         !status_.tempoNote.empty()) {
         return;
@@ -138,11 +144,10 @@ void KestranoController::tapTempo() {
         tapIgnoredLogged_ = true;
         systemLog(status_.tempoNote);
     }
-    statusChanged();
+    hooks_.changed();
 }
 
-void KestranoController::sendTempoMessage(std::string_view addressKey,
-                                          std::shared_ptr<QVOSCArgument> argument) {
+void TempoSending::send(std::string_view addressKey, std::shared_ptr<QVOSCArgument> argument) {
     const std::string address = settings_.text(addressKey).value_or(std::string());
     const auto message =
         std::make_shared<QVOSCMessage>(QVOSCAddress::addressWithString("/zandorex/" + address));
@@ -152,18 +157,11 @@ void KestranoController::sendTempoMessage(std::string_view addressKey,
     const Destination::Kind kind = addressKey == keys::tempoAddress ? Destination::Kind::trigger
                                                                     : Destination::Kind::continuous;
     if (destination_.send(message, kind) == Destination::Delivery::sent) {
-        tempoSent(*message);
+        hooks_.sent(*message);
     }
 }
 
-bool KestranoController::isTempoMessage(const QVOSCMessage& message) const {
+bool TempoSending::isTempoMessage(const QVOSCMessage& message) const {
     return message.address()->address() ==
            "/zandorex/" + settings_.text(keys::tempoAddress).value_or(std::string());
-}
-
-void KestranoController::tempoSent(const QVOSCMessage& message) {
-    ++status_.messagesSent;
-    monitor_.record(MonitorEntry::Direction::out,
-                    destination_.endpoint().value_or(NetworkEndpoint{}),
-                    std::make_shared<const QVOSCData>(message.packetizedData()));
 }

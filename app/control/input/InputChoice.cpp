@@ -1,4 +1,4 @@
-#include "app/control/InputChoice.h"
+#include "app/control/input/InputChoice.h"
 
 InputChoice InputChoice::fromStored(const std::optional<std::string>& stored) {
     if (!stored || *stored == followDefaultName) {
