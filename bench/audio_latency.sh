@@ -46,17 +46,6 @@ else
     echo "not measured: this kestrano does not take triggerResponse ($(head -n 1 "$work/fast.txt"))"
 fi
 
-# A kestrano --headless with a settings folder of its own and the settings given; prints its id.
-start_kestrano() {
-    local program=$1 config setting
-    shift
-    config=$(mktemp -d -p "$work")
-    for setting in "zandorexListenPort=$(free_port)" "zandorexSendPort=$(free_port)" "$@"; do
-        XDG_CONFIG_HOME=$config "$program" --set "$setting"
-    done
-    XDG_CONFIG_HOME=$config "$program" --headless >/dev/null 2>>"$work/cpu.log" &
-    echo $!
-}
 
 # CPU seconds of each process given, all measured over the same run, one line each in order.
 cpu_side_by_side() {

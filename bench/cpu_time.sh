@@ -1,5 +1,6 @@
 # shellcheck shell=bash disable=SC2154
-# Sourced by the CPU benches, with $cpu_seconds set: CPU time of a running process.
+# Sourced by the CPU benches, with $cpu_seconds and $work set: CPU time of a running process,
+# and the programs to measure started side by side.
 
 # Nanoseconds on a CPU so far of each thread of process $1, one "name ns" line per thread
 # (schedstat counts in nanoseconds where stat counts in 10 ms ticks).
@@ -22,4 +23,17 @@ cpu_over_run() {
             printf "%.3f", total / 1e9
             for (name in used) printf " %s=%.3f", name, used[name] / 1e9
         }'
+}
+
+# A kestrano --headless with a settings folder of its own and the settings given; prints its id.
+# Needs free_port (bench/private_server.sh).
+start_kestrano() {
+    local program=$1 config setting
+    shift
+    config=$(mktemp -d -p "$work")
+    for setting in "zandorexListenPort=$(free_port)" "zandorexSendPort=$(free_port)" "$@"; do
+        XDG_CONFIG_HOME=$config "$program" --set "$setting"
+    done
+    XDG_CONFIG_HOME=$config "$program" --headless >/dev/null 2>>"$work/cpu.log" &
+    echo $!
 }

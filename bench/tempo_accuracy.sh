@@ -93,17 +93,8 @@ sox -q "$work/loops/120.wav" -t pulseaudio feed repeat 1000 &
 pids+=("$!")
 # All three at once over the same seconds, so that whatever else the machine does weighs on each
 # alike.
-start_kestrano() {
-    local config setting
-    config=$(mktemp -d -p "$work")
-    for setting in "zandorexListenPort=$(free_port)" "zandorexSendPort=$(free_port)" "$@"; do
-        XDG_CONFIG_HOME=$config "$kestrano" --set "$setting"
-    done
-    XDG_CONFIG_HOME=$config "$kestrano" --headless >/dev/null 2>>"$work/cpu.log" &
-    echo $!
-}
-tempo_pid=$(start_kestrano tempo=detect)
-off_pid=$(start_kestrano)
+tempo_pid=$(start_kestrano "$kestrano" tempo=detect)
+off_pid=$(start_kestrano "$kestrano")
 parec -d mic --format=float32le --rate=48000 --channels=2 --latency-msec=10 >/dev/null &
 parec_pid=$!
 pids+=("$tempo_pid" "$off_pid" "$parec_pid")
