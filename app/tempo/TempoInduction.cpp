@@ -19,6 +19,11 @@ constexpr double peakReach = 0.02;
 constexpr double shortestNovelty = 4.0;
 // The comb that finds the phase looks this far back.
 constexpr double phaseReach = 6.0;
+// A tempo is only as sure as the novelty repeats: the winning family's correlation must come to
+// this share of the novelty's own power (music's beats give 0.35 and more). A steady tone gives
+// one onset as it starts, which dwarfs the rest of its novelty: the ripple of its cycles against
+// the detector's hops, whose faint repeats at whatever lags would be beats nobody played.
+constexpr double faintestRepeat = 0.1;
 
 std::vector<double> rises(std::span<const float> novelty, double hopsPerSecond) {
     const auto reach = static_cast<std::ptrdiff_t>(std::lround(meanReach * hopsPerSecond));
@@ -194,5 +199,7 @@ std::optional<TempoChoice> chooseTempo(std::span<const float> novelty, double ho
             bestBack = back;
         }
     }
-    return TempoChoice{period / hopsPerSecond, bestBack / hopsPerSecond, 1.0 - rival / best.score};
+    const double confidence =
+        best.score < faintestRepeat * coarse[0] ? 0.0 : 1.0 - rival / best.score;
+    return TempoChoice{period / hopsPerSecond, bestBack / hopsPerSecond, confidence};
 }

@@ -16,7 +16,8 @@ struct TempoChoice {
     double period = 0.0;
     // Seconds from the newest hop back to the newest beat, in [0, period).
     double sinceBeat = 0.0;
-    // How far the chosen family stands above the best other one: 0 (a tie) to 1.
+    // How far the chosen family stands above the best other one: 0 (a tie, or repeats too faint
+    // beside the novelty's own power to be a beat) to 1.
     double confidence = 0.0;
 };
 

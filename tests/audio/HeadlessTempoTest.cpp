@@ -346,6 +346,22 @@ TEST_F(HeadlessTempoTest, TapsThroughRemoteControlSetTheTempo) {
     EXPECT_TRUE(statusComesTo(" tapped")) << program->output();
 }
 
+// A steady tone is no music: as it starts it gives one onset, and then only the faint ripple of
+// its cycles against the tracker's hops. Neither gives a tempo or a beat, while the onset is
+// among the seconds the tempo is chosen over nor after.
+TEST_F(HeadlessTempoTest, ASteadyToneGivesNoTempoAndNoBeats) {
+    start({"tempo=detect"});
+    ASSERT_TRUE(statusComesTo("tempo -")) << program->output();
+    for (const int hertz : {1000, 440}) {
+        SCOPED_TRACE(testing::Message() << hertz << " Hz");
+        SineTone tone("feed", {}, hertz);
+        ASSERT_TRUE(tone.started());
+        const std::vector<Received> messages = receiveFor(10s);
+        EXPECT_TRUE(messages.empty()) << messages.size() << " messages, the first "
+                                      << messages.front().address << " " << messages.front().value;
+    }
+}
+
 // The tracker's libraries (aubio, and the FFmpeg codecs it is built with) are not loaded by a
 // program that does not detect the tempo; the first switch to detect brings them in.
 TEST_F(HeadlessTempoTest, TrackerLibrariesComeInOnlyWithDetection) {
