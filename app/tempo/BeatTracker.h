@@ -90,6 +90,8 @@ class BeatTracker {
     std::size_t factor_ = 1;
     std::uint64_t nextFrame_ = 0;
     std::deque<float> novelty_;
+    // Each hop's loudness (its root mean square), beside its novelty.
+    std::deque<float> loudness_;
     std::size_t sinceChoice_ = 0;
     std::deque<TempoChoice> choices_;
     // The newest beat of the phase in use, and of another one the choices tell, in the input's
