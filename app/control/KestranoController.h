@@ -20,7 +20,6 @@
 #include "app/remote/RemoteControl.h"
 #include "app/settings/SettingsModel.h"
 #include "app/settings/presets/PresetSwitch.h"
-#include "app/shaping/LevelShaping.h"
 #include "app/shaping/MonotonicClock.h"
 #include "osc/QVOSCMessage.h"
 #include "osc/QVOSCPacket.h"
