@@ -22,7 +22,10 @@ TEST(QtMainLoopTest, RepeatingTimerFiresUntilInvalidatedAlsoFromItsOwnAction) {
         }
     });
 
-    processEventsFor(150ms);
+    // Waited for, not slept on: a busy machine may hold a 10 ms timer back far longer. Then ten
+    // intervals more, in which a timer that outlived its invalidation would fire again.
+    ASSERT_TRUE(processEventsUntil([&] { return firings >= 3; }, 10s));
+    processEventsFor(100ms);
 
     EXPECT_EQ(firings, 3);
 }

@@ -236,7 +236,12 @@ TEST_F(HeadlessPeakAndChannelsTest, InputChannelsPicksTheChannelThatCarriesTheTo
         if (c.channels) {
             ASSERT_TRUE(
                 peer.sendTo(listenPort, remoteCommand("/kestrano/set/inputChannels", c.channels)));
-            EXPECT_FALSE(peer.receive(200ms).has_value()) << "no error";
+            // A figure asked for earlier may still come; nothing else may.
+            const auto answer = peer.receive(200ms);
+            const auto figure = answer ? answeredFigure(*answer) : std::nullopt;
+            EXPECT_TRUE(!answer || (figure && (figure->first == "/kestrano/level" ||
+                                               figure->first == "/kestrano/peak")))
+                << "no error";
         }
         Figures last;
         EXPECT_TRUE(figuresSettleOn(c.level, c.peak, last)) << describe(last);
@@ -303,7 +308,7 @@ TEST_F(HeadlessPeakAndChannelsTest, EachMappingTurnsOnItsOwnSoundOnly) {
         EXPECT_TRUE(statusComesTo("low off | high on | quiet off", true)) << lastStatusLine();
         // The high tone's own figures through remote control, in its band.
         ASSERT_TRUE(peer.sendTo(listenPort, remoteCommand("/kestrano/get/high/level")));
-        const auto answer = peer.receive(1s);
+        const auto answer = peer.receive(10s);
         const auto figure = answer ? answeredFigure(*answer) : std::nullopt;
         ASSERT_TRUE(figure.has_value());
         EXPECT_EQ(figure->first, "/kestrano/high/level");

@@ -133,7 +133,7 @@ TEST(InputDeviceTest, AChosenDeviceIsWaitedForTakenWhenItAppearsAndNeverReplaced
     ChildProcess program({KESTRANO_PATH, "--headless"});
 
     // Absent: nothing is captured, although the default source carries the tone.
-    EXPECT_TRUE(outputShows(program, "waiting for late", 3s)) << program.output();
+    EXPECT_TRUE(outputShows(program, "waiting for late", 10s)) << program.output();
     EXPECT_FALSE(timeUntilTone(zandorex, 1s));
 
     ExtraSource late("late", "Late");
@@ -145,7 +145,7 @@ TEST(InputDeviceTest, AChosenDeviceIsWaitedForTakenWhenItAppearsAndNeverReplaced
     const auto dropped = timeUntilToneStops(zandorex, 300ms, 3s);
     ASSERT_TRUE(dropped);
     EXPECT_FALSE(timeUntilTone(zandorex, 1500ms)) << "fell back to another source";
-    EXPECT_TRUE(outputShows(program, "waiting for Late", 3s)) << program.output();
+    EXPECT_TRUE(outputShows(program, "waiting for Late", 10s)) << program.output();
 
     late.load("late", "Late");
     const auto retaken = timeUntilTone(zandorex, 5s);

@@ -26,8 +26,12 @@ bool processEventsUntil(const std::function<bool()>& done, std::chrono::millisec
     // Wakes the waiting loop now and then, so that the deadline is seen without spinning.
     QTimer wake;
     wake.start(5);
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
+    // One pass at least, however late this thread is scheduled: what was posted before the call
+    // is handled even when the deadline has gone by before the loop is first looked at.
+    bool passed = false;
+    while (!done() && (!passed || std::chrono::steady_clock::now() < deadline)) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        passed = true;
     }
     return done();
 }
