@@ -328,6 +328,19 @@ std::string soleTextOf(const std::vector<QVOSCData>& answers) {
                                : std::to_string(answers.size()) + " answers";
 }
 
+// What Zandorex received, a message a line with its time from the first, for a failure's text:
+// a trigger's turn with the level dipping beside it is a gap in the tone, one without is a fault.
+std::string listed(const std::vector<Sent>& sent) {
+    std::ostringstream text;
+    for (const Sent& one : sent) {
+        text << "\n  "
+             << std::chrono::duration_cast<std::chrono::milliseconds>(one.at - sent.front().at)
+                    .count()
+             << " ms " << one.address << " " << one.value;
+    }
+    return text.str();
+}
+
 size_t countTo(const std::vector<Sent>& sent, const std::string& address) {
     return std::count_if(sent.begin(), sent.end(),
                          [&](const Sent& one) { return one.address == address; });
@@ -442,7 +455,7 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
     const auto verseAt = switchTo("verse");
     EXPECT_TRUE(collectUntil(levelPast(6.0f, true), 5s));
     collectUntil(never, 600ms);
-    EXPECT_EQ(countTo(since(verseAt), "/zandorex/kick"), 0u);
+    EXPECT_EQ(countTo(since(verseAt), "/zandorex/kick"), 0u) << listed(since(verseAt));
     EXPECT_EQ(countTo(since(verseAt), "/zandorex/thunder"), 0u);
 
     // Refused whole: every mapping goes on as before, and verse stays the preset.
@@ -466,13 +479,14 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
         collectUntil(never, 100ms);
     }
     collectUntil(never, 500ms);
-    EXPECT_EQ(countTo(since(backAndForthAt), "/zandorex/kick"), 0u);
+    EXPECT_EQ(countTo(since(backAndForthAt), "/zandorex/kick"), 0u)
+        << listed(since(backAndForthAt));
 
     // To chorus: kick leaves, hat turns on once; the switch is stored, so a restart resumes it.
     const auto chorusAt = switchTo("chorus");
     EXPECT_TRUE(collectUntil(sentTo("/zandorex/hat", 10.0f), 5s));
     collectUntil(never, 600ms);
-    EXPECT_EQ(countTo(since(chorusAt), "/zandorex/kick"), 0u);
+    EXPECT_EQ(countTo(since(chorusAt), "/zandorex/kick"), 0u) << listed(since(chorusAt));
     EXPECT_EQ(countTo(since(chorusAt), "/zandorex/hat"), 1u);
 
     program->sendSignal(SIGTERM);
@@ -481,7 +495,7 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
     program = std::make_unique<ChildProcess>(std::vector<std::string>{KESTRANO_PATH, "--headless"});
     EXPECT_TRUE(collectUntil(sentTo("/zandorex/hat", 10.0f), 6s)) << program->errorOutput();
     collectUntil(never, 500ms);
-    EXPECT_EQ(countTo(since(restartAt), "/zandorex/kick"), 0u);
+    EXPECT_EQ(countTo(since(restartAt), "/zandorex/kick"), 0u) << listed(since(restartAt));
     EXPECT_EQ(countTo(since(restartAt), "/zandorex/thunder"), 0u);
     EXPECT_EQ(soleTextOf(ask({"/kestrano/get/preset"})), "s { chorus }");
     EXPECT_EQ(soleTextOf(ask({"/kestrano/get/presetChanged"})), "i { 0 }") << "still chorus";
