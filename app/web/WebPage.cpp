@@ -80,6 +80,8 @@ void WebPage::serve() {
     }
     auto server = std::make_unique<PageServer>(PageServer::Hooks{
         .pagesChanged = [this] { pagesChanged(); },
+        .countsChanged = [this] { showPages(); },
+        .admitted = [this](const QHostAddress& from) { return readOnlyReason(from).empty(); },
         .access = [this](const QHostAddress& from) { return accessMessage(from); },
         .answer = [this](const QByteArray& message,
                          const QHostAddress& from) { return answer(message, from); },
@@ -111,9 +113,14 @@ void WebPage::pagesChanged() {
         // The next analysis counts its spectra from one again.
         spectrum_ = {};
     }
+    showPages();
+}
+
+void WebPage::showPages() {
     if (served_.empty()) {
         return;
     }
+    const size_t pages = server_ ? server_->pages() : 0;
     std::string note = served_;
     if (pages > 0) {
         note += " (" + std::to_string(pages) + (pages == 1 ? " page open" : " pages open");
@@ -121,6 +128,25 @@ void WebPage::pagesChanged() {
             note += ", " + std::to_string(behind) + " not keeping up: sent the newest state only";
         }
         note += ")";
+    }
+    // What was turned away since the page was served, so that a technician sees a stranger
+    // knocking without a log line for each knock.
+    if (server_) {
+        const PageServer::Counts& counts = server_->counts();
+        std::string turnedAway;
+        const auto count = [&turnedAway](uint64_t number, const char* one, const char* many) {
+            if (number > 0) {
+                turnedAway += (turnedAway.empty() ? "" : ", ") + std::to_string(number) +
+                              (number == 1 ? one : many);
+            }
+        };
+        count(counts.pagesRefused, " page refused", " pages refused");
+        count(counts.pagesDropped, " page dropped", " pages dropped");
+        count(counts.commandsOverRate, " command over the rate", " commands over the rate");
+        count(counts.requestsCut, " request cut off", " requests cut off");
+        if (!turnedAway.empty()) {
+            note += "; turned away: " + turnedAway;
+        }
     }
     controller_.setPageNote(note);
 }

@@ -43,6 +43,8 @@ class WebPage : public ControllerObserver {
     // Listens where the settings say now, or says why not.
     void serve();
     void pagesChanged();
+    // Tells in the status line how many pages are open, and what was turned away.
+    void showPages();
     QByteArray answer(const QByteArray& message, const QHostAddress& from);
     // Whether a page at `from` may change anything, and if not, why.
     QByteArray accessMessage(const QHostAddress& from) const;

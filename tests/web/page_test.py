@@ -135,11 +135,15 @@ class Program:
 class RawPage:
     """A WebSocket client of the page's connection that does only what a test tells it."""
 
-    def __init__(self, port, origin="own", receive_buffer=None, path="/live", host=None):
+    def __init__(self, port, origin="own", receive_buffer=None, path="/live", host=None,
+                 source="127.0.0.1"):
         self.socket = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         if receive_buffer:
             self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
         self.socket.settimeout(DEADLINE)
+        # Any address of 127/8 is this machine: a page from another one, as far as the
+        # program can tell.
+        self.socket.bind((source, 0))
         self.socket.connect(("127.0.0.1", port))
         host = host if host is not None else f"127.0.0.1:{port}"
         headers = [f"GET {path} HTTP/1.1", f"Host: {host}", "Upgrade: websocket",
@@ -354,15 +358,22 @@ class PageTest(unittest.TestCase):
                  "read-only: remote control is off", "the read-only note")
 
         def ninth_page():
-            pages = [RawPage(port) for _ in range(7)]  # the browser is the first
+            # Four pages from one address not admitted, the browser's included; three more from
+            # another; a fifth from the first address is refused before the ninth of all.
+            pages = [RawPage(port) for _ in range(3)]
+            pages += [RawPage(port, source="127.0.0.2") for _ in range(4)]
             try:
                 self.assertEqual([page.status for page in pages], [101] * 7)
-                ninth = RawPage(port)
+                fifth = RawPage(port)
+                self.assertEqual(fifth.close_frame(), (
+                    1008, "at most 4 pages from one address that remote control does not admit"))
+                ninth = RawPage(port, source="127.0.0.3")
                 self.assertEqual(ninth.status, 101)
                 code, reason = ninth.close_frame()
                 self.assertEqual(code, 1008)
                 self.assertEqual(reason, "at most 8 pages at once: close another to open this one")
                 ninth.close()
+                fifth.close()
                 wait_for(lambda: self.program.said("(8 pages open)"), "eight pages in the status")
             finally:
                 for page in pages:
