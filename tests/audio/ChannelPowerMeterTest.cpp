@@ -257,6 +257,58 @@ TEST(MeterBankTest, EveryFastMeterHearsEveryFiveMillisecondsOfItsOwnChannelsAndB
     EXPECT_EQ(heard.size(), 5u) << "at 240, 480, 720 and 960 frames, and at 1024";
 }
 
+// A meter's sums and fast window are its owner's: a mapping that arrives where another stood,
+// with another band, reads nothing the other gathered, and one that moves in the list or stays
+// beside a change goes on hearing every piece.
+TEST(MeterBankTest, AMetersSumsAndWindowBelongToItsOwnerNotToItsPlace) {
+    const auto samples = lowAndHighTones(4800);
+    const auto meter = [](std::string owner, float lowCut, float highCut, bool fast) {
+        MeterSettings settings{{1, 2}, lowCut, highCut, fast};
+        settings.owner = std::move(owner);
+        return settings;
+    };
+    MeterBank bank;
+    bank.reset(2, 48000.0);
+    bank.configure({meter("kick", 0, 200, false)});
+    bank.feed(samples.data(), 2400, 2, 48000.0, {});
+    // hat takes kick's place with a band kick's sound never reached: kick's 50 ms of the low tone
+    // are not hat's to read.
+    bank.configure({meter("hat", 6000, 0, false)});
+    EXPECT_TRUE(bank.take().meters.at(0).levels.empty()) << "hat heard kick's band";
+    bank.feed(samples.data(), 2400, 2, 48000.0, {});
+    EXPECT_LT(bank.take().meters.at(0).levels.at(0), -30.0f) << "only hat's band from now on";
+
+    // Every slot in use, then every band new: none reads what the old bands gathered.
+    std::vector<MeterSettings> many;
+    std::vector<MeterSettings> others;
+    for (std::size_t index = 0; index < MeterBank::kMaxMeters; ++index) {
+        many.push_back(meter("low " + std::to_string(index), 0, 150.0f + index, false));
+        others.push_back(meter("high " + std::to_string(index), 7000.0f + index, 0, false));
+    }
+    bank.configure(many);
+    bank.feed(samples.data(), 2400, 2, 48000.0, {});
+    bank.take();
+    bank.feed(samples.data(), 2400, 2, 48000.0, {});
+    bank.configure(others);
+    for (const MeterReading& reading : bank.take().meters) {
+        EXPECT_TRUE(reading.levels.empty());
+    }
+
+    // Two fast meters trade places and a third arrives: the two go on with their whole 5 ms at
+    // once, the newcomer waits for its own first 5 ms.
+    std::vector<std::size_t> heard;
+    const MeterBank::FragmentHandler onFragment = [&heard](std::size_t index, float, float) {
+        heard.push_back(index);
+    };
+    bank.configure({meter("kick", 0, 0, true), meter("hat", 0, 0, true)});
+    bank.feed(samples.data(), 480, 2, 48000.0, onFragment);
+    bank.configure(
+        {meter("hat", 0, 0, true), meter("kick", 0, 0, true), meter("snare", 0, 0, true)});
+    heard.clear();
+    bank.feed(samples.data(), 48, 2, 48000.0, onFragment);
+    EXPECT_EQ(heard, (std::vector<std::size_t>{0, 1})) << "1 ms after the change";
+}
+
 TEST(MeterBankTest, AFastMeterReadsTheLastFiveMillisecondsHoweverManyPiecesAndLapsCame) {
     MeterBank bank;
     bank.reset(2, 48000.0);

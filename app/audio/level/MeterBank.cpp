@@ -37,7 +37,11 @@ void MeterBank::configure(std::vector<MeterSettings> meters) {
     if (meters.size() > kMaxMeters) {
         meters.resize(kMaxMeters);
     }
-    if (layout_ && meters == meters_) {
+    const auto sameOwners = [&] {
+        return std::ranges::equal(meters, meters_, {}, &MeterSettings::owner,
+                                  &MeterSettings::owner);
+    };
+    if (layout_ && meters == meters_ && sameOwners()) {
         return;
     }
     auto layout = std::make_shared<Layout>();
@@ -47,72 +51,59 @@ void MeterBank::configure(std::vector<MeterSettings> meters) {
     const auto bandOf = [](const MeterSettings& meter) {
         return Band{meter.lowCut, meter.highCut, true};
     };
-    const auto claim = [&](std::size_t meter, std::size_t slot) {
-        layout->bands[slot] = bandOf(meters[meter]);
-        layout->slotOfMeter[meter] = slot;
+    const auto slotWith = [](const std::array<Band, kMaxMeters>& bands, const Band& band) {
+        const auto found = std::ranges::find(bands, band);
+        return found == bands.end() ? kMaxMeters : static_cast<std::size_t>(found - bands.begin());
     };
-    const auto slotWith = [&](const Band& band) -> std::optional<std::size_t> {
-        for (std::size_t slot = 0; slot < kMaxMeters; ++slot) {
-            if (layout->bands[slot] == band) {
-                return slot;
-            }
-        }
-        return std::nullopt;
-    };
-    // A band that stays keeps its slot, with its filter's state and its held reading.
+    // A band that stays keeps its slot, with its filter's state and its sums: whoever reads them
+    // hears that band's own sound. Meters of one band share a slot.
+    std::vector<std::size_t> fresh;
+    std::array<bool, kMaxMeters> emptied{};
     for (std::size_t meter = 0; meter < meters.size(); ++meter) {
         const Band band = bandOf(meters[meter]);
-        if (const auto shared = slotWith(band)) {
-            layout->slotOfMeter[meter] = *shared;
+        std::size_t slot = slotWith(layout->bands, band);
+        if (slot == kMaxMeters && old != nullptr) {
+            slot = slotWith(old->bands, band);
+        }
+        if (slot == kMaxMeters) {
+            fresh.push_back(meter);
             continue;
         }
-        for (std::size_t slot = 0; old != nullptr && slot < kMaxMeters; ++slot) {
-            if (old->bands[slot] == band) {
-                claim(meter, slot);
-                break;
-            }
-        }
+        layout->bands[slot] = band;
+        layout->slotOfMeter[meter] = slot;
     }
-    // A meter whose band changed keeps its slot if no one else took it: its sums carry on, so
-    // an edit of the band never reads as a tick of silence.
-    for (std::size_t meter = 0; meter < meters.size() && old != nullptr; ++meter) {
-        if (layout->slotOfMeter[meter] != kMaxMeters) {
-            continue;
-        }
-        if (const auto shared = slotWith(bandOf(meters[meter]))) {
-            layout->slotOfMeter[meter] = *shared;
-        } else if (meter < old->slotOfMeter.size() &&
-                   !layout->bands[old->slotOfMeter[meter]].used) {
-            claim(meter, old->slotOfMeter[meter]);
-        }
-    }
-    // Any other band starts afresh, preferably in a slot the capture's thread does not feed.
-    for (std::size_t meter = 0; meter < meters.size(); ++meter) {
-        if (layout->slotOfMeter[meter] != kMaxMeters) {
-            continue;
-        }
-        if (const auto shared = slotWith(bandOf(meters[meter]))) {
-            layout->slotOfMeter[meter] = *shared;
-            continue;
-        }
-        std::size_t chosen = kMaxMeters;
-        for (std::size_t slot = 0; slot < kMaxMeters; ++slot) {
-            const bool freeNow = !layout->bands[slot].used;
-            const bool fedBefore = old != nullptr && old->bands[slot].used;
-            if (freeNow && (!fedBefore || chosen == kMaxMeters)) {
-                chosen = slot;
-                if (!fedBefore) {
-                    break;
+    // Any other band starts afresh, preferably in a slot the capture's thread does not feed. A
+    // slot it still feeds holds another band's sound until the capture takes this layout and
+    // empties it; until then the slot reads as no sound.
+    for (const std::size_t meter : fresh) {
+        const Band band = bandOf(meters[meter]);
+        std::size_t slot = slotWith(layout->bands, band);
+        if (slot == kMaxMeters) {
+            for (std::size_t candidate = 0; candidate < kMaxMeters; ++candidate) {
+                const bool freeNow = !layout->bands[candidate].used;
+                const bool fedBefore = old != nullptr && old->bands[candidate].used;
+                if (freeNow && (!fedBefore || slot == kMaxMeters)) {
+                    slot = candidate;
+                    if (!fedBefore) {
+                        break;
+                    }
                 }
             }
+            layout->bands[slot] = band;
+            slots_[slot].power.reset(channelCount_);
+            slots_[slot].nonFiniteSamples.store(0, std::memory_order_relaxed);
+            emptied[slot] = true;
         }
-        claim(meter, chosen);
-        slots_[chosen].power.reset(channelCount_);
-        slots_[chosen].nonFiniteSamples.store(0, std::memory_order_relaxed);
+        layout->slotOfMeter[meter] = slot;
     }
     meters_ = std::move(meters);
     layout_ = layout;
-    publish(std::move(layout), false);
+    const std::uint64_t generation = publish(std::move(layout), false);
+    for (std::size_t slot = 0; slot < kMaxMeters; ++slot) {
+        if (emptied[slot]) {
+            freshSince_[slot] = generation;
+        }
+    }
 }
 
 void MeterBank::reset(std::size_t channelCount, double sampleRate) {
@@ -125,15 +116,23 @@ void MeterBank::reset(std::size_t channelCount, double sampleRate) {
     publish(layout_, true);
 }
 
-void MeterBank::publish(std::shared_ptr<const Layout> layout, bool restart) {
+std::uint64_t MeterBank::publish(std::shared_ptr<const Layout> layout, bool restart) {
     std::lock_guard lock(handOverMutex_);
     handedOver_ = std::move(layout);
     restarts_ += restart ? 1 : 0;
-    generation_.fetch_add(1, std::memory_order_release);
+    return generation_.fetch_add(1, std::memory_order_release) + 1;
 }
 
 MeterBank::Take MeterBank::take() {
     std::array<std::optional<ChannelPowerMeter::Reading>, kMaxMeters> bySlot;
+    // A slot given a new band holds the old band's sound until the capture has taken the new
+    // layout and emptied it.
+    const std::uint64_t adopted = adopted_.load(std::memory_order_acquire);
+    for (std::size_t slot = 0; slot < kMaxMeters; ++slot) {
+        if (freshSince_[slot] > adopted) {
+            bySlot[slot] = ChannelPowerMeter::Reading{};
+        }
+    }
     Take result;
     result.meters.reserve(meters_.size());
     for (std::size_t meter = 0; meter < meters_.size(); ++meter) {
@@ -201,6 +200,7 @@ void MeterBank::feed(const float* samples, std::size_t frameCount, std::size_t c
 
 void MeterBank::prepare(std::size_t channelCount, double sampleRate) {
     std::uint64_t restarts = 0;
+    const std::shared_ptr<const Layout> before = feeder_.layout;
     {
         std::lock_guard lock(handOverMutex_);
         feeder_.layout = handedOver_;
@@ -218,6 +218,10 @@ void MeterBank::prepare(std::size_t channelCount, double sampleRate) {
         if (band.used && (restart || feeder_.filterBands[slot] != band)) {
             feeder_.filters[slot].configure(band.lowCut, band.highCut, sampleRate, channelCount);
         }
+        // What this thread summed there before was another band's sound.
+        if (band.used && feeder_.filterBands[slot] != band) {
+            slots_[slot].power.reset(channelCount);
+        }
         feeder_.filterBands[slot] = band;
     }
     feeder_.masks.clear();
@@ -228,12 +232,29 @@ void MeterBank::prepare(std::size_t channelCount, double sampleRate) {
     feeder_.pairFiltered.resize(kChunkFrames * channelCount);
     feeder_.fragmentFrames = std::clamp<std::size_t>(
         static_cast<std::size_t>(std::lround(sampleRate * kFragmentSeconds)), 1, kChunkFrames);
-    feeder_.windows.assign(layout.meters.size(), SlidingWindow());
+    // A fast meter whose owner, channels and band stay goes on with its window: a change of
+    // another mapping, or of the list, never makes it deaf for 5 ms.
+    std::vector<SlidingWindow> windows(layout.meters.size());
     for (std::size_t meter = 0; meter < layout.meters.size(); ++meter) {
-        if (layout.meters[meter].fast && feeder_.masks[meter] != 0) {
-            feeder_.windows[meter].samples.resize(feeder_.fragmentFrames * channelCount);
+        const MeterSettings& settings = layout.meters[meter];
+        if (!settings.fast || feeder_.masks[meter] == 0) {
+            continue;
+        }
+        std::size_t from = feeder_.windows.size();
+        if (!restart && before != nullptr && !settings.owner.empty()) {
+            const auto kept = std::ranges::find_if(before->meters, [&](const MeterSettings& other) {
+                return other.owner == settings.owner && other == settings;
+            });
+            from = static_cast<std::size_t>(kept - before->meters.begin());
+        }
+        if (from < feeder_.windows.size()) {
+            windows[meter] = std::move(feeder_.windows[from]);
+        } else {
+            windows[meter].samples.resize(feeder_.fragmentFrames * channelCount);
         }
     }
+    feeder_.windows = std::move(windows);
+    adopted_.store(feeder_.generation, std::memory_order_release);
 }
 
 void MeterBank::feedChunk(const float* samples, std::size_t frames,

@@ -24,7 +24,18 @@ struct MeterSettings {
     bool fast = false;
     // The setting that chose `channels`, as a missing channel's error names it.
     std::string channelsKey = "inputChannels";
-    friend bool operator==(const MeterSettings&, const MeterSettings&) = default;
+    // Whose meter this is, for as long as it lives (empty: no one's in particular). A meter's
+    // sums and its fast window go with its owner, never with its place in the list, so that a
+    // mapping arriving where another stood hears nothing the other gathered.
+    std::string owner = {};
+    // The same measurement, whoever owns it.
+    bool measuresAlike(const MeterSettings& other) const {
+        return channels == other.channels && lowCut == other.lowCut && highCut == other.highCut &&
+               fast == other.fast && channelsKey == other.channelsKey;
+    }
+    friend bool operator==(const MeterSettings& a, const MeterSettings& b) {
+        return a.measuresAlike(b);
+    }
 };
 
 // One meter's reading of one take.
@@ -76,7 +87,8 @@ class MeterBank {
     MeterBank& operator=(const MeterBank&) = delete;
 
     // Main thread. An empty list is one meter of every channel without a band; beyond
-    // kMaxMeters the rest are left out. A band that stays keeps its filter and sums.
+    // kMaxMeters the rest are left out. A band that stays keeps its filter and sums; a new band
+    // reads nothing until the capture's thread has taken it, then only its own sound.
     void configure(std::vector<MeterSettings> meters);
     const std::vector<MeterSettings>& meters() const { return meters_; }
     // Main thread, while nothing feeds: starts over for an input of `channelCount` channels (0
@@ -137,7 +149,8 @@ class MeterBank {
         std::size_t fragmentFrames = 1;
     };
 
-    void publish(std::shared_ptr<const Layout> layout, bool restart);
+    // Hands `layout` to the capture's thread; the generation it is handed over as.
+    std::uint64_t publish(std::shared_ptr<const Layout> layout, bool restart);
     void prepare(std::size_t channelCount, double sampleRate);
     void feedChunk(const float* samples, std::size_t frames, const FragmentHandler& onFragment);
     // Adds a fast meter's filtered frames to its window, judging it every kFragmentSeconds.
@@ -153,6 +166,8 @@ class MeterBank {
     // Main thread only.
     std::vector<MeterSettings> meters_;
     std::shared_ptr<const Layout> layout_;
+    // Per slot, the generation from which it holds a band it did not hold before.
+    std::array<std::uint64_t, kMaxMeters> freshSince_{};
     std::size_t channelCount_ = 0;
     double sampleRate_ = 0.0;
 
@@ -162,6 +177,9 @@ class MeterBank {
     std::shared_ptr<const Layout> handedOver_;  // guarded by handOverMutex_
     std::uint64_t restarts_ = 0;                // guarded by handOverMutex_
     std::atomic<std::uint64_t> generation_{0};
+    // The generation the capture's thread last took, once it has emptied the slots whose band
+    // changed.
+    std::atomic<std::uint64_t> adopted_{0};
 
     Feeder feeder_;
     std::uint64_t feederRestarts_ = 0;  // the capture thread's
