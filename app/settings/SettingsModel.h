@@ -84,6 +84,9 @@ class SettingsModel {
     // The set-up's values in use as the texts a file holds, by key: equal for two models that
     // mean the same set-up, however each was written.
     std::map<std::string, std::string> setUpTexts() const;
+    // A section of the file in the way of a new mapping's name (hand-written, and not listed), in
+    // words; nothing when there is none.
+    std::optional<std::string> sectionInTheWay(std::string_view name) const;
     // Takes the set-up of `preset`, a model loaded from a preset's file without a notice: its
     // mappings replace those listed (the sections of those it leaves out go), and a set-up key it
     // leaves out becomes absent. The machine's keys stay; `name`, when given, becomes the preset
@@ -142,8 +145,6 @@ class SettingsModel {
     // The list as `mappings` holds it, checked; nothing with `error` saying why.
     static std::optional<SettingValue> listValue(const std::vector<std::string>& names,
                                                  std::string& error);
-    // A section of the file in the way of a new name, in words; nothing when there is none.
-    std::optional<std::string> sectionInTheWay(std::string_view name) const;
     void forgetStored(std::string_view mapping);
     void storeHeld(const Scope& scope, size_t index);
     // Writes `value` under `key` in the text every reader takes back as the same value.

@@ -73,6 +73,8 @@ TEST_F(FastTriggerTest, FragmentsTurnTheTriggerAtOnceWithItsHysteresisAndDelays)
                 float value = 0.0f;
                 std::memcpy(&value, &bits, sizeof value);
                 sent.push_back(value);
+                // The lamp shows the turn as it leaves, not one turn late.
+                EXPECT_EQ(controller->status().mappings.front().on, value == 10.0f);
             }
         }
         EXPECT_EQ(sent, c.sent);

@@ -15,6 +15,13 @@ FastTriggerGate::~FastTriggerGate() {
 void FastTriggerGate::setConditions(const Conditions& conditions) {
     std::lock_guard lock(shared_->mutex);
     shared_->conditions = conditions;
+    shared_->staged.reset();
+}
+
+void FastTriggerGate::stageConditions(const Conditions& conditions) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->staged = conditions;
+    ++shared_->stagedCount;
 }
 
 bool FastTriggerGate::isOn() const {
@@ -51,11 +58,20 @@ void FastTriggerGate::handOn(const std::shared_ptr<Shared>& shared) {
 }
 
 AudioCapture::FragmentLevelHandler FastTriggerGate::handler() {
+    uint64_t stagedBefore = 0;
+    {
+        std::lock_guard lock(shared_->mutex);
+        stagedBefore = shared_->stagedCount;
+    }
     // The controller hands each gate only its own mapping's meter.
-    return [shared = shared_, &mainLoop = mainLoop_](std::size_t /*meter*/, float averagePowerDb,
-                                                     float /*samplePeakDb*/) {
+    return [shared = shared_, &mainLoop = mainLoop_, stagedBefore](
+               std::size_t /*meter*/, float averagePowerDb, float /*samplePeakDb*/) {
         {
             std::lock_guard lock(shared->mutex);
+            if (shared->staged && shared->stagedCount <= stagedBefore) {
+                shared->conditions = *shared->staged;
+                shared->staged.reset();
+            }
             const Conditions& conditions = shared->conditions;
             const float position =
                 positionForMeter(meterForLevel(averagePowerDb, conditions.amplification));

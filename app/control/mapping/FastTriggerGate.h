@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "app/audio/AudioCapture.h"
 #include "app/shaping/MonotonicClock.h"
@@ -39,13 +40,18 @@ class FastTriggerGate {
     FastTriggerGate(const FastTriggerGate&) = delete;
     FastTriggerGate& operator=(const FastTriggerGate&) = delete;
 
+    // From the next fragment on.
     void setConditions(const Conditions& conditions);
+    // From the first fragment that reaches a handler made after this call: handed to the capture
+    // with new meters, it applies them exactly where the sound starts to be metered anew.
+    void stageConditions(const Conditions& conditions);
     // Whether the trigger is on, and starting from a given state: the tick's gate and this one
     // hand the state over when the response changes, so that the change gives no spurious turn.
     bool isOn() const;
     void resume(bool on);
 
-    // For the capture: called on its thread for every fragment.
+    // For the capture: called on its thread for every fragment; it takes the conditions staged
+    // before it was made.
     AudioCapture::FragmentLevelHandler handler();
     // Turns dropped because too many waited.
     uint64_t dropped() const;
@@ -57,6 +63,9 @@ class FastTriggerGate {
         mutable std::mutex mutex;
         // Guarded by `mutex`.
         Conditions conditions;
+        std::optional<Conditions> staged;
+        // Counts the conditions staged; a handler knows the count when it was made.
+        uint64_t stagedCount = 0;
         TriggerGate gate;
         std::deque<TriggerGate::Change> pending;
         // Whether a call to hand `pending` on is posted and has not yet taken it.

@@ -1,5 +1,7 @@
 #include "app/control/mapping/MappingChain.h"
 
+#include <utility>
+
 #include "app/control/mapping/MappingSettings.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/values/InputChannels.h"
@@ -62,8 +64,11 @@ std::string MappingChain::address() const {
 MeterSettings MappingChain::meterSettings() const {
     return {parseInputChannels(settings_.text(key(keys::inputChannels)).value_or(std::string()))
                 .value_or(std::vector<unsigned>()),
-            settings_.decimal(key(keys::bandLowCut)), settings_.decimal(key(keys::bandHighCut)),
-            fastResponse_, key(keys::inputChannels)};
+            settings_.decimal(key(keys::bandLowCut)),
+            settings_.decimal(key(keys::bandHighCut)),
+            fastResponse_,
+            key(keys::inputChannels),
+            slot_};
 }
 
 void MappingChain::settingChanged(std::string_view changedKey) {
@@ -83,10 +88,41 @@ void MappingChain::takeSettings() {
     shaping_.setSettings(shapingSettingsOf(settings_, name_));
     status_.continuous = mode() == continuousMode;
     status_.address = address();
+    if (lit_ && lit_->address != status_.address) {
+        // The cue at the old address goes off; at the new one the gate decides afresh.
+        closeTurn();
+        shaping_.resumeTrigger(false);
+        if (fastResponse_) {
+            fastGate_.resume(false);
+        }
+        fastOnHandedOn_ = false;
+        status_.on = false;
+    }
     if (fastResponse_) {
-        fastGate_.setConditions({shaping_.settings().trigger, amplification(), active()});
+        if (holdingConditions_) {
+            fastGate_.stageConditions(gateConditions());
+        } else {
+            fastGate_.setConditions(gateConditions());
+        }
     }
     takeResponse();
+}
+
+FastTriggerGate::Conditions MappingChain::gateConditions() const {
+    return {shaping_.settings().trigger, amplification(), active()};
+}
+
+void MappingChain::releaseConditions(bool applied) {
+    holdingConditions_ = false;
+    if (!applied && fastResponse_) {
+        fastGate_.setConditions(gateConditions());
+    }
+}
+
+void MappingChain::closeTurn() {
+    if (const std::optional<LitTurn> turn = std::exchange(lit_, std::nullopt)) {
+        hooks_.send(*this, turn->address, turn->offValue, Destination::Kind::trigger);
+    }
 }
 
 void MappingChain::takeResponse() {
@@ -98,7 +134,8 @@ void MappingChain::takeResponse() {
     }
     fastResponse_ = fast;
     if (fast) {
-        fastGate_.setConditions({shaping_.settings().trigger, amplification(), active()});
+        // A gate the capture does not feed yet may take its conditions now.
+        fastGate_.setConditions(gateConditions());
         fastGate_.resume(shaping_.triggerIsOn());
         fastOnHandedOn_ = shaping_.triggerIsOn();
         hooks_.meteringChanged();
@@ -139,7 +176,7 @@ void MappingChain::sendForPosition(float position, MonotonicTime now) {
         shaping_.follow(position);
     } else if (mode() == continuousMode) {
         shaping_.follow(position);
-        hooks_.send(*this, (1.0f - smoothed) * minValue() + maxValue() * smoothed,
+        hooks_.send(*this, status_.address, (1.0f - smoothed) * minValue() + maxValue() * smoothed,
                     Destination::Kind::continuous);
     } else {
         sendTurn(shaping_.turn(position, now));
@@ -150,10 +187,12 @@ void MappingChain::sendForPosition(float position, MonotonicTime now) {
 bool MappingChain::sendTurn(TriggerGate::Change change) {
     switch (change) {
         case TriggerGate::Change::turnedOn:
-            hooks_.send(*this, maxValue(), Destination::Kind::trigger);
+            lit_ = LitTurn{status_.address, minValue()};
+            hooks_.send(*this, status_.address, maxValue(), Destination::Kind::trigger);
             return true;
         case TriggerGate::Change::turnedOff:
-            hooks_.send(*this, minValue(), Destination::Kind::trigger);
+            lit_.reset();
+            hooks_.send(*this, status_.address, minValue(), Destination::Kind::trigger);
             return true;
         case TriggerGate::Change::none:
             break;
@@ -167,8 +206,9 @@ void MappingChain::fastTurned(TriggerGate::Change change) {
         return;
     }
     fastOnHandedOn_ = change == TriggerGate::Change::turnedOn;
+    // Before the send, which shows the status: the lamp lights with the turn it shows.
+    status_.on = fastOnHandedOn_;
     if (active()) {
         sendTurn(change);
     }
-    status_.on = fastOnHandedOn_;
 }

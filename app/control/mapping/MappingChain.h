@@ -22,8 +22,10 @@
 class MappingChain {
   public:
     struct Hooks {
-        // Hands a value on to /zandorex/<address()>.
-        std::function<void(MappingChain& chain, float value, Destination::Kind kind)> send;
+        // Hands a value on to /zandorex/<address>.
+        std::function<void(MappingChain& chain, const std::string& address, float value,
+                           Destination::Kind kind)>
+            send;
         // What the chain asks of the capture changed: its meter, or its fragment handler.
         std::function<void()> meteringChanged;
     };
@@ -55,6 +57,15 @@ class MappingChain {
     bool fastResponse() const { return fastResponse_; }
     AudioCapture::FragmentLevelHandler fragmentHandler() { return fastGate_.handler(); }
     const LevelShaping& shaping() const { return shaping_; }
+    // While a preset is taken, the fast gate's new conditions wait for the handler that comes
+    // with the new meters, so that they apply from the first piece of sound metered the new way
+    // and never to the old meters' last pieces. At the end, `applied` says whether that handler
+    // was handed to the capture; if not, they apply now.
+    void holdConditions() { holdingConditions_ = true; }
+    void releaseConditions(bool applied);
+    // A trigger that is on sends its off to where its on went: its mapping leaves, or its
+    // address changed, and Zandorex must not keep that cue lit.
+    void closeTurn();
 
     // The tick: the mapping's average power and sample peak in dBFS, nothing when its channels
     // gave no level (no input, a missing channel, or no frames since the previous tick).
@@ -72,6 +83,13 @@ class MappingChain {
     void takeResponse();
     bool sendTurn(TriggerGate::Change change);
     void fastTurned(TriggerGate::Change change);
+    FastTriggerGate::Conditions gateConditions() const;
+
+    // Where the last on went and the off it asks for; nothing while the trigger is off.
+    struct LitTurn {
+        std::string address;
+        float offValue = 0.0f;
+    };
 
     std::string name_;
     std::string slot_;
@@ -82,6 +100,8 @@ class MappingChain {
     FastTriggerGate fastGate_;
     // In the fast response, the state of the last turn handed on, which is what the peer heard.
     bool fastOnHandedOn_ = false;
+    bool holdingConditions_ = false;
+    std::optional<LitTurn> lit_;
     MappingStatus status_;
     SettingsModel::Subscription subscription_;
 };

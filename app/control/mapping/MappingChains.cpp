@@ -40,9 +40,8 @@ std::unique_ptr<MappingChain> MappingChains::makeChain(std::string name) {
     return std::make_unique<MappingChain>(
         std::move(name), settings_, mainLoop_, clock_,
         MappingChain::Hooks{
-            [this](MappingChain& chain, float value, Destination::Kind kind) {
-                sendValue(chain, value, kind);
-            },
+            [this](MappingChain& chain, const std::string& address, float value,
+                   Destination::Kind kind) { sendValue(chain, address, value, kind); },
             // A chain made while the list is being taken waits for the whole list.
             [this] {
                 if (metering_ && !takingMappings_ && !holdingMetering_) {
@@ -77,10 +76,12 @@ void MappingChains::takeMappings() {
     chains_.swap(kept);
     takingMappings_ = false;
     metering_ = true;
-    // A removed mapping's turn held over an outage is not sent when the connection is back.
+    // A removed mapping's turn held over an outage is not sent when the connection is back; a
+    // cue it left lit goes off.
     for (const std::unique_ptr<MappingChain>& gone : kept) {
         if (gone) {
             destination_.forget(gone->slot());
+            gone->closeTurn();
         }
     }
     show();
@@ -93,10 +94,21 @@ void MappingChains::takeMappings() {
     applyMetering();
 }
 
+void MappingChains::holdMetering() {
+    holdingMetering_ = true;
+    for (const std::unique_ptr<MappingChain>& chain : chains_) {
+        chain->holdConditions();
+    }
+}
+
 void MappingChains::releaseMetering(bool apply) {
     holdingMetering_ = false;
-    if (apply && metering_) {
+    const bool applied = apply && metering_;
+    if (applied) {
         applyMetering();
+    }
+    for (const std::unique_ptr<MappingChain>& chain : chains_) {
+        chain->releaseConditions(applied);
     }
     // Only now that the capture hands them nothing more.
     leavingChains_.clear();
@@ -150,9 +162,10 @@ void MappingChains::show() {
     status_.lastValueSent = first.lastValueSent;
 }
 
-void MappingChains::sendValue(MappingChain& chain, float value, Destination::Kind kind) {
-    const auto message = std::make_shared<QVOSCMessage>(
-        QVOSCAddress::addressWithString("/zandorex/" + chain.address()));
+void MappingChains::sendValue(MappingChain& chain, const std::string& address, float value,
+                              Destination::Kind kind) {
+    const auto message =
+        std::make_shared<QVOSCMessage>(QVOSCAddress::addressWithString("/zandorex/" + address));
     message->attachArgument(QVOSCArgument::argumentWithFloat(value));
     // A value held over an outage is told of when it goes.
     if (destination_.send(message, kind, chain.slot()) == Destination::Delivery::sent) {

@@ -44,7 +44,7 @@ class MappingChains {
 
     // While a preset is taken, the chains follow each key as it is told; the capture changes its
     // meters and the gates they feed once, at releaseMetering, when `apply` says so.
-    void holdMetering() { holdingMetering_ = true; }
+    void holdMetering();
     void releaseMetering(bool apply);
 
     // The tick: each chain reads its meter of the capture's take (`readings`, in chain order).
@@ -62,7 +62,8 @@ class MappingChains {
     // chain's fragments to its gate.
     void applyMetering();
     // Hands one value of a mapping to the destination as a message to /zandorex/<address>.
-    void sendValue(MappingChain& chain, float value, Destination::Kind kind);
+    void sendValue(MappingChain& chain, const std::string& address, float value,
+                   Destination::Kind kind);
     // Counts a message of one value of a mapping as sent.
     void valueSent(const QVOSCMessage& message, MappingChain& chain);
 

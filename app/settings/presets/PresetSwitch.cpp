@@ -20,19 +20,42 @@ void PresetSwitch::takeStored() {
 }
 
 std::optional<std::string> PresetSwitch::switchTo(std::string_view name, bool& taken) {
+    taken = false;
     std::string problem;
     const std::unique_ptr<Preset> preset = folder_.read(name, problem);
-    taken = preset != nullptr;
     if (!preset) {
         return problem;
     }
+    // A section the technician wrote by hand, and the mapping list does not name, is theirs: a
+    // switch would overwrite it, as adding or renaming a mapping would.
+    for (const std::string& mapping : preset->settings().mappingNames()) {
+        if (const std::optional<std::string> inTheWay = settings_.sectionInTheWay(mapping)) {
+            return "preset " + preset->name() + " is not taken: " + *inTheWay;
+        }
+    }
+    if (const std::optional<std::string> unkept = keepReplaced()) {
+        return "preset " + preset->name() + " is not taken: the set-up it would replace could " +
+               "not be kept as the preset '" + std::string(kReplacedPreset) + "': " + *unkept;
+    }
+    taken = true;
     // The keys are told one by one; the set-up is compared once, when all are taken.
     switching_ = true;
     std::optional<std::string> unwritten = settings_.takeSetUp(preset->settings(), preset->name());
     switching_ = false;
     loadedSetUp_ = settings_.setUpTexts();
     changed_ = false;
-    return unwritten;
+    if (unwritten) {
+        return "switched, not stored: " + *unwritten;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> PresetSwitch::keepReplaced() const {
+    // A set-up that still is the preset it came from can be had again from that preset.
+    if (loaded() && loadedSetUp_ && !changed_) {
+        return std::nullopt;
+    }
+    return folder_.save(kReplacedPreset, settings_);
 }
 
 std::optional<std::string> PresetSwitch::save(std::string_view name) {

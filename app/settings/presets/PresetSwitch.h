@@ -14,6 +14,10 @@
 // runs on the main thread.
 class PresetSwitch {
   public:
+    // Where a switch keeps the set-up it replaces when that set-up is no preset unchanged (made
+    // by hand, or a preset changed since it was taken), so that the technician can go back to it.
+    static constexpr std::string_view kReplacedPreset = "before the last switch";
+
     // The presets kept beside `settingsFile`.
     PresetSwitch(SettingsModel& settings, const QString& settingsFile);
 
@@ -21,8 +25,10 @@ class PresetSwitch {
     // whether the set-up still is that preset.
     void takeStored();
     // Takes the preset `name` as the set-up, stored at once: nothing when done, otherwise why
-    // not. `taken` says whether the set-up changed: not when the preset was refused, but also
-    // when only writing the file failed.
+    // not. `taken` says whether the set-up changed: not when the preset was refused (it cannot
+    // be read, its mappings meet sections of the file that the list does not name, or the set-up
+    // it replaces could not be kept), but also when only writing the file failed, which is said
+    // as "switched, not stored".
     std::optional<std::string> switchTo(std::string_view name, bool& taken);
     // Stores the live set-up as the preset `name`, which then is the one it came from.
     std::optional<std::string> save(std::string_view name);
@@ -35,6 +41,10 @@ class PresetSwitch {
     void settingChanged(std::string_view key);
 
   private:
+    // Stores the live set-up as kReplacedPreset unless it can be had again as it is; why not,
+    // when that failed.
+    std::optional<std::string> keepReplaced() const;
+
     SettingsModel& settings_;
     PresetFolder folder_;
     // The set-up of the loaded preset, as its file's texts; nothing when it could not be read.
