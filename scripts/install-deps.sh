@@ -14,6 +14,9 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     liblo-dev liblo-tools liboscpack-dev
     xvfb xauth procps
+    # The window's fit is tested in both: DejaVu, Debian's fallback, and Noto, the default font
+    # of many desktops, whose taller lines need more height.
+    fonts-dejavu-core fonts-noto-core fonts-noto-mono
     chromium chromium-driver python3-selenium
     pipewire pipewire-pulse wireplumber dbus
     help2man man-db desktop-file-utils appstream systemd lintian dpkg-dev file python3

@@ -174,9 +174,10 @@ void MainWindow::placeViews() {
     ui_->middleLayout->setStretchFactor(ui_->viewTabs, 2);
     ui_->viewTabs->addTab(history_, tr("&Level history"));
     ui_->viewTabs->addTab(monitorPanel_, tr("OSC monitor"));
-    // The monitor's own frame is the tab's.
+    // The monitor's own frame and margins are the tab's.
     monitorPanel_->setFlat(true);
     monitorPanel_->setTitle(QString());
+    monitorPanel_->layout()->setContentsMargins(0, 0, 0, 0);
     // The spectrum, and the rows with the history, share what height the window gains.
     ui_->centralLayout->setStretch(0, 1);
     ui_->centralLayout->setStretch(1, 1);

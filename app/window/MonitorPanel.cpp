@@ -41,14 +41,18 @@ MonitorPanel::MonitorPanel(OscMonitor& monitor, QWidget* parent)
                             view_->horizontalScrollBar()->sizeHint().height());
     view_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
-    auto* controls = new QHBoxLayout;
+    // The controls stand in a column beside the list, within its eight lines' height, rather than
+    // in a row above it: in a font with tall lines, such as Noto, a row would cost the window the
+    // height it lacks on a laptop's screen.
+    auto* controls = new QVBoxLayout;
     controls->addWidget(pauseButton_);
     controls->addWidget(clearButton_);
-    controls->addWidget(filterLineEdit_, 1);
+    controls->addWidget(filterLineEdit_);
     controls->addWidget(leftOutText_);
-    auto* layout = new QVBoxLayout(this);
+    controls->addStretch(1);
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(view_, 1);
     layout->addLayout(controls);
-    layout->addWidget(view_);
 
     connect(pauseButton_, &QPushButton::toggled, this, [this] { refresh(); });
     connect(clearButton_, &QPushButton::clicked, this, [this] {
