@@ -46,6 +46,24 @@ QString text(const std::string& value) {
 
 WebPage::WebPage(KestranoController& controller, SpectrumFeed& spectra)
     : controller_(controller), spectra_(spectra), access_(controller.settings()) {
+    noteSpacing_.setSingleShot(true);
+    noteSpacing_.setInterval(noteSpacing);
+    QObject::connect(&noteSpacing_, &QTimer::timeout, [this] {
+        if (noteDue_) {
+            noteDue_ = false;
+            noteSpacing_.start();
+            writePageNote();
+        }
+    });
+    spectrumRelease_.setSingleShot(true);
+    spectrumRelease_.setInterval(spectrumKept);
+    QObject::connect(&spectrumRelease_, &QTimer::timeout, [this] {
+        if (!server_ || server_->pages() == 0) {
+            spectrumHold_.reset();
+            // The next analysis counts its spectra from one again.
+            spectrum_ = {};
+        }
+    });
     subscription_ = controller_.settings().subscribe([this](std::string_view key) {
         if (key == keys::webPort || key == keys::webAddress) {
             serve();
@@ -104,19 +122,41 @@ void WebPage::serve() {
 
 void WebPage::pagesChanged() {
     const size_t pages = server_ ? server_->pages() : 0;
-    // Made again for whoever came: the presets on disk may have changed since the last setup.
-    setupChanged_ = true;
-    if (pages > 0 && !spectrumHold_) {
-        spectrumHold_ = spectra_.open(spectraPerSecond);
-    } else if (pages == 0) {
+    // Made again for whoever came, as often as a second: the presets on disk may have changed
+    // since the last setup.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - setupForArrival_ >= std::chrono::seconds(1)) {
+        setupForArrival_ = now;
+        setupChanged_ = true;
+    }
+    if (pages > 0) {
+        spectrumRelease_.stop();
+        if (!spectrumHold_) {
+            spectrumHold_ = spectra_.open(spectraPerSecond);
+        }
+    } else if (!server_) {
+        spectrumRelease_.stop();
         spectrumHold_.reset();
-        // The next analysis counts its spectra from one again.
         spectrum_ = {};
+    } else if (spectrumHold_ && !spectrumRelease_.isActive()) {
+        spectrumRelease_.start();
     }
     showPages();
 }
 
 void WebPage::showPages() {
+    if (served_.empty()) {
+        return;
+    }
+    if (noteSpacing_.isActive()) {
+        noteDue_ = true;
+        return;
+    }
+    noteSpacing_.start();
+    writePageNote();
+}
+
+void WebPage::writePageNote() {
     if (served_.empty()) {
         return;
     }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QTimer>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -29,6 +30,8 @@ class WebPage : public ControllerObserver {
     // The spectrum goes with the state each time a new one was worked out: ten a second is live
     // to the eye, and the analysis for a page alone costs a third of the window's.
     static constexpr int spectraPerSecond = 10;
+    static constexpr std::chrono::seconds noteSpacing{1};
+    static constexpr std::chrono::seconds spectrumKept{10};
 
     WebPage(KestranoController& controller, SpectrumFeed& spectra);
     ~WebPage() override;
@@ -43,8 +46,11 @@ class WebPage : public ControllerObserver {
     // Listens where the settings say now, or says why not.
     void serve();
     void pagesChanged();
-    // Tells in the status line how many pages are open, and what was turned away.
+    // Tells in the status line how many pages are open, and what was turned away: at once, or,
+    // when it was told less than `noteSpacing` ago, then. A stranger opening and dropping pages
+    // hundreds of times a second makes one status line a second, not one a page.
     void showPages();
+    void writePageNote();
     QByteArray answer(const QByteArray& message, const QHostAddress& from);
     // Whether a page at `from` may change anything, and if not, why.
     QByteArray accessMessage(const QHostAddress& from) const;
@@ -61,5 +67,12 @@ class WebPage : public ControllerObserver {
     std::chrono::steady_clock::time_point lastSent_{};
     // Whether a setting changed since the setup was last made.
     bool setupChanged_ = true;
+    // When the setup was last made again for a page that came.
+    std::chrono::steady_clock::time_point setupForArrival_{};
+    QTimer noteSpacing_;
+    bool noteDue_ = false;
+    // The spectrum's analysis is let go this long after the last page went, so that pages that
+    // come and go (a reload, a stranger reconnecting) do not set it up each time.
+    QTimer spectrumRelease_;
     SettingsModel::Subscription subscription_;
 };

@@ -204,6 +204,40 @@ class RawPage:
         self.socket.close()
 
 
+def flood(port, stop, sent):
+    """Tiny commands as fast as the socket takes them from 127.0.0.4, never reading, connecting
+    again whenever the program cuts the page off; until `stop` is set, or for 10 s at most.
+    `sent` counts the frames and the connections."""
+    frame = bytes([0x81, 0x80 | 10, 0, 0, 0, 0]) + b'{"do":"x"}'  # masked with zeros
+    burst = frame * 1000
+    end = time.monotonic() + 10
+    while not stop.is_set() and time.monotonic() < end:
+        page = RawPage(port, source="127.0.0.4")
+        sent["connections"] += 1
+        page.socket.settimeout(1.0)
+        try:
+            while not stop.is_set() and time.monotonic() < end:
+                page.socket.sendall(burst)
+                sent["frames"] += 1000
+        except OSError:
+            pass
+        finally:
+            page.close()
+
+
+def program_memory(program):
+    with open(f"/proc/{program.process.pid}/status") as status:
+        return next(int(line.split()[1]) for line in status if line.startswith("VmRSS:"))
+
+
+def request_answer(connection):
+    """The status line the program answered with; empty when it closed without a word."""
+    try:
+        return connection.recv(4096).split(b"\r\n", 1)[0]
+    except ConnectionResetError:
+        return b""
+
+
 def http_get(port, host):
     """The status and body of a plain GET of the page naming `host`."""
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=DEADLINE)
@@ -421,8 +455,59 @@ class PageTest(unittest.TestCase):
             finally:
                 stalled.close()
 
+        def flood_that_never_reads():
+            # The peer's level messages keep their rate while a stranger floods the page with
+            # commands it never reads the answers to; its pages are cut off and counted, and the
+            # program does not buffer for them.
+            memory = program_memory(self.program)
+            stop, sent = threading.Event(), {"frames": 0, "connections": 0}
+            flooder = threading.Thread(target=flood, args=(port, stop, sent), daemon=True)
+            flooder.start()
+            try:
+                wait_for(lambda: sent["frames"] >= 20_000, "the flood under way")
+                seconds = []
+                for _ in range(3):
+                    before = self.osc.count
+                    time.sleep(1.0)
+                    seconds.append(self.osc.count - before)
+                self.assertTrue(flooder.is_alive(), f"the flood ended before it was measured: {sent}")
+            finally:
+                stop.set()
+                flooder.join(DEADLINE)
+            print(f"flood: {sent}, level messages in each second: {seconds}, memory "
+                  f"{memory} -> {program_memory(self.program)} KiB", file=sys.stderr)
+            self.assertGreaterEqual(min(seconds), 18, seconds)
+            self.assertGreater(sent["connections"], 1, "the flooding page was never cut off")
+            wait_for(lambda: self.program.said("pages dropped") and
+                     self.program.said("commands over the rate"), "the drops counted")
+            self.assertLess(program_memory(self.program) - memory, 20_000)
+
+        def request_limits():
+            # Sixteen connections from one address that send nothing whole: the next one from
+            # there is cut at once, while another address is still served. A header that never
+            # ends is answered 408 in time, one too long 431 before it ends.
+            def connection(source):
+                return socket.create_connection(("127.0.0.1", port), timeout=DEADLINE,
+                                                source_address=(source, 0))
+            quiet = [connection("127.0.0.5") for _ in range(16)]
+            try:
+                quiet[0].sendall(f"GET / HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n".encode())
+                with connection("127.0.0.5") as seventeenth:
+                    self.assertEqual(request_answer(seventeenth), b"")
+                self.assertEqual(http_get(port, f"127.0.0.1:{port}")[0], 200)
+                with connection("127.0.0.6") as long_header:
+                    long_header.sendall(f"GET / HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n".encode()
+                                        + b"X-Filler: " + b"x" * 65536)
+                    self.assertEqual(request_answer(long_header),
+                                     b"HTTP/1.1 431 Request Header Fields Too Large")
+                self.assertEqual(request_answer(quiet[0]), b"HTTP/1.1 408 Request Timeout")
+            finally:
+                for each in quiet:
+                    each.close()
+            wait_for(lambda: self.program.said("requests cut off"), "the requests counted")
+
         limits = [ninth_page, foreign_origin, host_not_this_page, oversized_message,
-                  browser_that_stops_reading]
+                  browser_that_stops_reading, flood_that_never_reads, request_limits]
         for limit in limits:
             with self.subTest(limit.__name__):
                 limit()
