@@ -1,10 +1,12 @@
 #include "tests/audio/IncomingFlood.h"
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -123,13 +125,17 @@ std::vector<FloodKind> floodKinds() {
     };
 }
 
-FloodFigures floodProgram(HeadlessLevelRun& run, const FloodKind& kind,
+FloodFigures floodProgram(HeadlessLevelRun& run, HeadlessLevelRun& control, const FloodKind& kind,
                           std::chrono::milliseconds duration, std::chrono::milliseconds after) {
     FloodFigures figures;
     run.program.readUntil([] { return false; }, 10ms);
+    control.program.readUntil([] { return false; }, 10ms);
     const uint64_t droppedBefore = lastDroppedCount(run.program.output()).value_or(0);
     const pid_t pid = run.program.pid();
     figures.rssBeforeMB = figures.rssPeakMB = residentMB(pid);
+    // What waited in the sockets was sent before the windows open.
+    while (run.zandorex.receive(0ms) || control.zandorex.receive(0ms)) {
+    }
 
     std::atomic<bool> stop = false;
     std::atomic<uint64_t> sent = 0;
@@ -139,20 +145,37 @@ FloodFigures floodProgram(HeadlessLevelRun& run, const FloodKind& kind,
     std::thread flood([&] { sent = sendUntil(run.listenPort, kind.datagrams, stop); });
     int levelsDuring = 0;
     int levelsAfter = 0;
+    int controlDuring = 0;
+    int controlAfter = 0;
     auto lastLevel = start;
     for (auto now = start; now < end; now = Clock::now()) {
         if (now >= floodEnd && !stop) {
             stop = true;
             flood.join();
         }
-        const auto datagram = run.zandorex.receive(20ms);
-        if (datagram && levelValue(*datagram)) {
+        // Both programs' messages are read by the same loop and placed in the same windows, so
+        // that a pause of this thread delays both alike.
+        std::array<pollfd, 2> watched{
+            {{run.zandorex.descriptor(), POLLIN, 0}, {control.zandorex.descriptor(), POLLIN, 0}}};
+        if (poll(watched.data(), watched.size(), 20) > 0) {
             const auto arrival = Clock::now();
-            ++(arrival < floodEnd ? levelsDuring : levelsAfter);
-            figures.longestGapMs =
-                std::max(figures.longestGapMs,
-                         std::chrono::duration<double, std::milli>(arrival - lastLevel).count());
-            lastLevel = arrival;
+            const bool during = arrival < floodEnd;
+            if ((watched[0].revents & POLLIN) != 0) {
+                const auto datagram = run.zandorex.receive(0ms);
+                if (datagram && levelValue(*datagram)) {
+                    ++(during ? levelsDuring : levelsAfter);
+                    figures.longestGapMs = std::max(
+                        figures.longestGapMs,
+                        std::chrono::duration<double, std::milli>(arrival - lastLevel).count());
+                    lastLevel = arrival;
+                }
+            }
+            if ((watched[1].revents & POLLIN) != 0) {
+                const auto datagram = control.zandorex.receive(0ms);
+                if (datagram && levelValue(*datagram)) {
+                    ++(during ? controlDuring : controlAfter);
+                }
+            }
         }
         figures.rssPeakMB = std::max(figures.rssPeakMB, residentMB(pid));
     }
@@ -162,9 +185,14 @@ FloodFigures floodProgram(HeadlessLevelRun& run, const FloodKind& kind,
     }
     figures.rssAfterMB = residentMB(pid);
     figures.sent = sent;
-    figures.levelsPerSecondDuring = levelsDuring / std::chrono::duration<double>(duration).count();
-    figures.levelsPerSecondAfter = levelsAfter / std::chrono::duration<double>(after).count();
+    const double during = std::chrono::duration<double>(duration).count();
+    const double afterwards = std::chrono::duration<double>(after).count();
+    figures.levelsPerSecondDuring = levelsDuring / during;
+    figures.levelsPerSecondAfter = levelsAfter / afterwards;
+    figures.controlLevelsPerSecondDuring = controlDuring / during;
+    figures.controlLevelsPerSecondAfter = controlAfter / afterwards;
     run.program.readUntil([] { return false; }, 10ms);
+    control.program.readUntil([] { return false; }, 10ms);
     figures.dropped = lastDroppedCount(run.program.output()).value_or(0) - droppedBefore;
     return figures;
 }

@@ -26,6 +26,10 @@ struct FloodFigures {
     uint64_t dropped = 0;
     double levelsPerSecondDuring = 0.0;
     double levelsPerSecondAfter = 0.0;
+    // The same counts from the control, a second program that no flood reaches, over the same
+    // wall-clock windows: what the machine let a program send at the time, flood or not.
+    double controlLevelsPerSecondDuring = 0.0;
+    double controlLevelsPerSecondAfter = 0.0;
     // The longest time between two level messages, during or after.
     double longestGapMs = 0.0;
     double rssBeforeMB = 0.0;
@@ -35,6 +39,7 @@ struct FloodFigures {
 };
 
 // Sends `kind` to the program's listen port over loopback from another thread for `duration`,
-// then watches `after` more, counting the level messages it sends and sampling its memory.
-FloodFigures floodProgram(HeadlessLevelRun& run, const FloodKind& kind,
+// then watches `after` more, counting the level messages it sends and sampling its memory;
+// meanwhile counts those of `control`, which nothing floods.
+FloodFigures floodProgram(HeadlessLevelRun& run, HeadlessLevelRun& control, const FloodKind& kind,
                           std::chrono::milliseconds duration, std::chrono::milliseconds after);
