@@ -383,6 +383,27 @@ class PageTest(unittest.TestCase):
         active = browser.find_element(By.CSS_SELECTOR, "tr[data-mapping=kick] input.active")
         self.assertTrue(active.is_selected())
 
+    def test_an_admitted_browser_gets_a_page_among_strangers_and_silent_pages_go(self):
+        self.start({"remoteControl": "on", "remoteControlFrom": "127.0.0.1,10.0.0.0/8"})
+        # Eight read-only pages, four from each of two addresses, that never answer a ping.
+        strangers = [RawPage(self.web_port, source=f"127.0.0.{2 + i // 4}") for i in range(8)]
+        for page in strangers:
+            self.addCleanup(page.close)
+        self.assertEqual([page.status for page in strangers], [101] * 8)
+        wait_for(lambda: self.program.said("(8 pages open)"), "eight pages in the status")
+        # The admitted browser gets a page and may change the program; the newest read-only
+        # page made room for it, and was told why.
+        browser = self.open_browser()
+        wait_for(lambda: browser.find_element(By.ID, "tapButton").is_enabled(),
+                 "the browser's control")
+        self.assertEqual(strangers[-1].close_frame(),
+                         (1008, "closed to make room for a page that may change the program"))
+        # The silent pages are closed within 30 s of silence and a ping round; the browser,
+        # which answers its pings, stays.
+        wait_for(lambda: self.program.said("(1 page open); turned away: 8 pages dropped"),
+                 "the silent pages dropped and counted", deadline=75)
+        self.assertEqual(browser.find_element(By.ID, "link").text, "live")
+
     def test_limits(self):
         # Remote control is off: every page is read-only, which changes nothing below.
         self.start({})
