@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 
 #include "app/control/StatusText.h"
 #include "app/window/MainWindow.h"
@@ -223,9 +224,9 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
               std::nullopt);
     const auto lamp = [&] { return table->item(1, 3)->data(Qt::UserRole + 1).toBool(); };
     capture->deliverFragment(0.0f, 0.0f, 1);
-    EXPECT_TRUE(processEventsUntil(lamp, 2s));
+    EXPECT_TRUE(processEventsUntil(lamp, 10s));
     capture->deliverFragment(-100.0f, -100.0f, 1);
-    EXPECT_TRUE(processEventsUntil([&] { return !lamp(); }, 2s));
+    EXPECT_TRUE(processEventsUntil([&] { return !lamp(); }, 10s));
     controller->settings().changeFromText("mapping2/triggerResponse", "tick");
 
     // F2 renames; a name the model refuses is shown, and the old one stays. The edit is handed
@@ -235,7 +236,7 @@ TEST_F(MainWindowTest, AddsChoosesRenamesAndRemovesAMappingWithTheKeyboard) {
         QTest::keyClick(table, Qt::Key_F2);
         QTest::keyClicks(QApplication::focusWidget(), name);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-        EXPECT_TRUE(processEventsUntil(done, 2s)) << name;
+        EXPECT_TRUE(processEventsUntil(done, 10s)) << name;
     };
     renameTo("bandLowCut", [&] {
         return message() == "'bandLowCut' cannot name a mapping: it is a setting's name";
@@ -531,20 +532,37 @@ TEST_F(MainWindowTest, TapButtonAndKeyTapTheTempo) {
     EXPECT_TRUE(label->text().isEmpty());
     ASSERT_EQ(controller->settings().changeFromText("tempo", "tap"), std::nullopt);
     EXPECT_EQ(label->text(), "listening");
-    for (int tap = 0; tap < 4; ++tap) {
-        // The taps are the input: their spacing, not a wait for a result.
+    const auto tempo = [&] {
+        const std::optional<TempoStatus> status = controller->status().tempo;
+        return status ? status->bpm : std::nullopt;
+    };
+    // The taps are the input: their spacing, not a wait for a result. A busy machine may delay a
+    // tap so much that the series leaves it out; then further taps complete the series.
+    std::vector<double> tapped;  // in seconds, read as each tap is made
+    while (tapped.size() < 8 && (tapped.size() < 4 || !tempo())) {
         QTest::qWait(500);
-        if (tap % 2 == 0) {
+        tapped.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+                .count());
+        if (tapped.size() % 2 == 1) {
             QTest::mouseClick(child<QPushButton>("tapButton"), Qt::LeftButton);
         } else {
             QTest::keyClick(window.get(), Qt::Key_T);
         }
     }
     EXPECT_TRUE(label->text().endsWith("BPM (tapped)")) << label->text().toStdString();
-    // A busy machine delays a tap now and then; the tempo still reads close to 120.
-    ASSERT_TRUE(controller->status().tempo && controller->status().tempo->bpm);
-    EXPECT_NEAR(*controller->status().tempo->bpm, 120.0, 15.0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return panel->lampLit(); }, 3000));
+    ASSERT_TRUE(tempo());
+    // The tempo of the taps as they came, however late the machine let each one come: a line
+    // through taps a beat apart has a period between their shortest and longest spacing.
+    std::vector<double> gaps(tapped.size());
+    std::adjacent_difference(tapped.begin(), tapped.end(), gaps.begin());
+    const auto [shortest, longest] = std::minmax_element(gaps.begin() + 1, gaps.end());
+    EXPECT_GE(*tempo(), 60.0 / *longest - 0.05);
+    EXPECT_LE(*tempo(), 60.0 / *shortest + 0.05);
+    if (*longest - *shortest < 0.06) {
+        EXPECT_EQ(tapped.size(), 4u) << "four evenly spaced taps set the tempo";
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel->lampLit(); }, 10000));
 }
 
 TEST_F(MainWindowTest, AChosenDeviceThatIsAbsentShowsAsAwaited) {
@@ -760,7 +778,7 @@ TEST_F(MainWindowTest, CaptionsNameTheirFieldsAndTheirMnemonicsFocusThem) {
         if (row.field == std::string("networkButton")) {
             auto* dialog = child<QDialog>("networkDialog");
             // A button's mnemonic clicks it after a short show of the press.
-            ASSERT_TRUE(processEventsUntil([&] { return dialog->isVisible(); }, 2s));
+            ASSERT_TRUE(processEventsUntil([&] { return dialog->isVisible(); }, 10s));
             EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog));
             QApplication::setActiveWindow(dialog);
             keysTo = dialog;
@@ -783,7 +801,7 @@ TEST_F(MainWindowTest, NetworkFieldsTakeEffectOnReturn) {
     EXPECT_EQ(controller->settings().text("zandorexHost"), "127.0.0.2");
     capture->readings = {{0.0f}};
     controller->updateAudioLevels();
-    EXPECT_TRUE(zandorex.receive(1s).has_value());
+    EXPECT_TRUE(zandorex.receive(10s).has_value());
 
     auto* listenAddress = child<QLineEdit>("listenAddressLineEdit");
     listenAddress->setFocus();
@@ -836,11 +854,11 @@ TEST_F(MainWindowTest, ARemoteChangeReachesTheControlsAndTheMonitorListsIt) {
     ASSERT_TRUE(peer.sendTo(controller->zandorexListenPort(), request.packetizedData()));
 
     auto* maximum = child<QDoubleSpinBox>("maxValueSpinBox");
-    EXPECT_TRUE(processEventsUntil([&] { return maximum->value() == 4.5; }, 2s));
+    EXPECT_TRUE(processEventsUntil([&] { return maximum->value() == 4.5; }, 10s));
     child<QTabWidget>("viewTabs")->setCurrentWidget(child<MonitorPanel>("monitorPanel"));
     auto* view = child<QPlainTextEdit>("monitorView");
     const QString listed = "address:/kestrano/set/maxValue  types:,f f { 4.500000 }";
-    EXPECT_TRUE(processEventsUntil([&] { return view->toPlainText().contains(listed); }, 2s))
+    EXPECT_TRUE(processEventsUntil([&] { return view->toPlainText().contains(listed); }, 10s))
         << view->toPlainText().toStdString();
     EXPECT_TRUE(view->toPlainText().contains("in  127.0.0.1:" + QString::number(peer.port())));
 
@@ -877,12 +895,12 @@ TEST_F(MainWindowTest, AFloodIsListedInPartAndSaysSo) {
     // Hidden behind the history's tab, the monitor keeps the datagrams and draws nothing.
     auto* leftOut = child<ReadOnlyText>("monitorLeftOutText");
     auto* view = child<QPlainTextEdit>("monitorView");
-    EXPECT_TRUE(processEventsUntil([&] { return controller->monitor().leftOutCount() > 0; }, 3s));
+    EXPECT_TRUE(processEventsUntil([&] { return controller->monitor().leftOutCount() > 0; }, 10s));
     processEventsUntil([] { return false; },
                        2 * std::chrono::milliseconds(MonitorPanel::refreshMilliseconds));
     EXPECT_TRUE(view->toPlainText().isEmpty());
     child<QTabWidget>("viewTabs")->setCurrentWidget(child<MonitorPanel>("monitorPanel"));
-    EXPECT_TRUE(processEventsUntil([&] { return !leftOut->text().isEmpty(); }, 3s));
+    EXPECT_TRUE(processEventsUntil([&] { return !leftOut->text().isEmpty(); }, 10s));
     EXPECT_TRUE(leftOut->text().endsWith("not listed (too many at once)"))
         << leftOut->text().toStdString();
     EXPECT_LE(child<QPlainTextEdit>("monitorView")->blockCount(),
@@ -1029,7 +1047,7 @@ TEST_F(MainWindowTest, TheMonitorShowsEightLinesAtFirstAndTakesTheHeightTheWindo
     const int before = view->height();
     window->resize(window->width(), window->height() + 300);
     // The list's row shares what the window gains with the spectrum's.
-    EXPECT_TRUE(processEventsUntil([&] { return view->height() >= before + 120; }, 2s))
+    EXPECT_TRUE(processEventsUntil([&] { return view->height() >= before + 120; }, 10s))
         << before << " -> " << view->height();
 }
 
