@@ -501,7 +501,10 @@ class PageTest(unittest.TestCase):
             self.assertGreater(sent["connections"], 1, "the flooding page was never cut off")
             wait_for(lambda: self.program.said("pages dropped") and
                      self.program.said("commands over the rate"), "the drops counted")
-            self.assertLess(program_memory(self.program) - memory, 20_000)
+            # Under AddressSanitizer freed memory waits in quarantine: growth shows there alone.
+            with open(f"/proc/{self.program.process.pid}/maps") as maps:
+                if "libasan" not in maps.read():
+                    self.assertLess(program_memory(self.program) - memory, 20_000)
 
         def request_limits():
             # Sixteen connections from one address that send nothing whole: the next one from
