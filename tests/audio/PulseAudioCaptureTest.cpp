@@ -385,6 +385,10 @@ TEST_F(PulseAudioCaptureTest, FastFragmentsComeTwoHundredTimesASecondToAHandlerR
     sampler.medianOver(300ms);
     EXPECT_TRUE(first.take().empty()) << "fragments without fast response";
 
+    // The same stream, asked for shorter fragments: opening it again would drop what it buffered
+    // and blind every other meter.
+    const std::vector<std::string> streams = levelCaptureStreams();
+    ASSERT_EQ(streams.size(), 1u);
     capture_.setMeters({{{}, 0, 0, true}});
     sampler.medianOver(500ms);
     first.take();
@@ -402,6 +406,7 @@ TEST_F(PulseAudioCaptureTest, FastFragmentsComeTwoHundredTimesASecondToAHandlerR
                 kTolerance);
     EXPECT_NEAR(medianOf(levels, &FragmentLevel::samplePeak).value_or(0), kSinePeakDecibels,
                 kTolerance);
+    EXPECT_EQ(levelCaptureStreams(), streams);
 
     // Once replaced, the old handler hears nothing more; once cleared, neither does the new one.
     capture_.setFragmentLevelHandler(second.handler());

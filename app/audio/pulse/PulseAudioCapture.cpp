@@ -157,8 +157,14 @@ void PulseAudioCapture::setMetering(std::vector<MeterSettings> meters,
 
 void PulseAudioCapture::metersChanged() {
     updateChannelErrors();
-    if (anyMeterFast() != fastResponse_) {
-        configurationChanged();
+    if (anyMeterFast() == fastResponse_) {
+        return;
+    }
+    fastResponse_ = anyMeterFast();
+    // The streams open carry on, with fragments of the new length.
+    std::lock_guard lock(loop_);
+    if (streams_) {
+        streams_->setFastResponse(fastResponse_);
     }
 }
 

@@ -60,6 +60,7 @@ PulseInputStreams::PulseInputStreams(const pa_sample_spec& sampleSpec, CaptureSh
       channelCount_(sampleSpec.channels),
       shared_(shared),
       fastResponse_(fastResponse),
+      askedFast_(fastResponse),
       fragmentFrames_(std::clamp<std::size_t>(
           pa_usec_to_bytes(kFastFragmentUsec, &sampleSpec) / pa_frame_size(&sampleSpec), 1,
           kChunkFrames)),
@@ -81,15 +82,11 @@ bool PulseInputStreams::connect(pa_context* context, const PulseSource& source,
     pa_stream_set_read_callback(record_, onReadable, this);
     pa_stream_set_state_callback(record_, onRecordStateChanged, this);
 
-    pa_buffer_attr recordBuffer{};
-    recordBuffer.maxlength = static_cast<uint32_t>(-1);
-    recordBuffer.fragsize = static_cast<uint32_t>(
-        pa_usec_to_bytes(fastResponse_ ? kFastFragmentUsec : kRecordFragmentUsec, &sampleSpec_));
+    const pa_buffer_attr buffer = recordBuffer();
     // Don't follow the stream to another source when this one goes: the selection is this device.
     const auto recordFlags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    if (pa_stream_connect_record(record_, source.device.name.c_str(), &recordBuffer, recordFlags) <
-        0) {
+    if (pa_stream_connect_record(record_, source.device.name.c_str(), &buffer, recordFlags) < 0) {
         error = pa_strerror(pa_context_errno(context));
         return false;
     }
@@ -108,12 +105,36 @@ bool PulseInputStreams::connect(pa_context* context, const PulseSource& source,
     return true;
 }
 
+pa_buffer_attr PulseInputStreams::recordBuffer() const {
+    pa_buffer_attr buffer{};
+    buffer.maxlength = static_cast<uint32_t>(-1);
+    buffer.fragsize = static_cast<uint32_t>(
+        pa_usec_to_bytes(fastResponse_ ? kFastFragmentUsec : kRecordFragmentUsec, &sampleSpec_));
+    return buffer;
+}
+
+void PulseInputStreams::setFastResponse(bool fastResponse) {
+    fastResponse_ = fastResponse;
+    // A stream still connecting is asked once it is ready.
+    if (askedFast_ == fastResponse || pa_stream_get_state(record_) != PA_STREAM_READY) {
+        return;
+    }
+    askedFast_ = fastResponse;
+    const pa_buffer_attr buffer = recordBuffer();
+    if (pa_operation* asked = pa_stream_set_buffer_attr(record_, &buffer, nullptr, nullptr)) {
+        pa_operation_unref(asked);
+    }
+}
+
 void PulseInputStreams::onReadable(pa_stream*, size_t, void* userdata) {
     static_cast<PulseInputStreams*>(userdata)->readAll();
 }
 
 void PulseInputStreams::onRecordStateChanged(pa_stream* stream, void* userdata) {
     auto* self = static_cast<PulseInputStreams*>(userdata);
+    if (pa_stream_get_state(stream) == PA_STREAM_READY) {
+        self->setFastResponse(self->fastResponse_);
+    }
     if (pa_stream_get_state(stream) == PA_STREAM_FAILED && self->onFailure_) {
         self->onFailure_(pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
     }

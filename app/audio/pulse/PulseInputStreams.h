@@ -39,6 +39,10 @@ class PulseInputStreams {
                                                    FailureHandler onFailure, std::string& error);
     ~PulseInputStreams();
     PulseInputStreams(const PulseInputStreams&) = delete;
+    // Asks the server for fragments of the other length on the same stream: opening it again
+    // would drop what it buffered and leave its first piece unmeasured, blinding every meter for
+    // one mapping's change.
+    void setFastResponse(bool fastResponse);
     PulseInputStreams& operator=(const PulseInputStreams&) = delete;
 
   private:
@@ -47,6 +51,8 @@ class PulseInputStreams {
 
     static void onReadable(pa_stream* stream, size_t bytes, void* userdata);
     static void onRecordStateChanged(pa_stream* stream, void* userdata);
+    // The record stream's buffer for the response in use.
+    pa_buffer_attr recordBuffer() const;
     void readAll();
     void consume(const unsigned char* bytes, std::size_t frameCount);
     // One chunk of at most kChunkFrames (in fast response, of at most 5 ms).
@@ -56,7 +62,9 @@ class PulseInputStreams {
     pa_sample_spec sampleSpec_;
     std::size_t channelCount_;
     CaptureShared& shared_;
-    const bool fastResponse_;
+    bool fastResponse_;
+    // The response the record stream's fragments were last asked for.
+    bool askedFast_;
     // The most frames a fragment level may cover.
     const std::size_t fragmentFrames_;
     FailureHandler onFailure_;
