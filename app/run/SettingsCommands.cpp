@@ -5,6 +5,7 @@
 #include "app/settings/SettingsAssignment.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/presets/PresetFolder.h"
+#include "app/settings/presets/PresetSwitch.h"
 #include "app/settings/store/SettingsFile.h"
 
 namespace {
@@ -33,10 +34,11 @@ int runSettingsCommand(const CommandLine& commandLine) {
             problem = applySettingAssignment(settings, commandLine.assignment);
             break;
         case RunMode::usePreset: {
-            std::string unreadable;
-            const std::unique_ptr<Preset> preset = presets.read(commandLine.preset, unreadable);
-            problem = preset ? settings.takeSetUp(preset->settings(), preset->name())
-                             : std::optional(unreadable);
+            // As a running instance switches: nothing of the file's own is lost.
+            PresetSwitch presetSwitch(settings, preferences->fileName());
+            presetSwitch.takeStored();
+            bool taken = false;
+            problem = presetSwitch.switchTo(commandLine.preset, taken);
             break;
         }
         case RunMode::savePreset:

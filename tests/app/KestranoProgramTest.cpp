@@ -142,11 +142,18 @@ TEST_F(KestranoProgramTest, PresetsAreStoredBesideTheSettingsFileAndTakenLikeSet
     EXPECT_EQ(fileText(settingsFile),
               "[General]\nmappings=kick\npreset=verse\nzandorexSendPort=5002\n\n[kick]\ntype=1\n");
 
-    // Refusals change nothing and say why, with the status --set gives a refusal.
+    // Refusals change nothing and say why, with the status --set gives a refusal. A section
+    // written by hand that the list does not name is the technician's: no preset overwrites it.
+    std::ofstream(settingsFile, std::ios::app) << "\n[drums]\naddress=toms\n";
+    std::ofstream(configHome.path() / "show.presets" / "drums.conf")
+        << "[General]\nmappings=drums\n[drums]\ntype=1\n";
     const std::string before = fileText(settingsFile);
     for (const auto& [options, said] :
          std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"--preset", "chorus"}, "kestrano: no preset named 'chorus' in "},
+             {{"--preset", "drums"},
+              "kestrano: preset drums is not taken: 'drums' cannot name a mapping: the settings "
+              "file has a [drums] section that mappings does not list; "},
              {{"--save-preset", "VERSE"},
               "kestrano: 'VERSE' cannot name a preset: the preset 'verse' has it, without regard "
               "to case\n"},
@@ -158,6 +165,14 @@ TEST_F(KestranoProgramTest, PresetsAreStoredBesideTheSettingsFileAndTakenLikeSet
         EXPECT_TRUE(refused.errorOutput.starts_with(said)) << refused.errorOutput;
         EXPECT_EQ(fileText(settingsFile), before);
     }
+
+    // A set-up changed since its preset was taken is kept before a switch replaces it.
+    ASSERT_EQ(kestrano({"--config", config, "--set", "kick/type=0"}).status, 0);
+    ASSERT_EQ(kestrano({"--config", config, "--preset", "Act 2 - storm"}).status, 0);
+    const ProgramResult kept = kestrano({"--config", config, "--preset", "before the last switch"});
+    EXPECT_EQ(kept.status, 0) << kept.errorOutput;
+    EXPECT_NE(fileText(settingsFile).find("[kick]\ntype=0\n"), std::string::npos)
+        << fileText(settingsFile);
 }
 
 TEST_F(KestranoProgramTest, DamagedSettingsAreNamedOnceAndNeverDestroyed) {
