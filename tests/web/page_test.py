@@ -163,7 +163,8 @@ class RawPage:
         head, _, self.buffer = self.buffer.partition(b"\r\n\r\n")
         self.status = int(head.split(b" ")[1]) if head else 0
 
-    def send_text(self, text):
+    @staticmethod
+    def text_frame(text):
         payload = text.encode()
         mask = os.urandom(4)
         header = bytes([0x81])
@@ -171,8 +172,19 @@ class RawPage:
             header += bytes([0x80 | len(payload)])
         else:
             header += bytes([0x80 | 126]) + struct.pack("!H", len(payload))
-        masked = bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
-        self.socket.sendall(header + mask + masked)
+        return header + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
+
+    def send_text(self, text):
+        self.socket.sendall(self.text_frame(text))
+
+    def answers(self, count):
+        """The next `count` answers (text frames), skipping the states and setups between."""
+        found = []
+        while len(found) < count:
+            opcode, payload = self.frame()
+            if opcode == 0x1:
+                found.append(json.loads(payload)["refused"])
+        return found
 
     def _take(self, count):
         while len(self.buffer) < count:
@@ -462,6 +474,21 @@ class PageTest(unittest.TestCase):
             self.assertEqual(page.close_frame()[0], 1009)
             page.close()
 
+        def commands_beyond_the_rate():
+            # A burst of twenty is taken (answered read-only here); the next is refused once
+            # with why, the rest go unanswered, and the page goes on once it slows down.
+            page = RawPage(port)
+            try:
+                page.socket.sendall(RawPage.text_frame('{"do":"tap"}') * 30)
+                read_only = "refused: read-only: remote control is off"
+                self.assertEqual(page.answers(21), [read_only] * 20 +
+                                 ["refused: more than 10 commands a second"])
+                time.sleep(0.5)
+                page.send_text('{"do":"tap"}')
+                self.assertEqual(page.answers(1), [read_only])
+            finally:
+                page.close()
+
         def browser_that_stops_reading():
             stalled = RawPage(port, receive_buffer=4096)
             try:
@@ -531,7 +558,7 @@ class PageTest(unittest.TestCase):
             wait_for(lambda: self.program.said("requests cut off"), "the requests counted")
 
         limits = [ninth_page, foreign_origin, host_not_this_page, oversized_message,
-                  browser_that_stops_reading, flood_that_never_reads, request_limits]
+                  commands_beyond_the_rate, browser_that_stops_reading, flood_that_never_reads, request_limits]
         for limit in limits:
             with self.subTest(limit.__name__):
                 limit()
