@@ -94,6 +94,14 @@ class RequestGate : public QTcpServer {
     RequestGate(const RequestGate&) = delete;
     RequestGate& operator=(const RequestGate&) = delete;
 
+    // The open connection from `from`'s `port`, or none.
+    QTcpSocket* connectionFrom(const QHostAddress& from, quint16 port) const {
+        const auto found = std::ranges::find_if(open_, [&](const Open& open) {
+            return open.socket && open.from == from && open.socket->peerPort() == port;
+        });
+        return found == open_.end() ? nullptr : found->socket.data();
+    }
+
   protected:
     void incomingConnection(qintptr descriptor) override {
         const int bytes = PageServer::sendBufferBytes;
@@ -291,6 +299,9 @@ std::optional<std::string> PageServer::listen(const QHostAddress& address, quint
     }
     address_ = address;
     port_ = server->serverPort();
+    connectionFrom_ = [gate = server.get()](const QHostAddress& from, quint16 port) {
+        return gate->connectionFrom(from, port);
+    };
     bind(server.release());
     return std::nullopt;
 }
@@ -456,6 +467,18 @@ void PageServer::take(std::unique_ptr<QWebSocket> owned) {
     // A page sends words only; anything else ends its connection.
     connect(socket, &QWebSocket::binaryMessageReceived, this,
             [socket] { socket->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported); });
+    // Qt answers each ping a page sends by itself, out of sight: what waits for the page is
+    // checked as each piece of what it sends is read, so that pongs for a page that does not
+    // read are bounded like its states and answers.
+    if (QTcpSocket* connection = connectionFrom_(from, socket->peerPort())) {
+        connect(connection, &QTcpSocket::readyRead, this, [this, socket] {
+            Page* sender = find(socket);
+            if (sender != nullptr && socket->bytesToWrite() > largestBacklog + answerRoom) {
+                drop(*sender, QWebSocketProtocol::CloseCodePolicyViolated,
+                     QStringLiteral("does not read what it is sent"), {});
+            }
+        });
+    }
     sendLasting(page, Lasting::access, hooks_.access(from));
     if (!setup_.isEmpty() && !page.gone) {
         sendLasting(page, Lasting::setup, setup_);

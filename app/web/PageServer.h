@@ -170,6 +170,8 @@ class PageServer : public QAbstractHttpServer {
     void counted();
 
     Hooks hooks_;
+    // The TCP connection under a page, found by where it comes from.
+    std::function<QTcpSocket*(const QHostAddress& from, quint16 port)> connectionFrom_;
     QHostAddress address_;
     quint16 port_ = 0;
     QByteArray setup_;

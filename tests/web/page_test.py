@@ -216,11 +216,15 @@ class RawPage:
         self.socket.close()
 
 
-def flood(port, stop, sent):
-    """Tiny commands as fast as the socket takes them from 127.0.0.4, never reading, connecting
-    again whenever the program cuts the page off; until `stop` is set, or for 10 s at most.
-    `sent` counts the frames and the connections."""
-    frame = bytes([0x81, 0x80 | 10, 0, 0, 0, 0]) + b'{"do":"x"}'  # masked with zeros
+# Masked with zeros: a tiny command, and a ping, which the program answers by itself.
+COMMAND_FRAME = bytes([0x81, 0x80 | 10, 0, 0, 0, 0]) + b'{"do":"x"}'
+PING_FRAME = bytes([0x89, 0x80, 0, 0, 0, 0])
+
+
+def flood(port, frame, stop, sent):
+    """`frame` as fast as the socket takes it from 127.0.0.4, never reading, connecting again
+    whenever the program cuts the page off; until `stop` is set, or for 10 s at most. `sent`
+    counts the frames and the connections."""
     burst = frame * 1000
     end = time.monotonic() + 10
     while not stop.is_set() and time.monotonic() < end:
@@ -505,33 +509,36 @@ class PageTest(unittest.TestCase):
 
         def flood_that_never_reads():
             # The peer's level messages keep their rate while a stranger floods the page with
-            # commands it never reads the answers to; its pages are cut off and counted, and the
-            # program does not buffer for them.
-            memory = program_memory(self.program)
-            stop, sent = threading.Event(), {"frames": 0, "connections": 0}
-            flooder = threading.Thread(target=flood, args=(port, stop, sent), daemon=True)
-            flooder.start()
-            try:
-                wait_for(lambda: sent["frames"] >= 20_000, "the flood under way")
-                seconds = []
-                for _ in range(3):
-                    before = self.osc.count
-                    time.sleep(1.0)
-                    seconds.append(self.osc.count - before)
-                self.assertTrue(flooder.is_alive(), f"the flood ended before it was measured: {sent}")
-            finally:
-                stop.set()
-                flooder.join(DEADLINE)
-            print(f"flood: {sent}, level messages in each second: {seconds}, memory "
-                  f"{memory} -> {program_memory(self.program)} KiB", file=sys.stderr)
-            self.assertGreaterEqual(min(seconds), 18, seconds)
-            self.assertGreater(sent["connections"], 1, "the flooding page was never cut off")
+            # commands, or pings, and never reads what they are answered with; its pages are
+            # cut off and counted, and the program does not buffer for them.
+            for kind, frame in (("commands", COMMAND_FRAME), ("pings", PING_FRAME)):
+                memory = program_memory(self.program)
+                stop, sent = threading.Event(), {"frames": 0, "connections": 0}
+                flooder = threading.Thread(target=flood, args=(port, frame, stop, sent),
+                                           daemon=True)
+                flooder.start()
+                try:
+                    wait_for(lambda: sent["frames"] >= 20_000, "the flood under way")
+                    seconds = []
+                    for _ in range(3):
+                        before = self.osc.count
+                        time.sleep(1.0)
+                        seconds.append(self.osc.count - before)
+                    self.assertTrue(flooder.is_alive(), f"the flood ended early: {sent}")
+                finally:
+                    stop.set()
+                    flooder.join(DEADLINE)
+                print(f"flood of {kind}: {sent}, level messages in each second: {seconds}, "
+                      f"memory {memory} -> {program_memory(self.program)} KiB", file=sys.stderr)
+                self.assertGreaterEqual(min(seconds), 18, (kind, seconds))
+                self.assertGreater(sent["connections"], 1, f"the {kind} were never cut off")
+                # Under AddressSanitizer freed memory waits in quarantine: growth shows there
+                # alone.
+                with open(f"/proc/{self.program.process.pid}/maps") as maps:
+                    if "libasan" not in maps.read():
+                        self.assertLess(program_memory(self.program) - memory, 20_000, kind)
             wait_for(lambda: self.program.said("pages dropped") and
                      self.program.said("commands over the rate"), "the drops counted")
-            # Under AddressSanitizer freed memory waits in quarantine: growth shows there alone.
-            with open(f"/proc/{self.program.process.pid}/maps") as maps:
-                if "libasan" not in maps.read():
-                    self.assertLess(program_memory(self.program) - memory, 20_000)
 
         def request_limits():
             # Sixteen connections from one address that send nothing whole: the next one from
