@@ -1,5 +1,8 @@
 #include "app/control/tempo/TempoSending.h"
 
+#include <chrono>
+#include <future>
+
 #include "app/audio/MissingChannelText.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/values/InputChannels.h"
@@ -14,13 +17,18 @@ namespace {
 // newest sound rather than on an ever older one.
 constexpr std::size_t tempoTapFrames = 192000 * 2;
 
-// Opened once, when the tempo is first detected, and kept.
-const BeatModule& beatModule() {
-    static const BeatModule opened = [] {
-        const std::vector<std::string> paths = beatModulePaths();
-        return openBeatModule(paths);
-    }();
+// Opened once, on a thread of its own, when the tempo is first detected, and kept.
+const std::shared_future<BeatModule>& beatModule() {
+    static const std::shared_future<BeatModule> opened = std::async(std::launch::async, [] {
+                                                             const std::vector<std::string> paths =
+                                                                 beatModulePaths();
+                                                             return openBeatModule(paths);
+                                                         }).share();
     return opened;
+}
+
+bool loaded(const std::shared_future<BeatModule>& module) {
+    return module.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
 
 TempoMode modeOf(const std::optional<std::string>& text) {
@@ -42,6 +50,13 @@ TempoSending::TempoSending(const SettingsModel& settings, MainLoop& mainLoop, Mo
       status_(status),
       hooks_(std::move(hooks)),
       tempoClock_(mainLoop, std::move(clock), clockHooks()) {}
+
+TempoSending::~TempoSending() {
+    alive_.reset();
+    if (moduleWaiter_.joinable()) {
+        moduleWaiter_.join();
+    }
+}
 
 TempoClock::Hooks TempoSending::clockHooks() {
     return {
@@ -91,14 +106,31 @@ std::vector<unsigned> TempoSending::trackedChannels() const {
 }
 
 void TempoSending::startBeatTracker() {
-    const BeatModule& module = beatModule();
+    trackerToken_ = std::make_shared<int>(0);
+    if (!loaded(beatModule())) {
+        status_.tempoNote = "tempo detection starting";
+        if (!moduleWaiter_.joinable()) {
+            moduleWaiter_ = std::thread([this, alive = std::weak_ptr<int>(alive_)] {
+                beatModule().wait();
+                mainLoop_.postToMainThread([this, alive] {
+                    // Still asked for: the mode did not change meanwhile.
+                    if (alive.lock() && trackerToken_ && !beatTracker_) {
+                        status_.tempoNote.clear();
+                        startBeatTracker();
+                        hooks_.changed();
+                    }
+                });
+            });
+        }
+        return;
+    }
+    const BeatModule& module = beatModule().get();
     if (!module.functions) {
         status_.tempoNote = "tempo detection unavailable: " + module.error;
         systemLog(status_.tempoNote);
         return;
     }
     tempoTap_ = std::make_shared<SoundTap>(trackedChannels(), tempoTapFrames);
-    trackerToken_ = std::make_shared<int>(0);
     beatTracker_ = std::make_unique<BeatTracker>(
         module.functions, tempoTap_, settings_.decimal(keys::tempoMinimum),
         [this, token = std::weak_ptr<int>(trackerToken_)] {
@@ -113,11 +145,11 @@ void TempoSending::startBeatTracker() {
 }
 
 void TempoSending::stopBeatTracker() {
+    trackerToken_.reset();
     if (!beatTracker_) {
         return;
     }
     capture_.removeSoundTap(tempoTap_);
-    trackerToken_.reset();
     beatTracker_.reset();
     tempoTap_.reset();
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "app/audio/AudioCapture.h"
@@ -34,6 +35,7 @@ class TempoSending {
     TempoSending(const SettingsModel& settings, MainLoop& mainLoop, MonotonicClock clock,
                  AudioCapture& capture, Destination& destination, ControllerStatus& status,
                  Hooks hooks);
+    ~TempoSending();
     TempoSending(const TempoSending&) = delete;
     TempoSending& operator=(const TempoSending&) = delete;
 
@@ -52,6 +54,8 @@ class TempoSending {
 
   private:
     TempoClock::Hooks clockHooks();
+    // Starts the tracker once the beat module is loaded: loading aubio and its codecs takes a
+    // disk's time, which the main thread, sending the cues, never waits for.
     void startBeatTracker();
     // The channels the tracker listens to: tempoChannels, or else the first mapping's.
     std::vector<unsigned> trackedChannels() const;
@@ -70,6 +74,10 @@ class TempoSending {
     std::unique_ptr<BeatTracker> beatTracker_;
     // Calls the tracker posted hold a weak copy; one left behind by a gone tracker finds none.
     std::shared_ptr<int> trackerToken_;
+    // Calls posted from the module's waiter find it gone once this is.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    // Waits for the beat module's first load and then asks the main thread to start the tracker.
+    std::thread moduleWaiter_;
     // The system log hears of taps ignored once a run: a peer switching modes over and over
     // must not fill it with the same line.
     bool tapIgnoredLogged_ = false;
