@@ -465,8 +465,11 @@ void PageServer::take(std::unique_ptr<QWebSocket> owned) {
         }
     });
     // A page sends words only; anything else ends its connection.
-    connect(socket, &QWebSocket::binaryMessageReceived, this,
-            [socket] { socket->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported); });
+    connect(socket, &QWebSocket::binaryMessageReceived, this, [this, socket] {
+        if (Page* sender = find(socket)) {
+            drop(*sender, QWebSocketProtocol::CloseCodeDatatypeNotSupported, {}, closeGrace);
+        }
+    });
     // Qt answers each ping a page sends by itself, out of sight: what waits for the page is
     // checked as each piece of what it sends is read, so that pongs for a page that does not
     // read are bounded like its states and answers.
