@@ -3,7 +3,9 @@
 # mappings each (a trigger "kick" defined the same in both, and 15 continuous mappings of their
 # own, the first mapping's maximum differing too), switched SWITCHES times (default 40) by
 # /kestrano/preset under a steady tone; prints the time from the command to the first message
-# of the new set-up, on loopback, and the messages of the shared trigger across the switches.
+# of the new set-up, on loopback, the messages of the shared trigger across the switches, and the
+# longest gap between two level messages. Preset a detects the tempo, so that its first switch
+# also starts the beat tracker (its libraries load then).
 # Usage: bench/preset_switch.sh [BUILD_DIR]   (default build/main)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +29,7 @@ write_preset() {
     for index in $(seq 15); do names+=",$preset$index"; done
     {
         printf '[General]\nmappings=%s\ntype=0\naddress=level\nmaxValue=%s\n' "$names" "$maximum"
+        [[ $preset == b ]] || printf 'tempo=detect\ntempoAddress=tempo\n'
         printf '\n[kick]\ntype=1\naddress=kick\n'
         for index in $(seq 15); do
             printf '\n[%s%d]\ntype=0\naddress=%s%d\n' "$preset" "$index" "$preset" "$index"
