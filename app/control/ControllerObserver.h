@@ -77,6 +77,8 @@ struct ControllerStatus {
     // The preset the set-up came from (empty for none), and whether the set-up was changed since.
     std::string preset;
     bool presetChanged = false;
+    // Counts the changes of the list of presets on disk, for views that show the list.
+    uint64_t presetListChanges = 0;
     // The TCP connection to Zandorex in words ("connected to 10.0.0.5:5000"); empty over UDP.
     std::string connection;
     // Whether that connection is down, so that no value goes out (the newest trigger turn waits

@@ -10,6 +10,10 @@ constexpr std::string_view noPresets = "no presets: this run keeps no settings f
 
 void KestranoController::usePresetsBeside(const QString& settingsFile) {
     presets_ = std::make_unique<PresetSwitch>(settings_, settingsFile);
+    presets_->setNamesChangedHandler([this] {
+        ++status_.presetListChanges;
+        statusChanged();
+    });
 }
 
 std::optional<std::string> KestranoController::switchPreset(std::string_view name) {

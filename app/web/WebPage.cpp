@@ -191,7 +191,11 @@ void WebPage::writePageNote() {
     controller_.setPageNote(note);
 }
 
-void WebPage::controllerStatusChanged(const ControllerStatus& /*status*/) {
+void WebPage::controllerStatusChanged(const ControllerStatus& status) {
+    if (status.presetListChanges != presetListChanges_) {
+        presetListChanges_ = status.presetListChanges;
+        setupChanged_ = true;
+    }
     const auto now = std::chrono::steady_clock::now();
     if (!server_ || server_->pages() == 0 || now - lastSent_ < shortestGap) {
         return;

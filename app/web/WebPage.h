@@ -67,6 +67,8 @@ class WebPage : public ControllerObserver {
     std::chrono::steady_clock::time_point lastSent_{};
     // Whether a setting changed since the setup was last made.
     bool setupChanged_ = true;
+    // The list of presets on disk as the last setup showed it.
+    uint64_t presetListChanges_ = 0;
     // When the setup was last made again for a page that came.
     std::chrono::steady_clock::time_point setupForArrival_{};
     QTimer noteSpacing_;

@@ -57,8 +57,9 @@ void PresetBar::fill() {
 
 void PresetBar::showStatus(const ControllerStatus& status) {
     changedMark_->setVisible(status.presetChanged);
-    if (status.preset != loaded_) {
+    if (status.preset != loaded_ || status.presetListChanges != listChanges_) {
         loaded_ = status.preset;
+        listChanges_ = status.presetListChanges;
         fill();
     }
 }

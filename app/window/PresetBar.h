@@ -39,6 +39,8 @@ class PresetBar : public QWidget {
 
     Hooks hooks_;
     std::string loaded_;
+    // The list of presets as last shown.
+    uint64_t listChanges_ = 0;
     QComboBox* chooser_;
     ElidedText* changedMark_;
     QPushButton* saveButton_;

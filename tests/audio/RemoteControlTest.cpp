@@ -469,6 +469,13 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
         << "[General]\nmappings=hat\ntype=0\naddress=level\nmaxValue=10\n[hat]\ntype=1\n"
            "address=hat\n";
     std::ofstream(presets / "broken.conf") << "[General]\nmaxValue=1\n[General]\nminValue=2\n";
+    // Written by hand, they join the list as they land.
+    const std::vector<QVOSCData> presetList = ask({"/kestrano/get/presets"});
+    ASSERT_EQ(presetList.size(), 1u);
+    for (const std::string name : {"broken", "chorus", "storm", "verse"}) {
+        EXPECT_NE(std::string(presetList[0].begin(), presetList[0].end()).find(name),
+                  std::string::npos);
+    }
 
     // To storm: thunder turns on once, kick sends nothing, the level follows the new maximum.
     const auto stormAt = log.switchTo("storm");

@@ -1,9 +1,40 @@
 #include "app/settings/presets/PresetSwitch.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include "app/settings/SettingsKeys.h"
 
 PresetSwitch::PresetSwitch(SettingsModel& settings, const QString& settingsFile)
-    : settings_(settings), folder_(settingsFile) {}
+    : settings_(settings), folder_(settingsFile) {
+    listNames();
+}
+
+void PresetSwitch::setNamesChangedHandler(std::function<void()> handler) {
+    namesChanged_ = std::move(handler);
+    watcher_ = std::make_unique<QFileSystemWatcher>();
+    QObject::connect(watcher_.get(), &QFileSystemWatcher::directoryChanged,
+                     [this] { listNames(); });
+    listNames();
+}
+
+void PresetSwitch::listNames() {
+    const QString parent = QFileInfo(folder_.path()).dir().path();
+    const QString watched = QFileInfo(folder_.path()).isDir() ? folder_.path() : parent;
+    if (watcher_ && watcher_->directories() != QStringList{watched}) {
+        if (!watcher_->directories().isEmpty()) {
+            watcher_->removePaths(watcher_->directories());
+        }
+        watcher_->addPath(watched);
+    }
+    std::vector<std::string> names = folder_.names();
+    if (names != names_) {
+        names_ = std::move(names);
+        if (namesChanged_) {
+            namesChanged_();
+        }
+    }
+}
 
 void PresetSwitch::takeStored() {
     loadedSetUp_.reset();
@@ -50,16 +81,20 @@ std::optional<std::string> PresetSwitch::switchTo(std::string_view name, bool& t
     return std::nullopt;
 }
 
-std::optional<std::string> PresetSwitch::keepReplaced() const {
+std::optional<std::string> PresetSwitch::keepReplaced() {
     // A set-up that still is the preset it came from can be had again from that preset.
     if (loaded() && loadedSetUp_ && !changed_) {
         return std::nullopt;
     }
-    return folder_.save(kReplacedPreset, settings_);
+    std::optional<std::string> problem = folder_.save(kReplacedPreset, settings_);
+    listNames();
+    return problem;
 }
 
 std::optional<std::string> PresetSwitch::save(std::string_view name) {
-    if (std::optional<std::string> problem = folder_.save(name, settings_)) {
+    std::optional<std::string> problem = folder_.save(name, settings_);
+    listNames();
+    if (problem) {
         return problem;
     }
     loadedSetUp_ = settings_.setUpTexts();

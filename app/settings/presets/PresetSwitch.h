@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QFileSystemWatcher>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,7 +35,12 @@ class PresetSwitch {
     std::optional<std::string> switchTo(std::string_view name, bool& taken);
     // Stores the live set-up as the preset `name`, which then is the one it came from.
     std::optional<std::string> save(std::string_view name);
-    std::vector<std::string> names() const { return folder_.names(); }
+    // The presets' names, as the folder last held them: listed again when the folder changes,
+    // never on each call, which the page and remote control make as often as settings change.
+    const std::vector<std::string>& names() const { return names_; }
+    // From now on, the folder is watched, and `handler` called on the main thread after the list
+    // changed. A run that only changes the file and exits needs neither.
+    void setNamesChangedHandler(std::function<void()> handler);
     // The preset the set-up came from, as its file is named; nothing before any was taken.
     std::optional<std::string> loaded() const;
     // Whether the live set-up differs from that preset (or the preset cannot be read any more).
@@ -43,10 +51,17 @@ class PresetSwitch {
   private:
     // Stores the live set-up as kReplacedPreset unless it can be had again as it is; why not,
     // when that failed.
-    std::optional<std::string> keepReplaced() const;
+    std::optional<std::string> keepReplaced();
+    // Lists the folder again, and watches it (or, while it does not exist, the folder it will be
+    // made in).
+    void listNames();
 
     SettingsModel& settings_;
     PresetFolder folder_;
+    std::vector<std::string> names_;
+    // Made once a running instance asks to hear of changes.
+    std::unique_ptr<QFileSystemWatcher> watcher_;
+    std::function<void()> namesChanged_;
     // The set-up of the loaded preset, as its file's texts; nothing when it could not be read.
     std::optional<std::map<std::string, std::string>> loadedSetUp_;
     bool changed_ = false;
