@@ -9,6 +9,7 @@
 #     observer reading the same source at 2 ms and judging the last 5 ms against the trigger's on
 #     threshold: per burst the trigger's time minus the observer's, their median (wanted within
 #     1 ms on the fast path) and max; then the turns of one steady tone (wanted one on, one off);
+#     the fast path once more beside `parec --latency-msec=2` as the observer;
 #  3. CPU time of kestrano --headless capturing 48 kHz stereo for CPU_SECONDS (default 30) while a
 #     steady tone plays, in continuous mode and on the fast trigger path, each beside parec
 #     capturing the same source to /dev/null at the fragment size kestrano asks for, all measured
@@ -40,6 +41,9 @@ stop_kestrano
 echo "== trigger latency, fast path (triggerResponse=fast) =="
 if "$kestrano" --set triggerResponse=fast 2>"$work/fast.txt"; then
     run_latency "--trigger --observe=mic" -6 type=trigger || latency_status=$?
+    stop_kestrano
+    echo "== the same, beside parec --latency-msec=2 as the observer =="
+    run_latency "--trigger --observe=mic --parec" -6 type=trigger || latency_status=$?
     stop_kestrano
     "$kestrano" --set triggerResponse=tick
 else

@@ -1,6 +1,6 @@
 // Plays tone bursts into a sound server sink and times the OSC level messages that answer them:
-//   kestrano_audio_latency_probe [--trigger] [--tcp] [--observe=SOURCE] PORT_FILE SINK BURSTS
-//                                [PEAK_DBFS...]
+//   kestrano_audio_latency_probe [--trigger] [--tcp] [--observe=SOURCE] [--parec] PORT_FILE SINK
+//                                BURSTS [PEAK_DBFS...]
 // Binds a UDP port on 127.0.0.1 (with --tcp, listens on a TCP port there instead, taking one
 // connection at a time in either framing) and writes it to PORT_FILE, followed by another port
 // that was free a moment ago (for the program's listen port); waits until level messages arrive,
@@ -13,14 +13,19 @@
 // tone of 5 s and counts the turns it gets (wanted: one on, one off after the tone stops). With
 // --observe, a reader of SOURCE (the one the program reads) in fragments of 2 ms judges the last
 // 5 ms as each fragment arrives, against the trigger's default on threshold, as the program's fast
-// trigger does; per burst, the probe prints the trigger's time minus the observer's.
+// trigger does; per burst, the probe prints the trigger's time minus the observer's. With --parec,
+// the observer is the one a user would reach for: `parec --latency-msec=2` reading SOURCE, whose
+// raw frames the probe reads from a pipe as they come.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pulse/error.h>
 #include <pulse/simple.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <atomic>
@@ -267,6 +272,31 @@ class BurstPlayer {
 // leave a whole read waiting for the next fragment, a fragment's time late.
 class SourceObserver {
   public:
+    bool openParec(const char* source) {
+        int pipeEnds[2];
+        if (pipe(pipeEnds) != 0) {
+            std::perror("pipe");
+            return false;
+        }
+        parec_ = fork();
+        if (parec_ == 0) {
+            dup2(pipeEnds[1], STDOUT_FILENO);
+            close(pipeEnds[0]);
+            close(pipeEnds[1]);
+            const std::string device = std::string("--device=") + source;
+            execlp("parec", "parec", "--latency-msec=2", "--raw", "--format=float32le",
+                   "--rate=48000", "--channels=2", device.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(pipeEnds[1]);
+        pipe_ = pipeEnds[0];
+        if (parec_ < 0) {
+            std::perror("fork");
+            return false;
+        }
+        thread_ = std::thread([this] { observe(); });
+        return true;
+    }
     bool open(const char* source) {
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
         pa_buffer_attr buffer{};
@@ -284,6 +314,10 @@ class SourceObserver {
     }
     ~SourceObserver() {
         stop_ = true;
+        if (parec_ > 0) {
+            kill(parec_, SIGTERM);
+            waitpid(parec_, nullptr, 0);
+        }
         if (thread_.joinable()) {
             thread_.join();
         }
@@ -313,10 +347,7 @@ class SourceObserver {
         bool over = false;
         const float onThreshold = TriggerSettings{}.onThreshold;
         while (!stop_) {
-            int error = 0;
-            if (pa_simple_read(stream_, fragment.data(), fragment.size() * sizeof(float), &error) <
-                0) {
-                std::fprintf(stderr, "observer's reading failed: %s\n", pa_strerror(error));
+            if (!readFragment(fragment)) {
                 return;
             }
             const auto arrival = Clock::now();
@@ -338,7 +369,32 @@ class SourceObserver {
         }
     }
 
+    // Fills `fragment` from the stream or from parec's pipe; false when the reading ended.
+    bool readFragment(std::vector<float>& fragment) {
+        auto* bytes = reinterpret_cast<char*>(fragment.data());
+        std::size_t wanted = fragment.size() * sizeof(float);
+        if (pipe_ < 0) {
+            int error = 0;
+            if (pa_simple_read(stream_, bytes, wanted, &error) < 0) {
+                std::fprintf(stderr, "observer's reading failed: %s\n", pa_strerror(error));
+                return false;
+            }
+            return true;
+        }
+        while (wanted > 0) {
+            const ssize_t got = read(pipe_, bytes, wanted);
+            if (got <= 0) {
+                return false;
+            }
+            bytes += got;
+            wanted -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
     pa_simple* stream_ = nullptr;
+    pid_t parec_ = -1;
+    int pipe_ = -1;
     std::atomic<bool> stop_{false};
     std::thread thread_;
     std::mutex mutex_;
@@ -515,11 +571,12 @@ int main(int argc, char** argv) {
     bool trigger = false;
     bool tcp = false;
     std::string observedSource;
+    bool parec = false;
     const std::string observe = "--observe=";
     for (; argc > 1 && std::string(argv[1]).starts_with("--"); --argc, ++argv) {
         const std::string option = argv[1];
-        if (option == "--trigger" || option == "--tcp") {
-            (option == "--trigger" ? trigger : tcp) = true;
+        if (option == "--trigger" || option == "--tcp" || option == "--parec") {
+            (option == "--trigger" ? trigger : option == "--tcp" ? tcp : parec) = true;
         } else if (option.starts_with(observe) && option.size() > observe.size()) {
             observedSource = option.substr(observe.size());
         } else {
@@ -528,8 +585,8 @@ int main(int argc, char** argv) {
     }
     if (argc < 4) {
         std::fprintf(stderr,
-                     "usage: %s [--trigger] [--tcp] [--observe=SOURCE] PORT_FILE SINK BURSTS "
-                     "[PEAK_DBFS...]\n",
+                     "usage: %s [--trigger] [--tcp] [--observe=SOURCE] [--parec] PORT_FILE SINK "
+                     "BURSTS [PEAK_DBFS...]\n",
                      program);
         return 2;
     }
@@ -546,7 +603,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     SourceObserver observer;
-    if (!observedSource.empty() && !observer.open(observedSource.c_str())) {
+    if (!observedSource.empty() && !(parec ? observer.openParec(observedSource.c_str())
+                                           : observer.open(observedSource.c_str()))) {
         return 1;
     }
     // Until the program has been answering for a while, so that its start-up is over: silence
