@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "osc/QVOSCArgument.h"
 #include "osc/QVOSCBundle.h"
@@ -341,103 +342,19 @@ std::string listed(const std::vector<Sent>& sent) {
     return text.str();
 }
 
-size_t countTo(const std::vector<Sent>& sent, const std::string& address) {
-    return std::count_if(sent.begin(), sent.end(),
-                         [&](const Sent& one) { return one.address == address; });
-}
-
-size_t countTo(const std::vector<Sent>& sent, const std::string& address, float value) {
+size_t countTo(const std::vector<Sent>& sent, const std::string& address,
+               std::optional<float> value = std::nullopt) {
     return std::count_if(sent.begin(), sent.end(), [&](const Sent& one) {
-        return one.address == address && std::abs(one.value - value) < 0.01f;
+        return one.address == address && (!value || std::abs(one.value - *value) < 0.01f);
     });
 }
-
-bool never(const Sent&) {
-    return false;
-}
-
-std::function<bool(const Sent&)> sentTo(std::string address, float value) {
-    return [address, value](const Sent& one) {
-        return one.address == address && std::abs(one.value - value) < 0.01f;
-    };
-}
-
-std::function<bool(const Sent&)> levelPast(float bound, bool above) {
-    return [bound, above](const Sent& one) {
-        return one.address == "/zandorex/level" && (one.value > bound) == above;
-    };
-}
-
-// What Zandorex receives while presets are switched by remote control, collected as it comes.
-class SwitchLog {
-  public:
-    SwitchLog(UdpReceiver& zandorex, UdpReceiver& peer, uint16_t listenPort)
-        : zandorex_(zandorex), peer_(peer), listenPort_(listenPort) {}
-
-    // Collects until `done` holds of a message (or `limit` passes); true when it held.
-    bool collectUntil(const std::function<bool(const Sent&)>& done,
-                      std::chrono::milliseconds limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            const auto datagram = zandorex_.receive(20ms);
-            if (datagram && done(receivedNow(*datagram))) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // Whether a message since `at` satisfies `done`, waiting for one up to `limit`.
-    bool cameSince(std::chrono::steady_clock::time_point at,
-                   const std::function<bool(const Sent&)>& done, std::chrono::milliseconds limit) {
-        const std::vector<Sent> came = since(at);
-        return std::any_of(came.begin(), came.end(), done) || collectUntil(done, limit);
-    }
-
-    // Switches, expects the switch acknowledged, and gives the time the command left.
-    std::chrono::steady_clock::time_point switchTo(const std::string& name) {
-        collectUntil(never, 100ms);
-        const auto at = std::chrono::steady_clock::now();
-        EXPECT_TRUE(peer_.sendTo(listenPort_, remoteCommand("/kestrano/preset", name)));
-        while (std::chrono::steady_clock::now() < at + 5s) {
-            if (const auto answer = peer_.receive(0ms)) {
-                EXPECT_EQ(addressOf(*answer) + " " + textArgumentOf(*answer),
-                          "/kestrano/preset s { " + name + " }");
-                return at;
-            }
-            if (const auto datagram = zandorex_.receive(1ms)) {
-                receivedNow(*datagram);
-            }
-        }
-        ADD_FAILURE() << "no answer to the switch to " << name;
-        return at;
-    }
-
-    std::vector<Sent> since(std::chrono::steady_clock::time_point at) const {
-        std::vector<Sent> after;
-        std::copy_if(sent_.begin(), sent_.end(), std::back_inserter(after),
-                     [at](const Sent& one) { return one.at >= at; });
-        return after;
-    }
-
-  private:
-    const Sent& receivedNow(const QVOSCData& datagram) {
-        sent_.push_back({std::chrono::steady_clock::now(), addressOf(datagram),
-                         floatArgumentOf(datagram).value_or(-1.0f)});
-        return sent_.back();
-    }
-
-    UdpReceiver& zandorex_;
-    UdpReceiver& peer_;
-    uint16_t listenPort_;
-    std::vector<Sent> sent_;
-};
 
 }  // namespace
 
 // Presets switched by remote control under a steady tone: a mapping in both sends nothing
-// because of a switch, one that arrives turns on once, one that leaves goes quiet, new keys
-// decide the next value; refusals change nothing, and a restart resumes the last preset.
+// because of a switch, one that arrives turns on once, one that leaves sends its off if it was
+// on, new keys decide the next value; refusals change nothing, and a restart resumes the last
+// preset. Mappings that trade places with different bands hear only their own.
 TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
     ASSERT_TRUE(program->started());
     ASSERT_TRUE(zandorex.receive(5s).has_value()) << program->errorOutput();
@@ -451,10 +368,70 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
     SineTone tone("feed");
     ASSERT_TRUE(tone.started());
 
-    SwitchLog log(zandorex, peer, listenPort);
+    std::vector<Sent> sent;
+    const auto receivedNow = [&](const QVOSCData& datagram) {
+        sent.push_back({std::chrono::steady_clock::now(), addressOf(datagram),
+                        floatArgumentOf(datagram).value_or(-1.0f)});
+        return sent.back();
+    };
+    // Collects what Zandorex receives until `done` holds of it (or `limit` passes); true when
+    // it held.
+    const auto collectUntil = [&](const std::function<bool(const Sent&)>& done,
+                                  std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const auto datagram = zandorex.receive(20ms);
+            if (datagram && done(receivedNow(*datagram))) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto never = [](const Sent&) { return false; };
+    const auto sentTo = [](std::string address, float value) {
+        return [address, value](const Sent& one) {
+            return one.address == address && std::abs(one.value - value) < 0.01f;
+        };
+    };
+    const auto levelPast = [](float bound, bool above) {
+        return [bound, above](const Sent& one) {
+            return one.address == "/zandorex/level" && (one.value > bound) == above;
+        };
+    };
+    // Switches, expects the switch acknowledged, and gives the time the command left; what
+    // Zandorex receives meanwhile is collected as it comes.
+    const auto switchTo = [&](const std::string& name) {
+        collectUntil(never, 100ms);
+        const auto at = std::chrono::steady_clock::now();
+        EXPECT_TRUE(peer.sendTo(listenPort, remoteCommand("/kestrano/preset", name)));
+        while (std::chrono::steady_clock::now() < at + 5s) {
+            if (const auto answer = peer.receive(0ms)) {
+                EXPECT_EQ(addressOf(*answer) + " " + textArgumentOf(*answer),
+                          "/kestrano/preset s { " + name + " }");
+                return at;
+            }
+            if (const auto datagram = zandorex.receive(1ms)) {
+                receivedNow(*datagram);
+            }
+        }
+        ADD_FAILURE() << "no answer to the switch to " << name;
+        return at;
+    };
+    const auto since = [&](std::chrono::steady_clock::time_point at) {
+        std::vector<Sent> after;
+        std::copy_if(sent.begin(), sent.end(), std::back_inserter(after),
+                     [at](const Sent& one) { return one.at >= at; });
+        return after;
+    };
+    // Whether a message since `at` satisfies `done`, waiting up to `limit` for one.
+    const auto cameSince = [&](std::chrono::steady_clock::time_point at, const auto& done,
+                               std::chrono::milliseconds limit) {
+        const std::vector<Sent> came = since(at);
+        return std::any_of(came.begin(), came.end(), done) || collectUntil(done, limit);
+    };
 
-    ASSERT_TRUE(log.collectUntil(sentTo("/zandorex/kick", 10.0f), 6s));
-    ASSERT_TRUE(log.collectUntil(levelPast(6.0f, true), 5s));
+    ASSERT_TRUE(collectUntil(sentTo("/zandorex/kick", 10.0f), 6s));
+    ASSERT_TRUE(collectUntil(levelPast(6.0f, true), 5s));
     const std::vector<QVOSCData> saved = ask({"/kestrano/preset/save", "s", "verse"});
     EXPECT_EQ(soleTextOf(saved), "s { verse }");
     EXPECT_EQ(addressOf(saved.at(0)), "/kestrano/preset/saved");
@@ -478,11 +455,11 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
     }
 
     // To storm: thunder turns on once, kick sends nothing, the level follows the new maximum.
-    const auto stormAt = log.switchTo("storm");
-    EXPECT_TRUE(log.collectUntil(sentTo("/zandorex/thunder", 10.0f), 5s));
-    EXPECT_TRUE(log.collectUntil(levelPast(4.0f, false), 5s));
-    log.collectUntil(never, 600ms);
-    const std::vector<Sent> afterStorm = log.since(stormAt);
+    const auto stormAt = switchTo("storm");
+    EXPECT_TRUE(collectUntil(sentTo("/zandorex/thunder", 10.0f), 5s));
+    EXPECT_TRUE(collectUntil(levelPast(4.0f, false), 5s));
+    collectUntil(never, 600ms);
+    const std::vector<Sent> afterStorm = since(stormAt);
     EXPECT_EQ(countTo(afterStorm, "/zandorex/kick"), 0u);
     EXPECT_EQ(countTo(afterStorm, "/zandorex/thunder"), 1u);
     const auto firstLevel =
@@ -492,12 +469,12 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
         << "the old maximum after the new one";
 
     // Back to verse: thunder leaves, sends its off and nothing more.
-    const auto verseAt = log.switchTo("verse");
-    EXPECT_TRUE(log.collectUntil(levelPast(6.0f, true), 5s));
-    log.collectUntil(never, 600ms);
-    EXPECT_EQ(countTo(log.since(verseAt), "/zandorex/kick"), 0u) << listed(log.since(verseAt));
-    EXPECT_EQ(countTo(log.since(verseAt), "/zandorex/thunder"), 1u);
-    EXPECT_EQ(countTo(log.since(verseAt), "/zandorex/thunder", 0.0f), 1u);
+    const auto verseAt = switchTo("verse");
+    EXPECT_TRUE(collectUntil(levelPast(6.0f, true), 5s));
+    collectUntil(never, 600ms);
+    EXPECT_EQ(countTo(since(verseAt), "/zandorex/kick"), 0u) << listed(since(verseAt));
+    EXPECT_EQ(countTo(since(verseAt), "/zandorex/thunder"), 1u);
+    EXPECT_EQ(countTo(since(verseAt), "/zandorex/thunder", 0.0f), 1u);
 
     // Refused whole: every mapping goes on as before, and verse stays the preset.
     const auto refusedAt = std::chrono::steady_clock::now();
@@ -506,8 +483,8 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
         EXPECT_NE(soleTextOf(answer).find(name), std::string::npos) << soleTextOf(answer);
         EXPECT_EQ(addressOf(answer.at(0)), "/kestrano/error") << name;
     }
-    log.collectUntil(never, 300ms);
-    const std::vector<Sent> afterRefusals = log.since(refusedAt);
+    collectUntil(never, 300ms);
+    const std::vector<Sent> afterRefusals = since(refusedAt);
     EXPECT_EQ(countTo(afterRefusals, "/zandorex/kick"), 0u);
     EXPECT_GE(countTo(afterRefusals, "/zandorex/level"), 5u);
     EXPECT_TRUE(std::all_of(afterRefusals.begin(), afterRefusals.end(), levelPast(6.0f, true)));
@@ -516,75 +493,58 @@ TEST_F(RemoteControlTest, PresetSwitchesUnderASteadyToneSendOnlyWhatChanged) {
     // Twenty switches back and forth: kick, the same in both, never turns.
     const auto backAndForthAt = std::chrono::steady_clock::now();
     for (int round = 0; round < 20; ++round) {
-        log.switchTo(round % 2 == 0 ? "storm" : "verse");
-        log.collectUntil(never, 100ms);
+        switchTo(round % 2 == 0 ? "storm" : "verse");
+        collectUntil(never, 100ms);
     }
-    log.collectUntil(never, 500ms);
-    EXPECT_EQ(countTo(log.since(backAndForthAt), "/zandorex/kick"), 0u)
-        << listed(log.since(backAndForthAt));
+    collectUntil(never, 500ms);
+    EXPECT_EQ(countTo(since(backAndForthAt), "/zandorex/kick"), 0u)
+        << listed(since(backAndForthAt));
 
     // To chorus: kick leaves with its off, hat turns on once; the switch is stored, so a restart
     // resumes it.
-    const auto chorusAt = log.switchTo("chorus");
-    EXPECT_TRUE(log.collectUntil(sentTo("/zandorex/hat", 10.0f), 5s));
-    log.collectUntil(never, 600ms);
-    EXPECT_EQ(countTo(log.since(chorusAt), "/zandorex/kick"), 1u) << listed(log.since(chorusAt));
-    EXPECT_EQ(countTo(log.since(chorusAt), "/zandorex/kick", 0.0f), 1u);
-    EXPECT_EQ(countTo(log.since(chorusAt), "/zandorex/hat"), 1u);
+    const auto chorusAt = switchTo("chorus");
+    EXPECT_TRUE(collectUntil(sentTo("/zandorex/hat", 10.0f), 5s));
+    collectUntil(never, 600ms);
+    EXPECT_EQ(countTo(since(chorusAt), "/zandorex/kick"), 1u) << listed(since(chorusAt));
+    EXPECT_EQ(countTo(since(chorusAt), "/zandorex/kick", 0.0f), 1u);
+    EXPECT_EQ(countTo(since(chorusAt), "/zandorex/hat"), 1u);
 
     program->sendSignal(SIGTERM);
     ASSERT_EQ(program->wait(3s), 0) << program->errorOutput();
     const auto restartAt = std::chrono::steady_clock::now();
     program = std::make_unique<ChildProcess>(std::vector<std::string>{KESTRANO_PATH, "--headless"});
-    EXPECT_TRUE(log.collectUntil(sentTo("/zandorex/hat", 10.0f), 6s)) << program->errorOutput();
-    log.collectUntil(never, 500ms);
-    EXPECT_EQ(countTo(log.since(restartAt), "/zandorex/kick"), 0u) << listed(log.since(restartAt));
-    EXPECT_EQ(countTo(log.since(restartAt), "/zandorex/thunder"), 0u);
+    EXPECT_TRUE(collectUntil(sentTo("/zandorex/hat", 10.0f), 6s)) << program->errorOutput();
+    collectUntil(never, 500ms);
+    EXPECT_EQ(countTo(since(restartAt), "/zandorex/kick"), 0u) << listed(since(restartAt));
+    EXPECT_EQ(countTo(since(restartAt), "/zandorex/thunder"), 0u);
     EXPECT_EQ(soleTextOf(ask({"/kestrano/get/preset"})), "s { chorus }");
     EXPECT_EQ(soleTextOf(ask({"/kestrano/get/presetChanged"})), "i { 0 }") << "still chorus";
-    program->sendSignal(SIGTERM);
-    EXPECT_EQ(program->wait(3s), 0) << program->errorOutput();
-}
 
-// Two presets whose mappings trade places with different bands, a tone in kick's band alone:
-// through twenty switches, in either response, hat never fires on what kick's band gathered, and
-// kick, on each time it leaves, sends its off.
-TEST_F(RemoteControlTest, MappingsThatTradePlacesHearOnlyTheirOwnBand) {
-    ASSERT_TRUE(program->started());
-    ASSERT_TRUE(zandorex.receive(5s).has_value()) << program->errorOutput();
-    // Many cycles in 5 ms, so that the fast gate reads it steady.
-    SineTone tone("feed", {}, 1000);
-    ASSERT_TRUE(tone.started());
-    SwitchLog log(zandorex, peer, listenPort);
-    const std::filesystem::path presets = configHome.path() / "Kestrano" / "Kestrano.presets";
-    std::filesystem::create_directories(presets);
+    // low (a trigger below 2 kHz, hearing the tone) and high (above 6 kHz) trade places in two
+    // presets: through twenty switches, in either response, high never fires on what low's band
+    // gathered, and low, on each time it leaves, sends its off.
     for (const std::string response : {"tick", "fast"}) {
         SCOPED_TRACE(response);
-        std::ofstream(presets / "verse.conf")
-            << "[General]\nmappings=kick\ntype=0\naddress=level\n[kick]\ntype=1\naddress=kick\n"
-               "bandHighCut=2000\ntriggerResponse="
-            << response << "\n";
-        std::ofstream(presets / "storm.conf")
-            << "[General]\nmappings=hat\ntype=0\naddress=level\n[hat]\ntype=1\naddress=hat\n"
-               "bandLowCut=6000\ntriggerResponse="
-            << response << "\n";
-        // kick, on from the round before, leaves first: it turns on afresh in verse.
-        log.switchTo("storm");
-        log.collectUntil(never, 200ms);
-        const auto startAt = log.switchTo("verse");
-        ASSERT_TRUE(log.cameSince(startAt, sentTo("/zandorex/kick", 10.0f), 5s))
-            << listed(log.since(startAt));
-        for (int round = 0; round < 20; ++round) {
-            const bool toStorm = round % 2 == 0;
-            const auto at = log.switchTo(toStorm ? "storm" : "verse");
-            EXPECT_TRUE(log.cameSince(at, sentTo("/zandorex/kick", toStorm ? 0.0f : 10.0f), 5s))
-                << round;
+        for (const auto& [preset, mapping, band] :
+             {std::tuple{"low", "low", "bandHighCut=2000"}, {"high", "high", "bandLowCut=6000"}}) {
+            std::ofstream(presets / (std::string(preset) + ".conf"))
+                << "[General]\nmappings=" << mapping << "\n[" << mapping
+                << "]\ntype=1\naddress=" << mapping << "\n"
+                << band << "\ntriggerResponse=" << response << "\n";
         }
-        log.collectUntil(never, 500ms);
-        const std::vector<Sent> during = log.since(startAt);
-        EXPECT_EQ(countTo(during, "/zandorex/hat"), 0u) << listed(during);
-        EXPECT_EQ(countTo(during, "/zandorex/kick", 0.0f), 10u) << listed(during);
-        EXPECT_EQ(countTo(during, "/zandorex/kick", 10.0f), 11u) << listed(during);
+        switchTo("high");
+        const auto startAt = switchTo("low");
+        ASSERT_TRUE(cameSince(startAt, sentTo("/zandorex/low", 10.0f), 5s));
+        for (int round = 0; round < 20; ++round) {
+            const bool toHigh = round % 2 == 0;
+            const auto at = switchTo(toHigh ? "high" : "low");
+            EXPECT_TRUE(cameSince(at, sentTo("/zandorex/low", toHigh ? 0.0f : 10.0f), 5s)) << round;
+        }
+        collectUntil(never, 500ms);
+        const std::vector<Sent> during = since(startAt);
+        EXPECT_EQ(countTo(during, "/zandorex/high"), 0u) << listed(during);
+        EXPECT_EQ(countTo(during, "/zandorex/low", 0.0f), 10u) << listed(during);
+        EXPECT_EQ(countTo(during, "/zandorex/low", 10.0f), 11u) << listed(during);
     }
     program->sendSignal(SIGTERM);
     EXPECT_EQ(program->wait(3s), 0) << program->errorOutput();
