@@ -536,7 +536,7 @@ class PageTest(unittest.TestCase):
                 # alone.
                 with open(f"/proc/{self.program.process.pid}/maps") as maps:
                     if "libasan" not in maps.read():
-                        self.assertLess(program_memory(self.program) - memory, 20_000, kind)
+                        self.assertLess(program_memory(self.program) - memory, 5_000, kind)
             wait_for(lambda: self.program.said("pages dropped") and
                      self.program.said("commands over the rate"), "the drops counted")
 
@@ -565,7 +565,8 @@ class PageTest(unittest.TestCase):
             wait_for(lambda: self.program.said("requests cut off"), "the requests counted")
 
         limits = [ninth_page, foreign_origin, host_not_this_page, oversized_message,
-                  commands_beyond_the_rate, browser_that_stops_reading, flood_that_never_reads, request_limits]
+                  commands_beyond_the_rate, browser_that_stops_reading, flood_that_never_reads,
+                  request_limits]
         for limit in limits:
             with self.subTest(limit.__name__):
                 limit()
