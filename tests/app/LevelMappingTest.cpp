@@ -117,9 +117,6 @@ TEST_F(LevelMappingTest, APresetSwitchIsOneStepAfterWhichOnlyWhatChangedSends) {
     std::ofstream(presets / "calm.conf")
         << "[General]\naddress=kick\nmaxValue=5\nmappings=thunder\n[thunder]\ntype=trigger\n"
            "address=thunder\n";
-    std::ofstream(presets / "drums.conf") << "[General]\nmappings=drums\n[drums]\ntype=trigger\n";
-    // A section written by hand that the list does not name.
-    preferences.setString("drums/address", std::string("toms"));
 
     capture->readings = {{-20.0f}};
     capture->furtherLevels = {{0.0f}, {-20.0f}};
@@ -139,13 +136,9 @@ TEST_F(LevelMappingTest, APresetSwitchIsOneStepAfterWhichOnlyWhatChangedSends) {
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 1.0f));
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/thunder", 10.0f));
     EXPECT_TRUE(nothingSent());
-    // Refused whole: not even the capture's meters change; nor is a hand-written section that
-    // the list does not name overwritten.
+    // Refused whole: not even the capture's meters change.
     EXPECT_NE(controller->switchPreset("broken"), std::nullopt);
-    EXPECT_NE(controller->switchPreset("drums").value_or("").find("[drums] section"),
-              std::string::npos);
     EXPECT_EQ(capture->meterLayouts, layouts + 1);
-    EXPECT_EQ(preferences.stringForKey("drums/address"), "toms");
 
     // A trigger that is on sends its off where its on went: when its address changes (then it
     // turns on at the new one), and when its mapping leaves in a switch.
@@ -157,13 +150,6 @@ TEST_F(LevelMappingTest, APresetSwitchIsOneStepAfterWhichOnlyWhatChangedSends) {
     EXPECT_TRUE(nothingSent());
     ASSERT_EQ(controller->switchPreset("calm"), std::nullopt);
     EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/cymbal", 0.0f));
-    EXPECT_TRUE(nothingSent());
-    // The set-up it replaced, changed by hand since storm, is kept as a preset to go back to.
-    ASSERT_EQ(controller->switchPreset("before the last switch"), std::nullopt);
-    EXPECT_EQ(controller->settings().text("hat/address"), "cymbal");
-    controller->updateAudioLevels();
-    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/kick", 1.0f));
-    EXPECT_EQ(nextDatagram(), levelDatagram("/zandorex/cymbal", 10.0f));
     EXPECT_TRUE(nothingSent());
 }
 
