@@ -306,12 +306,19 @@ TEST_F(HeadlessPeakAndChannelsTest, EachMappingTurnsOnItsOwnSoundOnly) {
         std::sort(turns.begin(), turns.end());
         EXPECT_EQ(turns, (Turns{{"high", 10.0f}, {"low", 0.0f}})) << text(turns);
         EXPECT_TRUE(statusComesTo("low off | high on | quiet off", true)) << lastStatusLine();
-        // The high tone's own figures through remote control, in its band.
-        ASSERT_TRUE(peer.sendTo(listenPort, remoteCommand("/kestrano/get/high/level")));
-        const auto answer = peer.receive(10s);
-        const auto figure = answer ? answeredFigure(*answer) : std::nullopt;
-        ASSERT_TRUE(figure.has_value());
-        EXPECT_EQ(figure->first, "/kestrano/high/level");
+        // The high tone's own figure through remote control, in its band. A 50 ms average reads
+        // low when the player feeding the server hiccups on a busy machine, so it is asked for
+        // again, a fifth of a second apart, until it reads the tone (or ten times).
+        std::optional<std::pair<std::string, float>> figure;
+        for (int asked = 0; asked < 10 && !(figure && std::abs(figure->second + 9.0f) <= 1.0f);
+             ++asked) {
+            std::this_thread::sleep_for(asked == 0 ? 0ms : 200ms);
+            ASSERT_TRUE(peer.sendTo(listenPort, remoteCommand("/kestrano/get/high/level")));
+            const auto answer = peer.receive(10s);
+            figure = answer ? answeredFigure(*answer) : std::nullopt;
+            ASSERT_TRUE(figure.has_value());
+            EXPECT_EQ(figure->first, "/kestrano/high/level");
+        }
         EXPECT_NEAR(figure->second, -9.0f, 1.0f);
     }
     turns = turnsUntil({{"high", 0.0f}, {"quiet", 10.0f}});
