@@ -336,11 +336,13 @@ std::filesystem::path recording(const std::filesystem::path& folder, const std::
 TEST_F(KestranoProgramTest, ReplayJournalsEachCueAtItsTimeInTheRecordingAndStoresNothing) {
     const auto settingsFile = configHome.path() / "show.conf";
     const std::string config = settingsFile.string();
-    // The first mapping on every frequency in tick response, a fast one below 200 Hz and a
-    // tick one above 3 kHz.
-    std::ofstream(settingsFile) << "[General]\ntype=1\naddress=all\nmappings=low,high\n"
+    // The first mapping on every frequency in tick response, a fast one below 200 Hz, a tick
+    // one above 3 kHz, and one on every frequency whose turns wait 200 ms on the file's clock.
+    std::ofstream(settingsFile) << "[General]\ntype=1\naddress=all\nmappings=low,high,late\n"
                                    "[low]\ntype=1\ntriggerResponse=fast\nbandHighCut=200\n"
-                                   "address=low\n[high]\ntype=1\nbandLowCut=3000\naddress=high\n";
+                                   "address=low\n[high]\ntype=1\nbandLowCut=3000\naddress=high\n"
+                                   "[late]\ntype=1\ntriggerOnDelay=200\ntriggerOffDelay=200\n"
+                                   "address=late\n";
     const std::string before = fileText(settingsFile);
     // Silence, a low tone from 1.0 to 1.5 s, a high one from 2.0 to 2.3 s, silence.
     const auto song = recording(configHome.path(), "song.wav",
@@ -348,21 +350,26 @@ TEST_F(KestranoProgramTest, ReplayJournalsEachCueAtItsTimeInTheRecordingAndStore
     const ProgramResult replayed = kestrano({"--config", config, "--replay", song.string()});
     ASSERT_EQ(replayed.status, 0) << replayed.errorOutput;
     // The fast mapping turns with the first 5 ms that hold the tone (or none of it); the tick's
-    // with the first tick of 50 ms that reads it.
+    // with the first tick of 50 ms that reads it; the late one 200 ms after its tick.
     EXPECT_EQ(replayed.output,
               "1.005\t/zandorex/low\t10\n"
               "1.050\t/zandorex/all\t10\n"
+              "1.250\t/zandorex/late\t10\n"
               "1.505\t/zandorex/low\t0\n"
               "1.550\t/zandorex/all\t0\n"
+              "1.750\t/zandorex/late\t0\n"
               "2.050\t/zandorex/all\t10\n"
               "2.050\t/zandorex/high\t10\n"
+              "2.250\t/zandorex/late\t10\n"
               "2.350\t/zandorex/all\t0\n"
-              "2.350\t/zandorex/high\t0\n");
+              "2.350\t/zandorex/high\t0\n"
+              "2.550\t/zandorex/late\t0\n");
     EXPECT_EQ(replayed.errorOutput,
               "song.wav: 3.300 s replayed\n"
               "(first mapping): 2 turns on, on for 0.800 s, first at 1.050 s, last at 2.050 s\n"
               "low: 1 turns on, on for 0.500 s, first at 1.005 s, last at 1.005 s\n"
-              "high: 1 turns on, on for 0.300 s, first at 2.050 s, last at 2.050 s\n");
+              "high: 1 turns on, on for 0.300 s, first at 2.050 s, last at 2.050 s\n"
+              "late: 2 turns on, on for 0.800 s, first at 1.250 s, last at 2.250 s\n");
     EXPECT_EQ(fileText(settingsFile), before);
 
     // Into a file, again and again, byte for byte; a preset's set-up in place of the stored one.
