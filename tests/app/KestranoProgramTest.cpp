@@ -11,6 +11,7 @@
 
 #include "tests/app/support/PortProbe.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Recordings.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Udp.h"
 
@@ -304,33 +305,6 @@ TEST_F(KestranoProgramTest, HeadlessMonitorPrintsEachDatagramOnALineOfItsOwn) {
 
 }  // namespace
 
-// A recording made with sox, mono at 48 kHz: `parts` joined, each "synth SECONDS sine HZ" or
-// "silence SECONDS".
-std::filesystem::path recording(const std::filesystem::path& folder, const std::string& name,
-                                const std::vector<std::pair<double, int>>& parts) {
-    std::vector<std::string> pieces;
-    for (std::size_t index = 0; index < parts.size(); ++index) {
-        const auto& [seconds, hertz] = parts[index];
-        const std::string piece = (folder / ("part" + std::to_string(index) + ".wav")).string();
-        std::vector<std::string> make = {
-            "/usr/bin/sox",         "-n", "-r", "48000", "-c", "1", "-b", "16", piece, "synth",
-            std::to_string(seconds)};
-        if (hertz > 0) {
-            // -6 dBFS peak.
-            make.insert(make.end(), {"sine", std::to_string(hertz), "vol", "0.5"});
-        } else {
-            make.insert(make.end(), {"sine", "0", "vol", "0"});
-        }
-        EXPECT_EQ(runProgram(make).status, 0) << piece;
-        pieces.push_back(piece);
-    }
-    const auto joined = folder / name;
-    pieces.insert(pieces.begin(), "/usr/bin/sox");
-    pieces.push_back(joined.string());
-    EXPECT_EQ(runProgram(pieces).status, 0);
-    return joined;
-}
-
 // A rehearsal on a recording: the cues fall where the file's frames put them, to the
 // millisecond, and the same file gives the same journal however busy the machine is.
 TEST_F(KestranoProgramTest, ReplayJournalsEachCueAtItsTimeInTheRecordingAndStoresNothing) {
@@ -345,8 +319,8 @@ TEST_F(KestranoProgramTest, ReplayJournalsEachCueAtItsTimeInTheRecordingAndStore
                                    "address=late\n";
     const std::string before = fileText(settingsFile);
     // Silence, a low tone from 1.0 to 1.5 s, a high one from 2.0 to 2.3 s, silence.
-    const auto song = recording(configHome.path(), "song.wav",
-                                {{1.0, 0}, {0.5, 100}, {0.5, 0}, {0.3, 5000}, {1.0, 0}});
+    const auto song = makeRecording(configHome.path(), "song.wav",
+                                    {{1.0, 0}, {0.5, 100}, {0.5, 0}, {0.3, 5000}, {1.0, 0}});
     const ProgramResult replayed = kestrano({"--config", config, "--replay", song.string()});
     ASSERT_EQ(replayed.status, 0) << replayed.errorOutput;
     // The fast mapping turns with the first 5 ms that hold the tone (or none of it); the tick's
@@ -395,7 +369,8 @@ TEST_F(KestranoProgramTest, ReplayJournalsEachCueAtItsTimeInTheRecordingAndStore
 // keeps the journal of what it held and says how much that was.
 TEST_F(KestranoProgramTest, ReplayRefusesWhatIsNoRecordingAndSaysWhereADamagedOneEnds) {
     const auto folder = configHome.path();
-    const auto tone = recording(folder, "tone.wav", {{0.5, 0}, {1.0, 100}, {0.5, 0}});
+    const auto tone = makeRecording(folder, "tone.wav", {{0.5, 0}, {1.0, 100}, {0.5, 0}});
+    ASSERT_FALSE(tone.empty());
     const std::string whole = fileText(tone);
     std::ofstream(folder / "cut.wav", std::ios::binary) << whole.substr(0, whole.size() / 2);
     std::ofstream(folder / "notes.wav") << "not a recording\n";
