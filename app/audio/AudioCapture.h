@@ -81,6 +81,10 @@ class AudioCapture {
         setFragmentLevelHandler(std::move(handler));
     }
 
+    // Whether the sound comes as fast as it is played (a device), rather than as fast as it can be
+    // read (a replay): an analysis then keeps pace on the capture's own thread, tap by tap.
+    virtual bool realTime() const { return true; }
+
     // Whole-signal analysis (spectrum, tempo) reads the input through taps: every frame the
     // capture's thread receives is written to each tap added, as it arrives. Main thread; adding
     // a tap twice or removing one never added changes nothing.

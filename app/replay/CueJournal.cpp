@@ -48,6 +48,10 @@ TurnSummary::Mapping& TurnSummary::mappingNamed(const std::string& name) {
 }
 
 void TurnSummary::observe(const ControllerStatus& status, double seconds) {
+    tempo_ = status.tempo;
+    if (tempo_ && tempo_->bpm && !tempoFound_) {
+        tempoFound_ = seconds;
+    }
     for (const MappingStatus& shown : status.mappings) {
         Mapping& mapping = mappingNamed(shown.name);
         mapping.continuous = shown.continuous;
@@ -87,6 +91,14 @@ std::string TurnSummary::text(double endSeconds) const {
                     seconds3(mapping.lastOn) + " s";
         }
         text += "\n";
+    }
+    if (tempo_) {
+        char bpm[32];
+        std::snprintf(bpm, sizeof bpm, "%.2f", tempo_->bpm.value_or(0.0));
+        text += "tempo: " +
+                (tempoFound_ ? std::string(bpm) + " BPM, found at " + seconds3(*tempoFound_) + " s"
+                             : std::string("none found")) +
+                ", " + std::to_string(tempo_->beatsSent) + " beats sent\n";
     }
     return text;
 }

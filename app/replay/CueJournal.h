@@ -18,7 +18,8 @@ class TurnSummary {
     // The status as it stands at `seconds` into the recording.
     void observe(const ControllerStatus& status, double seconds);
     // One line per mapping: a trigger's or silence cue's turns on, the time it was on to the
-    // end at `endSeconds`, its first and last turn on; what a continuous mapping sent last.
+    // end at `endSeconds`, its first and last turn on; what a continuous mapping sent last. Then
+    // the tempo's line while it is not off: when it was first found, the last one, the beats.
     std::string text(double endSeconds) const;
 
   private:
@@ -36,4 +37,6 @@ class TurnSummary {
     Mapping& mappingNamed(const std::string& name);
 
     std::vector<Mapping> mappings_;
+    std::optional<TempoStatus> tempo_;
+    std::optional<double> tempoFound_;
 };

@@ -28,6 +28,7 @@ class ReplayCapture : public AudioCapture {
     bool addInput(const AudioDevice& device, std::string& error) override;
     void removeInput() override;
     std::optional<AudioDevice> currentInput() const override { return input_; }
+    bool realTime() const override { return false; }
     void startRunning() override { running_ = true; }
     void stopRunning() override { running_ = false; }
     float previewVolume() const override;

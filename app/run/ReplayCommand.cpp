@@ -65,11 +65,6 @@ std::optional<std::string> takeSetUp(const CommandLine& commandLine,
     }
     // The recording is the one input, and so the default.
     setUp.setString(keys::inputDevice, std::nullopt);
-    if (setUp.stringForKey(keys::tempo) == "detect") {
-        std::fputs("kestrano: the detected tempo is not replayed; its messages are left out\n",
-                   stderr);
-        setUp.setString(keys::tempo, "off");
-    }
     return std::nullopt;
 }
 

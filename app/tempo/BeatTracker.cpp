@@ -89,18 +89,27 @@ class BeatTracker::Detector {
 
 BeatTracker::BeatTracker(std::shared_ptr<const KestranoBeatFunctions> functions,
                          std::shared_ptr<SoundTap> tap, double minimumBpm,
-                         std::function<void()> changed)
+                         std::function<void()> changed, Pace pace)
     : minimum_(minimumBpm),
       functions_(std::move(functions)),
       tap_(std::move(tap)),
       changed_(std::move(changed)),
-      hop_(hopFrames),
-      thread_([this] { run(); }) {}
+      hop_(hopFrames) {
+    if (pace == Pace::ownThread) {
+        thread_ = std::thread([this] { run(); });
+    } else {
+        tap_->setWrittenHandler([this] { hearWhatCame(); });
+    }
+}
 
 BeatTracker::~BeatTracker() {
     ending_ = true;
     tap_->stop();
-    thread_.join();
+    if (thread_.joinable()) {
+        thread_.join();
+    } else {
+        tap_->setWrittenHandler(nullptr);
+    }
 }
 
 void BeatTracker::setMinimum(double bpm) {
@@ -124,11 +133,15 @@ void BeatTracker::publish() {
     }
 }
 
+std::size_t BeatTracker::readFrames() const {
+    return hopsPerRead * hopFrames * factor_;
+}
+
 void BeatTracker::run() {
     pthread_setname_np(pthread_self(), "kestrano-tempo");
     std::vector<float> sound;
     while (!ending_) {
-        const std::size_t wanted = hopsPerRead * hopFrames * factor_;
+        const std::size_t wanted = readFrames();
         sound.resize(wanted);
         const auto asked = Clock::now();
         const SoundTap::Block block = tap_->read(sound.data(), wanted, wanted, readTimeout);
@@ -137,30 +150,44 @@ void BeatTracker::run() {
             // delivers zeros.
             waitedSilent(std::chrono::duration<double>(Clock::now() - asked).count());
         }
-        if (block.sampleRate <= 0.0 || block.frames == 0) {
-            continue;
-        }
-        // A new input, or frames lost to a slow reader or a stalled input: the tracker's count
-        // of frames restarts.
-        if (!detector_ || block.sampleRate != rate_ || block.firstFrame != nextFrame_) {
-            rate_ = block.sampleRate;
-            factor_ = std::max<std::size_t>(1, static_cast<std::size_t>(rate_ / analysisRate));
-            restart();
-            earliest_ = {};
-            late_.reset();
-        }
-        if (noteArrival(block)) {
-            // The beats heard so far were on the old count of frames; the tracker starts again
-            // from the sound after the gap, while the clock keeps the grid it had.
-            restart();
-        }
-        const std::size_t hopLength = hopFrames * factor_;
-        std::size_t done = 0;
-        for (; done + hopLength <= block.frames && detector_->usable(); done += hopLength) {
-            step(sound.data() + done, block.firstFrame + done);
-        }
-        nextFrame_ = block.firstFrame + done;
+        hear(sound.data(), block);
     }
+}
+
+void BeatTracker::hearWhatCame() {
+    // The same reads as the thread's, taken only whole: what is short of one waits for the next
+    // piece, as the thread would wait for it.
+    while (!ending_ && tap_->unreadFrames() >= readFrames()) {
+        std::vector<float> sound(readFrames());
+        hear(sound.data(),
+             tap_->read(sound.data(), sound.size(), sound.size(), std::chrono::milliseconds(0)));
+    }
+}
+
+void BeatTracker::hear(const float* sound, const SoundTap::Block& block) {
+    if (block.sampleRate <= 0.0 || block.frames == 0) {
+        return;
+    }
+    // A new input, or frames lost to a slow reader or a stalled input: the tracker's count
+    // of frames restarts.
+    if (!detector_ || block.sampleRate != rate_ || block.firstFrame != nextFrame_) {
+        rate_ = block.sampleRate;
+        factor_ = std::max<std::size_t>(1, static_cast<std::size_t>(rate_ / analysisRate));
+        restart();
+        earliest_ = {};
+        late_.reset();
+    }
+    if (noteArrival(block)) {
+        // The beats heard so far were on the old count of frames; the tracker starts again
+        // from the sound after the gap, while the clock keeps the grid it had.
+        restart();
+    }
+    const std::size_t hopLength = hopFrames * factor_;
+    std::size_t done = 0;
+    for (; done + hopLength <= block.frames && detector_->usable(); done += hopLength) {
+        step(sound + done, block.firstFrame + done);
+    }
+    nextFrame_ = block.firstFrame + done;
 }
 
 bool BeatTracker::noteArrival(const SoundTap::Block& block) {

@@ -38,12 +38,18 @@ class BeatTracker {
 
     static constexpr double silenceHold = 2.0;
 
+    // How the tracker keeps up with the tap: on a thread of its own that waits for the sound
+    // (live), or on the tap's writer's thread as each piece is written (a replay, which feeds
+    // faster than real time and must be heard exactly as fed, whatever the machine's load).
+    enum class Pace { ownThread, asWritten };
+
     // `changed` runs on the tracker's thread when the state changed; it should post to the main
     // thread, where state() reads the newest one. At most one call is waiting to be taken at a
     // time: see state().
     // `minimumBpm` is the lower end of the range the grid's tempo is chosen in.
     BeatTracker(std::shared_ptr<const KestranoBeatFunctions> functions,
-                std::shared_ptr<SoundTap> tap, double minimumBpm, std::function<void()> changed);
+                std::shared_ptr<SoundTap> tap, double minimumBpm, std::function<void()> changed,
+                Pace pace = Pace::ownThread);
     ~BeatTracker();
     BeatTracker(const BeatTracker&) = delete;
     BeatTracker& operator=(const BeatTracker&) = delete;
@@ -56,6 +62,12 @@ class BeatTracker {
 
   private:
     void run();
+    // Hears every whole read the tap holds, without waiting: the asWritten pace.
+    void hearWhatCame();
+    // Hears one read of the tap's.
+    void hear(const float* sound, const SoundTap::Block& block);
+    // The frames one read takes.
+    std::size_t readFrames() const;
     // Starts a new detector, with no novelty heard.
     void restart();
     // One hop of `factor_` times hopFrames frames, the first of them the tap's `firstFrame`.

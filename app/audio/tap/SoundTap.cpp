@@ -78,6 +78,8 @@ void SoundTap::write(const float* samples, std::size_t frameCount, std::size_t c
     }
     if (wake)
         readable_.notify_one();
+    if (onWritten_)
+        onWritten_();
 }
 
 SoundTap::Block SoundTap::read(float* out, std::size_t minimumFrames, std::size_t maximumFrames,

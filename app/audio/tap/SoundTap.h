@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -47,6 +48,10 @@ class SoundTap {
                std::chrono::milliseconds timeout);
     // Any thread: wakes a waiting read() at once, and every later one, so that its thread can end.
     void stop();
+    // Called on the writer's thread after each write, for a reader that works there: a replay
+    // feeds faster than real time, and its analysis keeps exact pace by reading as it is fed.
+    // Set before the tap is first written to.
+    void setWrittenHandler(std::function<void()> handler) { onWritten_ = std::move(handler); }
 
     std::uint64_t droppedFrames() const;
     // The frames written and not yet read: how far the reader is behind.
@@ -85,4 +90,5 @@ class SoundTap {
     Clock::time_point newestArrival_{};
     bool stopped_ = false;
     std::optional<MissingChannel> missing_;
+    std::function<void()> onWritten_;
 };

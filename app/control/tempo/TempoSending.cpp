@@ -107,7 +107,8 @@ std::vector<unsigned> TempoSending::trackedChannels() const {
 
 void TempoSending::startBeatTracker() {
     trackerToken_ = std::make_shared<int>(0);
-    if (!loaded(beatModule())) {
+    // A replay waits for the module: its sound waits for nothing, and would pass unheard.
+    if (!loaded(beatModule()) && capture_.realTime()) {
         status_.tempoNote = "tempo detection starting";
         if (!moduleWaiter_.joinable()) {
             moduleWaiter_ = std::thread([this, alive = std::weak_ptr<int>(alive_)] {
@@ -140,7 +141,8 @@ void TempoSending::startBeatTracker() {
                     tempoClock_.trackerState(state.grid, state.silent, state.unsure);
                 }
             });
-        });
+        },
+        capture_.realTime() ? BeatTracker::Pace::ownThread : BeatTracker::Pace::asWritten);
     capture_.addSoundTap(tempoTap_);
 }
 
