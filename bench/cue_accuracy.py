@@ -6,7 +6,9 @@
       hits at known times, writes their times per instrument and the technician's set-up for
       three trigger mappings (one KEY=VALUE a line, for kestrano --set).
   cue_accuracy.py score TRUTH.json JOURNAL WINDOW_MS GROOVE RESPONSE SPEED
-      Prints one row per mapping: hits, turns on, precision, recall, F1, and what went wrong.
+      Prints one row per mapping: hits, turns on, precision, recall, F1, the matched cues' median
+      lag, the false cues (and those of them in a hit's decay), the merged and the other missed
+      hits.
 """
 import json
 import subprocess
@@ -191,13 +193,17 @@ def score(truth_path, journal, window_ms, groove, response, speed):
             last_on = max((a for a in ons if a < t), default=None)
             return last_on is not None and not any(last_on < a <= t for a in offs)
         merged = sum(1 for i, h in enumerate(hits) if not matched_hits[i] and on_at(h))
+        # A false cue within 250 ms after a hit of its own drum is that hit's decay turning the
+        # trigger on again (or the bleed riding on it); the others are the bleed alone.
+        again = sum(1 for j, at in enumerate(ons)
+                    if j not in taken and np.any((hits <= at) & (at <= hits + 0.250)))
         tp = len(taken)
         precision = tp / len(ons) if ons else 0.0
         recall = tp / len(hits) if len(hits) else 0.0
         f1 = 2 * precision * recall / (precision + recall) if tp else 0.0
         lag = f"{1000 * np.median(lags):.1f}" if lags else "-"
         print(f"{groove:<8} {response:<5} {name:<6} {len(hits):5d} {len(ons):5d} {precision:6.3f} "
-              f"{recall:6.3f} {f1:6.3f} {lag:>7} {len(ons) - tp:6d} {merged:6d} "
+              f"{recall:6.3f} {f1:6.3f} {lag:>7} {len(ons) - tp:6d} {again:6d} {merged:6d} "
               f"{len(hits) - tp - merged:6d} {speed:>7}")
 
 

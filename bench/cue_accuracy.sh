@@ -15,8 +15,9 @@
 #     the second tick after its onset catches counts as missed). Each hit takes the earliest free
 #     turn on in its window, one to one.
 # Prints, per groove, response and mapping: hits, turns on (cues), precision, recall, F1, the
-# median lag of the matched cues, the false cues, the hits missed while the trigger was still on
-# from an earlier sound (merged), the others missed, and the replay's speed (seconds of audio per
+# median lag of the matched cues, the false cues and those of them within 250 ms after a hit of the
+# same drum (again: its decay turning the trigger on once more), the hits missed while the trigger
+# was still on from an earlier sound (merged), the others missed, and the replay's speed (seconds of audio per
 # second of wall time).
 # Usage: bench/cue_accuracy.sh [KESTRANO]   (default build/main/app/kestrano of this checkout;
 #        also KESTRANO=path). KIT=folder of the kit (default The Black Pearl 1.0).
@@ -69,6 +70,6 @@ for groove in "${grooves[@]}"; do
 done
 
 echo "== cues against hits =="
-printf '%-8s %-5s %-6s %5s %5s %6s %6s %6s %7s %6s %6s %6s %7s\n' groove resp. map hits cues \
-    prec. recall F1 "lag ms" false merged missed speed
+printf '%-8s %-5s %-6s %5s %5s %6s %6s %6s %7s %6s %6s %6s %6s %7s\n' groove resp. map hits cues \
+    prec. recall F1 "lag ms" false again merged missed speed
 printf '%s\n' "${rows[@]}"
