@@ -21,10 +21,12 @@ packages=(
     pipewire pipewire-pulse wireplumber dbus
     help2man man-db desktop-file-utils appstream systemd lintian dpkg-dev file python3
 )
-# With --bench, also the band recordings bench/tempo_real.sh plays (58 MB; no test needs them) and
-# the page server bench/web_server_libraries.sh measures against Qt's.
+# With --bench, also the band recordings bench/tempo_real.sh plays (58 MB; no test needs them),
+# the page server bench/web_server_libraries.sh measures against Qt's, and the drum samples and
+# numpy bench/cue_accuracy.sh mixes its grooves with.
 if [ "${1:-}" = "--bench" ]; then
-    packages+=(fretsonfire-songs-muldjord fretsonfire-songs-sectoid libwebsockets-dev)
+    packages+=(fretsonfire-songs-muldjord fretsonfire-songs-sectoid libwebsockets-dev
+        hydrogen-drumkits python3-numpy)
 fi
 
 missing=()
