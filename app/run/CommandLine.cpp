@@ -136,6 +136,9 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
         } else if (argument == "--monitor") {
             commandLine.monitor = true;
             chosen = true;
+        } else if (argument == "--send") {
+            commandLine.send = true;
+            chosen = true;
         } else if (argument.starts_with("--set=")) {
             chosen = choose(RunMode::setSetting, "--set");
             commandLine.assignment = argument.substr(6);
@@ -146,8 +149,9 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
             return std::nullopt;
         }
     }
-    if (commandLine.journal && commandLine.mode != RunMode::replay) {
-        error = "'--journal' goes with '--replay'";
+    if ((commandLine.journal || commandLine.send) && commandLine.mode != RunMode::replay) {
+        error =
+            std::string(commandLine.journal ? "'--journal'" : "'--send'") + " goes with '--replay'";
         return std::nullopt;
     }
     if (commandLine.monitor && commandLine.mode != RunMode::headless) {
@@ -161,7 +165,7 @@ std::string usageText() {
     std::string text =
         "Usage: kestrano [--config FILE] [--headless [--monitor] | --set KEY=VALUE |\n"
         "                --preset NAME | --save-preset NAME | --list-presets |\n"
-        "                --replay FILE [--preset NAME] [--journal FILE] |\n"
+        "                --replay FILE [--preset NAME] [--journal FILE] [--send] |\n"
         "                --list-devices | --settings-reference | --help | --version]\n"
         "Meters an audio input and sends its level to Zandorex as OSC over UDP or TCP.\n"
         "\n"
@@ -202,12 +206,15 @@ std::string usageText() {
            "  --list-presets   list the presets' names, one a line\n"
            "  --replay FILE    run the stored set-up (or, with --preset, that preset) over the\n"
            "                   recording FILE (WAV, FLAC, Ogg, Opus, MP3...) as fast as it goes,\n"
-           "                   on the recording's own time, sending nothing and storing nothing:\n"
-           "                   one line per message that would go to Zandorex (seconds into the\n"
-           "                   file, address, arguments, tab-separated) on standard output, then\n"
+           "                   on the recording's own time, storing nothing and, without --send,\n"
+           "                   sending nothing: one line per message that would go to Zandorex\n"
+           "                   (seconds into the file, address, arguments, tab-separated) on\n"
+           "                   standard output, then\n"
            "                   each mapping's turns on standard error; exits 1 for a damaged\n"
            "                   file (the lines so far are kept), 2 for one it cannot replay\n"
            "  --journal FILE   with --replay: the lines go to FILE\n"
+           "  --send           with --replay: send the messages to Zandorex too, at the\n"
+           "                   recording's own pace (the replay then takes as long as the file)\n"
            "  --list-devices   list the sound server's inputs: name, description and channel\n"
            "                   count, the default marked with *; the name is what inputDevice\n"
            "                   takes, the channels what inputChannels counts\n"

@@ -25,6 +25,8 @@ struct CommandLine {
     std::string recording;   // FILE, for replay
     // --journal FILE, with --replay: the cue journal goes there rather than to standard output.
     std::optional<std::string> journal;
+    // --send, with --replay: the messages go to Zandorex too, at the recording's own pace.
+    bool send = false;
     // The settings file given with --config; nothing for the user's default one.
     std::optional<std::string> settingsFile;
     // --monitor, with --headless: every OSC datagram in and out on standard output.

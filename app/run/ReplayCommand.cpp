@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "app/control/KestranoController.h"
 #include "app/replay/CueJournal.h"
@@ -128,7 +129,7 @@ int runReplay(const CommandLine& commandLine) {
             const std::string line = journalLine(loop.now(), message) + "\n";
             journalFailed |= std::fputs(line.c_str(), journal) == EOF;
         },
-        false);
+        commandLine.send);
     controller.awakeFromNib();
     loop.advanceTo(0.0);
 
@@ -139,9 +140,14 @@ int runReplay(const CommandLine& commandLine) {
     const bool terminal = isatty(STDERR_FILENO) != 0;
     int shown = -1;
     std::int64_t fed = 0;
+    const auto began = std::chrono::steady_clock::now();
     while (const std::size_t frames = recording->read(piece.data(), pieceFrames)) {
         fed += static_cast<std::int64_t>(frames);
         const double end = static_cast<double>(fed) / recording->sampleRate();
+        // Sent, the messages reach Zandorex as far apart as the sound that made them.
+        if (commandLine.send) {
+            std::this_thread::sleep_until(began + (at(end) - start));
+        }
         // The piece arrives at its end: a tick due before reads without it, one due then with it.
         loop.advanceUpTo(end);
         feeder.feed(piece.data(), frames, at(end));

@@ -52,6 +52,9 @@ TEST(CommandLineTest, PresetOptionsTakeANameInEitherForm) {
     }
     EXPECT_FALSE(parse({"--journal", "cues.tsv", "--headless"}, error));
     EXPECT_EQ(error, "'--journal' goes with '--replay'");
+    EXPECT_FALSE(parse({"--send"}, error));
+    EXPECT_EQ(error, "'--send' goes with '--replay'");
+    EXPECT_TRUE(parse({"--send", "--replay", "a.wav"}, error)->send);
     EXPECT_FALSE(parse({"--replay", "a.wav", "--save-preset", "verse"}, error));
     EXPECT_FALSE(parse({"--replay"}, error));
     EXPECT_EQ(error, "'--replay' needs FILE");

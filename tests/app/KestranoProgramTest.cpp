@@ -10,6 +10,8 @@
 #include <sstream>
 #include <thread>
 
+#include "osc/QVOSCDecoder.h"
+#include "osc/QVOSCMessage.h"
 #include "tests/app/support/PortProbe.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Recordings.h"
@@ -306,6 +308,17 @@ TEST_F(KestranoProgramTest, HeadlessMonitorPrintsEachDatagramOnALineOfItsOwn) {
 
 }  // namespace
 
+// A message as the journal writes it after the time: "\t/zandorex/low\t10\n".
+std::string journalFields(const QVOSCMessage& message) {
+    std::string fields = "\t" + message.address()->address();
+    for (const auto& argument : message.arguments()) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", argument->floatValue());
+        fields += "\t" + std::string(text);
+    }
+    return fields + "\n";
+}
+
 // A rehearsal on a recording: the cues fall where the file's frames put them, to the
 // millisecond, and the same file gives the same journal however busy the machine is.
 TEST_F(KestranoProgramTest, ReplayJournalsEachCueAtItsTimeInTheRecordingAndStoresNothing) {
@@ -356,6 +369,37 @@ TEST_F(KestranoProgramTest, ReplayJournalsEachCueAtItsTimeInTheRecordingAndStore
             0);
         EXPECT_EQ(fileText(journal), replayed.output) << "run " << run;
     }
+    // Sent, at the recording's pace: Zandorex gets the journal's messages, as far apart.
+    UdpReceiver zandorex;
+    ASSERT_EQ(kestrano({"--config", config, "--set",
+                        "zandorexSendPort=" + std::to_string(zandorex.port())})
+                  .status,
+              0);
+    ChildProcess sending({KESTRANO_PATH, "--config", config, "--replay", song.string(), "--send"});
+    std::string received;
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    while (const auto datagram = zandorex.receive(5s)) {
+        arrivals.push_back(std::chrono::steady_clock::now());
+        const auto message =
+            std::dynamic_pointer_cast<QVOSCMessage>(QVOSCDecoder::decodeData(*datagram));
+        ASSERT_TRUE(message);
+        received += journalFields(*message);
+        if (arrivals.size() == 12) {
+            break;
+        }
+    }
+    EXPECT_EQ(sending.wait(10s), 0) << sending.errorOutput();
+    EXPECT_EQ(sending.output(), replayed.output);
+    std::string expected;
+    std::istringstream lines(replayed.output);
+    for (std::string line; std::getline(lines, line);) {
+        expected += line.substr(line.find('\t')) + "\n";
+    }
+    EXPECT_EQ(received, expected);
+    // Never sooner than the sound that made them: 1.005 s to 2.550 s into the file.
+    ASSERT_EQ(arrivals.size(), 12u);
+    EXPECT_GE(arrivals.back() - arrivals.front(), 1540ms);
+
     ASSERT_EQ(kestrano({"--config", config, "--save-preset", "two"}).status, 0);
     ASSERT_EQ(kestrano({"--config", config, "--set", "mappings=low"}).status, 0);
     ASSERT_EQ(kestrano({"--config", config, "--set", "type=0"}).status, 0);
