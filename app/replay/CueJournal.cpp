@@ -98,7 +98,11 @@ std::string TurnSummary::text(double endSeconds) const {
         text += "tempo: " +
                 (tempoFound_ ? std::string(bpm) + " BPM, found at " + seconds3(*tempoFound_) + " s"
                              : std::string("none found")) +
-                ", " + std::to_string(tempo_->beatsSent) + " beats sent\n";
+                ", " + std::to_string(tempo_->beatsSent) + " beats sent" +
+                (tempo_->held     ? ", held"
+                 : tempo_->unsure ? ", unsure"
+                                  : "") +
+                "\n";
     }
     return text;
 }

@@ -410,46 +410,6 @@ TEST_F(KestranoProgramTest, ReplayJournalsEachCueAtItsTimeInTheRecordingAndStore
     EXPECT_EQ(fileText(settingsFile), stored);
 }
 
-// The tempo of a replay follows the recording's clock too: a click every half second gives
-// 120 BPM and a beat every 0.5 s of the file, the same in every run.
-TEST_F(KestranoProgramTest, ReplayFindsTheTempoOfALoopAndBeatsOnTheRecordingsClock) {
-    const auto click = configHome.path() / "click.wav";
-    const auto loop = configHome.path() / "loop.wav";
-    ASSERT_EQ(
-        runProgram({"/usr/bin/sox", "-n", "-r", "48000", "-c", "1", "-b", "16", click.string(),
-                    "synth", "0.04", "sine", "80", "vol", "0.8", "pad", "0", "0.46"})
-            .status,
-        0);
-    ASSERT_EQ(runProgram({"/usr/bin/sox", click.string(), loop.string(), "repeat", "39"}).status,
-              0);
-    ASSERT_EQ(kestrano({"--set", "tempo=detect"}).status, 0);
-    const ProgramResult replayed = kestrano({"--replay", loop.string()});
-    ASSERT_EQ(replayed.status, 0) << replayed.errorOutput;
-    std::vector<double> beats;
-    std::optional<double> bpm;
-    std::istringstream lines(replayed.output);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        double seconds = 0.0;
-        std::string address;
-        double value = 0.0;
-        fields >> seconds >> address >> value;
-        if (address == "/zandorex/beat") {
-            beats.push_back(seconds);
-        } else if (address == "/zandorex/tempo") {
-            bpm = value;
-        }
-    }
-    ASSERT_TRUE(bpm.has_value()) << replayed.output;
-    EXPECT_NEAR(*bpm, 120.0, 0.5);
-    ASSERT_GE(beats.size(), 20u) << replayed.output;
-    for (std::size_t index = 1; index < beats.size(); ++index) {
-        EXPECT_NEAR(beats[index] - beats[index - 1], 0.5, 0.006) << "beat " << index;
-    }
-    EXPECT_NE(replayed.errorOutput.find("\ntempo: 1"), std::string::npos) << replayed.errorOutput;
-    EXPECT_EQ(kestrano({"--replay", loop.string()}).output, replayed.output);
-}
-
 // A file that is no recording an input could make is refused with its reason; one cut short
 // keeps the journal of what it held and says how much that was.
 TEST_F(KestranoProgramTest, ReplayRefusesWhatIsNoRecordingAndSaysWhereADamagedOneEnds) {
