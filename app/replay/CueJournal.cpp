@@ -48,6 +48,13 @@ TurnSummary::Mapping& TurnSummary::mappingNamed(const std::string& name) {
 }
 
 void TurnSummary::observe(const ControllerStatus& status, double seconds) {
+    for (const auto* notes : {&status.settingsNotices, &status.captureNotes}) {
+        for (const std::string& note : *notes) {
+            if (std::ranges::find(notes_, note) == notes_.end()) {
+                notes_.push_back(note);
+            }
+        }
+    }
     tempo_ = status.tempo;
     if (tempo_ && tempo_->bpm && !tempoFound_) {
         tempoFound_ = seconds;
@@ -74,6 +81,9 @@ void TurnSummary::observe(const ControllerStatus& status, double seconds) {
 
 std::string TurnSummary::text(double endSeconds) const {
     std::string text;
+    for (const std::string& note : notes_) {
+        text += escapedText(note) + "\n";
+    }
     for (const Mapping& mapping : mappings_) {
         text +=
             (mapping.name.empty() ? std::string("(first mapping)") : escapedText(mapping.name)) +

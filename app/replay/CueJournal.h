@@ -20,6 +20,7 @@ class TurnSummary {
     // One line per mapping: a trigger's or silence cue's turns on, the time it was on to the
     // end at `endSeconds`, its first and last turn on; what a continuous mapping sent last. Then
     // the tempo's line while it is not off: when it was first found, the last one, the beats.
+    // Before them, each note the status gave of the input or the settings, once.
     std::string text(double endSeconds) const;
 
   private:
@@ -37,6 +38,8 @@ class TurnSummary {
     Mapping& mappingNamed(const std::string& name);
 
     std::vector<Mapping> mappings_;
+    // What the status said of the input and the settings (a channel the file lacks), each once.
+    std::vector<std::string> notes_;
     std::optional<TempoStatus> tempo_;
     std::optional<double> tempoFound_;
 };

@@ -444,12 +444,23 @@ TEST_F(KestranoProgramTest, ReplayRefusesWhatIsNoRecordingAndSaysWhereADamagedOn
         EXPECT_EQ(refused.output, "");
     }
 
+    const ProgramResult unknownPreset = kestrano({"--replay", tone.string(), "--preset", "encore"});
+    EXPECT_EQ(unknownPreset.status, 2);
+    EXPECT_TRUE(unknownPreset.errorOutput.starts_with(
+        "kestrano: cannot replay: no preset named 'encore' in "))
+        << unknownPreset.errorOutput;
+
     std::filesystem::create_directories(folder / "Kestrano");
-    std::ofstream(folder / "Kestrano" / "Kestrano.conf") << "[General]\ntype=1\naddress=cue\n";
+    // A channel the recording lacks is said, as the live status says it.
+    std::ofstream(folder / "Kestrano" / "Kestrano.conf")
+        << "[General]\ntype=1\naddress=cue\nmappings=right\n[right]\ninputChannels=2\n";
     const ProgramResult cut = kestrano({"--replay", (folder / "cut.wav").string()});
     EXPECT_EQ(cut.status, 1);
     // The tone began before the cut: its turn on is in the journal.
-    EXPECT_EQ(cut.output, "0.550\t/zandorex/cue\t10\n");
+    EXPECT_EQ(cut.output.substr(0, cut.output.find('\n') + 1), "0.550\t/zandorex/cue\t10\n");
+    EXPECT_NE(cut.errorOutput.find("\nright/inputChannels: cut.wav has 1 channel, no channel 2\n"),
+              std::string::npos)
+        << cut.errorOutput;
     EXPECT_NE(cut.errorOutput.find("cut.wav: truncated: the header promises 96000 frames, the "
                                    "file holds 47989; the journal holds the first 1.000 s"),
               std::string::npos)
