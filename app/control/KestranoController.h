@@ -27,8 +27,9 @@
 #include "transport/udp/QVOSCListener.h"
 
 // Runs the program: meters the captured audio twenty times a second, maps the level to a value
-// for each mapping (the first one's through the properties below) and sends it to Zandorex, listens
-// for what Zandorex sends back, and keeps the settings. Everything runs on the main thread.
+// for each mapping, every one through its own chain, and sends it to Zandorex, listens for what
+// Zandorex sends back, and keeps the settings (the first mapping's keys are also the properties
+// below, under the names they have always had). Everything runs on the main thread.
 // The work is done by its parts (the mappings' chains, the input, the tempo, the destination, the
 // listener, remote control, the presets); the controller starts them in order, wires them to one
 // another and to the observer, and answers for them under its own names.
