@@ -47,4 +47,5 @@ CC=clang CXX=clang++ \
     KESTRANO_BUILD_TARGETS="osc_decoder_fuzzer stream_deframer_fuzzer remote_route_fuzzer settings_reader_fuzzer source_list_fuzzer recording_file_fuzzer" \
     bash scripts/build.sh build/fuzz -DKESTRANO_WERROR=ON -DKESTRANO_SANITIZE=address \
     -DKESTRANO_BUILD_FUZZ=ON -DKESTRANO_BUILD_APP=ON -DKESTRANO_BUILD_BENCH=OFF
-ctest --test-dir build/fuzz --output-on-failure -L fuzz
+# Each target is one busy thread for its minute: side by side, one a core.
+ctest --test-dir build/fuzz --output-on-failure -L fuzz -j "$jobs"
