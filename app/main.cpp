@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/audio/AudioCapture.h"
 #include "app/audio/pulse/SoundServerSources.h"
+#include "app/audio/recording/RecordingInputCapture.h"
 #include "app/run/CommandLine.h"
 #include "app/run/HeadlessRunner.h"
 #include "app/run/ReplayCommand.h"
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
         case RunMode::headless: {
             noteMissingSettingsFile(commandLine->settingsFile);
             QCoreApplication application(argc, argv);
-            return runHeadless(application, makeSystemAudioCapture, commandLine->settingsFile,
+            return runHeadless(application, makeLiveAudioCapture, commandLine->settingsFile,
                                commandLine->monitor);
         }
         case RunMode::window:
@@ -99,5 +99,5 @@ int main(int argc, char** argv) {
     }
     noteMissingSettingsFile(commandLine->settingsFile);
     QApplication application(argc, argv);
-    return runWindow(application, makeSystemAudioCapture, commandLine->settingsFile);
+    return runWindow(application, makeLiveAudioCapture, commandLine->settingsFile);
 }

@@ -107,3 +107,11 @@ std::size_t RecordingFile::read(float* out, std::size_t frames) {
     }
     return static_cast<std::size_t>(got);
 }
+
+bool RecordingFile::rewind() {
+    if (damage_ || sf_seek(handle_->file, 0, SEEK_SET) < 0) {
+        return false;
+    }
+    framesRead_ = 0;
+    return true;
+}

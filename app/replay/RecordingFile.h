@@ -34,6 +34,9 @@ class RecordingFile {
     // Why the file ended before its header said it would, or failed while read; nothing while
     // it is whole as far as read.
     const std::optional<std::string>& damage() const { return damage_; }
+    // Goes back to the first frame, so that the file plays again; false when it cannot (a
+    // damaged file, or one its reader cannot seek in).
+    bool rewind();
 
   private:
     struct Handle;

@@ -244,9 +244,10 @@ constexpr SettingDefinition catalog[] = {
      .highest = 20000.0},
     {.key = keys::inputDevice,
      .kind = SettingKind::text,
-     .meaning = "the input, by the name `kestrano --list-devices` prints; empty for *No input*",
-     .expected =
-         "a source name from --list-devices; empty: no input; @DEFAULT_SOURCE@: the default",
+     .meaning = "the input, by the name `kestrano --list-devices` prints, or `file:` and the "
+                "path of a recording played in a loop as the input; empty for *No input*",
+     .expected = "a source name from --list-devices; file:PATH: a recording; empty: no input; "
+                 "@DEFAULT_SOURCE@: the default",
      .absenceMeans = "the sound server's default input, followed when it changes",
      .persistence = Persistence::atOnce,
      .absentShown = "@DEFAULT_SOURCE@"},

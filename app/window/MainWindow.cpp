@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QKeySequence>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/audio/recording/RecordingDevice.h"
 #include "app/control/StatusText.h"
 #include "app/control/mapping/MappingSettings.h"
 #include "app/settings/SettingsKeys.h"
@@ -248,8 +250,12 @@ void MainWindow::editMapping(const std::string& mapping) {
 void MainWindow::connectControls() {
     connect(ui_->deviceComboBox, &QComboBox::currentIndexChanged, this, [this](int index) {
         const std::vector<AudioDevice>& devices = controller_.audioDevices();
-        // Entry 0 is "no input"; the others follow the controller's list, and a last one names
-        // the device waited for, which is already the choice.
+        // Entry 0 is "no input"; the others follow the controller's list, then one may name the
+        // device waited for, which is already the choice, and the last asks for a recording.
+        if (index == ui_->deviceComboBox->count() - 1) {
+            chooseRecording();
+            return;
+        }
         if (static_cast<size_t>(index) > devices.size()) {
             return;
         }
@@ -358,14 +364,28 @@ void MainWindow::showSelectedDevice() {
     while (ui_->deviceComboBox->count() > listed) {
         ui_->deviceComboBox->removeItem(listed);
     }
+    int current = found == devices.end() ? 0 : static_cast<int>(found - devices.begin()) + 1;
     // A device that is chosen but absent shows as such, not as "No input".
     if (const std::optional<std::string> awaited = controller_.awaitedDevice()) {
         ui_->deviceComboBox->addItem(tr("%1 (waiting)").arg(QString::fromStdString(*awaited)));
-        ui_->deviceComboBox->setCurrentIndex(listed);
-        return;
+        current = listed;
     }
-    ui_->deviceComboBox->setCurrentIndex(
-        found == devices.end() ? 0 : static_cast<int>(found - devices.begin()) + 1);
+    ui_->deviceComboBox->addItem(tr("Recording…"));
+    ui_->deviceComboBox->setCurrentIndex(current);
+}
+
+void MainWindow::chooseRecording() {
+    showSelectedDevice();
+    auto* dialog = new QFileDialog(
+        this, tr("Play a recording as the input"), QString(),
+        tr("Recordings (*.wav *.flac *.ogg *.oga *.opus *.mp3 *.aif *.aiff);;All files (*)"));
+    dialog->setObjectName("recordingDialog");
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& file) {
+        controller_.setSelectedAudioDevice(recording_device::named(file.toStdString()));
+    });
+    dialog->open();
 }
 
 void MainWindow::showAddress() {

@@ -57,6 +57,8 @@ class MainWindow : public QMainWindow, public ControllerObserver {
     void connectControls();
     void showDevices();
     void showSelectedDevice();
+    // Asks for a recording to play as the input; the list shows the input in use meanwhile.
+    void chooseRecording();
     void showAddress();
     void showModeDependentControls();
     void showMeterScale();

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDoubleSpinBox>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QFormLayout>
 #include <QInputDialog>
@@ -20,12 +21,14 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
 
+#include "app/audio/recording/RecordingInputCapture.h"
 #include "app/control/StatusText.h"
 #include "app/window/MainWindow.h"
 #include "app/window/MonitorPanel.h"
@@ -40,6 +43,8 @@
 #include "osc/QVOSCArgument.h"
 #include "tests/app/support/AppTestEnvironment.h"
 #include "tests/app/support/ControllerTestFixture.h"
+#include "tests/support/Recordings.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -53,7 +58,10 @@ class MainWindowTest : public ControllerTest {
         auto fake =
             std::make_unique<FakeAudioCapture>(std::vector{microphone, monitor}, microphone);
         capture = fake.get();
-        controller = std::make_unique<KestranoController>(mainLoop, preferences, std::move(fake));
+        // As the program runs it: the server's devices, with a recording as one more input.
+        controller = std::make_unique<KestranoController>(
+            mainLoop, preferences,
+            std::make_unique<RecordingInputCapture>(mainLoop, std::move(fake)));
         controller->usePresetsBeside(preferences.fileName());
         window = std::make_unique<MainWindow>(*controller);
         controller->awakeFromNib();
@@ -100,7 +108,8 @@ class MainWindowTest : public ControllerTest {
 
 TEST_F(MainWindowTest, ShowsTheControllersSettingsAtStartUp) {
     EXPECT_EQ(child<QComboBox>("deviceComboBox")->currentText(), "USB microphone");
-    EXPECT_EQ(child<QComboBox>("deviceComboBox")->count(), 3);  // "No input" and two devices
+    // "No input", two devices and "Recording…"
+    EXPECT_EQ(child<QComboBox>("deviceComboBox")->count(), 4);
     EXPECT_EQ(child<QSlider>("previewVolumeSlider")->value(), 0);
     EXPECT_TRUE(child<QCheckBox>("activeCheckBox")->isChecked());
     EXPECT_EQ(child<QComboBox>("modeComboBox")->currentIndex(), 0);
@@ -578,7 +587,44 @@ TEST_F(MainWindowTest, AChosenDeviceThatIsAbsentShowsAsAwaited) {
     capture->devices = {microphone, monitor};
     capture->devicesChanged();
     EXPECT_EQ(devices->currentText(), "Monitor of speakers");
-    EXPECT_EQ(devices->count(), 3);
+    EXPECT_EQ(devices->count(), 4);
+}
+
+// "Recording…" at the end of the Device list asks for a file. Cancelled, the input stays; a
+// file chosen is the input as a device would be: stored, listed by its name and metered as it
+// plays (a -6 dBFS peak sine reads -9.0 dBFS). Another device takes its place again.
+TEST_F(MainWindowTest, ARecordingChosenFromTheDeviceListIsTheInput) {
+    TempDir folder;
+    const auto take = makeRecording(folder.path(), "take.wav", {{1.0, 1000}});
+    ASSERT_FALSE(take.empty());
+    auto* devices = child<QComboBox>("deviceComboBox");
+    const auto dialog = [this] { return window->findChild<QFileDialog*>("recordingDialog"); };
+
+    devices->setCurrentIndex(devices->count() - 1);
+    ASSERT_NE(dialog(), nullptr);
+    EXPECT_EQ(devices->currentText(), "USB microphone");
+    dialog()->reject();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog() == nullptr; }));
+    EXPECT_EQ(controller->selectedAudioDevice(), microphone);
+
+    devices->setCurrentIndex(devices->count() - 1);
+    ASSERT_NE(dialog(), nullptr);
+    dialog()->selectFile(QString::fromStdString(take.string()));
+    static_cast<QDialog*>(dialog())->accept();  // the file dialog's own, which checks the file
+    EXPECT_EQ(devices->currentText(), "Recording: take.wav");
+    EXPECT_EQ(QSettings("Kestrano", "Kestrano").value("inputDevice").toString().toStdString(),
+              "file:" + take.string());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto level = controller->status().inputLevel;
+            return level && std::abs(*level + 9.0f) < 0.3f;
+        },
+        10000))
+        << controller->status().inputLevel.value_or(0.0f);
+
+    devices->setCurrentIndex(1);
+    EXPECT_EQ(controller->selectedAudioDevice(), microphone);
+    EXPECT_EQ(devices->count(), 4);  // the recording is no longer listed
 }
 
 TEST_F(MainWindowTest, ChangesMadeByTheControllerShowInTheControls) {
@@ -593,7 +639,7 @@ TEST_F(MainWindowTest, ChangesMadeByTheControllerShowInTheControls) {
     EXPECT_EQ(child<QComboBox>("modeComboBox")->currentText(), "Silence");
     EXPECT_FALSE(child<QCheckBox>("activeCheckBox")->isChecked());
     EXPECT_EQ(child<QLineEdit>("addressLineEdit")->text(), "from/code");
-    EXPECT_EQ(child<QComboBox>("deviceComboBox")->count(), 2);
+    EXPECT_EQ(child<QComboBox>("deviceComboBox")->count(), 3);         // with "Recording…"
     EXPECT_EQ(child<QComboBox>("deviceComboBox")->currentIndex(), 0);  // the input went away
     // Showing the change did not feed back into the controller.
     EXPECT_EQ(controller->type(), 2);

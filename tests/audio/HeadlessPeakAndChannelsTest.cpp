@@ -339,6 +339,49 @@ TEST_F(HeadlessPeakAndChannelsTest, EachMappingTurnsOnItsOwnSoundOnly) {
         << program->output().substr(logged);
 }
 
+// A recording as the input: a file that cannot be opened leaves the program without input, the
+// reason in its status, and running; a recording chosen then (by remote control, stored at once
+// like a device) plays in real time and in a loop, so that a trigger on its tone turns on and off
+// with every pass, a pass of the 1 s recording taking at least its second.
+TEST_F(HeadlessPeakAndChannelsTest, ARecordingAsTheInputPlaysInALoop) {
+    const auto take = makeRecording(configHome.path(), "loop.wav", {{0.5, 1000}, {0.5, 0}});
+    ASSERT_FALSE(take.empty());
+    const std::string missing = (configHome.path() / "missing.wav").string();
+    start({"inputDevice=file:" + missing, "mappings=hit", "hit/type=trigger", "hit/address=hit"});
+    EXPECT_TRUE(statusComesTo("cannot open Recording: missing.wav: " + missing, true))
+        << lastStatusLine();
+
+    ASSERT_TRUE(peer.sendTo(listenPort,
+                            remoteCommand("/kestrano/set/inputDevice", "file:" + take.string())));
+    std::vector<std::pair<float, Clock::time_point>> turns;
+    const auto deadline = Clock::now() + 20s;
+    const auto ons = [&] {
+        return std::count_if(turns.begin(), turns.end(),
+                             [](const auto& turn) { return turn.first == 10.0f; });
+    };
+    while (ons() < 4 && Clock::now() < deadline) {
+        if (const auto datagram = zandorex.receive(200ms)) {
+            if (const auto turn = mappingTurn(*datagram); turn && turn->first == "hit") {
+                turns.emplace_back(turn->second, Clock::now());
+            }
+        }
+    }
+    ASSERT_EQ(ons(), 4) << turns.size() << " turns";
+    // On and off by turns, never twice the same.
+    for (std::size_t index = 1; index < turns.size(); ++index) {
+        EXPECT_NE(turns[index].first, turns[index - 1].first) << index;
+    }
+    // From the first turn on to the fourth: three passes, which a player that kept no time would
+    // get through at once.
+    const auto firstOn = std::find_if(turns.begin(), turns.end(),
+                                      [](const auto& turn) { return turn.first == 10.0f; });
+    EXPECT_GE(turns.back().second - firstOn->second, 2000ms);
+    std::printf("%zu turns of the looping recording, %.3f s from the first on to the fourth\n",
+                turns.size(),
+                std::chrono::duration<double>(turns.back().second - firstOn->second).count());
+    EXPECT_TRUE(statusComesTo("cannot open", false)) << lastStatusLine();
+}
+
 // A recording played live through the sound server turns the cues its replay says: the same
 // turns of each mapping, each as far from the first fast turn as the journal puts it. Live, a
 // tick falls anywhere within 50 ms of the sound, so a tick's turn may differ by up to one tick;

@@ -1,11 +1,16 @@
 #include "app/control/input/InputChoice.h"
 
+#include "app/audio/recording/RecordingDevice.h"
+
 InputChoice InputChoice::fromStored(const std::optional<std::string>& stored) {
     if (!stored || *stored == followDefaultName) {
         return {};
     }
     if (stored->empty()) {
         return {Kind::none, {}};
+    }
+    if (const auto path = recording_device::pathOf(*stored)) {
+        return {Kind::device, recording_device::named(*path)};
     }
     return {Kind::device, {*stored, ""}};
 }

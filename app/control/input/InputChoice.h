@@ -8,7 +8,8 @@
 
 // What the technician chose as the input, as kept under the "inputDevice" key: the key absent
 // follows the sound server's default source; an empty text is "No input"; any other text is the
-// name of one source, which is waited for while it is absent (never replaced by another).
+// name of one source, which is waited for while it is absent (never replaced by another), or
+// "file:" and the path of a recording, which is played in a loop as the input.
 // The sound server's own name for its default source also follows the default.
 struct InputChoice {
     static constexpr std::string_view followDefaultName = "@DEFAULT_SOURCE@";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/audio/recording/RecordingDevice.h"
 #include "app/settings/SettingsKeys.h"
 #include "transport/SystemLog.h"
 
@@ -86,6 +87,10 @@ std::optional<AudioDevice> InputSelection::deviceForChoice(
                 // Remembered, so that a later wait names it as the technician knows it.
                 choice_.device.description = found->description;
             }
+            // A recording is no device of the server: it is there to open whenever chosen.
+            if (!found && recording_device::pathOf(choice_.device.name)) {
+                return choice_.device;
+            }
             return found;
         }
     }
@@ -93,7 +98,8 @@ std::optional<AudioDevice> InputSelection::deviceForChoice(
 }
 
 std::optional<std::string> InputSelection::awaitedDevice() const {
-    if (choice_.kind != InputChoice::Kind::device || findByName(devices_, choice_.device.name)) {
+    if (choice_.kind != InputChoice::Kind::device || findByName(devices_, choice_.device.name) ||
+        recording_device::pathOf(choice_.device.name)) {
         return std::nullopt;
     }
     return choice_.shownName();
@@ -113,6 +119,14 @@ void InputSelection::select(const std::optional<AudioDevice>& device) {
         }
     }
     capture_.commitConfiguration();
+    // A recording joins the capture's list as it is opened and leaves it as another input is
+    // taken, with no word from the server: the list follows it at once.
+    const auto isRecording = [](const AudioDevice& listed) {
+        return recording_device::pathOf(listed.name).has_value();
+    };
+    if ((device && isRecording(*device)) || std::ranges::any_of(devices_, isRecording)) {
+        setDevices(capture_.audioInputDevices());
+    }
     hooks_.propertyChanged(ControllerProperty::selectedAudioDevice);
     showDeviceStatus();
     hooks_.changed();
