@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/audio/recording/RecordingDevice.h"
 #include "app/remote/RemoteRequest.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/values/DisplayText.h"
@@ -175,6 +176,11 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
             problem = std::move(unknown);
         } else if (!setting->remotelySettable) {
             problem = key + " cannot be set remotely";
+        } else if (setting->key == settings_keys::inputDevice && arguments.size() == 1 &&
+                   arguments[0].type == 's' && recording_device::pathOf(arguments[0].text)) {
+            // A path from the network would open any file of the machine, a pipe that never
+            // answers among them: a recording is chosen at the machine only.
+            problem = "a recording is chosen as the input at the machine, not remotely";
         } else if (arguments.size() != 1) {
             problem = arguments.empty()
                           ? "missing value for " + key

@@ -340,9 +340,10 @@ TEST_F(HeadlessPeakAndChannelsTest, EachMappingTurnsOnItsOwnSoundOnly) {
 }
 
 // A recording as the input: a file that cannot be opened leaves the program without input, the
-// reason in its status, and running; a recording chosen then (by remote control, stored at once
-// like a device) plays in real time and in a loop, so that a trigger on its tone turns on and off
-// with every pass, a pass of the 1 s recording taking at least its second.
+// reason in its status, and running; remote control cannot name a file (a path from the network
+// could name any file, a pipe that never answers among them). A recording chosen at the machine
+// plays in real time and in a loop, so that a trigger on its tone turns on and off with every
+// pass, a pass of the 1 s recording taking at least its second.
 TEST_F(HeadlessPeakAndChannelsTest, ARecordingAsTheInputPlaysInALoop) {
     const auto take = makeRecording(configHome.path(), "loop.wav", {{0.5, 1000}, {0.5, 0}});
     ASSERT_FALSE(take.empty());
@@ -353,6 +354,18 @@ TEST_F(HeadlessPeakAndChannelsTest, ARecordingAsTheInputPlaysInALoop) {
 
     ASSERT_TRUE(peer.sendTo(listenPort,
                             remoteCommand("/kestrano/set/inputDevice", "file:" + take.string())));
+    const auto refusal = peer.receive(10s);
+    ASSERT_TRUE(refusal.has_value());
+    const auto refused =
+        std::dynamic_pointer_cast<QVOSCMessage>(QVOSCDecoder::decodeData(*refusal));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->address()->address(), "/kestrano/error");
+    EXPECT_NE(refused->stringRepresentation().find("at the machine, not remotely"),
+              std::string::npos)
+        << refused->stringRepresentation();
+    program->sendSignal(SIGTERM);
+    ASSERT_EQ(program->wait(3s), 0) << program->errorOutput();
+    start({"inputDevice=file:" + take.string()});
     std::vector<std::pair<float, Clock::time_point>> turns;
     const auto deadline = Clock::now() + 20s;
     const auto ons = [&] {

@@ -1,6 +1,7 @@
 #include "app/audio/recording/RecordingInputCapture.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "app/audio/recording/RecordingDevice.h"
 #include "transport/SystemLog.h"
@@ -46,6 +47,12 @@ bool RecordingInputCapture::addInput(const AudioDevice& device, std::string& err
         system_->removeInput();
     }
     stopRecording();
+    // Only a file: a pipe or a device node would hold the main thread until it answers.
+    std::error_code status;
+    if (!std::filesystem::is_regular_file(*path, status)) {
+        error = *path + ": " + (status ? status.message() : std::string("not a regular file"));
+        return false;
+    }
     opened_ = RecordingFile::open(*path, error);
     if (!opened_) {
         return false;
