@@ -1,6 +1,7 @@
-// The window's pictures for the README, made from a stored set-up of three mappings on a real
-// private sound server with tones playing: the spectrum with the three bands, the mappings'
-// rows and the kick's level history, at a laptop's and a desktop's screen size.
+// The window's pictures for the README, made from a stored set-up of three mappings with a
+// recording of tones as the input, played in a loop as a sound check's recording would be: the
+// spectrum with the three bands, the mappings' rows and the kick's level history, at a laptop's
+// and a desktop's screen size.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 
 #include "app/audio/AudioCapture.h"
+#include "app/audio/recording/RecordingInputCapture.h"
 #include "app/control/KestranoController.h"
 #include "app/run/QtMainLoop.h"
 #include "app/settings/store/QSettingsPreferencesStore.h"
@@ -17,6 +19,8 @@
 #include "app/window/widgets/LevelHistory.h"
 #include "tests/app/support/AppTestEnvironment.h"
 #include "tests/audio/PulseTestSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Udp.h"
 
 namespace {
@@ -24,6 +28,27 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(WindowPictureTest, ThreeMappingsOnTonesAtALaptopsAndADesktopsSize) {
+    // A kick pulsing twice a second, a steady voice and a hi-hat pulsing four times a second.
+    TempDir folder;
+    std::vector<std::string> mix = {"/usr/bin/sox", "-m"};
+    for (const auto& [name, tone] :
+         {std::pair<std::string, std::vector<std::string>>{
+              "kick", {"sine", "80", "vol", "0.4", "tremolo", "2", "100"}},
+          {"voice", {"sine", "1000", "vol", "0.25"}},
+          {"hat", {"sine", "8000", "vol", "0.25", "tremolo", "4", "100"}}}) {
+        const std::string part = (folder.path() / (name + ".wav")).string();
+        std::vector<std::string> make = {"/usr/bin/sox", "-n", "-r", "48000", "-c", "1",
+                                         "-b",           "16", part, "synth", "8"};
+        make.insert(make.end(), tone.begin(), tone.end());
+        ASSERT_EQ(runProgram(make).status, 0) << name;
+        // Summed as they are (-v 1), as the sound server sums streams, rather than each cut to
+        // a third.
+        mix.insert(mix.end(), {"-v", "1", part});
+    }
+    const std::string soundCheck = (folder.path() / "soundcheck.wav").string();
+    mix.push_back(soundCheck);
+    ASSERT_EQ(runProgram(mix).status, 0);
+
     UdpReceiver zandorex;
     QSettingsPreferencesStore stored;
     // A voice fader on the middle band, a kick trigger below 150 Hz and a hi-hat trigger above
@@ -42,24 +67,22 @@ TEST(WindowPictureTest, ThreeMappingsOnTonesAtALaptopsAndADesktopsSize) {
           {"kick/triggerOffThreshold", "0.3"},
           {"hat/type", "trigger"},
           {"hat/address", "cue/hat"},
-          {"hat/bandLowCut", "6000"}}) {
+          {"hat/bandLowCut", "6000"},
+          {"inputDevice", "file:" + soundCheck}}) {
         stored.setString(key, value);
     }
     ASSERT_EQ(stored.commit(), std::nullopt);
 
     QtMainLoop mainLoop;
-    KestranoController controller(mainLoop, stored, makeSystemAudioCapture(mainLoop));
+    KestranoController controller(mainLoop, stored, makeLiveAudioCapture(mainLoop));
     MainWindow window(controller);
     controller.awakeFromNib();
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     ASSERT_EQ(controller.settings().mappingNames(), (std::vector<std::string>{"kick", "hat"}));
 
-    // A kick pulsing twice a second, a steady voice and a hi-hat pulsing four times a second.
-    SineTone kick("feed", {"vol", "-2dB", "tremolo", "2", "100"}, 80);
-    SineTone voice("feed", {"vol", "-6dB"}, 1000);
-    SineTone hat("feed", {"vol", "-6dB", "tremolo", "4", "100"}, 8000);
-    ASSERT_TRUE(kick.started() && voice.started() && hat.started());
+    ASSERT_EQ(controller.selectedAudioDevice().value_or(AudioDevice{}).description,
+              "Recording: soundcheck.wav");
 
     auto* table = window.findChild<QTableWidget*>("mappingTable");
     ASSERT_NE(table, nullptr);
