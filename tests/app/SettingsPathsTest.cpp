@@ -2,15 +2,18 @@
 // the same of the same text, and what one path refuses the others refuse in the same words.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <sstream>
 #include <string>
 
 #include "app/settings/SettingsAssignment.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/presets/PresetFolder.h"
+#include "app/settings/store/QueuedPreferencesStore.h"
 #include "app/settings/store/RunSettings.h"
 #include "app/settings/values/DisplayText.h"
 #include "osc/QVOSCAddress.h"
@@ -570,7 +573,7 @@ TEST_F(SettingsPathsTest, ADamagedFileIsCopiedAsideBeforeTheFirstWriteAndIgnored
         SCOPED_TRACE(escapedText(text));
         writeFile(path, text);
         // The window's and the headless start; --set opens the file the same way.
-        RunSettings run(path.string());
+        RunSettings run(path.string(), mainLoop);
         const std::string said = "settings: " + reason + path.string() + "; kept it as ";
         ASSERT_EQ(run.notices().size(), 1u);
         ASSERT_TRUE(run.notices().front().starts_with(said)) << run.notices().front();
@@ -581,6 +584,7 @@ TEST_F(SettingsPathsTest, ADamagedFileIsCopiedAsideBeforeTheFirstWriteAndIgnored
         settings.load();
         ASSERT_EQ(applySettingAssignment(settings, "zandorexSendPort=5002"), std::nullopt);
         ASSERT_TRUE(settings.save());
+        run.finishWrites();
         EXPECT_EQ(fileBytes(copy), text);
         EXPECT_NE(fileBytes(path).find("zandorexSendPort=5002\n"), std::string::npos);
     }
@@ -752,6 +756,107 @@ TEST_F(SettingsPathsTest, OnlyTheSourcesRemoteControlFromAllowsAreObeyed) {
                       .has_value(),
                   refused);
     }
+}
+
+// The settings file on a disk that stops answering until the test lets it go on: every write
+// waits at the gate, then reaches the real file.
+class StalledDisk {
+  public:
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        opened_.notify_all();
+    }
+    QueuedPreferencesStore::Opener opener(const std::filesystem::path& path) {
+        return [this, path]() -> std::unique_ptr<PreferencesStore> {
+            return std::make_unique<Store>(*this, QString::fromStdString(path.string()));
+        };
+    }
+
+  private:
+    class Store : public QSettingsPreferencesStore {
+      public:
+        Store(StalledDisk& disk, const QString& file)
+            : QSettingsPreferencesStore(file), disk_(disk) {}
+        std::optional<std::string> commit() override {
+            std::unique_lock lock(disk_.mutex_);
+            disk_.opened_.wait(lock, [this] { return disk_.open_; });
+            lock.unlock();
+            return QSettingsPreferencesStore::commit();
+        }
+
+      private:
+        StalledDisk& disk_;
+    };
+
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    bool open_ = false;
+};
+
+TEST_F(SettingsPathsTest, AStalledSettingsWriteHoldsUpNoTickAndTheLastValuesReachTheFile) {
+    const TempDir folder;
+    const std::filesystem::path path = folder.path() / "show.conf";
+    const std::string handWritten =
+        "[General]\nzandorexSendPort=" + std::to_string(receiver.port()) + "\nmaxValue = 4\n";
+    writeFile(path, handWritten);
+    StalledDisk disk;
+    {
+        QueuedPreferencesStore store(disk.opener(path), mainLoop);
+        auto capture = std::make_unique<FakeAudioCapture>(devicesAtStart, microphone);
+        KestranoController controller(mainLoop, store, std::move(capture),
+                                      [this] { return clockTime; });
+        controller.setAudioLevelMeter(&meter);
+        controller.awakeFromNib();
+
+        // Two saves while the disk hangs: the ticks go on, and the file is as it was.
+        controller.setMinValue(1.0f);
+        ASSERT_EQ(controller.save(), std::nullopt);
+        controller.setMinValue(2.0f);
+        ASSERT_EQ(controller.save(), std::nullopt);
+        EXPECT_EQ(store.floatForKey("minValue"), 2.0f);
+        const int ticksBefore = meter.updates;
+        EXPECT_TRUE(processEventsUntil([&] { return meter.updates >= ticksBefore + 10; },
+                                       std::chrono::seconds(10)));
+        EXPECT_EQ(fileBytes(path), handWritten);
+
+        // The disk answers: the last value is written, the line the technician typed kept.
+        disk.open();
+        EXPECT_EQ(store.finish(std::chrono::seconds(30)), std::nullopt);
+        const std::string written = fileBytes(path);
+        EXPECT_NE(written.find("\nmaxValue = 4\nminValue=2\n"), std::string::npos) << written;
+        EXPECT_EQ(written.find("minValue=1"), std::string::npos) << written;
+    }
+}
+
+TEST_F(SettingsPathsTest, AQuitWaitsForTheSettingsWriteAndGivesUpOnADiskThatNeverAnswers) {
+    const TempDir folder;
+    const std::filesystem::path path = folder.path() / "show.conf";
+    StalledDisk answering;
+    answering.open();
+    {
+        // A quit right after a change: the change is in the file when the program ends.
+        QueuedPreferencesStore store(answering.opener(path), mainLoop);
+        store.setInteger("zandorexSendPort", 5002);
+        store.commit();
+        EXPECT_EQ(store.finish(std::chrono::seconds(30)), std::nullopt);
+        EXPECT_EQ(fileBytes(path), "[General]\nzandorexSendPort=5002\n");
+    }
+    // One that hangs is given up on after the wait, with a word; the write lands when the disk
+    // comes back, the writer having been let go of.
+    StalledDisk hanging;
+    {
+        QueuedPreferencesStore store(hanging.opener(path), mainLoop);
+        store.setInteger("zandorexSendPort", 5003);
+        store.commit();
+        EXPECT_EQ(store.finish(std::chrono::milliseconds(200)),
+                  "the disk did not answer within 200 ms");
+    }
+    EXPECT_EQ(fileBytes(path), "[General]\nzandorexSendPort=5002\n");
+    hanging.open();
+    EXPECT_TRUE(
+        processEventsUntil([&] { return fileBytes(path) == "[General]\nzandorexSendPort=5003\n"; },
+                           std::chrono::seconds(30)));
 }
 
 }  // namespace
