@@ -2,6 +2,7 @@
 // the same of the same text, and what one path refuses the others refuse in the same words.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -827,6 +828,43 @@ TEST_F(SettingsPathsTest, AStalledSettingsWriteHoldsUpNoTickAndTheLastValuesReac
         EXPECT_NE(written.find("\nmaxValue = 4\nminValue=2\n"), std::string::npos) << written;
         EXPECT_EQ(written.find("minValue=1"), std::string::npos) << written;
     }
+}
+
+TEST_F(SettingsPathsTest, AWriteTheFileRefusesAfterTheChangeIsSaidInTheStatus) {
+    const TempDir folder;
+    const std::filesystem::path path = folder.path() / "show.conf";
+    writeFile(path, "[General]\nzandorexSendPort=" + std::to_string(receiver.port()) + "\n");
+    std::filesystem::create_directory(folder.path() / "show.presets");
+    writeFile(folder.path() / "show.presets" / "verse.conf", "[General]\nmaxValue=3\n");
+    StalledDisk disk;
+    disk.open();
+    QueuedPreferencesStore store(disk.opener(path), mainLoop);
+    auto capture = std::make_unique<FakeAudioCapture>(devicesAtStart, microphone);
+    KestranoController controller(mainLoop, store, std::move(capture),
+                                  [this] { return clockTime; });
+    controller.usePresetsBeside(QString::fromStdString(path.string()));
+    store.setFailureHandler(
+        [&controller](const std::string& failure) { controller.settingsNotWritten(failure); });
+    controller.awakeFromNib();
+    // A folder where the file should be: no write can succeed.
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    const std::string refused = "cannot write " + path.string();
+    const auto said = [&](const std::string& notice) {
+        return processEventsUntil(
+            [&] { return std::ranges::count(controller.status().settingsNotices, notice) == 1; },
+            std::chrono::seconds(10));
+    };
+
+    controller.setMaxValue(4.0f);
+    EXPECT_EQ(controller.save(), std::nullopt);
+    EXPECT_TRUE(said("settings not saved: " + refused));
+    // The switch is taken; that its write failed is said in the words a switch uses.
+    EXPECT_EQ(controller.switchPreset("verse"), std::nullopt);
+    EXPECT_EQ(controller.maxValue(), 3.0f);
+    EXPECT_TRUE(said("switched, not stored: " + refused));
+    EXPECT_EQ(store.finish(std::chrono::seconds(30)), refused);
+    std::filesystem::remove(path);
 }
 
 TEST_F(SettingsPathsTest, AQuitWaitsForTheSettingsWriteAndGivesUpOnADiskThatNeverAnswers) {

@@ -17,28 +17,31 @@ using Then = std::function<void(const std::optional<std::string>&)>;
 // the place of an earlier one.
 struct Batch {
     Changes changes;
-    std::vector<Then> thens;
+    // The number of the last commit in it.
+    uint64_t upTo = 0;
 };
 
 }  // namespace
 
-struct QueuedPreferencesStore::Writer {
+struct QueuedPreferencesStore::Writer : std::enable_shared_from_this<Writer> {
     explicit Writer(MainLoop& loop) : mainLoop(loop) {}
 
     // The writer thread's loop: takes batches until told to stop with nothing left.
     void run(std::unique_ptr<PreferencesStore> file);
-    // Tells the outcome of a batch on the main thread. Called under the lock.
-    void tell(std::vector<Then> thens, const std::optional<std::string>& failure);
+    // Tells the outcome of the commits up to `upTo` on the main thread. Called under the lock.
+    void tell(uint64_t upTo, const std::optional<std::string>& failure);
 
     MainLoop& mainLoop;
     std::mutex mutex;
     std::condition_variable wake;
     std::condition_variable idle;
     std::optional<Batch> queued;
-    // The batch being written: whenWritten() calls wait for it when nothing is queued.
     bool writing = false;
-    std::vector<Then> writingThens;
     std::optional<std::string> lastFailure;
+    // Main thread only, from the store and from what the writer posts; the outcome of a commit is
+    // told after the main thread's event that made it, so whoever asks about it then is told.
+    uint64_t committed = 0;
+    std::vector<std::pair<uint64_t, Then>> thens;
     FailureHandler failed;
     bool stopping = false;
     // Off once finish() returned: the main loop may be gone.
@@ -55,7 +58,6 @@ void QueuedPreferencesStore::Writer::run(std::unique_ptr<PreferencesStore> file)
         Batch batch = std::move(*queued);
         queued.reset();
         writing = true;
-        writingThens = std::move(batch.thens);
         lock.unlock();
         for (auto& [key, value] : batch.changes) {
             file->setString(key, std::move(value));
@@ -66,24 +68,34 @@ void QueuedPreferencesStore::Writer::run(std::unique_ptr<PreferencesStore> file)
         lock.lock();
         writing = false;
         lastFailure = failure;
-        tell(std::exchange(writingThens, {}), failure);
+        tell(batch.upTo, failure);
         idle.notify_all();
     }
     lock.unlock();
     file.reset();  // on the thread it belongs to
 }
 
-void QueuedPreferencesStore::Writer::tell(std::vector<Then> thens,
+void QueuedPreferencesStore::Writer::tell(uint64_t upTo,
                                           const std::optional<std::string>& failure) {
-    if (!telling || (thens.empty() && (!failure || !failed))) {
+    if (!telling) {
         return;
     }
-    if (thens.empty()) {
-        mainLoop.postToMainThread([handler = failed, failure] { handler(*failure); });
-        return;
-    }
-    mainLoop.postToMainThread([thens = std::move(thens), failure] {
-        for (const Then& then : thens) {
+    mainLoop.postToMainThread([self = shared_from_this(), upTo, failure] {
+        if (!self->telling) {
+            return;  // finish() returned: whoever would be told may be gone
+        }
+        std::vector<Then> told;
+        std::erase_if(self->thens, [&](std::pair<uint64_t, Then>& then) {
+            if (then.first > upTo) {
+                return false;
+            }
+            told.push_back(std::move(then.second));
+            return true;
+        });
+        if (failure && told.empty() && self->failed) {
+            self->failed(*failure);
+        }
+        for (const Then& then : told) {
             then(failure);
         }
     });
@@ -148,24 +160,16 @@ std::optional<std::string> QueuedPreferencesStore::commit() {
     for (auto& [key, value] : std::exchange(changes_, {})) {
         writer_->queued->changes.insert_or_assign(key, std::move(value));
     }
+    writer_->queued->upTo = ++writer_->committed;
     writer_->wake.notify_one();
     return std::nullopt;
 }
 
 void QueuedPreferencesStore::whenWritten(Then then) {
-    std::lock_guard lock(writer_->mutex);
-    if (writer_->queued) {
-        writer_->queued->thens.push_back(std::move(then));
-    } else if (writer_->writing) {
-        writer_->writingThens.push_back(std::move(then));
-    } else if (writer_->telling) {
-        writer_->mainLoop.postToMainThread(
-            [then = std::move(then), failure = writer_->lastFailure] { then(failure); });
-    }
+    writer_->thens.emplace_back(writer_->committed, std::move(then));
 }
 
 void QueuedPreferencesStore::setFailureHandler(FailureHandler handler) {
-    std::lock_guard lock(writer_->mutex);
     writer_->failed = std::move(handler);
 }
 
