@@ -8,6 +8,7 @@
 #include "app/audio/pulse/SoundServerSources.h"
 #include "app/run/CommandLine.h"
 #include "app/run/HeadlessRunner.h"
+#include "app/run/ReplayCommand.h"
 #include "app/run/SettingsCommands.h"
 #include "app/settings/SettingsReference.h"
 #include "app/window/WindowRunner.h"
@@ -65,6 +66,11 @@ int main(int argc, char** argv) {
         case RunMode::savePreset:
         case RunMode::listPresets:
             return runSettingsCommand(*commandLine);
+        case RunMode::replay: {
+            // The settings and presets are Qt's files, read through QtCore's application.
+            QCoreApplication application(argc, argv);
+            return runReplay(*commandLine);
+        }
         case RunMode::listDevices: {
             const auto sources = readSoundServerSources(soundServerWait, error);
             if (!sources) {

@@ -9,7 +9,7 @@ packages=(
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     qt6-httpserver-dev qt6-websockets-dev
-    libpulse-dev libfftw3-dev pulseaudio pulseaudio-utils sox libsox-fmt-pulse
+    libpulse-dev libfftw3-dev libsndfile1-dev pulseaudio pulseaudio-utils sox libsox-fmt-pulse
     libaubio-dev aubio-tools
     libgtest-dev libgmock-dev libbenchmark-dev
     liblo-dev liblo-tools liboscpack-dev

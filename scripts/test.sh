@@ -4,7 +4,8 @@
 # built, installed, run and removed again, the OSC, transport and program tests under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the transport, app and audio tests under
 # ThreadSanitizer, and the fuzz targets (the decoder, the TCP stream deframer, the incoming
-# route, the settings reader, the remote-control source list) for a bounded time each.
+# route, the settings reader, the remote-control source list, the recordings reader) for a bounded
+# time each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -43,7 +44,7 @@ echo "== fuzzing: every reader of outside input (libFuzzer, ASan + UBSan) =="
 # With the program's libraries, for the route's and the settings' targets; only the fuzz
 # targets are built.
 CC=clang CXX=clang++ \
-    KESTRANO_BUILD_TARGETS="osc_decoder_fuzzer stream_deframer_fuzzer remote_route_fuzzer settings_reader_fuzzer source_list_fuzzer" \
+    KESTRANO_BUILD_TARGETS="osc_decoder_fuzzer stream_deframer_fuzzer remote_route_fuzzer settings_reader_fuzzer source_list_fuzzer recording_file_fuzzer" \
     bash scripts/build.sh build/fuzz -DKESTRANO_WERROR=ON -DKESTRANO_SANITIZE=address \
     -DKESTRANO_BUILD_FUZZ=ON -DKESTRANO_BUILD_APP=ON -DKESTRANO_BUILD_BENCH=OFF
 ctest --test-dir build/fuzz --output-on-failure -L fuzz

@@ -65,8 +65,13 @@ void Destination::takeHost() {
     }
 }
 
+void Destination::rehearse(Journal journal, bool alsoSend) {
+    journal_ = std::move(journal);
+    alsoSend_ = alsoSend;
+}
+
 void Destination::lookUpHost() {
-    if (host_) {
+    if (host_ && !offline()) {
         hostResolver_.resolve(*host_);  // answers at once for a numeric address
     }
 }
@@ -147,6 +152,10 @@ void Destination::open() {
     held_.clear();
     connectionStatus_.clear();
     const auto port = static_cast<int32_t>(settings_.whole(keys::zandorexSendPort));
+    if (offline()) {
+        error_.clear();
+        return;
+    }
     if (host_ && !hostAddress_) {
         error_ = hostProblem_;
         return;
@@ -177,6 +186,12 @@ Destination::Delivery Destination::send(std::shared_ptr<const QVOSCMessage> mess
                                         std::string slot) {
     if (slot.empty()) {
         slot = message->address()->address();
+    }
+    if (journal_) {
+        journal_(*message);
+        if (offline()) {
+            return Delivery::sent;
+        }
     }
     if (connection_) {
         switch (connection_->send(

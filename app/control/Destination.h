@@ -36,6 +36,11 @@ class Destination {
     // `changed` after each.
     void followSettings();
 
+    // A rehearsal on a recording: every message goes to `journal` instead of the network (as
+    // well, with `alsoSend`) and counts as sent. Before the first open().
+    using Journal = std::function<void(const QVOSCMessage& message)>;
+    void rehearse(Journal journal, bool alsoSend);
+
     // What became of a message handed on.
     enum class Delivery {
         sent,     // to the system, or in the connection's buffer
@@ -74,6 +79,8 @@ class Destination {
     const std::string& connectionStatus() const { return connectionStatus_; }
 
   private:
+    // Rehearsing without sending: nothing is looked up, opened or sent.
+    bool offline() const { return journal_ && !alsoSend_; }
     void settingChanged(std::string_view key);
     // Notes a turn the connection holds over its outage, as the connection keeps it.
     void hold(std::shared_ptr<const QVOSCMessage> message, std::string slot);
@@ -85,6 +92,8 @@ class Destination {
     const SettingsModel& settings_;
     std::function<void()> changed_;
     HeldSentHandler heldSent_;
+    Journal journal_;
+    bool alsoSend_ = false;
     // What the connection keeps over its outage, to tell of once it has gone.
     // As the connection holds them: the newest of each slot, in the order they were made.
     struct Held {

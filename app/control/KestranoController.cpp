@@ -60,6 +60,11 @@ void KestranoController::showDestination() {
     status_.connectionDown = destination_.connectionDown();
 }
 
+void KestranoController::rehearse(Destination::Journal journal, bool alsoSend) {
+    destination_.rehearse(std::move(journal), alsoSend);
+    listener_.keepClosed();
+}
+
 void KestranoController::awakeFromNib() {
     settings_.load();
     for (const std::string& notice : settings_.notices()) {

@@ -51,6 +51,9 @@ class KestranoController {
 
     // Start-up, once, after the view has connected its meter and observer.
     void awakeFromNib();
+    // Before start-up, for a rehearsal on a recording: listens on no port, and hands every
+    // message to `journal` rather than to Zandorex (to both, with `alsoSend`).
+    void rehearse(Destination::Journal journal, bool alsoSend);
 
     // The tick.
     void updateAudioLevels();

@@ -41,6 +41,20 @@ std::optional<RunMode> presetOption(std::string_view argument) {
     return std::nullopt;
 }
 
+// The value of `option` given as "--option VALUE" or "--option=VALUE" at `index`, which moves
+// past it; nothing when `argument` is not that option. An empty value means it was missing.
+std::optional<std::string> optionValue(const std::vector<std::string>& arguments, size_t& index,
+                                       std::string_view option) {
+    const std::string& argument = arguments[index];
+    if (argument == option) {
+        return index + 1 < arguments.size() ? arguments[++index] : std::string();
+    }
+    if (argument.starts_with(option) && argument.substr(option.size()).starts_with('=')) {
+        return argument.substr(option.size() + 1);
+    }
+    return std::nullopt;
+}
+
 bool environmentHas(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
@@ -52,6 +66,10 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
                                             std::string& error) {
     CommandLine commandLine;
     bool modeChosen = false;
+    // A preset named beside --replay is the set-up to replay, not one to switch to.
+    const bool replaying = std::ranges::any_of(arguments, [](const std::string& argument) {
+        return argument == "--replay" || argument.starts_with("--replay=");
+    });
     const auto choose = [&](RunMode mode, const std::string& option) {
         if (modeChosen) {
             error = "'" + option + "' cannot be combined with another option";
@@ -89,20 +107,31 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
                 error = "'" + option + "' needs NAME";
                 return std::nullopt;
             }
-            chosen = choose(*presetMode, option);
+            chosen =
+                (replaying && *presetMode == RunMode::usePreset) || choose(*presetMode, option);
             commandLine.preset = separate ? arguments[++index] : argument.substr(option.size() + 1);
         } else if (argument == "--list-presets") {
             chosen = choose(RunMode::listPresets, argument);
-        } else if (argument == "--config" || argument.starts_with("--config=")) {
-            const bool separate = argument == "--config";
-            std::string file = !separate                      ? argument.substr(9)
-                               : index + 1 < arguments.size() ? arguments[++index]
-                                                              : std::string();
-            if (file.empty()) {
+        } else if (const auto file = optionValue(arguments, index, "--config")) {
+            if (file->empty()) {
                 error = "'--config' needs FILE";
                 return std::nullopt;
             }
-            commandLine.settingsFile = std::move(file);
+            commandLine.settingsFile = *file;
+            chosen = true;
+        } else if (const auto recording = optionValue(arguments, index, "--replay")) {
+            if (recording->empty()) {
+                error = "'--replay' needs FILE";
+                return std::nullopt;
+            }
+            chosen = choose(RunMode::replay, "--replay");
+            commandLine.recording = *recording;
+        } else if (const auto journal = optionValue(arguments, index, "--journal")) {
+            if (journal->empty()) {
+                error = "'--journal' needs FILE";
+                return std::nullopt;
+            }
+            commandLine.journal = *journal;
             chosen = true;
         } else if (argument == "--monitor") {
             commandLine.monitor = true;
@@ -117,6 +146,10 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& argu
             return std::nullopt;
         }
     }
+    if (commandLine.journal && commandLine.mode != RunMode::replay) {
+        error = "'--journal' goes with '--replay'";
+        return std::nullopt;
+    }
     if (commandLine.monitor && commandLine.mode != RunMode::headless) {
         error = "'--monitor' goes with '--headless' (the window has its own monitor)";
         return std::nullopt;
@@ -128,6 +161,7 @@ std::string usageText() {
     std::string text =
         "Usage: kestrano [--config FILE] [--headless [--monitor] | --set KEY=VALUE |\n"
         "                --preset NAME | --save-preset NAME | --list-presets |\n"
+        "                --replay FILE [--preset NAME] [--journal FILE] |\n"
         "                --list-devices | --settings-reference | --help | --version]\n"
         "Meters an audio input and sends its level to Zandorex as OSC over UDP or TCP.\n"
         "\n"
@@ -166,6 +200,14 @@ std::string usageText() {
            "                   named after it (Kestrano.presets/); 1 to 64 printable characters,\n"
            "                   no /, the same name without regard to case being one preset\n"
            "  --list-presets   list the presets' names, one a line\n"
+           "  --replay FILE    run the stored set-up (or, with --preset, that preset) over the\n"
+           "                   recording FILE (WAV, FLAC, Ogg, Opus, MP3...) as fast as it goes,\n"
+           "                   on the recording's own time, sending nothing and storing nothing:\n"
+           "                   one line per message that would go to Zandorex (seconds into the\n"
+           "                   file, address, arguments, tab-separated) on standard output, then\n"
+           "                   each mapping's turns on standard error; exits 1 for a damaged\n"
+           "                   file (the lines so far are kept), 2 for one it cannot replay\n"
+           "  --journal FILE   with --replay: the lines go to FILE\n"
            "  --list-devices   list the sound server's inputs: name, description and channel\n"
            "                   count, the default marked with *; the name is what inputDevice\n"
            "                   takes, the channels what inputChannels counts\n"

@@ -12,6 +12,7 @@ enum class RunMode {
     savePreset,
     listPresets,
     listDevices,
+    replay,
     help,
     version,
     settingsReference
@@ -20,7 +21,10 @@ enum class RunMode {
 struct CommandLine {
     RunMode mode = RunMode::window;
     std::string assignment;  // KEY=VALUE, for setSetting
-    std::string preset;      // NAME, for usePreset and savePreset
+    std::string preset;      // NAME, for usePreset and savePreset, and for replay when given
+    std::string recording;   // FILE, for replay
+    // --journal FILE, with --replay: the cue journal goes there rather than to standard output.
+    std::optional<std::string> journal;
     // The settings file given with --config; nothing for the user's default one.
     std::optional<std::string> settingsFile;
     // --monitor, with --headless: every OSC datagram in and out on standard output.

@@ -39,6 +39,22 @@ TEST(CommandLineTest, PresetOptionsTakeANameInEitherForm) {
     EXPECT_EQ(error, "'--save-preset' needs NAME");
     EXPECT_FALSE(parse({"--set", "type=1", "--preset", "verse"}, error));
     EXPECT_EQ(error, "'--preset' cannot be combined with another option");
+
+    // Beside --replay, before or after it, a preset is the set-up to replay, not a switch.
+    for (const auto& arguments :
+         {std::vector<std::string>{"--preset=verse", "--replay", "a.wav"},
+          {"--replay=a.wav", "--journal", "cues.tsv", "--preset", "verse"}}) {
+        const auto replay = parse(arguments, error);
+        ASSERT_TRUE(replay) << error;
+        EXPECT_EQ(replay->mode, RunMode::replay);
+        EXPECT_EQ(replay->recording, "a.wav");
+        EXPECT_EQ(replay->preset, "verse");
+    }
+    EXPECT_FALSE(parse({"--journal", "cues.tsv", "--headless"}, error));
+    EXPECT_EQ(error, "'--journal' goes with '--replay'");
+    EXPECT_FALSE(parse({"--replay", "a.wav", "--save-preset", "verse"}, error));
+    EXPECT_FALSE(parse({"--replay"}, error));
+    EXPECT_EQ(error, "'--replay' needs FILE");
 }
 
 TEST(CommandLineTest, ConfigNamesTheSettingsFileOfAnyMode) {

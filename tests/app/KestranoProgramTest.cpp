@@ -11,6 +11,7 @@
 
 #include "tests/app/support/PortProbe.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Recordings.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Udp.h"
 
@@ -303,3 +304,109 @@ TEST_F(KestranoProgramTest, HeadlessMonitorPrintsEachDatagramOnALineOfItsOwn) {
 }
 
 }  // namespace
+
+// A rehearsal on a recording: the cues fall where the file's frames put them, to the
+// millisecond, and the same file gives the same journal however busy the machine is.
+TEST_F(KestranoProgramTest, ReplayJournalsEachCueAtItsTimeInTheRecordingAndStoresNothing) {
+    const auto settingsFile = configHome.path() / "show.conf";
+    const std::string config = settingsFile.string();
+    // The first mapping on every frequency in tick response, a fast one below 200 Hz, a tick
+    // one above 3 kHz, and one on every frequency whose turns wait 200 ms on the file's clock.
+    std::ofstream(settingsFile) << "[General]\ntype=1\naddress=all\nmappings=low,high,late\n"
+                                   "[low]\ntype=1\ntriggerResponse=fast\nbandHighCut=200\n"
+                                   "address=low\n[high]\ntype=1\nbandLowCut=3000\naddress=high\n"
+                                   "[late]\ntype=1\ntriggerOnDelay=200\ntriggerOffDelay=200\n"
+                                   "address=late\n";
+    const std::string before = fileText(settingsFile);
+    // Silence, a low tone from 1.0 to 1.5 s, a high one from 2.0 to 2.3 s, silence.
+    const auto song = makeRecording(configHome.path(), "song.wav",
+                                    {{1.0, 0}, {0.5, 100}, {0.5, 0}, {0.3, 5000}, {1.0, 0}});
+    const ProgramResult replayed = kestrano({"--config", config, "--replay", song.string()});
+    ASSERT_EQ(replayed.status, 0) << replayed.errorOutput;
+    // The fast mapping turns with the first 5 ms that hold the tone (or none of it); the tick's
+    // with the first tick of 50 ms that reads it; the late one 200 ms after its tick.
+    EXPECT_EQ(replayed.output,
+              "1.005\t/zandorex/low\t10\n"
+              "1.050\t/zandorex/all\t10\n"
+              "1.250\t/zandorex/late\t10\n"
+              "1.505\t/zandorex/low\t0\n"
+              "1.550\t/zandorex/all\t0\n"
+              "1.750\t/zandorex/late\t0\n"
+              "2.050\t/zandorex/all\t10\n"
+              "2.050\t/zandorex/high\t10\n"
+              "2.250\t/zandorex/late\t10\n"
+              "2.350\t/zandorex/all\t0\n"
+              "2.350\t/zandorex/high\t0\n"
+              "2.550\t/zandorex/late\t0\n");
+    EXPECT_EQ(replayed.errorOutput,
+              "song.wav: 3.300 s replayed\n"
+              "(first mapping): 2 turns on, on for 0.800 s, first at 1.050 s, last at 2.050 s\n"
+              "low: 1 turns on, on for 0.500 s, first at 1.005 s, last at 1.005 s\n"
+              "high: 1 turns on, on for 0.300 s, first at 2.050 s, last at 2.050 s\n"
+              "late: 2 turns on, on for 0.800 s, first at 1.250 s, last at 2.250 s\n");
+    EXPECT_EQ(fileText(settingsFile), before);
+
+    // Into a file, again and again, byte for byte; a preset's set-up in place of the stored one.
+    const auto journal = configHome.path() / "journal.tsv";
+    for (int run = 0; run < 3; ++run) {
+        ASSERT_EQ(
+            kestrano({"--config", config, "--replay", song.string(), "--journal", journal.string()})
+                .status,
+            0);
+        EXPECT_EQ(fileText(journal), replayed.output) << "run " << run;
+    }
+    ASSERT_EQ(kestrano({"--config", config, "--save-preset", "two"}).status, 0);
+    ASSERT_EQ(kestrano({"--config", config, "--set", "mappings=low"}).status, 0);
+    ASSERT_EQ(kestrano({"--config", config, "--set", "type=0"}).status, 0);
+    const std::string stored = fileText(settingsFile);
+    const ProgramResult preset =
+        kestrano({"--config", config, "--replay", song.string(), "--preset", "two"});
+    EXPECT_EQ(preset.output, replayed.output) << preset.errorOutput;
+    EXPECT_EQ(fileText(settingsFile), stored);
+}
+
+// A file that is no recording an input could make is refused with its reason; one cut short
+// keeps the journal of what it held and says how much that was.
+TEST_F(KestranoProgramTest, ReplayRefusesWhatIsNoRecordingAndSaysWhereADamagedOneEnds) {
+    const auto folder = configHome.path();
+    const auto tone = makeRecording(folder, "tone.wav", {{0.5, 0}, {1.0, 100}, {0.5, 0}});
+    ASSERT_FALSE(tone.empty());
+    const std::string whole = fileText(tone);
+    std::ofstream(folder / "cut.wav", std::ios::binary) << whole.substr(0, whole.size() / 2);
+    std::ofstream(folder / "notes.wav") << "not a recording\n";
+    std::string header = whole.substr(0, 44);
+    header[8] = 'X';  // "WAVE" no more
+    std::ofstream(folder / "header.wav", std::ios::binary) << header + whole.substr(44);
+    std::string silentChannels = whole;
+    silentChannels[22] = 0;  // the format chunk's channel count
+    silentChannels[23] = 0;
+    std::ofstream(folder / "nochannels.wav", std::ios::binary) << silentChannels;
+    ASSERT_EQ(runProgram({"/usr/bin/sox", "-n", "-r", "500", (folder / "slow.wav").string(),
+                          "synth", "1", "sine", "100"})
+                  .status,
+              0);
+    for (const auto& [file, said] : std::vector<std::pair<std::string, std::string>>{
+             {"notes.wav", "Format not recognised"},
+             {"header.wav", "Format not recognised"},
+             {"nochannels.wav", "channel"},
+             {"slow.wav", "a rate of 500 Hz; an input runs at 1000 to 384000 Hz"},
+             {"missing.wav", "No such file or directory"},
+         }) {
+        const ProgramResult refused = kestrano({"--replay", (folder / file).string()});
+        EXPECT_EQ(refused.status, 2) << file;
+        EXPECT_TRUE(refused.errorOutput.starts_with("kestrano: cannot replay: ")) << file;
+        EXPECT_NE(refused.errorOutput.find(said), std::string::npos) << refused.errorOutput;
+        EXPECT_EQ(refused.output, "");
+    }
+
+    std::filesystem::create_directories(folder / "Kestrano");
+    std::ofstream(folder / "Kestrano" / "Kestrano.conf") << "[General]\ntype=1\naddress=cue\n";
+    const ProgramResult cut = kestrano({"--replay", (folder / "cut.wav").string()});
+    EXPECT_EQ(cut.status, 1);
+    // The tone began before the cut: its turn on is in the journal.
+    EXPECT_EQ(cut.output, "0.550\t/zandorex/cue\t10\n");
+    EXPECT_NE(cut.errorOutput.find("cut.wav: truncated: the header promises 96000 frames, the "
+                                   "file holds 47989; the journal holds the first 1.000 s"),
+              std::string::npos)
+        << cut.errorOutput;
+}

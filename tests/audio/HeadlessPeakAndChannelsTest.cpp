@@ -23,6 +23,7 @@
 #include "osc/QVOSCMessage.h"
 #include "tests/audio/HeadlessProgram.h"
 #include "tests/audio/PulseTestSupport.h"
+#include "tests/support/Recordings.h"
 
 using namespace std::chrono_literals;
 
@@ -336,6 +337,87 @@ TEST_F(HeadlessPeakAndChannelsTest, EachMappingTurnsOnItsOwnSoundOnly) {
     EXPECT_TRUE(program->readUntil(
         [&] { return program->output().find("| high on |", logged) != std::string::npos; }, 5s))
         << program->output().substr(logged);
+}
+
+// A recording played live through the sound server turns the cues its replay says: the same
+// turns of each mapping, each as far from the first fast turn as the journal puts it. Live, a
+// tick falls anywhere within 50 ms of the sound, so a tick's turn may differ by up to one tick;
+// a fast turn by the scheduling of a busy machine only.
+TEST_F(HeadlessPeakAndChannelsTest, ARecordingPlayedLiveTurnsAsItsReplaySays) {
+    const std::vector<std::string> setUp = {
+        "mappings=fast,tick", "fast/type=1", "fast/triggerResponse=fast", "fast/bandHighCut=400",
+        "fast/address=fast",  "tick/type=1", "tick/address=tick"};
+    start(setUp);
+    const auto take = makeRecording(configHome.path(), "take.wav",
+                                    {{0.5, 0}, {0.4, 100}, {0.6, 0}, {0.4, 100}, {0.6, 0}});
+    ASSERT_FALSE(take.empty());
+    struct Turn {
+        std::string mapping;
+        float value = 0.0f;
+        double seconds = 0.0;  // from the first fast turn
+    };
+    // The journal's turns, the first mapping's level messages left out.
+    const ProgramResult replay = runProgram({KESTRANO_PATH, "--replay", take.string()});
+    ASSERT_EQ(replay.status, 0) << replay.errorOutput;
+    std::vector<Turn> expected;
+    std::istringstream lines(replay.output);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        Turn turn;
+        std::string address;
+        fields >> turn.seconds >> address >> turn.value;
+        if (address != "/zandorex/level") {
+            turn.mapping = address.substr(std::strlen("/zandorex/"));
+            expected.push_back(turn);
+        }
+    }
+    ASSERT_EQ(expected.size(), 8u) << replay.output;
+
+    ASSERT_TRUE(statusComesTo("fast off | tick off", true)) << lastStatusLine();
+    ChildProcess player({"/usr/bin/sox", "-q", take.string(), "-t", "pulseaudio", "feed"});
+    ASSERT_TRUE(player.started());
+    std::vector<Turn> live;
+    const auto deadline = Clock::now() + 15s;
+    while (live.size() < expected.size() && Clock::now() < deadline) {
+        if (const auto datagram = zandorex.receive(200ms)) {
+            if (const auto turn = mappingTurn(*datagram)) {
+                live.push_back(
+                    {turn->first, turn->second,
+                     std::chrono::duration<double>(Clock::now().time_since_epoch()).count()});
+            }
+        }
+    }
+    ASSERT_EQ(live.size(), expected.size());
+    const auto fromFirstFast = [](std::vector<Turn>& turns) {
+        const auto first = std::find_if(turns.begin(), turns.end(),
+                                        [](const Turn& turn) { return turn.mapping == "fast"; });
+        ASSERT_NE(first, turns.end());
+        const double start = first->seconds;
+        for (Turn& turn : turns) {
+            turn.seconds -= start;
+        }
+    };
+    fromFirstFast(expected);
+    fromFirstFast(live);
+    for (const char* mapping : {"fast", "tick"}) {
+        const auto of = [mapping](const std::vector<Turn>& turns) {
+            std::vector<Turn> own;
+            std::copy_if(turns.begin(), turns.end(), std::back_inserter(own),
+                         [mapping](const Turn& turn) { return turn.mapping == mapping; });
+            return own;
+        };
+        const std::vector<Turn> replayed = of(expected);
+        const std::vector<Turn> heard = of(live);
+        ASSERT_EQ(heard.size(), replayed.size()) << mapping;
+        const double tolerance = std::string(mapping) == "fast" ? 0.015 : 0.065;
+        for (std::size_t index = 0; index < heard.size(); ++index) {
+            EXPECT_EQ(heard[index].value, replayed[index].value) << mapping << " " << index;
+            EXPECT_NEAR(heard[index].seconds, replayed[index].seconds, tolerance)
+                << mapping << " " << index;
+            std::printf("%s turn %zu: replay %.3f s, live %.3f s after the first fast turn\n",
+                        mapping, index, replayed[index].seconds, heard[index].seconds);
+        }
+    }
 }
 
 }  // namespace

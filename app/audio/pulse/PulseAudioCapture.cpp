@@ -1,5 +1,4 @@
 #include "app/audio/pulse/PulseAudioCapture.h"
-#include "app/audio/MissingChannelText.h"
 
 #include <algorithm>
 #include <mutex>
@@ -18,7 +17,6 @@ constexpr std::chrono::milliseconds kStartupWait{1500};
 PulseAudioCapture::PulseAudioCapture(MainLoop& mainLoop)
     : mainLoop_(mainLoop),
       link_(loop_, [this](PulseServerLink::Event event) { onServerEvent(event); }) {
-    updateChannelErrors();
     handlers_->dropFailedInput = [this](const std::string& sourceName, const std::string& error) {
         dropFailedInput(sourceName, error);
     };
@@ -127,19 +125,19 @@ void PulseAudioCapture::stopRunning() {
 }
 
 float PulseAudioCapture::previewVolume() const {
-    return shared_.previewGain.load(std::memory_order_relaxed);
+    return path_.previewGain.load(std::memory_order_relaxed);
 }
 
 void PulseAudioCapture::setPreviewVolume(float volume) {
     // NaN fails both comparisons and ends up as silence.
     const float clamped = volume > 0.0f ? std::min(volume, 1.0f) : 0.0f;
-    shared_.previewGain.store(clamped, std::memory_order_relaxed);
+    path_.previewGain.store(clamped, std::memory_order_relaxed);
 }
 
 void PulseAudioCapture::setMeters(std::vector<MeterSettings> meters) {
     {
         std::lock_guard lock(loop_);
-        shared_.meters.configure(std::move(meters));
+        path_.meters.configure(std::move(meters));
     }
     metersChanged();
 }
@@ -149,18 +147,18 @@ void PulseAudioCapture::setMetering(std::vector<MeterSettings> meters,
     {
         // The loop's thread feeds the meters with its lock held: both change between two chunks.
         std::lock_guard lock(loop_);
-        shared_.meters.configure(std::move(meters));
-        shared_.fragmentLevelHandler = std::move(handler);
+        path_.meters.configure(std::move(meters));
+        path_.fragmentLevelHandler = std::move(handler);
     }
     metersChanged();
 }
 
 void PulseAudioCapture::metersChanged() {
     updateChannelErrors();
-    if (anyMeterFast() == fastResponse_) {
+    if (metering_.anyMeterFast() == fastResponse_) {
         return;
     }
-    fastResponse_ = anyMeterFast();
+    fastResponse_ = metering_.anyMeterFast();
     // The streams open carry on, with fragments of the new length.
     std::lock_guard lock(loop_);
     if (streams_) {
@@ -168,75 +166,34 @@ void PulseAudioCapture::metersChanged() {
     }
 }
 
-bool PulseAudioCapture::anyMeterFast() const {
-    const std::vector<MeterSettings>& meters = shared_.meters.meters();
-    return std::any_of(meters.begin(), meters.end(),
-                       [](const MeterSettings& meter) { return meter.fast; });
-}
-
 void PulseAudioCapture::updateChannelErrors() {
-    const std::vector<MeterSettings>& meters = shared_.meters.meters();
-    const unsigned available = input_ ? input_->sampleSpec.channels : 0;
-    channelErrors_.resize(meters.size());
-    for (std::size_t meter = 0; meter < meters.size(); ++meter) {
-        std::string error;
-        for (const unsigned channel : meters[meter].channels) {
-            // Without input, judged again when one is added.
-            if (input_ && (channel < 1 || channel > available)) {
-                error = missingChannelText(meters[meter].channelsKey, input_->device.description,
-                                           available, channel);
-                break;
-            }
-        }
-        if (!error.empty() && error != channelErrors_[meter]) {
-            systemLog("audio input " + input_->device.name + ": " + error);
-        }
-        channelErrors_[meter] = std::move(error);
-    }
+    metering_.checkChannels(input_ ? std::optional(input_->device) : std::nullopt,
+                            input_ ? input_->sampleSpec.channels : 0);
 }
 
 std::vector<std::vector<float>> PulseAudioCapture::channelAveragePowerLevels() {
-    readings_.clear();
-    loudestChannel_.reset();
-    if (!input_) {
-        return {};
-    }
-    MeterBank::Take take = shared_.meters.take();
-    readings_ = std::move(take.meters);
-    if (!channelErrors_.front().empty()) {
-        return {};
-    }
-    loudestChannel_ = take.loudestChannel;
-    return {readings_.front().levels};
+    return metering_.take(input_.has_value());
 }
 
 std::vector<MeterReading> PulseAudioCapture::meterReadings() const {
-    std::vector<MeterReading> readings(channelErrors_.size());
-    for (std::size_t meter = 0; meter < readings.size(); ++meter) {
-        if (meter < readings_.size()) {
-            readings[meter] = readings_[meter];
-        }
-        readings[meter].channelsError = channelErrors_[meter];
-        readings[meter].band = input_ ? shared_.meters.bandStatus(meter) : BandStatus{};
-    }
-    return readings;
+    return metering_.readings(input_.has_value());
 }
 
 void PulseAudioCapture::setFragmentLevelHandler(FragmentLevelHandler handler) {
     std::lock_guard lock(loop_);
-    shared_.fragmentLevelHandler = std::move(handler);
+    path_.fragmentLevelHandler = std::move(handler);
 }
 
 void PulseAudioCapture::addSoundTap(std::shared_ptr<SoundTap> tap) {
     std::lock_guard lock(loop_);
-    if (tap && std::find(shared_.soundTaps.begin(), shared_.soundTaps.end(), tap) ==
-                   shared_.soundTaps.end())
-        shared_.soundTaps.push_back(std::move(tap));
+    if (tap &&
+        std::find(path_.soundTaps.begin(), path_.soundTaps.end(), tap) == path_.soundTaps.end())
+        path_.soundTaps.push_back(std::move(tap));
 }
 
 void PulseAudioCapture::removeSoundTap(const std::shared_ptr<SoundTap>& tap) {
     std::lock_guard lock(loop_);
-    std::erase(shared_.soundTaps, tap);
+    std::erase(path_.soundTaps, tap);
 }
 
 void PulseAudioCapture::setDevicesChangedHandler(std::function<void()> handler) {
@@ -253,7 +210,7 @@ void PulseAudioCapture::setInputFailedHandler(InputFailedHandler handler) {
 
 void PulseAudioCapture::configurationChanged() {
     updateChannelErrors();
-    fastResponse_ = anyMeterFast();
+    fastResponse_ = metering_.anyMeterFast();
     configurationPending_ = true;
     if (configurationDepth_ == 0) {
         applyConfiguration();
@@ -276,14 +233,14 @@ void PulseAudioCapture::applyConfiguration() {
                              pa_sample_spec_equal(&one->sampleSpec, &other->sampleSpec) != 0));
         };
         if (!sameInput(input_, meteredInput_)) {
-            shared_.meters.reset(input_ ? input_->sampleSpec.channels : 0,
-                                 input_ ? input_->sampleSpec.rate : 0.0);
+            path_.meters.reset(input_ ? input_->sampleSpec.channels : 0,
+                               input_ ? input_->sampleSpec.rate : 0.0);
             meteredInput_ = input_;
         }
         if (running_ && input_) {
             const std::string name = input_->device.name;
             streams_ = PulseInputStreams::open(
-                link_.context(), *input_, shared_, fastResponse_,
+                link_.context(), *input_, path_, fastResponse_,
                 [this, name](const std::string& reason) { postInputFailure(name, reason); }, error);
             failed = !streams_;
         }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/audio/AudioCapture.h"
+#include "app/audio/InputMetering.h"
 #include "app/audio/level/MeterBank.h"
 #include "app/audio/pulse/PulseInputStreams.h"
 #include "app/audio/pulse/PulseServerLink.h"
@@ -35,7 +36,7 @@ class PulseAudioCapture : public AudioCapture {
     void setMeters(std::vector<MeterSettings> meters) override;
     std::vector<std::vector<float>> channelAveragePowerLevels() override;
     std::vector<MeterReading> meterReadings() const override;
-    std::optional<float> loudestChannelLevel() const override { return loudestChannel_; }
+    std::optional<float> loudestChannelLevel() const override { return metering_.loudestChannel(); }
     void setFragmentLevelHandler(FragmentLevelHandler handler) override;
     void setMetering(std::vector<MeterSettings> meters, FragmentLevelHandler handler) override;
     void addSoundTap(std::shared_ptr<SoundTap> tap) override;
@@ -66,7 +67,6 @@ class PulseAudioCapture : public AudioCapture {
     void applyConfiguration();
     // Main thread: checks each meter's chosen channels against the input.
     void updateChannelErrors();
-    bool anyMeterFast() const;
     // Main thread: what follows a change of the meters.
     void metersChanged();
 
@@ -86,13 +86,10 @@ class PulseAudioCapture : public AudioCapture {
     // The input the meters were last started over for (channels, rate): streams opened again
     // for the same input carry on with the meters' sums and filters.
     std::optional<PulseSource> meteredInput_;
-    std::vector<std::string> channelErrors_;  // per meter
-    // Of the last tick's reading.
-    std::vector<MeterReading> readings_;
-    std::optional<float> loudestChannel_;
 
     // Shared with the loop thread; declared before the loop, so that it outlives the callbacks.
-    CaptureShared shared_;
+    SoundPath path_;
+    InputMetering metering_{path_.meters};
 
     // Guarded by the loop's lock. The loop is declared first so that it outlives the others.
     PulseThreadedLoop loop_;

@@ -31,7 +31,7 @@ void disconnectAndRelease(pa_stream*& stream) {
 
 std::unique_ptr<PulseInputStreams> PulseInputStreams::open(pa_context* context,
                                                            const PulseSource& source,
-                                                           CaptureShared& shared, bool fastResponse,
+                                                           SoundPath& path, bool fastResponse,
                                                            FailureHandler onFailure,
                                                            std::string& error) {
     pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, source.sampleSpec.rate,
@@ -46,7 +46,7 @@ std::unique_ptr<PulseInputStreams> PulseInputStreams::open(pa_context* context,
         return nullptr;
     }
     std::unique_ptr<PulseInputStreams> streams(
-        new PulseInputStreams(sampleSpec, shared, fastResponse));
+        new PulseInputStreams(sampleSpec, path, fastResponse));
     streams->onFailure_ = std::move(onFailure);
     if (!streams->connect(context, source, error)) {
         return nullptr;
@@ -54,11 +54,11 @@ std::unique_ptr<PulseInputStreams> PulseInputStreams::open(pa_context* context,
     return streams;
 }
 
-PulseInputStreams::PulseInputStreams(const pa_sample_spec& sampleSpec, CaptureShared& shared,
+PulseInputStreams::PulseInputStreams(const pa_sample_spec& sampleSpec, SoundPath& path,
                                      bool fastResponse)
     : sampleSpec_(sampleSpec),
       channelCount_(sampleSpec.channels),
-      shared_(shared),
+      path_(path),
       fastResponse_(fastResponse),
       askedFast_(fastResponse),
       fragmentFrames_(std::clamp<std::size_t>(
@@ -160,7 +160,7 @@ void PulseInputStreams::readAll() {
 }
 
 void PulseInputStreams::consume(const unsigned char* bytes, std::size_t frameCount) {
-    const float gain = shared_.previewGain.load(std::memory_order_relaxed);
+    const float gain = path_.previewGain.load(std::memory_order_relaxed);
     // What the preview cannot take now is dropped rather than queued, so it never lags behind.
     std::size_t previewFrames = 0;
     if (gain > 0.0f && pa_stream_get_state(preview_) == PA_STREAM_READY) {
@@ -187,14 +187,8 @@ void PulseInputStreams::consumeChunk(const unsigned char* bytes, std::size_t fra
     const std::size_t frameBytes = pa_frame_size(&sampleSpec_);
     std::memcpy(chunk_.data(), bytes, frames * frameBytes);
     // Fragment levels only from a stream that was asked for short fragments.
-    static const AudioCapture::FragmentLevelHandler none;
-    shared_.meters.feed(chunk_.data(), frames, channelCount_, sampleSpec_.rate,
-                        fastResponse_ ? shared_.fragmentLevelHandler : none);
-    if (!shared_.soundTaps.empty()) {
-        const auto arrival = SoundTap::Clock::now();
-        for (const auto& tap : shared_.soundTaps)
-            tap->write(chunk_.data(), frames, channelCount_, sampleSpec_.rate, arrival);
-    }
+    path_.feed(chunk_.data(), frames, channelCount_, sampleSpec_.rate, fastResponse_,
+               SoundTap::Clock::now());
 
     const std::size_t played = std::min(frames, previewFrames);
     if (played > 0) {

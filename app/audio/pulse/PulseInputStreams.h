@@ -8,19 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/audio/AudioCapture.h"
-#include "app/audio/level/MeterBank.h"
+#include "app/audio/SoundPath.h"
 #include "app/audio/pulse/PulseSource.h"
-
-// What the capture shares with the streams of its input: set on the main thread, used on the
-// loop thread.
-struct CaptureShared {
-    MeterBank meters;
-    std::atomic<float> previewGain{0.0f};
-    // Guarded by the loop's lock.
-    AudioCapture::FragmentLevelHandler fragmentLevelHandler;
-    std::vector<std::shared_ptr<SoundTap>> soundTaps;
-};
 
 // The streams of one selected input: a record stream from the source as 32-bit float at the
 // source's own rate and channel map, whose frames feed the meters, and a playback stream to the
@@ -35,7 +24,7 @@ class PulseInputStreams {
 
     // Nullptr, with `error` filled, when the streams cannot be set up.
     static std::unique_ptr<PulseInputStreams> open(pa_context* context, const PulseSource& source,
-                                                   CaptureShared& shared, bool fastResponse,
+                                                   SoundPath& path, bool fastResponse,
                                                    FailureHandler onFailure, std::string& error);
     ~PulseInputStreams();
     PulseInputStreams(const PulseInputStreams&) = delete;
@@ -46,7 +35,7 @@ class PulseInputStreams {
     PulseInputStreams& operator=(const PulseInputStreams&) = delete;
 
   private:
-    PulseInputStreams(const pa_sample_spec& sampleSpec, CaptureShared& shared, bool fastResponse);
+    PulseInputStreams(const pa_sample_spec& sampleSpec, SoundPath& path, bool fastResponse);
     bool connect(pa_context* context, const PulseSource& source, std::string& error);
 
     static void onReadable(pa_stream* stream, size_t bytes, void* userdata);
@@ -61,7 +50,7 @@ class PulseInputStreams {
 
     pa_sample_spec sampleSpec_;
     std::size_t channelCount_;
-    CaptureShared& shared_;
+    SoundPath& path_;
     bool fastResponse_;
     // The response the record stream's fragments were last asked for.
     bool askedFast_;

@@ -52,7 +52,7 @@ void IncomingListener::tick() {
 }
 
 void IncomingListener::settingChanged(std::string_view key) {
-    if (key == keys::zandorexListenPort || key == keys::listenAddress) {
+    if (!keptClosed_ && (key == keys::zandorexListenPort || key == keys::listenAddress)) {
         open();
     }
 }

@@ -33,6 +33,8 @@ class IncomingListener {
     void settingChanged(std::string_view key);
     // Stops listening, for good.
     void close();
+    // Never opens: a rehearsal on a recording takes no port that the show's instance may need.
+    void keepClosed() { keptClosed_ = true; }
 
     const QVOSCListener* listener() const { return listener_.get(); }
     // Sends a datagram from the listener's socket; false when none is open or it was refused.
@@ -54,4 +56,5 @@ class IncomingListener {
     int ticksSinceDropReport_ = 0;
     uint64_t droppedSeen_ = 0;
     int quietDropReports_ = 0;
+    bool keptClosed_ = false;
 };
