@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -760,39 +761,57 @@ TEST_F(SettingsPathsTest, OnlyTheSourcesRemoteControlFromAllowsAreObeyed) {
 }
 
 // The settings file on a disk that stops answering until the test lets it go on: every write
-// waits at the gate, then reaches the real file.
+// waits at the gate, then reaches the real file. The gate outlives the disk, as a writer that
+// was let go of may still be at it.
 class StalledDisk {
   public:
     void open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        opened_.notify_all();
+        std::lock_guard lock(gate_->mutex);
+        gate_->open = true;
+        gate_->changed.notify_all();
+    }
+    // Whether the writer let go of the file (its thread's last step) within `limit`.
+    bool closedWithin(std::chrono::seconds limit) {
+        std::unique_lock lock(gate_->mutex);
+        return gate_->changed.wait_for(lock, limit, [this] { return gate_->closed; });
     }
     QueuedPreferencesStore::Opener opener(const std::filesystem::path& path) {
-        return [this, path]() -> std::unique_ptr<PreferencesStore> {
-            return std::make_unique<Store>(*this, QString::fromStdString(path.string()));
+        return [gate = gate_, path]() -> std::unique_ptr<PreferencesStore> {
+            return std::make_unique<Store>(gate, QString::fromStdString(path.string()));
         };
     }
 
   private:
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool open = false;
+        bool closed = false;
+    };
+
     class Store : public QSettingsPreferencesStore {
       public:
-        Store(StalledDisk& disk, const QString& file)
-            : QSettingsPreferencesStore(file), disk_(disk) {}
+        Store(std::shared_ptr<Gate> gate, const QString& file)
+            : QSettingsPreferencesStore(file), gate_(std::move(gate)) {}
+        ~Store() override {
+            std::lock_guard lock(gate_->mutex);
+            gate_->closed = true;
+            gate_->changed.notify_all();
+        }
+        Store(const Store&) = delete;
+        Store& operator=(const Store&) = delete;
         std::optional<std::string> commit() override {
-            std::unique_lock lock(disk_.mutex_);
-            disk_.opened_.wait(lock, [this] { return disk_.open_; });
+            std::unique_lock lock(gate_->mutex);
+            gate_->changed.wait(lock, [this] { return gate_->open; });
             lock.unlock();
             return QSettingsPreferencesStore::commit();
         }
 
       private:
-        StalledDisk& disk_;
+        std::shared_ptr<Gate> gate_;
     };
 
-    std::mutex mutex_;
-    std::condition_variable opened_;
-    bool open_ = false;
+    std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
 };
 
 TEST_F(SettingsPathsTest, AStalledSettingsWriteHoldsUpNoTickAndTheLastValuesReachTheFile) {
@@ -822,7 +841,18 @@ TEST_F(SettingsPathsTest, AStalledSettingsWriteHoldsUpNoTickAndTheLastValuesReac
         EXPECT_EQ(fileBytes(path), handWritten);
 
         // The disk answers: the last value is written, the line the technician typed kept.
+        // Whoever asks about the writes hears once they are done; whoever asks after, at once.
+        std::optional<std::optional<std::string>> heard;
+        store.whenWritten([&heard](const std::optional<std::string>& failure) { heard = failure; });
+        EXPECT_FALSE(heard);
         disk.open();
+        ASSERT_TRUE(
+            processEventsUntil([&] { return heard.has_value(); }, std::chrono::seconds(30)));
+        EXPECT_EQ(*heard, std::nullopt);
+        heard.reset();
+        store.whenWritten([&heard](const std::optional<std::string>& failure) { heard = failure; });
+        ASSERT_TRUE(heard);
+        EXPECT_EQ(*heard, std::nullopt);
         EXPECT_EQ(store.finish(std::chrono::seconds(30)), std::nullopt);
         const std::string written = fileBytes(path);
         EXPECT_NE(written.find("\nmaxValue = 4\nminValue=2\n"), std::string::npos) << written;
@@ -892,9 +922,8 @@ TEST_F(SettingsPathsTest, AQuitWaitsForTheSettingsWriteAndGivesUpOnADiskThatNeve
     }
     EXPECT_EQ(fileBytes(path), "[General]\nzandorexSendPort=5002\n");
     hanging.open();
-    EXPECT_TRUE(
-        processEventsUntil([&] { return fileBytes(path) == "[General]\nzandorexSendPort=5003\n"; },
-                           std::chrono::seconds(30)));
+    ASSERT_TRUE(hanging.closedWithin(std::chrono::seconds(30)));
+    EXPECT_EQ(fileBytes(path), "[General]\nzandorexSendPort=5003\n");
 }
 
 }  // namespace

@@ -41,6 +41,10 @@ struct QueuedPreferencesStore::Writer : std::enable_shared_from_this<Writer> {
     // Main thread only, from the store and from what the writer posts; the outcome of a commit is
     // told after the main thread's event that made it, so whoever asks about it then is told.
     uint64_t committed = 0;
+    // The last commit whose outcome reached the main thread, and that outcome: who asks after it
+    // waits for nothing.
+    uint64_t told = 0;
+    std::optional<std::string> toldFailure;
     std::vector<std::pair<uint64_t, Then>> thens;
     FailureHandler failed;
     bool stopping = false;
@@ -84,6 +88,8 @@ void QueuedPreferencesStore::Writer::tell(uint64_t upTo,
         if (!self->telling) {
             return;  // finish() returned: whoever would be told may be gone
         }
+        self->told = upTo;
+        self->toldFailure = failure;
         std::vector<Then> told;
         std::erase_if(self->thens, [&](std::pair<uint64_t, Then>& then) {
             if (then.first > upTo) {
@@ -166,6 +172,10 @@ std::optional<std::string> QueuedPreferencesStore::commit() {
 }
 
 void QueuedPreferencesStore::whenWritten(Then then) {
+    if (writer_->told == writer_->committed) {
+        then(writer_->toldFailure);  // as a store that writes at commit() does
+        return;
+    }
     writer_->thens.emplace_back(writer_->committed, std::move(then));
 }
 
