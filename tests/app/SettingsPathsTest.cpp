@@ -876,6 +876,10 @@ TEST_F(SettingsPathsTest, AWriteTheFileRefusesAfterTheChangeIsSaidInTheStatus) {
     store.setFailureHandler(
         [&controller](const std::string& failure) { controller.settingsNotWritten(failure); });
     controller.awakeFromNib();
+    // The start-up's own writes land first, so that each refusal below is told once.
+    bool startedUp = false;
+    store.whenWritten([&startedUp](const std::optional<std::string>&) { startedUp = true; });
+    ASSERT_TRUE(processEventsUntil([&] { return startedUp; }, std::chrono::seconds(30)));
     // A folder where the file should be: no write can succeed.
     std::filesystem::remove(path);
     std::filesystem::create_directory(path);

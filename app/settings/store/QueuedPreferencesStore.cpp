@@ -43,7 +43,7 @@ struct QueuedPreferencesStore::Writer : std::enable_shared_from_this<Writer> {
     uint64_t committed = 0;
     // The last commit whose outcome reached the main thread, and that outcome: who asks after it
     // waits for nothing.
-    uint64_t told = 0;
+    uint64_t toldUpTo = 0;
     std::optional<std::string> toldFailure;
     std::vector<std::pair<uint64_t, Then>> thens;
     FailureHandler failed;
@@ -88,7 +88,7 @@ void QueuedPreferencesStore::Writer::tell(uint64_t upTo,
         if (!self->telling) {
             return;  // finish() returned: whoever would be told may be gone
         }
-        self->told = upTo;
+        self->toldUpTo = upTo;
         self->toldFailure = failure;
         std::vector<Then> told;
         std::erase_if(self->thens, [&](std::pair<uint64_t, Then>& then) {
@@ -172,7 +172,7 @@ std::optional<std::string> QueuedPreferencesStore::commit() {
 }
 
 void QueuedPreferencesStore::whenWritten(Then then) {
-    if (writer_->told == writer_->committed) {
+    if (writer_->toldUpTo == writer_->committed) {
         then(writer_->toldFailure);  // as a store that writes at commit() does
         return;
     }
