@@ -186,6 +186,10 @@ std::optional<std::string> KestranoController::save() {
     return failure;
 }
 
+void KestranoController::settingsNotWritten(const std::string& failure) {
+    addSettingsNotices({"settings not saved: " + failure});
+}
+
 void KestranoController::addSettingsNotices(const std::vector<std::string>& notices) {
     status_.settingsNotices.insert(status_.settingsNotices.begin(), notices.begin(), notices.end());
     statusChanged();

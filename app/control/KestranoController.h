@@ -71,6 +71,9 @@ class KestranoController {
     std::optional<std::string> save();
     // More that was wrong with the stored settings; shown in the status until the next save.
     void addSettingsNotices(const std::vector<std::string>& notices);
+    // A write of the settings that the file refused after the change was taken (the file is
+    // written off the main thread), in the status as a refused save is.
+    void settingsNotWritten(const std::string& failure);
 
     // Every setting, the ones beyond the properties below included: changes made through it
     // reach the parts that use them and the observer.
@@ -135,7 +138,8 @@ class KestranoController {
     // The presets kept beside `settingsFile`; before start-up. Without it there are none.
     void usePresetsBeside(const QString& settingsFile);
     // Switches the live set-up to the preset `name` in one step for the sound, stored at once:
-    // nothing when done, otherwise why not, and then nothing changed.
+    // nothing when done, otherwise why not, and then nothing changed. A store that writes later
+    // tells a refused write in the status, as "switched, not stored".
     std::optional<std::string> switchPreset(std::string_view name);
     // Stores the live set-up as the preset `name`: nothing when done, otherwise why not.
     std::optional<std::string> savePreset(std::string_view name);
@@ -189,4 +193,6 @@ class KestranoController {
     IncomingListener listener_;
     CaptureFigures captureFigures_;
     TempoSending tempo_;
+    // Watched by what the store tells later, which must not reach a controller that is gone.
+    std::shared_ptr<int> alive_ = std::make_shared<int>();
 };

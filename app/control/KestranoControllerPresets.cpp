@@ -26,6 +26,15 @@ std::optional<std::string> KestranoController::switchPreset(std::string_view nam
     bool taken = false;
     std::optional<std::string> problem = presets_->switchTo(name, taken);
     mappings_.releaseMetering(taken);
+    if (taken && !problem) {
+        // A store that writes off the main thread hears the file's answer after the switch.
+        settings_.whenStored(
+            [this, alive = std::weak_ptr<int>(alive_)](const std::optional<std::string>& failure) {
+                if (failure && !alive.expired()) {
+                    addSettingsNotices({"switched, not stored: " + *failure});
+                }
+            });
+    }
     showPreset(settings_keys::preset);
     statusChanged();
     return problem;

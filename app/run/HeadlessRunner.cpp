@@ -143,9 +143,11 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
     SignalQuitter quitter([&application] { application.quit(); });
 
     QtMainLoop mainLoop;
-    RunSettings settings(settingsFile);
+    RunSettings settings(settingsFile, mainLoop);
     KestranoController controller(mainLoop, settings.file(), makeCapture(mainLoop));
-    controller.usePresetsBeside(settings.file().fileName());
+    controller.usePresetsBeside(settings.fileName());
+    settings.file().setFailureHandler(
+        [&controller](const std::string& failure) { controller.settingsNotWritten(failure); });
     controller.awakeFromNib();
     controller.addSettingsNotices(settings.notices());
     printSettingsNotices(controller.status().settingsNotices);
@@ -204,6 +206,7 @@ int runHeadless(QCoreApplication& application, const AudioCaptureFactory& makeCa
 
     const int status = application.exec();
     controller.setObserver(nullptr);
+    settings.finishWrites();
     if (terminal) {
         statusOutput.writeRecord("\n");
     }

@@ -101,6 +101,11 @@ class SettingsModel {
     bool save();
     // Whether the last write reached the store.
     const std::string& writeError() const { return writeError_; }
+    // Calls `then` once what was written so far reached the file of a store that writes later,
+    // with why not when it did not.
+    void whenStored(std::function<void(const std::optional<std::string>&)> then) {
+        store_.whenWritten(std::move(then));
+    }
 
     // Keeps a listener told for as long as it lives; a part that goes away (or a mapping that is
     // removed) is told nothing more, also in the middle of a change.

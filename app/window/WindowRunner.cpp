@@ -15,16 +15,18 @@ int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
     SignalQuitter quitter([&application] { application.quit(); });
 
     QtMainLoop mainLoop;
-    RunSettings settings(settingsFile);
+    RunSettings settings(settingsFile, mainLoop);
     KestranoController controller(mainLoop, settings.file(), makeCapture(mainLoop));
-    controller.usePresetsBeside(settings.file().fileName());
+    controller.usePresetsBeside(settings.fileName());
+    settings.file().setFailureHandler(
+        [&controller](const std::string& failure) { controller.settingsNotWritten(failure); });
     // The window and the browser page show one spectrum, worked out once for both.
     SpectrumFeed spectra(controller.session());
     MainWindow window(controller, &spectra);
     if (settingsFile) {
         // Two instances side by side: the title tells them apart.
-        window.setWindowTitle(QStringLiteral("Kestrano — %1")
-                                  .arg(QFileInfo(settings.file().fileName()).absoluteFilePath()));
+        window.setWindowTitle(
+            QStringLiteral("Kestrano — %1").arg(QFileInfo(settings.fileName()).absoluteFilePath()));
     }
     controller.awakeFromNib();
     controller.addSettingsNotices(settings.notices());
@@ -38,5 +40,6 @@ int runWindow(QApplication& application, const AudioCaptureFactory& makeCapture,
     window.show();
     const int status = application.exec();
     controller.setObserver(nullptr);
+    settings.finishWrites();
     return status;
 }

@@ -2,15 +2,20 @@
 // the same of the same text, and what one path refuses the others refuse in the same words.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 
 #include "app/settings/SettingsAssignment.h"
 #include "app/settings/SettingsKeys.h"
 #include "app/settings/presets/PresetFolder.h"
+#include "app/settings/store/QueuedPreferencesStore.h"
 #include "app/settings/store/RunSettings.h"
 #include "app/settings/values/DisplayText.h"
 #include "osc/QVOSCAddress.h"
@@ -570,7 +575,7 @@ TEST_F(SettingsPathsTest, ADamagedFileIsCopiedAsideBeforeTheFirstWriteAndIgnored
         SCOPED_TRACE(escapedText(text));
         writeFile(path, text);
         // The window's and the headless start; --set opens the file the same way.
-        RunSettings run(path.string());
+        RunSettings run(path.string(), mainLoop);
         const std::string said = "settings: " + reason + path.string() + "; kept it as ";
         ASSERT_EQ(run.notices().size(), 1u);
         ASSERT_TRUE(run.notices().front().starts_with(said)) << run.notices().front();
@@ -581,6 +586,7 @@ TEST_F(SettingsPathsTest, ADamagedFileIsCopiedAsideBeforeTheFirstWriteAndIgnored
         settings.load();
         ASSERT_EQ(applySettingAssignment(settings, "zandorexSendPort=5002"), std::nullopt);
         ASSERT_TRUE(settings.save());
+        run.finishWrites();
         EXPECT_EQ(fileBytes(copy), text);
         EXPECT_NE(fileBytes(path).find("zandorexSendPort=5002\n"), std::string::npos);
     }
@@ -752,6 +758,176 @@ TEST_F(SettingsPathsTest, OnlyTheSourcesRemoteControlFromAllowsAreObeyed) {
                       .has_value(),
                   refused);
     }
+}
+
+// The settings file on a disk that stops answering until the test lets it go on: every write
+// waits at the gate, then reaches the real file. The gate outlives the disk, as a writer that
+// was let go of may still be at it.
+class StalledDisk {
+  public:
+    void open() {
+        std::lock_guard lock(gate_->mutex);
+        gate_->open = true;
+        gate_->changed.notify_all();
+    }
+    // Whether the writer let go of the file (its thread's last step) within `limit`.
+    bool closedWithin(std::chrono::seconds limit) {
+        std::unique_lock lock(gate_->mutex);
+        return gate_->changed.wait_for(lock, limit, [this] { return gate_->closed; });
+    }
+    QueuedPreferencesStore::Opener opener(const std::filesystem::path& path) {
+        return [gate = gate_, path]() -> std::unique_ptr<PreferencesStore> {
+            return std::make_unique<Store>(gate, QString::fromStdString(path.string()));
+        };
+    }
+
+  private:
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool open = false;
+        bool closed = false;
+    };
+
+    class Store : public QSettingsPreferencesStore {
+      public:
+        Store(std::shared_ptr<Gate> gate, const QString& file)
+            : QSettingsPreferencesStore(file), gate_(std::move(gate)) {}
+        ~Store() override {
+            std::lock_guard lock(gate_->mutex);
+            gate_->closed = true;
+            gate_->changed.notify_all();
+        }
+        Store(const Store&) = delete;
+        Store& operator=(const Store&) = delete;
+        std::optional<std::string> commit() override {
+            std::unique_lock lock(gate_->mutex);
+            gate_->changed.wait(lock, [this] { return gate_->open; });
+            lock.unlock();
+            return QSettingsPreferencesStore::commit();
+        }
+
+      private:
+        std::shared_ptr<Gate> gate_;
+    };
+
+    std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
+};
+
+TEST_F(SettingsPathsTest, AStalledSettingsWriteHoldsUpNoTickAndTheLastValuesReachTheFile) {
+    const TempDir folder;
+    const std::filesystem::path path = folder.path() / "show.conf";
+    const std::string handWritten =
+        "[General]\nzandorexSendPort=" + std::to_string(receiver.port()) + "\nmaxValue = 4\n";
+    writeFile(path, handWritten);
+    StalledDisk disk;
+    {
+        QueuedPreferencesStore store(disk.opener(path), mainLoop);
+        auto capture = std::make_unique<FakeAudioCapture>(devicesAtStart, microphone);
+        KestranoController controller(mainLoop, store, std::move(capture),
+                                      [this] { return clockTime; });
+        controller.setAudioLevelMeter(&meter);
+        controller.awakeFromNib();
+
+        // Two saves while the disk hangs: the ticks go on, and the file is as it was.
+        controller.setMinValue(1.0f);
+        ASSERT_EQ(controller.save(), std::nullopt);
+        controller.setMinValue(2.0f);
+        ASSERT_EQ(controller.save(), std::nullopt);
+        EXPECT_EQ(store.floatForKey("minValue"), 2.0f);
+        const int ticksBefore = meter.updates;
+        EXPECT_TRUE(processEventsUntil([&] { return meter.updates >= ticksBefore + 10; },
+                                       std::chrono::seconds(10)));
+        EXPECT_EQ(fileBytes(path), handWritten);
+
+        // The disk answers: the last value is written, the line the technician typed kept.
+        // Whoever asks about the writes hears once they are done; whoever asks after, at once.
+        std::optional<std::optional<std::string>> heard;
+        store.whenWritten([&heard](const std::optional<std::string>& failure) { heard = failure; });
+        EXPECT_FALSE(heard);
+        disk.open();
+        ASSERT_TRUE(
+            processEventsUntil([&] { return heard.has_value(); }, std::chrono::seconds(30)));
+        EXPECT_EQ(*heard, std::nullopt);
+        heard.reset();
+        store.whenWritten([&heard](const std::optional<std::string>& failure) { heard = failure; });
+        ASSERT_TRUE(heard);
+        EXPECT_EQ(*heard, std::nullopt);
+        EXPECT_EQ(store.finish(std::chrono::seconds(30)), std::nullopt);
+        const std::string written = fileBytes(path);
+        EXPECT_NE(written.find("\nmaxValue = 4\nminValue=2\n"), std::string::npos) << written;
+        EXPECT_EQ(written.find("minValue=1"), std::string::npos) << written;
+    }
+}
+
+TEST_F(SettingsPathsTest, AWriteTheFileRefusesAfterTheChangeIsSaidInTheStatus) {
+    const TempDir folder;
+    const std::filesystem::path path = folder.path() / "show.conf";
+    writeFile(path, "[General]\nzandorexSendPort=" + std::to_string(receiver.port()) + "\n");
+    std::filesystem::create_directory(folder.path() / "show.presets");
+    writeFile(folder.path() / "show.presets" / "verse.conf", "[General]\nmaxValue=3\n");
+    StalledDisk disk;
+    disk.open();
+    QueuedPreferencesStore store(disk.opener(path), mainLoop);
+    auto capture = std::make_unique<FakeAudioCapture>(devicesAtStart, microphone);
+    KestranoController controller(mainLoop, store, std::move(capture),
+                                  [this] { return clockTime; });
+    controller.usePresetsBeside(QString::fromStdString(path.string()));
+    store.setFailureHandler(
+        [&controller](const std::string& failure) { controller.settingsNotWritten(failure); });
+    controller.awakeFromNib();
+    // The start-up's own writes land first, so that each refusal below is told once.
+    bool startedUp = false;
+    store.whenWritten([&startedUp](const std::optional<std::string>&) { startedUp = true; });
+    ASSERT_TRUE(processEventsUntil([&] { return startedUp; }, std::chrono::seconds(30)));
+    // A folder where the file should be: no write can succeed.
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    const std::string refused = "cannot write " + path.string();
+    const auto said = [&](const std::string& notice) {
+        return processEventsUntil(
+            [&] { return std::ranges::count(controller.status().settingsNotices, notice) == 1; },
+            std::chrono::seconds(10));
+    };
+
+    controller.setMaxValue(4.0f);
+    EXPECT_EQ(controller.save(), std::nullopt);
+    EXPECT_TRUE(said("settings not saved: " + refused));
+    // The switch is taken; that its write failed is said in the words a switch uses.
+    EXPECT_EQ(controller.switchPreset("verse"), std::nullopt);
+    EXPECT_EQ(controller.maxValue(), 3.0f);
+    EXPECT_TRUE(said("switched, not stored: " + refused));
+    EXPECT_EQ(store.finish(std::chrono::seconds(30)), refused);
+    std::filesystem::remove(path);
+}
+
+TEST_F(SettingsPathsTest, AQuitWaitsForTheSettingsWriteAndGivesUpOnADiskThatNeverAnswers) {
+    const TempDir folder;
+    const std::filesystem::path path = folder.path() / "show.conf";
+    StalledDisk answering;
+    answering.open();
+    {
+        // A quit right after a change: the change is in the file when the program ends.
+        QueuedPreferencesStore store(answering.opener(path), mainLoop);
+        store.setInteger("zandorexSendPort", 5002);
+        store.commit();
+        EXPECT_EQ(store.finish(std::chrono::seconds(30)), std::nullopt);
+        EXPECT_EQ(fileBytes(path), "[General]\nzandorexSendPort=5002\n");
+    }
+    // One that hangs is given up on after the wait, with a word; the write lands when the disk
+    // comes back, the writer having been let go of.
+    StalledDisk hanging;
+    {
+        QueuedPreferencesStore store(hanging.opener(path), mainLoop);
+        store.setInteger("zandorexSendPort", 5003);
+        store.commit();
+        EXPECT_EQ(store.finish(std::chrono::milliseconds(200)),
+                  "the disk did not answer within 200 ms");
+    }
+    EXPECT_EQ(fileBytes(path), "[General]\nzandorexSendPort=5002\n");
+    hanging.open();
+    ASSERT_TRUE(hanging.closedWithin(std::chrono::seconds(30)));
+    EXPECT_EQ(fileBytes(path), "[General]\nzandorexSendPort=5003\n");
 }
 
 }  // namespace

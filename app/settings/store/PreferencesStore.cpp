@@ -50,3 +50,7 @@ void PreferencesStore::setFloat(std::string_view key, float value) {
 void PreferencesStore::setBool(std::string_view key, bool value) {
     setString(key, value ? "true" : "false");
 }
+
+void PreferencesStore::whenWritten(std::function<void(const std::optional<std::string>&)> then) {
+    then(std::nullopt);
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,9 @@ class PreferencesStore {
     // Writes what was set since the last commit to the store's file, at once; nothing when that
     // worked, otherwise why not, in words.
     virtual std::optional<std::string> commit() = 0;
+    // Calls `then` once what was committed so far reached the store's file, with why not when it
+    // did not. A store that writes at commit() has nothing pending and calls it at once.
+    virtual void whenWritten(std::function<void(const std::optional<std::string>&)> then);
 };
 
 // The shortest text that reads back as the same float: 0.4, not 0.4000000059604645.
