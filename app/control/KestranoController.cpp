@@ -19,7 +19,25 @@ KestranoController::KestranoController(MainLoop& mainLoop, PreferencesStore& pre
           settings_, clock_,
           RemoteControl::Hooks{
               [this] { return remoteReadings(); },
-              [this] { return save(); },
+              [this](RemoteControl::Hooks::Answer answered) {
+                  if (const std::optional<std::string> failure = save()) {
+                      answered(failure);
+                      return;
+                  }
+                  // Whoever asks after the write hears of its failure instead of the status:
+                  // both are told here.
+                  settings_.whenStored(
+                      [this, alive = std::weak_ptr<int>(alive_),
+                       answered = std::move(answered)](const std::optional<std::string>& failure) {
+                          if (alive.expired()) {
+                              return;
+                          }
+                          if (failure) {
+                              settingsNotWritten(*failure);
+                          }
+                          answered(failure);
+                      });
+              },
               [this](const QVOSCPacket& packet, const NetworkEndpoint& to) { reply(packet, to); },
               [this] { tapTempo(); },
               [this](std::string_view name) { return switchPreset(name); },

@@ -157,10 +157,10 @@ void RemoteControl::obey(const QVOSCData& data, const NetworkEndpoint& source) {
         // Never empty: "/kestrano/get/" names no setting rather than all of them.
         answerGet(request->address.substr(getPrefix.size()), source);
     } else if (request->address == "/kestrano/save") {
-        problem = hooks_.save();
-        if (!problem) {
-            reply(*messageTo("/kestrano/saved"), source);
-        }
+        // "saved" only once the file holds it: a write the disk refuses is answered as an error.
+        hooks_.save([this, source](const std::optional<std::string>& failure) {
+            reply(failure ? *errorMessage(*failure) : *messageTo("/kestrano/saved"), source);
+        });
     } else if (request->address == "/kestrano/tap") {
         if (hooks_.tap) {
             hooks_.tap();

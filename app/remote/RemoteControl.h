@@ -38,8 +38,10 @@ class RemoteControl {
     };
     struct Hooks {
         std::function<Readings()> readings;
-        // Saves the settings; nothing when that worked, otherwise why not.
-        std::function<std::optional<std::string>()> save;
+        // Saves the settings, and tells `answered` once the file holds them (nothing) or why it
+        // does not: a file written off the main thread answers later.
+        using Answer = std::function<void(const std::optional<std::string>& failure)>;
+        std::function<void(Answer answered)> save;
         std::function<void(const QVOSCPacket& packet, const NetworkEndpoint& destination)> reply;
         // A tap of the tempo.
         std::function<void()> tap;

@@ -23,7 +23,9 @@
 #include "osc/QVOSCDecoder.h"
 #include "tests/app/support/AppTestEnvironment.h"
 #include "tests/app/support/ControllerTestFixture.h"
+#include "tests/support/Ports.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Udp.h"
 
 namespace {
 
@@ -863,7 +865,10 @@ TEST_F(SettingsPathsTest, AStalledSettingsWriteHoldsUpNoTickAndTheLastValuesReac
 TEST_F(SettingsPathsTest, AWriteTheFileRefusesAfterTheChangeIsSaidInTheStatus) {
     const TempDir folder;
     const std::filesystem::path path = folder.path() / "show.conf";
-    writeFile(path, "[General]\nzandorexSendPort=" + std::to_string(receiver.port()) + "\n");
+    const uint16_t listenPort = freeUdpPort();
+    writeFile(path, "[General]\nzandorexSendPort=" + std::to_string(receiver.port()) +
+                        "\nzandorexListenPort=" + std::to_string(listenPort) +
+                        "\nremoteControl=true\n");
     std::filesystem::create_directory(folder.path() / "show.presets");
     writeFile(folder.path() / "show.presets" / "verse.conf", "[General]\nmaxValue=3\n");
     StalledDisk disk;
@@ -897,6 +902,26 @@ TEST_F(SettingsPathsTest, AWriteTheFileRefusesAfterTheChangeIsSaidInTheStatus) {
     EXPECT_EQ(controller.switchPreset("verse"), std::nullopt);
     EXPECT_EQ(controller.maxValue(), 3.0f);
     EXPECT_TRUE(said("switched, not stored: " + refused));
+    // Remote control's save is answered once the write is done: with the refusal, never "saved".
+    UdpReceiver peer;
+    ASSERT_TRUE(peer.sendTo(
+        listenPort,
+        QVOSCMessage(QVOSCAddress::addressWithString("/kestrano/save")).packetizedData()));
+    std::optional<QVOSCData> answer;
+    processEventsUntil(
+        [&] {
+            // Asked again after the wait, so the first answer is kept.
+            answer = answer ? answer : peer.receive(std::chrono::milliseconds(0));
+            return answer.has_value();
+        },
+        std::chrono::seconds(10));
+    ASSERT_TRUE(answer.has_value());
+    const auto message = std::dynamic_pointer_cast<QVOSCMessage>(QVOSCDecoder::decodeData(*answer));
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->address()->address(), "/kestrano/error");
+    EXPECT_NE(message->stringRepresentation().find(refused), std::string::npos)
+        << message->stringRepresentation();
+    EXPECT_TRUE(said("settings not saved: " + refused));
     EXPECT_EQ(store.finish(std::chrono::seconds(30)), refused);
     std::filesystem::remove(path);
 }
