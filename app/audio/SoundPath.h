@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <memory>
@@ -18,6 +19,12 @@ struct SoundPath {
     MeterBank meters;
     // The gain of the preview to the speakers, which the feeder applies to what it plays.
     std::atomic<float> previewGain{0.0f};
+    // Any thread: the preview's volume, 0.0 to 1.0 (anything else, NaN too, held within it).
+    float previewVolume() const { return previewGain.load(std::memory_order_relaxed); }
+    void setPreviewVolume(float volume) {
+        // NaN fails both comparisons and ends up as silence.
+        previewGain.store(volume > 0.0f ? std::min(volume, 1.0f) : 0.0f, std::memory_order_relaxed);
+    }
     MeterBank::FragmentHandler fragmentLevelHandler;
     std::vector<std::shared_ptr<SoundTap>> soundTaps;
 

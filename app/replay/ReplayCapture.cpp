@@ -31,12 +31,11 @@ void ReplayCapture::removeInput() {
 }
 
 float ReplayCapture::previewVolume() const {
-    return path_.previewGain.load(std::memory_order_relaxed);
+    return path_.previewVolume();
 }
 
 void ReplayCapture::setPreviewVolume(float volume) {
-    path_.previewGain.store(volume > 0.0f ? std::min(volume, 1.0f) : 0.0f,
-                            std::memory_order_relaxed);
+    path_.setPreviewVolume(volume);
 }
 
 void ReplayCapture::setMeters(std::vector<MeterSettings> meters) {

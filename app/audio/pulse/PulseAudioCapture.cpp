@@ -125,13 +125,11 @@ void PulseAudioCapture::stopRunning() {
 }
 
 float PulseAudioCapture::previewVolume() const {
-    return path_.previewGain.load(std::memory_order_relaxed);
+    return path_.previewVolume();
 }
 
 void PulseAudioCapture::setPreviewVolume(float volume) {
-    // NaN fails both comparisons and ends up as silence.
-    const float clamped = volume > 0.0f ? std::min(volume, 1.0f) : 0.0f;
-    path_.previewGain.store(clamped, std::memory_order_relaxed);
+    path_.setPreviewVolume(volume);
 }
 
 void PulseAudioCapture::setMeters(std::vector<MeterSettings> meters) {

@@ -95,8 +95,7 @@ float RecordingInputCapture::previewVolume() const {
 
 void RecordingInputCapture::setPreviewVolume(float volume) {
     system_->setPreviewVolume(volume);
-    // As the system's capture bounds it.
-    path_.previewGain.store(system_->previewVolume(), std::memory_order_relaxed);
+    path_.setPreviewVolume(volume);
 }
 
 void RecordingInputCapture::setMeters(std::vector<MeterSettings> meters) {
